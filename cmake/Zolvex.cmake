@@ -1,0 +1,48 @@
+# Shared build helpers.
+
+# Warnings on, and errors in our own code.
+function(zolvex_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -Werror
+    -Wno-missing-field-initializers)
+endfunction()
+
+function(zolvex_optional_subdirectory dir)
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/CMakeLists.txt)
+    add_subdirectory(${dir})
+  endif()
+endfunction()
+
+# A static library made of every source file of a layer folder, so that new units
+# join the build by being added to the folder.
+function(zolvex_layer name)
+  cmake_parse_arguments(L "" "" "LIBS;EXCLUDE" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
+  foreach(x ${L_EXCLUDE})
+    list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${x})
+  endforeach()
+  if(NOT srcs)
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${CMAKE_SOURCE_DIR})
+    target_link_libraries(${name} INTERFACE ${L_LIBS})
+    return()
+  endif()
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${L_LIBS})
+  zolvex_warnings(${name})
+endfunction()
+
+# Registers a file to be compiled into the executable as a resource.
+#   zolvex_add_resource(TYPE BITMAP NAME SPERM1 FILE path [DEPENDS target])
+# TYPE is BITMAP, JPEG or TEXT; NAME is looked up in capitals.
+function(zolvex_add_resource)
+  cmake_parse_arguments(R "" "TYPE;NAME;FILE" "DEPENDS" ${ARGN})
+  string(TOUPPER "${R_NAME}" upname)
+  set_property(GLOBAL APPEND PROPERTY ZOLVEX_RESOURCES "${R_TYPE}|${upname}|${R_FILE}")
+  if(R_DEPENDS)
+    set_property(GLOBAL APPEND PROPERTY ZOLVEX_RESOURCE_DEPENDS ${R_DEPENDS})
+  endif()
+endfunction()
+
+# Headless test environment: SDL's dummy drivers and Qt's offscreen platform.
+set(ZOLVEX_TEST_ENV "SDL_VIDEODRIVER=dummy;SDL_AUDIODRIVER=dummy;QT_QPA_PLATFORM=offscreen")

@@ -1,0 +1,31 @@
+#pragma once
+// The log KVD\LOG.TXT, the keyed configuration files and a few conversions every unit uses.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zx {
+
+// Appends one line (CR LF, Windows-1252) and closes the file before returning; safe from any
+// thread. Raises EInOutError when the log cannot be written.
+void WriteLog(std::string_view line);
+// Deletes the log; never fails.
+void ClearLog();
+// True when there is no log or its last line is exactly "OK".
+bool LogEndedOK();
+
+// Keyed text files: lines "key: value", the last line with a matching key counts.
+void SetCfgValue(std::string_view file, std::string_view key, std::string_view value);
+std::string GetCfgValue(std::string_view file, std::string_view key);
+void WriteProgCfg(std::string_view key, std::string_view value);
+std::string ReadProgCfg(std::string_view key);
+std::string ReadProgCfgDefault(std::string_view key, std::string_view def);
+
+// Decimal number with '.' or ','; raises Exception "<text> ist kein gültiger Gleitkommastring".
+double ParseFloat(std::string_view text);
+// Decimal text of |value| padded with zeros to at least digits, '-' in front when negative.
+std::string ZeroPadInt(int64_t value, int digits);
+// Waits until the tick count has passed start + ms. Sleeps briefly between polls.
+void WaitMs(uint32_t ms);
+
+}  // namespace zx

@@ -1,0 +1,51 @@
+#pragma once
+// The program directory, the data directory KVD and the one resolver that turns the program's
+// Windows-style relative paths ("KVD\LOG.TXT", "kvd\prog.cfg", "GFX\sb\Back") into real paths.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zx {
+
+// Directory of the running executable, without a trailing separator.
+std::string ProgramDir();
+// Tests give each process a directory of its own; the program never calls this.
+void SetProgramDirForTesting(const std::string& dir);
+
+// Makes the program directory the current directory; raises EInOutError when it cannot.
+void EnterProgramDir();
+// Creates KVD under the program directory; an existing directory or a failure is ignored.
+void EnsureDataDir();
+
+// Resolves a path relative to the program directory (or an absolute one): '\' and '/' both
+// separate, and every component that exists is matched without regard to case. Components that
+// do not exist yet keep the spelling given, so the result can be used to create them.
+std::string ResolvePath(std::string_view path);
+bool FileExists(std::string_view path);
+bool DirectoryExists(std::string_view path);
+// Creates the directory (and missing parents); an existing one is no failure. False on failure.
+bool CreateDir(std::string_view path);
+bool DeleteFile(std::string_view path);
+
+std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view path);
+// Writes a whole file through a temporary file beside it that is flushed and renamed over the
+// old one, so a crash or a full disk leaves either the old or the new file, never a torn one.
+// Raises EInOutError on failure (the old file is then untouched).
+void ReplaceFileContents(std::string_view path, const void* data, size_t size);
+inline void ReplaceFileContents(std::string_view path, const std::string& data) {
+    ReplaceFileContents(path, data.data(), data.size());
+}
+inline void ReplaceFileContents(std::string_view path, const std::vector<uint8_t>& data) {
+    ReplaceFileContents(path, data.data(), data.size());
+}
+
+// Free bytes on the file system of the program directory.
+std::optional<uint64_t> FreeDiskSpace();
+
+// Test hook: called after the temporary file is written and before the rename. Throwing from
+// it leaves things as a crash at that moment would.
+void SetBeforeRenameHookForTesting(void (*hook)(const std::string& tempPath));
+
+}  // namespace zx

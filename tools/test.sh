@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Builds and runs every test, in the plain build and in the sanitizer build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+status=0
+for kind in plain asan; do
+  dir=build; [ "$kind" = asan ] && dir=build-asan
+  echo "=== $kind build"
+  tools/build.sh "$kind"
+  echo "=== $kind tests"
+  (cd "$dir" && ctest -j"$(nproc)" --output-on-failure --timeout 600) || status=1
+done
+exit $status
