@@ -1,0 +1,408 @@
+#include "platform/DDraw.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+
+#include "platform/Window.h"
+
+namespace zx::platform {
+namespace {
+
+std::atomic<HRESULT> failCreate{DD_OK};
+
+PixelFormat FormatFor(uint32_t bits) {
+    PixelFormat f;
+    f.flags = DDPF_RGB;
+    f.bitCount = bits;
+    if (bits == 16) {
+        f.rMask = 0xF800, f.gMask = 0x07E0, f.bMask = 0x001F;
+    } else {
+        f.rMask = 0xFF0000, f.gMask = 0x00FF00, f.bMask = 0x0000FF;
+    }
+    return f;
+}
+
+uint32_t SdlFormatOf(const PixelFormat& f) {
+    switch (f.bitCount) {
+        case 16: return SDL_PIXELFORMAT_RGB565;
+        case 24: return SDL_PIXELFORMAT_BGR24;  // bytes B, G, R in memory
+        default: return SDL_PIXELFORMAT_RGB888;  // 0x00RRGGBB
+    }
+}
+
+bool Inside(const Rect& r, int w, int h) {
+    return r.left >= 0 && r.top >= 0 && r.right <= w && r.bottom <= h && r.left <= r.right &&
+           r.top <= r.bottom;
+}
+
+}  // namespace
+
+uint32_t ReadPixel(const uint8_t* p, int bpp) {
+    switch (bpp) {
+        case 2: return static_cast<uint32_t>(p[0] | (p[1] << 8));
+        case 3: return static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16));
+        default: {
+            uint32_t v;
+            std::memcpy(&v, p, 4);
+            return v;
+        }
+    }
+}
+
+void WritePixel(uint8_t* p, int bpp, uint32_t v) {
+    switch (bpp) {
+        case 2:
+            p[0] = static_cast<uint8_t>(v);
+            p[1] = static_cast<uint8_t>(v >> 8);
+            break;
+        case 3:
+            p[0] = static_cast<uint8_t>(v);
+            p[1] = static_cast<uint8_t>(v >> 8);
+            p[2] = static_cast<uint8_t>(v >> 16);
+            break;
+        default: std::memcpy(p, &v, 4);
+    }
+}
+
+uint32_t PackColour(const PixelFormat& f, uint32_t rgb) {
+    auto chan = [](uint32_t m, uint32_t v) { return m & ((m * (v + 1)) >> 8); };
+    return chan(f.rMask, (rgb >> 16) & 0xFF) | chan(f.gMask, (rgb >> 8) & 0xFF) |
+           chan(f.bMask, rgb & 0xFF);
+}
+
+std::string DDErrorText(HRESULT code) {
+    switch (code) {
+        case DD_OK: return "The request completed successfully.";
+        case DDERR_GENERIC: return "Generic failure.";
+        case DDERR_UNSUPPORTED: return "Action not supported.";
+        case DDERR_OUTOFMEMORY: return "DirectDraw does not have enough memory to perform the operation.";
+        case DDERR_INVALIDPARAMS: return "One or more of the parameters passed to the method are incorrect.";
+        case DDERR_INVALIDOBJECT: return "DirectDraw received a pointer that was an invalid DirectDraw object.";
+        case DDERR_INVALIDRECT: return "The rectangle provided was invalid.";
+        case DDERR_NOTFLIPPABLE: return "An attempt has been made to flip a surface that cannot be flipped.";
+        case DDERR_NOTLOCKED: return "An attempt was made to unlock a surface that was not locked.";
+        case DDERR_SURFACEBUSY: return "Access to the surface is refused because the surface is locked by another thread.";
+        case DDERR_SURFACELOST: return "Surface Lost";
+        case DDERR_WRONGMODE: return "This surface cannot be restored because it was created in a different mode.";
+        case DDERR_NOEXCLUSIVEMODE: return "The operation requires the application to have exclusive mode, but the application does not have exclusive mode.";
+        case DDERR_UNSUPPORTEDMODE: return "The display is currently in an unsupported mode.";
+        case DDERR_NODIRECTDRAWHW: return "A hardware-only DirectDraw object creation was attempted but the driver did not support any hardware.";
+        case DDERR_NOCOLORKEY: return "The surface does not currently have a color key.";
+        default: return "Unrecognized Error";
+    }
+}
+
+// ---- surfaces ----
+
+DirectDrawSurface::DirectDrawSurface(DirectDraw* owner, uint32_t caps, int width, int height,
+                                     PixelFormat format)
+    : owner_(owner), caps_(caps), width_(width), height_(height), format_(format) {
+    pitch_ = ((width_ * static_cast<int>(format_.bitCount / 8)) + 3) & ~3;
+    pixels_.assign(static_cast<size_t>(pitch_) * static_cast<size_t>(height_), 0);
+}
+
+DirectDrawSurface::~DirectDrawSurface() {
+    if (dc_) SDL_FreeSurface(dc_);
+    if (owner_) owner_->Forget(this);
+}
+
+HRESULT DirectDrawSurface::IsLost() const {
+    if (lost_) return DDERR_SURFACELOST;
+    if (owner_ && owner_->Exclusive() && !owner_->HasFocus()) return DDERR_SURFACELOST;
+    return DD_OK;
+}
+
+HRESULT DirectDrawSurface::Restore() {
+    if (owner_ && owner_->Exclusive() && !owner_->HasFocus()) return DDERR_WRONGMODE;
+    lost_ = false;
+    if (backBuffer_) backBuffer_->lost_ = false;
+    return DD_OK;
+}
+
+HRESULT DirectDrawSurface::GetPixelFormat(PixelFormat& out) const {
+    out = format_;
+    return DD_OK;
+}
+
+HRESULT DirectDrawSurface::Lock(void** bits, int32_t* pitch, uint32_t) {
+    if (HRESULT r = IsLost(); r != DD_OK) return r;
+    if (locked_) return DDERR_SURFACEBUSY;
+    locked_ = true;
+    *bits = pixels_.data();
+    *pitch = pitch_;
+    return DD_OK;
+}
+
+HRESULT DirectDrawSurface::Unlock() {
+    if (!locked_) return DDERR_NOTLOCKED;
+    locked_ = false;
+    return DD_OK;
+}
+
+HRESULT DirectDrawSurface::SetColorKey(uint32_t flags, uint32_t low, uint32_t) {
+    if (flags != DDCKEY_SRCBLT) return DDERR_INVALIDPARAMS;
+    hasColorKey_ = true;
+    colorKey_ = low;
+    return DD_OK;
+}
+
+HRESULT DirectDrawSurface::GetDC(SDL_Surface** dc) {
+    if (HRESULT r = IsLost(); r != DD_OK) return r;
+    if (dc_) return DDERR_SURFACEBUSY;
+    dc_ = SDL_CreateRGBSurfaceWithFormatFrom(pixels_.data(), width_, height_,
+                                             static_cast<int>(format_.bitCount), pitch_,
+                                             SdlFormatOf(format_));
+    if (!dc_) return DDERR_GENERIC;
+    *dc = dc_;
+    return DD_OK;
+}
+
+HRESULT DirectDrawSurface::ReleaseDC(SDL_Surface* dc) {
+    if (!dc_ || dc != dc_) return DDERR_INVALIDPARAMS;
+    SDL_FreeSurface(dc_);
+    dc_ = nullptr;
+    if ((caps_ & DDSCAPS_PRIMARYSURFACE) && owner_) owner_->Present(*this);
+    return DD_OK;
+}
+
+HRESULT DirectDrawSurface::Blt(const Rect* dstIn, DirectDrawSurface* src, const Rect* srcIn,
+                               uint32_t flags, const BltFx* fx) {
+    if (HRESULT r = IsLost(); r != DD_OK) return r;
+    if (src && src != this)
+        if (HRESULT r = src->IsLost(); r != DD_OK) return r;
+    if (locked_ || (src && src->locked_)) return DDERR_SURFACEBUSY;
+    Rect dst = dstIn ? *dstIn : Rect{0, 0, width_, height_};
+    const bool clipped = owner_ && owner_->clippedPrimary_ == this;
+    const int bpp = BytesPerPixel();
+
+    if (flags & DDBLT_COLORFILL) {
+        if (!fx) return DDERR_INVALIDPARAMS;
+        if (!Inside(dst, width_, height_)) return DDERR_INVALIDRECT;
+        for (int y = dst.top; y < dst.bottom; ++y) {
+            uint8_t* row = pixels_.data() + static_cast<size_t>(y) * pitch_;
+            for (int x = dst.left; x < dst.right; ++x) WritePixel(row + x * bpp, bpp, fx->fillColor);
+        }
+        return DD_OK;
+    }
+    if (!src) return DDERR_INVALIDPARAMS;
+    if (!(src->format_ == format_)) return DDERR_INVALIDPARAMS;
+    Rect sr = srcIn ? *srcIn : Rect{0, 0, src->width_, src->height_};
+    if (!Inside(sr, src->width_, src->height_)) return DDERR_INVALIDRECT;
+    if (clipped) {
+        // The clipper: screen coordinates, cut to the window's client area.
+        int ox = 0, oy = 0;
+        owner_->Window()->ClientOrigin(ox, oy);
+        dst.left -= ox, dst.right -= ox, dst.top -= oy, dst.bottom -= oy;
+        if (dst.Width() == sr.Width() && dst.Height() == sr.Height()) {
+            int cl = std::max(0, -dst.left), ct = std::max(0, -dst.top);
+            int cr = std::max(0, dst.right - width_), cb = std::max(0, dst.bottom - height_);
+            dst.left += cl, dst.top += ct, dst.right -= cr, dst.bottom -= cb;
+            sr.left += cl, sr.top += ct, sr.right -= cr, sr.bottom -= cb;
+            if (dst.Width() <= 0 || dst.Height() <= 0) return DD_OK;
+        }
+    }
+    if (!Inside(dst, width_, height_)) return DDERR_INVALIDRECT;
+    const int dw = dst.Width(), dh = dst.Height(), sw = sr.Width(), shh = sr.Height();
+    if (dw == 0 || dh == 0 || sw == 0 || shh == 0) return DD_OK;
+
+    // A copy within one surface may overlap: read from a snapshot then.
+    std::vector<uint8_t> snapshot;
+    const uint8_t* sbits = src->pixels_.data();
+    if (src == this) {
+        snapshot = pixels_;
+        sbits = snapshot.data();
+    }
+    const bool keyed = (flags & DDBLT_KEYSRC) && src->hasColorKey_;
+    const uint32_t masks = format_.rMask | format_.gMask | format_.bMask;
+    const uint32_t key = src->colorKey_ & masks;
+    const bool stretch = dw != sw || dh != shh;
+
+    for (int y = 0; y < dh; ++y) {
+        int sy = sr.top + (stretch ? static_cast<int>((static_cast<int64_t>(y) * shh) / dh) : y);
+        const uint8_t* srow = sbits + static_cast<size_t>(sy) * src->pitch_;
+        uint8_t* drow = pixels_.data() + static_cast<size_t>(dst.top + y) * pitch_;
+        if (!stretch && !keyed) {
+            std::memcpy(drow + dst.left * bpp, srow + sr.left * bpp, static_cast<size_t>(dw) * bpp);
+            continue;
+        }
+        for (int x = 0; x < dw; ++x) {
+            int sx = sr.left + (stretch ? static_cast<int>((static_cast<int64_t>(x) * sw) / dw) : x);
+            const uint8_t* sp = srow + sx * bpp;
+            if (keyed && (ReadPixel(sp, bpp) & masks) == key) continue;
+            std::memcpy(drow + (dst.left + x) * bpp, sp, static_cast<size_t>(bpp));
+        }
+    }
+    if (clipped) owner_->Present(*this);
+    return DD_OK;
+}
+
+HRESULT DirectDrawSurface::Flip(DirectDrawSurface*, uint32_t) {
+    if (!(caps_ & DDSCAPS_PRIMARYSURFACE) || !backBuffer_) return DDERR_NOTFLIPPABLE;
+    if (HRESULT r = IsLost(); r != DD_OK) return r;
+    if (HRESULT r = backBuffer_->IsLost(); r != DD_OK) return r;
+    if (locked_ || backBuffer_->locked_) return DDERR_SURFACEBUSY;
+    pixels_.swap(backBuffer_->pixels_);
+    if (owner_) owner_->Present(*this);
+    return DD_OK;
+}
+
+// ---- the display object ----
+
+DirectDraw::DirectDraw(GameWindow* window) : window_(window), format_(FormatFor(32)) {}
+
+DirectDraw::~DirectDraw() {
+    for (auto& w : surfaces_)
+        if (auto s = w.lock()) s->owner_ = nullptr;
+    if (texture_) SDL_DestroyTexture(texture_);
+    if (renderer_) SDL_DestroyRenderer(renderer_);
+    if (modeSet_ && window_) window_->LeaveFullscreen();
+}
+
+HRESULT DirectDrawCreate(GameWindow* window, std::unique_ptr<DirectDraw>& out) {
+    if (HRESULT r = failCreate.load(); r != DD_OK) return r;
+    if (!window) return DDERR_INVALIDPARAMS;
+    out = std::make_unique<DirectDraw>(window);
+    return DD_OK;
+}
+
+void FailDirectDrawCreateForTesting(HRESULT result) { failCreate = result; }
+
+HRESULT DirectDraw::SetCooperativeLevel(uint32_t flags) {
+    coop_ = flags;
+    if (flags & DDSCL_FULLSCREEN) {
+        if (!window_->SetFullscreenDesktop(true)) return DDERR_NOEXCLUSIVEMODE;
+        modeSet_ = true;
+        SDL_DisplayMode dm{};
+        int display = std::max(0, SDL_GetWindowDisplayIndex(window_->Handle()));
+        if (SDL_GetDesktopDisplayMode(display, &dm) == 0)
+            mode_ = {static_cast<uint32_t>(dm.w), static_cast<uint32_t>(dm.h), 32};
+    }
+    return DD_OK;
+}
+
+HRESULT DirectDraw::GetDisplayMode(DisplayMode& out) const {
+    if (mode_.width) {
+        out = mode_;
+        return DD_OK;
+    }
+    SDL_DisplayMode dm{};
+    int display = std::max(0, SDL_GetWindowDisplayIndex(window_->Handle()));
+    if (SDL_GetDesktopDisplayMode(display, &dm) != 0) return DDERR_GENERIC;
+    out = {static_cast<uint32_t>(dm.w), static_cast<uint32_t>(dm.h), 32};
+    return DD_OK;
+}
+
+HRESULT DirectDraw::SetDisplayMode(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t,
+                                   uint32_t) {
+    if (!(coop_ & DDSCL_EXCLUSIVE)) return DDERR_NOEXCLUSIVEMODE;
+    if (bitCount != 16 && bitCount != 24 && bitCount != 32) return DDERR_UNSUPPORTEDMODE;
+    scaled_ = !window_->SetFullscreenMode(static_cast<int>(width), static_cast<int>(height));
+    if (scaled_ && !window_->SetFullscreenDesktop(true)) return DDERR_UNSUPPORTEDMODE;
+    modeSet_ = true;
+    mode_ = {width, height, bitCount};
+    format_ = FormatFor(bitCount);
+    return DD_OK;
+}
+
+HRESULT DirectDraw::RestoreDisplayMode() {
+    if (modeSet_) window_->LeaveFullscreen();
+    modeSet_ = false;
+    scaled_ = false;
+    return DD_OK;
+}
+
+HRESULT DirectDraw::CreateSurface(const SurfaceDesc& desc, SurfacePtr& out) {
+    SurfacePtr s;
+    if (desc.caps & DDSCAPS_PRIMARYSURFACE) {
+        int w = 800, h = 600;
+        if (coop_ & DDSCL_FULLSCREEN) {
+            w = static_cast<int>(mode_.width), h = static_cast<int>(mode_.height);
+        } else {
+            SDL_GetWindowSize(window_->Handle(), &w, &h);
+        }
+        if (w <= 0 || h <= 0) return DDERR_INVALIDPARAMS;
+        s = std::make_shared<DirectDrawSurface>(this, desc.caps | DDSCAPS_FRONTBUFFER, w, h, format_);
+        surfaces_.push_back(s);
+        if ((desc.caps & DDSCAPS_FLIP) && desc.backBufferCount > 0) {
+            if (!(coop_ & DDSCL_EXCLUSIVE)) return DDERR_NOEXCLUSIVEMODE;
+            auto back = std::make_shared<DirectDrawSurface>(
+                this, DDSCAPS_BACKBUFFER | DDSCAPS_FLIP | DDSCAPS_COMPLEX, w, h, format_);
+            surfaces_.push_back(back);
+            s->backBuffer_ = back;
+        }
+    } else {
+        if (desc.width == 0 || desc.height == 0 || desc.width > 16384 || desc.height > 16384)
+            return DDERR_INVALIDPARAMS;
+        s = std::make_shared<DirectDrawSurface>(this, desc.caps, static_cast<int>(desc.width),
+                                                static_cast<int>(desc.height), format_);
+        surfaces_.push_back(s);
+    }
+    out = s;
+    return DD_OK;
+}
+
+HRESULT DirectDraw::EnumSurfaces(const std::function<void(const SurfacePtr&)>& each) {
+    auto copy = surfaces_;
+    for (auto& w : copy)
+        if (auto s = w.lock()) each(s);
+    return DD_OK;
+}
+
+HRESULT DirectDraw::AttachWindowClipper(DirectDrawSurface* primary) {
+    if (!primary || !(primary->caps_ & DDSCAPS_PRIMARYSURFACE)) return DDERR_INVALIDPARAMS;
+    clippedPrimary_ = primary;
+    return DD_OK;
+}
+
+void DirectDraw::Forget(DirectDrawSurface* s) {
+    if (clippedPrimary_ == s) clippedPrimary_ = nullptr;
+    std::erase_if(surfaces_, [](const std::weak_ptr<DirectDrawSurface>& w) { return w.expired(); });
+}
+
+void DirectDraw::SetFocus(bool focused) {
+    if (focused_ == focused) return;
+    focused_ = focused;
+    if (!focused && Exclusive())
+        for (auto& w : surfaces_)
+            if (auto s = w.lock()) s->lost_ = true;
+}
+
+bool DirectDraw::EnsurePresenter(int width, int height) {
+    if (!renderer_) {
+        renderer_ = SDL_CreateRenderer(window_->Handle(), -1,
+                                       SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+        if (!renderer_) renderer_ = SDL_CreateRenderer(window_->Handle(), -1, SDL_RENDERER_SOFTWARE);
+        if (!renderer_) return false;
+    }
+    if (!texture_ || texW_ != width || texH_ != height) {
+        if (texture_) SDL_DestroyTexture(texture_);
+        texture_ = SDL_CreateTexture(renderer_, SdlFormatOf(format_), SDL_TEXTUREACCESS_STREAMING,
+                                     width, height);
+        texW_ = width, texH_ = height;
+        if (!texture_) return false;
+        // The game area keeps its aspect on a display of another size.
+        SDL_RenderSetLogicalSize(renderer_, width, height);
+        int ow = 0, oh = 0;
+        SDL_GetRendererOutputSize(renderer_, &ow, &oh);
+        int ww = 0, wh = 0;
+        SDL_GetWindowSize(window_->Handle(), &ww, &wh);
+        double scale = std::min(ow / static_cast<double>(width), oh / static_cast<double>(height));
+        // Mouse positions arrive in window points, the renderer works in pixels.
+        double pts = ow > 0 ? static_cast<double>(ww) / ow : 1.0;
+        window_->SetPresentation(static_cast<int>((ow - width * scale) / 2 * pts),
+                                 static_cast<int>((oh - height * scale) / 2 * pts), scale * pts);
+    }
+    return true;
+}
+
+void DirectDraw::Present(DirectDrawSurface& primary) {
+    if (!EnsurePresenter(primary.width_, primary.height_)) return;
+    SDL_UpdateTexture(texture_, nullptr, primary.pixels_.data(), primary.pitch_);
+    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+    SDL_RenderClear(renderer_);
+    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+    SDL_RenderPresent(renderer_);
+}
+
+}  // namespace zx::platform

@@ -1,0 +1,212 @@
+#pragma once
+// A DirectDraw-like display over SDL2: surfaces are CPU pixel buffers in the display's pixel
+// format, the primary has a flip chain (or, in the window kind, receives blits of the frame), and
+// presentation uploads the front buffer into one streaming texture shown with vsync.
+//
+// Results are codes as the original library returned them; display/ checks them and raises.
+#include <SDL.h>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zx::platform {
+
+using HRESULT = int32_t;
+
+constexpr HRESULT DD_OK = 0;
+constexpr HRESULT DDERR_GENERIC = static_cast<HRESULT>(0x80004005);
+constexpr HRESULT DDERR_UNSUPPORTED = static_cast<HRESULT>(0x80004001);
+constexpr HRESULT DDERR_OUTOFMEMORY = static_cast<HRESULT>(0x8007000E);
+constexpr HRESULT DDERR_INVALIDPARAMS = static_cast<HRESULT>(0x80070057);
+constexpr HRESULT DDERR_INVALIDOBJECT = static_cast<HRESULT>(0x88760082);
+constexpr HRESULT DDERR_INVALIDRECT = static_cast<HRESULT>(0x88760096);
+constexpr HRESULT DDERR_NOTFLIPPABLE = static_cast<HRESULT>(0x887600E6);
+constexpr HRESULT DDERR_NOTLOCKED = static_cast<HRESULT>(0x887601CA);
+constexpr HRESULT DDERR_SURFACEBUSY = static_cast<HRESULT>(0x887601AE);
+constexpr HRESULT DDERR_SURFACELOST = static_cast<HRESULT>(0x887601C2);
+constexpr HRESULT DDERR_WRONGMODE = static_cast<HRESULT>(0x8876024B);
+constexpr HRESULT DDERR_NOEXCLUSIVEMODE = static_cast<HRESULT>(0x887601E1);
+constexpr HRESULT DDERR_UNSUPPORTEDMODE = static_cast<HRESULT>(0x8876024E);
+constexpr HRESULT DDERR_NODIRECTDRAWHW = static_cast<HRESULT>(0x88760255);
+constexpr HRESULT DDERR_NOCOLORKEY = static_cast<HRESULT>(0x887600D7);
+
+// Cooperative levels.
+constexpr uint32_t DDSCL_FULLSCREEN = 1;
+constexpr uint32_t DDSCL_ALLOWREBOOT = 2;
+constexpr uint32_t DDSCL_NORMAL = 8;
+constexpr uint32_t DDSCL_EXCLUSIVE = 16;
+
+// Surface caps.
+constexpr uint32_t DDSCAPS_BACKBUFFER = 0x4;
+constexpr uint32_t DDSCAPS_COMPLEX = 0x8;
+constexpr uint32_t DDSCAPS_FLIP = 0x10;
+constexpr uint32_t DDSCAPS_FRONTBUFFER = 0x20;
+constexpr uint32_t DDSCAPS_OFFSCREENPLAIN = 0x40;
+constexpr uint32_t DDSCAPS_PRIMARYSURFACE = 0x200;
+constexpr uint32_t DDSCAPS_SYSTEMMEMORY = 0x800;
+constexpr uint32_t DDSCAPS_VIDEOMEMORY = 0x4000;
+
+// Blit, flip, colour key and pixel format flags.
+constexpr uint32_t DDBLT_COLORFILL = 0x400;
+constexpr uint32_t DDBLT_KEYSRC = 0x8000;
+constexpr uint32_t DDBLT_WAIT = 0x01000000;
+constexpr uint32_t DDFLIP_WAIT = 1;
+constexpr uint32_t DDCKEY_SRCBLT = 8;
+constexpr uint32_t DDPF_RGB = 0x40;
+constexpr uint32_t DDLOCK_WAIT = 1;
+
+// Right and bottom are exclusive, as in the system's rectangles.
+struct Rect {
+    int32_t left = 0, top = 0, right = 0, bottom = 0;
+    int32_t Width() const { return right - left; }
+    int32_t Height() const { return bottom - top; }
+};
+
+struct PixelFormat {
+    uint32_t flags = DDPF_RGB;
+    uint32_t bitCount = 16;
+    uint32_t rMask = 0xF800, gMask = 0x07E0, bMask = 0x001F;
+    bool operator==(const PixelFormat&) const = default;
+};
+
+struct BltFx {
+    uint32_t fillColor = 0;
+};
+
+struct DisplayMode {
+    uint32_t width = 0, height = 0, bitCount = 0;
+};
+
+struct SurfaceDesc {
+    uint32_t caps = 0;
+    uint32_t width = 0, height = 0;  // off-screen surfaces
+    uint32_t backBufferCount = 0;    // complex flipping primary
+};
+
+class DirectDraw;
+class GameWindow;
+
+class DirectDrawSurface : public std::enable_shared_from_this<DirectDrawSurface> {
+public:
+    DirectDrawSurface(DirectDraw* owner, uint32_t caps, int width, int height, PixelFormat format);
+    ~DirectDrawSurface();
+    DirectDrawSurface(const DirectDrawSurface&) = delete;
+    DirectDrawSurface& operator=(const DirectDrawSurface&) = delete;
+
+    uint32_t Caps() const { return caps_; }
+    int Width() const { return width_; }
+    int Height() const { return height_; }
+    int Pitch() const { return pitch_; }
+    int BytesPerPixel() const { return static_cast<int>(format_.bitCount / 8); }
+
+    HRESULT IsLost() const;
+    HRESULT Restore();
+    HRESULT GetPixelFormat(PixelFormat& out) const;
+    HRESULT Lock(void** bits, int32_t* pitch, uint32_t flags = DDLOCK_WAIT);
+    HRESULT Unlock();
+    // Copies (or, with DDBLT_COLORFILL, fills) dst; sizes that differ stretch by nearest pixel.
+    HRESULT Blt(const Rect* dst, DirectDrawSurface* src, const Rect* srcRect, uint32_t flags,
+                const BltFx* fx);
+    // Flip chain of a complex primary: the back buffer becomes visible.
+    HRESULT Flip(DirectDrawSurface* override, uint32_t flags);
+    HRESULT SetColorKey(uint32_t flags, uint32_t low, uint32_t high);
+    uint32_t ColorKey() const { return colorKey_; }
+    bool HasColorKey() const { return hasColorKey_; }
+    // A drawing context: an SDL surface over this surface's own pixels, valid until ReleaseDC.
+    HRESULT GetDC(SDL_Surface** dc);
+    HRESULT ReleaseDC(SDL_Surface* dc);
+    // The back buffer attached to a complex primary (none otherwise).
+    std::shared_ptr<DirectDrawSurface> AttachedBackBuffer() const { return backBuffer_; }
+
+    // Direct pixel access for code that has already locked or that owns the surface.
+    uint8_t* Bits() { return pixels_.data(); }
+    const uint8_t* Bits() const { return pixels_.data(); }
+
+    // Tests: make this surface report lost until restored.
+    void MarkLostForTesting() { lost_ = true; }
+
+private:
+    friend class DirectDraw;
+    DirectDraw* owner_;
+    uint32_t caps_;
+    int width_, height_, pitch_;
+    PixelFormat format_;
+    std::vector<uint8_t> pixels_;
+    bool lost_ = false;
+    bool locked_ = false;
+    bool hasColorKey_ = false;
+    uint32_t colorKey_ = 0;
+    SDL_Surface* dc_ = nullptr;
+    std::shared_ptr<DirectDrawSurface> backBuffer_;
+};
+
+using SurfacePtr = std::shared_ptr<DirectDrawSurface>;
+
+// The display object: the mode, the cooperative level, the surfaces it made, and presentation.
+class DirectDraw {
+public:
+    explicit DirectDraw(GameWindow* window);
+    ~DirectDraw();
+    DirectDraw(const DirectDraw&) = delete;
+    DirectDraw& operator=(const DirectDraw&) = delete;
+
+    HRESULT SetCooperativeLevel(uint32_t flags);
+    HRESULT GetDisplayMode(DisplayMode& out) const;
+    HRESULT SetDisplayMode(uint32_t width, uint32_t height, uint32_t bitCount, uint32_t refresh,
+                           uint32_t flags);
+    HRESULT RestoreDisplayMode();
+    HRESULT CreateSurface(const SurfaceDesc& desc, SurfacePtr& out);
+    // Every surface made by this object that still exists, in creation order.
+    HRESULT EnumSurfaces(const std::function<void(const SurfacePtr&)>& each);
+    // Binds a clipper for the window to the primary: blits onto it are in screen coordinates and
+    // clipped to the window's client area.
+    HRESULT AttachWindowClipper(DirectDrawSurface* primary);
+
+    // Focus of the game window. In the exclusive full-screen levels losing it makes every surface
+    // lost and keeps restores failing until the window has the focus again.
+    void SetFocus(bool focused);
+    bool HasFocus() const { return focused_; }
+    bool Exclusive() const { return (coop_ & DDSCL_EXCLUSIVE) != 0; }
+
+    PixelFormat Format() const { return format_; }
+    // True when kind 0 could not get a real 800 x 600 mode and shows the game area scaled.
+    bool ScaledMode() const { return scaled_; }
+    // Presents the primary surface's pixels (called by Flip and by blits onto a clipped primary).
+    void Present(DirectDrawSurface& primary);
+    GameWindow* Window() const { return window_; }
+
+private:
+    friend class DirectDrawSurface;
+    void Forget(DirectDrawSurface* s);
+    bool EnsurePresenter(int width, int height);
+
+    GameWindow* window_;
+    uint32_t coop_ = 0;
+    bool focused_ = true;
+    bool modeSet_ = false;
+    bool scaled_ = false;
+    PixelFormat format_;
+    DisplayMode mode_;
+    std::vector<std::weak_ptr<DirectDrawSurface>> surfaces_;
+    DirectDrawSurface* clippedPrimary_ = nullptr;
+    SDL_Renderer* renderer_ = nullptr;
+    SDL_Texture* texture_ = nullptr;
+    int texW_ = 0, texH_ = 0;
+};
+
+// Creates the display object for the default device. A test can make the creation fail.
+HRESULT DirectDrawCreate(GameWindow* window, std::unique_ptr<DirectDraw>& out);
+void FailDirectDrawCreateForTesting(HRESULT result);  // DD_OK: succeed again
+
+// The documented description of a result code ("Generic failure.", "Unrecognized Error").
+std::string DDErrorText(HRESULT code);
+
+// The pixel value of 0xRRGGBB in a format (each channel scaled into its mask).
+uint32_t PackColour(const PixelFormat& f, uint32_t rgb);
+uint32_t ReadPixel(const uint8_t* p, int bytesPerPixel);
+void WritePixel(uint8_t* p, int bytesPerPixel, uint32_t value);
+
+}  // namespace zx::platform

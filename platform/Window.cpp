@@ -1,0 +1,128 @@
+#include "platform/Window.h"
+
+#include <csignal>
+#include <cstring>
+
+#include "platform/Errors.h"
+
+namespace zx::platform {
+namespace {
+
+// A changed display mode must not outlive the program, whatever way it ends.
+SDL_Window* fullscreenWindow = nullptr;
+
+void RestoreModeOnSignal(int sig) {
+    if (fullscreenWindow) SDL_SetWindowFullscreen(fullscreenWindow, 0);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+void InstallModeGuard(SDL_Window* w) {
+    fullscreenWindow = w;
+    for (int sig : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGTERM, SIGINT, SIGHUP})
+        std::signal(sig, RestoreModeOnSignal);
+}
+
+void RemoveModeGuard() {
+    fullscreenWindow = nullptr;
+    for (int sig : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGTERM, SIGINT, SIGHUP})
+        std::signal(sig, SIG_DFL);
+}
+
+}  // namespace
+
+bool InitVideo() {
+    if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
+    // The original's display minimised itself when it lost the focus in full screen.
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "1");
+    return SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
+}
+
+GameWindow::GameWindow(const std::string& caption) {
+    if (!InitVideo()) throw Exception(std::string("Cannot start the display: ") + SDL_GetError());
+    window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 800,
+                               600, SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS);
+    if (!window_) throw Exception(std::string("Cannot create the window: ") + SDL_GetError());
+}
+
+GameWindow::~GameWindow() {
+    LeaveFullscreen();
+    SDL_DestroyWindow(window_);
+}
+
+void GameWindow::SetCaption(const std::string& caption) { SDL_SetWindowTitle(window_, caption.c_str()); }
+void GameWindow::SetBordered(bool bordered) { SDL_SetWindowBordered(window_, bordered ? SDL_TRUE : SDL_FALSE); }
+
+void GameWindow::SetClientSize(int width, int height) {
+    SDL_SetWindowSize(window_, width, height);
+    SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+}
+
+void GameWindow::Show() {
+    SDL_ShowWindow(window_);
+    SDL_RaiseWindow(window_);
+}
+void GameWindow::Hide() { SDL_HideWindow(window_); }
+bool GameWindow::Visible() const { return (SDL_GetWindowFlags(window_) & SDL_WINDOW_SHOWN) != 0; }
+
+void GameWindow::ClientOrigin(int& x, int& y) const { SDL_GetWindowPosition(window_, &x, &y); }
+
+bool GameWindow::SetFullscreenDesktop(bool on) {
+    if (!on) {
+        LeaveFullscreen();
+        return true;
+    }
+    bool ok = SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN_DESKTOP) == 0;
+    if (ok) InstallModeGuard(window_);
+    return ok;
+}
+
+bool GameWindow::SetFullscreenMode(int width, int height) {
+    // Wayland gives no real mode changes; a display without the mode neither.
+    const char* driver = SDL_GetCurrentVideoDriver();
+    if (driver && std::strcmp(driver, "wayland") == 0) return false;
+    int display = SDL_GetWindowDisplayIndex(window_);
+    if (display < 0) display = 0;
+    int n = SDL_GetNumDisplayModes(display);
+    for (int i = 0; i < n; ++i) {
+        SDL_DisplayMode m{};
+        if (SDL_GetDisplayMode(display, i, &m) != 0 || m.w != width || m.h != height) continue;
+        if (SDL_SetWindowDisplayMode(window_, &m) != 0) return false;
+        SDL_SetWindowSize(window_, width, height);
+        if (SDL_SetWindowFullscreen(window_, SDL_WINDOW_FULLSCREEN) != 0) return false;
+        InstallModeGuard(window_);
+        return true;
+    }
+    return false;
+}
+
+void GameWindow::LeaveFullscreen() {
+    if (window_ && (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP))
+        SDL_SetWindowFullscreen(window_, 0);
+    if (fullscreenWindow == window_) RemoveModeGuard();
+}
+
+bool GameWindow::Fullscreen() const {
+    return (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP) != 0;
+}
+
+void GameWindow::SetPresentation(int offsetX, int offsetY, double scale) {
+    presOffsetX_ = offsetX;
+    presOffsetY_ = offsetY;
+    presScale_ = scale > 0 ? scale : 1.0;
+}
+
+void GameWindow::CursorPos(int& x, int& y) const {
+    if (Fullscreen()) {
+        int wx = 0, wy = 0;
+        SDL_GetMouseState(&wx, &wy);
+        x = static_cast<int>((wx - presOffsetX_) / presScale_);
+        y = static_cast<int>((wy - presOffsetY_) / presScale_);
+        return;
+    }
+    SDL_GetGlobalMouseState(&x, &y);
+}
+
+void GameWindow::ShowCursor(bool show) { SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE); }
+
+}  // namespace zx::platform
