@@ -17,8 +17,8 @@ TGameData GameData;
 
 namespace {
 
-// Field access on a byte image; every offset and size is checked at compile time against the
-// record size by the callers' constants, and at run time by the span.
+// Field access on a byte image. Every access is bounds-checked, so a wrong offset fails loudly
+// instead of writing past the image.
 template <size_t Size>
 class Image {
 public:
@@ -66,7 +66,7 @@ constexpr size_t kScoreCodesAt = 580, kScoreCodeMax = 100;
 // GameData offsets.
 constexpr size_t kHeaderAt = 0, kHeaderMax = 40;
 
-// The part of the file that the header occupies, and whether it is this version's header.
+// Whether the file starts with this version's header: the length byte 18, then the text.
 bool HeaderValid(const std::vector<uint8_t>& bytes) {
     if (bytes.size() < 1 + kGameDataHeader.size()) return false;
     if (bytes[0] != kGameDataHeader.size()) return false;
