@@ -10,6 +10,8 @@ namespace {
 
 // A changed display mode must not outlive the program, whatever way it ends.
 SDL_Window* fullscreenWindow = nullptr;
+// Termination requests are left to SDL, which turns them into an orderly quit event.
+constexpr int kFatalSignals[] = {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL};
 
 void RestoreModeOnSignal(int sig) {
     if (fullscreenWindow) SDL_SetWindowFullscreen(fullscreenWindow, 0);
@@ -19,13 +21,13 @@ void RestoreModeOnSignal(int sig) {
 
 void InstallModeGuard(SDL_Window* w) {
     fullscreenWindow = w;
-    for (int sig : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGTERM, SIGINT, SIGHUP})
+    for (int sig : kFatalSignals)
         std::signal(sig, RestoreModeOnSignal);
 }
 
 void RemoveModeGuard() {
     fullscreenWindow = nullptr;
-    for (int sig : {SIGSEGV, SIGABRT, SIGBUS, SIGFPE, SIGILL, SIGTERM, SIGINT, SIGHUP})
+    for (int sig : kFatalSignals)
         std::signal(sig, SIG_DFL);
 }
 

@@ -1,0 +1,62 @@
+#include "display/ThreadUnit.h"
+
+#include <chrono>
+
+#include "platform/Ticks.h"
+
+namespace zx {
+
+int32_t TTickAccount::Pass(uint32_t now) {
+    Elapsed += static_cast<int32_t>(now - LastTick);
+    LastTick = now;
+    int32_t due = Elapsed / FrameInterval;
+    if (due > MaxTicksPerFrame) due = MaxTicksPerFrame;
+    FramesDue = due;
+    // Whole ticks beyond the five handed over are dropped; only the part below one tick stays.
+    if (due > 0) Elapsed %= FrameInterval;
+    return due;
+}
+
+namespace {
+std::atomic<uint32_t> nextId{1};
+}
+
+TLoopThread::TLoopThread(FrameFn frame, EndedFn ended)
+    : frame_(std::move(frame)), ended_(std::move(ended)), id_(nextId++) {}
+
+TLoopThread::~TLoopThread() {
+    Terminate();
+    WaitFor();
+}
+
+void TLoopThread::Start() { thread_ = std::thread([this] { Execute(); }); }
+
+void TLoopThread::Terminate() {
+    {
+        std::lock_guard lock(mutex_);
+        terminated_ = true;
+    }
+    wake_.notify_all();
+}
+
+void TLoopThread::WaitFor() {
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+}
+
+void TLoopThread::Execute() {
+    while (!terminated_) {
+        int32_t due = account_.Pass(platform::GetTickCount());
+        if (due > 0) {
+            frame_(due);
+            continue;
+        }
+        // Sleep until the next tick is due instead of polling: one core must not burn while the
+        // game is shown. The accounting itself is unchanged by this.
+        std::unique_lock lock(mutex_);
+        wake_.wait_for(lock, std::chrono::milliseconds(account_.MsUntilNextTick()),
+                       [this] { return terminated_.load(); });
+    }
+    if (ended_) ended_(id_);
+}
+
+}  // namespace zx

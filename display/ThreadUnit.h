@@ -1,0 +1,61 @@
+#pragma once
+// The loop thread: measures time and, whenever 20 ms logic ticks are due, has the main thread run
+// one frame and waits until it has run. It never touches game data.
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace zx {
+
+// Pure tick accounting, apart from any clock, so that it can be driven by hand.
+class TTickAccount {
+public:
+    static constexpr int32_t FrameInterval = 20;
+    static constexpr int32_t MaxTicksPerFrame = 5;
+
+    // One pass: returns the ticks due now (0..5) and keeps only the remainder below one tick.
+    int32_t Pass(uint32_t now);
+    // Milliseconds until the next tick is due, measured from the last pass.
+    int32_t MsUntilNextTick() const { return FrameInterval - Elapsed; }
+
+    uint32_t LastTick = 0;  // starts at 0, so the first pass hands the maximum
+    int32_t Elapsed = 0;
+    int32_t FramesDue = 0;
+};
+
+class TLoopThread {
+public:
+    // frame(ticks) is called on the loop thread and must block until the main thread has run the
+    // frame (or the thread is terminating); ended(id) is called as the thread's very last act.
+    using FrameFn = std::function<void(int32_t ticks)>;
+    using EndedFn = std::function<void(uint32_t threadId)>;
+
+    TLoopThread(FrameFn frame, EndedFn ended);
+    ~TLoopThread();  // terminates and joins
+    TLoopThread(const TLoopThread&) = delete;
+    TLoopThread& operator=(const TLoopThread&) = delete;
+
+    void Start();
+    void Terminate();
+    bool Terminated() const { return terminated_; }
+    void WaitFor();
+    uint32_t ThreadID() const { return id_; }
+    int32_t FramesDue() const { return account_.FramesDue; }
+
+private:
+    void Execute();
+
+    FrameFn frame_;
+    EndedFn ended_;
+    TTickAccount account_;
+    std::atomic<bool> terminated_{false};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::thread thread_;
+    uint32_t id_;
+};
+
+}  // namespace zx

@@ -1,0 +1,500 @@
+#include "display/frmDDFullScreen.h"
+
+#include "platform/Ticks.h"
+#include "sprites/LogFiles.h"
+
+namespace zx {
+
+using namespace platform;
+
+namespace {
+uint32_t RegisterEvents() {
+    static const uint32_t base = SDL_RegisterEvents(3);
+    return base;
+}
+}  // namespace
+
+uint32_t FrameEventType() { return RegisterEvents(); }
+uint32_t LoopEndedEventType() { return RegisterEvents() + 1; }
+uint32_t CloseEventType() { return RegisterEvents() + 2; }
+
+TDDFullScreenForm::TDDFullScreenForm(const std::string& caption)
+    : window_(std::make_unique<GameWindow>(caption)) {
+    RegisterEvents();
+    DD.TransparencyOn = true;
+    DD.HintStripHeight = 0;
+}
+
+TDDFullScreenForm::~TDDFullScreenForm() {
+    // A derived form runs Destroy itself so that its own overrides take part.
+    Destroy();
+}
+
+// ---- set-up and release ----
+
+SurfacePtr TDDFullScreenForm::CreatePlainSurface(uint32_t extraCaps) {
+    SurfaceDesc d;
+    d.caps = DDSCAPS_OFFSCREENPLAIN | extraCaps;
+    d.width = ScreenWidth;
+    d.height = ScreenHeight;
+    SurfacePtr s;
+    DDCheckNoLost(DirectDrawObject->CreateSurface(d, s));
+    return s;
+}
+
+void TDDFullScreenForm::FillBlack(DirectDrawSurface& s) {
+    BltFx fx;
+    fx.fillColor = 0;
+    DDCheck(s.Blt(nullptr, nullptr, nullptr, DDBLT_COLORFILL | DDBLT_WAIT, &fx));
+}
+
+void TDDFullScreenForm::InitDDraw() {
+    WriteLog("InitDDraw (Inherited)");
+    DD.DisplayOffsetX = DD.DisplayOffsetY = 0;
+    BackScroll = 0;
+    MouseX = MouseY = -1;
+    PendingShots = 0;
+    ObjectsLive = false;
+    Paused = false;
+    DD.SetGameArea(static_cast<int32_t>(ScreenWidth), static_cast<int32_t>(ScreenHeight));
+    LoopRunning = false;
+    WriteLog("-1");
+
+    DDCheckNoLost(DirectDrawCreate(window_.get(), DirectDrawObject));
+    DD.DirectDraw = DirectDrawObject.get();
+    WriteLog("0");
+    try {
+        if (DisplayKind == 2) {
+            DDCheckNoLost(DirectDrawObject->SetCooperativeLevel(DDSCL_NORMAL));
+            WriteLog("1");
+            window_->SetClientSize(static_cast<int>(ScreenWidth), static_cast<int>(ScreenHeight));
+            SurfaceDesc pd;
+            pd.caps = DDSCAPS_PRIMARYSURFACE;
+            DDCheckNoLost(DirectDrawObject->CreateSurface(pd, PrimarySurface));
+            WriteLog("2");
+            // The clipper is created, bound to the window and attached in one step here.
+            WriteLog("3");
+            WriteLog("4");
+            DDCheckNoLost(DirectDrawObject->AttachWindowClipper(PrimarySurface.get()));
+            WriteLog("5");
+            for (uint32_t i = 0; i < BackBufferCount + 1; ++i) {
+                auto s = CreatePlainSurface(DDSCAPS_SYSTEMMEMORY);
+                WriteLog("6");
+                DD.FlipList.push_back(s);
+                WriteLog("7");
+            }
+        } else {
+            GameWindow::ShowCursor(false);
+            DDCheckNoLost(DirectDrawObject->SetCooperativeLevel(CoopLevel));
+            WriteLog("8");
+            if (DisplayKind == 1) {
+                DisplayMode m;
+                DDCheckNoLost(DirectDrawObject->GetDisplayMode(m));
+                DD.DisplayOffsetX = static_cast<int32_t>((m.width - ScreenWidth) >> 1);
+                DD.DisplayOffsetY = static_cast<int32_t>((m.height - ScreenHeight) >> 1);
+                WriteLog("9");
+            } else {
+                DDCheckNoLost(DirectDrawObject->SetDisplayMode(ScreenWidth, ScreenHeight, BitDepth, 0, 0));
+                if (DirectDrawObject->ScaledMode())
+                    WriteLog("No display mode " + std::to_string(ScreenWidth) + "x" +
+                             std::to_string(ScreenHeight) + ": game area scaled to the desktop");
+            }
+            WriteLog("10");
+            SurfaceDesc pd;
+            pd.caps = DDSCAPS_PRIMARYSURFACE;
+            if (BackBufferCount > 0) {
+                pd.caps |= DDSCAPS_FLIP | DDSCAPS_COMPLEX;
+                pd.backBufferCount = BackBufferCount;
+            }
+            DDCheckNoLost(DirectDrawObject->CreateSurface(pd, PrimarySurface));
+            WriteLog("11");
+            DD.FlipList.push_back(PrimarySurface);
+            WriteLog("12");
+            if (BackBufferCount > 0)
+                DirectDrawObject->EnumSurfaces([](const SurfacePtr& s) {
+                    if (!(s->Caps() & DDSCAPS_PRIMARYSURFACE)) DD.FlipList.push_back(s);
+                });
+            WriteLog("13");
+            if (DisplayKind == 1) {
+                WriteLog("14");
+                for (auto it = DD.FlipList.rbegin(); it != DD.FlipList.rend(); ++it) FillBlack(**it);
+                WriteLog("15");
+            }
+        }
+        DD.BackImage = CreatePlainSurface(0);
+        WriteLog("16");
+        FillBlack(*DD.BackImage);
+        WriteLog("17");
+        DD.BlendSurface = CreatePlainSurface(DDSCAPS_SYSTEMMEMORY);
+        WriteLog("18");
+        ShowLoadingScreen();
+        WriteLog("19");
+        CreateSpriteList();
+        WriteLog("20");
+        CreateSoundManager();
+        WriteLog("InitDDraw (Inherited) OK!");
+    } catch (...) {
+        ReleaseDisplay();
+        throw;
+    }
+}
+
+void TDDFullScreenForm::ReleaseDisplay() {
+    DD.FlipList.clear();
+    DD.BackImage.reset();
+    DD.BlendSurface.reset();
+    PrimarySurface.reset();
+    if (DirectDrawObject && DisplayKind != 2) DirectDrawObject->RestoreDisplayMode();
+    DD.DirectDraw = nullptr;
+    DirectDrawObject.reset();
+}
+
+void TDDFullScreenForm::Freeddraw() {
+    WriteLog("Freeddraw: Start");
+    FreeSoundManager();
+    FreeSpriteList();
+    DD.BackImage.reset();
+    DD.BlendSurface.reset();
+    PrimarySurface.reset();
+    if (DirectDrawObject && DisplayKind != 2) DirectDrawObject->RestoreDisplayMode();
+    DD.DirectDraw = nullptr;
+    DirectDrawObject.reset();
+    WriteLog("Freeddraw: End");
+}
+
+bool TDDFullScreenForm::RestoreSurfaces() {
+    auto fail = [] {
+        SleepMs(250);
+        return false;
+    };
+    auto restore = [&](DirectDrawSurface& s) {
+        HRESULT lost = s.IsLost();
+        if (lost == DD_OK) return 0;
+        if (lost != DDERR_SURFACELOST) DDCheckNoLost(lost);
+        return s.Restore() == DD_OK ? 1 : -1;
+    };
+    for (auto& s : DD.FlipList)
+        if (restore(*s) < 0) return fail();
+    if (DD.BackImage) {
+        int r = restore(*DD.BackImage);
+        if (r < 0) return fail();
+        if (r > 0 && !BackImageFile.empty()) SetBackImage(BackImageFile);
+    }
+    if (DD.BlendSurface && restore(*DD.BlendSurface) < 0) return fail();
+    if (!RestoreSheetSurfaces()) return fail();
+    if (DisplayKind == 1)
+        for (auto& s : DD.FlipList) FillBlack(*s);
+    DD.SurfacesLost = false;
+    return true;
+}
+
+bool TDDFullScreenForm::RestoreIfLost() {
+    if (!DD.SurfacesLost) return false;
+    return !RestoreSurfaces();
+}
+
+// ---- the loop ----
+
+void TDDFullScreenForm::SetFlipping(bool on) {
+    if (on == Flipping) return;
+    Flipping = on;
+    if (on) {
+        const uint32_t win = window_->Id();
+        LoopThread = std::make_unique<TLoopThread>(
+            [this](int32_t ticks) { LoopFrame(ticks); },
+            [win](uint32_t id) {
+                SDL_Event e{};
+                e.type = LoopEndedEventType();
+                e.user.windowID = win;
+                e.user.code = static_cast<int32_t>(id);
+                SDL_PushEvent(&e);
+            });
+        LoopRunning = true;
+        LoopThread->Start();
+    } else if (LoopRunning && LoopThread) {
+        LoopThread->Terminate();
+        std::lock_guard lock(frameMutex_);
+        frameDone_.notify_all();
+    }
+}
+
+// On the loop thread: hand one frame to the main thread and wait until it has run.
+void TDDFullScreenForm::LoopFrame(int32_t ticks) {
+    std::unique_lock lock(frameMutex_);
+    uint64_t seq = ++framePosted_;
+    SDL_Event e{};
+    e.type = FrameEventType();
+    e.user.windowID = window_->Id();
+    e.user.code = ticks;
+    e.user.data1 = reinterpret_cast<void*>(static_cast<uintptr_t>(seq));
+    if (SDL_PushEvent(&e) != 1) return;
+    frameDone_.wait(lock, [&] { return frameRun_ >= seq || LoopThread->Terminated(); });
+}
+
+void TDDFullScreenForm::HandleFrameEvent(const SDL_Event& e) {
+    auto seq = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(e.user.data1));
+    {
+        std::lock_guard lock(frameMutex_);
+        if (seq != framePosted_ || frameRun_ >= seq) return;  // stale
+    }
+    Threadnotify(e.user.code);
+    std::lock_guard lock(frameMutex_);
+    frameRun_ = seq;
+    frameDone_.notify_all();
+}
+
+void TDDFullScreenForm::WMLoopEnded(uint32_t threadId) {
+    if (LoopThread && threadId == LoopThread->ThreadID()) {
+        LoopRunning = false;
+        LoopThread->WaitFor();
+        LoopThread.reset();
+        Close();
+    }
+}
+
+void TDDFullScreenForm::Threadnotify(int32_t) {}
+
+void TDDFullScreenForm::RunFrame(int32_t ticks, const std::function<void()>& glsproc) {
+    try {
+        if (RestoreIfLost()) return;
+    } catch (const Exception& e) {
+        ErrorFlag = true;
+        WriteLog("Exception raised in Threadnotify while trying to restore surfaces: " + e.Message());
+        Closing = true;
+        return;
+    }
+    std::string stage;
+    try {
+        stage = "BackImageToSecondarySurface";
+        BackImageToSecondarySurface();
+        stage = "glsproc";
+        for (int32_t i = 0; i < ticks; ++i)
+            if (!Paused && glsproc) glsproc();
+        stage = "Bobs.Paint";
+        if (ObjectsLive && !Closing) PaintObjects();
+        stage = "Flip(DDFLIP_WAIT)";
+        if (!Closing) Flip(DDFLIP_WAIT);
+    } catch (const EDirectXSurfaceLostError&) {
+        // SurfacesLost is set: the next frame restores.
+    } catch (const Exception& e) {
+        ErrorFlag = true;
+        WriteLog("Exception raised in Threadnotify while " + stage + ": " + e.Message());
+        Closing = true;
+        Beep();
+    }
+}
+
+void TDDFullScreenForm::Back() {
+    WriteLog("Back: Start");
+    if (Flipping) {
+        WriteLog("Back: Stop flipping");
+        SetFlipping(false);
+    } else {
+        Close();
+    }
+    WriteLog("Back: End");
+}
+
+// ---- drawing ----
+
+void TDDFullScreenForm::Flip(uint32_t flags) {
+    if (DisplayKind == 2) {
+        PresentWindowed();
+        return;
+    }
+    DDCheck(DD.FlipList.at(0)->Flip(nullptr, flags));
+}
+
+void TDDFullScreenForm::PresentWindowed() {
+    if (!PrimarySurface || DD.FlipList.size() < 2) return;
+    int ox = 0, oy = 0;
+    window_->ClientOrigin(ox, oy);
+    Rect dst{ox, oy, ox + static_cast<int32_t>(ScreenWidth), oy + static_cast<int32_t>(ScreenHeight)};
+    DDCheck(PrimarySurface->Blt(&dst, DD.FlipList[1].get(), nullptr, 16, nullptr));
+}
+
+void TDDFullScreenForm::BackImageToSecondarySurface() {
+    auto& back = *DD.FlipList.at(1);
+    const int32_t s = BackScroll, W = static_cast<int32_t>(ScreenWidth), H = static_cast<int32_t>(ScreenHeight);
+    const int32_t ox = DD.DisplayOffsetX, oy = DD.DisplayOffsetY;
+    auto copy = [&](int32_t sx, int32_t w, int32_t dx) {
+        if (w <= 0) return;
+        Rect src{sx, 0, sx + w, H};
+        Rect dst{dx + ox, oy, dx + ox + w, oy + H};
+        DDCheck(back.Blt(&dst, DD.BackImage.get(), &src, DDBLT_WAIT, nullptr));
+    };
+    if (s <= 0) {
+        copy(0, W, 0);
+    } else {
+        // The picture shows shifted right by s and wraps around.
+        copy(0, W - s, s);
+        copy(W - s, s, 0);
+    }
+}
+
+void TDDFullScreenForm::SetBackImage(const std::string& file) {
+    BackImageFile = file;
+}
+
+void TDDFullScreenForm::ShowLoadingScreen() {
+    FillBlack(*DD.FlipList.at(1));
+    FillBlack(*DD.FlipList.at(0));
+    BackImageToSecondarySurface();
+    Flip(DDFLIP_WAIT);
+}
+
+void TDDFullScreenForm::TrackMouse() {
+    PrevMouseX = MouseX;
+    PrevMouseY = MouseY;
+    int x = 0, y = 0;
+    window_->CursorPos(x, y);
+    if (DisplayKind == 2) {
+        int ox = 0, oy = 0;
+        window_->ClientOrigin(ox, oy);
+        x -= ox;
+        y -= oy;
+    }
+    MouseX = x;
+    MouseY = y;
+}
+
+void TDDFullScreenForm::SetDisplayKind(uint8_t kind) {
+    if (DirectDrawObject) return;
+    DisplayKind = kind;
+    if (kind == 2) window_->SetBordered(true);
+}
+
+// ---- window events ----
+
+void TDDFullScreenForm::FormShow() {
+    WriteLog("Formshow: Start");
+    if (DisplayKind == 1) {
+        SDL_DisplayMode dm{};
+        if (SDL_GetDesktopDisplayMode(0, &dm) == 0 &&
+            (dm.w < static_cast<int>(ScreenWidth) || dm.h < static_cast<int>(ScreenHeight)))
+            DisplayKind = 0;
+    }
+    if (!DirectDrawObject) InitDDraw();
+    WriteLog("Formshow: End");
+}
+
+void TDDFullScreenForm::FormActivate() {
+    WriteLog("FormActivate: Start");
+    try {
+        RestoreSoundBuffers();
+    } catch (const Exception& e) {
+        WriteLog("Error while restoring soundbuffers: " + e.Message());
+    }
+    WriteLog("FormActivate: End");
+}
+
+void TDDFullScreenForm::FormPaint() {
+    if (DisplayKind != 2 || !DirectDrawObject) return;
+    try {
+        PresentWindowed();
+    } catch (const Exception&) {
+        // A paint that fails is repeated by the next frame.
+    }
+}
+
+bool TDDFullScreenForm::FormClose() {
+    WriteLog("FormClose: Start");
+    if (!Closing) {
+        WriteLog("FormClose: Reclose");
+        Closing = true;
+        return false;
+    }
+    GameWindow::ShowCursor(true);
+    WriteLog("FormClose: End");
+    WriteLog(ErrorFlag ? "ERROR" : "OK");
+    return true;
+}
+
+void TDDFullScreenForm::Close() {
+    if (closed_) return;
+    if (FormClose()) {
+        closed_ = true;
+        window_->Hide();
+    }
+}
+
+void TDDFullScreenForm::PostClose() {
+    SDL_Event e{};
+    e.type = CloseEventType();
+    e.user.windowID = window_->Id();
+    SDL_PushEvent(&e);
+}
+
+void TDDFullScreenForm::FormDestroy() {
+    WriteLog("Formdestroy: Start");
+    if (LoopRunning && LoopThread) {
+        WriteLog("Formdestroy: Terminate Loop");
+        SetFlipping(false);
+        LoopThread->Terminate();
+        {
+            std::lock_guard lock(frameMutex_);
+            frameDone_.notify_all();
+        }
+        LoopThread->WaitFor();
+        LoopRunning = false;
+    }
+    LoopThread.reset();
+    DD.FlipList.clear();
+    Freeddraw();
+    WriteLog("Formdestroy: End");
+    WriteLog(ErrorFlag ? "ERROR" : "OK");
+}
+
+void TDDFullScreenForm::Destroy() {
+    if (destroyed_) return;
+    destroyed_ = true;
+    if (shown_) {
+        try {
+            FormDestroy();
+        } catch (const Exception&) {
+            // The log itself failed: nothing else to tell it.
+        }
+    }
+    LoopThread.reset();
+    ReleaseDisplay();
+}
+
+bool TDDFullScreenForm::ProcessEvent(int timeoutMs) {
+    SDL_Event e;
+    if (!SDL_WaitEventTimeout(&e, timeoutMs)) return false;
+    const uint32_t win = window_->Id();
+    if (e.type == FrameEventType()) {
+        if (e.user.windowID == win) HandleFrameEvent(e);
+    } else if (e.type == LoopEndedEventType()) {
+        if (e.user.windowID == win) WMLoopEnded(static_cast<uint32_t>(e.user.code));
+    } else if (e.type == CloseEventType()) {
+        if (e.user.windowID == win) Close();
+    } else if (e.type == SDL_QUIT) {
+        Close();
+    } else if (e.type == SDL_WINDOWEVENT && e.window.windowID == win) {
+        switch (e.window.event) {
+            case SDL_WINDOWEVENT_CLOSE: Close(); break;
+            case SDL_WINDOWEVENT_FOCUS_GAINED:
+                if (DirectDrawObject) DirectDrawObject->SetFocus(true);
+                FormActivate();
+                break;
+            case SDL_WINDOWEVENT_FOCUS_LOST:
+                if (DirectDrawObject) DirectDrawObject->SetFocus(false);
+                break;
+            case SDL_WINDOWEVENT_EXPOSED: FormPaint(); break;
+            default: break;
+        }
+    } else {
+        HandleInput(e);
+    }
+    return true;
+}
+
+void TDDFullScreenForm::ShowModal() {
+    shown_ = true;
+    window_->Show();
+    FormShow();
+    while (!closed_) ProcessEvent(100);
+}
+
+}  // namespace zx

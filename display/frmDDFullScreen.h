@@ -1,0 +1,140 @@
+#pragma once
+// The full-screen window base: owns the display (primary with its back buffer, or the window
+// kind's two system-memory surfaces, the back image and the blend surface), the sprite list and
+// the sound manager; runs frames handed over by the loop thread and winds down through the close
+// handshake, writing every step to the log.
+#include <SDL.h>
+
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "display/ThreadUnit.h"
+#include "platform/DDraw.h"
+#include "platform/DisplayState.h"
+#include "platform/Window.h"
+
+namespace zx {
+
+class TDDFullScreenForm {
+public:
+    explicit TDDFullScreenForm(const std::string& caption = "");
+    virtual ~TDDFullScreenForm();
+    TDDFullScreenForm(const TDDFullScreenForm&) = delete;
+    TDDFullScreenForm& operator=(const TDDFullScreenForm&) = delete;
+
+    // The four virtual operations.
+    virtual void InitDDraw();
+    virtual void Freeddraw();
+    virtual bool RestoreSurfaces();
+    virtual void Threadnotify(int32_t ticks);
+
+    bool RestoreIfLost();
+    void SetFlipping(bool on);
+    void Back();
+    void Flip(uint32_t flags);
+    void PresentWindowed();
+    void BackImageToSecondarySurface();
+    void SetBackImage(const std::string& file);
+    void ShowLoadingScreen();
+    void TrackMouse();
+    void SetDisplayKind(uint8_t kind);
+
+    // Shows the window and runs its own event loop until the window has closed; the window is
+    // then destroyed (the form frees itself when closed).
+    void ShowModal();
+    // Asks the window to close, as the close button or Alt+F4 does.
+    void Close();
+    // Posts a close request that is handled from the event loop.
+    void PostClose();
+    // Runs the destruction sequence (also run by the destructor if nobody did).
+    void Destroy();
+
+    // One pass of the event loop: waits at most timeoutMs for an event and handles it. Tests drive
+    // the window with it; ShowModal loops on it.
+    bool ProcessEvent(int timeoutMs);
+    bool IsClosed() const { return closed_; }
+    platform::GameWindow& Window() { return *window_; }
+
+    // Fields, in the original's order.
+    std::unique_ptr<platform::DirectDraw> DirectDrawObject;
+    uint32_t CoopLevel = platform::DDSCL_FULLSCREEN | platform::DDSCL_ALLOWREBOOT | platform::DDSCL_EXCLUSIVE;
+    uint32_t ScreenWidth = 800;
+    uint32_t ScreenHeight = 600;
+    uint32_t BitDepth = 16;
+    uint32_t BackBufferCount = 1;
+    uint8_t DisplayKind = 0;
+    platform::SurfacePtr PrimarySurface;
+    bool LoopRunning = false;
+    bool Flipping = false;
+    std::unique_ptr<TLoopThread> LoopThread;
+    std::string BackImageFile;
+    bool ErrorFlag = false;
+    bool SoundSwitch1 = false;
+    bool SoundSwitch2 = false;
+    bool Paused = false;
+    bool ObjectsLive = false;
+    bool Clicked = false;
+    int32_t MouseX = -1, MouseY = -1;
+    int32_t PrevMouseX = -1, PrevMouseY = -1;
+    int32_t PendingShots = 0;
+    bool Closing = false;
+    bool EscapePressed = false;
+    int32_t BackScroll = 0;
+
+protected:
+    // Window events.
+    virtual void FormShow();
+    virtual void FormActivate();
+    virtual void FormPaint();
+    // Returns true when the close is accepted.
+    virtual bool FormClose();
+    virtual void FormDestroy();
+    void WMLoopEnded(uint32_t threadId);
+
+    // Input and other events the base does not handle itself (the game screen's keys and mouse).
+    virtual void HandleInput(const SDL_Event&) {}
+
+    // The frame of the game screen: back image, the state procedure ticks times, sprites, flip,
+    // each stage under its error guard.
+    void RunFrame(int32_t ticks, const std::function<void()>& glsproc);
+    // Paints the sprite list into the back buffer.
+    virtual void PaintObjects() {}
+    // Hooks for the parts of the display that later layers own (sprite list, sound manager).
+    virtual void CreateSpriteList() {}
+    virtual void FreeSpriteList() {}
+    virtual void CreateSoundManager() {}
+    virtual void FreeSoundManager() {}
+    virtual void RestoreSoundBuffers() {}
+    virtual bool RestoreSheetSurfaces() { return true; }
+
+    platform::SurfacePtr CreatePlainSurface(uint32_t extraCaps);
+    void FillBlack(platform::DirectDrawSurface& s);
+
+private:
+    void HandleFrameEvent(const SDL_Event& e);
+    void LoopFrame(int32_t ticks);
+    void LoopEnded(uint32_t threadId);
+    void ReleaseDisplay();
+
+    std::unique_ptr<platform::GameWindow> window_;
+    bool closed_ = false;
+    bool destroyed_ = false;
+    bool shown_ = false;
+
+    // Hand-over of one frame from the loop thread.
+    std::mutex frameMutex_;
+    std::condition_variable frameDone_;
+    uint64_t framePosted_ = 0;
+    uint64_t frameRun_ = 0;
+};
+
+// SDL event types used for the frame hand-over, the loop's end and posted close requests.
+uint32_t FrameEventType();
+uint32_t LoopEndedEventType();
+uint32_t CloseEventType();
+
+}  // namespace zx
