@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "game/LevelFile.h"
-#include "game/Random.h"
+#include "sprites/Random.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "sprites/Ansi.h"

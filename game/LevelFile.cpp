@@ -3,7 +3,7 @@
 #include <array>
 
 #include "game/GameRecords.h"
-#include "game/Random.h"
+#include "sprites/Random.h"
 #include "platform/Errors.h"
 #include "sprites/Ansi.h"
 #include "sprites/Paths.h"

@@ -4,7 +4,7 @@
 
 #include "game/GameRecords.h"
 #include "game/LevelFile.h"
-#include "game/Random.h"
+#include "sprites/Random.h"
 #include "platform/Errors.h"
 #include "sprites/Paths.h"
 #include "support/TestSupport.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "game/LevelFile.h"
-#include "game/Random.h"
+#include "sprites/Random.h"
 #include "platform/Errors.h"
 #include "sprites/Paths.h"
 

@@ -1,4 +1,4 @@
-#include "game/Random.h"
+#include "sprites/Random.h"
 
 #include <chrono>
 #include <random>
