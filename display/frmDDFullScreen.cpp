@@ -490,10 +490,14 @@ bool TDDFullScreenForm::ProcessEvent(int timeoutMs) {
     return true;
 }
 
-void TDDFullScreenForm::ShowModal() {
+void TDDFullScreenForm::Show() {
     shown_ = true;
     window_->Show();
     FormShow();
+}
+
+void TDDFullScreenForm::ShowModal() {
+    Show();
     while (!closed_) ProcessEvent(100);
 }
 

@@ -46,6 +46,8 @@ public:
     // Shows the window and runs its own event loop until the window has closed; the window is
     // then destroyed (the form frees itself when closed).
     void ShowModal();
+    // Shows the window without entering the loop (ShowModal's first half; tests use it).
+    void Show();
     // Asks the window to close, as the close button or Alt+F4 does.
     void Close();
     // Posts a close request that is handled from the event loop.
