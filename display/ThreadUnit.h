@@ -44,6 +44,8 @@ public:
     void WaitFor();
     uint32_t ThreadID() const { return id_; }
     int32_t FramesDue() const { return account_.FramesDue; }
+    // Read by the main thread during a hand-over, while the loop thread waits for it.
+    const TTickAccount& Account() const { return account_; }
 
 private:
     void Execute();

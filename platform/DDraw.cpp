@@ -162,7 +162,7 @@ HRESULT DirectDrawSurface::ReleaseDC(SDL_Surface* dc) {
     if (!dc_ || dc != dc_) return DDERR_INVALIDPARAMS;
     SDL_FreeSurface(dc_);
     dc_ = nullptr;
-    if ((caps_ & DDSCAPS_PRIMARYSURFACE) && owner_) owner_->Present(*this);
+    if ((caps_ & DDSCAPS_PRIMARYSURFACE) && owner_) owner_->Present(pixels_.data(), pitch_, width_, height_);
     return DD_OK;
 }
 
@@ -204,6 +204,13 @@ HRESULT DirectDrawSurface::Blt(const Rect* dstIn, DirectDrawSurface* src, const 
     }
     if (!Inside(dst, width_, height_)) return DDERR_INVALIDRECT;
     const int dw = dst.Width(), dh = dst.Height(), sw = sr.Width(), shh = sr.Height();
+    if (clipped && dst.left == 0 && dst.top == 0 && dw == width_ && dh == height_ && sr.Width() == dw &&
+        sr.Height() == dh && !(flags & DDBLT_KEYSRC)) {
+        // The whole frame onto the window: show it straight from the source, one copy fewer.
+        owner_->Present(src->pixels_.data() + static_cast<size_t>(sr.top) * src->pitch_ +
+                            sr.left * bpp, src->pitch_, dw, dh);
+        return DD_OK;
+    }
     if (dw == 0 || dh == 0 || sw == 0 || shh == 0) return DD_OK;
 
     // A copy within one surface may overlap: read from a snapshot then.
@@ -233,7 +240,7 @@ HRESULT DirectDrawSurface::Blt(const Rect* dstIn, DirectDrawSurface* src, const 
             std::memcpy(drow + (dst.left + x) * bpp, sp, static_cast<size_t>(bpp));
         }
     }
-    if (clipped) owner_->Present(*this);
+    if (clipped) owner_->Present(pixels_.data(), pitch_, width_, height_);
     return DD_OK;
 }
 
@@ -243,7 +250,7 @@ HRESULT DirectDrawSurface::Flip(DirectDrawSurface*, uint32_t) {
     if (HRESULT r = backBuffer_->IsLost(); r != DD_OK) return r;
     if (locked_ || backBuffer_->locked_) return DDERR_SURFACEBUSY;
     pixels_.swap(backBuffer_->pixels_);
-    if (owner_) owner_->Present(*this);
+    if (owner_) owner_->Present(pixels_.data(), pitch_, width_, height_);
     return DD_OK;
 }
 
@@ -254,6 +261,7 @@ DirectDraw::DirectDraw(GameWindow* window) : window_(window), format_(FormatFor(
 DirectDraw::~DirectDraw() {
     for (auto& w : surfaces_)
         if (auto s = w.lock()) s->owner_ = nullptr;
+    if (wrap_) SDL_FreeSurface(wrap_);
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (modeSet_ && window_) window_->LeaveFullscreen();
@@ -369,40 +377,68 @@ void DirectDraw::SetFocus(bool focused) {
 }
 
 bool DirectDraw::EnsurePresenter(int width, int height) {
-    if (!renderer_) {
+    if (!presenterTried_) {
+        presenterTried_ = true;
         renderer_ = SDL_CreateRenderer(window_->Handle(), -1,
                                        SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
-        if (!renderer_) renderer_ = SDL_CreateRenderer(window_->Handle(), -1, SDL_RENDERER_SOFTWARE);
-        if (!renderer_) return false;
     }
-    if (!texture_ || texW_ != width || texH_ != height) {
+    if (texW_ == width && texH_ == height && (texture_ || !renderer_)) return true;
+    texW_ = width, texH_ = height;
+    int ow = 0, oh = 0;
+    if (renderer_) {
         if (texture_) SDL_DestroyTexture(texture_);
         texture_ = SDL_CreateTexture(renderer_, SdlFormatOf(format_), SDL_TEXTUREACCESS_STREAMING,
                                      width, height);
-        texW_ = width, texH_ = height;
         if (!texture_) return false;
         // The game area keeps its aspect on a display of another size.
         SDL_RenderSetLogicalSize(renderer_, width, height);
-        int ow = 0, oh = 0;
         SDL_GetRendererOutputSize(renderer_, &ow, &oh);
-        int ww = 0, wh = 0;
-        SDL_GetWindowSize(window_->Handle(), &ww, &wh);
-        double scale = std::min(ow / static_cast<double>(width), oh / static_cast<double>(height));
-        // Mouse positions arrive in window points, the renderer works in pixels.
-        double pts = ow > 0 ? static_cast<double>(ww) / ow : 1.0;
-        window_->SetPresentation(static_cast<int>((ow - width * scale) / 2 * pts),
-                                 static_cast<int>((oh - height * scale) / 2 * pts), scale * pts);
+    } else {
+        SDL_Surface* ws = SDL_GetWindowSurface(window_->Handle());
+        if (!ws) return false;
+        ow = ws->w, oh = ws->h;
     }
+    int ww = 0, wh = 0;
+    SDL_GetWindowSize(window_->Handle(), &ww, &wh);
+    double scale = std::min(ow / static_cast<double>(width), oh / static_cast<double>(height));
+    // Mouse positions arrive in window points, the output works in pixels.
+    double pts = ow > 0 ? static_cast<double>(ww) / ow : 1.0;
+    window_->SetPresentation(static_cast<int>((ow - width * scale) / 2 * pts),
+                             static_cast<int>((oh - height * scale) / 2 * pts), scale * pts);
     return true;
 }
 
-void DirectDraw::Present(DirectDrawSurface& primary) {
-    if (!EnsurePresenter(primary.width_, primary.height_)) return;
-    SDL_UpdateTexture(texture_, nullptr, primary.pixels_.data(), primary.pitch_);
-    SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
-    SDL_RenderClear(renderer_);
-    SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
-    SDL_RenderPresent(renderer_);
+void DirectDraw::Present(const uint8_t* pixels, int pitch, int width, int height) {
+    if (!EnsurePresenter(width, height)) return;
+    ++presents_;
+    if (renderer_) {
+        SDL_UpdateTexture(texture_, nullptr, pixels, pitch);
+        SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
+        SDL_RenderClear(renderer_);
+        SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+        SDL_RenderPresent(renderer_);
+        return;
+    }
+    SDL_Surface* ws = SDL_GetWindowSurface(window_->Handle());
+    if (!ws) return;
+    if (!wrap_ || wrap_->w != width || wrap_->h != height || wrap_->pitch != pitch) {
+        if (wrap_) SDL_FreeSurface(wrap_);
+        wrap_ = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint8_t*>(pixels), width, height,
+                                                   static_cast<int>(format_.bitCount), pitch,
+                                                   SdlFormatOf(format_));
+        if (!wrap_) return;
+    }
+    wrap_->pixels = const_cast<uint8_t*>(pixels);
+    if (ws->w == width && ws->h == height) {
+        SDL_BlitSurface(wrap_, nullptr, ws, nullptr);
+    } else {
+        double scale = std::min(ws->w / static_cast<double>(width), ws->h / static_cast<double>(height));
+        SDL_Rect dst{static_cast<int>((ws->w - width * scale) / 2), static_cast<int>((ws->h - height * scale) / 2),
+                     static_cast<int>(width * scale), static_cast<int>(height * scale)};
+        SDL_FillRect(ws, nullptr, 0);
+        SDL_BlitScaled(wrap_, nullptr, ws, &dst);
+    }
+    SDL_UpdateWindowSurface(window_->Handle());
 }
 
 }  // namespace zx::platform

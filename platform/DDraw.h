@@ -174,8 +174,10 @@ public:
     PixelFormat Format() const { return format_; }
     // True when kind 0 could not get a real 800 x 600 mode and shows the game area scaled.
     bool ScaledMode() const { return scaled_; }
-    // Presents the primary surface's pixels (called by Flip and by blits onto a clipped primary).
-    void Present(DirectDrawSurface& primary);
+    // Shows pixels of the display's format on the window: the front buffer after a flip, or the
+    // frame blitted onto the window kind's primary.
+    void Present(const uint8_t* pixels, int pitch, int width, int height);
+    uint64_t PresentCount() const { return presents_; }
     GameWindow* Window() const { return window_; }
 
 private:
@@ -192,9 +194,14 @@ private:
     DisplayMode mode_;
     std::vector<std::weak_ptr<DirectDrawSurface>> surfaces_;
     DirectDrawSurface* clippedPrimary_ = nullptr;
+    // With a hardware renderer frames go through one streaming texture; without one (no GPU,
+    // SDL's dummy driver) they are blitted straight into the window's own surface.
+    bool presenterTried_ = false;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
+    SDL_Surface* wrap_ = nullptr;  // the frame's pixels seen as an SDL surface, no copy
     int texW_ = 0, texH_ = 0;
+    uint64_t presents_ = 0;
 };
 
 // Creates the display object for the default device. A test can make the creation fail.
