@@ -1,0 +1,497 @@
+#include "platform/DSound.h"
+
+#include <SDL.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <mutex>
+
+namespace zx::platform {
+
+// Sample memory shared by a buffer and its duplicates.
+struct SampleData {
+    WaveFormat format;
+    std::vector<uint8_t> raw;     // as written through Lock, in the wave's own format
+    std::vector<int16_t> device;  // the same sound in the device's format
+    uint32_t deviceFrames = 0;
+    // Every buffer playing from this memory; they are halted before the memory changes.
+    std::vector<DirectSoundBuffer*> users;
+};
+
+namespace {
+
+bool missingForTesting = false;
+bool openFailsForTesting = false;
+
+}  // namespace
+
+// The opened mixer and its channels. One exists while any DirectSound or buffer holds it.
+class AudioDevice {
+public:
+    static std::shared_ptr<AudioDevice> Acquire() {
+        std::lock_guard lock(mutex_);
+        if (auto d = current_.lock()) return d;
+        if (openFailsForTesting) return nullptr;
+        auto d = std::shared_ptr<AudioDevice>(new AudioDevice());
+        if (!d->Open(44100, 2)) return nullptr;
+        current_ = d;
+        return d;
+    }
+
+    ~AudioDevice() { Close(); }
+
+    bool Open(int rate, int channels) {
+        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+        // No format changes allowed: SDL converts if the hardware differs, so the mixer always
+        // runs at exactly the format asked for.
+        if (Mix_OpenAudioDevice(rate, AUDIO_S16SYS, channels, 1024, nullptr, 0) != 0) {
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+            return false;
+        }
+        open_ = true;
+        rate_ = rate;
+        channels_ = channels;
+        used_.assign(static_cast<size_t>(std::max(Mix_AllocateChannels(-1), 0)), false);
+        return true;
+    }
+
+    void Close() {
+        if (!open_) return;
+        Mix_HaltChannel(-1);
+        Mix_CloseAudio();
+        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        open_ = false;
+        used_.clear();
+    }
+
+    // A different primary format: only while no sound buffer holds a channel.
+    bool Reopen(int rate, int channels) {
+        if (rate == rate_ && channels == channels_) return true;
+        if (std::find(used_.begin(), used_.end(), true) != used_.end()) return false;
+        Close();
+        return Open(rate, channels);
+    }
+
+    int AcquireChannel() {
+        auto it = std::find(used_.begin(), used_.end(), false);
+        if (it == used_.end()) {
+            size_t grown = std::max<size_t>(16, used_.size() * 2);
+            int got = Mix_AllocateChannels(static_cast<int>(grown));
+            if (got <= static_cast<int>(used_.size())) return -1;
+            used_.resize(static_cast<size_t>(got), false);
+            it = std::find(used_.begin(), used_.end(), false);
+        }
+        *it = true;
+        int ch = static_cast<int>(it - used_.begin());
+        Mix_Volume(ch, MIX_MAX_VOLUME);
+        return ch;
+    }
+
+    void ReleaseChannel(int ch) {
+        if (ch < 0 || static_cast<size_t>(ch) >= used_.size()) return;
+        Mix_HaltChannel(ch);
+        used_[static_cast<size_t>(ch)] = false;
+    }
+
+    int ChannelsInUse() const {
+        return static_cast<int>(std::count(used_.begin(), used_.end(), true));
+    }
+
+    static int InUseNow() {
+        std::lock_guard lock(mutex_);
+        auto d = current_.lock();
+        return d ? d->ChannelsInUse() : 0;
+    }
+
+    int Rate() const { return rate_; }
+    int Channels() const { return channels_; }
+
+private:
+    AudioDevice() = default;
+    static inline std::mutex mutex_;
+    static inline std::weak_ptr<AudioDevice> current_;
+    bool open_ = false;
+    int rate_ = 44100;
+    int channels_ = 2;
+    std::vector<bool> used_;
+};
+
+float GainFromVolume(int32_t volume) {
+    volume = std::clamp(volume, DSBVOLUME_MIN, DSBVOLUME_MAX);
+    return static_cast<float>(std::pow(10.0, volume / 2000.0));
+}
+
+void PanGains(int32_t volume, int32_t pan, float& left, float& right) {
+    pan = std::clamp(pan, DSBPAN_LEFT, DSBPAN_RIGHT);
+    int32_t l = volume, r = volume;
+    if (pan > 0) l -= pan;
+    if (pan < 0) r += pan;
+    left = GainFromVolume(std::max(l, DSBVOLUME_MIN));
+    right = GainFromVolume(std::max(r, DSBVOLUME_MIN));
+}
+
+// The channel's effect writes the buffer's own samples from its own position, so that positions,
+// looping and gains are exact; the chunk the mixer plays only decides how long the channel runs.
+struct BufferMixer {
+    static void SDLCALL Effect(int, void* stream, int len, void* udata) {
+        auto* b = static_cast<DirectSoundBuffer*>(udata);
+        const SampleData& s = *b->samples_;
+        const int ch = b->device_->Channels();
+        auto* out = static_cast<int16_t*>(stream);
+        const uint32_t frames = static_cast<uint32_t>(len) / (2u * static_cast<uint32_t>(ch));
+        const uint32_t total = s.deviceFrames;
+        const bool loop = b->loopAudio_.load(std::memory_order_relaxed);
+        const float gl = b->gainL_.load(std::memory_order_relaxed);
+        const float gr = b->gainR_.load(std::memory_order_relaxed);
+        const float gm = (gl + gr) * 0.5f;
+        uint32_t f = b->frame_.load(std::memory_order_relaxed);
+        const int16_t* src = s.device.data();
+        for (uint32_t i = 0; i < frames; ++i) {
+            if (f >= total) {
+                if (loop && total > 0) {
+                    f = 0;
+                } else {
+                    std::memset(out + static_cast<size_t>(i) * static_cast<size_t>(ch), 0,
+                                static_cast<size_t>(frames - i) * 2u * static_cast<size_t>(ch));
+                    f = 0;
+                    break;
+                }
+            }
+            for (int c = 0; c < ch; ++c) {
+                float g = ch == 2 ? (c == 0 ? gl : gr) : gm;
+                float v = static_cast<float>(src[static_cast<size_t>(f) * static_cast<size_t>(ch) +
+                                                 static_cast<size_t>(c)]) * g;
+                v = std::clamp(v, -32768.0f, 32767.0f);
+                out[static_cast<size_t>(i) * static_cast<size_t>(ch) + static_cast<size_t>(c)] =
+                    static_cast<int16_t>(std::lrint(v));
+            }
+            ++f;
+        }
+        b->frame_.store(f, std::memory_order_relaxed);
+    }
+};
+
+namespace {
+
+// The SDL sample format of a wave format; 0 when SDL cannot take it as it is.
+SDL_AudioFormat SdlFormat(const WaveFormat& f) {
+    if (f.formatTag == WAVE_FORMAT_PCM) {
+        switch (f.bitsPerSample) {
+            case 8: return AUDIO_U8;
+            case 16: return AUDIO_S16LSB;
+            case 24: return AUDIO_S32LSB;  // widened below
+            case 32: return AUDIO_S32LSB;
+        }
+    } else if (f.formatTag == WAVE_FORMAT_IEEE_FLOAT && f.bitsPerSample == 32) {
+        return AUDIO_F32LSB;
+    }
+    return 0;
+}
+
+bool FormatUsable(const WaveFormat& f) {
+    if (SdlFormat(f) == 0) return false;
+    if (f.channels < 1 || f.channels > 8 || f.samplesPerSec < 1000 || f.samplesPerSec > 384000)
+        return false;
+    return f.blockAlign == f.channels * f.bitsPerSample / 8;
+}
+
+// Converts whole frames of raw into the device format.
+bool ConvertToDevice(const WaveFormat& f, const std::vector<uint8_t>& raw, int rate, int channels,
+                     std::vector<int16_t>& out) {
+    size_t frames = raw.size() / f.blockAlign;
+    const uint8_t* data = raw.data();
+    std::vector<uint8_t> widened;
+    if (f.formatTag == WAVE_FORMAT_PCM && f.bitsPerSample == 24) {
+        widened.resize(frames * f.channels * 4);
+        for (size_t i = 0; i < frames * f.channels; ++i) {
+            widened[i * 4] = 0;
+            std::memcpy(&widened[i * 4 + 1], &raw[i * 3], 3);
+        }
+        data = widened.data();
+    }
+    size_t inBytes = frames * f.channels * (f.bitsPerSample == 24 ? 4u : f.bitsPerSample / 8u);
+    out.clear();
+    if (frames == 0) return true;
+    SDL_AudioStream* st = SDL_NewAudioStream(SdlFormat(f), static_cast<Uint8>(f.channels),
+                                             static_cast<int>(f.samplesPerSec), AUDIO_S16SYS,
+                                             static_cast<Uint8>(channels), rate);
+    if (!st) return false;
+    bool ok = SDL_AudioStreamPut(st, data, static_cast<int>(inBytes)) == 0 &&
+              SDL_AudioStreamFlush(st) == 0;
+    if (ok) {
+        out.resize(static_cast<size_t>(SDL_AudioStreamAvailable(st)) / 2);
+        int got = SDL_AudioStreamGet(st, out.data(), static_cast<int>(out.size() * 2));
+        ok = got >= 0;
+        if (ok) out.resize(static_cast<size_t>(got) / 2);
+    }
+    SDL_FreeAudioStream(st);
+    return ok;
+}
+
+}  // namespace
+
+DirectSoundBuffer::DirectSoundBuffer(std::shared_ptr<AudioDevice> device, bool primary)
+    : device_(std::move(device)), primary_(primary) {}
+
+DirectSoundBuffer::~DirectSoundBuffer() {
+    if (channel_ >= 0) device_->ReleaseChannel(channel_);
+    if (samples_) std::erase(samples_->users, this);
+}
+
+uint32_t DirectSoundBuffer::Size() const {
+    return samples_ ? static_cast<uint32_t>(samples_->raw.size()) : 0;
+}
+
+void DirectSoundBuffer::Halt() {
+    if (started_ && channel_ >= 0) Mix_HaltChannel(channel_);
+    started_ = false;
+}
+
+void DirectSoundBuffer::UpdateGains() {
+    float l, r;
+    PanGains(volume_, pan_, l, r);
+    gainL_.store(l, std::memory_order_relaxed);
+    gainR_.store(r, std::memory_order_relaxed);
+}
+
+HRESULT DirectSoundBuffer::Lock(uint32_t offset, uint32_t bytes, void** ptr1, uint32_t* bytes1,
+                                void** ptr2, uint32_t* bytes2, uint32_t) {
+    if (primary_) return DSERR_INVALIDCALL;
+    if (lost_) return DSERR_BUFFERLOST;
+    if (locked_ || !ptr1 || !bytes1) return DSERR_INVALIDPARAM;
+    uint32_t size = Size();
+    if (offset >= size || bytes > size) return DSERR_INVALIDPARAM;
+    uint32_t first = std::min(bytes, size - offset);
+    *ptr1 = samples_->raw.data() + offset;
+    *bytes1 = first;
+    if (ptr2) *ptr2 = bytes > first ? samples_->raw.data() : nullptr;
+    if (bytes2) *bytes2 = bytes - first;
+    locked_ = true;
+    return DS_OK;
+}
+
+HRESULT DirectSoundBuffer::Unlock(void*, uint32_t, void*, uint32_t) {
+    if (!locked_) return DSERR_INVALIDCALL;
+    locked_ = false;
+    // Nothing may play from the memory while it is replaced.
+    for (DirectSoundBuffer* u : samples_->users) u->Halt();
+    std::vector<int16_t> conv;
+    if (!ConvertToDevice(samples_->format, samples_->raw, device_->Rate(), device_->Channels(),
+                         conv))
+        return DSERR_GENERIC;
+    samples_->device = std::move(conv);
+    samples_->deviceFrames =
+        static_cast<uint32_t>(samples_->device.size() / static_cast<size_t>(device_->Channels()));
+    return DS_OK;
+}
+
+HRESULT DirectSoundBuffer::Play(uint32_t, uint32_t, uint32_t flags) {
+    if (primary_) return DS_OK;
+    if (lost_) return DSERR_BUFFERLOST;
+    if (locked_) return DSERR_INVALIDCALL;
+    Halt();
+    const uint32_t total = samples_->deviceFrames;
+    looping_ = (flags & DSBPLAY_LOOPING) != 0;
+    if (total == 0) return DS_OK;
+    uint32_t start = frame_.load(std::memory_order_relaxed) % total;
+    frame_.store(start, std::memory_order_relaxed);
+    loopAudio_.store(looping_, std::memory_order_relaxed);
+    const uint32_t frameBytes = 2u * static_cast<uint32_t>(device_->Channels());
+    // The chunk only sets the running time: the effect supplies the samples.
+    carrier_.allocated = 0;
+    carrier_.volume = MIX_MAX_VOLUME;
+    if (looping_) {
+        carrier_.abuf = reinterpret_cast<Uint8*>(samples_->device.data());
+        carrier_.alen = total * frameBytes;
+    } else {
+        carrier_.abuf = reinterpret_cast<Uint8*>(samples_->device.data()) + start * frameBytes;
+        carrier_.alen = (total - start) * frameBytes;
+    }
+    if (Mix_RegisterEffect(channel_, &BufferMixer::Effect, nullptr, this) == 0)
+        return DSERR_GENERIC;
+    if (Mix_PlayChannel(channel_, &carrier_, looping_ ? -1 : 0) < 0) {
+        Mix_UnregisterAllEffects(channel_);
+        return DSERR_GENERIC;
+    }
+    started_ = true;
+    return DS_OK;
+}
+
+HRESULT DirectSoundBuffer::Stop() {
+    if (primary_) return DS_OK;
+    Halt();
+    return DS_OK;
+}
+
+HRESULT DirectSoundBuffer::SetCurrentPosition(uint32_t position) {
+    if (primary_) return DSERR_INVALIDCALL;
+    const WaveFormat& f = samples_->format;
+    uint64_t rawFrame = position / f.blockAlign;
+    uint64_t devFrame = rawFrame * static_cast<uint64_t>(device_->Rate()) / f.samplesPerSec;
+    devFrame = std::min<uint64_t>(devFrame, samples_->deviceFrames);
+    bool wasPlaying = started_ && Mix_Playing(channel_);
+    Halt();
+    frame_.store(static_cast<uint32_t>(devFrame), std::memory_order_relaxed);
+    if (wasPlaying) return Play(0, 0, looping_ ? DSBPLAY_LOOPING : 0);
+    return DS_OK;
+}
+
+HRESULT DirectSoundBuffer::GetCurrentPosition(uint32_t* play, uint32_t* write) {
+    if (primary_) return DSERR_INVALIDCALL;
+    const WaveFormat& f = samples_->format;
+    uint32_t total = samples_->deviceFrames;
+    uint64_t devFrame = total ? frame_.load(std::memory_order_relaxed) % total : 0;
+    uint64_t rawFrame = devFrame * f.samplesPerSec / static_cast<uint64_t>(device_->Rate());
+    uint32_t bytes = static_cast<uint32_t>(std::min<uint64_t>(rawFrame * f.blockAlign, Size()));
+    if (play) *play = bytes;
+    if (write) *write = bytes;
+    return DS_OK;
+}
+
+HRESULT DirectSoundBuffer::SetVolume(int32_t volume) {
+    if (primary_) return DSERR_CONTROLUNAVAIL;
+    if (volume < DSBVOLUME_MIN || volume > DSBVOLUME_MAX) return DSERR_INVALIDPARAM;
+    volume_ = volume;
+    UpdateGains();
+    return DS_OK;
+}
+
+HRESULT DirectSoundBuffer::GetVolume(int32_t* volume) const {
+    if (volume) *volume = volume_;
+    return DS_OK;
+}
+
+HRESULT DirectSoundBuffer::SetPan(int32_t pan) {
+    if (primary_) return DSERR_CONTROLUNAVAIL;
+    if (pan < DSBPAN_LEFT || pan > DSBPAN_RIGHT) return DSERR_INVALIDPARAM;
+    pan_ = pan;
+    UpdateGains();
+    return DS_OK;
+}
+
+HRESULT DirectSoundBuffer::GetPan(int32_t* pan) const {
+    if (pan) *pan = pan_;
+    return DS_OK;
+}
+
+HRESULT DirectSoundBuffer::GetStatus(uint32_t* status) {
+    if (!status) return DSERR_INVALIDPARAM;
+    *status = 0;
+    if (lost_) {
+        *status = DSBSTATUS_BUFFERLOST;
+        return DS_OK;
+    }
+    if (started_ && channel_ >= 0 && Mix_Playing(channel_))
+        *status = DSBSTATUS_PLAYING | (looping_ ? DSBSTATUS_LOOPING : 0);
+    return DS_OK;
+}
+
+HRESULT DirectSoundBuffer::Restore() {
+    if (!lost_) return DS_OK;
+    if (restoreFails_) return DSERR_BUFFERLOST;
+    lost_ = false;
+    return DS_OK;
+}
+
+HRESULT DirectSoundBuffer::GetFormat(WaveFormat* format) const {
+    if (!format) return DSERR_INVALIDPARAM;
+    if (primary_) {
+        *format = WaveFormat{};
+        format->channels = static_cast<uint16_t>(device_->Channels());
+        format->samplesPerSec = static_cast<uint32_t>(device_->Rate());
+        format->blockAlign = static_cast<uint16_t>(2 * format->channels);
+        format->avgBytesPerSec = format->blockAlign * format->samplesPerSec;
+    } else {
+        *format = samples_->format;
+    }
+    return DS_OK;
+}
+
+HRESULT DirectSoundBuffer::SetFormat(const WaveFormat& f) {
+    if (!primary_) return DSERR_INVALIDCALL;
+    if (f.formatTag != WAVE_FORMAT_PCM || f.bitsPerSample != 16 || f.channels < 1 ||
+        f.channels > 2 || f.blockAlign != f.channels * 2 ||
+        f.avgBytesPerSec != f.blockAlign * f.samplesPerSec)
+        return DSERR_BADFORMAT;
+    if (!device_->Reopen(static_cast<int>(f.samplesPerSec), f.channels)) return DSERR_INVALIDCALL;
+    return DS_OK;
+}
+
+void DirectSoundBuffer::MarkLostForTesting() {
+    lost_ = true;
+    if (!samples_) return;
+    for (DirectSoundBuffer* u : samples_->users) u->Halt();
+    std::fill(samples_->raw.begin(), samples_->raw.end(), 0);
+    std::fill(samples_->device.begin(), samples_->device.end(), 0);
+}
+
+DirectSound::DirectSound(std::shared_ptr<AudioDevice> device) : device_(std::move(device)) {}
+DirectSound::~DirectSound() = default;
+
+HRESULT DirectSound::SetCooperativeLevel(void*, uint32_t level) {
+    if (level != DSSCL_NORMAL && level != DSSCL_PRIORITY) return DSERR_INVALIDPARAM;
+    coop_ = level;
+    return DS_OK;
+}
+
+HRESULT DirectSound::CreateSoundBuffer(const BufferDesc& desc, SoundBufferPtr& out) {
+    out.reset();
+    if (desc.size != 20) return DSERR_INVALIDPARAM;
+    if (coop_ == 0) return DSERR_UNINITIALIZED;
+    if (desc.flags & DSBCAPS_PRIMARYBUFFER) {
+        if (desc.bufferBytes != 0 || desc.format) return DSERR_INVALIDPARAM;
+        out.reset(new DirectSoundBuffer(device_, true));
+        return DS_OK;
+    }
+    if (!desc.format || desc.bufferBytes == 0) return DSERR_INVALIDPARAM;
+    if (!FormatUsable(*desc.format)) return DSERR_BADFORMAT;
+    if (desc.bufferBytes % desc.format->blockAlign != 0) return DSERR_INVALIDPARAM;
+    std::shared_ptr<DirectSoundBuffer> b(new DirectSoundBuffer(device_, false));
+    b->samples_ = std::make_shared<SampleData>();
+    b->samples_->format = *desc.format;
+    try {
+        b->samples_->raw.assign(desc.bufferBytes, 0);
+    } catch (const std::bad_alloc&) {
+        return DSERR_OUTOFMEMORY;
+    }
+    b->channel_ = device_->AcquireChannel();
+    if (b->channel_ < 0) return DSERR_OUTOFMEMORY;
+    b->samples_->users.push_back(b.get());
+    // The device copy is made when the data is written (Unlock): until then it plays nothing.
+    out = std::move(b);
+    return DS_OK;
+}
+
+HRESULT DirectSound::DuplicateSoundBuffer(const SoundBufferPtr& source, SoundBufferPtr& out) {
+    out.reset();
+    if (!source || source->primary_) return DSERR_INVALIDPARAM;
+    if (source->lost_) return DSERR_BUFFERLOST;
+    std::shared_ptr<DirectSoundBuffer> b(new DirectSoundBuffer(device_, false));
+    b->samples_ = source->samples_;
+    b->volume_ = source->volume_;
+    b->pan_ = source->pan_;
+    b->UpdateGains();
+    b->channel_ = device_->AcquireChannel();
+    if (b->channel_ < 0) return DSERR_OUTOFMEMORY;
+    b->samples_->users.push_back(b.get());
+    out = std::move(b);
+    return DS_OK;
+}
+
+bool DirectSoundAvailable() { return !missingForTesting; }
+
+HRESULT DirectSoundCreate(std::unique_ptr<DirectSound>& out) {
+    out.reset();
+    if (missingForTesting) return DSERR_NODRIVER;
+    auto device = AudioDevice::Acquire();
+    if (!device) return DSERR_NODRIVER;
+    out.reset(new DirectSound(std::move(device)));
+    return DS_OK;
+}
+
+void SetDirectSoundMissingForTesting(bool missing) { missingForTesting = missing; }
+void SetAudioOpenFailsForTesting(bool fails) { openFailsForTesting = fails; }
+int SoundChannelsInUse() { return AudioDevice::InUseNow(); }
+
+}  // namespace zx::platform

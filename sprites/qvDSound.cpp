@@ -1,0 +1,349 @@
+#include "sprites/qvDSound.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+
+#include "sprites/Ansi.h"
+#include "sprites/LogFiles.h"
+#include "sprites/Paths.h"
+#include "sprites/WaveFile.h"
+
+namespace zx {
+
+using namespace platform;
+
+namespace {
+
+// Files below this size go into static buffers.
+constexpr uintmax_t kStaticLimit = 500000;
+constexpr uint32_t kControlFlags = DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLPAN | DSBCAPS_CTRLVOLUME;
+
+std::string ExtractFileName(const std::string& path) {
+    auto p = path.find_last_of("\\/:");
+    return p == std::string::npos ? path : path.substr(p + 1);
+}
+
+bool EndsWithWav(const std::string& name) {
+    if (name.size() < 4) return false;
+    std::string ext = name.substr(name.size() - 4);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".wav";
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The manager
+
+TqvDSound::TqvDSound(void* window, bool soundOn, bool openAnyway, int rate, int bits,
+                     int channels)
+    : InitFailed(true), SoundOn(soundOn), OpenAnyway(openAnyway) {
+    if (!SoundOn && !OpenAnyway) return;
+    try {
+        if (!DirectSoundAvailable()) {
+            SoundOn = false;
+            OpenAnyway = false;
+            return;
+        }
+        DSCheck(DirectSoundCreate(Device));
+        DSCheck(Device->SetCooperativeLevel(window, DSSCL_PRIORITY));
+        BufferDesc desc;
+        desc.flags = DSBCAPS_PRIMARYBUFFER;
+        DSCheck(Device->CreateSoundBuffer(desc, Primary));
+        WaveFormat fmt;
+        fmt.formatTag = WAVE_FORMAT_PCM;
+        fmt.channels = static_cast<uint16_t>(channels);
+        fmt.samplesPerSec = static_cast<uint32_t>(rate);
+        fmt.bitsPerSample = static_cast<uint16_t>(bits);
+        fmt.blockAlign = static_cast<uint16_t>(bits * channels / 8);
+        fmt.avgBytesPerSec = fmt.blockAlign * fmt.samplesPerSec;
+        DSCheck(Primary->SetFormat(fmt));
+        InitFailed = false;
+    } catch (const std::exception&) {
+        // Silent by design: the game runs without sound.
+        Primary.reset();
+        Device.reset();
+    }
+}
+
+TqvDSound::~TqvDSound() {
+    while (!Files.empty()) {
+        TqvDSoundFile* f = Files.front();
+        auto it = std::find_if(loaded_.begin(), loaded_.end(),
+                               [f](const auto& p) { return p.get() == f; });
+        if (it != loaded_.end()) {
+            loaded_.erase(it);  // its destructor leaves the list
+        } else {
+            f->Detach();
+        }
+    }
+    loaded_.clear();
+    Primary.reset();
+    Device.reset();
+}
+
+void TqvDSound::LoadDir(const std::string& directory) {
+    namespace fs = std::filesystem;
+    struct Entry {
+        std::string name;
+        uintmax_t size;
+    };
+    std::vector<Entry> entries;
+    std::error_code ec;
+    for (fs::directory_iterator it(ResolvePath(directory), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::error_code e2;
+        if (!it->is_regular_file(e2)) continue;
+        std::string name = it->path().filename().string();
+        if (!EndsWithWav(name)) continue;
+        uintmax_t size = it->file_size(e2);
+        if (e2) continue;
+        entries.push_back({name, size});
+    }
+    // The order a Windows directory lists its files in: by name without regard to case.
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
+        std::string ua = UpperCase(a.name), ub = UpperCase(b.name);
+        return ua != ub ? ua < ub : a.name < b.name;
+    });
+    for (const Entry& e : entries) {
+        std::string path = directory + "\\" + e.name;
+        WriteLog("Loading Sound " + path + " (" + std::to_string(e.size) + " bytes");
+        loaded_.push_back(std::make_unique<TqvDSoundFile>(
+            *this, path.substr(0, path.size() - 4), e.size < kStaticLimit ? DSBCAPS_STATIC : 0));
+        WriteLog("Loaded");
+    }
+}
+
+TqvDSoundFile* TqvDSound::FindWave(const std::string& name) {
+    std::string key = LowerCase(name);
+    for (auto it = Files.rbegin(); it != Files.rend(); ++it)
+        if (!(*it)->Name.empty() && (*it)->Name == key) return *it;
+    throw Exception("Cannot find Wave: " + name);
+}
+
+void TqvDSound::SetVolumeAll(int32_t volume) {
+    for (auto it = Files.rbegin(); it != Files.rend(); ++it) (*it)->SetVolume(volume);
+}
+
+bool TqvDSound::RestoreAll() {
+    for (auto it = Files.rbegin(); it != Files.rend(); ++it)
+        if (!(*it)->Restore()) return false;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------
+// One sound
+
+TqvDSoundFile::TqvDSoundFile(TqvDSound& owner, const std::string& pathWithoutExt,
+                             uint32_t flags) {
+    Owner = &owner;
+    Name = LowerCase(ExtractFileName(pathWithoutExt));
+    FileName = pathWithoutExt + ".wav";
+    Disabled = !Owner->SoundOn || Owner->InitFailed;
+    if (!Disabled) {
+        try {
+            TWaveInfo info = ReadWaveInfo(FileName);
+            DataSize = info.DataSize;
+            BufferDesc desc;
+            desc.flags = flags | kControlFlags;
+            desc.bufferBytes = static_cast<uint32_t>(DataSize);
+            desc.format = &info.Format;
+            DSCheck(Owner->Device->CreateSoundBuffer(desc, Buffer));
+            LoadData();
+        } catch (const std::exception&) {
+            Disabled = true;
+            Buffer.reset();
+        }
+    }
+    Owner->Files.push_back(this);
+}
+
+std::unique_ptr<TqvDSoundFile> TqvDSoundFile::Duplicate(const TqvDSoundFile& source) {
+    std::unique_ptr<TqvDSoundFile> d(new TqvDSoundFile());
+    d->Owner = source.Owner;
+    d->FileName = source.FileName;
+    d->DataSize = source.DataSize;
+    d->Disabled = source.Disabled || !source.Owner || !source.Buffer;
+    if (!d->Disabled) {
+        try {
+            DSCheck(d->Owner->Device->DuplicateSoundBuffer(source.Buffer, d->Buffer));
+        } catch (const std::exception&) {
+            d->Disabled = true;
+            d->Buffer.reset();
+        }
+    }
+    if (d->Owner) d->Owner->Files.push_back(d.get());
+    return d;
+}
+
+TqvDSoundFile::~TqvDSoundFile() { Detach(); }
+
+void TqvDSoundFile::Detach() {
+    Buffer.reset();
+    if (Owner) std::erase(Owner->Files, this);
+    Owner = nullptr;
+    Disabled = true;
+    Playing = false;
+}
+
+void TqvDSoundFile::LoadData() {
+    void* p1 = nullptr;
+    void* p2 = nullptr;
+    uint32_t n1 = 0, n2 = 0;
+    try {
+        DSCheck(Buffer->Lock(0, static_cast<uint32_t>(DataSize), &p1, &n1, &p2, &n2, 0));
+    } catch (const EDirectXBufferLostError&) {
+        Lost = true;
+        return;
+    }
+    try {
+        ReadWaveData(FileName, p1, n1);
+    } catch (...) {
+        Buffer->Unlock(p1, n1, p2, n2);
+        throw;
+    }
+    try {
+        DSCheck(Buffer->Unlock(p1, n1, p2, n2));
+    } catch (const EDirectXBufferLostError&) {
+        Lost = true;
+    }
+}
+
+void TqvDSoundFile::Play() {
+    if (Disabled || IsLost()) return;
+    try {
+        Stop();
+        DSCheck(Buffer->SetCurrentPosition(0));
+        if (Loop) {
+            DSCheck(Buffer->Play(0, 0, DSBPLAY_LOOPING));
+            Playing = true;
+        } else {
+            DSCheck(Buffer->Play(0, 0, 0));
+        }
+    } catch (const EDirectXBufferLostError&) {
+        Lost = true;
+    }
+}
+
+void TqvDSoundFile::Stop() {
+    if (Disabled) return;
+    Playing = false;
+    DSCheck(Buffer->Stop());
+}
+
+void TqvDSoundFile::SetPan(int32_t pan) {
+    if (Disabled) return;
+    DSCheck(Buffer->SetPan(pan));
+}
+
+void TqvDSoundFile::SetVolume(int32_t volume) {
+    if (Disabled) return;
+    DSCheck(Buffer->SetVolume(volume));
+}
+
+void TqvDSoundFile::SetPosition(uint32_t offset) {
+    if (Disabled) return;
+    DSCheck(Buffer->SetCurrentPosition(offset));
+}
+
+bool TqvDSoundFile::IsLost() {
+    if (Disabled) return false;
+    if (Lost) {
+        Restore();
+    } else {
+        uint32_t status = 0;
+        DSCheck(Buffer->GetStatus(&status));
+        if (status & DSBSTATUS_BUFFERLOST) Restore();
+    }
+    return Lost;
+}
+
+bool TqvDSoundFile::Restore() {
+    Lost = false;
+    if (!Disabled) {
+        uint32_t status = 0;
+        DSCheck(Buffer->GetStatus(&status));
+        if (status & DSBSTATUS_BUFFERLOST) {
+            if (Buffer->Restore() != DS_OK) {
+                Lost = true;
+            } else {
+                LoadData();
+                if (!Lost && Playing && Loop) Play();
+            }
+        }
+    }
+    return !Lost;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Result codes and volumes
+
+std::string DSErrorText(HRESULT code) {
+    switch (static_cast<uint32_t>(code)) {
+        case 0x00000000: return "The request completed successfully.";
+        case 0x80004001: return "The function called is not supported at this time.";
+        case 0x80004002: return "The requested COM interface is not available.";
+        case 0x80004005: return "An undetermined error occurred inside the DirectSound subsystem.";
+        case 0x80040110: return "The object does not support aggregation.";
+        case 0x80070005: return "Access is denied.";
+        case 0x8007000E:
+            return "The DirectSound subsystem could not allocate sufficient memory to complete "
+                   "the caller\u00B4s request.";
+        case 0x80070057: return "An invalid parameter was passed to the returning function.";
+        case 0x8878000A:
+            return "The request failed because resources, such as a priority level, were already "
+                   "in use by another caller.";
+        case 0x8878001E:
+            return "The control (volume, pan, and so forth) requested by the caller is not "
+                   "available.";
+        case 0x88780032: return "This function is not valid for the current state of this object.";
+        case 0x88780046:
+            return "The caller does not have the priority level required for the function to "
+                   "succeed.";
+        case 0x88780064: return "The specified wave format is not supported.";
+        case 0x88780078: return "No sound driver is available for use.";
+        case 0x88780082: return "The object is already initialized.";
+        case 0x88780096: return "The buffer memory has been lost and must be restored.";
+        case 0x887800A0:
+            return "Another application has a higher priority level, preventing this call from "
+                   "succeeding.";
+        case 0x887800AA:
+            return "The IDirectSound::Initialize method has not been called or has not been "
+                   "called successfully before other methods were called.";
+        case 0x887800B4:
+            return "Tried to create a DSBCAPS_CTRLFX buffer shorter than DSBSIZE_FX_MIN "
+                   "milliseconds.";
+        case 0x887800BE:
+            return "Attempt to use DirectSound 8 functionality on an older DirectSound object.";
+        case 0x887800C8: return "A circular loop of send effects was detected.";
+        case 0x887800D2:
+            return "The GUID specified in an audiopath file does not match a valid MIXIN buffer.";
+        case 0x88781161:
+            return "The object requested was not found (numerically equal to "
+                   "DMUS_E_NOT_FOUND).";
+    }
+    return "Unrecognized Error";
+}
+
+void DSCheck(HRESULT result) {
+    if (result == DS_OK) return;
+    WriteLog("DSCheck : " + std::to_string(result));
+    std::string text = DSErrorText(result);
+    WriteLog(text);
+    if (result == DSERR_BUFFERLOST) throw EDirectXBufferLostError();
+    throw EDirectXError(text, result);
+}
+
+int32_t VolumeFromLevel(int32_t level) {
+    if (level <= 0) return DSBVOLUME_MIN;
+    // Above the slider's range the formula would give a positive volume, which no buffer takes.
+    if (level >= 127) return DSBVOLUME_MAX;
+    double v = 100000.0 / 127.0 - 100000.0 / level;
+    if (v < -10000.0) return DSBVOLUME_MIN;
+    return static_cast<int32_t>(std::nearbyint(v));
+}
+
+}  // namespace zx

@@ -1,0 +1,413 @@
+#include <gtest/gtest.h>
+
+#include <SDL_mixer.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include "platform/Dialogs.h"
+#include "platform/Ticks.h"
+#include "sprites/LogFiles.h"
+#include "sprites/Paths.h"
+#include "sprites/qvDSound.h"
+#include "support/TestSupport.h"
+
+namespace wavetest {
+std::string MakeWave(const std::string& samples, uint16_t channels, uint32_t rate, uint16_t bits);
+std::string ConstantFrames(size_t frames, int16_t left, int16_t right);
+std::string Riff(const std::string& chunks);
+std::string Chunk(const std::string& id, const std::string& body);
+std::string Fmt(uint16_t tag, uint16_t channels, uint32_t rate, uint16_t bits);
+}  // namespace wavetest
+
+namespace {
+
+using namespace zx;
+using namespace wavetest;
+
+std::string SndDir() { return ProgramDir() + "\\snd"; }
+
+// Written by its exact name: two names that differ only in case must both exist.
+void PutWave(const std::string& name, const std::string& bytes) {
+    CreateDir("snd");
+    std::ofstream(ProgramDir() + "/snd/" + name, std::ios::binary) << bytes;
+}
+
+// One second of 16-bit stereo at 44100 Hz.
+std::string Second(int16_t l = 8000, int16_t r = 8000) {
+    return MakeWave(ConstantFrames(44100, l, r), 2, 44100, 16);
+}
+
+bool WaitFor(const std::function<bool()>& cond, uint32_t ms = 2000) {
+    uint32_t start = platform::GetTickCount();
+    while (!cond()) {
+        if (platform::GetTickCount() - start > ms) return false;
+        platform::SleepMs(5);
+    }
+    return true;
+}
+
+uint32_t PlayPos(TqvDSoundFile* f) {
+    uint32_t p = 0;
+    f->Buffer->GetCurrentPosition(&p, nullptr);
+    return p;
+}
+
+bool IsPlaying(TqvDSoundFile* f) {
+    uint32_t s = 0;
+    f->Buffer->GetStatus(&s);
+    return (s & platform::DSBSTATUS_PLAYING) != 0;
+}
+
+class SoundTest : public testing::Test {
+protected:
+    void SetUp() override {
+        test::ResetProgramDir();
+        EnsureDataDir();
+        platform::SetMessageHook([this](platform::MessageKind, const std::string& t) {
+            messages.push_back(t);
+            return false;
+        });
+    }
+    void TearDown() override {
+        platform::SetMessageHook(nullptr);
+        platform::SetAudioOpenFailsForTesting(false);
+        platform::SetDirectSoundMissingForTesting(false);
+    }
+    std::vector<std::string> messages;
+};
+
+TEST_F(SoundTest, LoadDirLogsEveryWaveAndSkipsOtherFiles) {
+    std::string a = Second(), b = MakeWave(ConstantFrames(100, 1, 1), 2, 44100, 16);
+    PutWave("b.wav", b);
+    PutWave("A.WAV", a);
+    PutWave("notes.txt", "x");
+    PutWave("c.wave", b);
+    CreateDir("snd\\dir.wav");
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    ASSERT_FALSE(snd.InitFailed);
+    snd.LoadDir(SndDir());
+    std::vector<std::string> want = {
+        "Loading Sound " + SndDir() + "\\A.WAV (" + std::to_string(a.size()) + " bytes", "Loaded",
+        "Loading Sound " + SndDir() + "\\b.wav (" + std::to_string(b.size()) + " bytes", "Loaded"};
+    EXPECT_EQ(test::LogLines(), want);
+    ASSERT_EQ(snd.Files.size(), 2u);
+    EXPECT_EQ(snd.Files[0]->Name, "a");
+    EXPECT_EQ(snd.Files[0]->FileName, SndDir() + "\\A.wav");  // found again by the resolver
+    EXPECT_EQ(snd.Files[0]->DataSize, 44100 * 4);
+    EXPECT_FALSE(snd.Files[0]->Disabled);
+    EXPECT_FALSE(snd.Files[1]->Disabled);
+    EXPECT_EQ(platform::SoundChannelsInUse(), 2);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SoundTest, ABrokenWaveStaysDisabledAndTheRestLoad) {
+    PutWave("bad.wav", Riff(Chunk("fmt ", Fmt(1, 2, 44100, 16).substr(0, 14)) +
+                            Chunk("data", "abcd")));
+    PutWave("good.wav", Second());
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    snd.LoadDir(SndDir());
+    ASSERT_EQ(snd.Files.size(), 2u);
+    EXPECT_TRUE(snd.FindWave("bad")->Disabled);
+    EXPECT_FALSE(snd.FindWave("good")->Disabled);
+    snd.FindWave("bad")->Play();  // does nothing, raises nothing
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SoundTest, FindWaveIgnoresCaseTakesTheLatestAndNamesTheMiss) {
+    PutWave("Track 30.wav", Second());
+    PutWave("TR_36_03.wav", Second());
+    PutWave("tr_36_03.wav", Second(100, 100));
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    snd.LoadDir(SndDir());
+    EXPECT_EQ(snd.FindWave("TRACK 30")->Name, "track 30");
+    EXPECT_EQ(snd.FindWave("track 30"), snd.FindWave("Track 30"));
+    // Both spellings are loaded; the one loaded later answers.
+    TqvDSoundFile* tr = snd.FindWave("Tr_36_03");
+    EXPECT_EQ(tr, snd.Files.back());
+    EXPECT_EQ(tr->FileName, SndDir() + "\\tr_36_03.wav");
+
+    auto dup = TqvDSoundFile::Duplicate(*snd.FindWave("track 30"));
+    EXPECT_EQ(dup->Name, "");
+    EXPECT_NE(snd.FindWave("Track 30"), dup.get());
+    try {
+        snd.FindWave("Back ");
+        FAIL();
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "Cannot find Wave: Back ");
+    }
+    EXPECT_THROW(snd.FindWave(""), Exception);
+}
+
+TEST_F(SoundTest, SwitchedOffManagerOpensNothingAndEveryCallIsANoOp) {
+    PutWave("abroll.wav", Second());
+    TqvDSound snd(nullptr, false, false, 44100, 16, 2);
+    EXPECT_TRUE(snd.InitFailed);
+    EXPECT_EQ(snd.Device, nullptr);
+    snd.LoadDir(SndDir());
+    TqvDSoundFile* f = snd.FindWave("abroll");
+    EXPECT_TRUE(f->Disabled);
+    EXPECT_EQ(f->Buffer, nullptr);
+    f->Loop = true;
+    f->Play();
+    f->SetPan(20000);  // out of range, but nothing is called
+    f->SetVolume(5);
+    f->SetPosition(1);
+    f->Stop();
+    snd.SetVolumeAll(-100);
+    EXPECT_FALSE(f->IsLost());
+    EXPECT_TRUE(snd.RestoreAll());
+    EXPECT_FALSE(f->Playing);
+    EXPECT_EQ(platform::SoundChannelsInUse(), 0);
+    auto dup = TqvDSoundFile::Duplicate(*f);
+    EXPECT_TRUE(dup->Disabled);
+}
+
+TEST_F(SoundTest, OpenAnywayOpensTheDeviceButEffectsStayOff) {
+    PutWave("x.wav", Second());
+    TqvDSound snd(nullptr, false, true, 44100, 16, 2);
+    EXPECT_FALSE(snd.InitFailed);
+    EXPECT_NE(snd.Device, nullptr);
+    snd.LoadDir(SndDir());
+    EXPECT_TRUE(snd.FindWave("x")->Disabled);
+}
+
+TEST_F(SoundTest, NoDeviceOrNoLibraryLeavesTheManagerSilentWithoutAMessage) {
+    PutWave("x.wav", Second());
+    platform::SetAudioOpenFailsForTesting(true);
+    {
+        TqvDSound snd(nullptr, true, true, 44100, 16, 2);
+        EXPECT_TRUE(snd.InitFailed);
+        EXPECT_TRUE(snd.SoundOn);
+        snd.LoadDir(SndDir());
+        snd.FindWave("x")->Play();
+        EXPECT_TRUE(snd.FindWave("x")->Disabled);
+    }
+    platform::SetAudioOpenFailsForTesting(false);
+    platform::SetDirectSoundMissingForTesting(true);
+    TqvDSound snd(nullptr, true, true, 44100, 16, 2);
+    EXPECT_TRUE(snd.InitFailed);
+    EXPECT_FALSE(snd.SoundOn);
+    EXPECT_FALSE(snd.OpenAnyway);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SoundTest, DuplicateSharesMemoryPlaysAlongsideAndDiesAlone) {
+    PutWave("abroll.wav", Second());
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    snd.LoadDir(SndDir());
+    TqvDSoundFile* src = snd.FindWave("abroll");
+    auto dup = TqvDSoundFile::Duplicate(*src);
+    ASSERT_FALSE(dup->Disabled);
+    EXPECT_EQ(dup->Buffer->Samples(), src->Buffer->Samples());
+    EXPECT_NE(dup->Buffer->Channel(), src->Buffer->Channel());
+    EXPECT_EQ(dup->FileName, src->FileName);
+    EXPECT_EQ(dup->DataSize, src->DataSize);
+    EXPECT_EQ(snd.Files.size(), 2u);
+
+    src->Play();
+    dup->Play();
+    EXPECT_TRUE(IsPlaying(src));
+    EXPECT_TRUE(IsPlaying(dup.get()));
+    dup->Stop();
+    EXPECT_TRUE(IsPlaying(src));
+    dup.reset();
+    EXPECT_EQ(snd.Files.size(), 1u);
+    src->Play();
+    EXPECT_TRUE(IsPlaying(src));
+    EXPECT_TRUE(WaitFor([&] { return PlayPos(src) > 0; }));
+}
+
+TEST_F(SoundTest, DuplicateOutlivingItsManagerIsSilentNotDangling) {
+    PutWave("abroll.wav", Second());
+    std::unique_ptr<TqvDSoundFile> dup;
+    {
+        TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+        snd.LoadDir(SndDir());
+        dup = TqvDSoundFile::Duplicate(*snd.FindWave("abroll"));
+        dup->Play();
+    }
+    EXPECT_TRUE(dup->Disabled);
+    EXPECT_EQ(dup->Owner, nullptr);
+    dup->Play();
+    dup.reset();
+    EXPECT_EQ(platform::SoundChannelsInUse(), 0);
+}
+
+TEST_F(SoundTest, PlayOnAPlayingSoundRestartsItFromTheBeginning) {
+    PutWave("bigtime.wav", Second());
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    snd.LoadDir(SndDir());
+    TqvDSoundFile* f = snd.FindWave("bigtime");
+    f->Play();
+    ASSERT_TRUE(WaitFor([&] { return PlayPos(f) >= 44100; }));  // a quarter second in
+    uint32_t before = PlayPos(f);
+    f->Play();
+    EXPECT_LT(PlayPos(f), before);
+    EXPECT_TRUE(IsPlaying(f));
+    EXPECT_FALSE(f->Playing);  // only a looping start counts as Playing
+
+    // A sound played once ends by itself; a looping one keeps going past its end.
+    PutWave("short.wav", MakeWave(ConstantFrames(2205, 1, 1), 2, 44100, 16));
+    snd.LoadDir(SndDir());
+    TqvDSoundFile* s = snd.FindWave("short");
+    s->Play();
+    EXPECT_TRUE(WaitFor([&] { return !IsPlaying(s); }));
+    s->Loop = true;
+    s->Play();
+    EXPECT_TRUE(s->Playing);
+    platform::SleepMs(150);
+    EXPECT_TRUE(IsPlaying(s));
+    s->Stop();
+    EXPECT_FALSE(IsPlaying(s));
+    EXPECT_FALSE(s->Playing);
+}
+
+TEST_F(SoundTest, OtherFormatsAreConvertedOnceAndPositionsStayInTheirOwnBytes) {
+    // Half a second of 8-bit mono at 22050 Hz.
+    PutWave("virus1.wav", MakeWave(std::string(11025, static_cast<char>(200)), 1, 22050, 8));
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    snd.LoadDir(SndDir());
+    TqvDSoundFile* f = snd.FindWave("virus1");
+    ASSERT_FALSE(f->Disabled);
+    EXPECT_EQ(f->DataSize, 11025);
+    f->SetPosition(5000);
+    EXPECT_EQ(PlayPos(f), 5000u);
+    f->Play();  // always from the start
+    EXPECT_LT(PlayPos(f), 5000u);
+    EXPECT_TRUE(WaitFor([&] { return PlayPos(f) > 2000; }));
+}
+
+// The mixed output, captured after all channels are mixed.
+std::atomic<int> peakL{0}, peakR{0};
+void SDLCALL Capture(void*, Uint8* stream, int len) {
+    auto* s = reinterpret_cast<int16_t*>(stream);
+    int l = 0, r = 0;
+    for (int i = 0; i + 1 < len / 2; i += 2) {
+        l = std::max(l, std::abs(static_cast<int>(s[i])));
+        r = std::max(r, std::abs(static_cast<int>(s[i + 1])));
+    }
+    peakL = l;
+    peakR = r;
+}
+
+TEST_F(SoundTest, VolumeAndPanReachTheMixInDecibels) {
+    PutWave("tone.wav", Second(10000, 10000));
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    snd.LoadDir(SndDir());
+    TqvDSoundFile* f = snd.FindWave("tone");
+    f->Loop = true;
+    Mix_SetPostMix(Capture, nullptr);
+    auto settle = [&](int wantL, int wantR) {
+        return WaitFor([&] {
+            return std::abs(peakL - wantL) <= 2 && std::abs(peakR - wantR) <= 2;
+        });
+    };
+    f->Play();
+    EXPECT_TRUE(settle(10000, 10000)) << peakL << " " << peakR;
+    f->SetVolume(-2000);  // -20 dB
+    EXPECT_TRUE(settle(1000, 1000)) << peakL << " " << peakR;
+    f->SetVolume(0);
+    f->SetPan(600);  // left -6 dB
+    EXPECT_TRUE(settle(5012, 10000)) << peakL << " " << peakR;
+    f->SetPan(-10000);
+    EXPECT_TRUE(settle(10000, 0)) << peakL << " " << peakR;
+    f->Stop();
+    EXPECT_TRUE(settle(0, 0));
+    Mix_SetPostMix(nullptr, nullptr);
+    EXPECT_THROW(f->SetVolume(1), EDirectXError);
+    EXPECT_THROW(f->SetPan(10001), EDirectXError);
+}
+
+TEST_F(SoundTest, DecibelsToGainAndPanSides) {
+    EXPECT_FLOAT_EQ(platform::GainFromVolume(0), 1.0f);
+    EXPECT_FLOAT_EQ(platform::GainFromVolume(-2000), 0.1f);
+    EXPECT_FLOAT_EQ(platform::GainFromVolume(-10000), 1e-5f);
+    float l, r;
+    platform::PanGains(-1000, 2000, l, r);
+    EXPECT_FLOAT_EQ(l, platform::GainFromVolume(-3000));
+    EXPECT_FLOAT_EQ(r, platform::GainFromVolume(-1000));
+    platform::PanGains(-9000, -5000, l, r);
+    EXPECT_FLOAT_EQ(l, platform::GainFromVolume(-9000));
+    EXPECT_FLOAT_EQ(r, platform::GainFromVolume(-10000));  // never below the scale
+}
+
+TEST_F(SoundTest, VolumeFromLevelFollowsTheSlider) {
+    EXPECT_EQ(VolumeFromLevel(0), -10000);
+    EXPECT_EQ(VolumeFromLevel(127), 0);
+    EXPECT_EQ(VolumeFromLevel(100), -213);
+    EXPECT_EQ(VolumeFromLevel(50), -1213);
+    EXPECT_EQ(VolumeFromLevel(10), -9213);
+    EXPECT_EQ(VolumeFromLevel(9), -10000);
+    EXPECT_EQ(VolumeFromLevel(1), -10000);
+    // Out of the slider's range (a damaged settings file) still gives a volume a buffer takes.
+    EXPECT_EQ(VolumeFromLevel(200), 0);
+    EXPECT_EQ(VolumeFromLevel(-5), -10000);
+}
+
+TEST_F(SoundTest, LostBufferIsReloadedAndALoopingSoundResumes) {
+    PutWave("back.wav", Second(3000, 3000));
+    PutWave("leer.wav", Second());
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    snd.LoadDir(SndDir());
+    TqvDSoundFile* back = snd.FindWave("back");
+    back->Loop = true;
+    back->Play();
+    back->Buffer->MarkLostForTesting();
+    EXPECT_FALSE(IsPlaying(back));
+    EXPECT_TRUE(snd.RestoreAll());
+    EXPECT_FALSE(back->Lost);
+    EXPECT_TRUE(IsPlaying(back));
+    // The memory came back from the file.
+    void* p1;
+    void* p2;
+    uint32_t n1, n2;
+    ASSERT_EQ(back->Buffer->Lock(0, 4, &p1, &n1, &p2, &n2, 0), platform::DS_OK);
+    EXPECT_EQ(*static_cast<int16_t*>(p1), 3000);
+    back->Buffer->Unlock(p1, n1, p2, n2);
+
+    // A restore that fails keeps the sound lost and silent; Play then does nothing.
+    TqvDSoundFile* leer = snd.FindWave("leer");
+    leer->Buffer->MarkLostForTesting();
+    leer->Buffer->SetRestoreFailsForTesting(true);
+    EXPECT_TRUE(leer->IsLost());
+    leer->Play();
+    EXPECT_FALSE(IsPlaying(leer));
+    EXPECT_FALSE(snd.RestoreAll());
+    leer->Buffer->SetRestoreFailsForTesting(false);
+    EXPECT_FALSE(leer->IsLost());
+    leer->Play();
+    EXPECT_TRUE(IsPlaying(leer));
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(SoundTest, DSCheckLogsCodeAndTextThenRaises) {
+    DSCheck(platform::DS_OK);
+    EXPECT_TRUE(test::LogLines().empty());
+    EXPECT_THROW(DSCheck(platform::DSERR_BUFFERLOST), EDirectXBufferLostError);
+    try {
+        DSCheck(platform::DSERR_BADFORMAT);
+        FAIL();
+    } catch (const EDirectXError& e) {
+        EXPECT_EQ(e.Code, platform::DSERR_BADFORMAT);
+        EXPECT_EQ(e.Message(), "The specified wave format is not supported.");
+    }
+    // Positive codes are failures too.
+    EXPECT_THROW(DSCheck(1), EDirectXError);
+    std::vector<std::string> want = {"DSCheck : -2005401450",
+                                     "The buffer memory has been lost and must be restored.",
+                                     "DSCheck : -2005401500",
+                                     "The specified wave format is not supported.",
+                                     "DSCheck : 1",
+                                     "Unrecognized Error"};
+    EXPECT_EQ(test::LogLines(), want);
+    EXPECT_EQ(DSErrorText(static_cast<int32_t>(0x8007000E)),
+              "The DirectSound subsystem could not allocate sufficient memory to complete the "
+              "caller\u00B4s request.");
+    EXPECT_EQ(DSErrorText(static_cast<int32_t>(0x88781161)),
+              "The object requested was not found (numerically equal to DMUS_E_NOT_FOUND).");
+}
+
+}  // namespace
