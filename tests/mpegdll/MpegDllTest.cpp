@@ -1,0 +1,289 @@
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <lame/lame.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "support/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using InitFn = int (*)();
+using VoidFn = void (*)();
+using OpenFn = void (*)(const char*, int, void*, void*, void*, void*, void*, void*, void*);
+using SetPriorityFn = void (*)(int);
+using SetOutputFn = void (*)(int, const char*);
+using PlayFn = int (*)(int, int, unsigned char*);
+using IntFn = int (*)();
+using IntArgFn = int (*)(int);
+using SeekFn = void (*)(int);
+
+struct Lib {
+    void* handle = nullptr;
+    InitFn init;
+    VoidFn deinit, Pause, Restart, Stop, Close;
+    OpenFn Open;
+    SetPriorityFn SetPriority;
+    SetOutputFn SetOutputDevice;
+    PlayFn Play;
+    IntFn GetFrequency, GetBitrate, GetLayer, GetPlayerMode, GetCurrentPos, LastError;
+    IntArgFn GetLength, ResetPlayerMode;
+    SeekFn Seek;
+
+    template <typename F>
+    void Get(F& f, const char* name) {
+        f = reinterpret_cast<F>(dlsym(handle, name));
+        ASSERT_NE(f, nullptr) << name;
+    }
+    void Load() {
+        handle = dlopen(MPEGDLL_PATH, RTLD_NOW | RTLD_LOCAL);
+        ASSERT_NE(handle, nullptr) << dlerror();
+        Get(init, "init");
+        Get(deinit, "deinit");
+        Get(Open, "Open");
+        Get(Pause, "Pause");
+        Get(Restart, "Restart");
+        Get(Stop, "Stop");
+        Get(SetPriority, "SetPriority");
+        Get(SetOutputDevice, "SetOutputDevice");
+        Get(Play, "Play");
+        Get(Close, "Close");
+        Get(GetFrequency, "GetFrequency");
+        Get(GetBitrate, "GetBitrate");
+        Get(GetLayer, "GetLayer");
+        Get(GetPlayerMode, "GetPlayerMode");
+        Get(GetCurrentPos, "GetCurrentPos");
+        Get(GetLength, "GetLength");
+        Get(ResetPlayerMode, "ResetPlayerMode");
+        Get(Seek, "Seek");
+        Get(LastError, "LastError");
+    }
+};
+
+// An MP3 of a sine tone, with the encoder's tag frame so that decoders can cut its padding.
+std::vector<uint8_t> EncodeMp3(int rate, int channels, int samples, int kbps) {
+    lame_t gf = lame_init();
+    lame_set_in_samplerate(gf, rate);
+    lame_set_out_samplerate(gf, rate);
+    lame_set_num_channels(gf, channels);
+    lame_set_mode(gf, channels == 1 ? MONO : JOINT_STEREO);
+    lame_set_brate(gf, kbps);
+    lame_set_quality(gf, 7);
+    lame_set_bWriteVbrTag(gf, 1);
+    lame_init_params(gf);
+    std::vector<short> l(static_cast<size_t>(samples)), r(static_cast<size_t>(samples));
+    for (int i = 0; i < samples; ++i) {
+        l[static_cast<size_t>(i)] = static_cast<short>(8000 * std::sin(i * 2 * M_PI * 440 / rate));
+        r[static_cast<size_t>(i)] = static_cast<short>(8000 * std::sin(i * 2 * M_PI * 660 / rate));
+    }
+    std::vector<uint8_t> out(static_cast<size_t>(samples) * 5 / 4 + 16384);
+    int n = lame_encode_buffer(gf, l.data(), r.data(), samples, out.data(),
+                               static_cast<int>(out.size()));
+    int m = lame_encode_flush(gf, out.data() + n, static_cast<int>(out.size()) - n);
+    out.resize(static_cast<size_t>(n + m));
+    unsigned char tag[4096];
+    size_t t = lame_get_lametag_frame(gf, tag, sizeof tag);
+    if (t > 0 && t <= out.size()) std::memcpy(out.data(), tag, t);
+    lame_close(gf);
+    return out;
+}
+
+std::string Dir() { return zx::test::TempProgramDir(); }
+
+void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+}
+
+std::vector<uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+uint32_t Le32(const std::vector<uint8_t>& d, size_t at) {
+    return d[at] | d[at + 1] << 8 | d[at + 2] << 16 | static_cast<uint32_t>(d[at + 3]) << 24;
+}
+uint16_t Le16(const std::vector<uint8_t>& d, size_t at) {
+    return static_cast<uint16_t>(d[at] | d[at + 1] << 8);
+}
+
+struct Wave {
+    uint16_t channels = 0;
+    uint32_t rate = 0;
+    uint32_t frames = 0;
+};
+
+// Checks the whole header and returns what it says.
+Wave CheckWave(const std::string& path) {
+    std::vector<uint8_t> d = ReadFile(path);
+    Wave w;
+    EXPECT_GE(d.size(), 44u);
+    if (d.size() < 44) return w;
+    EXPECT_EQ(std::memcmp(d.data(), "RIFF", 4), 0);
+    EXPECT_EQ(Le32(d, 4), d.size() - 8);
+    EXPECT_EQ(std::memcmp(d.data() + 8, "WAVEfmt ", 8), 0);
+    EXPECT_EQ(Le32(d, 16), 16u);
+    EXPECT_EQ(Le16(d, 20), 1);  // PCM
+    w.channels = Le16(d, 22);
+    w.rate = Le32(d, 24);
+    EXPECT_EQ(Le16(d, 32), w.channels * 2);
+    EXPECT_EQ(Le32(d, 28), w.rate * w.channels * 2);
+    EXPECT_EQ(Le16(d, 34), 16);
+    EXPECT_EQ(std::memcmp(d.data() + 36, "data", 4), 0);
+    EXPECT_EQ(Le32(d, 40), d.size() - 44);
+    if (w.channels) w.frames = static_cast<uint32_t>((d.size() - 44) / (w.channels * 2u));
+    return w;
+}
+
+bool WaitDone(unsigned char& done, int ms = 10000) {
+    for (int i = 0; i < ms / 5; ++i) {
+        if (__atomic_load_n(&done, __ATOMIC_ACQUIRE)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
+}
+
+class MpegDll : public testing::Test {
+protected:
+    void SetUp() override {
+        lib.Load();
+        ASSERT_TRUE(lib.init());
+    }
+    void TearDown() override {
+        if (lib.handle) {
+            lib.deinit();
+            dlclose(lib.handle);
+        }
+    }
+    // Decodes mp3 into wav the way the player does; returns the last error seen.
+    int Convert(const std::string& mp3, const std::string& wav, int start = 0, int end = 0) {
+        lib.Open(mp3.c_str(), 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+        if (int e = lib.LastError()) return e;
+        lib.SetPriority(-1);
+        lib.SetOutputDevice(1, wav.c_str());
+        unsigned char done = 0;
+        if (lib.Play(start, end, &done) != 0) return lib.LastError();
+        EXPECT_TRUE(WaitDone(done));
+        EXPECT_NE(lib.ResetPlayerMode(0), 0);
+        int e = lib.LastError();
+        lib.Close();
+        return e;
+    }
+    Lib lib;
+};
+
+TEST_F(MpegDll, DecodesAnMp3IntoAWaveOfTheSameLengthAndFormat) {
+    const int samples = 2 * 44100;
+    std::string mp3 = Dir() + "/tone.mp3", wav = Dir() + "/tone.wav";
+    WriteFile(mp3, EncodeMp3(44100, 2, samples, 128));
+
+    lib.Open(mp3.c_str(), 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_EQ(lib.LastError(), 0);
+    EXPECT_NEAR(lib.GetLength(0), 2000, 30);
+    EXPECT_EQ(lib.GetFrequency(), 44100);
+    EXPECT_EQ(lib.GetLayer(), 3);
+    EXPECT_EQ(lib.GetBitrate(), 128);
+    lib.SetOutputDevice(1, wav.c_str());
+    unsigned char done = 0;
+    ASSERT_EQ(lib.Play(0, 0, &done), 0);
+    ASSERT_TRUE(WaitDone(done));
+    EXPECT_NE(lib.ResetPlayerMode(0), 0);
+    EXPECT_EQ(lib.LastError(), 0);
+    EXPECT_EQ(lib.GetPlayerMode(), 0);
+    EXPECT_NEAR(lib.GetCurrentPos(), 2000, 30);
+    lib.Close();
+
+    Wave w = CheckWave(wav);
+    EXPECT_EQ(w.channels, 2);
+    EXPECT_EQ(w.rate, 44100u);
+    // The encoder's delay and padding are cut: the tone comes back sample for sample.
+    EXPECT_EQ(w.frames, static_cast<uint32_t>(samples));
+    std::vector<uint8_t> d = ReadFile(wav);
+    int peak = 0;
+    for (size_t i = 44; i + 1 < d.size(); i += 2)
+        peak = std::max(peak, std::abs(static_cast<int>(static_cast<int16_t>(Le16(d, i)))));
+    EXPECT_GT(peak, 6000);
+    EXPECT_LT(peak, 10000);
+}
+
+TEST_F(MpegDll, KeepsTheRateAndChannelsOfTheFile) {
+    std::string mp3 = Dir() + "/mono.mp3", wav = Dir() + "/mono.wav";
+    WriteFile(mp3, EncodeMp3(22050, 1, 22050, 48));
+    ASSERT_EQ(Convert(mp3, wav), 0);
+    Wave w = CheckWave(wav);
+    EXPECT_EQ(w.channels, 1);
+    EXPECT_EQ(w.rate, 22050u);
+    // (Low-rate files may keep the encoder's delay: within two frames of the tone is enough.)
+    EXPECT_NEAR(static_cast<double>(w.frames), 22050.0, 2 * 1152.0);
+}
+
+TEST_F(MpegDll, PlaysOnlyTheGivenRange) {
+    std::string mp3 = Dir() + "/range.mp3", wav = Dir() + "/range.wav";
+    WriteFile(mp3, EncodeMp3(44100, 2, 3 * 44100, 128));
+    ASSERT_EQ(Convert(mp3, wav, 500, 1500), 0);
+    Wave w = CheckWave(wav);
+    EXPECT_NEAR(static_cast<double>(w.frames), 44100.0, 1200.0);
+}
+
+TEST_F(MpegDll, ReportsEachFailureThroughLastError) {
+    std::string wav = Dir() + "/x.wav";
+    EXPECT_EQ(Convert(Dir() + "/missing.mp3", wav), 3);
+    std::ofstream(Dir() + "/text.mp3") << "this is not an mp3 file at all";
+    EXPECT_EQ(Convert(Dir() + "/text.mp3", wav), 3);
+
+    unsigned char done = 0;
+    EXPECT_NE(lib.Play(0, 0, &done), 0);  // nothing open
+    EXPECT_EQ(lib.LastError(), 254);
+
+    std::string mp3 = Dir() + "/ok.mp3";
+    WriteFile(mp3, EncodeMp3(44100, 2, 44100, 128));
+    lib.Open(mp3.c_str(), 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(lib.LastError(), 2);  // the stream mode is not offered
+    lib.Open(mp3.c_str(), 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_EQ(lib.LastError(), 0);
+    lib.SetOutputDevice(0, "");
+    EXPECT_NE(lib.Play(0, 0, &done), 0);  // no sound card output
+    EXPECT_EQ(lib.LastError(), 5);
+    lib.SetOutputDevice(1, (Dir() + "/no/such/dir/x.wav").c_str());
+    EXPECT_NE(lib.Play(0, 0, &done), 0);
+    EXPECT_EQ(lib.LastError(), 5);
+    // A successful call clears the code again.
+    lib.GetLength(0);
+    EXPECT_EQ(lib.LastError(), 0);
+    lib.Close();
+}
+
+TEST_F(MpegDll, StoppingOrClosingMidwayStillLeavesAValidWave) {
+    std::string mp3 = Dir() + "/long.mp3", wav = Dir() + "/long.wav";
+    WriteFile(mp3, EncodeMp3(44100, 2, 20 * 44100, 128));
+    lib.Open(mp3.c_str(), 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    lib.SetOutputDevice(1, wav.c_str());
+    unsigned char done = 0;
+    ASSERT_EQ(lib.Play(0, 0, &done), 0);
+    lib.Pause();
+    EXPECT_EQ(lib.GetPlayerMode(), 2);
+    EXPECT_EQ(lib.ResetPlayerMode(0), 0);  // still at work
+    lib.Play(0, 0, &done);
+    EXPECT_EQ(lib.LastError(), 2);  // already playing
+    lib.Stop();
+    EXPECT_TRUE(done);
+    Wave w = CheckWave(wav);
+    EXPECT_EQ(w.channels, 2);
+    EXPECT_LE(w.frames, 20u * 44100u);
+
+    // Closing while decoding waits for the thread and finishes the file as well.
+    ASSERT_EQ(lib.Play(0, 0, &done), 0);
+    lib.Close();
+    EXPECT_TRUE(done);
+    CheckWave(wav);
+}
+
+}  // namespace
