@@ -1,0 +1,248 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "app/MPEGPlay.h"
+#include "app/MusicConvert.h"
+#include "platform/Dialogs.h"
+#include "sprites/Paths.h"
+#include "sprites/WaveFile.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using namespace zx;
+namespace fs = std::filesystem;
+
+std::string Dir() { return test::TempProgramDir(); }
+
+struct Progress : IMusicProgress {
+    int started = -1, steps = 0, finished = 0;
+    void Start(int count) override { started = count; }
+    void Step() override { ++steps; }
+    void Finish() override { ++finished; }
+};
+
+bool HaveSox() { return std::system("sox --version >/dev/null 2>&1") == 0; }
+
+// An MP3 of a tone, seconds long, at 44100 Hz stereo.
+void MakeMp3(const std::string& path, double seconds) {
+    std::string cmd = "sox -q -n -r 44100 -c 2 -C 128 '" + path + "' synth " +
+                      std::to_string(seconds) + " sine 440 >/dev/null 2>&1";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+}
+
+void SetMtime(const std::string& path, int64_t secondsFromNow) {
+    fs::last_write_time(path, fs::file_time_type::clock::now() +
+                                  std::chrono::seconds(secondsFromNow));
+}
+
+class MusicTest : public testing::Test {
+protected:
+    void SetUp() override {
+        test::ResetProgramDir();
+        EnsureDataDir();
+        CreateDir("snd");
+        platform::SetMessageHook([this](platform::MessageKind, const std::string& t) {
+            messages.push_back(t);
+            return true;
+        });
+    }
+    void TearDown() override {
+        platform::SetMessageHook(nullptr);
+        SetSoundSpaceForTesting(std::nullopt);
+        MusicPlayer.reset();
+        PlayerCreated = false;
+    }
+    // The decoder library beside the executable, as the build puts it.
+    void InstallLibrary() {
+        fs::copy_file(ZOLVEX_MPEGDLL_FILE, Dir() + "/" + kMPEGLibraryName,
+                      fs::copy_options::overwrite_existing);
+    }
+    std::vector<std::string> messages;
+};
+
+TEST_F(MusicTest, LoadingChecksTheLibraryAndItsEntryPoints) {
+    TMPEGPlayer p;
+    p.PathToDLL = Dir() + "/nowhere";
+    try {
+        p.LoadDecoder();
+        FAIL();
+    } catch (const TMPEGError& e) {
+        EXPECT_EQ(e.Message(), "Can't load MPEG library");
+    }
+    p.PathToDLL = std::string(ZOLVEX_BROKEN_MPEGDLL_DIR) + "/noseek";
+    try {
+        p.LoadDecoder();
+        FAIL();
+    } catch (const TMPEGError& e) {
+        EXPECT_EQ(e.Code, 0);
+        EXPECT_EQ(e.Message(), "MPEG library not loaded");
+    }
+    EXPECT_FALSE(p.Loaded());
+    p.PathToDLL = std::string(ZOLVEX_BROKEN_MPEGDLL_DIR) + "/noinit/";
+    try {
+        p.LoadDecoder();
+        FAIL();
+    } catch (const TMPEGError& e) {
+        EXPECT_EQ(e.Code, 1);
+        EXPECT_EQ(e.Message(), "Internal decoder error");
+    }
+    EXPECT_FALSE(p.Loaded());
+    EXPECT_THROW(p.UnloadDecoder(), TMPEGError);
+    EXPECT_THROW(p.OpenStream(), TMPEGError);
+
+    // The real one, found beside the executable when no folder is given.
+    InstallLibrary();
+    p.PathToDLL = "";
+    p.LoadDecoder();
+    EXPECT_TRUE(p.Loaded());
+    try {
+        p.OpenStream();
+        FAIL();
+    } catch (const TMPEGError& e) {
+        EXPECT_EQ(e.Code, 254);
+        EXPECT_EQ(e.Message(), "Can't play non-specified stream");
+    }
+    p.SetStreamName(Dir() + "/snd/none.mp3");
+    try {
+        p.OpenStream();
+        FAIL();
+    } catch (const TMPEGError& e) {
+        EXPECT_EQ(e.Message(), "Input stream error");
+    }
+    p.UnloadDecoder();
+    EXPECT_FALSE(p.Loaded());
+    for (int code : {2, 4, 5}) EXPECT_LE(MPEGErrorText(code).size(), 50u);
+}
+
+TEST_F(MusicTest, PlayerCountsItsStartsAndReportsTheEnd) {
+    if (!HaveSox()) GTEST_SKIP() << "sox is needed to make an MP3";
+    MakeMp3(Dir() + "/snd/a.mp3", 1.0);
+    TMPEGPlayer p;
+    p.PathToDLL = fs::path(ZOLVEX_MPEGDLL_FILE).parent_path().string();
+    p.LoadDecoder();
+    p.SetStreamName(Dir() + "/snd/a.mp3");
+    p.OutFilename = Dir() + "/snd/a.wav";
+    p.OutputDevice = TOutputDevice::pcmfile;
+    p.PlayerPriority = TPlayerPriority::ppIdle;
+    p.OpenStream();
+    EXPECT_EQ(p.PlayedXTimes, 1);
+    EXPECT_NEAR(p.Length(), 1000, 60);
+    p.Play();
+    EXPECT_EQ(p.PlayedXTimes, 2);
+    EXPECT_TRUE(p.IsPlaying());
+    int polls = 0;
+    while (!p.IsDone() && polls++ < 1000) usleep(10000);
+    EXPECT_FALSE(p.IsPlaying());
+    p.CloseStream();
+    EXPECT_EQ(p.PlayedXTimes, 0);
+    TWaveInfo w = ReadWaveInfo(Dir() + "/snd/a.wav");
+    EXPECT_EQ(w.Format.samplesPerSec, 44100u);
+}
+
+TEST_F(MusicTest, ConvertsNewMusicSkipsUpToDateWavesAndRedoesTouchedOnes) {
+    if (!HaveSox()) GTEST_SKIP() << "sox is needed to make an MP3";
+    InstallLibrary();
+    const std::string mp3 = Dir() + "/snd/music1.mp3";
+    MakeMp3(mp3, 1.5);
+    SetMtime(mp3, -100);
+
+    Progress pr;
+    EXPECT_TRUE(ConvertMusic(&pr));
+    EXPECT_EQ(pr.started, 1);
+    EXPECT_EQ(pr.steps, 1);
+    EXPECT_EQ(pr.finished, 1);
+    EXPECT_FALSE(PlayerCreated);
+    EXPECT_EQ(MusicPlayer, nullptr);
+    const std::string wav = Dir() + "/snd/music1.wav";
+    ASSERT_TRUE(fs::exists(wav));
+    TWaveInfo w = ReadWaveInfo(wav);
+    EXPECT_EQ(w.Format.samplesPerSec, 44100u);
+    EXPECT_EQ(w.Format.channels, 2);
+    EXPECT_NEAR(w.DataSize / 4.0 / 44100.0, 1.5, 0.06);
+    EXPECT_FALSE(fs::exists(wav + ".part"));
+    for (const auto& m : messages) ADD_FAILURE() << m;
+
+    // Up to date: nothing is shown, nothing is written.
+    auto before = fs::last_write_time(wav);
+    Progress again;
+    EXPECT_TRUE(ConvertMusic(&again));
+    EXPECT_EQ(again.started, -1);
+    EXPECT_EQ(fs::last_write_time(wav), before);
+
+    // A newer MP3 is converted again.
+    SetMtime(mp3, 100);
+    Progress touched;
+    EXPECT_TRUE(ConvertMusic(&touched));
+    EXPECT_EQ(touched.started, 1);
+    EXPECT_NE(fs::last_write_time(wav), before);
+}
+
+TEST_F(MusicTest, NoMusicMeansNoPanelAndNoLibrary) {
+    std::ofstream(Dir() + "/snd/effect.wav") << "x";
+    Progress pr;
+    EXPECT_TRUE(ConvertMusic(&pr));  // no library installed, and none needed
+    EXPECT_EQ(pr.started, -1);
+}
+
+TEST_F(MusicTest, MissingLibraryReachesTheCallerAndLeavesNoPlayer) {
+    std::ofstream(Dir() + "/snd/m.mp3") << "x";
+    Progress pr;
+    try {
+        ConvertMusic(&pr);
+        FAIL();
+    } catch (const TMPEGError& e) {
+        EXPECT_EQ(e.Message(), "Can't load MPEG library");
+    }
+    EXPECT_EQ(pr.finished, 1);
+    EXPECT_EQ(MusicPlayer, nullptr);
+    EXPECT_FALSE(PlayerCreated);
+}
+
+TEST_F(MusicTest, BrokenFilesAreReportedLeaveNoWaveAndTheListStopsAtAHundred) {
+    InstallLibrary();
+    for (int i = 0; i < 101; ++i)
+        std::ofstream(Dir() + "/snd/bad" + std::to_string(1000 + i) + ".mp3") << "not music";
+    Progress pr;
+    EXPECT_TRUE(ConvertMusic(&pr));
+    EXPECT_EQ(pr.started, kMaxMusicPairs);
+    EXPECT_EQ(pr.steps, 0);
+    ASSERT_EQ(messages.size(), 100u);
+    std::string want = "MP3 conversion error on " + Dir() + "\\snd\\bad1000.mp3\r\nInput stream error";
+    EXPECT_EQ(messages.front(), want);
+    auto log = test::LogLines();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[0], "MP3 conversion error on " + Dir() + "\\snd\\bad1000.mp3");
+    EXPECT_EQ(log[1], "Input stream error");
+    for (const auto& e : fs::directory_iterator(Dir() + "/snd"))
+        EXPECT_EQ(e.path().extension(), ".mp3") << e.path();
+}
+
+TEST_F(MusicTest, SpaceForTwentyTimesTheMp3IsNeeded) {
+    const std::string mp3 = Dir() + "/snd/big.mp3";
+    {
+        std::ofstream f(mp3);
+    }
+    ASSERT_EQ(truncate(mp3.c_str(), 10 * 1000 * 1000), 0);
+    SetSoundSpaceForTesting(200u * 1000 * 1000);
+    EXPECT_FALSE(CheckSoundSpace(mp3));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "Not enough space for sounds on drive " + mp3.substr(0, 1) + ":\\");
+    SetSoundSpaceForTesting(200u * 1000 * 1000 + 1);
+    EXPECT_TRUE(CheckSoundSpace(mp3));
+
+    // Without room the conversion stops, reports false and writes nothing.
+    InstallLibrary();
+    SetSoundSpaceForTesting(0);
+    Progress pr;
+    EXPECT_FALSE(ConvertMusic(&pr));
+    EXPECT_FALSE(fs::exists(Dir() + "/snd/big.wav"));
+    EXPECT_EQ(pr.finished, 1);
+}
+
+}  // namespace
