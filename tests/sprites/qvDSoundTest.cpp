@@ -51,13 +51,13 @@ bool WaitFor(const std::function<bool()>& cond, uint32_t ms = 2000) {
 
 uint32_t PlayPos(TqvDSoundFile* f) {
     uint32_t p = 0;
-    f->Buffer->GetCurrentPosition(&p, nullptr);
+    if (f->Buffer) f->Buffer->GetCurrentPosition(&p, nullptr);
     return p;
 }
 
 bool IsPlaying(TqvDSoundFile* f) {
     uint32_t s = 0;
-    f->Buffer->GetStatus(&s);
+    if (f->Buffer) f->Buffer->GetStatus(&s);
     return (s & platform::DSBSTATUS_PLAYING) != 0;
 }
 
