@@ -978,10 +978,43 @@ void DrawBanner(cairo_t* cr, int, int w, int h, const std::string& text, const T
 
 // ---------------------------------------------------------------- cave pieces
 
-struct Profile {
-    // Heights along x for floor and ceiling pieces: a few rounded humps plus a ragged edge.
-    std::vector<double> humpX, humpW, humpH;
-};
+// Blood vessels: branching, tapering curves that wander from the root of a piece towards its tip.
+void DrawVessels(cairo_t* g, Rng& rng, int w, int h, bool fromBottom, bool vertical, int count) {
+    struct Branch {
+        double x, y, angle, width;
+        int steps;
+    };
+    std::vector<Branch> todo;
+    for (int i = 0; i < count; ++i) {
+        if (vertical)
+            todo.push_back({rng.Range(0.2, 0.8) * w, rng.Real() < 0.5 ? 0.0 : double(h), 0, rng.Range(2.0, 3.6), 90});
+        else
+            todo.push_back({rng.Range(0.05, 0.95) * w, fromBottom ? h + 2.0 : -2.0, 0, rng.Range(2.2, 4.0), 70});
+        Branch& b = todo.back();
+        b.angle = vertical ? (b.y == 0 ? kPi / 2 : -kPi / 2) : (fromBottom ? -kPi / 2 : kPi / 2);
+        b.angle += rng.Range(-0.6, 0.6);
+    }
+    cairo_set_line_cap(g, CAIRO_LINE_CAP_ROUND);
+    cairo_set_source_rgb(g, 1, 1, 1);
+    while (!todo.empty()) {
+        Branch b = todo.back();
+        todo.pop_back();
+        for (int k = 0; k < b.steps && b.width > 0.5; ++k) {
+            double nx = b.x + std::cos(b.angle) * 4, ny = b.y + std::sin(b.angle) * 4;
+            cairo_move_to(g, b.x, b.y);
+            cairo_line_to(g, nx, ny);
+            cairo_set_line_width(g, b.width);
+            cairo_stroke(g);
+            b.x = nx;
+            b.y = ny;
+            b.angle += rng.Range(-0.35, 0.35);
+            b.width *= 0.985;
+            if (rng.Real() < 0.035 && todo.size() < 32)
+                todo.push_back({b.x, b.y, b.angle + (rng.Real() < 0.5 ? -1 : 1) * rng.Range(0.5, 1.1), b.width * 0.7,
+                                b.steps - k});
+        }
+    }
+}
 
 void CavePiece(cairo_t* cr, const SheetSpec& s, int w, int h) {
     uint64_t seed = 0;
@@ -995,21 +1028,22 @@ void CavePiece(cairo_t* cr, const SheetSpec& s, int w, int h) {
     cairo_set_source_rgb(g, 1, 1, 1);
     if (pillar || snake) {
         // A column from the ceiling to the floor with roots flaring out at both ends.
-        const int n = 120;
+        const int n = 150;
         std::vector<std::pair<double, double>> left, right;
         for (int i = 0; i <= n; ++i) {
             double y = double(i) / n * h;
             double t = y / h;
-            double flare = std::exp(-std::pow(t / 0.13, 2)) + std::exp(-std::pow((1 - t) / 0.13, 2));
+            double flare = std::exp(-std::pow(t / 0.14, 2)) + std::exp(-std::pow((1 - t) / 0.14, 2));
             double cx, half;
             if (pillar) {
                 cx = w / 2.0 + 14 * std::sin(t * 2 * kPi * 1.3 + 0.6);
-                half = 42 + 6 * std::sin(t * 17) + (w / 2.0 - 46) * flare;
+                // Bulges along the column, like knots of muscle.
+                half = 44 + 10 * std::pow(std::fabs(std::sin(t * kPi * 5)), 0.7) + (w / 2.0 - 48) * flare;
             } else {
-                cx = w / 2.0 + (w / 2.0 - 34) * std::sin(t * 2 * kPi * 1.5) * (1 - flare * 0.8);
-                half = 19 + 3 * std::sin(t * 23) + (w / 2.0 - 24) * flare;
+                cx = w / 2.0 + (w / 2.0 - 36) * std::sin(t * 2 * kPi * 1.5) * (1 - flare * 0.8);
+                half = 20 + 5 * std::pow(std::fabs(std::sin(t * kPi * 9)), 0.7) + (w / 2.0 - 26) * flare;
             }
-            double jl = (edge.Fbm(t * 20, 0.5, 3) - 0.5) * 10, jr = (edge.Fbm(t * 20, 2.5, 3) - 0.5) * 10;
+            double jl = (edge.Fbm(t * 24, 0.5, 3) - 0.5) * 8, jr = (edge.Fbm(t * 24, 2.5, 3) - 0.5) * 8;
             left.emplace_back(cx - half + jl, y);
             right.emplace_back(cx + half + jr, y);
         }
@@ -1022,28 +1056,40 @@ void CavePiece(cairo_t* cr, const SheetSpec& s, int w, int h) {
         cairo_close_path(g);
         cairo_fill(g);
     } else {
-        // Humps over a base; the piece grows from the bottom edge (floor) or hangs from the top.
-        int humps = 1 + rng.Int(3);
-        if (s.name == "Element_boden_4" || s.name == "Element_decke_1") humps = 4;
-        if (s.name == "Element_boden_1" || s.name == "Element_decke_4") humps = 1;
-        std::vector<double> hx, hw, hh;
-        for (int i = 0; i < humps; ++i) {
-            hx.push_back((i + 0.5 + rng.Range(-0.2, 0.2)) / humps);
-            hw.push_back(rng.Range(0.55, 0.8) / humps);
-            hh.push_back(i == 0 && humps == 1 ? 1.0 : rng.Range(0.55, 1.0));
+        // Rounded lobes of flesh over a base: the piece grows from the bottom edge (floor) or
+        // hangs from the top (ceiling). Each lobe is a dome; their union is the outline.
+        int lobes = std::max(2, w / 60);
+        bool single = s.name == "Element_boden_1" || s.name == "Element_decke_4";
+        std::vector<double> lx, lw, lh;
+        if (single) {
+            lx = {0.5, 0.3, 0.72};
+            lw = {0.36, 0.22, 0.2};
+            lh = {1.0, 0.45, 0.38};
+        } else {
+            for (int i = 0; i < lobes; ++i) {
+                double c = (i + 0.5 + rng.Range(-0.25, 0.25)) / lobes;
+                lx.push_back(c);
+                lw.push_back(rng.Range(0.7, 1.3) / lobes);
+                double mid = 1 - std::fabs(c - 0.5) * 1.3;
+                lh.push_back(rng.Range(0.45, 1.0) * (0.4 + 0.6 * mid));
+            }
+            lh[size_t(rng.Int(lobes))] = 1.0;
         }
         double peak = 0;
-        const int n = 200;
+        const int n = 300;
         std::vector<double> prof(n + 1);
         for (int i = 0; i <= n; ++i) {
             double x = double(i) / n, v = 0;
-            for (int j = 0; j < humps; ++j) {
-                double d = (x - hx[size_t(j)]) / hw[size_t(j)];
-                v = std::max(v, hh[size_t(j)] * std::exp(-d * d * 1.6));
+            for (size_t j = 0; j < lx.size(); ++j) {
+                double d = (x - lx[j]) / lw[j];
+                if (std::fabs(d) < 1) v = std::max(v, lh[j] * std::pow(1 - d * d, 0.55));
             }
-            double taper = std::sin(kPi * x);
-            v = v * (0.25 + 0.75 * std::pow(taper, 0.5)) * std::pow(taper, 0.35);
-            v += (edge.Fbm(x * 18, 1.5, 4) - 0.5) * 0.12 * taper;
+            // The ends come down to a low shoulder so neighbouring pieces join.
+            double shoulder = 0.12 * std::pow(std::sin(kPi * x), 0.3);
+            v = std::max(v, shoulder);
+            // Round off both ends instead of cutting the lobes there.
+            v *= std::sqrt(Smooth(0.0, 0.1, x) * Smooth(1.0, 0.9, x));
+            v += (edge.Fbm(x * 22, 1.5, 3) - 0.5) * 0.05;
             prof[size_t(i)] = std::max(0.0, v);
             peak = std::max(peak, prof[size_t(i)]);
         }
@@ -1058,12 +1104,18 @@ void CavePiece(cairo_t* cr, const SheetSpec& s, int w, int h) {
         cairo_fill(g);
     }
     cairo_destroy(g);
-    double lx = -0.35, ly = ceiling ? 0.75 : -0.75;
-    if (pillar || snake) ly = -0.1;
-    ShadeFlesh(cov, seed, lx, ly, ceiling ? 0 : h, ceiling ? h : 0);
-    if (pillar || snake) {
-        // The roots of a column fade into darkness where they meet floor and ceiling.
-    }
+    // Vessels, only where there is flesh.
+    cairo_surface_t* vessels = NewSurface(w, h);
+    cairo_t* vg = cairo_create(vessels);
+    DrawVessels(vg, rng, w, h, !ceiling, pillar || snake, std::max(3, (w * h) / 22000 + 2));
+    cairo_set_operator(vg, CAIRO_OPERATOR_DEST_IN);
+    cairo_set_source_surface(vg, cov, 0, 0);
+    cairo_paint(vg);
+    cairo_destroy(vg);
+    double lightX = -0.35, lightY = ceiling ? 0.75 : -0.75;
+    if (pillar || snake) lightY = -0.1;
+    ShadeFlesh(cov, seed, lightX, lightY, ceiling ? 0 : h, ceiling ? h : 0, vessels);
+    cairo_surface_destroy(vessels);
     cairo_set_source_surface(cr, cov, 0, 0);
     cairo_paint(cr);
     cairo_surface_destroy(cov);
@@ -1071,7 +1123,8 @@ void CavePiece(cairo_t* cr, const SheetSpec& s, int w, int h) {
 
 }  // namespace
 
-void ShadeFlesh(cairo_surface_t* coverage, uint64_t seed, double lightX, double lightY, double baseY0, double baseY1) {
+void ShadeFlesh(cairo_surface_t* coverage, uint64_t seed, double lightX, double lightY, double baseY0, double baseY1,
+                cairo_surface_t* vessels) {
     int w = cairo_image_surface_get_width(coverage), h = cairo_image_surface_get_height(coverage);
     cairo_surface_flush(coverage);
     int stride = cairo_image_surface_get_stride(coverage) / 4;
@@ -1091,14 +1144,28 @@ void ShadeFlesh(cairo_surface_t* coverage, uint64_t seed, double lightX, double 
     cairo_surface_flush(blur);
     auto* bp = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(blur));
     int bstride = cairo_image_surface_get_stride(blur) / 4;
+    // Vessels: sharp for their colour, slightly blurred for the bulge they raise.
+    std::vector<float> vessel(size_t(w) * h, 0.f), vesselBulge(size_t(w) * h, 0.f);
+    if (vessels) {
+        cairo_surface_flush(vessels);
+        auto* vp = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(vessels));
+        int vs = cairo_image_surface_get_stride(vessels) / 4;
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) vessel[size_t(y) * w + x] = float((vp[y * vs + x] >> 24) / 255.0);
+        BlurSurface(vessels, 3);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) vesselBulge[size_t(y) * w + x] = float((vp[y * vs + x] >> 24) / 255.0);
+    }
     Noise bumps(seed * 7 + 1, 256, 256), veins(seed * 13 + 5, 256, 256), tone(seed * 3 + 9, 256, 256);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             double b = (bp[y * bstride + x] >> 24) / 255.0;
-            double n = bumps.Fbm(x / 14.0, y / 14.0, 4);
+            double n = bumps.Fbm(x / 12.0, y / 12.0, 4);
             double wr = veins.Fbm(x / 40.0, y / 40.0, 3);
             double ridge = 1 - std::fabs(2 * wr - 1);
-            height[size_t(y) * w + x] = float(std::sqrt(std::max(0.0, b)) * 1.0 + n * 0.22 + std::pow(ridge, 6) * 0.12);
+            size_t i = size_t(y) * w + x;
+            height[i] = float(std::sqrt(std::max(0.0, b)) * 1.0 + n * 0.2 + std::pow(ridge, 8) * 0.05 +
+                              vesselBulge[i] * 0.12);
         }
     cairo_surface_destroy(blur);
     double ll = std::hypot(lightX, lightY, 0.7);
@@ -1130,8 +1197,9 @@ void ShadeFlesh(cairo_surface_t* coverage, uint64_t seed, double lightX, double 
             Rgb base = Mix(flesh, pink, Smooth(0.45, 0.75, t));
             base = Mix(base, purple, Smooth(0.55, 0.25, t) * 0.7);
             double wr = veins.Fbm(x / 40.0, y / 40.0, 3);
-            double vein = std::pow(1 - std::fabs(2 * wr - 1), 10);
-            base = Mix(base, Hex(0x4A0840), vein * 0.8);
+            double vein = std::pow(1 - std::fabs(2 * wr - 1), 14);
+            base = Mix(base, Hex(0x6A1848), vein * 0.3);
+            base = Mix(base, Hex(0x5A0830), vessel[i] * 0.75);
             // Darker towards the base edge, which lies off screen in the game.
             double depth = baseY1 != baseY0 ? Clamp01((y - baseY0) / (baseY1 - baseY0)) : 1.0;
             double ambient = 0.28 + 0.35 * depth;
@@ -1148,12 +1216,15 @@ void ShadeFlesh(cairo_surface_t* coverage, uint64_t seed, double lightX, double 
     cairo_surface_mark_dirty(coverage);
 }
 
-cairo_surface_t* DrawSheet(const SheetSpec& s) {
-    using Fn = std::function<void(cairo_t*, int, int, int)>;
-    Fn fn;
+namespace {
+
+using FrameFn = std::function<void(cairo_t*, int, int, int)>;
+
+FrameFn FrameDrawer(const SheetSpec& s) {
+    FrameFn fn;
     const std::string& n = s.name;
     if (n.rfind("Element_", 0) == 0)
-        fn = [&](cairo_t* cr, int, int w, int h) { CavePiece(cr, s, w, h); };
+        fn = [s](cairo_t* cr, int, int w, int h) { CavePiece(cr, s, w, h); };
     else if (n == "sperm1" || n == "sperm3") {
         bool golden = n == "sperm3";
         fn = [golden](cairo_t* cr, int k, int w, int h) {
@@ -1252,7 +1323,33 @@ cairo_surface_t* DrawSheet(const SheetSpec& s) {
         };
     else
         throw std::runtime_error("no art for sheet " + n);
+    return fn;
+}
 
+}  // namespace
+
+void DrawObjectFrame(cairo_t* cr, const std::string& name, int w, int h, int frame, double cx, double cy,
+                     double scale) {
+    SheetSpec s;
+    s.name = name;
+    s.frameW = w;
+    s.frameH = h;
+    s.images = s.cols = s.rows = 1;
+    cairo_surface_t* f = NewSurface(w, h);
+    cairo_t* fc = cairo_create(f);
+    FrameDrawer(s)(fc, frame, w, h);
+    cairo_destroy(fc);
+    cairo_save(cr);
+    cairo_translate(cr, cx - w * scale / 2, cy - h * scale / 2);
+    cairo_scale(cr, scale, scale);
+    cairo_set_source_surface(cr, f, 0, 0);
+    cairo_paint(cr);
+    cairo_restore(cr);
+    cairo_surface_destroy(f);
+}
+
+cairo_surface_t* DrawSheet(const SheetSpec& s) {
+    FrameFn fn = FrameDrawer(s);
     cairo_surface_t* sheet = NewSurface(s.SheetW(), s.SheetH());
     cairo_t* sc = cairo_create(sheet);
     for (int k = 0; k < s.images; ++k) {

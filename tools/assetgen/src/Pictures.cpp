@@ -65,14 +65,14 @@ void PaintCaveWall(cairo_surface_t* s, uint64_t seed, double glow) {
             double warp = n1.FbmWrap(X, y / 90.0, 3, wc) * 2.2;
             double fold = 0.5 + 0.5 * std::sin((X * 2 + warp) * 2 * kPi / 2.0 * 1.0);
             double fine = n2.FbmWrap(X * 4, y / 30.0, 4, wc * 4);
-            double vein = std::pow(1 - std::fabs(2 * n3.FbmWrap(X * 2, y / 55.0, 3, wc * 2) - 1), 12);
+            double vein = std::pow(1 - std::fabs(2 * n3.FbmWrap(X * 2, y / 55.0, 3, wc * 2) - 1), 5);
             double tunnel = std::exp(-v * v * 2.2);  // bright along the middle
             double light = glow * (0.25 + 0.75 * tunnel);
             Rgb c = Mix(deep, wall, Clamp01(0.25 + 0.55 * fold + 0.3 * (fine - 0.5)));
             c = Mix(c, warm, Clamp01(light * (0.35 + 0.45 * fold)));
             c = Mix(c, hot, Clamp01(std::pow(tunnel, 6) * glow * 0.35 * (0.6 + 0.8 * fine)));
             c = Mix(c, purple, Clamp01(std::fabs(v) * std::fabs(v) * 0.9));
-            c = Mix(c, Hex(0x2A0630), vein * 0.6);
+            c = Mix(c, Hex(0x3A0838), vein * 0.35);
             double dark = 0.55 + 0.45 * (1 - v * v);
             c = {c.r * dark, c.g * dark, c.b * dark};
             auto u8 = [](double t) { return uint32_t(std::clamp(t, 0.0, 1.0) * 255 + 0.5); };
@@ -187,31 +187,35 @@ cairo_surface_t* Info() {
     cairo_t* cr = cairo_create(s);
     FloatingCells(cr, w, h, 91, 30, false);
     Vignette(cr, w, h, 0.6);
-    Panel(cr, 90, 120, 620, 360, 28, 0.72);
+    // A caught swimmer, safely wrapped, above the message.
+    DrawObjectFrame(cr, "Kondom", 303, 75, 3, 400, 78, 1.25);
+    Panel(cr, 70, 150, 660, 330, 28, 0.72);
     TitleStyle st;
     st.outlineW = 3;
     st.glowRadius = 6;
-    DrawTitleText(cr, w, h, "Protect yourself.", "DejaVu Sans", true, 400, 205, 520, 70, st);
+    DrawTitleText(cr, w, h, "Protect yourself.", "DejaVu Sans", true, 400, 222, 450, 62, st);
     TitleStyle st2;
     st2.top = Hex(0xFFE8F0);
     st2.bottom = Hex(0xFF5A88);
     st2.glow = Hex(0xFF3070);
     st2.outlineW = 3;
     st2.glowRadius = 6;
-    DrawTitleText(cr, w, h, "Use a condom.", "DejaVu Sans", true, 400, 290, 470, 64, st2);
+    DrawTitleText(cr, w, h, "Use a condom.", "DejaVu Sans", true, 400, 300, 420, 58, st2);
+    DrawCondomFront(cr, 135, 262, 36);
+    DrawCondomFront(cr, 665, 262, 36);
     TitleStyle small;
     small.top = Hex(0xFFFFFF);
     small.bottom = Hex(0xFFD8C8);
     small.outlineW = 1.5;
     small.glowRadius = 0;
-    DrawTitleText(cr, w, h, "Safer sex protects against HIV and other infections.", "DejaVu Sans", false, 400, 372,
-                  540, 24, small);
-    DrawTitleText(cr, w, h, "Thanks for playing ZOLVEX!", "DejaVu Sans", false, 400, 430, 360, 26, small);
-    DrawCondomFront(cr, 150, 205, 34);
-    DrawCondomFront(cr, 650, 205, 34);
-    // Swimmers turning away at the bottom.
+    DrawTitleText(cr, w, h, "Safer sex protects you against HIV and other infections.", "DejaVu Sans", false, 400,
+                  376, 560, 22, small);
+    DrawTitleText(cr, w, h, "Thanks for playing ZOLVEX!", "DejaVu Sans", false, 400, 432, 340, 26, small);
+    // Swimmers and a virus drifting off at the bottom.
     DrawSperm(cr, 300, 540, 200, 0.8, 0.5, false, 0.8);
-    DrawSperm(cr, 620, 565, 200, 0.7, 2.0, false, 0.7);
+    DrawSperm(cr, 640, 565, 200, 0.7, 2.0, false, 0.7);
+    DrawObjectFrame(cr, "virus2", 58, 60, 2, 55, 505, 0.9);
+    DrawObjectFrame(cr, "virus3", 87, 68, 5, 730, 520, 0.8);
     cairo_destroy(cr);
     return s;
 }
@@ -263,18 +267,17 @@ cairo_surface_t* Menue(bool net) {
         pw.outlineW = 2;
         pw.glowRadius = 3;
         DrawTitleText(cr, w, h, "Play and win!", "DejaVu Sans", true, 200, 100, 200, 26, pw, true);
-        // The chase: swimmers heading for a waiting condom, a virus among them.
-        DrawSperm(cr, 250, 150, 170, 0.75, 0.3, false);
-        DrawSperm(cr, 205, 190, 150, 0.65, 2.2, true);
-        DrawSperm(cr, 270, 222, 160, 0.7, 4.0, false);
-        cairo_save(cr);
-        cairo_translate(cr, 330, 185);
-        cairo_rotate(cr, -0.1);
-        DrawCondomRing(cr, 0, 0, 34, 14);
-        cairo_restore(cr);
-        DrawBubble(cr, 60, 140, 10, 10);
-        DrawBubble(cr, 90, 215, 6, 6);
-        DrawBubble(cr, 360, 120, 8, 8);
+        // The chase: swimmers and viruses heading for the cannon on the right.
+        DrawSperm(cr, 235, 150, 170, 0.72, 0.3, false);
+        DrawSperm(cr, 195, 196, 150, 0.66, 2.2, true);
+        DrawSperm(cr, 250, 232, 160, 0.68, 4.0, false);
+        DrawObjectFrame(cr, "virus1", 78, 58, 4, 58, 262, 0.8);
+        DrawObjectFrame(cr, "virus2", 58, 60, 7, 300, 118, 0.7);
+        DrawObjectFrame(cr, "Rohr", 111, 93, 1, 352, 196, 0.78);
+        DrawObjectFrame(cr, "Schuss", 24, 79, 0, 298, 196, 0.5);
+        DrawBubble(cr, 45, 140, 10, 10);
+        DrawBubble(cr, 150, 242, 6, 6);
+        DrawBubble(cr, 370, 126, 7, 7);
     }
     StartButton(cr, 124, 256, 157, 53);
     cairo_destroy(cr);

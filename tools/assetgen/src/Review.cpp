@@ -13,30 +13,33 @@ namespace assetgen {
 
 void WriteContactSheet(const std::vector<SheetSpec>& list, const std::string& programDir, const std::string& stageDir,
                        const std::string& out) {
-    const int pageW = 1800, gap = 6, label = 16, maxH = 160;
+    const int pageW = 1800, gap = 6, label = 16, maxH = 150;
     struct Placed {
         const SheetSpec* s;
         double scale;
         int x, y;
     };
-    // First pass: layout, frames in reading order, each sheet starting on a new line.
+    // Shelf packing: each sheet is a block (its label over its frames in reading order); blocks
+    // go left to right and start a new shelf when the line is full.
     std::vector<Placed> placed;
-    int y = gap, totalH = 0;
+    int shelfX = gap, shelfY = gap, shelfH = 0, totalH = 0;
     for (const auto& s : list) {
         double scale = std::min(1.0, double(maxH) / s.frameH);
         int fw = int(s.frameW * scale + 0.5), fh = int(s.frameH * scale + 0.5);
-        int x = gap;
-        y += label;
-        for (int k = 0; k < s.images; ++k) {
-            if (x + fw > pageW - gap) {
-                x = gap;
-                y += fh + gap;
-            }
-            placed.push_back({&s, scale, x, y});
-            x += fw + gap;
+        int perLine = std::max(1, std::min(s.images, (pageW - 2 * gap) / (fw + gap)));
+        int lines = (s.images + perLine - 1) / perLine;
+        int labelW = int((s.name.size() + 40) * 6.6);
+        int blockW = std::max(perLine * (fw + gap), labelW), blockH = label + lines * (fh + gap);
+        if (shelfX + blockW > pageW - gap) {
+            shelfX = gap;
+            shelfY += shelfH + gap;
+            shelfH = 0;
         }
-        y += fh + gap * 2;
-        totalH = y;
+        for (int k = 0; k < s.images; ++k)
+            placed.push_back({&s, scale, shelfX + (k % perLine) * (fw + gap), shelfY + label + (k / perLine) * (fh + gap)});
+        shelfX += blockW + gap * 3;
+        shelfH = std::max(shelfH, blockH);
+        totalH = shelfY + shelfH + gap;
     }
     cairo_surface_t* page = cairo_image_surface_create(CAIRO_FORMAT_RGB24, pageW, totalH);
     cairo_t* cr = cairo_create(page);
