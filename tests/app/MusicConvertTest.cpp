@@ -8,6 +8,8 @@
 
 #include "app/MPEGPlay.h"
 #include "app/MusicConvert.h"
+#include "sprites/LogFiles.h"
+#include "sprites/qvDSound.h"
 #include "platform/Dialogs.h"
 #include "sprites/Paths.h"
 #include "sprites/WaveFile.h"
@@ -243,6 +245,50 @@ TEST_F(MusicTest, SpaceForTwentyTimesTheMp3IsNeeded) {
     EXPECT_FALSE(ConvertMusic(&pr));
     EXPECT_FALSE(fs::exists(Dir() + "/snd/big.wav"));
     EXPECT_EQ(pr.finished, 1);
+}
+
+// The shipped music, converted as at the first start, and then every sound the game asks for.
+TEST_F(MusicTest, ShippedMusicConvertsAndTheGameFindsEverySound) {
+    const std::string built = test::BuiltProgramDir() + "/snd";
+    if (!fs::exists(built + "/back.mp3")) GTEST_SKIP() << "the generated content is not built";
+    for (const auto& e : fs::directory_iterator(built))
+        if (e.path().extension() == ".mp3" || e.path().extension() == ".wav")
+            fs::copy_file(e.path(), Dir() + "/snd/" + e.path().filename().string());
+    InstallLibrary();
+    Progress pr;
+    ASSERT_TRUE(ConvertMusic(&pr));
+    EXPECT_EQ(pr.started, 3);
+    EXPECT_EQ(pr.steps, 3);
+    for (const auto& m : messages) ADD_FAILURE() << m;
+    if (HaveSox()) {
+        for (std::string name : {"back", "Track 30", "TR_36_03"}) {
+            std::string mp3 = Dir() + "/snd/" + name + ".mp3";
+            std::string out;
+            FILE* p = popen(("soxi -D '" + mp3 + "' 2>/dev/null; soxi -r '" + mp3 + "'").c_str(), "r");
+            char buf[128];
+            while (p && fgets(buf, sizeof buf, p)) out += buf;
+            if (p) pclose(p);
+            double seconds = 0;
+            unsigned rate = 0;
+            ASSERT_EQ(std::sscanf(out.c_str(), "%lf %u", &seconds, &rate), 2) << out;
+            TWaveInfo w = ReadWaveInfo(Dir() + "/snd/" + name + ".wav");
+            EXPECT_EQ(w.Format.samplesPerSec, rate) << name;
+            EXPECT_NEAR(w.DataSize / static_cast<double>(w.Format.blockAlign) / rate, seconds, 0.06)
+                << name;
+        }
+    }
+
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    ASSERT_FALSE(snd.InitFailed);
+    snd.LoadDir(ProgramDir() + "\\snd");
+    for (std::string name : {"abroll", "back", "bigtime", "bubble", "bubbleize", "coming", "leer",
+                             "schussab", "sperm3", "spermdurch", "Torpedo", "Track 30", "TR_06_03",
+                             "TR_36_03", "TR_50_07", "TR_50_08", "TR_66_02", "virus1", "virus2",
+                             "virus3"}) {
+        TqvDSoundFile* f = snd.FindWave(name);
+        EXPECT_FALSE(f->Disabled) << name;
+        EXPECT_GT(f->DataSize, 0) << name;
+    }
 }
 
 }  // namespace
