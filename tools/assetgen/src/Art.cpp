@@ -1038,7 +1038,7 @@ void CavePiece(cairo_t* cr, const SheetSpec& s, int w, int h) {
             if (pillar) {
                 cx = w / 2.0 + 14 * std::sin(t * 2 * kPi * 1.3 + 0.6);
                 // Bulges along the column, like knots of muscle.
-                half = 44 + 10 * std::pow(std::fabs(std::sin(t * kPi * 5)), 0.7) + (w / 2.0 - 48) * flare;
+                half = 34 + 9 * std::pow(std::fabs(std::sin(t * kPi * 5)), 0.7) + (w / 2.0 - 38) * flare;
             } else {
                 cx = w / 2.0 + (w / 2.0 - 36) * std::sin(t * 2 * kPi * 1.5) * (1 - flare * 0.8);
                 half = 20 + 5 * std::pow(std::fabs(std::sin(t * kPi * 9)), 0.7) + (w / 2.0 - 26) * flare;
@@ -1107,7 +1107,7 @@ void CavePiece(cairo_t* cr, const SheetSpec& s, int w, int h) {
     // Vessels, only where there is flesh.
     cairo_surface_t* vessels = NewSurface(w, h);
     cairo_t* vg = cairo_create(vessels);
-    DrawVessels(vg, rng, w, h, !ceiling, pillar || snake, std::max(3, (w * h) / 22000 + 2));
+    DrawVessels(vg, rng, w, h, !ceiling, pillar || snake, pillar || snake ? 5 : std::max(3, (w * h) / 22000 + 2));
     cairo_set_operator(vg, CAIRO_OPERATOR_DEST_IN);
     cairo_set_source_surface(vg, cov, 0, 0);
     cairo_paint(vg);

@@ -21,10 +21,10 @@ struct Piece {
 };
 
 // Types 1-4 grow from the floor, 5-8 hang from the ceiling; sizes are the sheets'.
-const Piece kFloor[] = {{1, 288, 296, 140, 185, 1}, {2, 323, 196, 95, 135, 3}, {3, 273, 109, 70, 100, 4},
+const Piece kFloor[] = {{1, 288, 296, 135, 165, 1}, {2, 323, 196, 95, 135, 3}, {3, 273, 109, 70, 100, 4},
                         {4, 549, 84, 52, 76, 4}};
 const Piece kCeiling[] = {{5, 388, 76, 48, 68, 4}, {6, 195, 96, 58, 86, 4}, {7, 258, 162, 85, 125, 3},
-                          {8, 165, 318, 150, 205, 1}};
+                          {8, 165, 318, 140, 170, 1}};
 
 struct Record {
     int32_t x, y, z, type;

@@ -55,8 +55,8 @@ Mono Kick(double gain) {
         double t = double(i) / kRate;
         double f = 44 + 120 * std::exp(-t * 28);
         ph += f / kRate;
-        double v = std::sin(2 * kPi * ph) * std::exp(-t * 6.5) + w.Next() * std::exp(-t * 500) * 0.25;
-        m[i] = float(std::tanh(v * 1.6) * gain);
+        double v = std::sin(2 * kPi * ph) * std::exp(-t * 6.5) + w.Next() * std::exp(-t * 700) * 0.1;
+        m[i] = float(std::tanh(v * 1.2) * gain);
     }
     return m;
 }
@@ -69,7 +69,7 @@ Mono Snare(double gain, uint64_t seed) {
     for (size_t i = 0; i < m.size(); ++i) {
         double t = double(i) / kRate;
         f.Run(w.Next(), 1900, 0.9);
-        double v = o.Sine(190 - 30 * t) * std::exp(-t * 25) * 0.6 + (f.bp * 1.2 + f.hp * 0.3) * std::exp(-t * 15);
+        double v = o.Sine(190 - 30 * t) * std::exp(-t * 25) * 0.6 + (f.bp * 1.2 + f.hp * 0.1) * std::exp(-t * 15);
         m[i] = float(v * gain);
     }
     return m;
@@ -101,7 +101,7 @@ Mono Bass(double hz, double len) {
     return m;
 }
 
-void Pad(Stereo& s, long start, double len, int midi, double gain) {
+void Pad(Stereo& s, Stereo& send, double sendGain, long start, double len, int midi, double gain) {
     // Three detuned saws per note, soft attack, spread across the stereo field.
     const double det[3] = {-0.09, 0.0, 0.1};
     const double pans[3] = {-0.6, 0.0, 0.6};
@@ -119,6 +119,7 @@ void Pad(Stereo& s, long start, double len, int midi, double gain) {
             m[i] = float(f.lp * env);
         }
         s.AddMono(start, m, gain, pans[v]);
+        send.AddMono(start, m, gain * sendGain, pans[v]);
     }
 }
 
@@ -279,14 +280,7 @@ public:
         if (dly > 0) dly_.AddMono(At(step), m, gain * dly, pan);
     }
     void PadChord(const std::string& chord, double step, double len16, double gain) {
-        Stereo tmp(len_, loop_);
-        for (int n : Chords().at(chord).tones) Pad(tmp, At(step), Secs(len16), n, gain);
-        for (size_t i = 0; i < len_; ++i) {
-            dry_.l[i] += tmp.l[i];
-            dry_.r[i] += tmp.r[i];
-            rev_.l[i] += tmp.l[i] * 0.5f;
-            rev_.r[i] += tmp.r[i] * 0.5f;
-        }
+        for (int n : Chords().at(chord).tones) Pad(dry_, rev_, 0.5, At(step), Secs(len16), n, gain);
     }
 
     Stereo Mix(double delaySteps) {

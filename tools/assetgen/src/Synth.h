@@ -66,10 +66,19 @@ struct Osc {
 struct Svf {
     double ic1 = 0, ic2 = 0;
     double lp = 0, bp = 0, hp = 0;
+    double lastHz = -1, lastQ = -1, g = 0, k = 0, a1 = 0, a2 = 0, a3 = 0;
     void Run(double x, double hz, double q) {
         hz = std::clamp(hz, 10.0, kRate * 0.45);
-        double g = std::tan(kPi * hz / kRate), k = 1.0 / std::max(0.5, q);
-        double a1 = 1 / (1 + g * (g + k)), a2 = g * a1, a3 = g * a2;
+        // The coefficients only change when the cutoff moves audibly: tan() is the costly part.
+        if (std::fabs(hz - lastHz) > lastHz * 0.002 || q != lastQ) {
+            lastHz = hz;
+            lastQ = q;
+            g = std::tan(kPi * hz / kRate);
+            k = 1.0 / std::max(0.5, q);
+            a1 = 1 / (1 + g * (g + k));
+            a2 = g * a1;
+            a3 = g * a2;
+        }
         double v3 = x - ic2, v1 = a1 * ic1 + a2 * v3, v2 = ic2 + a2 * ic1 + a3 * v3;
         ic1 = 2 * v1 - ic1;
         ic2 = 2 * v2 - ic2;

@@ -100,7 +100,12 @@ int main(int argc, char** argv) {
     try {
         auto list = ReadSheetList(sheets);
         if (review) {
-            WriteContactSheet(list, programDir, stageDir, out.empty() ? "contact.png" : out);
+            std::string sheetOut = out.empty() ? "contact.png" : out;
+            WriteContactSheet(list, programDir, stageDir, sheetOut);
+            // Beside it, two made-up game screens early and late in the track.
+            std::string base = sheetOut.substr(0, sheetOut.rfind('.'));
+            WriteMockScene(list, programDir, stageDir, base + "_scene1.png", -4400);
+            WriteMockScene(list, programDir, stageDir, base + "_scene2.png", -8400);
             return 0;
         }
         auto t0 = std::chrono::steady_clock::now();
