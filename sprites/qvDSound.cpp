@@ -1,6 +1,5 @@
 #include "sprites/qvDSound.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
