@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 
 #include "platform/Window.h"
@@ -134,6 +135,23 @@ TEST_F(DDUtilsTest, BlitSpriteRightEdgeAndKey) {
     EXPECT_EQ(Px(dst.get(), 93, 0), 0xAAu);  // keyed pixel
     BlitSprite(src.get(), nullptr, 0, 0, 10, 2, dst.get(), 91, 1, 10, 1, 0, 255, 0, 0, 99, 3);
     EXPECT_EQ(Px(dst.get(), 99, 1), 9u);  // one column lost
+}
+
+// The sprite copy must pick the same source pixels as the display's own stretch blit.
+TEST_F(DDUtilsTest, StretchMatchesTheDisplaysBlitForGrowingAndShrinking) {
+    for (int bits : {16, 24, 32}) {
+        for (auto [sw, dw] : {std::pair{306, 459}, {50, 100}, {60, 7}, {111, 110}, {13, 997}, {997, 13}}) {
+            SCOPED_TRACE(std::to_string(bits) + " " + std::to_string(sw) + "->" + std::to_string(dw));
+            auto src = Make(sw, 3, bits), ours = Make(1000, 5, bits), theirs = Make(1000, 5, bits);
+            for (int y = 0; y < 3; ++y)
+                for (int x = 0; x < sw; ++x) SetPx(src.get(), x, y, static_cast<uint32_t>((x * 7 + y) % 251 + 1));
+            src->SetColorKey(platform::DDCKEY_SRCBLT, 1, 1);
+            BlitSprite(src.get(), nullptr, 0, 0, sw, 3, ours.get(), 0, 0, dw, 5, 1, 255, 0, 0, 999, 4);
+            Rect d{0, 0, dw, 5}, r{0, 0, sw, 3};
+            ASSERT_EQ(theirs->Blt(&d, src.get(), &r, platform::DDBLT_KEYSRC, nullptr), platform::DD_OK);
+            ASSERT_EQ(std::memcmp(ours->Bits(), theirs->Bits(), static_cast<size_t>(ours->Pitch()) * 5), 0);
+        }
+    }
 }
 
 TEST_F(DDUtilsTest, ConstantAlphaBlendsByHandAt16_24And32Bits) {
