@@ -25,15 +25,11 @@ void RibbonPath(cairo_t* cr, const std::vector<std::pair<double, double>>& pts, 
         left[i] = {pts[i].first + nx * halfW[i], pts[i].second + ny * halfW[i]};
         right[i] = {pts[i].first - nx * halfW[i], pts[i].second - ny * halfW[i]};
     }
+    // One closed outline: down the left side, round the far end, back up the right side.
     cairo_new_path(cr);
     cairo_move_to(cr, left[0].first, left[0].second);
     for (size_t i = 1; i < n; ++i) cairo_line_to(cr, left[i].first, left[i].second);
-    // Round cap at the far end.
-    double ex = pts[n - 1].first, ey = pts[n - 1].second;
-    cairo_arc(cr, ex, ey, std::max(0.3, halfW[n - 1]), 0, 2 * kPi);
-    cairo_move_to(cr, right[n - 1].first, right[n - 1].second);
-    for (size_t i = n - 1; i-- > 0;) cairo_line_to(cr, right[i].first, right[i].second);
-    cairo_line_to(cr, left[0].first, left[0].second);
+    for (size_t i = n; i-- > 0;) cairo_line_to(cr, right[i].first, right[i].second);
     cairo_close_path(cr);
 }
 
@@ -228,16 +224,17 @@ void SheathPath(cairo_t* cr, double ringX, double tipX, double cy, double halfH)
 void FillSheath(cairo_t* cr, double ringX, double tipX, double cy, double halfH, double fillAlpha) {
     SheathPath(cr, ringX, tipX, cy, halfH);
     cairo_pattern_t* p = cairo_pattern_create_linear(0, cy - halfH, 0, cy + halfH);
-    cairo_pattern_add_color_stop_rgba(p, 0, 1.0, 0.93, 0.75, fillAlpha * 2.2);
-    cairo_pattern_add_color_stop_rgba(p, 0.18, 1.0, 0.96, 0.85, fillAlpha * 1.3);
-    cairo_pattern_add_color_stop_rgba(p, 0.5, 1.0, 0.88, 0.70, fillAlpha);
-    cairo_pattern_add_color_stop_rgba(p, 0.85, 0.95, 0.75, 0.50, fillAlpha * 1.5);
-    cairo_pattern_add_color_stop_rgba(p, 1, 0.85, 0.60, 0.35, fillAlpha * 2.4);
+    // Thin latex: a pale veil in the middle, denser where the sheath curves away at its edges.
+    cairo_pattern_add_color_stop_rgba(p, 0, 1.0, 0.92, 0.82, fillAlpha * 2.6);
+    cairo_pattern_add_color_stop_rgba(p, 0.18, 1.0, 0.97, 0.93, fillAlpha * 1.4);
+    cairo_pattern_add_color_stop_rgba(p, 0.5, 1.0, 0.95, 0.90, fillAlpha);
+    cairo_pattern_add_color_stop_rgba(p, 0.85, 0.98, 0.88, 0.80, fillAlpha * 1.5);
+    cairo_pattern_add_color_stop_rgba(p, 1, 0.92, 0.78, 0.66, fillAlpha * 2.6);
     cairo_set_source(cr, p);
     cairo_fill_preserve(cr);
     cairo_pattern_destroy(p);
-    cairo_set_source_rgba(cr, 0.55, 0.30, 0.12, 0.85);
-    cairo_set_line_width(cr, 1.4);
+    cairo_set_source_rgba(cr, 0.62, 0.38, 0.22, 0.8);
+    cairo_set_line_width(cr, 1.3);
     cairo_stroke(cr);
     // A long wet highlight along the upper side.
     cairo_new_path(cr);
