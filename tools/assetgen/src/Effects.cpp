@@ -110,13 +110,15 @@ Mono Leer() {
 Mono Coming() {
     // Warning: three rising two-tone calls.
     Osc a, b;
+    Svf f;
     return Make(0.95, [&](double t, size_t) {
         int k = int(t / 0.3);
         double lt = t - k * 0.3;
-        if (lt > 0.24) return 0.0;
-        double f = MidiHz(72 + k * 3 + (lt > 0.12 ? 4 : 0));
-        double env = std::min(1.0, lt / 0.01) * std::min(1.0, (0.24 - lt) / 0.02);
-        return (a.Pulse(f, 0.3) * 0.35 + b.Tri(f * 2) * 0.3) * env;
+        double hz = MidiHz(72 + k * 3 + (lt > 0.12 ? 4 : 0));
+        double env = lt > 0.24 ? 0.0 : std::min(1.0, lt / 0.01) * std::min(1.0, (0.24 - lt) / 0.02);
+        // Soft enough not to hurt, bright enough to cut through the music.
+        f.Run((a.Pulse(hz, 0.3) * 0.35 + b.Tri(hz * 2) * 0.3) * env, 3200, 0.8);
+        return f.lp;
     });
 }
 

@@ -272,7 +272,7 @@ cairo_surface_t* Menue(bool net) {
         DrawSperm(cr, 195, 196, 150, 0.66, 2.2, true);
         DrawSperm(cr, 250, 232, 160, 0.68, 4.0, false);
         DrawObjectFrame(cr, "virus1", 78, 58, 4, 58, 262, 0.8);
-        DrawObjectFrame(cr, "virus2", 58, 60, 7, 300, 118, 0.7);
+        DrawObjectFrame(cr, "virus2", 58, 60, 7, 318, 138, 0.7);
         DrawObjectFrame(cr, "Rohr", 111, 93, 1, 352, 196, 0.78);
         DrawObjectFrame(cr, "Schuss", 24, 79, 0, 298, 196, 0.5);
         DrawBubble(cr, 45, 140, 10, 10);
