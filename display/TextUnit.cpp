@@ -22,8 +22,16 @@ void EnsureTtf() {
 
 // Opened faces stay open for the run: text is drawn at set-up and when the HUD changes, and a
 // handful of sizes are ever used.
+struct FontCache {
+    std::map<std::tuple<std::string, int32_t, bool, bool>, TTF_Font*> fonts;
+    ~FontCache() {
+        for (auto& [key, font] : fonts) TTF_CloseFont(font);
+    }
+};
+
 TTF_Font* FontFor(const std::string& family, int32_t size, uint8_t style) {
-    static std::map<std::tuple<std::string, int32_t, bool, bool>, TTF_Font*> fonts;
+    static FontCache cache;
+    auto& fonts = cache.fonts;
     EnsureTtf();
     const bool bold = style & fsBold, italic = style & fsItalic;
     auto key = std::make_tuple(family, size, bold, italic);
@@ -117,16 +125,19 @@ std::string FontFileFor(const std::string& family, uint8_t style) {
     auto it = cache.find({family, key});
     if (it != cache.end()) return it->second;
     std::string file;
-    if (FcInit()) {
+    // A configuration of our own, kept for the run: other users of fontconfig in the process
+    // (the launcher's toolkit) keep theirs, and nothing is torn down under them at exit.
+    static FcConfig* const config = FcInitLoadConfigAndFonts();
+    if (config) {
         FcPattern* pat = FcPatternCreate();
         FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
         FcPatternAddInteger(pat, FC_WEIGHT, (style & fsBold) ? FC_WEIGHT_BOLD : FC_WEIGHT_REGULAR);
         FcPatternAddInteger(pat, FC_SLANT, (style & fsItalic) ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
         FcPatternAddBool(pat, FC_SCALABLE, FcTrue);
-        FcConfigSubstitute(nullptr, pat, FcMatchPattern);
+        FcConfigSubstitute(config, pat, FcMatchPattern);
         FcDefaultSubstitute(pat);
         FcResult result;
-        FcPattern* match = FcFontMatch(nullptr, pat, &result);
+        FcPattern* match = FcFontMatch(config, pat, &result);
         FcChar8* path = nullptr;
         if (match && FcPatternGetString(match, FC_FILE, 0, &path) == FcResultMatch && path)
             file = reinterpret_cast<const char*>(path);
