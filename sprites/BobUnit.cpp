@@ -182,15 +182,14 @@ void TBobs::sortz() {
 }
 
 void TBobs::paint() {
-    std::string step = "sortz";
+    // The step is kept as a number and named only for the log: a frame allocates nothing.
+    int place = 0;
     try {
         sortz();
-        for (int i = 1; i <= bobn; ++i) {
-            step = "bobarray[" + std::to_string(i) + "]^.paint";
-            (*bobarray[static_cast<size_t>(i)])->paint();
-        }
+        for (place = 1; place <= bobn; ++place) (*bobarray[static_cast<size_t>(place)])->paint();
     } catch (const Exception&) {
-        WriteLog("TBobs.paint: " + step);
+        WriteLog("TBobs.paint: " + (place == 0 ? std::string("sortz")
+                                               : "bobarray[" + std::to_string(place) + "]^.paint"));
         throw;
     }
 }

@@ -79,6 +79,8 @@ int FindKeyword(const std::vector<std::string>& lines, const std::string& key, i
 int LoadObject(const std::string& name);
 // Makes the sprite entry and its animations from the block of name.
 void ParseAnimations(const std::string& name, int images);
+// The whole script at once: the same as LoadSprites, for the display set-up.
+inline void ParseAnimations(const std::vector<std::string>& lines) { LoadSprites(lines); }
 // A sheet: loaded from a picture (fileName) or blank of width x height; returns its number.
 int CreateSheet(const std::string& fileName, int width, int height);
 void LoadMask(const std::string& fileName, int surfaceNo);
