@@ -745,8 +745,6 @@ void DrawCongrats(cairo_t* cr, int k, int w, int h) {
     st.outlineW = 2.5;
     st.glowRadius = 3;
     // Letters sit on a common baseline: scale by a fixed size, not by each glyph's own box.
-    cairo_surface_t* s = cairo_get_target(cr);
-    (void)s;
     std::string t(1, letters[k]);
     cairo_select_font_face(cr, kTitleFont, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
     cairo_set_font_size(cr, 38);
