@@ -251,4 +251,36 @@ TEST(LevelSource, LastsAboutNinetySecondsAndEndsHarderThanItStarts) {
     EXPECT_GT(late, early * 3);
 }
 
+TEST(LevelSource, EveryRowEntersInsideThePlayfield) {
+    Level l = ReadLevel();
+    double middle = 0, gap = 60;
+    bool freePos = false;
+    for (const std::string& c : l.main) {
+        std::string k = KeywordOf(c);
+        std::string v = c.find('=') == std::string::npos ? "" : c.substr(c.find('=') + 1);
+        if (k == "middleposition") middle = std::stod(v);
+        if (k == "gap") gap = std::stod(v);
+        if (k == "bobfreepos") freePos = v == "1";
+        if (k != "formation" || freePos) continue;
+        int n = std::stoi(v);
+        for (const std::string& r : l.formations[n]) {
+            // Cells are spread round the middle: n div 2 gaps up, half a gap more for even n.
+            int width = 0;
+            Cells(r, width);
+            size_t start = 0;
+            int cell = 0;
+            for (size_t i = 0; i < r.size(); ++i) {
+                if (r[i] != ';') continue;
+                ++cell;
+                bool filled = i - start >= 2;
+                start = i + 1;
+                if (!filled) continue;
+                double y = middle - (width / 2) * gap + (width % 2 == 0 ? gap / 2 : 0) + (cell - 1) * gap;
+                EXPECT_GE(y, -260) << "formation " << n << " row \"" << r << "\"";
+                EXPECT_LE(y, 260) << "formation " << n << " row \"" << r << "\"";
+            }
+        }
+    }
+}
+
 }  // namespace
