@@ -1,7 +1,10 @@
 #include "display/frmDDFullScreen.h"
 
+#include "display/TextUnit.h"
 #include "platform/Ticks.h"
+#include "sprites/DDUtils.h"
 #include "sprites/LogFiles.h"
+#include "sprites/SpriteDefs.h"
 
 namespace zx {
 
@@ -52,6 +55,7 @@ void TDDFullScreenForm::InitDDraw() {
     WriteLog("InitDDraw (Inherited)");
     DD.DisplayOffsetX = DD.DisplayOffsetY = 0;
     BackScroll = 0;
+    SurfaceCount = FrameCount = SpriteCount = 0;
     MouseX = MouseY = -1;
     PendingShots = 0;
     ObjectsLive = false;
@@ -129,9 +133,11 @@ void TDDFullScreenForm::InitDDraw() {
         WriteLog("18");
         ShowLoadingScreen();
         WriteLog("19");
-        CreateSpriteList();
+        spriteList_ = std::make_unique<TBobs>();
+        Bobs = spriteList_.get();
         WriteLog("20");
-        CreateSoundManager();
+        soundManager_ = std::make_unique<TqvDSound>(window_.get(), SoundSwitch1, SoundSwitch2, 44100, 16, 2);
+        DSound = soundManager_.get();
         WriteLog("InitDDraw (Inherited) OK!");
     } catch (...) {
         ReleaseDisplay();
@@ -140,6 +146,11 @@ void TDDFullScreenForm::InitDDraw() {
 }
 
 void TDDFullScreenForm::ReleaseDisplay() {
+    DSound = nullptr;
+    soundManager_.reset();
+    Bobs = nullptr;
+    spriteList_.reset();
+    ReleaseSprites();
     DD.FlipList.clear();
     DD.BackImage.reset();
     DD.BlendSurface.reset();
@@ -151,8 +162,11 @@ void TDDFullScreenForm::ReleaseDisplay() {
 
 void TDDFullScreenForm::Freeddraw() {
     WriteLog("Freeddraw: Start");
-    FreeSoundManager();
-    FreeSpriteList();
+    DSound = nullptr;
+    soundManager_.reset();
+    Bobs = nullptr;
+    spriteList_.reset();
+    ReleaseSprites();
     DD.BackImage.reset();
     DD.BlendSurface.reset();
     PrimarySurface.reset();
@@ -181,7 +195,16 @@ bool TDDFullScreenForm::RestoreSurfaces() {
         if (r > 0 && !BackImageFile.empty()) SetBackImage(BackImageFile);
     }
     if (DD.BlendSurface && restore(*DD.BlendSurface) < 0) return fail();
-    if (!RestoreSheetSurfaces()) return fail();
+    for (int32_t i = 1; i <= SurfaceCount && i < static_cast<int32_t>(Surfaces.size()); ++i) {
+        auto& entry = Surfaces[static_cast<size_t>(i)];
+        if (!entry.Surface) continue;
+        int r = restore(*entry.Surface);
+        if (r < 0) return fail();
+        if (r > 0) {
+            WriteLog(entry.FileName + " reload");
+            if (!entry.FileName.empty()) LoadPictureToSurface(entry.FileName, entry.Surface);
+        }
+    }
     if (DisplayKind == 1)
         for (auto& s : DD.FlipList) FillBlack(*s);
     DD.SurfacesLost = false;
@@ -271,7 +294,7 @@ void TDDFullScreenForm::RunFrame(int32_t ticks, const std::function<void()>& gls
         for (int32_t i = 0; i < ticks; ++i)
             if (!Paused && glsproc) glsproc();
         stage = "Bobs.Paint";
-        if (ObjectsLive && !Closing) PaintObjects();
+        if (ObjectsLive && !Closing && Bobs) Bobs->paint();
         stage = "Flip(DDFLIP_WAIT)";
         if (!Closing) Flip(DDFLIP_WAIT);
     } catch (const EDirectXSurfaceLostError&) {
@@ -314,31 +337,27 @@ void TDDFullScreenForm::PresentWindowed() {
 }
 
 void TDDFullScreenForm::BackImageToSecondarySurface() {
-    auto& back = *DD.FlipList.at(1);
-    const int32_t s = BackScroll, W = static_cast<int32_t>(ScreenWidth), H = static_cast<int32_t>(ScreenHeight);
-    const int32_t ox = DD.DisplayOffsetX, oy = DD.DisplayOffsetY;
-    auto copy = [&](int32_t sx, int32_t w, int32_t dx) {
-        if (w <= 0) return;
-        Rect src{sx, 0, sx + w, H};
-        Rect dst{dx + ox, oy, dx + ox + w, oy + H};
-        DDCheck(back.Blt(&dst, DD.BackImage.get(), &src, DDBLT_WAIT, nullptr));
-    };
-    if (s <= 0) {
-        copy(0, W, 0);
+    const int32_t sc = BackScroll, W = static_cast<int32_t>(ScreenWidth), H = static_cast<int32_t>(ScreenHeight);
+    auto* back = DD.FlipList.at(1).get();
+    if (sc == 0) {
+        BlitClipped(DD.BackImage.get(), 0, 0, W, H, back, 0, 0, 0, 0, 0, W - 1, H - 1);
     } else {
-        // The picture shows shifted right by s and wraps around.
-        copy(0, W - s, s);
-        copy(W - s, s, 0);
+        // The picture shows shifted right by the scroll offset and wraps around.
+        BlitClipped(DD.BackImage.get(), 0, 0, W - sc, H, back, sc, 0, 0, 0, 0, W - 1, H - 1);
+        BlitClipped(DD.BackImage.get(), W - sc, 0, sc, H, back, 0, 0, 0, 0, 0, W - 1, H - 1);
     }
 }
 
 void TDDFullScreenForm::SetBackImage(const std::string& file) {
     BackImageFile = file;
+    LoadPictureToSurface(file, DD.BackImage);
 }
 
 void TDDFullScreenForm::ShowLoadingScreen() {
     FillBlack(*DD.FlipList.at(1));
     FillBlack(*DD.FlipList.at(0));
+    PrintText(static_cast<int32_t>(ScreenWidth / 2), static_cast<int32_t>(ScreenHeight / 2), "Loading...",
+              2, 1, 0x000000, 1, TextFontName, 24, fsBold, DD.BackImage.get());
     BackImageToSecondarySurface();
     Flip(DDFLIP_WAIT);
 }
@@ -381,7 +400,7 @@ void TDDFullScreenForm::FormShow() {
 void TDDFullScreenForm::FormActivate() {
     WriteLog("FormActivate: Start");
     try {
-        RestoreSoundBuffers();
+        if (DSound) DSound->RestoreAll();
     } catch (const Exception& e) {
         WriteLog("Error while restoring soundbuffers: " + e.Message());
     }

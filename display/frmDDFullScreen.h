@@ -16,6 +16,8 @@
 #include "platform/DDraw.h"
 #include "platform/DisplayState.h"
 #include "platform/Window.h"
+#include "sprites/BobUnit.h"
+#include "sprites/qvDSound.h"
 
 namespace zx {
 
@@ -103,15 +105,6 @@ protected:
     // The frame of the game screen: back image, the state procedure ticks times, sprites, flip,
     // each stage under its error guard.
     void RunFrame(int32_t ticks, const std::function<void()>& glsproc);
-    // Paints the sprite list into the back buffer.
-    virtual void PaintObjects() {}
-    // Hooks for the parts of the display that later layers own (sprite list, sound manager).
-    virtual void CreateSpriteList() {}
-    virtual void FreeSpriteList() {}
-    virtual void CreateSoundManager() {}
-    virtual void FreeSoundManager() {}
-    virtual void RestoreSoundBuffers() {}
-    virtual bool RestoreSheetSurfaces() { return true; }
 
     platform::SurfacePtr CreatePlainSurface(uint32_t extraCaps);
     void FillBlack(platform::DirectDrawSurface& s);
@@ -123,6 +116,9 @@ private:
     void ReleaseDisplay();
 
     std::unique_ptr<platform::GameWindow> window_;
+    // Owners behind the program-wide Bobs and DSound while the display is set up.
+    std::unique_ptr<TBobs> spriteList_;
+    std::unique_ptr<TqvDSound> soundManager_;
     bool closed_ = false;
     bool destroyed_ = false;
     bool shown_ = false;

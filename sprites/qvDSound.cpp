@@ -12,6 +12,9 @@
 
 namespace zx {
 
+TqvDSound* DSound = nullptr;
+
+
 using namespace platform;
 
 namespace {

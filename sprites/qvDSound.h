@@ -56,6 +56,9 @@ private:
     std::vector<std::unique_ptr<TqvDSoundFile>> loaded_;
 };
 
+// The game screen's sound manager while its display is set up (none otherwise).
+extern TqvDSound* DSound;
+
 class TqvDSoundFile {
 public:
     // Loads path + ".wav" into a buffer of its own; a file that cannot be loaded is Disabled.

@@ -1,7 +1,8 @@
 // Opens a bare game-screen window and runs empty frames until Escape or a close.
-//   devrunner [--kind 0|1|2] [--seconds N] [--pattern]
+//   devrunner [--kind 0|1|2] [--seconds N] [--pattern] [--back]
 // With --seconds the runner leaves by itself after N seconds, as Escape would; --pattern puts
-// colour bars into the back image and scrolls them, to see the presentation and the wrap-around.
+// colour bars into the back image and scrolls them, to see the presentation and the wrap-around;
+// --back scrolls the game's background picture instead.
 #include <SDL.h>
 
 #include <cstdio>
@@ -23,11 +24,13 @@ public:
     uint32_t LeaveAt = 0;
     long Frames = 0;
     bool Pattern = false;
+    bool Picture = false;
 
     void InitDDraw() override {
         try {
             TDDFullScreenForm::InitDDraw();
             if (Pattern) DrawPattern();
+            if (Picture) SetBackImage("GFX\\sb\\Back");
             SetFlipping(true);
         } catch (const zx::Exception& e) {
             ErrorFlag = true;
@@ -40,7 +43,7 @@ public:
     void Threadnotify(int32_t ticks) override {
         ++Frames;
         RunFrame(ticks, [this] {
-            if (Pattern) BackScroll = (BackScroll + 2) % static_cast<int32_t>(ScreenWidth);
+            if (Pattern || Picture) BackScroll = (BackScroll + 2) % static_cast<int32_t>(ScreenWidth);
             if (LeaveAt && static_cast<int32_t>(zx::platform::GetTickCount() - LeaveAt) >= 0) Leave();
         });
     }
@@ -78,10 +81,12 @@ int main(int argc, char** argv) {
     int kind = 2;
     double seconds = 0;
     bool pattern = false;
+    bool picture = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--kind") && i + 1 < argc) kind = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
         else if (!std::strcmp(argv[i], "--pattern")) pattern = true;
+        else if (!std::strcmp(argv[i], "--back")) picture = true;
         else {
             std::fprintf(stderr, "usage: %s [--kind 0|1|2] [--seconds N]\n", argv[0]);
             return 2;
@@ -91,6 +96,7 @@ int main(int argc, char** argv) {
         TRunnerForm form;
         form.SetDisplayKind(static_cast<uint8_t>(kind));
         form.Pattern = pattern;
+        form.Picture = picture;
         if (seconds > 0) form.LeaveAt = zx::platform::GetTickCount() + static_cast<uint32_t>(seconds * 1000);
         form.ShowModal();
         std::printf("frames: %ld, error: %s\n", form.Frames, form.ErrorFlag ? "yes" : "no");
