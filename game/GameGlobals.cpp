@@ -1,0 +1,18 @@
+#include "game/GameGlobals.h"
+
+namespace zx {
+
+TDDFullScreenForm* GameScreen = nullptr;
+bool GamePlaying = false;
+bool ResultWon = false;
+bool ResultLost = false;
+uint32_t GameStartTick = 0;
+TSpermien* Spermien = nullptr;
+TSchuesse* Schuesse = nullptr;
+TBubbles* Bubbles = nullptr;
+TBubblpoints* Bubblpoints = nullptr;
+TRohre* Rohre = nullptr;
+TFront* Front = nullptr;
+TAnzeige* Anzeige = nullptr;
+
+}  // namespace zx

@@ -1,0 +1,35 @@
+#pragma once
+// The game screen's program-wide values that the game objects read and write: the screen itself
+// (its fields MouseX, MouseY, PendingShots, Clicked, Paused, Closing, ...), the state of the
+// current game, and the level's managers, one instance each from InitLevel to CloseLevel.
+#include <cstdint>
+
+namespace zx {
+
+class TDDFullScreenForm;
+class TSpermien;
+class TSchuesse;
+class TBubbles;
+class TBubblpoints;
+class TRohre;
+class TFront;
+class TAnzeige;
+
+// Set by whoever creates the game screen; null otherwise.
+extern TDDFullScreenForm* GameScreen;
+
+extern bool GamePlaying;
+extern bool ResultWon;
+extern bool ResultLost;
+// System tick count (ms) when play began.
+extern uint32_t GameStartTick;
+
+extern TSpermien* Spermien;
+extern TSchuesse* Schuesse;
+extern TBubbles* Bubbles;
+extern TBubblpoints* Bubblpoints;
+extern TRohre* Rohre;
+extern TFront* Front;
+extern TAnzeige* Anzeige;
+
+}  // namespace zx
