@@ -372,6 +372,11 @@ void TDDFullScreenForm::TrackMouse() {
         window_->ClientOrigin(ox, oy);
         x -= ox;
         y -= oy;
+    } else {
+        // The centred game area of kind 1 starts at the display offset: the cannon must follow
+        // the mouse alike in every kind.
+        x -= DD.DisplayOffsetX;
+        y -= DD.DisplayOffsetY;
     }
     MouseX = x;
     MouseY = y;
