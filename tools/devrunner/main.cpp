@@ -1,8 +1,9 @@
 // Opens a bare game-screen window and runs empty frames until Escape or a close.
-//   devrunner [--kind 0|1|2] [--seconds N] [--pattern] [--back]
+//   devrunner [--kind 0|1|2] [--seconds N] [--pattern] [--back] [--scene]
 // With --seconds the runner leaves by itself after N seconds, as Escape would; --pattern puts
 // colour bars into the back image and scrolls them, to see the presentation and the wrap-around;
-// --back scrolls the game's background picture instead.
+// --back scrolls the game's background picture instead; --scene adds a few dozen sprites of every
+// kind from the shipped sprite script, scaled by depth, some translucent.
 #include <SDL.h>
 
 #include <cstdio>
@@ -10,9 +11,15 @@
 #include <cstring>
 #include <string>
 
+#include <array>
+
 #include "display/frmDDFullScreen.h"
 #include "platform/Ticks.h"
+#include "sprites/BobUnit.h"
 #include "sprites/LogFiles.h"
+#include "sprites/Random.h"
+#include "sprites/Resources.h"
+#include "sprites/SpriteDefs.h"
 
 namespace {
 
@@ -25,12 +32,14 @@ public:
     long Frames = 0;
     bool Pattern = false;
     bool Picture = false;
+    bool Scene = false;
 
     void InitDDraw() override {
         try {
             TDDFullScreenForm::InitDDraw();
             if (Pattern) DrawPattern();
-            if (Picture) SetBackImage("GFX\\sb\\Back");
+            if (Picture || Scene) SetBackImage("GFX\\sb\\Back");
+            if (Scene) BuildScene();
             SetFlipping(true);
         } catch (const zx::Exception& e) {
             ErrorFlag = true;
@@ -43,7 +52,8 @@ public:
     void Threadnotify(int32_t ticks) override {
         ++Frames;
         RunFrame(ticks, [this] {
-            if (Pattern || Picture) BackScroll = (BackScroll + 2) % static_cast<int32_t>(ScreenWidth);
+            if (Scene) StepScene();
+            if (Pattern || Picture || Scene) BackScroll = (BackScroll + 2) % static_cast<int32_t>(ScreenWidth);
             if (LeaveAt && static_cast<int32_t>(zx::platform::GetTickCount() - LeaveAt) >= 0) Leave();
         });
     }
@@ -54,6 +64,36 @@ protected:
     }
 
 private:
+    void BuildScene() {
+        auto script = zx::FindResource("TEXT", "SBMEMO");
+        if (!script) throw zx::Exception("Sprite script not found");
+        zx::LoadSprites(zx::SplitScriptLines(script->Text()));
+        const char* kinds[] = {"sperm1", "sperm3", "virus1", "virus2", "virus3", "bubble", "Kondom",
+                               "Torpedo", "Schuss", "P3", "P5", "Element_boden_1", "Element_decke_2",
+                               "Rohr", "Vantorlogo", "Zahlen"};
+        zx::RandSeed(7);
+        for (size_t i = 0; i < slots_.size(); ++i) {
+            int sprite = zx::FindSprite(kinds[i % std::size(kinds)]);
+            zx::TBob* b = zx::Bobs->Add(sprite, 0, &slots_[i]);
+            b->X = static_cast<float>(zx::RandInt(900) - 450);
+            b->Y = static_cast<float>(zx::RandInt(560) - 280);
+            b->Z = -static_cast<float>(500 + zx::RandInt(800));
+            if (i % 4 == 3) b->Alpha = 165;
+        }
+        ObjectsLive = true;
+    }
+
+    void StepScene() {
+        for (auto* b : slots_) {
+            if (!b) continue;
+            b->Animate();
+            b->X += 2.0f;
+            if (b->X > 500) b->X = -500;
+        }
+    }
+
+    std::array<zx::TBobSlot, 48> slots_{};
+
     void DrawPattern() {
         using namespace zx::platform;
         auto& img = *zx::DD.BackImage;
@@ -82,11 +122,13 @@ int main(int argc, char** argv) {
     double seconds = 0;
     bool pattern = false;
     bool picture = false;
+    bool scene = false;
     for (int i = 1; i < argc; ++i) {
         if (!std::strcmp(argv[i], "--kind") && i + 1 < argc) kind = std::atoi(argv[++i]);
         else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
         else if (!std::strcmp(argv[i], "--pattern")) pattern = true;
         else if (!std::strcmp(argv[i], "--back")) picture = true;
+        else if (!std::strcmp(argv[i], "--scene")) scene = true;
         else {
             std::fprintf(stderr, "usage: %s [--kind 0|1|2] [--seconds N]\n", argv[0]);
             return 2;
@@ -97,6 +139,7 @@ int main(int argc, char** argv) {
         form.SetDisplayKind(static_cast<uint8_t>(kind));
         form.Pattern = pattern;
         form.Picture = picture;
+        form.Scene = scene;
         if (seconds > 0) form.LeaveAt = zx::platform::GetTickCount() + static_cast<uint32_t>(seconds * 1000);
         form.ShowModal();
         std::printf("frames: %ld, error: %s\n", form.Frames, form.ErrorFlag ? "yes" : "no");
