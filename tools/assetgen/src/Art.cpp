@@ -1187,7 +1187,7 @@ void ShadeFlesh(cairo_surface_t* coverage, uint64_t seed, double lightX, double 
             // Blinn specular with the viewer straight in front: wet tissue.
             double hx = Lx, hy = Ly, hz = Lz + 1;
             double hl = std::sqrt(hx * hx + hy * hy + hz * hz);
-            double spec = std::pow(std::max(0.0, (Nx * hx + Ny * hy + Nz * hz) / hl), 40);
+            double specular = std::pow(std::max(0.0, (Nx * hx + Ny * hy + Nz * hz) / hl), 40);
             double t = tone.Fbm(x / 60.0, y / 60.0, 4);
             Rgb base = Mix(flesh, pink, Smooth(0.45, 0.75, t));
             base = Mix(base, purple, Smooth(0.55, 0.25, t) * 0.7);
@@ -1202,9 +1202,9 @@ void ShadeFlesh(cairo_surface_t* coverage, uint64_t seed, double lightX, double 
             // Light from within the cave spills around the edges that face it.
             double edgeGlow = Clamp01(1.0 - H(x, y) * 1.4) * Clamp01(Nx * Lx + Ny * Ly + 0.2);
             c = Mix(c, rim, edgeGlow * 0.55);
-            c.r += spec * 0.55;
-            c.g += spec * 0.42;
-            c.b += spec * 0.45;
+            c.r += specular * 0.55;
+            c.g += specular * 0.42;
+            c.b += specular * 0.45;
             auto u8 = [&](double v) { return uint32_t(std::clamp(v, 0.0, 1.0) * a * 255 + 0.5); };
             px[y * stride + x] = (uint32_t(a * 255 + 0.5) << 24) | (u8(c.r) << 16) | (u8(c.g) << 8) | u8(c.b);
         }

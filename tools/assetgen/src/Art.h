@@ -8,7 +8,7 @@
 namespace assetgen {
 
 // Draws the whole sheet of one object (all frames on their grid), premultiplied ARGB.
-cairo_surface_t* DrawSheet(const SheetSpec& spec);
+cairo_surface_t* DrawSheet(const SheetSpec& sheet);
 
 // Cave flesh: shades a coverage shape (white where the rock is) into lit, veined tissue.
 // lightX/lightY point towards the light in picture coordinates (y down).
