@@ -538,12 +538,14 @@ void TAnzeige::EntryKey(uint8_t ch) {
     SetHighscoreName(e.Rank, AnsiToUtf8(name));
     CutNames();
     if (e.Cursor > 11) e.Cursor = 11;
+    if (finished) e.Editing = false;
+    e.Redraw();
     if (finished) {
-        e.Editing = false;
+        // The game ends before the save: a disk that refuses the file must not keep the
+        // screen waiting for a name that has already been taken.
+        EndGame();
         SaveEnv();
     }
-    e.Redraw();
-    if (finished) EndGame();
 }
 
 void TAnzeige::ClockUpdate() {

@@ -303,6 +303,21 @@ TEST_F(HudTest, BackspaceAtTheFirstPositionOnlyPlaysItsSound) {
     EXPECT_FALSE(GamePlaying);
 }
 
+TEST_F(HudTest, ASettingsFileThatCannotBeWrittenStillEndsTheGame) {
+    StartGame();
+    LoseAndWait();
+    ASSERT_TRUE(hud_->AnyEntryEditing());
+    const std::string env = ResolvePath("KVD\\env.dat");
+    std::filesystem::remove_all(env);
+    std::filesystem::create_directories(env + "/blocked");  // a directory where the file goes
+    hud_->EntryKey('A');
+    EXPECT_ANY_THROW(hud_->EntryKey(13));
+    EXPECT_FALSE(hud_->AnyEntryEditing());
+    EXPECT_FALSE(GamePlaying);
+    EXPECT_TRUE(form_->Clicked);
+    std::filesystem::remove_all(env);
+}
+
 TEST_F(HudTest, ARememberedLongNameStartsTheEntryCutWithTheCursorInRange) {
     EnvData.LastName = "Abcdefghijklmnopqrst";  // 20, as the record allows
     StartGame();
