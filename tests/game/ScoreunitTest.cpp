@@ -12,6 +12,14 @@
 #include "game/GameRecords.h"
 #include "game/Highscores.h"
 #include "game/scorecode.h"
+#include "game/LevelFile.h"
+#include "platform/Ticks.h"
+#if __has_include("game/SpermUnit.h") && __has_include("game/RohrUnit.h") && \
+    __has_include("game/SchussUnit.h")
+#include "game/RohrUnit.h"
+#include "game/SchussUnit.h"
+#include "game/SpermUnit.h"
+#endif
 #include "platform/Window.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
@@ -486,6 +494,55 @@ TEST_F(HudTest, AFailureInsideStepNamesItsStage) {
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "anzeige.animate: step(9) ;");
 }
+
+#if __has_include("game/SpermUnit.h") && __has_include("game/RohrUnit.h") && \
+    __has_include("game/SchussUnit.h")
+// With the real managers: the end of a game stops the swarm, takes the cannon and the shots
+// away and folds the swarm's statistics into the code at the new place.
+TEST_F(HudTest, EndOfGameStopsTheOthersAndCodesTheSwarmStatistics) {
+    SetGameDataDefaults();
+    SaveLevel({"end"});
+    TSpermien swarm;
+    for (int i = 0; i < 50; ++i) swarm.AddSperm();
+    TRohre cannon;
+    cannon.AddCannon();
+    TSchuesse shots;
+    for (int i = 0; i < 100; ++i) shots.AddShot();
+    Spermien = &swarm, Rohre = &cannon, Schuesse = &shots;
+    struct Reset {
+        ~Reset() { Spermien = nullptr, Rohre = nullptr, Schuesse = nullptr; }
+    } reset;
+
+    StartGame();
+    swarm.StartPlay();
+    cannon.Show();
+    shots.Fire(-800, 0, 300);
+    ASSERT_EQ(shots.ActiveCount(), 1);
+    swarm.Spawned[1] = 12, swarm.Caught[1] = 5, swarm.CaughtEarly[4] = 2, swarm.EscapedCount[6] = 1;
+    swarm.CondomShots = 17, swarm.Torpedoes = 3;
+    GameStartTick = platform::GetTickCount() - 42500;
+    hud_->ScoreDisplay->Points = 300;
+    LoseAndWait();
+
+    EXPECT_TRUE(swarm.Attract);
+    EXPECT_EQ(swarm.MainPointer, -1);
+    EXPECT_FALSE(cannon.Cannon->Visible);
+    EXPECT_EQ(shots.ActiveCount(), 0);
+    ASSERT_EQ(hud_->NewRank, 1);
+    EXPECT_EQ(swarm.Seconds, 42);
+    auto digits = DecodeScoreCode(ScoreCodeAt(1));
+    ASSERT_TRUE(digits);
+    auto st = ScoreStatsFromDigits(*digits);
+    ASSERT_TRUE(st);
+    EXPECT_EQ(st->Seconds, 42);
+    EXPECT_EQ(st->CondomShots, 17);
+    EXPECT_EQ(st->Torpedoes, 3);
+    EXPECT_EQ(st->Spawned[1], 12);
+    EXPECT_EQ(st->Caught[1], 5);
+    EXPECT_EQ(st->CaughtEarly[4], 2);
+    EXPECT_EQ(st->EscapedCount[6], 1);
+}
+#endif
 
 }  // namespace
 }  // namespace zx
