@@ -1,0 +1,120 @@
+#include "game/BubblepointUnit.h"
+
+#include "game/GameGlobals.h"
+#include "sprites/Random.h"
+
+#if __has_include("game/scoreunit.h")
+#include "game/scoreunit.h"
+#endif
+
+namespace zx {
+
+namespace {
+
+constexpr float kDepth = 800.0f;
+
+// The score lives in the HUD's score display. Until the HUD exists (title tests, early builds)
+// there is nothing to book on, and the indicator alone shows the value.
+template <class Hud>
+void BookOnScore(Hud* hud, int value) {
+    if constexpr (requires { hud->ScoreDisplay->Points; }) {
+        if (!hud || !hud->ScoreDisplay) return;
+        hud->ScoreDisplay->Points += value;
+        if constexpr (requires { hud->ScoreDisplay->Redraw(); }) hud->ScoreDisplay->Redraw();
+    } else {
+        (void)hud, (void)value;
+    }
+}
+
+}  // namespace
+
+int PointsFrame(int value) {
+    if (value != 0 && value % 10 == 0 && value >= -250 && value <= 250)
+        return value < 0 ? value / 10 + 25 : value / 10 + 24;
+    return value == 500 ? 50 : 25;
+}
+
+TBubblepoint::TBubblepoint() {
+    AddPartByName("points", 0, 0, 0, 0);
+    Parts[1].Bob->ScreenSpace = true;
+    SetX(0);
+    SetY(0);
+    SetZ(-kDepth);
+    TargetX = 0, TargetY = 0, TargetZ = -kDepth;
+    SetVisible(false);
+    ThrustX = ThrustY = ThrustZ = 0;
+    VelX = VelY = VelZ = 0;
+    SpringDiv = 200000.0f;
+    Damping = 1.5f;
+    WobbleDiv = 200.0f;
+}
+
+void TBubblepoint::Start(int value, float z, float y, float x) {
+    Life = 50;
+    SetX(x);
+    SetY(y);
+    SetZ(z + 20.0f);
+    TBob* b = Parts[1].Bob;
+    b->FramePos = static_cast<uint16_t>(PointsFrame(value));
+    b->FrameTicks = 0;
+    b->Alpha = 255;
+    SetVisible(true);
+    TargetX = 100000.0f;
+    TargetY = -100000.0f;
+    TargetZ = Z;
+    WobbleX = static_cast<float>((RandReal() - 0.5) * 10.0);
+    WobbleVelX = static_cast<float>((RandReal() - 0.5) * 10.0 / 200.0);
+    WobbleY = WobbleZ = 0;
+    WobbleVelY = WobbleVelZ = 0;
+    WobbleAccX = WobbleAccY = WobbleAccZ = 0;
+}
+
+void TBubblepoint::Update() {
+    Animate();
+    if (!Visible) return;
+    --Life;
+    if (Life < 16) Parts[1].Bob->Alpha = static_cast<uint8_t>(Life > 0 ? Life * 16 : 0);
+    if (Life <= 0 || Y < -350.0f) SetVisible(false);
+}
+
+TBubblpoints::~TBubblpoints() {
+    for (int i = 1; i <= IndicatorCount; ++i) {
+        delete Indicator[static_cast<size_t>(i)];
+        Indicator[static_cast<size_t>(i)] = nullptr;
+    }
+    IndicatorCount = 0;
+}
+
+void TBubblpoints::AddIndicator() {
+    if (IndicatorCount >= MaxIndicators) return;
+    Indicator[static_cast<size_t>(IndicatorCount + 1)] = new TBubblepoint;
+    ++IndicatorCount;
+}
+
+void TBubblpoints::Show(int value, float z, float y, float x) {
+    BookOnScore(Anzeige, value);
+    for (int i = 1; i <= IndicatorCount; ++i) {
+        TBubblepoint* p = Indicator[static_cast<size_t>(i)];
+        if (!p->Visible) {
+            p->Start(value, z, y, x);
+            return;
+        }
+    }
+}
+
+void TBubblpoints::Step() {
+    for (int i = 1; i <= IndicatorCount; ++i) {
+        TBubblepoint* p = Indicator[static_cast<size_t>(i)];
+        if (p->Visible) p->ApplySpring();
+        p->MoveStep();
+        p->Update();
+    }
+}
+
+int TBubblpoints::ActiveCount() const {
+    int n = 0;
+    for (int i = 1; i <= IndicatorCount; ++i) n += Indicator[static_cast<size_t>(i)]->Visible ? 1 : 0;
+    return n;
+}
+
+}  // namespace zx
