@@ -1,0 +1,465 @@
+#include "game/SpermUnit.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+
+#include "game/BubbleUnit.h"
+#include "game/GameGlobals.h"
+#include "game/LevelFile.h"
+#include "sprites/DDUtils.h"
+#include "sprites/LogFiles.h"
+#include "sprites/Random.h"
+#include "sprites/SpriteDefs.h"
+#include "sprites/qvDSound.h"
+
+#if __has_include("game/scoreunit.h")
+#include "game/scoreunit.h"
+#endif
+#if __has_include("game/RohrUnit.h")
+#include "game/RohrUnit.h"
+#endif
+
+namespace zx {
+
+std::array<TSpermKind, 7> SpermKinds{{
+    {"", "", 0, 0, 0, false, nullptr},
+    {"sperm1", "sperm1", 0, 1, 100, false, "spermdurch"},
+    {"sperm2", "bubble", 0, 5, 80, false, nullptr},
+    {"sperm3", "sperm3", 0, 50, 500, false, "spermdurch"},
+    {"virus1", "virus1", 0, 36, 120, true, nullptr},
+    {"virus2", "virus2", 0, 25, 160, true, nullptr},
+    {"virus3", "virus3", 0, 3, 250, true, nullptr},
+}};
+
+int CatchPoints(int pointsCode) {
+    for (int k = 1; k <= 6; ++k)
+        if (SpermKinds[static_cast<size_t>(k)].PointsCode == pointsCode)
+            return SpermKinds[static_cast<size_t>(k)].CatchPoints;
+    return 0;
+}
+
+namespace {
+
+constexpr double kDepth = 800.0;
+
+// The lost state belongs to the HUD and the empty barrel to the cannon. Both are reached through
+// the program-wide managers and only when their units are part of the build, so that the swarm
+// also runs on its own (title screen tests, the level check).
+template <class Hud>
+bool GameLost(Hud* hud) {
+    if constexpr (requires { hud->Lost; })
+        return hud && hud->Lost;
+    else
+        return (void)hud, false;
+}
+
+template <class Hud, class Cannon>
+void LoseGame(Hud* hud, Cannon* cannon) {
+    if constexpr (requires { hud->Lost; hud->Won; hud->Gameover->Counter; }) {
+        if (hud) {
+            hud->Lost = true;
+            hud->Won = false;
+            if (hud->Gameover) hud->Gameover->Counter = 0;
+        }
+    } else {
+        (void)hud;
+    }
+    if constexpr (requires { cannon->ShowEmpty(); }) {
+        if (cannon) cannon->ShowEmpty();
+    } else {
+        (void)cannon;
+    }
+}
+
+void PlayPanned(const char* name, float x, float z) {
+    if (!DSound) return;
+    TqvDSoundFile* s = DSound->FindWave(name);
+    s->SetPan(StereoPan(x, z));
+    s->Play();
+}
+
+void TrimLower(std::string_view text, std::string& out) {
+    size_t a = 0, b = text.size();
+    while (a < b && static_cast<unsigned char>(text[a]) <= ' ') ++a;
+    while (b > a && static_cast<unsigned char>(text[b - 1]) <= ' ') --b;
+    out.assign(text.data() + a, b - a);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+}
+
+bool IsBlankLine(std::string_view text) {
+    for (char c : text)
+        if (static_cast<unsigned char>(c) > ' ') return false;
+    return true;
+}
+
+// The run-time library's integer reading for the one or two digits of a cell, without raising.
+bool CellNumber(const char* text, int len, int& value) {
+    int i = 0;
+    while (i < len && text[i] == ' ') ++i;
+    bool neg = false;
+    if (i < len && (text[i] == '-' || text[i] == '+')) neg = text[i++] == '-';
+    if (i == len) return false;
+    int v = 0;
+    for (; i < len; ++i) {
+        if (text[i] < '0' || text[i] > '9') return false;
+        v = v * 10 + (text[i] - '0');
+    }
+    value = neg ? -v : v;
+    return true;
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        char x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+        if (x != y) return false;
+    }
+    return true;
+}
+
+enum class Order {
+    Speed, Bob, MiddlePosition, Gap, BobSpeed, BobSpeedStep, Formation, End, BobProbability,
+    BobFreePos, BobFuzzyTime
+};
+
+struct Keyword {
+    std::string_view Text;
+    Order Kind;
+};
+
+constexpr std::array<Keyword, 11> kKeywords{{
+    {"speed", Order::Speed},
+    {"bob", Order::Bob},
+    {"middleposition", Order::MiddlePosition},
+    {"gap", Order::Gap},
+    {"bobspeed", Order::BobSpeed},
+    {"bobspeedstep", Order::BobSpeedStep},
+    {"formation", Order::Formation},
+    {"end", Order::End},
+    {"bobprobability", Order::BobProbability},
+    {"bobfreepos", Order::BobFreePos},
+    {"bobfuzzytime", Order::BobFuzzyTime},
+}};
+
+bool UsesKindSprite(int sprite) {
+    for (int k = 1; k <= 3; ++k)
+        if (SpermKinds[static_cast<size_t>(k)].Sprite == sprite) return true;
+    return false;
+}
+
+}  // namespace
+
+// ---- TSperm ----
+
+TSperm::TSperm() {
+    AddPartByName("sperm1", 0, 0, 0, 0);
+    AddPartByName("vantorlogo", 0, -82.0f - Parts[1].Bob->Width / 2, 0, 0);
+    ThrustX = ThrustY = ThrustZ = 0;
+    VelX = VelY = VelZ = 0;
+    SetX(0);
+    SetY(0);
+    SetZ(static_cast<float>(-kDepth));
+    TargetX = X, TargetY = Y, TargetZ = Z;
+    SetVisible(false);
+}
+
+float TSperm::BodyWidth() const { return Parts[1].Bob->Width; }
+float TSperm::BodyHeight() const { return Parts[1].Bob->Height; }
+
+// ---- TSpermien ----
+
+TSpermien::TSpermien() {
+    for (int k = 1; k <= 6; ++k) {
+        TSpermKind& kind = SpermKinds[static_cast<size_t>(k)];
+        kind.Sprite = FindSprite(kind.SpriteName);
+    }
+    for (int i = 1; i <= 26; ++i) LetterMap[static_cast<size_t>(i)] = i;
+    line_.reserve(256);
+    LoadLevel(Lines);
+}
+
+TSpermien::~TSpermien() {
+    for (int i = 1; i <= SpermCount; ++i) {
+        delete Sperm[static_cast<size_t>(i)];
+        Sperm[static_cast<size_t>(i)] = nullptr;
+    }
+    SpermCount = 0;
+}
+
+void TSpermien::AddSperm() {
+    if (SpermCount >= MaxSperm) return;
+    Sperm[static_cast<size_t>(SpermCount + 1)] = new TSperm;
+    ++SpermCount;
+}
+
+void TSpermien::Step() {
+    ScriptStep();
+    for (int i = 1; i <= SpermCount; ++i) {
+        TSperm& s = *Sperm[static_cast<size_t>(i)];
+        if (s.Visible) s.MoveStep();
+        UpdateSperm(s);
+    }
+}
+
+void TSpermien::StartPlay() {
+    StopAll();
+    if (Bubbles) Bubbles->ClearAll();
+    Attract = false;
+    MainPointer = 0;
+}
+
+void TSpermien::StopAll() {
+    FormationPointer = -1;
+    MainPointer = -1;
+    for (int i = 1; i <= SpermCount; ++i) Sperm[static_cast<size_t>(i)]->SetVisible(false);
+}
+
+int TSpermien::FindTarget(float y1, float y2, float x1, float x2) const {
+    for (int i = 1; i <= SpermCount; ++i) {
+        const TSperm& s = *Sperm[static_cast<size_t>(i)];
+        if (!s.Visible || s.Hit) continue;
+        const float front = s.X + s.BodyWidth() / 2;
+        if (y1 < s.Y && s.Y < y2 && x1 < front && front < x2) return i;
+    }
+    return -1;
+}
+
+void TSpermien::MarkHit(int index) {
+    if (index >= 1 && index <= SpermCount) Sperm[static_cast<size_t>(index)]->Hit = true;
+}
+
+void TSpermien::Bubbleize(int index) {
+    if (index >= 1 && index <= SpermCount) Bubbleize(Sperm[static_cast<size_t>(index)]);
+}
+
+void TSpermien::Bubbleize(TSperm* sperm) {
+    if (!sperm) return;
+    sperm->SetVisible(false);
+    const int w = Nint(sperm->BodyWidth()), h = Nint(sperm->BodyHeight());
+    for (int i = 1; i <= w; ++i)
+        if (RandReal() < 0.1 && Bubbles)
+            Bubbles->Spawn(5, sperm->Z, sperm->Y - static_cast<float>(h / 2 - RandInt(h)),
+                           sperm->X - static_cast<float>(w / 2 - i));
+}
+
+// ---- the script ----
+
+void TSpermien::ScriptStep() {
+    if (FormationPointer != -1) {
+        // A Speed of 0 or less reads one row per frame instead of stalling the formation.
+        if (RowCountdown > 0) --RowCountdown;
+        if (RowCountdown <= 0) ReadRow();
+        return;
+    }
+    if (MainPointer == -1) return;
+    const int count = static_cast<int>(Lines.size());
+    while (MainPointer < count && IsBlankLine(Lines[static_cast<size_t>(MainPointer)])) ++MainPointer;
+    if (MainPointer >= count) return;
+    TrimLower(Lines[static_cast<size_t>(MainPointer)], line_);
+    ++MainPointer;
+    RunCommand(line_);
+}
+
+void TSpermien::RunCommand(std::string_view line) {
+    const Keyword* key = nullptr;
+    for (const Keyword& k : kKeywords)
+        if (line.starts_with(k.Text) && (!key || k.Text.size() > key->Text.size())) key = &k;
+    if (!key) return;
+    std::string_view rest = line.substr(key->Text.size());
+    if (rest.size() > 200) rest = rest.substr(0, 200);
+    std::string_view value = rest, xvalue;
+    if (const size_t eq = rest.find('='); eq != std::string_view::npos) {
+        value = rest.substr(eq + 1);
+        if (eq > 0) xvalue = rest.substr(0, eq);
+    }
+    try {
+        switch (key->Kind) {
+            case Order::Speed: Speed = StrToInt(std::string(value)); break;
+            case Order::Bob: {
+                int sprite = -1;
+                for (int k = 1; k <= 6; ++k)
+                    if (value == SpermKinds[static_cast<size_t>(k)].ScriptName)
+                        sprite = SpermKinds[static_cast<size_t>(k)].Sprite;
+                const char letter = xvalue.empty() ? '\0' : xvalue[0];
+                if (letter < 'a' || letter > 'z' || sprite == -1) {
+                    WriteLog("bob" + std::string(xvalue) + "=" + std::string(value) +
+                             " ignoriert");
+                    break;
+                }
+                LetterMap[static_cast<size_t>(letter - 'a' + 1)] = sprite;
+                break;
+            }
+            case Order::MiddlePosition: MiddlePosition = ParseFloat(value); break;
+            case Order::Gap: Gap = ParseFloat(value); break;
+            case Order::BobSpeed: BobSpeed = ParseFloat(value); break;
+            case Order::BobSpeedStep: BobSpeedStep = ParseFloat(value); break;
+            case Order::Formation: StartFormation(StrToInt(std::string(value))); break;
+            case Order::End: MainPointer = -1; break;
+            case Order::BobProbability: BobProbability = ParseFloat(value); break;
+            case Order::BobFreePos: BobFreePos = value == "1"; break;
+            case Order::BobFuzzyTime: BobFuzzyTime = StrToInt(std::string(value)); break;
+        }
+    } catch (const Exception& e) {
+        throw Exception(e.Message() + "\r\n (mainpointer=" + std::to_string(MainPointer) +
+                        ")\r\n (order=" + std::string(key->Text) + ")\r\n (value=" +
+                        std::string(value) + ")\r\n (xvalue=" + std::string(xvalue) + ")\r\n");
+    }
+}
+
+void TSpermien::StartFormation(int n) {
+    char marker[32];
+    const int len = std::snprintf(marker, sizeof marker, "DefineFormation%d", n);
+    const std::string_view wanted(marker, static_cast<size_t>(len));
+    for (size_t i = 0; i < Lines.size(); ++i)
+        if (EqualNoCase(Lines[i], wanted)) {
+            FormationPointer = static_cast<int32_t>(i) + 1;
+            RowCountdown = 1;
+            return;
+        }
+    WriteLog("Formation " + std::to_string(n) + " nicht gefunden");
+}
+
+void TSpermien::ReadRow() {
+    if (FormationPointer < 0 || FormationPointer >= static_cast<int>(Lines.size())) return;
+    TrimLower(Lines[static_cast<size_t>(FormationPointer)], line_);
+    ++FormationPointer;
+    if (std::string_view(line_).starts_with("end")) {
+        FormationPointer = -1;
+        return;
+    }
+    ReleaseRow(line_);
+    RowCountdown = Speed;
+}
+
+void TSpermien::ReleaseRow(std::string_view row) {
+    int n = 0;
+    size_t start = 0;
+    for (size_t i = 0; i < row.size() && n < MaxCells; ++i) {
+        if (row[i] != ';') continue;
+        Cell& cell = cells_[static_cast<size_t>(n++)];
+        const size_t len = i - start;
+        if (len >= 2) {
+            cell.Letter = row[start];
+            cell.NumberLength = static_cast<int>(std::min<size_t>(len - 1, 2));
+            for (int k = 0; k < cell.NumberLength; ++k) cell.Number[k] = row[start + 1 + static_cast<size_t>(k)];
+        } else {
+            cell.Letter = 0;
+            cell.NumberLength = 0;
+        }
+        start = i + 1;
+    }
+    for (int c = 1; c <= n; ++c) {
+        const Cell& cell = cells_[static_cast<size_t>(c - 1)];
+        if (cell.NumberLength == 0 || cell.Letter < 'a' || cell.Letter > 'z') continue;
+        int number = 0;
+        if (!CellNumber(cell.Number, cell.NumberLength, number)) continue;
+        // Strictly below, so that a probability of 0 never spawns and 1 always does.
+        if (RandReal() < BobProbability) SpawnCell(cell, c, n);
+    }
+}
+
+void TSpermien::SpawnCell(const Cell& cell, int c, int n) {
+    TSperm* free = nullptr;
+    for (int i = 1; i <= SpermCount && !free; ++i) {
+        TSperm* s = Sperm[static_cast<size_t>(i)];
+        if (!s->Visible && s->AppearDelay == 0) free = s;
+    }
+    if (!free) return;
+    double y;
+    if (BobFreePos) {
+        y = RandInt(500) - 250;
+    } else {
+        y = MiddlePosition - (n / 2) * Gap;
+        if (n % 2 == 0) y += Gap / 2;
+        y += (c - 1) * Gap;
+    }
+    int number = 0;
+    CellNumber(cell.Number, cell.NumberLength, number);
+    SpawnSperm(*free, LetterMap[static_cast<size_t>(cell.Letter - 'a' + 1)], y,
+               number * BobSpeedStep + BobSpeed);
+    if (BobFuzzyTime > 0) {
+        // A delay of 0 would leave the sperm inactive for good (counted, never seen): it
+        // appears at once instead.
+        const int delay = RandInt(BobFuzzyTime);
+        if (delay > 0) {
+            free->SetVisible(false);
+            free->AppearDelay = delay;
+        }
+    }
+}
+
+void TSpermien::SpawnSperm(TSperm& s, int sprite, double y, double thrust) {
+    s.ThrustX = static_cast<float>(thrust);
+    for (int i = 0; i < 50; ++i) s.MoveStep();
+    TBob* body = s.Parts[1].Bob;
+    body->SetSpriteAnimation(sprite, 0);
+    body->FramePos = static_cast<uint16_t>(RandInt(12));
+    for (int k = 1; k <= 6; ++k) {
+        const TSpermKind& kind = SpermKinds[static_cast<size_t>(k)];
+        if (kind.Sprite != sprite) continue;
+        s.PointsCode = kind.PointsCode;
+        s.Fatal = kind.Fatal;
+        s.Kind = k;
+        ++Spawned[static_cast<size_t>(k)];
+        break;
+    }
+    s.Hit = false;
+    s.SetVisible(true);
+    const float w = s.BodyWidth();
+    if (GameLost(Anzeige) && s.Kind == 1)
+        s.Parts[2].DX = -65.0f - w / 2;
+    else
+        s.Parts[2].Bob->Visible = false;
+    s.SetX(-400.0f - w / 2);
+    s.SetY(static_cast<float>(y));
+    s.SetZ(static_cast<float>(-kDepth));
+    s.Escaped = false;
+}
+
+void TSpermien::StartSwimmer(TSperm& s) {
+    const double r = RandReal();
+    const int kind = r < 0.8 ? 1 + RandInt(2) : 4 + RandInt(3);
+    s.Parts[1].Bob->SetSpriteAnimation(SpermKinds[static_cast<size_t>(kind)].Sprite, 0);
+    s.Hit = false;
+    s.SetVisible(true);
+    s.Parts[2].Bob->Visible = false;
+    const double z = -kDepth / 2 - RandReal() * kDepth;
+    const double scale = -kDepth / z;
+    const double w = s.BodyWidth();
+    s.SetZ(static_cast<float>(z));
+    s.SetX(static_cast<float>(-400.0 / scale - (w / 2) * scale));
+    s.SetY(static_cast<float>((250 - RandInt(500)) * z / kDepth));
+    s.ThrustX = static_cast<float>(0.3 + 0.4 * RandReal());
+    s.Escaped = false;
+}
+
+void TSpermien::UpdateSperm(TSperm& s) {
+    if (!s.Visible) {
+        if (s.AppearDelay > 0 && --s.AppearDelay == 0) {
+            s.SetVisible(true);
+            s.Parts[2].Bob->Visible = false;
+        }
+        if (!s.Visible && Attract && RandReal() < 0.0005) StartSwimmer(s);
+        return;
+    }
+    const float w = s.BodyWidth();
+    if (!s.Escaped && !s.Hit && !Attract && s.X + w / 2 > 400.0f) {
+        if (s.Kind >= 1 && s.Kind <= 6) {
+            const TSpermKind& kind = SpermKinds[static_cast<size_t>(s.Kind)];
+            ++EscapedCount[static_cast<size_t>(s.Kind)];
+            if (kind.EscapeSound) PlayPanned(kind.EscapeSound, s.X, s.Z);
+        }
+        s.Escaped = true;
+        if (!GameLost(Anzeige) && s.Fatal) LoseGame(Anzeige, Rohre);
+    }
+    const double scale = -kDepth / s.Z;
+    if (s.X > 400.0 / scale + scale * w / 2) s.SetVisible(false);
+    const double trail = UsesKindSprite(s.Parts[1].Bob->Sprite) ? 0.01 : 0.1;
+    if (RandReal() < trail && Bubbles) Bubbles->Spawn(5, s.Z, s.Y, s.X);
+}
+
+}  // namespace zx
