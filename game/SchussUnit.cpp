@@ -1,0 +1,227 @@
+#include "game/SchussUnit.h"
+
+#include "game/GameGlobals.h"
+#include "platform/DisplayState.h"
+#include "sprites/DDUtils.h"
+#include "sprites/Random.h"
+#include "sprites/SpriteDefs.h"
+#include "sprites/qvDSound.h"
+
+#if __has_include("game/SpermUnit.h")
+#include "game/SpermUnit.h"
+#define ZX_HAVE_SPERMIEN 1
+#endif
+#if __has_include("game/BubbleUnit.h")
+#include "game/BubbleUnit.h"
+#define ZX_HAVE_BUBBLES 1
+#endif
+#if __has_include("game/BubblepointUnit.h")
+#include "game/BubblepointUnit.h"
+#define ZX_HAVE_BUBBLEPOINTS 1
+#endif
+#if __has_include("game/scoreunit.h")
+#include "game/scoreunit.h"
+#define ZX_HAVE_ANZEIGE 1
+#endif
+
+namespace zx {
+
+namespace {
+
+constexpr float kDepth = 800.0f;
+// Both kinds start 20 motion steps into their flight, near cruising speed.
+constexpr int kRunUpSteps = 20;
+constexpr float kBand = 800.0f;
+
+TqvDSoundFile* Wave(const char* name) { return DSound ? DSound->FindWave(name) : nullptr; }
+
+void PlayAt(TqvDSoundFile* s, float x, float z) {
+    if (!s) return;
+    s->SetPan(StereoPan(x, z));
+    s->Play();
+}
+
+void ShowPoints(int32_t value, float z, float y, float x) {
+#ifdef ZX_HAVE_BUBBLEPOINTS
+    if (Bubblpoints) Bubblpoints->Show(value, z, y, x);
+#else
+    (void)value, (void)z, (void)y, (void)x;
+#endif
+}
+
+}  // namespace
+
+// ---- TSchuss ----
+
+TSchuss::TSchuss() {
+    AddPartByName("Schuss", 0, 0, 0, 0);
+    AddPartByName("Abroll", 0, 0, 0, 0);
+    AddPartByName("Kondom", 0, 0, 0, 0);
+    Parts[2].Bob->Alpha = 165;
+    Parts[3].Bob->Alpha = 165;
+    schuss_ = FindSprite("schuss");
+    torpedo_ = FindSprite("torpedo");
+    abroll_ = FindSprite("abroll");
+    kondom_ = FindSprite("kondom");
+    SetZ(-kDepth);
+    TargetZ = -kDepth;
+    SetVisible(false);
+    if (DSound) {
+        RollSound = TqvDSoundFile::Duplicate(*DSound->FindWave("abroll"));
+        launchSound_ = Wave("schussab");
+        torpedoSound_ = Wave("Torpedo");
+        bubbleizeSound_ = Wave("bubbleize");
+        kindSound_[2] = Wave("bubble");
+        kindSound_[3] = Wave("sperm3");
+        kindSound_[4] = Wave("virus1");
+        kindSound_[5] = Wave("virus2");
+        kindSound_[6] = Wave("virus3");
+    }
+}
+
+TSchuss::~TSchuss() = default;
+
+void TSchuss::Launch(float z, float y, float x) {
+#ifdef ZX_HAVE_ANZEIGE
+    IsTorpedo = Anzeige && Anzeige->TorpedoArmed;
+#else
+    IsTorpedo = false;
+#endif
+    TBob* p = Parts[1].Bob;
+    // A shot that rode with a swimmer still carries the swimmer's motion: every launch starts
+    // from rest, so every shot flies the same.
+    VelX = VelY = VelZ = 0;
+    ThrustY = ThrustZ = 0;
+    if (IsTorpedo) {
+        p->SetSpriteAnimation(torpedo_, 0);
+        ThrustX = -2;
+        if (torpedoSound_) torpedoSound_->Play();
+        HalfHeight = p->Height / 2.0f * 4.0f;
+#ifdef ZX_HAVE_ANZEIGE
+        Anzeige->UseTorpedo();
+#endif
+#ifdef ZX_HAVE_SPERMIEN
+        if (Spermien) ++Spermien->Torpedoes;
+#endif
+    } else {
+        p->SetSpriteAnimation(schuss_, 0);
+        ThrustX = -1;
+        PlayAt(launchSound_, x, z);
+        HalfHeight = p->Height / 2.0f;
+#ifdef ZX_HAVE_SPERMIEN
+        if (Spermien) ++Spermien->CondomShots;
+#endif
+    }
+    for (int i = 0; i < kRunUpSteps; ++i) MoveStep();
+    SetX(x);
+    SetY(y);
+    SetZ(z);
+    SetVisible(true);
+    Parts[2].Bob->Visible = false;
+    Parts[3].Bob->Visible = false;
+}
+
+void TSchuss::Update() {
+    Animate();
+    if (!Visible) return;
+    TBob* roll = Parts[2].Bob;
+#ifdef ZX_HAVE_SPERMIEN
+    if (!DD.TransparencyOn && CaughtIndex != -1 && roll->Visible && roll->Sprite == kondom_) {
+        // Without transparency the swimmer would show through the condom: it goes once the
+        // roll-off has given way to the condom.
+        if (Spermien && CaughtIndex >= 1 && CaughtIndex <= 50 && Spermien->Sperm[CaughtIndex])
+            Spermien->Sperm[CaughtIndex]->Parts[1].Bob->Visible = false;
+        CaughtIndex = -1;
+    }
+#else
+    (void)roll;
+#endif
+    if (X < -kBand || X > kBand) {
+        SetVisible(false);
+        return;
+    }
+    // A condom that has caught is only carried along.
+    if (!Parts[1].Bob->Visible) return;
+#ifdef ZX_HAVE_BUBBLES
+    if (IsTorpedo && RandReal() < 0.8 && Bubbles) Bubbles->Spawn(6, Z, Y, X + 100.0f);
+#endif
+#ifdef ZX_HAVE_SPERMIEN
+    if (!Spermien) return;
+    CaughtIndex = Spermien->FindTarget(Y - HalfHeight, Y + HalfHeight, X - 100.0f, X);
+    if (CaughtIndex == -1) return;
+    Catch(CaughtIndex);
+#endif
+}
+
+void TSchuss::Catch(int32_t index) {
+#ifdef ZX_HAVE_SPERMIEN
+    auto& sperm = *Spermien->Sperm[index];
+    if (IsTorpedo) {
+        Spermien->Bubbleize(&sperm);
+        PlayAt(bubbleizeSound_, X, Z);
+    } else {
+        Parts[1].Bob->Visible = false;
+        TBob* roll = Parts[2].Bob;
+        roll->Visible = true;
+        roll->SetSpriteAnimation(abroll_, 0);
+        roll->SetNextSpriteAnimation(kondom_, 0);
+        SetX(sperm.X + sperm.Parts[1].Bob->Width / 2.0f - 120.0f);
+        SetY(sperm.Y);
+        SetZ(sperm.Z + 1.0f);
+        VelX = sperm.VelX, VelY = sperm.VelY, VelZ = sperm.VelZ;
+        ThrustX = sperm.ThrustX, ThrustY = sperm.ThrustY, ThrustZ = sperm.ThrustZ;
+        const int kind = sperm.Kind;
+        PlayAt(kind >= 2 && kind <= 6 ? kindSound_[static_cast<size_t>(kind)] : RollSound.get(), X, Z);
+    }
+    Spermien->MarkHit(index);
+    ShowPoints(CatchPoints(sperm.PointsCode), Z - 2.0f, Y, X);
+    const int k = sperm.Kind;
+    if (X < kEarlyCatchX) {
+        ShowPoints(kEarlyCatchBonus, Z - 2.0f, Y + 10.0f, X);
+        if (k >= 1 && k <= 6) ++Spermien->CaughtEarly[k];
+    } else if (k >= 1 && k <= 6) {
+        ++Spermien->Caught[k];
+    }
+#else
+    (void)index;
+#endif
+}
+
+// ---- TSchuesse ----
+
+TSchuesse::~TSchuesse() = default;
+
+void TSchuesse::AddShot() {
+    if (ShotCount >= kShotSlots) return;
+    Shot[static_cast<size_t>(++ShotCount)] = std::make_unique<TSchuss>();
+}
+
+void TSchuesse::Fire(float z, float y, float x) {
+    for (int i = 1; i <= ShotCount; ++i) {
+        TSchuss& s = *Shot[static_cast<size_t>(i)];
+        if (!s.Visible) {
+            s.Launch(z, y, x);
+            return;
+        }
+    }
+}
+
+void TSchuesse::Step() {
+    for (int i = 1; i <= ShotCount; ++i) {
+        TSchuss& s = *Shot[static_cast<size_t>(i)];
+        s.MoveStep();
+        s.Update();
+    }
+}
+
+void TSchuesse::HideAll() {
+    for (int i = 1; i <= ShotCount; ++i) Shot[static_cast<size_t>(i)]->SetVisible(false);
+}
+
+int TSchuesse::ActiveCount() const {
+    int n = 0;
+    for (int i = 1; i <= ShotCount; ++i) n += Shot[static_cast<size_t>(i)]->Visible ? 1 : 0;
+    return n;
+}
+
+}  // namespace zx
