@@ -3,19 +3,12 @@
 #include <algorithm>
 
 #include "display/frmDDFullScreen.h"
+#include "game/BubblepointUnit.h"
 #include "game/GameGlobals.h"
 #include "game/SchussUnit.h"
+#include "game/scoreunit.h"
 #include "sprites/DDUtils.h"
 #include "sprites/qvDSound.h"
-
-#if __has_include("game/BubblepointUnit.h")
-#include "game/BubblepointUnit.h"
-#define ZX_HAVE_BUBBLEPOINTS 1
-#endif
-#if __has_include("game/scoreunit.h")
-#include "game/scoreunit.h"
-#define ZX_HAVE_ANZEIGE 1
-#endif
 
 namespace zx {
 
@@ -23,28 +16,13 @@ namespace {
 
 constexpr float kDepth = 800.0f;
 
-bool GameLost() {
-#ifdef ZX_HAVE_ANZEIGE
-    return Anzeige && Anzeige->Lost;
-#else
-    return false;
-#endif
-}
+bool GameLost() { return Anzeige && Anzeige->Lost; }
 
-bool TorpedoArmed() {
-#ifdef ZX_HAVE_ANZEIGE
-    return Anzeige && Anzeige->TorpedoArmed;
-#else
-    return false;
-#endif
-}
+bool TorpedoArmed() { return Anzeige && Anzeige->TorpedoArmed; }
 
+// The indicator also books the value on the score.
 void BookCost(int32_t value, float z, float y, float x) {
-#ifdef ZX_HAVE_BUBBLEPOINTS
     if (Bubblpoints) Bubblpoints->Show(value, z, y, x);
-#else
-    (void)value, (void)z, (void)y, (void)x;
-#endif
 }
 
 }  // namespace

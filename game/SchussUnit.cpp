@@ -1,28 +1,15 @@
 #include "game/SchussUnit.h"
 
+#include "game/BubbleUnit.h"
+#include "game/BubblepointUnit.h"
 #include "game/GameGlobals.h"
+#include "game/SpermUnit.h"
+#include "game/scoreunit.h"
 #include "platform/DisplayState.h"
 #include "sprites/DDUtils.h"
 #include "sprites/Random.h"
 #include "sprites/SpriteDefs.h"
 #include "sprites/qvDSound.h"
-
-#if __has_include("game/SpermUnit.h")
-#include "game/SpermUnit.h"
-#define ZX_HAVE_SPERMIEN 1
-#endif
-#if __has_include("game/BubbleUnit.h")
-#include "game/BubbleUnit.h"
-#define ZX_HAVE_BUBBLES 1
-#endif
-#if __has_include("game/BubblepointUnit.h")
-#include "game/BubblepointUnit.h"
-#define ZX_HAVE_BUBBLEPOINTS 1
-#endif
-#if __has_include("game/scoreunit.h")
-#include "game/scoreunit.h"
-#define ZX_HAVE_ANZEIGE 1
-#endif
 
 namespace zx {
 
@@ -42,11 +29,7 @@ void PlayAt(TqvDSoundFile* s, float x, float z) {
 }
 
 void ShowPoints(int32_t value, float z, float y, float x) {
-#ifdef ZX_HAVE_BUBBLEPOINTS
     if (Bubblpoints) Bubblpoints->Show(value, z, y, x);
-#else
-    (void)value, (void)z, (void)y, (void)x;
-#endif
 }
 
 }  // namespace
@@ -82,11 +65,7 @@ TSchuss::TSchuss() {
 TSchuss::~TSchuss() = default;
 
 void TSchuss::Launch(float z, float y, float x) {
-#ifdef ZX_HAVE_ANZEIGE
     IsTorpedo = Anzeige && Anzeige->TorpedoArmed;
-#else
-    IsTorpedo = false;
-#endif
     TBob* p = Parts[1].Bob;
     // A shot that rode with a swimmer still carries the swimmer's motion: every launch starts
     // from rest, so every shot flies the same.
@@ -97,20 +76,14 @@ void TSchuss::Launch(float z, float y, float x) {
         ThrustX = -2;
         if (torpedoSound_) torpedoSound_->Play();
         HalfHeight = p->Height / 2.0f * 4.0f;
-#ifdef ZX_HAVE_ANZEIGE
         Anzeige->UseTorpedo();
-#endif
-#ifdef ZX_HAVE_SPERMIEN
         if (Spermien) ++Spermien->Torpedoes;
-#endif
     } else {
         p->SetSpriteAnimation(schuss_, 0);
         ThrustX = -1;
         PlayAt(launchSound_, x, z);
         HalfHeight = p->Height / 2.0f;
-#ifdef ZX_HAVE_SPERMIEN
         if (Spermien) ++Spermien->CondomShots;
-#endif
     }
     for (int i = 0; i < kRunUpSteps; ++i) MoveStep();
     SetX(x);
@@ -125,37 +98,28 @@ void TSchuss::Update() {
     Animate();
     if (!Visible) return;
     TBob* roll = Parts[2].Bob;
-#ifdef ZX_HAVE_SPERMIEN
     if (!DD.TransparencyOn && CaughtIndex != -1 && roll->Visible && roll->Sprite == kondom_) {
         // Without transparency the swimmer would show through the condom: it goes once the
         // roll-off has given way to the condom.
-        if (Spermien && CaughtIndex >= 1 && CaughtIndex <= 50 && Spermien->Sperm[CaughtIndex])
-            Spermien->Sperm[CaughtIndex]->Parts[1].Bob->Visible = false;
+        if (Spermien && CaughtIndex >= 1 && CaughtIndex <= TSpermien::MaxSperm)
+            if (TSperm* s = Spermien->Sperm[static_cast<size_t>(CaughtIndex)]) s->Parts[1].Bob->Visible = false;
         CaughtIndex = -1;
     }
-#else
-    (void)roll;
-#endif
     if (X < -kBand || X > kBand) {
         SetVisible(false);
         return;
     }
     // A condom that has caught is only carried along.
     if (!Parts[1].Bob->Visible) return;
-#ifdef ZX_HAVE_BUBBLES
     if (IsTorpedo && RandReal() < 0.8 && Bubbles) Bubbles->Spawn(6, Z, Y, X + 100.0f);
-#endif
-#ifdef ZX_HAVE_SPERMIEN
     if (!Spermien) return;
     CaughtIndex = Spermien->FindTarget(Y - HalfHeight, Y + HalfHeight, X - 100.0f, X);
     if (CaughtIndex == -1) return;
     Catch(CaughtIndex);
-#endif
 }
 
 void TSchuss::Catch(int32_t index) {
-#ifdef ZX_HAVE_SPERMIEN
-    auto& sperm = *Spermien->Sperm[index];
+    TSperm& sperm = *Spermien->Sperm[static_cast<size_t>(index)];
     if (IsTorpedo) {
         Spermien->Bubbleize(&sperm);
         PlayAt(bubbleizeSound_, X, Z);
@@ -182,9 +146,6 @@ void TSchuss::Catch(int32_t index) {
     } else if (k >= 1 && k <= 6) {
         ++Spermien->Caught[k];
     }
-#else
-    (void)index;
-#endif
 }
 
 // ---- TSchuesse ----

@@ -36,9 +36,9 @@ protected:
         DD.BlendSurface = CreateOffscreenSurface(800, 600, platform::DDSCAPS_SYSTEMMEMORY);
         SetProgramDirForTesting(test::BuiltProgramDir());
         LoadSprites(SplitScriptLines(FindResource("TEXT", "SBMEMO")->Text()));
-        sound_ = std::make_unique<TqvDSound>(nullptr, true, false, 44100, 16, 2);
-        sound_->LoadDir("snd");
         SetProgramDirForTesting(test::TempProgramDir());
+        sound_ = std::make_unique<TqvDSound>(nullptr, true, false, 44100, 16, 2);
+        sound_->LoadDir(test::BuiltProgramDir() + "/snd");
         DSound = sound_.get();
         Bobs = new TBobs;
         GameScreen = screen_.get();
