@@ -33,6 +33,7 @@ public:
     ~TDDFullScreenForm1() override;
 
     void InitDDraw() override;
+    void Freeddraw() override;
     void Threadnotify(int32_t ticks) override;
 
     // The states.
@@ -65,6 +66,7 @@ private:
     void FormCreate();
     void FormKeyDown(int32_t key, bool ctrl);
     void FormKeyPress(uint8_t ch);
+    void FreeManagers();
 
     std::unique_ptr<TSpermien> spermien_;
     std::unique_ptr<TSchuesse> schuesse_;

@@ -1,0 +1,190 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "display/DDrawUnit.h"
+#include "game/FrontUnit.h"
+#include "game/GameGlobals.h"
+#include "game/GameRecords.h"
+#include "game/scoreunit.h"
+#include "platform/Ticks.h"
+#include "sprites/LogFiles.h"
+#include "sprites/Paths.h"
+#include "sprites/Resources.h"
+#include "sprites/SpriteDefs.h"
+#include "support/TestSupport.h"
+
+using namespace zx;
+namespace fs = std::filesystem;
+
+namespace {
+
+// A program directory as the launcher leaves it: sounds (the music as short waves), the level,
+// the cave, default settings.
+void PrepareProgramDir() {
+    test::ResetProgramDir();
+    const fs::path built = test::BuiltProgramDir();
+    const fs::path dir = test::TempProgramDir();
+    fs::create_directories(dir / "snd");
+    fs::create_directories(dir / "KVD");
+    for (const auto& e : fs::directory_iterator(built / "snd"))
+        if (e.path().extension() == ".wav") fs::copy_file(e.path(), dir / "snd" / e.path().filename());
+    for (const char* music : {"back", "Track 30", "TR_36_03"}) {
+        fs::path w = dir / "snd" / (std::string(music) + ".wav");
+        if (!fs::exists(w)) fs::copy_file(built / "snd" / "leer.wav", w);
+    }
+    fs::copy_file(built / "KVD" / "Level1.txt", dir / "KVD" / "Level1.txt");
+    fs::copy_file(built / "KVD" / "front.dat", dir / "KVD" / "front.dat");
+    SetEnvDefaults();
+    SetGameDataDefaults();
+}
+
+std::vector<std::string> LogFrom(const std::string& first) {
+    auto lines = test::LogLines();
+    auto it = std::find(lines.begin(), lines.end(), first);
+    return {it, lines.end()};
+}
+
+bool Logged(const std::string& line) {
+    auto lines = test::LogLines();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+class GameScreenTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        PrepareProgramDir();
+        screen = std::make_unique<TDDFullScreenForm1>();
+        GameScreen = screen.get();
+        screen->SetDisplayKind(2);
+        screen->Show();
+        ASSERT_FALSE(screen->ErrorFlag) << test::LogLines().back();
+    }
+    void TearDown() override {
+        screen.reset();
+        GameScreen = nullptr;
+    }
+    void Ticks(int n) {
+        for (int i = 0; i < n; ++i) screen->Threadnotify(1);
+    }
+    void Click() { screen->HandleMessage({TInputMessage::MouseDown, SDL_BUTTON_LEFT, false}); }
+    void Key(int32_t vk, bool ctrl = false) { screen->HandleMessage({TInputMessage::KeyDown, vk, ctrl}); }
+    void Char(int32_t c) { screen->HandleMessage({TInputMessage::Char, c, false}); }
+    bool In(TDDFullScreenForm1::TStateProc p) const { return screen->GlsProc == p; }
+
+    std::unique_ptr<TDDFullScreenForm1> screen;
+};
+
+}  // namespace
+
+TEST_F(GameScreenTest, SetUpLoadsScriptAndSoundsAndStartsOnTheTitle) {
+    auto log = LogFrom("InitDDraw");
+    ASSERT_GE(log.size(), 30u);
+    EXPECT_EQ(log[1], "InitDDraw (Inherited)");
+    const auto script = SplitScriptLines(FindResource("TEXT", "SBMEMO")->Text());
+    EXPECT_TRUE(Logged("Lines: " + std::to_string(script.size())));
+    for (const char* l : {"2", "2a", "2b", "2c", "2d", "3", "4"}) EXPECT_TRUE(Logged(l)) << l;
+    for (const auto& l : test::LogLines()) EXPECT_EQ(l.find("Cannot find Wave"), std::string::npos) << l;
+    EXPECT_TRUE(In(&TDDFullScreenForm1::glsInit));
+    Ticks(1);
+    EXPECT_TRUE(In(&TDDFullScreenForm1::glsBegin));
+    EXPECT_TRUE(screen->ObjectsLive);
+    EXPECT_TRUE(Logged("InitLevel: Start"));
+    EXPECT_TRUE(Logged("Initlevel: End"));
+    EXPECT_TRUE(Logged("glsInit: End"));
+    EXPECT_TRUE(Logged("Retreiving system information..."));
+    Ticks(50);  // the title runs
+    EXPECT_FALSE(screen->ErrorFlag) << test::LogLines().back();
+}
+
+TEST_F(GameScreenTest, ClickStartsPlayRunInThenLoopAndTheFirstClickFires) {
+    Ticks(2);
+    Click();
+    EXPECT_TRUE(screen->Clicked);
+    Ticks(1);
+    EXPECT_TRUE(Logged("glsBegin: Return"));
+    EXPECT_TRUE(GamePlaying);
+    EXPECT_TRUE(screen->HelpShown);
+    EXPECT_EQ(EnvData.GamesStarted, 1);
+    EXPECT_EQ(Front->ScrollPos, -2500);
+    Ticks(100);
+    EXPECT_TRUE(In(&TDDFullScreenForm1::glsLoop));
+    EXPECT_TRUE(Logged("glsBegin2: Return"));
+    Click();
+    EXPECT_FALSE(screen->HelpShown) << "the first click in play hides the help";
+    EXPECT_EQ(screen->PendingShots, 1);
+    Char(13);
+    EXPECT_EQ(screen->PendingShots, 2) << "Enter acts as a click";
+    // In play the back image moves one pixel a tick and the cave five.
+    int scroll = screen->BackScroll;
+    int pos = Front->ScrollPos;
+    Ticks(3);
+    EXPECT_EQ(screen->BackScroll, scroll + 3);
+    EXPECT_EQ(Front->ScrollPos, pos - 15);
+    EXPECT_FALSE(screen->ErrorFlag) << test::LogLines().back();
+}
+
+TEST_F(GameScreenTest, EscapeLeavesThroughTheInfoPictureAndBack) {
+    Ticks(2);
+    Click();
+    Ticks(105);
+    Key(VK_ESCAPE);
+    EXPECT_TRUE(screen->Closing);
+    Ticks(1);
+    EXPECT_TRUE(Logged("glsLoop: Close"));
+    Ticks(1);
+    std::vector<std::string> exitLines = {"glsExit: Start", "CloseLevel: Start", "CloseLevel: End",
+                                          "glsExit: Close1", "glsExit: Close2", "glsExit: Close3",
+                                          "glsExit: Close4", "glsExit: End"};
+    EXPECT_EQ(LogFrom("glsExit: Start"), exitLines);
+    EXPECT_TRUE(FileExists("KVD\\game.dat"));
+    EXPECT_TRUE(In(&TDDFullScreenForm1::glsInfo));
+    EXPECT_FALSE(screen->ObjectsLive);
+    Key('P');  // keys on the level's objects do nothing now
+    Key(VK_DELETE);
+    Ticks(10);
+    EXPECT_TRUE(In(&TDDFullScreenForm1::glsInfo));
+    Click();
+    Ticks(2);
+    EXPECT_TRUE(Logged("glsInfo: End"));
+    EXPECT_TRUE(Logged("glsEnd: End"));
+    EXPECT_TRUE(Logged("Back: Stop flipping"));
+    EXPECT_TRUE(In(&TDDFullScreenForm1::glsIdle));
+}
+
+TEST_F(GameScreenTest, PauseCostsAHundredAndASecondPressWithin200msIsIgnored) {
+    Ticks(2);
+    Click();
+    Ticks(105);
+    const int32_t before = Anzeige->ScoreDisplay->Points;
+    Key('P');
+    EXPECT_TRUE(screen->Paused);
+    EXPECT_EQ(Anzeige->ScoreDisplay->Points, before - 100);
+    platform::SleepMs(150);
+    Key('P');
+    EXPECT_TRUE(screen->Paused);
+    platform::SleepMs(100);
+    Key('P');
+    EXPECT_FALSE(screen->Paused);
+    Key('P');
+    EXPECT_EQ(Anzeige->ScoreDisplay->Points, before - 200);
+    const int pos = Front->ScrollPos;
+    Ticks(5);
+    EXPECT_EQ(Front->ScrollPos, pos) << "paused: no state runs";
+}
+
+TEST(GameScreenCaveEditTest, CaveEditorSkipsTheTitleAndScrollsWithinTheTrack) {
+    PrepareProgramDir();
+    WriteProgCfg("caveedit", "1");
+    auto screen = std::make_unique<TDDFullScreenForm1>();
+    GameScreen = screen.get();
+    screen->SetDisplayKind(2);
+    screen->Show();
+    screen->Threadnotify(1);
+    EXPECT_TRUE(screen->GlsProc == &TDDFullScreenForm1::glsCaveEdit);
+    EXPECT_TRUE(test::LogLines().back() == "glsInit: End");
+    screen.reset();
+    GameScreen = nullptr;
+}
