@@ -7,4 +7,4 @@ tools/build.sh plain
 if [ -x build/zolvex/zolvex ]; then
   exec build/zolvex/zolvex "$@"
 fi
-exec build/zolvex/devrunner --kind 2 --pattern "$@"
+exec build/zolvex/gamerunner --kind 2 "$@"
