@@ -16,15 +16,9 @@
 #include "sprites/SpriteDefs.h"
 #include "sprites/qvDSound.h"
 
-#if __has_include("game/SpermUnit.h")
-#include "game/SpermUnit.h"
-#endif
-#if __has_include("game/RohrUnit.h")
 #include "game/RohrUnit.h"
-#endif
-#if __has_include("game/SchussUnit.h")
 #include "game/SchussUnit.h"
-#endif
+#include "game/SpermUnit.h"
 
 namespace zx {
 
@@ -72,56 +66,25 @@ std::string Trim(std::string_view s) {
     return std::string(s.substr(a, e - a));
 }
 
-// The managers of the other objects are reached only through what they offer; a build without
-// one of them (early stages, tests of the HUD alone) simply skips the call.
-template <class S>
-void StopSwarm(S* s) {
-    if constexpr (requires { s->StopAll(); s->Attract; }) {
-        if (!s) return;
-        s->StopAll();
-        s->Attract = true;
-    } else {
-        (void)s;
-    }
+// The managers may be absent (the HUD alone in a test): what is not there is skipped.
+void StopSwarm(TSpermien* s) {
+    if (!s) return;
+    s->StopAll();
+    s->Attract = true;
 }
 
-template <class R>
-void HideCannon(R* r) {
-    if constexpr (requires { r->Hide(); }) {
-        if (r) r->Hide();
-    } else {
-        (void)r;
-    }
-}
-
-template <class S>
-void HideShots(S* s) {
-    if constexpr (requires { s->HideAll(); }) {
-        if (s) s->HideAll();
-    } else {
-        (void)s;
-    }
-}
-
-template <class S>
-TScoreStats StatsOf(S* s, int32_t seconds) {
+TScoreStats StatsOf(TSpermien* s, int32_t seconds) {
     TScoreStats st;
     st.Seconds = seconds;
-    if constexpr (requires { s->Seconds; s->CondomShots; s->Torpedoes; s->Spawned[1];
-                             s->CaughtEarly[1]; s->Caught[1]; s->EscapedCount[1]; }) {
-        if (s) {
-            s->Seconds = seconds;
-            st.CondomShots = static_cast<int32_t>(s->CondomShots);
-            st.Torpedoes = static_cast<int32_t>(s->Torpedoes);
-            for (int k = 1; k <= 6; ++k) {
-                st.Spawned[static_cast<size_t>(k)] = static_cast<int32_t>(s->Spawned[k]);
-                st.CaughtEarly[static_cast<size_t>(k)] = static_cast<int32_t>(s->CaughtEarly[k]);
-                st.Caught[static_cast<size_t>(k)] = static_cast<int32_t>(s->Caught[k]);
-                st.EscapedCount[static_cast<size_t>(k)] = static_cast<int32_t>(s->EscapedCount[k]);
-            }
-        }
-    } else {
-        (void)s;
+    if (!s) return st;
+    s->Seconds = seconds;
+    st.CondomShots = static_cast<int32_t>(s->CondomShots);
+    st.Torpedoes = static_cast<int32_t>(s->Torpedoes);
+    for (int k = 1; k <= 6; ++k) {
+        st.Spawned[static_cast<size_t>(k)] = static_cast<int32_t>(s->Spawned[k]);
+        st.CaughtEarly[static_cast<size_t>(k)] = static_cast<int32_t>(s->CaughtEarly[k]);
+        st.Caught[static_cast<size_t>(k)] = static_cast<int32_t>(s->Caught[k]);
+        st.EscapedCount[static_cast<size_t>(k)] = static_cast<int32_t>(s->EscapedCount[k]);
     }
     return st;
 }
@@ -570,8 +533,8 @@ void TAnzeige::EndFirstFrame() {
     TimeDisplay->SetVisible(false);
     Gameover->SetVisible(false);
     StopSwarm(Spermien);
-    HideCannon(Rohre);
-    HideShots(Schuesse);
+    if (Rohre) Rohre->Hide();
+    if (Schuesse) Schuesse->HideAll();
     NewRank = InsertScore(ScoreDisplay->Points);
     if (NewRank > 0) {
         SetHighscoreName(NewRank, EnvData.LastName);

@@ -14,12 +14,9 @@
 #include "game/scorecode.h"
 #include "game/LevelFile.h"
 #include "platform/Ticks.h"
-#if __has_include("game/SpermUnit.h") && __has_include("game/RohrUnit.h") && \
-    __has_include("game/SchussUnit.h")
 #include "game/RohrUnit.h"
 #include "game/SchussUnit.h"
 #include "game/SpermUnit.h"
-#endif
 #include "platform/Window.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
@@ -501,8 +498,6 @@ TEST_F(HudTest, AFailureInsideStepNamesItsStage) {
     EXPECT_EQ(lines.back(), "anzeige.animate: step(9) ;");
 }
 
-#if __has_include("game/SpermUnit.h") && __has_include("game/RohrUnit.h") && \
-    __has_include("game/SchussUnit.h")
 // With the real managers: the end of a game stops the swarm, takes the cannon and the shots
 // away and folds the swarm's statistics into the code at the new place.
 TEST_F(HudTest, EndOfGameStopsTheOthersAndCodesTheSwarmStatistics) {
@@ -548,7 +543,6 @@ TEST_F(HudTest, EndOfGameStopsTheOthersAndCodesTheSwarmStatistics) {
     EXPECT_EQ(st->CaughtEarly[4], 2);
     EXPECT_EQ(st->EscapedCount[6], 1);
 }
-#endif
 
 }  // namespace
 }  // namespace zx
