@@ -17,10 +17,8 @@ constexpr float kDepth = 800.0f;
 // there is nothing to book on, and the indicator alone shows the value.
 template <class Hud>
 void BookOnScore(Hud* hud, int value) {
-    if constexpr (requires { hud->ScoreDisplay->Points; }) {
-        if (!hud || !hud->ScoreDisplay) return;
-        hud->ScoreDisplay->Points += value;
-        if constexpr (requires { hud->ScoreDisplay->Redraw(); }) hud->ScoreDisplay->Redraw();
+    if constexpr (requires { hud->AddPoints(value); }) {
+        if (hud) hud->AddPoints(value);
     } else {
         (void)hud, (void)value;
     }

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "display/frmDDFullScreen.h"
 #include "game/BubbleUnit.h"
+#include "game/BubblepointUnit.h"
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
 #include "game/LevelFile.h"
@@ -20,8 +22,14 @@
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
 #include "sprites/Random.h"
+#include "sprites/Resources.h"
 #include "sprites/SpriteDefs.h"
 #include "support/TestSupport.h"
+#if __has_include("game/scoreunit.h") && __has_include("game/RohrUnit.h")
+#include "game/RohrUnit.h"
+#include "game/scoreunit.h"
+#define ZX_WITH_HUD 1
+#endif
 
 namespace zx {
 namespace {
@@ -513,6 +521,140 @@ TEST_F(SpermTest, TheShippedLevelPlaysThroughWithoutAnErrorLine) {
     EXPECT_GT(frames, 60 * 50);
     EXPECT_LT(frames, 95 * 50);
 }
+
+#ifdef ZX_WITH_HUD
+// With the real HUD and cannon on the shipped sprite script: the lost game and the score.
+class PlayWithHudTest : public testing::Test {
+protected:
+    void SetUp() override {
+        saved_ = DD;
+        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
+        form_ = std::make_unique<TDDFullScreenForm>("test");
+        window_ = std::make_unique<platform::GameWindow>("swarm");
+        dd_ = std::make_unique<platform::DirectDraw>(window_.get());
+        DD.DirectDraw = dd_.get();
+        DD.SetGameArea(800, 600);
+        DD.DisplayOffsetX = DD.DisplayOffsetY = 0;
+        DD.HintStripHeight = 0;
+        DD.FlipList = {CreateOffscreenSurface(800, 600, 0), CreateOffscreenSurface(800, 600, 0)};
+        DD.BlendSurface = CreateOffscreenSurface(800, 600, platform::DDSCAPS_SYSTEMMEMORY);
+        ReleaseSprites();
+        auto script = FindResource("TEXT", "SBMEMO");
+        ASSERT_TRUE(script);
+        LoadSprites(SplitScriptLines(script->Text()));
+        Bobs = new TBobs;
+        test::ResetProgramDir();
+        EnsureDataDir();
+        ClearLog();
+        GameData = TGameData{};
+        GameData.Level = 1;
+        RandSeed(9);
+        GameScreen = form_.get();
+        hud_ = std::make_unique<TAnzeige>();
+        Anzeige = hud_.get();
+        cannon_ = std::make_unique<TRohre>();
+        cannon_->AddCannon();
+        Rohre = cannon_.get();
+        points_ = std::make_unique<TBubblpoints>();
+        for (int i = 0; i < 100; ++i) points_->AddIndicator();
+        Bubblpoints = points_.get();
+    }
+    void TearDown() override {
+        Spermien = nullptr, Anzeige = nullptr, Rohre = nullptr, Bubblpoints = nullptr;
+        GameScreen = nullptr;
+        swarm_.reset();
+        points_.reset();
+        cannon_.reset();
+        hud_.reset();
+        delete Bobs;
+        Bobs = nullptr;
+        ReleaseSprites();
+        DD.FlipList.clear();
+        DD.BlendSurface.reset();
+        DD.DirectDraw = nullptr;
+        dd_.reset();
+        window_.reset();
+        form_.reset();
+        DD = saved_;
+    }
+    TSpermien& Playing(const Lines& level) {
+        SaveLevel(level);
+        swarm_ = std::make_unique<TSpermien>();
+        for (int i = 0; i < 50; ++i) swarm_->AddSperm();
+        Spermien = swarm_.get();
+        swarm_->StartPlay();
+        hud_->StartPlay();
+        return *swarm_;
+    }
+
+    std::unique_ptr<TSpermien> swarm_;
+    std::unique_ptr<TAnzeige> hud_;
+    std::unique_ptr<TRohre> cannon_;
+    std::unique_ptr<TBubblpoints> points_;
+    TDisplayState saved_;
+    std::unique_ptr<TDDFullScreenForm> form_;
+    std::unique_ptr<platform::GameWindow> window_;
+    std::unique_ptr<platform::DirectDraw> dd_;
+};
+
+TEST_F(PlayWithHudTest, AnEscapedVirusLosesTheGameOnce) {
+    TSpermien& s = Playing({"boba=sperm1", "bobv=virus1", "bobw=virus2", "speed=5", "formation=1",
+                            "end", "DefineFormation1", "v0;w0;", "a0;", "end"});
+    for (int i = 0; i < 6; ++i) s.Step();
+    TSperm& v1 = *s.Sperm[1];
+    TSperm& v2 = *s.Sperm[2];
+    ASSERT_TRUE(v1.Visible && v2.Visible);
+    hud_->Won = true;
+    hud_->Gameover->Counter = 77;
+    v1.SetX(400);
+    s.Step();
+    EXPECT_TRUE(hud_->Lost);
+    EXPECT_FALSE(hud_->Won);
+    EXPECT_EQ(hud_->Gameover->Counter, 0);
+    EXPECT_EQ(cannon_->Cannon->Parts[1].Bob->Anim, 1) << "the empty barrel";
+    EXPECT_EQ(s.EscapedCount[4], 1);
+
+    hud_->Gameover->Counter = 5;
+    cannon_->Cannon->Parts[1].Bob->RestartAnimation(0);
+    v2.SetX(400);
+    s.Step();
+    EXPECT_EQ(s.EscapedCount[5], 1);
+    EXPECT_EQ(hud_->Gameover->Counter, 5) << "a second fatal escape changes nothing";
+    EXPECT_EQ(cannon_->Cannon->Parts[1].Bob->Anim, 0);
+
+    // A sperm released after the loss carries the logo beside it.
+    for (int f = 0; f < 20 && s.Spawned[1] == 0; ++f) s.Step();
+    ASSERT_EQ(s.Spawned[1], 1);
+    const TSperm& a = *s.Sperm[3];
+    EXPECT_EQ(a.Kind, 1);
+    EXPECT_TRUE(a.Parts[2].Bob->Visible);
+    EXPECT_EQ(a.Parts[2].DX, -65 - a.BodyWidth() / 2);
+
+    // Attract swimmers never lose a game.
+    hud_->Lost = false;
+    s.StopAll();
+    s.Attract = true;
+    v1.SetVisible(true);
+    v1.Hit = false;
+    v1.Escaped = false;
+    v1.SetX(500);
+    s.Step();
+    EXPECT_FALSE(hud_->Lost);
+    EXPECT_EQ(s.EscapedCount[4], 1);
+}
+
+TEST_F(PlayWithHudTest, IndicatorsBookTheirValueEvenWhenNoneIsFree) {
+    hud_->StartPlay();
+    points_->Show(-50, -800, 0, 0);
+    EXPECT_EQ(hud_->ScoreDisplay->Points, -50);
+    for (int i = 0; i < 99; ++i) points_->Show(100, -800, 0, 0);
+    EXPECT_EQ(points_->ActiveCount(), 100);
+    points_->Show(500, -800, 0, 0);
+    points_->Show(0, -800, 0, 0);
+    EXPECT_EQ(hud_->ScoreDisplay->Points, -50 + 9900 + 500);
+    EXPECT_EQ(points_->ActiveCount(), 100);
+}
+#endif
 
 }  // namespace
 }  // namespace zx
