@@ -3,9 +3,7 @@
 #include "game/GameGlobals.h"
 #include "sprites/Random.h"
 
-#if __has_include("game/scoreunit.h")
 #include "game/scoreunit.h"
-#endif
 
 namespace zx {
 
@@ -13,15 +11,10 @@ namespace {
 
 constexpr float kDepth = 800.0f;
 
-// The score lives in the HUD's score display. Until the HUD exists (title tests, early builds)
-// there is nothing to book on, and the indicator alone shows the value.
-template <class Hud>
-void BookOnScore(Hud* hud, int value) {
-    if constexpr (requires { hud->AddPoints(value); }) {
-        if (hud) hud->AddPoints(value);
-    } else {
-        (void)hud, (void)value;
-    }
+// The score lives in the HUD's score display; without a HUD (title tests) the indicator alone
+// shows the value.
+void BookOnScore(TAnzeige* hud, int value) {
+    if (hud) hud->AddPoints(value);
 }
 
 }  // namespace

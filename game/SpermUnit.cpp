@@ -13,12 +13,8 @@
 #include "sprites/SpriteDefs.h"
 #include "sprites/qvDSound.h"
 
-#if __has_include("game/scoreunit.h")
-#include "game/scoreunit.h"
-#endif
-#if __has_include("game/RohrUnit.h")
 #include "game/RohrUnit.h"
-#endif
+#include "game/scoreunit.h"
 
 namespace zx {
 
@@ -43,33 +39,17 @@ namespace {
 
 constexpr double kDepth = 800.0;
 
-// The lost state belongs to the HUD and the empty barrel to the cannon. Both are reached through
-// the program-wide managers and only when their units are part of the build, so that the swarm
-// also runs on its own (title screen tests, the level check).
-template <class Hud>
-bool GameLost(Hud* hud) {
-    if constexpr (requires { hud->Lost; })
-        return hud && hud->Lost;
-    else
-        return (void)hud, false;
-}
+// The lost state belongs to the HUD and the empty barrel to the cannon; the swarm also runs
+// without them (title screen tests, the level check).
+bool GameLost(const TAnzeige* hud) { return hud && hud->Lost; }
 
-template <class Hud, class Cannon>
-void LoseGame(Hud* hud, Cannon* cannon) {
-    if constexpr (requires { hud->Lost; hud->Won; hud->Gameover->Counter; }) {
-        if (hud) {
-            hud->Lost = true;
-            hud->Won = false;
-            if (hud->Gameover) hud->Gameover->Counter = 0;
-        }
-    } else {
-        (void)hud;
+void LoseGame(TAnzeige* hud, TRohre* cannon) {
+    if (hud) {
+        hud->Lost = true;
+        hud->Won = false;
+        if (hud->Gameover) hud->Gameover->Counter = 0;
     }
-    if constexpr (requires { cannon->ShowEmpty(); }) {
-        if (cannon) cannon->ShowEmpty();
-    } else {
-        (void)cannon;
-    }
+    if (cannon) cannon->ShowEmpty();
 }
 
 void PlayPanned(const char* name, float x, float z) {
