@@ -152,6 +152,34 @@ TEST_F(GameScreenTest, EscapeLeavesThroughTheInfoPictureAndBack) {
     EXPECT_TRUE(Logged("glsEnd: End"));
     EXPECT_TRUE(Logged("Back: Stop flipping"));
     EXPECT_TRUE(In(&TDDFullScreenForm1::glsIdle));
+    // The loop's end closes the window; the log ends with OK.
+    uint32_t until = platform::GetTickCount() + 3000;
+    while (!screen->IsClosed() && static_cast<int32_t>(platform::GetTickCount() - until) < 0)
+        screen->ProcessEvent(10);
+    EXPECT_TRUE(screen->IsClosed());
+    screen.reset();
+    EXPECT_EQ(test::LogLines().back(), "OK");
+    EXPECT_TRUE(LogEndedOK());
+}
+
+TEST_F(GameScreenTest, MusicFollowsTheSetting) {
+    for (bool music : {true, false}) {
+        screen.reset();
+        PrepareProgramDir();
+        EnvData.MusicOn = music;
+        screen = std::make_unique<TDDFullScreenForm1>();
+        GameScreen = screen.get();
+        screen->SetDisplayKind(2);
+        screen->Show();
+        Ticks(2);
+        EXPECT_EQ(Logged("glsInit: Music on"), music);
+        EXPECT_EQ(DSound->FindWave("Track 30")->Playing, music);
+        Click();
+        Ticks(1);
+        EXPECT_FALSE(DSound->FindWave("Track 30")->Playing) << "the title music stops when play begins";
+        Ticks(100);
+        EXPECT_EQ(DSound->FindWave("back")->Playing, music);
+    }
 }
 
 TEST_F(GameScreenTest, PauseCostsAHundredAndASecondPressWithin200msIsIgnored) {
@@ -185,6 +213,7 @@ TEST(GameScreenCaveEditTest, CaveEditorSkipsTheTitleAndScrollsWithinTheTrack) {
     screen->Threadnotify(1);
     EXPECT_TRUE(screen->GlsProc == &TDDFullScreenForm1::glsCaveEdit);
     EXPECT_TRUE(test::LogLines().back() == "glsInit: End");
+
     screen.reset();
     GameScreen = nullptr;
 }
