@@ -107,7 +107,8 @@ void TDDFullScreenForm1::InitDDraw() {
 void TDDFullScreenForm1::Threadnotify(int32_t ticks) {
     TDDFullScreenForm::Threadnotify(ticks);
     RunFrame(ticks, [this] {
-        if (GlsProc) (this->*GlsProc)();
+        const TStateProc proc = GlsProc;
+        if (proc != nullptr) (this->*proc)();
     });
 }
 
