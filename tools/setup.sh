@@ -8,7 +8,7 @@ pkgs=(
   libturbojpeg0-dev libjpeg62-turbo-dev
   qt6-base-dev libcurl4-openssl-dev libmpg123-dev libmp3lame-dev libcairo2-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  sox xvfb xdotool imagemagick
+  sox libsox-fmt-mp3 xvfb xdotool imagemagick
 )
 missing=()
 for p in "${pkgs[@]}"; do
