@@ -365,6 +365,11 @@ void TDDFullScreenForm::ShowLoadingScreen() {
 void TDDFullScreenForm::TrackMouse() {
     PrevMouseX = MouseX;
     PrevMouseY = MouseY;
+    if (scriptedPointer_) {
+        MouseX = scriptedX_;
+        MouseY = scriptedY_;
+        return;
+    }
     int x = 0, y = 0;
     window_->CursorPos(x, y);
     if (DisplayKind == 2) {

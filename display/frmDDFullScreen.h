@@ -44,6 +44,13 @@ public:
     void ShowLoadingScreen();
     void TrackMouse();
     void SetDisplayKind(uint8_t kind);
+    // A program that steers the mouse (a replay, the auto-player, a test) hands its position in
+    // here, in game-area coordinates; TrackMouse then reads it instead of the desktop's cursor.
+    void SetScriptedPointer(int32_t x, int32_t y) {
+        scriptedPointer_ = true;
+        scriptedX_ = x;
+        scriptedY_ = y;
+    }
 
     // Shows the window and runs its own event loop until the window has closed; the window is
     // then destroyed (the form frees itself when closed).
@@ -116,6 +123,8 @@ private:
     void ReleaseDisplay();
 
     std::unique_ptr<platform::GameWindow> window_;
+    bool scriptedPointer_ = false;
+    int32_t scriptedX_ = 0, scriptedY_ = 0;
     // Owners behind the program-wide Bobs and DSound while the display is set up.
     std::unique_ptr<TBobs> spriteList_;
     std::unique_ptr<TqvDSound> soundManager_;

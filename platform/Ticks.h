@@ -1,11 +1,16 @@
 #pragma once
 // The system millisecond tick count, sleeping and the beep.
 #include <cstdint>
+#include <optional>
 
 namespace zx::platform {
 
 // Milliseconds since an arbitrary start, wrapping like the system's 32-bit tick count.
 uint32_t GetTickCount();
+// Replays run the game on a clock of their own: from here on GetTickCount reads a count that
+// moves only by AdvanceTicks (nullopt returns to the system's clock).
+void SetManualTicks(std::optional<uint32_t> start);
+void AdvanceTicks(uint32_t ms);
 void SleepMs(uint32_t ms);
 // The system beep: the terminal bell where there is one.
 void Beep();

@@ -109,6 +109,9 @@ TEST_F(GameScreenTest, ClickStartsPlayRunInThenLoopAndTheFirstClickFires) {
     EXPECT_TRUE(screen->HelpShown);
     EXPECT_EQ(EnvData.GamesStarted, 1);
     EXPECT_EQ(Front->ScrollPos, -2500);
+    uint32_t status = 0;
+    DSound->FindWave("coming")->Buffer->GetStatus(&status);
+    EXPECT_TRUE(status & platform::DSBSTATUS_PLAYING) << "the run-in sounds";
     Ticks(100);
     EXPECT_TRUE(In(&TDDFullScreenForm1::glsLoop));
     EXPECT_TRUE(Logged("glsBegin2: Return"));
@@ -213,6 +216,37 @@ TEST(GameScreenCaveEditTest, CaveEditorSkipsTheTitleAndScrollsWithinTheTrack) {
     screen->Threadnotify(1);
     EXPECT_TRUE(screen->GlsProc == &TDDFullScreenForm1::glsCaveEdit);
     EXPECT_TRUE(test::LogLines().back() == "glsInit: End");
+    EXPECT_FALSE(Anzeige->Title->Visible);
+    const fs::path cave = fs::path(test::TempProgramDir()) / "KVD" / "front.dat";
+    const auto shipped = fs::file_size(cave);
+    fs::remove(cave);
+
+    // The left margin scrolls the view forward along the track, 40 a tick at x = 10, and the
+    // back image the other way round; the track ends hold.
+    screen->SetScriptedPointer(10, 300);
+    for (int i = 1; i <= 3; ++i) {
+        screen->Threadnotify(1);
+        EXPECT_EQ(Front->ScrollPos, -40 * i);
+        EXPECT_EQ(screen->BackScroll, 40 * i);
+    }
+    for (int i = 0; i < 600; ++i) screen->Threadnotify(1);
+    EXPECT_EQ(Front->ScrollPos, -22500);
+    EXPECT_EQ(screen->BackScroll, 22500 % 800);
+    screen->SetScriptedPointer(799, 300);
+    for (int i = 0; i < 600; ++i) screen->Threadnotify(1);
+    EXPECT_EQ(Front->ScrollPos, 0);
+    EXPECT_EQ(screen->BackScroll, 0);
+    screen->SetScriptedPointer(400, 300);
+    screen->Threadnotify(1);
+    EXPECT_EQ(Front->ScrollPos, 0) << "the middle does not scroll";
+
+    // Leaving the editor saves the cave and goes through the info picture.
+    screen->HandleMessage({TInputMessage::KeyDown, VK_ESCAPE, false});
+    screen->Threadnotify(2);
+    EXPECT_TRUE(screen->GlsProc == &TDDFullScreenForm1::glsInfo);
+    ASSERT_TRUE(fs::exists(cave));
+    EXPECT_EQ(fs::file_size(cave), shipped);
+    EXPECT_FALSE(screen->ErrorFlag) << test::LogLines().back();
 
     screen.reset();
     GameScreen = nullptr;

@@ -25,11 +25,8 @@
 #include "sprites/Resources.h"
 #include "sprites/SpriteDefs.h"
 #include "support/TestSupport.h"
-#if __has_include("game/scoreunit.h") && __has_include("game/RohrUnit.h")
 #include "game/RohrUnit.h"
 #include "game/scoreunit.h"
-#define ZX_WITH_HUD 1
-#endif
 
 namespace zx {
 namespace {
@@ -522,7 +519,6 @@ TEST_F(SpermTest, TheShippedLevelPlaysThroughWithoutAnErrorLine) {
     EXPECT_LT(frames, 95 * 50);
 }
 
-#ifdef ZX_WITH_HUD
 // With the real HUD and cannon on the shipped sprite script: the lost game and the score.
 class PlayWithHudTest : public testing::Test {
 protected:
@@ -654,7 +650,6 @@ TEST_F(PlayWithHudTest, IndicatorsBookTheirValueEvenWhenNoneIsFree) {
     EXPECT_EQ(hud_->ScoreDisplay->Points, -50 + 9900 + 500);
     EXPECT_EQ(points_->ActiveCount(), 100);
 }
-#endif
 
 }  // namespace
 }  // namespace zx
