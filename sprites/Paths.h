@@ -11,7 +11,8 @@ namespace zx {
 
 // Directory of the running executable, without a trailing separator.
 std::string ProgramDir();
-// Tests give each process a directory of its own; the program never calls this.
+// Tests and the development tools that play in a directory of their own; the program never
+// calls this.
 void SetProgramDirForTesting(const std::string& dir);
 
 // Makes the program directory the current directory; raises EInOutError when it cannot.

@@ -15,6 +15,7 @@
 #include "sprites/Resources.h"
 #include "sprites/SpriteDefs.h"
 #include "support/TestSupport.h"
+#include "tools/autoplay/GameDriver.h"
 
 using namespace zx;
 namespace fs = std::filesystem;
@@ -25,18 +26,7 @@ namespace {
 // the cave, default settings.
 void PrepareProgramDir() {
     test::ResetProgramDir();
-    const fs::path built = test::BuiltProgramDir();
-    const fs::path dir = test::TempProgramDir();
-    fs::create_directories(dir / "snd");
-    fs::create_directories(dir / "KVD");
-    for (const auto& e : fs::directory_iterator(built / "snd"))
-        if (e.path().extension() == ".wav") fs::copy_file(e.path(), dir / "snd" / e.path().filename());
-    for (const char* music : {"back", "Track 30", "TR_36_03"}) {
-        fs::path w = dir / "snd" / (std::string(music) + ".wav");
-        if (!fs::exists(w)) fs::copy_file(built / "snd" / "leer.wav", w);
-    }
-    fs::copy_file(built / "KVD" / "Level1.txt", dir / "KVD" / "Level1.txt");
-    fs::copy_file(built / "KVD" / "front.dat", dir / "KVD" / "front.dat");
+    PrepareGameDir(test::BuiltProgramDir(), test::TempProgramDir(), TMusic::StandIns);
     SetEnvDefaults();
     SetGameDataDefaults();
 }

@@ -1,0 +1,219 @@
+// Whole games on the real game screen, headless, played by the scripted players through the
+// screen's own input handlers: how each skill fares on the shipped level, a won game entering
+// the top ten, and replays that give the same game tick for tick.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "game/GameRecords.h"
+#include "game/Highscores.h"
+#include "game/scorecode.h"
+#include "sprites/LogFiles.h"
+#include "sprites/Paths.h"
+#include "support/TestSupport.h"
+#include "tools/autoplay/GameDriver.h"
+
+using namespace zx;
+
+namespace {
+
+class AutoPlayTest : public testing::Test {
+protected:
+    void SetUp() override {
+        test::ResetProgramDir();
+        PrepareGameDir(test::BuiltProgramDir(), test::TempProgramDir(), TMusic::StandIns);
+    }
+
+    static TGameResult Play(TSkill skill, uint32_t seed, TReplay* record = nullptr) {
+        TAutoPlayer player(skill, seed, SkillName(skill));
+        return PlayGame(seed, player, {}, record);
+    }
+
+    // The log without the lines that describe the machine rather than the game.
+    static std::vector<std::string> GameLog() {
+        auto lines = test::LogLines();
+        std::vector<std::string> kept;
+        bool machine = false;
+        for (auto& l : lines) {
+            if (l == "Retreiving system information...") machine = true;
+            if (!machine) kept.push_back(std::move(l));
+            if (l.rfind("AllocationGranularity:", 0) == 0) machine = false;
+        }
+        return kept;
+    }
+
+    static int Count(const std::vector<std::string>& lines, const std::string& line) {
+        return static_cast<int>(std::count(lines.begin(), lines.end(), line));
+    }
+};
+
+int Total(const std::array<int32_t, 7>& a, int from, int to) {
+    int n = 0;
+    for (int k = from; k <= to; ++k) n += a[static_cast<size_t>(k)];
+    return n;
+}
+
+}  // namespace
+
+TEST_F(AutoPlayTest, AnIdlePlayerLosesWhenTheFirstVirusGetsThroughAndTheEndSequenceFollows) {
+    const TGameResult r = Play(TSkill::Idle, 11);
+    ASSERT_TRUE(r.Finished);
+    EXPECT_FALSE(r.Won);
+    EXPECT_EQ(r.CondomShots + r.Torpedoes, 0);
+    EXPECT_EQ(Total(r.Caught, 1, 6) + Total(r.CaughtEarly, 1, 6), 0);
+    // Lost at the first virus: nothing after it counts as a second loss, and the clock stopped
+    // long before ninety seconds.
+    EXPECT_GE(Total(r.Escaped, 4, 6), 1);
+    EXPECT_GT(r.DecidedTick, 100);
+    EXPECT_LT(r.DecidedTick, 4600);
+    // 350 frames of the game-over sign, then the end sequence with the table and the name.
+    EXPECT_GT(r.EndTick, r.DecidedTick + 350);
+    EXPECT_EQ(r.Rank, 1) << "an empty top ten takes any score";
+    EXPECT_EQ(HighscoreAt(1).Name, "idle");
+    const auto log = GameLog();
+    EXPECT_EQ(Count(log, "glsLoop: Lost"), 1);
+    EXPECT_EQ(Count(log, "glsExit: Play again"), 1);
+    EXPECT_EQ(Count(log, "InitLevel: Start"), 2) << "a new title after the game";
+    EXPECT_EQ(Count(log, "glsLoop: Won"), 0);
+}
+
+TEST_F(AutoPlayTest, ACarelessPlayerLosesMostGames) {
+    int lost = 0;
+    for (uint32_t seed = 1; seed <= 5; ++seed) {
+        const TGameResult r = Play(TSkill::Careless, seed);
+        ASSERT_TRUE(r.Finished) << "seed " << seed;
+        lost += !r.Won;
+        EXPECT_GT(r.CondomShots, 0);
+        EXPECT_EQ(r.Torpedoes, 0);
+    }
+    EXPECT_GE(lost, 3);
+}
+
+TEST_F(AutoPlayTest, AGoodPlayerWinsTheShippedLevelWithAPositiveScore) {
+    int won = 0;
+    for (uint32_t seed = 1; seed <= 5; ++seed) {
+        const TGameResult r = Play(TSkill::Good, seed);
+        ASSERT_TRUE(r.Finished) << "seed " << seed;
+        if (!r.Won) continue;
+        ++won;
+        EXPECT_GT(r.Score, 10000) << "the bonus and the catches outweigh the shots";
+        EXPECT_EQ(r.DecidedTick, 100 + 4500) << "run-in, then ninety clock seconds";
+        EXPECT_EQ(Total(r.Escaped, 4, 6), 0);
+        EXPECT_GT(Total(r.CaughtEarly, 1, 6), 0);
+    }
+    EXPECT_GE(won, 4);
+}
+
+TEST_F(AutoPlayTest, AWonGameEntersTheTopTenWithItsNameAndCodeAndTheFileReadsBack) {
+    SetEnvDefaults();
+    SetGameDataDefaults();
+    // Places 1 and 2 are out of reach, the rest is easy.
+    InsertScore(900000);
+    SetHighscoreName(1, "Ace");
+    InsertScore(800000);
+    SetHighscoreName(2, "Bea");
+    InsertScore(100);
+    SetHighscoreName(3, "Low");
+
+    TAutoPlayer player(TSkill::Good, 3, "Winner");
+    TPlayOptions opts;
+    opts.KeepSettings = true;
+    const TGameResult r = PlayGame(3, player, opts);
+    ASSERT_TRUE(r.Finished) << [] { auto l = test::LogLines(); std::string t; for (size_t i = l.size() > 25 ? l.size() - 25 : 0; i < l.size(); ++i) t += l[i] + "\n"; return t; }();
+    ASSERT_TRUE(r.Won);
+    EXPECT_EQ(r.Rank, 3);
+
+    // The win is counted when the screen moves on, after the name entry saved the file: the
+    // count reaches the file with the next save.
+    EXPECT_EQ(EnvData.GamesWon, 1);
+    // What the game saved is what the next start reads.
+    SetEnvDefaults();
+    LoadEnv();
+    EXPECT_EQ(HighscoreAt(1).Name, "Ace");
+    EXPECT_EQ(HighscoreAt(3).Name, "Winner");
+    EXPECT_EQ(HighscoreAt(3).Score, r.Score);
+    EXPECT_EQ(HighscoreAt(4).Name, "Low");
+    EXPECT_EQ(EnvData.LastName, "Winner");
+    EXPECT_EQ(EnvData.GamesStarted, 1);
+    EXPECT_EQ(EnvData.GamesWon, 0);
+
+    // The code beside the entry carries this game's statistics.
+    auto digits = DecodeScoreCode(ScoreCodeAt(3));
+    ASSERT_TRUE(digits);
+    auto stats = ScoreStatsFromDigits(*digits);
+    ASSERT_TRUE(stats);
+    EXPECT_EQ(stats->Seconds, 4600 * 20 / 1000 % 100) << "the seconds since the start click";
+    EXPECT_EQ(stats->CondomShots, r.CondomShots % 1000);
+    EXPECT_EQ(stats->Torpedoes, r.Torpedoes);
+    for (size_t k = 1; k <= 6; ++k) {
+        EXPECT_EQ(stats->Spawned[k], r.Spawned[k] % 100) << k;
+        EXPECT_EQ(stats->Caught[k], r.Caught[k] % 100) << k;
+        EXPECT_EQ(stats->CaughtEarly[k], r.CaughtEarly[k] % 100) << k;
+        EXPECT_EQ(stats->EscapedCount[k], r.Escaped[k]) << k;
+    }
+}
+
+TEST_F(AutoPlayTest, AReplayGivesTheSameGameTickForTick) {
+    TReplay recorded;
+    const TGameResult first = Play(TSkill::Careless, 42, &recorded);
+    ASSERT_TRUE(first.Finished);
+    const auto firstLog = GameLog();
+    EXPECT_EQ(recorded.Seed, 42u);
+    EXPECT_GT(recorded.Ticks.size(), static_cast<size_t>(first.EndTick));
+
+    // Through the file form and back, and without the player that made it.
+    const TReplay loaded = TReplay::FromText(recorded.ToText());
+    ASSERT_EQ(loaded.Ticks.size(), recorded.Ticks.size());
+    EXPECT_TRUE(std::equal(loaded.Ticks.begin(), loaded.Ticks.end(), recorded.Ticks.begin()));
+    ClearLog();
+    TReplayInput input(loaded);
+    const TGameResult again = PlayGame(loaded.Seed, input, {});
+    EXPECT_EQ(again.Won, first.Won);
+    EXPECT_EQ(again.Score, first.Score);
+    EXPECT_EQ(again.DecidedTick, first.DecidedTick);
+    EXPECT_EQ(again.EndTick, first.EndTick);
+    EXPECT_EQ(again.Spawned, first.Spawned);
+    EXPECT_EQ(again.Caught, first.Caught);
+    EXPECT_EQ(again.CaughtEarly, first.CaughtEarly);
+    EXPECT_EQ(again.Escaped, first.Escaped);
+    EXPECT_EQ(again.CondomShots, first.CondomShots);
+    const auto againLog = GameLog();
+    auto [a, b] = std::mismatch(againLog.begin(), againLog.end(), firstLog.begin(), firstLog.end());
+    EXPECT_TRUE(a == againLog.end() && b == firstLog.end())
+        << "line " << (a - againLog.begin()) << ": " << (a == againLog.end() ? "(end)" : *a) << " / "
+        << (b == firstLog.end() ? "(end)" : *b);
+    EXPECT_EQ(ScoreCodeAt(1).size(), kScoreCodeLength);
+
+}
+
+TEST(ReplayText, DamagedFilesAreRefusedWithTheirLine) {
+    TReplay r;
+    r.Seed = 7;
+    r.Ticks.push_back({10, 20, {{TInputMessage::MouseDown, 1, false}, {TInputMessage::KeyDown, 'P', true}}});
+    r.Ticks.push_back({-3, 700, {{TInputMessage::Wheel, -1, false}, {TInputMessage::Char, 252, false}}});
+    const std::string text = r.ToText();
+    const TReplay back = TReplay::FromText(text);
+    EXPECT_EQ(back.Seed, 7u);
+    ASSERT_EQ(back.Ticks.size(), 2u);
+    EXPECT_TRUE(back.Ticks[0] == r.Ticks[0]);
+    EXPECT_TRUE(back.Ticks[1] == r.Ticks[1]);
+
+    auto refused = [](const std::string& t, const std::string& what) {
+        try {
+            TReplay::FromText(t);
+        } catch (const std::runtime_error& e) {
+            return std::string(e.what()).find(what) != std::string::npos;
+        }
+        return false;
+    };
+    EXPECT_TRUE(refused("", "line 1"));
+    EXPECT_TRUE(refused("something else\n", "not a replay"));
+    EXPECT_TRUE(refused(text.substr(0, text.rfind('\n', text.size() - 2) + 1), "line 6: the file ends early"));
+    std::string badMessage = text;
+    badMessage.replace(badMessage.find("D1"), 2, "Q1");
+    EXPECT_TRUE(refused(badMessage, "unknown message"));
+    std::string badKind = text;
+    badKind.replace(badKind.find("kind 2"), 6, "kind 9");
+    EXPECT_TRUE(refused(badKind, "display kind"));
+}

@@ -1,0 +1,242 @@
+#include "tools/autoplay/GameDriver.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <stdexcept>
+
+#include "app/MusicConvert.h"
+#include "game/GameGlobals.h"
+#include "game/GameRecords.h"
+#include "game/SpermUnit.h"
+#include "game/scoreunit.h"
+#include "platform/Ticks.h"
+#include "sprites/LogFiles.h"
+#include "sprites/Paths.h"
+#include "sprites/Random.h"
+
+namespace zx {
+
+namespace fs = std::filesystem;
+
+TPlayedScreen::TPlayedScreen(IInputSource& input, TReplay* record) : input_(input), record_(record) {}
+
+void TPlayedScreen::TakeInput() {
+    TTickInput in = input_.Next(*this);
+    SetScriptedPointer(in.MouseX, in.MouseY);
+    for (const auto& m : in.Messages) HandleMessage(m);
+    if (record_) record_->Ticks.push_back(std::move(in));
+}
+
+void TPlayedScreen::Threadnotify(int32_t ticks) {
+    TakeInput();
+    TDDFullScreenForm1::Threadnotify(ticks);
+    Observe(ticks);
+}
+
+void TPlayedScreen::LogicTick() {
+    TakeInput();
+    const TStateProc proc = GlsProc;
+    if (!Paused && proc) (this->*proc)();
+    Observe(1);
+}
+
+bool TPlayedScreen::BackOnTitle() const {
+    return !results_.empty() && !inGame_ && GlsProc == &TDDFullScreenForm1::glsBegin;
+}
+
+void TPlayedScreen::Observe(int32_t ticks) {
+    ticks_ += ticks;
+    if (!inGame_) {
+        if (!GamePlaying) return;
+        inGame_ = true;
+        current_ = {};
+        playStart_ = ticks_;
+    }
+    if (current_.DecidedTick < 0 && Anzeige && (Anzeige->Won || Anzeige->Lost))
+        current_.DecidedTick = ticks_ - playStart_;
+    if ((ResultWon || ResultLost) && Spermien && Anzeige) {
+        // The HUD has ended the game; the swarm still holds its statistics until the level closes.
+        auto& r = current_;
+        r.Finished = true;
+        r.Won = ResultWon;
+        r.Score = Anzeige->ScoreDisplay->Points;
+        r.Rank = Anzeige->NewRank;
+        r.EndTick = ticks_ - playStart_;
+        r.Spawned = Spermien->Spawned;
+        r.CaughtEarly = Spermien->CaughtEarly;
+        r.Caught = Spermien->Caught;
+        r.Escaped = Spermien->EscapedCount;
+        r.CondomShots = Spermien->CondomShots;
+        r.Torpedoes = Spermien->Torpedoes;
+        results_.push_back(r);
+        inGame_ = false;
+    } else if (!GamePlaying) {
+        inGame_ = false;  // left with Escape: not a finished game
+    }
+}
+
+void PrepareGameDir(const std::string& builtDir, const std::string& dir, TMusic music) {
+    const fs::path from(builtDir), to(dir);
+    fs::create_directories(to / "snd");
+    fs::create_directories(to / "KVD");
+    const auto opts = fs::copy_options::overwrite_existing;
+    for (const auto& e : fs::directory_iterator(from / "snd")) {
+        const auto ext = e.path().extension();
+        if (ext == ".mp3") fs::copy_file(e.path(), to / "snd" / e.path().filename(), opts);
+    }
+    // Waves after the MP3s, so that a conversion the built directory already has is up to date.
+    for (const auto& e : fs::directory_iterator(from / "snd"))
+        if (e.path().extension() == ".wav") fs::copy_file(e.path(), to / "snd" / e.path().filename(), opts);
+    for (const auto& e : fs::directory_iterator(from / "KVD")) {
+        const std::string name = e.path().filename().string();
+        if (name.rfind("Level", 0) == 0 || name == "front.dat") fs::copy_file(e.path(), to / "KVD" / name, opts);
+    }
+    if (music == TMusic::StandIns) {
+        std::vector<fs::path> waves;
+        for (const auto& e : fs::directory_iterator(to / "snd"))
+            if (e.path().extension() == ".mp3") waves.push_back(fs::path(e.path()).replace_extension(".wav"));
+        for (const auto& wav : waves)
+            if (!fs::exists(wav)) fs::copy_file(to / "snd" / "leer.wav", wav);
+        return;
+    }
+    if (fs::exists(from / "libmpegdll.so")) fs::copy_file(from / "libmpegdll.so", to / "libmpegdll.so", opts);
+    const std::string saved = ProgramDir();
+    SetProgramDirForTesting(dir);
+    try {
+        ConvertMusic(nullptr);
+    } catch (...) {
+        SetProgramDirForTesting(saved);
+        throw;
+    }
+    SetProgramDirForTesting(saved);
+}
+
+THeadlessGame::THeadlessGame(uint32_t seed, IInputSource& input, const TPlayOptions& options, TReplay* record)
+    : options_(options) {
+    if (!options.KeepSettings) {
+        SetEnvDefaults();
+        SetGameDataDefaults();
+    }
+    if (record) {
+        record->Seed = seed;
+        record->Kind = options.Kind;
+        record->Ticks.clear();
+    }
+    // Any start will do, as long as every run of the same game starts from it.
+    platform::SetManualTicks(1000000u);
+    RandSeed(seed);
+    screen_ = std::make_unique<TPlayedScreen>(input, record);
+    GameScreen = screen_.get();
+    screen_->SetDisplayKind(options.Kind);
+    screen_->Show();
+    if (screen_->ErrorFlag) {
+        screen_.reset();
+        GameScreen = nullptr;
+        platform::SetManualTicks(std::nullopt);
+        throw std::runtime_error("the game screen could not be set up; see " + ProgramDir() + "/KVD/LOG.TXT");
+    }
+}
+
+THeadlessGame::~THeadlessGame() {
+    screen_.reset();
+    GameScreen = nullptr;
+    platform::SetManualTicks(std::nullopt);
+}
+
+bool THeadlessGame::Over() const {
+    return screen_->BackOnTitle() || screen_->Ticks() >= options_.MaxTicks ||
+           screen_->GlsProc == &TDDFullScreenForm1::glsIdle;
+}
+
+bool THeadlessGame::Tick() {
+    if (Over()) return false;
+    platform::AdvanceTicks(20);
+    screen_->Threadnotify(1);
+    return true;
+}
+
+bool THeadlessGame::LogicTick() {
+    if (Over()) return false;
+    platform::AdvanceTicks(20);
+    screen_->LogicTick();
+    return true;
+}
+
+TGameResult THeadlessGame::Result() const {
+    const auto& r = screen_->Results();
+    return r.empty() ? TGameResult{} : r.front();
+}
+
+TGameResult PlayGame(uint32_t seed, IInputSource& input, const TPlayOptions& options, TReplay* record) {
+    THeadlessGame game(seed, input, options, record);
+    while (game.Tick()) {
+    }
+    return game.Result();
+}
+
+namespace {
+
+std::string PerKind(const std::array<int32_t, 7>& a) {
+    std::string s;
+    for (int k = 1; k <= 6; ++k) s += (k > 1 ? "/" : "") + std::to_string(a[static_cast<size_t>(k)]);
+    return s;
+}
+
+std::array<int32_t, 7> CaughtAll(const TGameResult& r) {
+    std::array<int32_t, 7> a{};
+    for (size_t k = 1; k <= 6; ++k) a[k] = r.Caught[k] + r.CaughtEarly[k];
+    return a;
+}
+
+}  // namespace
+
+std::string FormatResult(int game, const TGameResult& r) {
+    char line[400];
+    if (!r.Finished) {
+        std::snprintf(line, sizeof line, "game %3d  unfinished", game);
+        return line;
+    }
+    std::snprintf(line, sizeof line,
+                  "game %3d  %-4s score %6d  decided at tick %5lld  ended at %5lld  rank %2d  "
+                  "caught %s (early %s)  escaped %s  shots %d  torpedoes %d",
+                  game, r.Won ? "won" : "lost", r.Score, static_cast<long long>(r.DecidedTick),
+                  static_cast<long long>(r.EndTick), r.Rank, PerKind(CaughtAll(r)).c_str(),
+                  PerKind(r.CaughtEarly).c_str(), PerKind(r.Escaped).c_str(), r.CondomShots, r.Torpedoes);
+    return line;
+}
+
+std::string FormatSummary(const std::vector<TGameResult>& results) {
+    int won = 0, finished = 0;
+    long long score = 0, wonScore = 0, shots = 0, torpedoes = 0;
+    std::array<long long, 7> caught{}, escaped{}, spawned{};
+    for (const auto& r : results) {
+        if (!r.Finished) continue;
+        ++finished;
+        won += r.Won;
+        score += r.Score;
+        if (r.Won) wonScore += r.Score;
+        shots += r.CondomShots;
+        torpedoes += r.Torpedoes;
+        for (size_t k = 1; k <= 6; ++k) {
+            caught[k] += r.Caught[k] + r.CaughtEarly[k];
+            escaped[k] += r.Escaped[k];
+            spawned[k] += r.Spawned[k];
+        }
+    }
+    auto perKind = [](const std::array<long long, 7>& a) {
+        std::string s;
+        for (size_t k = 1; k <= 6; ++k) s += (k > 1 ? "/" : "") + std::to_string(a[k]);
+        return s;
+    };
+    char line[600];
+    std::snprintf(line, sizeof line,
+                  "%d games (%zu unfinished): won %d, lost %d; mean score %.0f (won games %.0f); "
+                  "spawned %s, caught %s, escaped %s (kinds sperm1/sperm2/sperm3/virus1/virus2/virus3); "
+                  "shots %lld, torpedoes %lld",
+                  finished, results.size() - static_cast<size_t>(finished), won, finished - won,
+                  finished ? double(score) / finished : 0.0, won ? double(wonScore) / won : 0.0,
+                  perKind(spawned).c_str(), perKind(caught).c_str(), perKind(escaped).c_str(), shots, torpedoes);
+    return line;
+}
+
+}  // namespace zx
