@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <string_view>
 
 #include "platform/Window.h"
 
@@ -262,6 +263,7 @@ DirectDraw::~DirectDraw() {
     for (auto& w : surfaces_)
         if (auto s = w.lock()) s->owner_ = nullptr;
     if (wrap_) SDL_FreeSurface(wrap_);
+    if (conv_) SDL_FreeSurface(conv_);
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
     if (modeSet_ && window_) window_->LeaveFullscreen();
@@ -376,11 +378,43 @@ void DirectDraw::SetFocus(bool focused) {
             if (auto s = w.lock()) s->lost_ = true;
 }
 
+namespace {
+
+// A renderer that draws on the processor (SDL's own, or OpenGL through Mesa's software
+// rasterisers, as on a desktop without a graphics driver or under Xvfb) costs a texture upload,
+// a clear and a converting copy every frame on top of the blit into the window; the window's
+// own framebuffer needs only the blit.
+bool RendersOnTheProcessor(SDL_Renderer* renderer) {
+    SDL_RendererInfo info{};
+    if (SDL_GetRendererInfo(renderer, &info) != 0) return false;
+    const std::string_view name = info.name ? info.name : "";
+    if (name == "software") return true;
+    if (name.substr(0, 6) != "opengl") return false;
+    using GetString = const unsigned char* (*)(unsigned);
+    auto getString = reinterpret_cast<GetString>(SDL_GL_GetProcAddress("glGetString"));
+    if (!getString) return false;
+    const unsigned kGlRenderer = 0x1F01;
+    const char* gl = reinterpret_cast<const char*>(getString(kGlRenderer));
+    if (!gl) return false;
+    const std::string_view glName = gl;
+    for (const char* soft : {"llvmpipe", "softpipe", "swrast", "Software Rasterizer"})
+        if (glName.find(soft) != std::string_view::npos) return true;
+    return false;
+}
+
+}  // namespace
+
 bool DirectDraw::EnsurePresenter(int width, int height) {
     if (!presenterTried_) {
         presenterTried_ = true;
         renderer_ = SDL_CreateRenderer(window_->Handle(), -1,
                                        SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+        if (renderer_ && RendersOnTheProcessor(renderer_)) {
+            SDL_DestroyRenderer(renderer_);
+            renderer_ = nullptr;
+            // Otherwise SDL would back the window surface with a renderer again.
+            SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+        }
     }
     if (texW_ == width && texH_ == height && (texture_ || !renderer_)) return true;
     texW_ = width, texH_ = height;
@@ -435,8 +469,22 @@ void DirectDraw::Present(const uint8_t* pixels, int pitch, int width, int height
         double scale = std::min(ws->w / static_cast<double>(width), ws->h / static_cast<double>(height));
         SDL_Rect dst{static_cast<int>((ws->w - width * scale) / 2), static_cast<int>((ws->h - height * scale) / 2),
                      static_cast<int>(width * scale), static_cast<int>(height * scale)};
-        SDL_FillRect(ws, nullptr, 0);
-        SDL_BlitScaled(wrap_, nullptr, ws, &dst);
+        // Only the bars beside the picture need the black.
+        const SDL_Rect bars[4] = {{0, 0, ws->w, dst.y}, {0, dst.y + dst.h, ws->w, ws->h - dst.y - dst.h},
+                                  {0, dst.y, dst.x, dst.h}, {dst.x + dst.w, dst.y, ws->w - dst.x - dst.w, dst.h}};
+        SDL_FillRects(ws, bars, 4, 0);
+        // SDL stretches quickly only between surfaces of one format: convert first, then stretch.
+        SDL_Surface* from = wrap_;
+        if (wrap_->format->format != ws->format->format) {
+            if (!conv_ || conv_->w != width || conv_->h != height || conv_->format->format != ws->format->format) {
+                if (conv_) SDL_FreeSurface(conv_);
+                conv_ = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, ws->format->format);
+                if (!conv_) return;
+            }
+            SDL_BlitSurface(wrap_, nullptr, conv_, nullptr);
+            from = conv_;
+        }
+        SDL_BlitScaled(from, nullptr, ws, &dst);
     }
     SDL_UpdateWindowSurface(window_->Handle());
 }

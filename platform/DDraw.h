@@ -200,6 +200,7 @@ private:
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
     SDL_Surface* wrap_ = nullptr;  // the frame's pixels seen as an SDL surface, no copy
+    SDL_Surface* conv_ = nullptr;  // the frame in the window's format, before scaling
     int texW_ = 0, texH_ = 0;
     uint64_t presents_ = 0;
 };
