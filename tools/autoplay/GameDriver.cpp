@@ -169,7 +169,7 @@ TGameResult THeadlessGame::Result() const {
 
 TGameResult PlayGame(uint32_t seed, IInputSource& input, const TPlayOptions& options, TReplay* record) {
     THeadlessGame game(seed, input, options, record);
-    while (game.Tick()) {
+    while (options.Draw ? game.Tick() : game.LogicTick()) {
     }
     return game.Result();
 }

@@ -70,6 +70,9 @@ struct TPlayOptions {
     uint8_t Kind = 2;
     int64_t MaxTicks = 30000;
     bool KeepSettings = false;  // start from EnvData as it is (top ten and all)
+    // Without drawing only the state procedures run: the same game, far cheaper where only its
+    // course matters.
+    bool Draw = true;
 };
 TGameResult PlayGame(uint32_t seed, IInputSource& input, const TPlayOptions& options,
                      TReplay* record = nullptr);
