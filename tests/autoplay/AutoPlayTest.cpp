@@ -16,12 +16,6 @@
 
 using namespace zx;
 
-// fontconfig keeps its caches for the process; the HUD's text brings them in. Weak, so that
-// another suite of this program may say the same.
-extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
-
 namespace {
 
 class AutoPlayTest : public testing::Test {

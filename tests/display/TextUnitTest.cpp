@@ -5,11 +5,8 @@
 #include "platform/Window.h"
 #include "sprites/LogFiles.h"
 #include "sprites/SpriteDefs.h"
+#include "support/DisplayFixtures.h"
 #include "support/TestSupport.h"
-
-// fontconfig keeps a few bytes of its substitution tables unreachable for the whole run; the
-// program never tears fontconfig down (the launcher's toolkit shares it), so neither do tests.
-extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
 
 namespace zx {
 namespace {
@@ -37,35 +34,15 @@ Box Changed(DirectDrawSurface* s, uint32_t background, uint32_t only = 0xFFFFFFF
 
 class TextUnitTest : public testing::Test {
 protected:
-    void SetUp() override {
-        saved_ = DD;
-        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        window_ = std::make_unique<platform::GameWindow>("test");
-        dd_ = std::make_unique<platform::DirectDraw>(window_.get());
-        DD.DirectDraw = dd_.get();
-        DD.SetGameArea(800, 600);
-        DD.DisplayOffsetX = DD.DisplayOffsetY = 0;
-        DD.HintStripHeight = 0;
-        ReleaseSprites();
-        ClearLog();
-    }
-    void TearDown() override {
-        ReleaseSprites();
-        DD.FlipList.clear();
-        DD.BackImage.reset();
-        DD.DirectDraw = nullptr;
-        dd_.reset();
-        window_.reset();
-        DD = saved_;
-    }
+    void SetUp() override { ClearLog(); }
     SurfacePtr Surface(int w, int h, uint32_t rgb = 0) {
         auto s = CreateOffscreenSurface(w, h, platform::DDSCAPS_SYSTEMMEMORY);
         ColorFill(s.get(), 0, 0, w, h, rgb);
         return s;
     }
-    TDisplayState saved_;
-    std::unique_ptr<platform::GameWindow> window_;
-    std::unique_ptr<platform::DirectDraw> dd_;
+    test::Restore<TDisplayState> savedDisplay_{DD};
+    test::HeadlessDisplay display_;
+    test::SpriteSheets sprites_;
 };
 
 TEST_F(TextUnitTest, ArialIsAMetricCompatibleFaceAtNinetySixDpi) {

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "game/GameRecords.h"
-#include "platform/Window.h"
 #include "sprites/DDUtils.h"
 #include "sprites/Random.h"
 #include "sprites/SpriteDefs.h"
+#include "support/DisplayFixtures.h"
 
 namespace zx {
 namespace {
@@ -22,32 +22,12 @@ std::string Blank(const std::string& name, int w, int h) {
 class BubbleTest : public testing::Test {
 protected:
     void SetUp() override {
-        saved_ = DD;
-        savedEnv_ = EnvData;
-        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        window_ = std::make_unique<platform::GameWindow>("test");
-        dd_ = std::make_unique<platform::DirectDraw>(window_.get());
-        DD.DirectDraw = dd_.get();
-        DD.SetGameArea(800, 600);
-        ReleaseSprites();
         std::string script;
         const int sizes[] = {0, 110, 77, 54, 38, 27, 20, 15, 10};
         for (int i = 1; i <= 8; ++i) script += Blank("P" + std::to_string(i), sizes[i], sizes[i]);
-        LoadSprites(SplitScriptLines(script));
-        Bobs = new TBobs;
+        sprites_.Load(script);
         RandSeed(11);
         EnvData.BubblePercent = 100;
-    }
-    void TearDown() override {
-        bubbles_.reset();
-        delete Bobs;
-        Bobs = nullptr;
-        ReleaseSprites();
-        DD.DirectDraw = nullptr;
-        dd_.reset();
-        window_.reset();
-        DD = saved_;
-        EnvData = savedEnv_;
     }
     TBubbles& Pool() {
         bubbles_ = std::make_unique<TBubbles>();
@@ -57,11 +37,13 @@ protected:
     // 1..8 for "P1".."P8".
     static int Size(const TBubble& b) { return b.Parts[1].Bob->Sprite; }
 
+    test::Restore<TDisplayState> savedDisplay_{DD};
+    test::Restore<TEnvData> savedEnv_{EnvData};
+    test::HeadlessDisplay display_;
+    test::SpriteSheets sprites_;
+    test::SpriteList bobs_;
+    // Not published as Bubbles: the pool is tested on its own.
     std::unique_ptr<TBubbles> bubbles_;
-    TDisplayState saved_;
-    TEnvData savedEnv_;
-    std::unique_ptr<platform::GameWindow> window_;
-    std::unique_ptr<platform::DirectDraw> dd_;
 };
 
 TEST_F(BubbleTest, AtZeroPercentThereAreNoBubblesAtAll) {

@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "platform/Window.h"
 #include "sprites/Random.h"
 #include "sprites/SpriteDefs.h"
+#include "support/DisplayFixtures.h"
 
 namespace zx {
 namespace {
@@ -27,34 +27,18 @@ TEST(PointsFrame, ValuesToFrames) {
 class BubblepointTest : public testing::Test {
 protected:
     void SetUp() override {
-        saved_ = DD;
-        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        window_ = std::make_unique<platform::GameWindow>("test");
-        dd_ = std::make_unique<platform::DirectDraw>(window_.get());
-        DD.DirectDraw = dd_.get();
-        DD.SetGameArea(800, 600);
-        ReleaseSprites();
-        LoadSprites(SplitScriptLines("OBJECT points: CreateAnimation\n56\n20\n51\n1\n51\nh\nANI\n"
-                                     "standard 1-51; (000/000)\nANIEND\n"));
-        Bobs = new TBobs;
         RandSeed(5);
         points_ = std::make_unique<TBubblpoints>();
         for (int i = 0; i < 100; ++i) points_->AddIndicator();
     }
-    void TearDown() override {
-        points_.reset();
-        delete Bobs;
-        Bobs = nullptr;
-        ReleaseSprites();
-        DD.DirectDraw = nullptr;
-        dd_.reset();
-        window_.reset();
-        DD = saved_;
-    }
+
+    test::Restore<TDisplayState> savedDisplay_{DD};
+    test::HeadlessDisplay display_;
+    test::SpriteSheets sprites_{"OBJECT points: CreateAnimation\n56\n20\n51\n1\n51\nh\nANI\n"
+                                "standard 1-51; (000/000)\nANIEND\n"};
+    test::SpriteList bobs_;
+    // Not published as Bubblpoints: the indicators are tested on their own.
     std::unique_ptr<TBubblpoints> points_;
-    TDisplayState saved_;
-    std::unique_ptr<platform::GameWindow> window_;
-    std::unique_ptr<platform::DirectDraw> dd_;
 };
 
 TEST_F(BubblepointTest, AnIndicatorShowsItsValueAndFadesOverItsLastFrames) {

@@ -6,14 +6,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "display/frmDDFullScreen.h"
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
 #include "platform/Errors.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
-#include "sprites/Resources.h"
 #include "sprites/SpriteDefs.h"
+#include "support/GameFixtures.h"
 #include "support/TestSupport.h"
 
 namespace zx {
@@ -23,28 +22,12 @@ namespace {
 class FrontTest : public testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        screen_ = std::make_unique<TDDFullScreenForm>("test");
-        dd_ = std::make_unique<platform::DirectDraw>(&screen_->Window());
-        DD.DirectDraw = dd_.get();
-        DD.SetGameArea(800, 600);
-        SetProgramDirForTesting(test::BuiltProgramDir());
-        LoadSprites(SplitScriptLines(FindResource("TEXT", "SBMEMO")->Text()));
-        SetProgramDirForTesting(test::TempProgramDir());
         test::ResetProgramDir();
         EnsureDataDir();
-        Bobs = new TBobs;
-        GameScreen = screen_.get();
         EnvData.FrontOn = true;
     }
     void TearDown() override {
         front_.reset();
-        GameScreen = nullptr;
-        delete Bobs;
-        Bobs = nullptr;
-        ReleaseSprites();
-        screen_.reset();
-        dd_.reset();
         EnvData.FrontOn = false;
     }
     TFront& Make() {
@@ -68,8 +51,10 @@ protected:
         screen_->MouseY = y;
     }
 
-    std::unique_ptr<TDDFullScreenForm> screen_;
-    std::unique_ptr<platform::DirectDraw> dd_;
+    test::ScreenForm screen_;
+    test::HeadlessDisplay display_{screen_.Window()};
+    test::SpriteSheets sprites_{test::ShippedSprites::WithBuiltFiles};
+    test::SpriteList bobs_;
     std::unique_ptr<TFront> front_;
 };
 

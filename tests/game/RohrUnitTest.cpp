@@ -2,70 +2,28 @@
 
 #include <gtest/gtest.h>
 
-#include "display/frmDDFullScreen.h"
 #include "game/BubblepointUnit.h"
 #include "game/GameGlobals.h"
 #include "game/SchussUnit.h"
 #include "game/scoreunit.h"
-#include "sprites/Paths.h"
-#include "sprites/Resources.h"
-#include "sprites/SpriteDefs.h"
 #include "sprites/qvDSound.h"
-#include "support/TestSupport.h"
+#include "support/GameFixtures.h"
 
 namespace zx {
 namespace {
 
-bool IsPlaying(TqvDSoundFile* f) {
-    uint32_t s = 0;
-    if (f && f->Buffer) f->Buffer->GetStatus(&s);
-    return (s & platform::DSBSTATUS_PLAYING) != 0;
-}
+using test::IsPlaying;
 
 // The cannon among the managers it talks to, on the shipped sprites and sounds, with a game
 // screen whose mouse and pending clicks it reads.
-class CannonTest : public testing::Test {
+class CannonTest : public test::ShippedGameTest {
 protected:
     void SetUp() override {
-        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        screen_ = std::make_unique<TDDFullScreenForm>("test");
-        dd_ = std::make_unique<platform::DirectDraw>(&screen_->Window());
-        DD.DirectDraw = dd_.get();
-        DD.SetGameArea(800, 600);
-        DD.FlipList = {CreateOffscreenSurface(800, 600, 0), CreateOffscreenSurface(800, 600, 0)};
-        DD.BlendSurface = CreateOffscreenSurface(800, 600, platform::DDSCAPS_SYSTEMMEMORY);
-        SetProgramDirForTesting(test::BuiltProgramDir());
-        LoadSprites(SplitScriptLines(FindResource("TEXT", "SBMEMO")->Text()));
-        SetProgramDirForTesting(test::TempProgramDir());
-        sound_ = std::make_unique<TqvDSound>(nullptr, true, false, 44100, 16, 2);
-        sound_->LoadDir(test::BuiltProgramDir() + "/snd");
-        DSound = sound_.get();
-        Bobs = new TBobs;
-        GameScreen = screen_.get();
-        Anzeige = new TAnzeige;
-        Bubblpoints = new TBubblpoints;
-        for (int i = 0; i < 100; ++i) Bubblpoints->AddIndicator();
-        Schuesse = new TSchuesse;
-        for (int i = 0; i < 100; ++i) Schuesse->AddShot();
-        Rohre = new TRohre;
-        Rohre->AddCannon();
-        Rohre->Show();
+        level_.AddHud();
+        level_.AddIndicators();
+        level_.AddShots();
+        level_.AddCannon().Show();
         screen_->MouseY = 300;
-    }
-    void TearDown() override {
-        delete Rohre, Rohre = nullptr;
-        delete Schuesse, Schuesse = nullptr;
-        delete Bubblpoints, Bubblpoints = nullptr;
-        delete Anzeige, Anzeige = nullptr;
-        GameScreen = nullptr;
-        delete Bobs, Bobs = nullptr;
-        DSound = nullptr;
-        sound_.reset();
-        ReleaseSprites();
-        DD.FlipList.clear();
-        DD.BlendSurface.reset();
-        screen_.reset();
-        dd_.reset();
     }
     // One play frame for the parts that matter here, in the game screen's order.
     void Frame() {
@@ -75,10 +33,6 @@ protected:
     }
     TRohr& Cannon() { return *Rohre->Cannon; }
     int32_t Score() { return Anzeige->ScoreDisplay->Points; }
-
-    std::unique_ptr<TDDFullScreenForm> screen_;
-    std::unique_ptr<platform::DirectDraw> dd_;
-    std::unique_ptr<TqvDSound> sound_;
 };
 
 TEST_F(CannonTest, FollowsTheMouseWithinItsRangeOnlyWhileShown) {

@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include "display/frmDDFullScreen.h"
 #include "game/BubbleUnit.h"
 #include "game/BubblepointUnit.h"
 #include "game/GameGlobals.h"
@@ -11,72 +10,34 @@
 #include "game/SpermUnit.h"
 #include "game/scoreunit.h"
 #include "sprites/Paths.h"
-#include "sprites/Resources.h"
 #include "sprites/SpriteDefs.h"
 #include "sprites/qvDSound.h"
+#include "support/GameFixtures.h"
 #include "support/TestSupport.h"
 
 namespace zx {
 namespace {
 
-bool IsPlaying(TqvDSoundFile* f) {
-    uint32_t s = 0;
-    if (f && f->Buffer) f->Buffer->GetStatus(&s);
-    return (s & platform::DSBSTATUS_PLAYING) != 0;
-}
+using test::IsPlaying;
 
 // Shots among the swarm, the bubbles, the indicators and the HUD, on the shipped sprites and
 // sounds. The swarm is not stepped: the tests put swimmers where they want them.
-class ShotTest : public testing::Test {
+class ShotTest : public test::ShippedGameTest {
 protected:
     void SetUp() override {
-        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        screen_ = std::make_unique<TDDFullScreenForm>("test");
-        dd_ = std::make_unique<platform::DirectDraw>(&screen_->Window());
-        DD.DirectDraw = dd_.get();
-        DD.SetGameArea(800, 600);
-        DD.TransparencyOn = true;
-        DD.FlipList = {CreateOffscreenSurface(800, 600, 0), CreateOffscreenSurface(800, 600, 0)};
-        DD.BlendSurface = CreateOffscreenSurface(800, 600, platform::DDSCAPS_SYSTEMMEMORY);
-        SetProgramDirForTesting(test::BuiltProgramDir());
-        LoadSprites(SplitScriptLines(FindResource("TEXT", "SBMEMO")->Text()));
-        SetProgramDirForTesting(test::TempProgramDir());
-        sound_ = std::make_unique<TqvDSound>(nullptr, true, false, 44100, 16, 2);
-        sound_->LoadDir(test::BuiltProgramDir() + "/snd");
         test::ResetProgramDir();
         EnsureDataDir();
         GameData.Level = 1;
         SaveLevel({"end"});  // the swarm is placed by hand here
         EnvData.BubblePercent = 100;
-        DSound = sound_.get();
-        Bobs = new TBobs;
-        GameScreen = screen_.get();
-        Spermien = new TSpermien;
-        for (int i = 0; i < 50; ++i) Spermien->AddSperm();
-        Bubbles = new TBubbles;
-        for (int i = 0; i < 300; ++i) Bubbles->AddBubble();
-        Bubblpoints = new TBubblpoints;
-        for (int i = 0; i < 100; ++i) Bubblpoints->AddIndicator();
-        Schuesse = new TSchuesse;
-        for (int i = 0; i < 100; ++i) Schuesse->AddShot();
-        Anzeige = new TAnzeige;
+        level_.AddSwarm();
+        level_.AddBubbles();
+        level_.AddIndicators();
+        level_.AddShots();
+        level_.AddHud();
     }
     void TearDown() override {
-        delete Anzeige, Anzeige = nullptr;
-        delete Schuesse, Schuesse = nullptr;
-        delete Bubblpoints, Bubblpoints = nullptr;
-        delete Bubbles, Bubbles = nullptr;
-        delete Spermien, Spermien = nullptr;
-        GameScreen = nullptr;
-        delete Bobs, Bobs = nullptr;
-        DSound = nullptr;
-        sound_.reset();
-        ReleaseSprites();
-        DD.FlipList.clear();
-        DD.BlendSurface.reset();
         DD.TransparencyOn = true;
-        screen_.reset();
-        dd_.reset();
         EnvData.BubblePercent = 0;
     }
 
@@ -103,10 +64,6 @@ protected:
         return -1;
     }
     int32_t Score() { return Anzeige->ScoreDisplay->Points; }
-
-    std::unique_ptr<TDDFullScreenForm> screen_;
-    std::unique_ptr<platform::DirectDraw> dd_;
-    std::unique_ptr<TqvDSound> sound_;
 };
 
 TEST_F(ShotTest, ACondomFliesAtTenUnitsAndLeavesTheBand) {

@@ -21,15 +21,9 @@
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
 #include "sprites/Random.h"
-#include "sprites/Resources.h"
 #include "sprites/SpriteDefs.h"
+#include "support/GameFixtures.h"
 #include "support/TestSupport.h"
-
-// fontconfig keeps its caches for the process; the HUD's text brings them in. Weak, so that
-// another suite of this program may say the same.
-extern "C" __attribute__((weak)) const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n";
-}
 
 namespace zx {
 namespace {
@@ -41,26 +35,9 @@ int CountOf(const std::string& name) {
     return static_cast<int>(std::count(g_sounds.begin(), g_sounds.end(), name));
 }
 
-class HudTest : public testing::Test {
+class HudTest : public test::ShippedHudTest {
 protected:
     void SetUp() override {
-        saved_ = DD;
-        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        form_ = std::make_unique<TDDFullScreenForm>("test");
-        window_ = std::make_unique<platform::GameWindow>("hud");
-        dd_ = std::make_unique<platform::DirectDraw>(window_.get());
-        DD.DirectDraw = dd_.get();
-        DD.SetGameArea(800, 600);
-        DD.DisplayOffsetX = DD.DisplayOffsetY = 0;
-        DD.HintStripHeight = 0;
-        DD.TransparencyOn = true;
-        DD.FlipList = {CreateOffscreenSurface(800, 600, 0), CreateOffscreenSurface(800, 600, 0)};
-        DD.BlendSurface = CreateOffscreenSurface(800, 600, platform::DDSCAPS_SYSTEMMEMORY);
-        ReleaseSprites();
-        auto script = FindResource("TEXT", "SBMEMO");
-        ASSERT_TRUE(script);
-        LoadSprites(SplitScriptLines(script->Text()));
-        Bobs = new TBobs;
         EnsureDataDir();
         SetEnvDefaults();
         for (int p = 1; p <= 10; ++p) {
@@ -72,27 +49,12 @@ protected:
         ClearLog();
         g_sounds.clear();
         HudSoundHook = Record;
-        GameScreen = form_.get();
         GamePlaying = ResultWon = ResultLost = false;
-        hud_ = std::make_unique<TAnzeige>();
-        Anzeige = hud_.get();
+        hud_ = &level_.AddHud();
     }
     void TearDown() override {
-        Anzeige = nullptr;
-        hud_.reset();
-        GameScreen = nullptr;
         HudSoundHook = nullptr;
         GamePlaying = ResultWon = ResultLost = false;
-        delete Bobs;
-        Bobs = nullptr;
-        ReleaseSprites();
-        DD.FlipList.clear();
-        DD.BlendSurface.reset();
-        DD.DirectDraw = nullptr;
-        dd_.reset();
-        window_.reset();
-        form_.reset();
-        DD = saved_;
     }
 
     void Run(int n) {
@@ -132,11 +94,7 @@ protected:
         return n;
     }
 
-    TDisplayState saved_;
-    std::unique_ptr<TDDFullScreenForm> form_;
-    std::unique_ptr<platform::GameWindow> window_;
-    std::unique_ptr<platform::DirectDraw> dd_;
-    std::unique_ptr<TAnzeige> hud_;
+    TAnzeige* hud_ = nullptr;
 };
 
 TEST_F(HudTest, ClockRunsNinetySecondsWithBigDigitsFromTenAndTheBonusOnlyWhenWon) {
@@ -183,7 +141,7 @@ TEST_F(HudTest, LostGameStopsTheClockForGoodAndNeverEarnsTheBonus) {
 TEST_F(HudTest, LostGameWithoutANewHighscoreEndsOnTheFirstFrameOfTheEndSequence) {
     FullList();
     StartGame();
-    form_->Clicked = false;
+    screen_->Clicked = false;
     hud_->Lost = true;
     Run(1);
     EXPECT_TRUE(hud_->Gameover->Visible);
@@ -198,7 +156,7 @@ TEST_F(HudTest, LostGameWithoutANewHighscoreEndsOnTheFirstFrameOfTheEndSequence)
     EXPECT_FALSE(GamePlaying);
     EXPECT_TRUE(ResultLost);
     EXPECT_FALSE(ResultWon);
-    EXPECT_TRUE(form_->Clicked);
+    EXPECT_TRUE(screen_->Clicked);
     EXPECT_EQ(hud_->NewRank, 0);
     EXPECT_FALSE(hud_->Gameover->Visible);
     EXPECT_EQ(VisibleEntries(), 0);
@@ -237,7 +195,7 @@ TEST_F(HudTest, WonGameWithoutANewHighscoreShowsBannerAndTableAndEndsAtTheTenthR
     EXPECT_FALSE(GamePlaying);
     EXPECT_TRUE(ResultWon);
     EXPECT_FALSE(ResultLost);
-    EXPECT_TRUE(form_->Clicked);
+    EXPECT_TRUE(screen_->Clicked);
     EXPECT_EQ(CountOf("bigtime"), 10);
     EXPECT_FLOAT_EQ(hud_->Entry[10]->TargetY, 187);
     EXPECT_FLOAT_EQ(hud_->Entry[1]->TargetY, -110);
@@ -281,7 +239,7 @@ TEST_F(HudTest, NewHighscoreTakesATenCharacterNameAndSavesTheSettings) {
     EXPECT_TRUE(std::filesystem::exists(env));
     EXPECT_FALSE(GamePlaying);
     EXPECT_TRUE(ResultLost);
-    EXPECT_TRUE(form_->Clicked);
+    EXPECT_TRUE(screen_->Clicked);
 
     // What was saved is what comes back.
     EnvData.LastName.clear();
@@ -325,7 +283,7 @@ TEST_F(HudTest, ASettingsFileThatCannotBeWrittenStillEndsTheGame) {
     EXPECT_ANY_THROW(hud_->EntryKey(13));
     EXPECT_FALSE(hud_->AnyEntryEditing());
     EXPECT_FALSE(GamePlaying);
-    EXPECT_TRUE(form_->Clicked);
+    EXPECT_TRUE(screen_->Clicked);
     std::filesystem::remove_all(env);
 }
 

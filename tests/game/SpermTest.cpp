@@ -24,6 +24,7 @@
 #include "sprites/Random.h"
 #include "sprites/Resources.h"
 #include "sprites/SpriteDefs.h"
+#include "support/GameFixtures.h"
 #include "support/TestSupport.h"
 #include "game/RohrUnit.h"
 #include "game/scoreunit.h"
@@ -42,14 +43,6 @@ std::string Sheet(const std::string& name, int w, int h, int images) {
 class SpermTest : public testing::Test {
 protected:
     void SetUp() override {
-        saved_ = DD;
-        savedEnv_ = EnvData;
-        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        window_ = std::make_unique<platform::GameWindow>("test");
-        dd_ = std::make_unique<platform::DirectDraw>(window_.get());
-        DD.DirectDraw = dd_.get();
-        DD.SetGameArea(800, 600);
-        ReleaseSprites();
         // The shipped sizes of the swimmers, in a different order from the shipped script.
         std::string script = Sheet("sperm1", 306, 55, 12) + Sheet("sperm3", 308, 58, 12) +
                              Sheet("bubble", 60, 60, 24) + Sheet("virus1", 78, 58, 12) +
@@ -57,8 +50,7 @@ protected:
                              Sheet("Vantorlogo", 111, 84, 12);
         const int sizes[] = {0, 110, 77, 54, 38, 27, 20, 15, 10};
         for (int i = 1; i <= 8; ++i) script += Sheet("P" + std::to_string(i), sizes[i], sizes[i], 1);
-        LoadSprites(SplitScriptLines(script));
-        Bobs = new TBobs;
+        sprites_.Load(script);
         test::ResetProgramDir();
         EnsureDataDir();
         ClearLog();
@@ -67,29 +59,11 @@ protected:
         EnvData.BubblePercent = 0;
         RandSeed(3);
     }
-    void TearDown() override {
-        Spermien = nullptr;
-        Bubbles = nullptr;
-        swarm_.reset();
-        bubbles_.reset();
-        delete Bobs;
-        Bobs = nullptr;
-        ReleaseSprites();
-        DD.DirectDraw = nullptr;
-        dd_.reset();
-        window_.reset();
-        DD = saved_;
-        EnvData = savedEnv_;
-    }
     // A swarm on this level, as the game screen sets one up, with a bubble pool beside it.
     TSpermien& Swarm(const Lines& level) {
         SaveLevel(level);
-        bubbles_ = std::make_unique<TBubbles>();
-        for (int i = 0; i < 300; ++i) bubbles_->AddBubble();
-        Bubbles = bubbles_.get();
-        swarm_ = std::make_unique<TSpermien>();
-        for (int i = 0; i < 50; ++i) swarm_->AddSperm();
-        Spermien = swarm_.get();
+        level_.AddBubbles();
+        swarm_ = &level_.AddSwarm();
         return *swarm_;
     }
     TSpermien& Playing(const Lines& level) {
@@ -111,12 +85,13 @@ protected:
     }
     static int Kind(const char* name) { return FindSprite(name); }
 
-    std::unique_ptr<TSpermien> swarm_;
-    std::unique_ptr<TBubbles> bubbles_;
-    TDisplayState saved_;
-    TEnvData savedEnv_;
-    std::unique_ptr<platform::GameWindow> window_;
-    std::unique_ptr<platform::DirectDraw> dd_;
+    test::Restore<TDisplayState> savedDisplay_{DD};
+    test::Restore<TEnvData> savedEnv_{EnvData};
+    test::HeadlessDisplay display_;
+    test::SpriteSheets sprites_;
+    test::SpriteList bobs_;
+    test::LevelObjects level_;
+    TSpermien* swarm_ = nullptr;
 };
 
 TEST(CatchPoints, ByPointsCode) {
@@ -520,77 +495,31 @@ TEST_F(SpermTest, TheShippedLevelPlaysThroughWithoutAnErrorLine) {
 }
 
 // With the real HUD and cannon on the shipped sprite script: the lost game and the score.
-class PlayWithHudTest : public testing::Test {
+class PlayWithHudTest : public test::ShippedHudTest {
 protected:
     void SetUp() override {
-        saved_ = DD;
-        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        form_ = std::make_unique<TDDFullScreenForm>("test");
-        window_ = std::make_unique<platform::GameWindow>("swarm");
-        dd_ = std::make_unique<platform::DirectDraw>(window_.get());
-        DD.DirectDraw = dd_.get();
-        DD.SetGameArea(800, 600);
-        DD.DisplayOffsetX = DD.DisplayOffsetY = 0;
-        DD.HintStripHeight = 0;
-        DD.FlipList = {CreateOffscreenSurface(800, 600, 0), CreateOffscreenSurface(800, 600, 0)};
-        DD.BlendSurface = CreateOffscreenSurface(800, 600, platform::DDSCAPS_SYSTEMMEMORY);
-        ReleaseSprites();
-        auto script = FindResource("TEXT", "SBMEMO");
-        ASSERT_TRUE(script);
-        LoadSprites(SplitScriptLines(script->Text()));
-        Bobs = new TBobs;
         test::ResetProgramDir();
         EnsureDataDir();
         ClearLog();
         GameData = TGameData{};
         GameData.Level = 1;
         RandSeed(9);
-        GameScreen = form_.get();
-        hud_ = std::make_unique<TAnzeige>();
-        Anzeige = hud_.get();
-        cannon_ = std::make_unique<TRohre>();
-        cannon_->AddCannon();
-        Rohre = cannon_.get();
-        points_ = std::make_unique<TBubblpoints>();
-        for (int i = 0; i < 100; ++i) points_->AddIndicator();
-        Bubblpoints = points_.get();
-    }
-    void TearDown() override {
-        Spermien = nullptr, Anzeige = nullptr, Rohre = nullptr, Bubblpoints = nullptr;
-        GameScreen = nullptr;
-        swarm_.reset();
-        points_.reset();
-        cannon_.reset();
-        hud_.reset();
-        delete Bobs;
-        Bobs = nullptr;
-        ReleaseSprites();
-        DD.FlipList.clear();
-        DD.BlendSurface.reset();
-        DD.DirectDraw = nullptr;
-        dd_.reset();
-        window_.reset();
-        form_.reset();
-        DD = saved_;
+        hud_ = &level_.AddHud();
+        cannon_ = &level_.AddCannon();
+        points_ = &level_.AddIndicators();
     }
     TSpermien& Playing(const Lines& level) {
         SaveLevel(level);
-        swarm_ = std::make_unique<TSpermien>();
-        for (int i = 0; i < 50; ++i) swarm_->AddSperm();
-        Spermien = swarm_.get();
+        swarm_ = &level_.AddSwarm();
         swarm_->StartPlay();
         hud_->StartPlay();
         return *swarm_;
     }
 
-    std::unique_ptr<TSpermien> swarm_;
-    std::unique_ptr<TAnzeige> hud_;
-    std::unique_ptr<TRohre> cannon_;
-    std::unique_ptr<TBubblpoints> points_;
-    TDisplayState saved_;
-    std::unique_ptr<TDDFullScreenForm> form_;
-    std::unique_ptr<platform::GameWindow> window_;
-    std::unique_ptr<platform::DirectDraw> dd_;
+    TSpermien* swarm_ = nullptr;
+    TAnzeige* hud_ = nullptr;
+    TRohre* cannon_ = nullptr;
+    TBubblpoints* points_ = nullptr;
 };
 
 TEST_F(PlayWithHudTest, AnEscapedVirusLosesTheGameOnce) {

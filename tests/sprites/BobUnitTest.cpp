@@ -10,6 +10,7 @@
 #include "sprites/LogFiles.h"
 #include "sprites/Random.h"
 #include "sprites/SpriteDefs.h"
+#include "support/DisplayFixtures.h"
 #include "support/TestSupport.h"
 
 namespace zx {
@@ -26,34 +27,9 @@ const char* kScript =
 class BobTest : public testing::Test {
 protected:
     void SetUp() override {
-        saved_ = DD;
-        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        window_ = std::make_unique<platform::GameWindow>("test");
-        dd_ = std::make_unique<platform::DirectDraw>(window_.get());
-        DD.DirectDraw = dd_.get();
-        DD.SetGameArea(800, 600);
-        DD.DisplayOffsetX = DD.DisplayOffsetY = 0;
-        DD.HintStripHeight = 0;
-        DD.TransparencyOn = true;
-        DD.FlipList = {CreateOffscreenSurface(800, 600, 0), CreateOffscreenSurface(800, 600, 0)};
-        DD.BlendSurface = CreateOffscreenSurface(800, 600, platform::DDSCAPS_SYSTEMMEMORY);
-        ReleaseSprites();
-        LoadSprites(SplitScriptLines(kScript));
         ColorFill(Surfaces[1].Surface.get(), 0, 0, 120, 10, 0xFF0000);
         ColorFill(Surfaces[2].Surface.get(), 0, 0, 4, 20, 0x00FF00);
-        Bobs = new TBobs;
         ClearLog();
-    }
-    void TearDown() override {
-        delete Bobs;
-        Bobs = nullptr;
-        ReleaseSprites();
-        DD.FlipList.clear();
-        DD.BlendSurface.reset();
-        DD.DirectDraw = nullptr;
-        dd_.reset();
-        window_.reset();
-        DD = saved_;
     }
     uint32_t Px(int x, int y) {
         DirectDrawSurface* s = BackBuffer();
@@ -69,12 +45,14 @@ protected:
             }
         return {l, r};
     }
-    // Slots outlive the list, as the part slots of game objects do.
     TBob*& S(size_t i) { return slots_[i]; }
+
+    test::Restore<TDisplayState> savedDisplay_{DD};
+    test::HeadlessDisplay display_{"test", test::Buffers::ForPainting};
+    test::SpriteSheets sprites_{kScript};
+    // Slots outlive the list, as the part slots of game objects do.
     std::array<TBob*, 1600> slots_{};
-    TDisplayState saved_;
-    std::unique_ptr<platform::GameWindow> window_;
-    std::unique_ptr<platform::DirectDraw> dd_;
+    test::SpriteList bobs_;
 };
 
 TEST(Nint, HalvesGoToEven) {

@@ -4,11 +4,13 @@
 
 #include <cstring>
 #include <filesystem>
+#include <optional>
 
 #include "platform/Window.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
 #include "sprites/Resources.h"
+#include "support/DisplayFixtures.h"
 #include "support/TestSupport.h"
 
 namespace zx {
@@ -316,23 +318,17 @@ TEST(StereoPan, ProjectsAndLimits) {
 // Pictures and screenshots need the display object.
 class DDUtilsDisplayTest : public DDUtilsTest {
 protected:
+    // The display comes after the base has saved DD and goes before the base puts it back.
     void SetUp() override {
         DDUtilsTest::SetUp();
-        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        window_ = std::make_unique<platform::GameWindow>("test");
-        dd_ = std::make_unique<platform::DirectDraw>(window_.get());
-        DD.DirectDraw = dd_.get();
+        display_.emplace();
         ClearLog();
     }
     void TearDown() override {
-        DD.FlipList.clear();
-        DD.DirectDraw = nullptr;
-        dd_.reset();
-        window_.reset();
+        display_.reset();
         DDUtilsTest::TearDown();
     }
-    std::unique_ptr<platform::GameWindow> window_;
-    std::unique_ptr<platform::DirectDraw> dd_;
+    std::optional<test::HeadlessDisplay> display_;
 };
 
 void WriteBmp24(const std::string& path, int w, int h, uint32_t rgb) {

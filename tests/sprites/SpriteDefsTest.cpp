@@ -8,6 +8,7 @@
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
 #include "sprites/Resources.h"
+#include "support/DisplayFixtures.h"
 #include "support/TestSupport.h"
 
 namespace zx {
@@ -55,31 +56,13 @@ void WriteBmp(const std::string& path, int w, int h, int bits) {
 
 class SpriteDefsTest : public testing::Test {
 protected:
-    void SetUp() override {
-        saved_ = DD;
-        ASSERT_EQ(SDL_InitSubSystem(SDL_INIT_VIDEO), 0) << SDL_GetError();
-        window_ = std::make_unique<platform::GameWindow>("test");
-        dd_ = std::make_unique<platform::DirectDraw>(window_.get());
-        DD.DirectDraw = dd_.get();
-        DD.SetGameArea(800, 600);
-        DD.HintStripHeight = 0;
-        ReleaseSprites();
-        ClearLog();
-    }
-    void TearDown() override {
-        ReleaseSprites();
-        SetProgramDirForTesting(test::TempProgramDir());
-        DD.FlipList.clear();
-        DD.BlendSurface.reset();
-        DD.DirectDraw = nullptr;
-        dd_.reset();
-        window_.reset();
-        DD = saved_;
-    }
+    void SetUp() override { ClearLog(); }
+    void TearDown() override { SetProgramDirForTesting(test::TempProgramDir()); }
     void Load(const std::string& text) { LoadSprites(SplitScriptLines(text)); }
-    TDisplayState saved_;
-    std::unique_ptr<platform::GameWindow> window_;
-    std::unique_ptr<platform::DirectDraw> dd_;
+
+    test::Restore<TDisplayState> savedDisplay_{DD};
+    test::HeadlessDisplay display_;
+    test::SpriteSheets sprites_;
 };
 
 struct Row {

@@ -5,6 +5,10 @@
 #include "sprites/Paths.h"
 #include "support/TestSupport.h"
 
+// fontconfig keeps its caches for the life of the process; text drawing brings them in. They are
+// not leaks of ours.
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
+
 // Every test process works in a program directory of its own, removed at the end.
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
