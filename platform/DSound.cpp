@@ -13,8 +13,11 @@ namespace zx::platform {
 struct SampleData {
     WaveFormat format;
     std::vector<uint8_t> raw;     // as written through Lock, in the wave's own format
-    std::vector<int16_t> device;  // the same sound in the device's format
+    std::vector<int16_t> device;  // the same sound in the device's format, unless raw is that already
     uint32_t deviceFrames = 0;
+    // What the mixer plays: device, or raw itself when the wave has the device's format (the
+    // music always has; a second copy of it would double the largest allocations of the set-up).
+    const int16_t* pcm = nullptr;
     // Every buffer playing from this memory; they are halted before the memory changes.
     std::vector<DirectSoundBuffer*> users;
 };
@@ -146,7 +149,7 @@ struct BufferMixer {
         const float gr = b->gainR_.load(std::memory_order_relaxed);
         const float gm = (gl + gr) * 0.5f;
         uint32_t f = b->frame_.load(std::memory_order_relaxed);
-        const int16_t* src = s.device.data();
+        const int16_t* src = s.pcm;
         for (uint32_t i = 0; i < frames; ++i) {
             if (f >= total) {
                 if (loop && total > 0) {
@@ -262,6 +265,8 @@ HRESULT DirectSoundBuffer::Lock(uint32_t offset, uint32_t bytes, void** ptr1, ui
     if (locked_ || !ptr1 || !bytes1) return DSERR_INVALIDPARAM;
     uint32_t size = Size();
     if (offset >= size || bytes > size) return DSERR_INVALIDPARAM;
+    // The mixer may play straight from this memory: nothing plays while it is written.
+    for (DirectSoundBuffer* u : samples_->users) u->Halt();
     uint32_t first = std::min(bytes, size - offset);
     *ptr1 = samples_->raw.data() + offset;
     *bytes1 = first;
@@ -276,11 +281,18 @@ HRESULT DirectSoundBuffer::Unlock(void*, uint32_t, void*, uint32_t) {
     locked_ = false;
     // Nothing may play from the memory while it is replaced.
     for (DirectSoundBuffer* u : samples_->users) u->Halt();
+    const WaveFormat& f = samples_->format;
+    if (f.formatTag == WAVE_FORMAT_PCM && f.bitsPerSample == 16 && f.channels == device_->Channels() &&
+        static_cast<int>(f.samplesPerSec) == device_->Rate()) {
+        samples_->device = {};
+        samples_->pcm = reinterpret_cast<const int16_t*>(samples_->raw.data());
+        samples_->deviceFrames = static_cast<uint32_t>(samples_->raw.size() / f.blockAlign);
+        return DS_OK;
+    }
     std::vector<int16_t> conv;
-    if (!ConvertToDevice(samples_->format, samples_->raw, device_->Rate(), device_->Channels(),
-                         conv))
-        return DSERR_GENERIC;
+    if (!ConvertToDevice(f, samples_->raw, device_->Rate(), device_->Channels(), conv)) return DSERR_GENERIC;
     samples_->device = std::move(conv);
+    samples_->pcm = samples_->device.data();
     samples_->deviceFrames =
         static_cast<uint32_t>(samples_->device.size() / static_cast<size_t>(device_->Channels()));
     return DS_OK;
@@ -302,10 +314,10 @@ HRESULT DirectSoundBuffer::Play(uint32_t, uint32_t, uint32_t flags) {
     carrier_.allocated = 0;
     carrier_.volume = MIX_MAX_VOLUME;
     if (looping_) {
-        carrier_.abuf = reinterpret_cast<Uint8*>(samples_->device.data());
+        carrier_.abuf = reinterpret_cast<Uint8*>(const_cast<int16_t*>(samples_->pcm));
         carrier_.alen = total * frameBytes;
     } else {
-        carrier_.abuf = reinterpret_cast<Uint8*>(samples_->device.data()) + start * frameBytes;
+        carrier_.abuf = reinterpret_cast<Uint8*>(const_cast<int16_t*>(samples_->pcm)) + start * frameBytes;
         carrier_.alen = (total - start) * frameBytes;
     }
     if (Mix_RegisterEffect(channel_, &BufferMixer::Effect, nullptr, this) == 0)

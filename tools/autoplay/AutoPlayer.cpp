@@ -171,8 +171,11 @@ void TAutoPlayer::PlayCareless(TTickInput& in) {
 
 void TAutoPlayer::PlayGood(TTickInput& in) {
     if (!Spermien || !Schuesse || !Rohre || !Rohre->Cannon) return;
-    const float condomHalf = SpriteHeight("schuss") / 2.0f;
-    const float torpedoHalf = SpriteHeight("torpedo") / 2.0f * 4.0f;
+    if (condomHalf_ == 0.0f) {
+        condomHalf_ = SpriteHeight("schuss") / 2.0f;
+        torpedoHalf_ = SpriteHeight("torpedo") / 2.0f * 4.0f;
+    }
+    const float condomHalf = condomHalf_, torpedoHalf = torpedoHalf_;
     const float condomThrust = -1.0f, torpedoThrust = -2.0f;
 
     std::vector<Swimmer> swimmers;

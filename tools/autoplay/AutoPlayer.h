@@ -69,6 +69,8 @@ private:
     size_t typed_ = 0;     // characters of the name typed so far
     bool leaving_ = false;
     int cooldown_ = 0;     // ticks until the hand can click again in play
+    // Half the height a condom and a torpedo catch in, from their sprites.
+    float condomHalf_ = 0.0f, torpedoHalf_ = 0.0f;
 };
 
 }  // namespace zx
