@@ -47,6 +47,22 @@ void PlayFromStart(const char* name, bool loop) {
     f->Play();
 }
 
+// A level's manager lives in the screen and is reached by the game objects through its
+// program-wide pointer.
+template <class T>
+T& Publish(std::unique_ptr<T>& owner, T*& global) {
+    owner = std::make_unique<T>();
+    global = owner.get();
+    return *owner;
+}
+
+// The pointer goes first, so that nothing reaches a manager while it is destroyed.
+template <class T>
+void Unpublish(std::unique_ptr<T>& owner, T*& global) {
+    global = nullptr;
+    owner.reset();
+}
+
 void StopSound(const char* name) {
     TqvDSoundFile* f = DSound->FindWave(name);
     f->Loop = false;
@@ -121,31 +137,23 @@ void TDDFullScreenForm1::InitLevel() {
     ResultWon = false;
     GamePlaying = false;
     WriteLog("1");
-    spermien_ = std::make_unique<TSpermien>();
-    Spermien = spermien_.get();
-    for (int i = 0; i < 50; ++i) Spermien->AddSperm();
+    auto& swarm = Publish(spermien_, Spermien);
+    for (int i = 0; i < 50; ++i) swarm.AddSperm();
     WriteLog("2");
-    rohre_ = std::make_unique<TRohre>();
-    Rohre = rohre_.get();
-    Rohre->AddCannon();
+    Publish(rohre_, Rohre).AddCannon();
     WriteLog("3");
-    bubbles_ = std::make_unique<TBubbles>();
-    Bubbles = bubbles_.get();
-    for (int i = 0; i < 300; ++i) Bubbles->AddBubble();
+    auto& bubbles = Publish(bubbles_, Bubbles);
+    for (int i = 0; i < 300; ++i) bubbles.AddBubble();
     WriteLog("4");
-    bubblpoints_ = std::make_unique<TBubblpoints>();
-    Bubblpoints = bubblpoints_.get();
-    for (int i = 0; i < 100; ++i) Bubblpoints->AddIndicator();
+    auto& indicators = Publish(bubblpoints_, Bubblpoints);
+    for (int i = 0; i < 100; ++i) indicators.AddIndicator();
     WriteLog("5");
-    schuesse_ = std::make_unique<TSchuesse>();
-    Schuesse = schuesse_.get();
-    for (int i = 0; i < 100; ++i) Schuesse->AddShot();
+    auto& shots = Publish(schuesse_, Schuesse);
+    for (int i = 0; i < 100; ++i) shots.AddShot();
     WriteLog("6");
-    anzeige_ = std::make_unique<TAnzeige>();
-    Anzeige = anzeige_.get();
+    Publish(anzeige_, Anzeige);
     WriteLog("7");
-    front_ = std::make_unique<TFront>();
-    Front = front_.get();
+    Publish(front_, Front);
     WriteLog("Initlevel: End");
 }
 
@@ -158,20 +166,13 @@ void TDDFullScreenForm1::CloseLevel() {
 }
 
 void TDDFullScreenForm1::FreeManagers() {
-    Front = nullptr;
-    front_.reset();
-    Anzeige = nullptr;
-    anzeige_.reset();
-    Spermien = nullptr;
-    spermien_.reset();
-    Rohre = nullptr;
-    rohre_.reset();
-    Schuesse = nullptr;
-    schuesse_.reset();
-    Bubbles = nullptr;
-    bubbles_.reset();
-    Bubblpoints = nullptr;
-    bubblpoints_.reset();
+    Unpublish(front_, Front);
+    Unpublish(anzeige_, Anzeige);
+    Unpublish(spermien_, Spermien);
+    Unpublish(rohre_, Rohre);
+    Unpublish(schuesse_, Schuesse);
+    Unpublish(bubbles_, Bubbles);
+    Unpublish(bubblpoints_, Bubblpoints);
 }
 
 void TDDFullScreenForm1::ClickAction() {
