@@ -1,0 +1,39 @@
+#pragma once
+// The info box: name, version, memory, and the check for a newer version on the maker's server.
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <string>
+
+namespace zx {
+
+class TInfoForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TInfoForm(QWidget* parent = nullptr);
+
+    QLabel* Image1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QLabel* Label3 = nullptr;
+    QLabel* Label4 = nullptr;
+    QPushButton* Button1 = nullptr;
+    QPushButton* Button2 = nullptr;
+
+    void Button2Click();
+
+protected:
+    void resizeEvent(QResizeEvent* e) override;
+};
+
+// The version check's verdict on a version file: true when its first line names a newer version
+// than this program's (compared as texts), with that line and the download address.
+struct TVersionCheck {
+    bool Valid = false;  // at least two lines
+    bool Newer = false;
+    std::string Version;
+    std::string Address;
+};
+TVersionCheck CheckVersionText(const std::string& text);
+
+}  // namespace zx

@@ -1,0 +1,79 @@
+#pragma once
+// The launcher's links to the outside: the maker's hosts, the HTTP download every dialog uses,
+// the user's browser, and the list of known errors.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Errors.h"
+
+namespace zx {
+
+inline constexpr std::string_view kProgramVersion = "1.10";
+inline constexpr uint32_t MinimumMemoryKb = 90000;
+
+// The maker's hosts: build settings, each overridable by a key of kvd\prog.cfg ("GameServer",
+// "WebSite", "ScoreServer", "MailServer", "MailTo"). A host may carry a port ("host:port").
+struct THosts {
+    std::string GameServer;  // the www form; the bare form drops a leading "www."
+    std::string WebSite;
+    std::string ScoreServer;
+    std::string MailServer;
+    std::string MailTo;
+};
+THosts Hosts();
+// "http://" + the game server (www form when www, else the bare form) + path.
+std::string GameServerAddress(bool www, std::string_view path);
+// The start page: its address is also the prefix that keeps a navigation inside the launcher.
+std::string StartPageAddress();
+std::string WebSiteAddress();
+
+// A failed HTTP exchange: a status of 400 or more (Status set), a time-out, a refused
+// connection, an oversized answer.
+class EHttpError : public Exception {
+public:
+    EHttpError(const std::string& message, long status) : Exception(message), Status(status) {}
+    long Status = 0;
+};
+
+// Limits of every download: no launcher may freeze forever on a server that does not answer.
+struct THttpLimits {
+    long ConnectTimeoutMs = 5000;
+    long TotalTimeoutMs = 15000;
+    size_t MaxBodyBytes = 1 << 20;
+};
+void SetHttpLimitsForTesting(const THttpLimits& limits);
+
+// GET of the address; the body as received. Raises EHttpError.
+std::string HttpGet(const std::string& url);
+// The launcher lets its window repaint while a download waits (it runs on the user-interface
+// thread); without a pump the download simply blocks.
+void SetDownloadPump(std::function<void()> pump);
+
+// Autodial; when online, the body of a GET with line ends made CR LF; when offline, the message
+// "Operation Failed: Can't connect to the Internet" and an empty text. HTTP failures raise.
+std::string DownloadText(const std::string& url);
+
+bool IsOnline();
+// Nothing to dial on this system: a desktop is online or it is not.
+void Autodial();
+// Opens the address in the user's browser; a browser that cannot be started gives the error box
+// "Unable to start Browser. Goto" with the address on the next line.
+void OpenUrlInBrowser(const std::string& url);
+
+// The verdict of the list of known errors on the current log.
+struct TKnownError {
+    std::string Page;  // empty: unknown
+    bool KeepLog = false;
+};
+// Tries each rule line of the list against kvd\log.txt in turn; the first rule that names a page
+// wins, and the keep-log flag is that of the rule last tried.
+TKnownError FindKnownError(std::string_view listText);
+// One rule against the given log lines: the page name, or empty.
+std::string MatchKnownErrorRule(std::string_view rule, const std::vector<std::string>& logLines);
+bool KnownErrorRuleKeepsLog(std::string_view rule);
+
+}  // namespace zx

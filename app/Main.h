@@ -1,0 +1,169 @@
+#pragma once
+// The launcher window: the start picture with its start area, the main menu, the embedded start
+// page, the progress panel of the music conversion, and the start of the game screen.
+#include <QAction>
+#include <QFrame>
+#include <QHash>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QProgressBar>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QUrl>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "app/MusicConvert.h"
+
+namespace zx {
+
+// The embedded browser: pages and their pictures come through the launcher's own HTTP client,
+// and every navigation is put to the launcher first.
+class TStartPageBrowser : public QTextBrowser {
+    Q_OBJECT
+public:
+    explicit TStartPageBrowser(QWidget* parent);
+    // Asks BeforeNavigate2; when it keeps the navigation here, loads the page.
+    void Navigate(const QString& url);
+    // The address of the page shown (empty before the first page).
+    const QUrl& CurrentUrl() const { return current_; }
+    bool LastLoadFailed() const { return lastLoadFailed_; }
+
+    // Answers whether a navigation stays inside (true) or is cancelled.
+    std::function<bool(const QUrl&)> BeforeNavigate2;
+    // A page has been loaded and shown.
+    std::function<void()> DocumentComplete;
+
+protected:
+    QVariant loadResource(int type, const QUrl& name) override;
+
+private:
+    void Clicked(const QUrl& link);
+    QUrl current_;
+    bool lastLoadFailed_ = false;
+    // Pictures of the start page change rarely; a small cache spares a download per repaint.
+    QHash<QUrl, QByteArray> pictures_;
+};
+
+// The launcher's progress panel as the music conversion sees it.
+class TForm1;
+class TPanelProgress : public IMusicProgress {
+public:
+    explicit TPanelProgress(TForm1& form) : form_(form) {}
+    void Start(int count) override;
+    void Step() override;
+    void Finish() override;
+
+private:
+    TForm1& form_;
+};
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Components.
+    QLabel* Image1 = nullptr;
+    QWidget* Shape1 = nullptr;
+    TStartPageBrowser* WebBrowser1 = nullptr;
+    QFrame* Panel2 = nullptr;
+    QProgressBar* Gauge1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QPlainTextEdit* SBMemo = nullptr;
+    QTimer* Timer1 = nullptr;
+
+    // Actions.
+    QAction* ActionStart = nullptr;
+    QAction* ActionHilfe = nullptr;
+    QAction* ActionEinstellungen = nullptr;
+    QAction* Actionwebsite = nullptr;
+    QAction* ActionClose = nullptr;
+    QAction* ActionPublishHighscore = nullptr;
+    QAction* ActionGotoHighscore = nullptr;
+    QAction* ActionPublishErrorreport = nullptr;
+    QAction* ActionInfo = nullptr;
+    QAction* ActionBugspage = nullptr;
+
+    // Fields.
+    bool SoundsReady = false;
+    bool EditorKeyDown = false;
+    bool HighscorePageShown = false;
+
+    // Handlers.
+    void FormCreate();
+    void FormActivate();
+    void Timer1Timer();
+    void WebBrowser1DocumentComplete();
+    bool WebBrowser1BeforeNavigate2(const QUrl& target);
+    void ShowErrorSolution();
+    void Shape1MouseDown();
+
+    void ActionStartExecute();
+    void ActionHilfeExecute();
+    void ActionEinstellungenExecute();
+    void ActionwebsiteExecute();
+    void ActionCloseExecute();
+    void ActionPublishHighscoreExecute();
+    void ActionGotoHighscoreExecute();
+    void ActionPublishErrorreportExecute();
+    void ActionInfoExecute();
+    void ActionBugspageExecute();
+
+    // Puts the browser out of sight (hidden and 1 by 1), as offline.
+    void HideBrowser();
+    // Loads a JPEG resource into Image1.
+    void ShowPicture(const char* name);
+    // Dialogs call this when they close: the focus comes back to the launcher.
+    void OwnWindowClosed();
+
+    // Tests: what the game screen does between its creation and its end (nullptr: the real one).
+    static void SetGameRunForTesting(std::function<void()> run);
+    // Tests: how often FormActivate ran.
+    int ActivationsForTesting() const { return activations_; }
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    void showEvent(QShowEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void CreateActions();
+    void CreateMenu();
+    void RunGameScreen();
+    void RepaintNow();
+    // Runs a handler as the application would: a failure becomes an error box.
+    void Guarded(const std::function<void()>& handler);
+    void FocusWindowChanged(QWindow* now);
+
+    friend class TPanelProgress;
+    bool activating_ = false;
+    bool activatePending_ = false;
+    bool gameRunning_ = false;
+    bool firstShown_ = false;
+    bool closing_ = false;
+    int activations_ = 0;
+    // The last of the program's own windows that had the focus, while it is open.
+    QPointer<QWidget> lastOwnWindow_;
+    std::optional<std::chrono::steady_clock::time_point> lastFailedLoad_;
+};
+
+// The launcher's message boxes for every part of the program: a plain message with OK, a
+// confirmation with Yes and No, an error box.
+void InstallMessageBoxes();
+// Marks a window as one of the program's own forms (its closing activates the launcher).
+void MarkOwnForm(QWidget* form);
+// The picture of a JPEG resource, or a null pixmap.
+QPixmap JpegResourcePixmap(const char* name);
+// "MS Sans Serif" 8 pt, resolved to the metric-compatible free face that fontconfig finds for it.
+QFont LauncherFont();
+// The launcher, for the dialogs it creates (nullptr when there is none).
+TForm1* Form1();
+
+}  // namespace zx

@@ -1,0 +1,50 @@
+#pragma once
+// The desktop around the program: whether the computer is online, the user's web browser, and
+// the lock that keeps one copy of the program per user.
+#include <functional>
+#include <optional>
+#include <string>
+
+namespace zx::platform {
+
+// True when the system has a default route: the closest a desktop comes to "connected to the
+// Internet" without sending anything anywhere.
+bool IsOnline();
+// Reads a routing table in the form of /proc/net/route; a default route is a line whose
+// destination and mask are both 00000000 and whose interface is up (flag RTF_UP).
+bool HasDefaultRoute(const std::string& routeTable);
+
+// Starts the desktop's handler for the address (xdg-open), detached: the program neither waits
+// for it nor leaves a zombie behind. False when it could not be started.
+bool ShellOpen(const std::string& url);
+
+// Tests: fix the online state (nullopt: the real one) and replace the browser start.
+void SetOnlineForTesting(std::optional<bool> online);
+void SetShellOpenForTesting(std::function<bool(const std::string&)> open);
+
+// One running copy per user: an exclusive flock on a file in the user's runtime directory. The
+// kernel drops the lock when the process ends however it ends, so a crash never leaves the
+// program locked out; the file is opened close-on-exec so that a browser started from the
+// program does not inherit (and keep) the lock.
+class SingleInstanceLock {
+public:
+    explicit SingleInstanceLock(const std::string& name);
+    ~SingleInstanceLock();
+    SingleInstanceLock(const SingleInstanceLock&) = delete;
+    SingleInstanceLock& operator=(const SingleInstanceLock&) = delete;
+
+    // True when another process holds the lock. A lock file that cannot be made at all (a
+    // read-only runtime folder) does not keep the player from playing.
+    bool AnotherRunning() const { return another_; }
+    const std::string& Path() const { return path_; }
+
+private:
+    int fd_ = -1;
+    bool another_ = false;
+    std::string path_;
+};
+
+// The directory for the lock: $XDG_RUNTIME_DIR, else a private folder under /tmp.
+std::string RuntimeDir();
+
+}  // namespace zx::platform
