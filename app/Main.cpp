@@ -420,14 +420,14 @@ void TForm1::FormActivate() {
 }
 
 void TForm1::Timer1Timer() {
-    if (WebBrowser1->isVisible() && IsOnline() && HighscorePageShown) {
+    if (BrowserVisible() && IsOnline() && HighscorePageShown) {
         WebBrowser1->Navigate(Qs(StartPageAddress()));
         HighscorePageShown = false;
     }
-    if (!WebBrowser1->isVisible() && IsOnline()) {
+    if (!BrowserVisible() && IsOnline()) {
         WebBrowser1->setVisible(true);
         WebBrowser1->Navigate(Qs(StartPageAddress()));
-    } else if (WebBrowser1->isVisible() && IsOnline() && WebBrowser1->LastLoadFailed() && !HighscorePageShown) {
+    } else if (BrowserVisible() && IsOnline() && WebBrowser1->LastLoadFailed() && !HighscorePageShown) {
         // A start page that could not be fetched is tried again now and then, not at every tick:
         // each try may wait for a slow server.
         const auto now = std::chrono::steady_clock::now();
@@ -437,7 +437,7 @@ void TForm1::Timer1Timer() {
             WebBrowser1->Navigate(Qs(StartPageAddress()));
         }
     }
-    if (WebBrowser1->isVisible() && !IsOnline()) {
+    if (BrowserVisible() && !IsOnline()) {
         HideBrowser();
         ShowPicture("MENUE");
     }
@@ -469,7 +469,7 @@ void TForm1::ShowErrorSolution() {
     const TKnownError known = FindKnownError(list);
     if (!known.Page.empty()) {
         const std::string page = GameServerAddress(true, "/zvxinternal/errors/") + known.Page;
-        if (WebBrowser1->isVisible())
+        if (BrowserVisible())
             WebBrowser1->Navigate(Qs(page));
         else
             OpenUrlInBrowser(page);
@@ -572,13 +572,13 @@ void TForm1::ActionPublishHighscoreExecute() {
 void TForm1::ActionGotoHighscoreExecute() {
     if (!IsOnline()) {
         Autodial();
-        if (!WebBrowser1->isVisible() && IsOnline()) WebBrowser1->setVisible(true);
+        if (!BrowserVisible() && IsOnline()) WebBrowser1->setVisible(true);
         if (!IsOnline()) {
             platform::ShowMessage("Operation Failed: Can't connect to the Internet");
             return;
         }
     }
-    if (WebBrowser1->isVisible()) WebBrowser1->Navigate(Qs(GameServerAddress(true, "/zvxinternal/highscore.html")));
+    if (BrowserVisible()) WebBrowser1->Navigate(Qs(GameServerAddress(true, "/zvxinternal/highscore.html")));
     HighscorePageShown = true;
 }
 

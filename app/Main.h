@@ -116,6 +116,8 @@ public:
     void ActionInfoExecute();
     void ActionBugspageExecute();
 
+    // The browser's own visible flag, whether or not the launcher is shown.
+    bool BrowserVisible() const { return !WebBrowser1->isHidden(); }
     // Puts the browser out of sight (hidden and 1 by 1), as offline.
     void HideBrowser();
     // Loads a JPEG resource into Image1.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "platform/GameInfo.h"
@@ -26,7 +27,14 @@ uint32_t SumKb(uint32_t a, uint32_t b) {
     return static_cast<uint32_t>(std::min<uint64_t>(s, 0xFFFFFFFFu));
 }
 
+std::function<void(TGameInfo&)>& Adjust() {
+    static std::function<void(TGameInfo&)> adjust;
+    return adjust;
+}
+
 }  // namespace
+
+void SetGameInfoAdjustForTesting(std::function<void(TGameInfo&)> adjust) { Adjust() = std::move(adjust); }
 
 void LogSystemInfo(const TGameInfo& gi) {
     WriteLog(Label("OSVersion:") + gi.OSVersion);
@@ -48,6 +56,7 @@ void LogSystemInfo() {
     try {
         WriteLog("Retreiving system information...");
         TGameInfo gi;
+        if (Adjust()) Adjust()(gi);
         LogSystemInfo(gi);
     } catch (const std::exception& e) {
         WriteLog(std::string("Retreiving system information failed: ") + e.what());
@@ -57,6 +66,7 @@ void LogSystemInfo() {
 uint32_t AvailableMemoryKb() {
     try {
         TGameInfo gi;
+        if (Adjust()) Adjust()(gi);
         return SumKb(gi.MemoryValue(3), gi.MemoryValue(7));
     } catch (const std::exception& e) {
         WriteLog(std::string("Retreiving available memory failed: ") + e.what());

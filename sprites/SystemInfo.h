@@ -1,6 +1,7 @@
 #pragma once
 // The system report every log carries before a game.
 #include <cstdint>
+#include <functional>
 
 namespace zx {
 
@@ -15,5 +16,8 @@ void LogSystemInfo();
 void LogSystemInfo(const TGameInfo& info);
 // Available physical plus virtual memory in kilobytes, 0 after a logged failure.
 uint32_t AvailableMemoryKb();
+
+// Tests: changes the measured figures before they are used (a machine short of memory, say).
+void SetGameInfoAdjustForTesting(std::function<void(TGameInfo&)> adjust);
 
 }  // namespace zx

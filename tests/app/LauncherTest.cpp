@@ -1,0 +1,508 @@
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTest>
+#include <QTimer>
+
+#include <string>
+#include <vector>
+
+#include "app/EditorUnit.h"
+#include "app/Internet.h"
+#include "app/Main.h"
+#include "app/NewHighscoreUnit.h"
+#include "app/Static.h"
+#include "game/GameRecords.h"
+#include "game/Highscores.h"
+#include "game/LevelFile.h"
+#include "platform/Dialogs.h"
+#include "platform/GameInfo.h"
+#include "platform/Shell.h"
+#include "sprites/LogFiles.h"
+#include "sprites/Paths.h"
+#include "sprites/SystemInfo.h"
+#include "support/LocalHttpServer.h"
+#include "support/QtTestSupport.h"
+#include "support/TestSupport.h"
+
+namespace {
+
+using namespace zx;
+
+const std::string kQuestion =
+    "An error occurred during the execution of the program. Would you like the program to look at our "
+    "errors&&solutions internet page if the error already is known and if there is a way to fix it?";
+const std::string kUnknown = "Sorry, this error is unknown. Would you like to send us an error report?";
+const std::string kOffline = "Operation Failed: Can't connect to the Internet";
+
+// The order below is the order of construction: the program directory and the seams first, then
+// the maker's server, then the launcher that reads both.
+class LauncherTest : public testing::Test {
+protected:
+    void SetUp() override {
+        test::TestApplication();
+        test::ResetProgramDir();
+        EnsureDataDir();
+        platform::SetOnlineForTesting(false);
+        platform::SetShellOpenForTesting([this](const std::string& u) {
+            opened.push_back(u);
+            return true;
+        });
+        platform::SetMessageHook([this](platform::MessageKind kind, const std::string& t) {
+            messages.push_back(t);
+            if (kind != platform::MessageKind::Confirm || answers.empty()) return true;
+            const bool a = answers.front();
+            answers.erase(answers.begin());
+            return a;
+        });
+        server.Server().Get("/zvxinternal", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body><p>News</p><a href=\"zvxinternal/highscore.html\">x</a></body></html>",
+                            "text/html");
+        });
+        server.Server().Get("/zvxinternal/highscore.html", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body><p>Highscores</p></body></html>", "text/html");
+        });
+        server.Server().Get("/zvxinternal/errors.txt", [this](const httplib::Request&, httplib::Response& res) {
+            res.set_content(errorsList, "text/plain");
+        });
+        server.Server().Get(R"(/zvxinternal/errors/(.*))", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("<html><body><p>Solution</p></body></html>", "text/html");
+        });
+        server.Start();
+        WriteProgCfg("GameServer", server.HostPort());
+    }
+    void TearDown() override {
+        form.reset();
+        TForm1::SetGameRunForTesting(nullptr);
+        SetGameInfoAdjustForTesting(nullptr);
+        platform::SetMessageHook(nullptr);
+        platform::SetShellOpenForTesting(nullptr);
+        platform::SetOnlineForTesting(std::nullopt);
+    }
+    TForm1& Form() {
+        if (!form) form = std::make_unique<TForm1>();
+        return *form;
+    }
+    static void WriteLogLines(const std::vector<std::string>& lines) {
+        std::string all;
+        for (const auto& l : lines) all += l + "\r\n";
+        test::WriteText("KVD\\LOG.TXT", all);
+    }
+
+    std::vector<std::string> messages;
+    std::vector<bool> answers;
+    std::vector<std::string> opened;
+    std::string errorsList = "<zn=1><z1=Cannot find Wave><W=wave.htm>\r\n";
+    test::LocalHttpServer server;
+    std::unique_ptr<TForm1> form;
+};
+
+TEST_F(LauncherTest, ActionsCarryTheirCaptionsAndShortcuts) {
+    TForm1& f = Form();
+    EXPECT_EQ(f.windowTitle(), "Zolvex!");
+    const std::vector<std::pair<QAction*, QString>> captions = {
+        {f.ActionStart, "Play 'Zolvex'"},
+        {f.ActionHilfe, "Goto &Help Page"},
+        {f.ActionEinstellungen, "&Options"},
+        {f.Actionwebsite, "&Goto 'Vantor' Website"},
+        {f.ActionClose, "&Close"},
+        {f.ActionPublishHighscore, "&Publish Highscore"},
+        {f.ActionGotoHighscore, "Goto &Highscore"},
+        {f.ActionPublishErrorreport, "Send &Errorreport"},
+        {f.ActionInfo, "&Info"},
+        {f.ActionBugspage, "Goto Help On &Error Page"},
+    };
+    for (const auto& [action, caption] : captions) EXPECT_EQ(action->text(), caption);
+    EXPECT_EQ(f.ActionStart->shortcut(), QKeySequence(Qt::Key_F9));
+    EXPECT_EQ(f.ActionHilfe->shortcut(), QKeySequence(Qt::Key_F1));
+    int withShortcut = 0;
+    for (const auto& [action, caption] : captions) withShortcut += !action->shortcut().isEmpty();
+    EXPECT_EQ(withShortcut, 2);
+    EXPECT_EQ(f.Timer1->interval(), 5000);
+    EXPECT_TRUE(f.Timer1->isActive());
+}
+
+TEST_F(LauncherTest, MenuHoldsTheItemsInOrder) {
+    TForm1& f = Form();
+    std::vector<std::string> seen;
+    for (QAction* top : f.menuBar()->actions()) {
+        std::string line = top->text().toStdString() + ":";
+        for (QAction* item : top->menu()->actions())
+            line += " " + (item->isSeparator() ? std::string("-") : item->text().toStdString()) +
+                    (item->isVisible() ? "" : "(hidden)");
+        seen.push_back(line);
+    }
+    EXPECT_EQ(seen, (std::vector<std::string>{
+                        "&File: &Options - &Close",
+                        "&Game: Play 'Zolvex'",
+                        "&Internet: &Publish Highscore Goto &Highscore &Goto 'Vantor' Website(hidden) - Send &Errorreport",
+                        "&Help: Goto &Help Page - &Info",
+                    }));
+}
+
+TEST_F(LauncherTest, WindowIsThePictureWithTheStartAreaAndTheCentredPanel) {
+    TForm1& f = Form();
+    EXPECT_EQ(f.Image1->size(), QSize(400, 340));
+    EXPECT_EQ(f.centralWidget()->size(), QSize(400, 340));
+    EXPECT_EQ(f.Shape1->geometry(), QRect(124, 256, 157, 53));
+    EXPECT_EQ(f.Panel2->geometry(), QRect((400 - 185) / 2, (340 - 49) / 2, 185, 49));
+    EXPECT_FALSE(f.Panel2->isVisibleTo(&f));
+    EXPECT_EQ(f.Label1->text(), "Converting Sounds...");
+    EXPECT_FALSE(f.WebBrowser1->isVisibleTo(&f));
+    EXPECT_EQ(f.WebBrowser1->size(), QSize(1, 1));
+    EXPECT_FALSE(f.SBMemo->toPlainText().isEmpty());
+}
+
+TEST_F(LauncherTest, NavigationStaysInsideOnlyForAddressesThatBeginWithTheStartPage) {
+    TForm1& f = Form();
+    const std::string start = StartPageAddress();
+    EXPECT_TRUE(f.WebBrowser1BeforeNavigate2(QUrl(QString::fromStdString(start + "/highscore.html"))));
+    EXPECT_TRUE(opened.empty());
+    EXPECT_FALSE(f.WebBrowser1BeforeNavigate2(QUrl("http://elsewhere.test/page")));
+    // Mentioning the start page is not being it.
+    const QString attack = QString::fromStdString("http://elsewhere.test/?u=" + start);
+    EXPECT_FALSE(f.WebBrowser1BeforeNavigate2(QUrl(attack)));
+    EXPECT_EQ(opened, (std::vector<std::string>{"http://elsewhere.test/page", attack.toStdString()}));
+}
+
+TEST_F(LauncherTest, ClickedForeignLinkOpensInTheUsersBrowserAndKeepsThePage) {
+    TForm1& f = Form();
+    platform::SetOnlineForTesting(true);
+    f.Timer1Timer();
+    ASSERT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
+    emit f.WebBrowser1->anchorClicked(QUrl("http://elsewhere.test/?u=" + QString::fromStdString(StartPageAddress())));
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
+    // A relative link inside the start page area loads in the frame.
+    emit f.WebBrowser1->anchorClicked(QUrl("zvxinternal/highscore.html"));
+    EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("Highscores"));
+    EXPECT_EQ(opened.size(), 1u);
+}
+
+TEST_F(LauncherTest, TimerFollowsTheOnlineState) {
+    TForm1& f = Form();
+    f.Timer1Timer();  // offline: nothing to show
+    EXPECT_FALSE(f.WebBrowser1->isVisibleTo(&f));
+
+    platform::SetOnlineForTesting(true);
+    f.Timer1Timer();  // online: the start page in its frame
+    EXPECT_TRUE(f.WebBrowser1->isVisibleTo(&f));
+    EXPECT_EQ(f.WebBrowser1->geometry(), QRect(52, 53, 292, 171));
+    EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
+
+    f.ActionGotoHighscoreExecute();
+    EXPECT_TRUE(f.HighscorePageShown);
+    EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("Highscores"));
+    f.Timer1Timer();  // the next tick goes back to the start page
+    EXPECT_FALSE(f.HighscorePageShown);
+    EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
+
+    platform::SetOnlineForTesting(false);
+    f.Timer1Timer();
+    EXPECT_FALSE(f.WebBrowser1->isVisibleTo(&f));
+    EXPECT_EQ(f.WebBrowser1->size(), QSize(1, 1));
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(LauncherTest, GotoHighscoreOfflineSaysSo) {
+    TForm1& f = Form();
+    f.ActionGotoHighscoreExecute();
+    EXPECT_EQ(messages, std::vector<std::string>{kOffline});
+    EXPECT_FALSE(f.HighscorePageShown);
+}
+
+TEST_F(LauncherTest, KnownErrorOpensItsPageAndClearsTheLog) {
+    TForm1& f = Form();
+    platform::SetOnlineForTesting(true);
+    WriteLogLines({"InitDDraw: 2", "Cannot find Wave: back", "ERROR"});
+    f.ShowErrorSolution();  // the browser is hidden: the user's browser opens the page
+    EXPECT_EQ(messages, std::vector<std::string>{kQuestion});
+    EXPECT_EQ(opened, std::vector<std::string>{GameServerAddress(true, "/zvxinternal/errors/wave.htm")});
+    EXPECT_FALSE(FileExists("KVD\\LOG.TXT"));
+
+    // With the keep-log flag the log stays; with the browser shown the page opens inside.
+    errorsList = "<zn=1><z1=Cannot find Wave><S><W=wave.htm>\r\n";
+    WriteLogLines({"Cannot find Wave: back", "ERROR"});
+    f.Timer1Timer();
+    f.ShowErrorSolution();
+    EXPECT_TRUE(FileExists("KVD\\LOG.TXT"));
+    EXPECT_EQ(opened.size(), 1u);
+    EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("Solution"));
+}
+
+TEST_F(LauncherTest, UnknownErrorOffersAReportAndNoKeepsTheLog) {
+    TForm1& f = Form();
+    WriteLogLines({"Something else", "ERROR"});
+    answers = {false};
+    f.FormActivate();  // No to the question: the log stays for the next activation
+    EXPECT_EQ(messages, std::vector<std::string>{kQuestion});
+    EXPECT_TRUE(FileExists("KVD\\LOG.TXT"));
+
+    messages.clear();
+    answers = {true, false};
+    f.ShowErrorSolution();  // offline: the download says so, then the unknown-error question
+    EXPECT_EQ(messages, (std::vector<std::string>{kQuestion, kOffline, kUnknown}));
+    EXPECT_TRUE(FileExists("KVD\\LOG.TXT"));
+}
+
+TEST_F(LauncherTest, ActivationDeletesALogThatEndedOk) {
+    TForm1& f = Form();
+    WriteLogLines({"FormClose: End", "OK"});
+    f.FormActivate();
+    EXPECT_FALSE(FileExists("KVD\\LOG.TXT"));
+    EXPECT_TRUE(messages.empty());
+    EXPECT_TRUE(f.SoundsReady);
+    f.FormActivate();  // no log at all: nothing to ask either
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(LauncherTest, NoSoundsBlocksTheGameAndLeavesTheTimerOff) {
+    TForm1& f = Form();
+    bool ran = false;
+    TForm1::SetGameRunForTesting([&] { ran = true; });
+    f.SoundsReady = false;
+    f.ActionStartExecute();
+    EXPECT_FALSE(ran);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0],
+              "Cannot start game because of low drive space. Please close program and make some more space "
+              "available on drive " +
+                  ProgramDir().substr(0, 1) + ":\\. Then try again.");
+    EXPECT_FALSE(f.Timer1->isActive());
+}
+
+TEST_F(LauncherTest, LowMemoryAsksAndNoStopsTheStart) {
+    TForm1& f = Form();
+    f.SoundsReady = true;
+    bool ran = false;
+    TForm1::SetGameRunForTesting([&] { ran = true; });
+    SetGameInfoAdjustForTesting([](TGameInfo& gi) {
+        gi.AvailPhys = 10 * 1024;
+        gi.UsedVirtual = gi.TotalVirtual;
+    });
+    answers = {false};
+    f.ActionStartExecute();
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(messages, std::vector<std::string>{"There seems to be not enough available memory on your system. Would "
+                                                 "you like to try to start the game anyway?"});
+    EXPECT_TRUE(f.Timer1->isActive());
+    EXPECT_EQ(test::LogLines().front(), "Program Version 1.10");
+
+    answers = {true};
+    f.ActionStartExecute();
+    EXPECT_TRUE(ran);
+}
+
+TEST_F(LauncherTest, NewTopScoreOffersToPublishAndPlaceTwoDoesNot) {
+    TForm1& f = Form();
+    f.SoundsReady = true;
+    EnvData.Highscores[0] = {"Best", 5000};
+    EnvData.Highscores[1] = {"Next", 3000};
+    int32_t score = 4000;  // place 2
+    TForm1::SetGameRunForTesting([&] {
+        InsertScore(score);
+        WriteLog("OK");
+    });
+    int dialogs = 0;
+    const auto answerNo = [&] {
+        QTimer::singleShot(0, [&] {
+            if (auto* d = qobject_cast<TNewHighscoreForm*>(QApplication::activeModalWidget())) {
+                ++dialogs;
+                EXPECT_EQ(d->Label4->text().toStdString(), std::to_string(EnvData.Highscores[0].Score) + " Points,");
+                d->Button2->click();
+            }
+        });
+    };
+    answerNo();
+    f.ActionStartExecute();
+    EXPECT_EQ(dialogs, 0);
+    EXPECT_TRUE(f.Timer1->isActive());
+
+    score = 12345;  // a new best
+    answerNo();
+    f.ActionStartExecute();
+    EXPECT_EQ(dialogs, 1);
+    EXPECT_TRUE(messages.empty());
+}
+
+TEST_F(LauncherTest, AbnormalEndOfAGameLooksTheErrorUp) {
+    TForm1& f = Form();
+    f.SoundsReady = true;
+    TForm1::SetGameRunForTesting([] { WriteLog("ERROR"); });
+    answers = {false};
+    f.ActionStartExecute();
+    EXPECT_EQ(messages, std::vector<std::string>{kQuestion});
+}
+
+TEST_F(LauncherTest, PublishWithoutAnEntrySaysSo) {
+    TForm1& f = Form();
+    f.ActionPublishHighscoreExecute();
+    EXPECT_EQ(messages, std::vector<std::string>{"Sorry, you don't have a entry in your highscore list right now"});
+}
+
+TEST_F(LauncherTest, HelpOpensTheRulesPageUnlessEIsHeld) {
+    TForm1& f = Form();
+    f.show();
+    QTest::keyPress(&f, Qt::Key_E);
+    EXPECT_TRUE(f.EditorKeyDown);
+    QTest::keyRelease(&f, Qt::Key_E);
+    EXPECT_FALSE(f.EditorKeyDown);
+    f.ActionHilfeExecute();
+    EXPECT_EQ(opened, std::vector<std::string>{GameServerAddress(false, "/zvxinternal/zvxrulesengl.htm")});
+    f.ActionBugspageExecute();
+    EXPECT_EQ(opened.back(), GameServerAddress(false, "/zvxinternal/errors.htm"));
+}
+
+TEST_F(LauncherTest, ClosingSavesBothRecords) {
+    TForm1& f = Form();
+    EnvData.Highscores[0] = {"Kept", 777};
+    GameData.Level = 3;
+    f.close();
+    SetEnvDefaults();
+    SetGameDataDefaults();
+    LoadEnv();
+    LoadGameData(kGameDataFile);
+    EXPECT_EQ(EnvData.Highscores[0].Name, "Kept");
+    EXPECT_EQ(EnvData.Highscores[0].Score, 777);
+    EXPECT_EQ(GameData.Level, 3);
+}
+
+// --- options ----------------------------------------------------------------------------------
+
+class OptionsTest : public LauncherTest {};
+
+TEST_F(OptionsTest, ShowsTheFieldsAndOkStoresThem) {
+    Form();
+    EnvData.DisplayMode = 2;
+    EnvData.MusicOn = false;
+    EnvData.BubblePercent = 30;
+    auto* options = new TMainOptions();
+    options->show();
+    EXPECT_EQ(options->windowTitle(), "Options");
+    EXPECT_FALSE(options->PageControl1->isTabVisible(2));
+    EXPECT_EQ(options->PageControl1->currentWidget(), options->TabGrafic);
+    EXPECT_EQ(options->RadioGroup1ItemIndex(), 2);
+    EXPECT_TRUE(options->CheckBox6->isChecked());
+    EXPECT_FALSE(options->CheckBox4->isChecked());
+    EXPECT_EQ(options->TrackBar3->value(), 30);
+    EXPECT_EQ(options->TrackBar1->maximum(), 127);
+    EXPECT_EQ(options->TrackBar1->tickInterval(), 13);
+    EXPECT_EQ(options->TrackBar3->tickInterval(), 10);
+
+    options->DisplayItems[1]->setChecked(true);
+    options->CheckBox1->setChecked(false);
+    options->CheckBox4->setChecked(true);
+    options->TrackBar2->setValue(64);
+    options->TrackBar3->setValue(100);
+    QTest::mouseClick(options->BtOk, Qt::LeftButton);
+    EXPECT_EQ(EnvData.DisplayMode, 1);
+    EXPECT_FALSE(EnvData.SoundOn);
+    EXPECT_EQ(EnvData.EffectsVolume, 64);
+    EXPECT_EQ(EnvData.BubblePercent, 100);
+    EXPECT_EQ(ReadProgCfg("caveedit"), "1");
+    QCoreApplication::processEvents();
+
+    auto* again = new TMainOptions();
+    again->show();
+    EXPECT_TRUE(again->CheckBox4->isChecked());
+    again->CheckBox4->setChecked(false);
+    again->BtOkClick();
+    EXPECT_EQ(ReadProgCfg("caveedit"), "0");
+}
+
+TEST_F(OptionsTest, CancelLeavesEveryFieldAsItWas) {
+    Form();
+    const auto before = EnvDataToBytes(EnvData);
+    auto* options = new TMainOptions();
+    options->show();
+    options->DisplayItems[2]->setChecked(true);
+    options->CheckBox3->setChecked(!options->CheckBox3->isChecked());
+    options->TrackBar1->setValue(1);
+    options->CheckBox4->setChecked(true);
+    QTest::mouseClick(options->BtCancel, Qt::LeftButton);
+    EXPECT_EQ(EnvDataToBytes(EnvData), before);
+    EXPECT_EQ(ReadProgCfgDefault("caveedit", "none"), "none");
+}
+
+// --- the level editor ---------------------------------------------------------------------------
+
+TEST_F(LauncherTest, EditorShowsTheCurrentLevelAndSavesItScrambled) {
+    Form();
+    GameData.Level = 3;
+    SaveLevel({"[Formation 1]", "speed=2"});
+    auto* editor = new TEditorForm();
+    editor->show();
+    EXPECT_EQ(editor->Memo1->toPlainText(), "[Formation 1]\nspeed=2");
+    const std::string before = test::ReadText("KVD\\Level3.txt");
+    editor->Memo1->setPlainText("[Formation 1]\nspeed=3");
+    editor->Button2Click();
+    const std::string after = test::ReadText("KVD\\Level3.txt");
+    EXPECT_NE(after.find("\r\n"), std::string::npos);
+    std::vector<std::string> lines;
+    LoadLevel(lines);
+    EXPECT_EQ(lines, (std::vector<std::string>{"[Formation 1]", "speed=3"}));
+    // The memo leaves room for the buttons.
+    editor->resize(500, 400);
+    EXPECT_EQ(editor->Memo1->height(), 400 - 33);
+    editor->close();
+}
+
+TEST_F(LauncherTest, EditorWithoutALevelFileShowsTheError) {
+    Form();
+    GameData.Level = 9;
+    auto* editor = new TEditorForm();
+    editor->show();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(editor->Memo1->toPlainText(), "Memo1");
+    editor->close();
+}
+
+// --- message boxes and the single instance -----------------------------------------------------
+
+TEST(MessageBoxTest, ConfirmationAnswersWhatTheUserClicked) {
+    test::TestApplication();
+    InstallMessageBoxes();
+    for (const bool yes : {true, false}) {
+        QTimer::singleShot(0, [yes] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            ASSERT_NE(box, nullptr);
+            EXPECT_EQ(box->text(), "Line one\nline two");
+            box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
+        });
+        EXPECT_EQ(platform::ConfirmMessage("Line one\rline two"), yes);
+    }
+    platform::SetMessageHook(nullptr);
+}
+
+TEST(SingleInstanceTest, SecondProcessIsRefusedUntilTheFirstEnds) {
+    const std::string name = "zolvex-test-" + std::to_string(getpid());
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t first = fork();
+    if (first == 0) {
+        platform::SingleInstanceLock lock(name);
+        const char c = lock.AnotherRunning() ? 'n' : 'y';
+        (void)!write(ready[1], &c, 1);
+        pause();
+        _exit(0);
+    }
+    char c = 0;
+    ASSERT_EQ(read(ready[0], &c, 1), 1);
+    EXPECT_EQ(c, 'y');
+    {
+        platform::SingleInstanceLock second(name);
+        EXPECT_TRUE(second.AnotherRunning());
+    }
+    kill(first, SIGKILL);  // the kernel frees the lock of a process that dies
+    waitpid(first, nullptr, 0);
+    platform::SingleInstanceLock third(name);
+    EXPECT_FALSE(third.AnotherRunning());
+    unlink(third.Path().c_str());
+    close(ready[0]);
+    close(ready[1]);
+}
+
+}  // namespace
