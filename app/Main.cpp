@@ -533,6 +533,10 @@ void TForm1::ActionStartExecute() {
         throw;
     }
     gameRunning_ = false;
+    if (stopAfterGame_) {
+        close();
+        return;
+    }
     if (!LogEndedOK()) ShowErrorSolution();
     if (EnvData.Highscores[0].Score != topBefore) {
         TNewHighscoreForm dialog;
@@ -541,6 +545,15 @@ void TForm1::ActionStartExecute() {
     Timer1->start();
     // The focus comes back from the game screen.
     OwnWindowClosed();
+}
+
+void TForm1::RequestStop() {
+    if (gameRunning_) {
+        stopAfterGame_ = true;
+        if (GameScreen) GameScreen->PostClose();
+        return;
+    }
+    close();
 }
 
 void TForm1::ActionHilfeExecute() {

@@ -122,6 +122,8 @@ public:
     void HideBrowser();
     // Loads a JPEG resource into Image1.
     void ShowPicture(const char* name);
+    // Ends the program as the close button does; a game being played is wound down first.
+    void RequestStop();
     // Dialogs call this when they close: the focus comes back to the launcher.
     void OwnWindowClosed();
 
@@ -150,6 +152,7 @@ private:
     bool gameRunning_ = false;
     bool firstShown_ = false;
     bool closing_ = false;
+    bool stopAfterGame_ = false;
     int activations_ = 0;
     // The last of the program's own windows that had the focus, while it is open.
     QPointer<QWidget> lastOwnWindow_;

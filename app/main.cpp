@@ -1,12 +1,32 @@
 // The program: one copy per user, then the launcher.
+#include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QMessageBox>
+#include <QSocketNotifier>
+#include <csignal>
 
 #include "app/Main.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 
+namespace {
+
+int stopPipe[2] = {-1, -1};
+
+void RequestStop(int) {
+    const char c = 1;
+    (void)!write(stopPipe[1], &c, 1);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    // A logout or a kill asks the program to end as the close button does, saving the settings;
+    // the game screen's library must not take those signals for itself.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     // The program takes no arguments; Qt still needs to see argv for its own platform options.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zolvex"));
@@ -21,6 +41,21 @@ int main(int argc, char** argv) {
     int rc = 0;
     {
         zx::TForm1 form;
+        if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+            auto* notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &form);
+            QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
+                char buf[16];
+                while (read(stopPipe[0], buf, sizeof buf) > 0) {
+                }
+                form.RequestStop();
+            });
+            struct sigaction sa {};
+            sa.sa_handler = RequestStop;
+            sigemptyset(&sa.sa_mask);
+            sigaction(SIGTERM, &sa, nullptr);
+            sigaction(SIGINT, &sa, nullptr);
+            sigaction(SIGHUP, &sa, nullptr);
+        }
         form.show();
         rc = QApplication::exec();
     }
