@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -148,7 +149,8 @@ int AddSprite(const char* name, int fw, int fh, int images, int bits, bool mask,
 }
 
 struct Scene {
-    std::vector<TRBob*> objects;
+    std::unique_ptr<TBobs> bobs;
+    std::vector<std::unique_ptr<TRBob>> objects;
     SurfacePtr backImage;
     explicit Scene(int bits) {
         ReleaseSprites();
@@ -165,17 +167,18 @@ struct Scene {
         const int cave = AddSprite("ELEMENT_BODEN_2", 323, 196, 1, bits, false, 7);
         const int score = AddSprite("SCORE", 131, 35, 1, bits, false, 8);
         const int digits = AddSprite("ZAHLEN", 56, 60, 11, bits, false, 10);
-        Bobs = new TBobs;
+        bobs = std::make_unique<TBobs>();
+        Bobs = bobs.get();
         std::mt19937 rng(42);
         auto uni = [&](double a, double b) { return static_cast<float>(std::uniform_real_distribution<double>(a, b)(rng)); };
         auto add = [&](int sprite, float x, float y, float z, uint8_t alpha, int layer, bool screen) {
-            auto* o = new TRBob;
+            auto o = std::make_unique<TRBob>();
             o->AddPart(sprite, 0, 0, 0, 0);
             TBob* b = o->Parts[1].Bob;
             b->Alpha = alpha, b->Layer = layer, b->ScreenSpace = screen, b->ProjectPos = !screen;
             b->FramePos = static_cast<uint16_t>(rng() % 6);
             o->SetX(x), o->SetY(y), o->SetZ(z);
-            objects.push_back(o);
+            objects.push_back(std::move(o));
         };
         for (int i = 0; i < 10; ++i) add(cave, uni(-500, 500), i % 2 ? 220 : -220, uni(-900, -800), 255, 0, false);
         for (int i = 0; i < 50; ++i) add(sperm, uni(-500, 400), uni(-280, 280), uni(-2400, -1000), 255, 0, false);
@@ -186,8 +189,8 @@ struct Scene {
         for (int i = 0; i < 6; ++i) add(digits, 160 + i * 56.0f, 30, -1, 255, 1, true);
     }
     ~Scene() {
-        for (auto* o : objects) delete o;
-        delete Bobs;
+        objects.clear();
+        bobs.reset();
         Bobs = nullptr;
         ReleaseSprites();
         DD.FlipList.clear();
@@ -245,7 +248,7 @@ void Summary() {
         for (int i = 0; i < 20; ++i) scene.Frame(i);
         auto t = Times(400, [&](int i) { scene.Frame(i); });
         std::printf("heavy frame %2d bits: median %.3f ms, p99 %.3f ms (%d bobs)\n", bits, t[t.size() / 2],
-                    t[t.size() * 99 / 100], Bobs->bobn);
+                    t[t.size() * 99 / 100], Bobs->bobarray.Count());
     }
 }
 

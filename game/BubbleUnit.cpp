@@ -66,34 +66,22 @@ void TBubble::Update() {
 
 TBubbles::TBubbles() { LookUpSizes(); }
 
-TBubbles::~TBubbles() {
-    for (int i = 1; i <= BubbleCount; ++i) {
-        delete Bubble[static_cast<size_t>(i)];
-        Bubble[static_cast<size_t>(i)] = nullptr;
-    }
-    BubbleCount = 0;
-}
-
 void TBubbles::AddBubble() {
-    if (EnvData.BubblePercent == 0 || BubbleCount >= MaxBubbles) return;
-    Bubble[static_cast<size_t>(BubbleCount + 1)] = new TBubble;
-    ++BubbleCount;
+    if (EnvData.BubblePercent == 0 || Bubble.Full()) return;
+    Bubble.Add(std::make_unique<TBubble>());
 }
 
 void TBubbles::Spawn(int kind, float z, float y, float x) {
     if (RandInt(100) + 1 > EnvData.BubblePercent) return;
-    for (int i = 1; i <= BubbleCount; ++i) {
-        TBubble* b = Bubble[static_cast<size_t>(i)];
+    for (auto& b : Bubble)
         if (!b->Visible) {
             b->Start(kind, z, y, x);
             return;
         }
-    }
 }
 
 void TBubbles::Step() {
-    for (int i = 1; i <= BubbleCount; ++i) {
-        TBubble* b = Bubble[static_cast<size_t>(i)];
+    for (auto& b : Bubble) {
         if (b->Visible) b->ApplySpring();
         b->MoveStep();
         b->Update();
@@ -101,12 +89,12 @@ void TBubbles::Step() {
 }
 
 void TBubbles::ClearAll() {
-    for (int i = 1; i <= BubbleCount; ++i) Bubble[static_cast<size_t>(i)]->SetVisible(false);
+    for (auto& b : Bubble) b->SetVisible(false);
 }
 
 int TBubbles::ActiveCount() const {
     int n = 0;
-    for (int i = 1; i <= BubbleCount; ++i) n += Bubble[static_cast<size_t>(i)]->Visible ? 1 : 0;
+    for (const auto& b : Bubble) n += b->Visible ? 1 : 0;
     return n;
 }
 

@@ -4,8 +4,10 @@
 // "Bubbles" setting (EnvData.BubblePercent, 0..100).
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "sprites/BobUnit.h"
+#include "sprites/Pool.h"
 
 namespace zx {
 
@@ -24,7 +26,6 @@ public:
     static constexpr int MaxBubbles = 300;
 
     TBubbles();
-    ~TBubbles();
     TBubbles(const TBubbles&) = delete;
     TBubbles& operator=(const TBubbles&) = delete;
 
@@ -37,8 +38,7 @@ public:
     void ClearAll();
     int ActiveCount() const;
 
-    std::array<TBubble*, MaxBubbles + 1> Bubble{};  // 1-based
-    int32_t BubbleCount = 0;
+    TPool<std::unique_ptr<TBubble>, MaxBubbles> Bubble;
 };
 
 }  // namespace zx

@@ -68,34 +68,21 @@ void TBubblepoint::Update() {
     if (Life <= 0 || Y < -350.0f) SetVisible(false);
 }
 
-TBubblpoints::~TBubblpoints() {
-    for (int i = 1; i <= IndicatorCount; ++i) {
-        delete Indicator[static_cast<size_t>(i)];
-        Indicator[static_cast<size_t>(i)] = nullptr;
-    }
-    IndicatorCount = 0;
-}
-
 void TBubblpoints::AddIndicator() {
-    if (IndicatorCount >= MaxIndicators) return;
-    Indicator[static_cast<size_t>(IndicatorCount + 1)] = new TBubblepoint;
-    ++IndicatorCount;
+    if (!Indicator.Full()) Indicator.Add(std::make_unique<TBubblepoint>());
 }
 
 void TBubblpoints::Show(int value, float z, float y, float x) {
     BookOnScore(Anzeige, value);
-    for (int i = 1; i <= IndicatorCount; ++i) {
-        TBubblepoint* p = Indicator[static_cast<size_t>(i)];
+    for (auto& p : Indicator)
         if (!p->Visible) {
             p->Start(value, z, y, x);
             return;
         }
-    }
 }
 
 void TBubblpoints::Step() {
-    for (int i = 1; i <= IndicatorCount; ++i) {
-        TBubblepoint* p = Indicator[static_cast<size_t>(i)];
+    for (auto& p : Indicator) {
         if (p->Visible) p->ApplySpring();
         p->MoveStep();
         p->Update();
@@ -104,7 +91,7 @@ void TBubblpoints::Step() {
 
 int TBubblpoints::ActiveCount() const {
     int n = 0;
-    for (int i = 1; i <= IndicatorCount; ++i) n += Indicator[static_cast<size_t>(i)]->Visible ? 1 : 0;
+    for (const auto& p : Indicator) n += p->Visible ? 1 : 0;
     return n;
 }
 

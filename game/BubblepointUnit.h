@@ -1,10 +1,11 @@
 #pragma once
 // Points indicators: small floating numbers (+100, -50, ...) that rise from where points were
 // won or spent. Showing one is how every score change of play is booked.
-#include <array>
 #include <cstdint>
+#include <memory>
 
 #include "sprites/BobUnit.h"
+#include "sprites/Pool.h"
 
 namespace zx {
 
@@ -28,7 +29,6 @@ public:
     static constexpr int MaxIndicators = 100;
 
     TBubblpoints() = default;
-    ~TBubblpoints();
     TBubblpoints(const TBubblpoints&) = delete;
     TBubblpoints& operator=(const TBubblpoints&) = delete;
 
@@ -40,8 +40,7 @@ public:
     void Step();
     int ActiveCount() const;
 
-    std::array<TBubblepoint*, MaxIndicators + 1> Indicator{};  // 1-based
-    int32_t IndicatorCount = 0;
+    TPool<std::unique_ptr<TBubblepoint>, MaxIndicators> Indicator;
 };
 
 }  // namespace zx

@@ -101,8 +101,8 @@ void TSchuss::Update() {
     if (!DD.TransparencyOn && CaughtIndex != -1 && roll->Visible && roll->Sprite == kondom_) {
         // Without transparency the swimmer would show through the condom: it goes once the
         // roll-off has given way to the condom.
-        if (Spermien && CaughtIndex >= 1 && CaughtIndex <= TSpermien::MaxSperm)
-            if (TSperm* s = Spermien->Sperm[static_cast<size_t>(CaughtIndex)]) s->Parts[1].Bob->Visible = false;
+        if (Spermien && CaughtIndex >= 1 && CaughtIndex <= Spermien->Sperm.Count())
+            Spermien->Sperm[CaughtIndex]->Parts[1].Bob->Visible = false;
         CaughtIndex = -1;
     }
     if (X < -kBand || X > kBand) {
@@ -119,7 +119,7 @@ void TSchuss::Update() {
 }
 
 void TSchuss::Catch(int32_t index) {
-    TSperm& sperm = *Spermien->Sperm[static_cast<size_t>(index)];
+    TSperm& sperm = *Spermien->Sperm[index];
     if (IsTorpedo) {
         Spermien->Bubbleize(&sperm);
         PlayAt(bubbleizeSound_, X, Z);
@@ -153,35 +153,31 @@ void TSchuss::Catch(int32_t index) {
 TSchuesse::~TSchuesse() = default;
 
 void TSchuesse::AddShot() {
-    if (ShotCount >= kShotSlots) return;
-    Shot[static_cast<size_t>(++ShotCount)] = std::make_unique<TSchuss>();
+    if (!Shot.Full()) Shot.Add(std::make_unique<TSchuss>());
 }
 
 void TSchuesse::Fire(float z, float y, float x) {
-    for (int i = 1; i <= ShotCount; ++i) {
-        TSchuss& s = *Shot[static_cast<size_t>(i)];
-        if (!s.Visible) {
-            s.Launch(z, y, x);
+    for (auto& s : Shot)
+        if (!s->Visible) {
+            s->Launch(z, y, x);
             return;
         }
-    }
 }
 
 void TSchuesse::Step() {
-    for (int i = 1; i <= ShotCount; ++i) {
-        TSchuss& s = *Shot[static_cast<size_t>(i)];
-        s.MoveStep();
-        s.Update();
+    for (auto& s : Shot) {
+        s->MoveStep();
+        s->Update();
     }
 }
 
 void TSchuesse::HideAll() {
-    for (int i = 1; i <= ShotCount; ++i) Shot[static_cast<size_t>(i)]->SetVisible(false);
+    for (auto& s : Shot) s->SetVisible(false);
 }
 
 int TSchuesse::ActiveCount() const {
     int n = 0;
-    for (int i = 1; i <= ShotCount; ++i) n += Shot[static_cast<size_t>(i)]->Visible ? 1 : 0;
+    for (const auto& s : Shot) n += s->Visible ? 1 : 0;
     return n;
 }
 

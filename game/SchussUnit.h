@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "sprites/BobUnit.h"
+#include "sprites/Pool.h"
 
 namespace zx {
 
@@ -60,8 +61,7 @@ public:
     void HideAll();
     int ActiveCount() const;
 
-    std::array<std::unique_ptr<TSchuss>, kShotSlots + 1> Shot;  // 1-based
-    int32_t ShotCount = 0;
+    TPool<std::unique_ptr<TSchuss>, kShotSlots> Shot;
 };
 
 }  // namespace zx

@@ -162,26 +162,15 @@ TSpermien::TSpermien() {
     LoadLevel(Lines);
 }
 
-TSpermien::~TSpermien() {
-    for (int i = 1; i <= SpermCount; ++i) {
-        delete Sperm[static_cast<size_t>(i)];
-        Sperm[static_cast<size_t>(i)] = nullptr;
-    }
-    SpermCount = 0;
-}
-
 void TSpermien::AddSperm() {
-    if (SpermCount >= MaxSperm) return;
-    Sperm[static_cast<size_t>(SpermCount + 1)] = new TSperm;
-    ++SpermCount;
+    if (!Sperm.Full()) Sperm.Add(std::make_unique<TSperm>());
 }
 
 void TSpermien::Step() {
     ScriptStep();
-    for (int i = 1; i <= SpermCount; ++i) {
-        TSperm& s = *Sperm[static_cast<size_t>(i)];
-        if (s.Visible) s.MoveStep();
-        UpdateSperm(s);
+    for (auto& s : Sperm) {
+        if (s->Visible) s->MoveStep();
+        UpdateSperm(*s);
     }
 }
 
@@ -195,12 +184,12 @@ void TSpermien::StartPlay() {
 void TSpermien::StopAll() {
     FormationPointer = -1;
     MainPointer = -1;
-    for (int i = 1; i <= SpermCount; ++i) Sperm[static_cast<size_t>(i)]->SetVisible(false);
+    for (auto& s : Sperm) s->SetVisible(false);
 }
 
 int TSpermien::FindTarget(float y1, float y2, float x1, float x2) const {
-    for (int i = 1; i <= SpermCount; ++i) {
-        const TSperm& s = *Sperm[static_cast<size_t>(i)];
+    for (int i = 1; i <= Sperm.Count(); ++i) {
+        const TSperm& s = *Sperm[i];
         if (!s.Visible || s.Hit) continue;
         const float front = s.X + s.BodyWidth() / 2;
         if (y1 < s.Y && s.Y < y2 && x1 < front && front < x2) return i;
@@ -209,11 +198,11 @@ int TSpermien::FindTarget(float y1, float y2, float x1, float x2) const {
 }
 
 void TSpermien::MarkHit(int index) {
-    if (index >= 1 && index <= SpermCount) Sperm[static_cast<size_t>(index)]->Hit = true;
+    if (index >= 1 && index <= Sperm.Count()) Sperm[index]->Hit = true;
 }
 
 void TSpermien::Bubbleize(int index) {
-    if (index >= 1 && index <= SpermCount) Bubbleize(Sperm[static_cast<size_t>(index)]);
+    if (index >= 1 && index <= Sperm.Count()) Bubbleize(Sperm[index].get());
 }
 
 void TSpermien::Bubbleize(TSperm* sperm) {
@@ -344,10 +333,11 @@ void TSpermien::ReleaseRow(std::string_view row) {
 
 void TSpermien::SpawnCell(const Cell& cell, int c, int n) {
     TSperm* free = nullptr;
-    for (int i = 1; i <= SpermCount && !free; ++i) {
-        TSperm* s = Sperm[static_cast<size_t>(i)];
-        if (!s->Visible && s->AppearDelay == 0) free = s;
-    }
+    for (auto& s : Sperm)
+        if (!s->Visible && s->AppearDelay == 0) {
+            free = s.get();
+            break;
+        }
     if (!free) return;
     double y;
     if (BobFreePos) {

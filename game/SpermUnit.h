@@ -14,7 +14,10 @@
 #include <string_view>
 #include <vector>
 
+#include <memory>
+
 #include "sprites/BobUnit.h"
+#include "sprites/Pool.h"
 
 namespace zx {
 
@@ -58,7 +61,6 @@ public:
     // Fills the kind table, sets the defaults and loads the current level file (LoadLevel);
     // attract mode on, script idle.
     TSpermien();
-    ~TSpermien();
     TSpermien(const TSpermien&) = delete;
     TSpermien& operator=(const TSpermien&) = delete;
 
@@ -80,8 +82,7 @@ public:
     // The script, exposed for tests and the editor: one step of the readers.
     void ScriptStep();
 
-    std::array<TSperm*, MaxSperm + 1> Sperm{};  // 1-based
-    int32_t SpermCount = 0;
+    TPool<std::unique_ptr<TSperm>, MaxSperm> Sperm;
 
     int32_t Speed = 50;
     std::array<int32_t, 27> LetterMap{};  // 1..26 for "a".."z": sprite number

@@ -112,65 +112,55 @@ void TBob::paint() {
 // ---- TBobs ----
 
 TBobs::~TBobs() {
-    for (int i = 1; i <= bobn; ++i) {
-        delete *bobarray[static_cast<size_t>(i)];
-        *bobarray[static_cast<size_t>(i)] = nullptr;
-        bobarray[static_cast<size_t>(i)] = nullptr;
-    }
-    bobn = 0;
+    for (TBobSlot* slot : bobarray) *slot = nullptr;
 }
 
 TBob* TBobs::Add(int sprite, int anim, TBobSlot* slot) {
     if (!slot) throw Exception("TBobs.Add: no slot for the bob");
-    if (bobn + 1 >= Places)
+    if (bobarray.Count() + 1 >= Places)
         throw Exception("TBobs.Add: all " + std::to_string(Places - 1) + " places are in use");
-    TBob* b = new TBob(sprite, anim);
+    auto bob = std::make_unique<TBob>(sprite, anim);
+    TBob* b = bob.get();
+    bobs_.Add(std::move(bob));
+    bobarray.Add(slot);
     *slot = b;
-    bobarray[static_cast<size_t>(++bobn)] = slot;
     return b;
 }
 
 void TBobs::Delete(TBobSlot* slot) {
-    int at = 0;
-    for (int i = 1; i <= bobn; ++i)
-        if (bobarray[static_cast<size_t>(i)] == slot) {
-            at = i;
+    const int at = bobarray.Find(slot);
+    if (at == 0) return;
+    for (int i = 1; i <= bobs_.Count(); ++i)
+        if (bobs_[i].get() == *slot) {
+            bobs_.Remove(i);
             break;
         }
-    if (at == 0) return;
-    try {
-        delete *slot;
-    } catch (const Exception& e) {
-        WriteLog(e.Message() + "in TBobs.delete");
-        return;
-    }
     *slot = nullptr;
-    for (int i = at; i < bobn; ++i) bobarray[static_cast<size_t>(i)] = bobarray[static_cast<size_t>(i + 1)];
-    bobarray[static_cast<size_t>(bobn)] = nullptr;
-    --bobn;
+    bobarray.Remove(at);
 }
 
 // Stable order by layer, then depth (farthest first). Insertion by adjacent exchanges gives the
 // exchange sort's result, and a bob that moved far costs one walk instead of one pass per place.
 void TBobs::sortz() {
+    const int bobn = bobarray.Count();
     if (bobn < 2) return;
     ++callcounter;
     float z1 = 0, z2 = 0;
     try {
         for (int i = 2; i <= bobn; ++i) {
-            TBobSlot* moving = bobarray[static_cast<size_t>(i)];
+            TBobSlot* moving = bobarray[i];
             const TBob* b = *moving;
             if (!b) throw Exception("empty bob slot");
             int j = i - 1;
             while (j >= 1) {
-                const TBob* a = *bobarray[static_cast<size_t>(j)];
+                const TBob* a = *bobarray[j];
                 if (!a) throw Exception("empty bob slot");
                 z1 = a->Z, z2 = b->Z;
                 if (!(a->Layer > b->Layer || (a->Layer == b->Layer && a->Z > b->Z))) break;
-                bobarray[static_cast<size_t>(j + 1)] = bobarray[static_cast<size_t>(j)];
+                bobarray[j + 1] = bobarray[j];
                 --j;
             }
-            bobarray[static_cast<size_t>(j + 1)] = moving;
+            bobarray[j + 1] = moving;
         }
     } catch (const Exception&) {
         WriteLog("TBobs.paint.sortz: callcounter(" + std::to_string(callcounter) + ") bobn(" +
@@ -178,7 +168,6 @@ void TBobs::sortz() {
         WriteLog("TBobs.paint.sortz: z1(" + General(z1) + ") z2(" + General(z2) + ") ;");
         throw;
     }
-    if (bobn + 1 <= Places) bobarray[static_cast<size_t>(bobn + 1)] = nullptr;
 }
 
 void TBobs::paint() {
@@ -186,7 +175,7 @@ void TBobs::paint() {
     int place = 0;
     try {
         sortz();
-        for (place = 1; place <= bobn; ++place) (*bobarray[static_cast<size_t>(place)])->paint();
+        for (place = 1; place <= bobarray.Count(); ++place) (*bobarray[place])->paint();
     } catch (const Exception&) {
         WriteLog("TBobs.paint: " + (place == 0 ? std::string("sortz")
                                                : "bobarray[" + std::to_string(place) + "]^.paint"));
@@ -208,42 +197,45 @@ TRBob::TRBob() {
 
 TRBob::~TRBob() {
     if (Bobs)
-        for (int i = 1; i <= PartCount; ++i) Bobs->Delete(&Parts[static_cast<size_t>(i)].Bob);
-    PartCount = 0;
+        for (TBobPart& p : Parts) Bobs->Delete(&p.Bob);
 }
 
 void TRBob::SetX(float v) {
     X = v;
-    for (int i = 1; i <= PartCount; ++i)
-        if (TBob* b = Parts[static_cast<size_t>(i)].Bob) b->X = v + Parts[static_cast<size_t>(i)].DX;
+    for (const TBobPart& p : Parts)
+        if (p.Bob) p.Bob->X = v + p.DX;
 }
 
 void TRBob::SetY(float v) {
     Y = v;
-    for (int i = 1; i <= PartCount; ++i)
-        if (TBob* b = Parts[static_cast<size_t>(i)].Bob) b->Y = v + Parts[static_cast<size_t>(i)].DY;
+    for (const TBobPart& p : Parts)
+        if (p.Bob) p.Bob->Y = v + p.DY;
 }
 
 void TRBob::SetZ(float v) {
     Z = v;
-    for (int i = 1; i <= PartCount; ++i)
-        if (TBob* b = Parts[static_cast<size_t>(i)].Bob) b->Z = v + Parts[static_cast<size_t>(i)].DZ;
+    for (const TBobPart& p : Parts)
+        if (p.Bob) p.Bob->Z = v + p.DZ;
 }
 
 void TRBob::SetVisible(bool b) {
     Visible = b;
-    for (int i = 1; i <= PartCount; ++i)
-        if (TBob* bob = Parts[static_cast<size_t>(i)].Bob) bob->Visible = b;
+    for (const TBobPart& p : Parts)
+        if (p.Bob) p.Bob->Visible = b;
 }
 
 int TRBob::AddPart(int sprite, int anim, float dx, float dy, float dz) {
-    if (PartCount >= MaxParts) throw Exception("TRBob.AddPart: more than 50 parts");
+    if (Parts.Full()) throw Exception("TRBob.AddPart: more than 50 parts");
     if (!Bobs) throw Exception("TRBob.AddPart: no sprite list");
-    TBobPart& p = Parts[static_cast<size_t>(PartCount + 1)];
-    Bobs->Add(sprite, anim, &p.Bob);
-    ++PartCount;
-    p.DX = dx, p.DY = dy, p.DZ = dz;
-    return PartCount;
+    // The list refers to the part's place, so the part takes its place before its bob is made.
+    Parts.Add(TBobPart{nullptr, dx, dy, dz});
+    try {
+        Bobs->Add(sprite, anim, &Parts[Parts.Count()].Bob);
+    } catch (...) {
+        Parts.Remove(Parts.Count());
+        throw;
+    }
+    return Parts.Count();
 }
 
 int TRBob::AddPartByName(const char* name, int anim, float dx, float dy, float dz) {
@@ -251,8 +243,8 @@ int TRBob::AddPartByName(const char* name, int anim, float dx, float dy, float d
 }
 
 void TRBob::Animate() {
-    for (int i = 1; i <= PartCount; ++i)
-        if (TBob* b = Parts[static_cast<size_t>(i)].Bob) b->Animate();
+    for (const TBobPart& p : Parts)
+        if (p.Bob) p.Bob->Animate();
 }
 
 void TRBob::ApplySpring() {

@@ -5,6 +5,9 @@
 // projected with D = screen width about the screen centre.
 #include <array>
 #include <cstdint>
+#include <memory>
+
+#include "sprites/Pool.h"
 
 namespace zx {
 
@@ -51,9 +54,13 @@ public:
     void sortz();
     void paint();
 
-    std::array<TBobSlot*, Places + 1> bobarray{};  // 1-based
-    int32_t bobn = 0;
+    // The slots in paint order; bobarray.Count() is the number of bobs.
+    TPool<TBobSlot*, Places> bobarray;
     int32_t callcounter = 0;
+
+private:
+    // The list owns every bob; the owners' slots only refer to them.
+    TPool<std::unique_ptr<TBob>, Places - 1> bobs_;
 };
 
 // Exists from the display set-up to its release.
@@ -73,10 +80,9 @@ public:
     TRBob(const TRBob&) = delete;  // the list holds the addresses of the part slots
     TRBob& operator=(const TRBob&) = delete;
 
-    int32_t PartCount = 0;
     float X = 0, Y = 0, Z = 0;
     bool Visible = true;
-    std::array<TBobPart, MaxParts + 1> Parts{};  // 1-based
+    TPool<TBobPart, MaxParts> Parts;
     float ThrustZ = 0, VelZ = 0, ThrustX = 0, VelX = 0, ThrustY = 0, VelY = 0;
     float TargetX = 0, TargetY = 0, TargetZ = 0;
     float WobbleDiv = 10000.0f;

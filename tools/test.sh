@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds and runs every test, in the plain build and in the sanitizer build.
+# What CI runs: every test in the plain build and in the sanitizer build, and a Release build of
+# the product's targets, so that the optimiser's warnings are seen before a user meets them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
@@ -12,4 +13,6 @@ for kind in plain asan; do
   echo "=== $kind tests"
   (cd "$dir" && ctest -j"$(nproc)" --output-on-failure --timeout 600) || status=1
 done
+echo "=== release build"
+tools/build.sh release || status=1
 exit $status

@@ -49,16 +49,16 @@ protected:
 TEST_F(BubbleTest, AtZeroPercentThereAreNoBubblesAtAll) {
     EnvData.BubblePercent = 0;
     TBubbles& p = Pool();
-    EXPECT_EQ(p.BubbleCount, 0);
+    EXPECT_EQ(p.Bubble.Count(), 0);
     for (int i = 0; i < 100; ++i) p.Spawn(1, -800, 0, 0);
     for (int i = 0; i < 1000; ++i) p.Step();
     EXPECT_EQ(p.ActiveCount(), 0);
-    EXPECT_EQ(Bobs->bobn, 0);
+    EXPECT_EQ(Bobs->bobarray.Count(), 0);
 }
 
 TEST_F(BubbleTest, AtFullSettingEverySpawnFindsABubbleUntilThePoolIsFull) {
     TBubbles& p = Pool();
-    ASSERT_EQ(p.BubbleCount, 300);
+    ASSERT_EQ(p.Bubble.Count(), 300);
     EXPECT_EQ(p.ActiveCount(), 0) << "created inactive";
     for (int i = 1; i <= 300; ++i) {
         p.Spawn(5, -800, 10, 20);
@@ -82,7 +82,7 @@ TEST_F(BubbleTest, TheKindIsTheLargestSize) {
         for (int k = 0; k < 3; ++k) {
             p.ClearAll();
             for (int i = 0; i < 300; ++i) p.Spawn(kinds[k], -800, 0, 0);
-            for (int i = 1; i <= 300; ++i) ++seen[k][Size(*p.Bubble[static_cast<size_t>(i)])];
+            for (int i = 1; i <= 300; ++i) ++seen[k][Size(*p.Bubble[i])];
         }
     for (int k = 0; k < 3; ++k)
         for (int s = 1; s <= 8; ++s) {
@@ -134,7 +134,7 @@ TEST_F(BubbleTest, BubblesBurstAndRiseOnTheirOwn) {
     for (int f = 0; f < 1000; ++f) {
         p.Step();
         for (int i = 1; i <= 300; ++i) {
-            TBubble& b = *p.Bubble[static_cast<size_t>(i)];
+            TBubble& b = *p.Bubble[i];
             if (b.Visible && b.Y > 340) {
                 ++fresh;
                 EXPECT_GE(b.X, -405);

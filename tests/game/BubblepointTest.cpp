@@ -89,7 +89,7 @@ TEST_F(BubblepointTest, AFullPoolDropsTheIndicator) {
     for (int i = 0; i < 101; ++i) p.Show(10, -800, 0, 0);
     EXPECT_EQ(p.ActiveCount(), 100);
     p.AddIndicator();
-    EXPECT_EQ(p.IndicatorCount, 100);
+    EXPECT_EQ(p.Indicator.Count(), 100);
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ protected:
 
     // A swimmer of kind k standing still at (x, y, -D).
     TSperm& Place(int slot, int kind, float x, float y) {
-        TSperm& s = *Spermien->Sperm[static_cast<size_t>(slot)];
+        TSperm& s = *Spermien->Sperm[slot];
         const TSpermKind& k = SpermKinds[static_cast<size_t>(kind)];
         s.Parts[1].Bob->SetSpriteAnimation(k.Sprite, 0);
         s.Kind = kind, s.PointsCode = k.PointsCode, s.Fatal = k.Fatal, s.Hit = false;

@@ -73,8 +73,8 @@ protected:
     }
     std::vector<TSperm*> Active() const {
         std::vector<TSperm*> v;
-        for (int i = 1; i <= swarm_->SpermCount; ++i)
-            if (swarm_->Sperm[static_cast<size_t>(i)]->Visible) v.push_back(swarm_->Sperm[static_cast<size_t>(i)]);
+        for (int i = 1; i <= swarm_->Sperm.Count(); ++i)
+            if (swarm_->Sperm[i]->Visible) v.push_back(swarm_->Sperm[i].get());
         return v;
     }
     std::vector<float> ActiveY() const {
@@ -117,9 +117,9 @@ TEST_F(SpermTest, CreatedIdleInAttractModeWithTheDefaults) {
     EXPECT_EQ(s.LetterMap[1], 1);
     EXPECT_EQ(s.LetterMap[26], 26);
     EXPECT_EQ(s.Lines, Lines{"speed=10"});
-    ASSERT_EQ(s.SpermCount, 50);
+    ASSERT_EQ(s.Sperm.Count(), 50);
     s.AddSperm();
-    EXPECT_EQ(s.SpermCount, 50);
+    EXPECT_EQ(s.Sperm.Count(), 50);
     const TSperm& one = *s.Sperm[1];
     EXPECT_FALSE(one.Visible);
     EXPECT_FALSE(one.Parts[2].Bob->Visible);
@@ -270,7 +270,7 @@ TEST_F(SpermTest, ProbabilityFreePositionsAndFuzzyTime) {
     EXPECT_EQ(fuzzy.Spawned[1], 10) << "counted when released";
     int waiting = 0;
     for (int i = 1; i <= 10; ++i) {
-        const TSperm& sp = *fuzzy.Sperm[static_cast<size_t>(i)];
+        const TSperm& sp = *fuzzy.Sperm[i];
         if (!sp.Visible) {
             ++waiting;
             EXPECT_GT(sp.AppearDelay, 0);
@@ -369,7 +369,7 @@ TEST_F(SpermTest, ASpermLeavesOnlyWhenFullyPastTheRightEdge) {
 TEST_F(SpermTest, FindTargetTakesTheFirstActiveUnhitSperm) {
     TSpermien& s = Playing({"end"});
     auto place = [&](int slot, float x, float y) {
-        TSperm& sp = *s.Sperm[static_cast<size_t>(slot)];
+        TSperm& sp = *s.Sperm[slot];
         sp.SetVisible(true);
         sp.SetX(x);
         sp.SetY(y);
@@ -397,7 +397,7 @@ TEST_F(SpermTest, ATorpedoedSpermTurnsIntoBubbles) {
     const int n = Bubbles->ActiveCount();
     EXPECT_NEAR(n, 31, 15) << "one column in ten of 306";
     for (int i = 1; i <= n; ++i) {
-        const TBubble& b = *Bubbles->Bubble[static_cast<size_t>(i)];
+        const TBubble& b = *Bubbles->Bubble[i];
         EXPECT_GT(b.X, 100 - 153);
         EXPECT_LE(b.X, 100 + 153);
         EXPECT_GE(b.Y, -20 - 27);
@@ -414,8 +414,8 @@ TEST_F(SpermTest, SwimmersLeaveTrailsOfSmallBubbles) {
     for (int f = 0; f < 40; ++f) {
         Bubbles->ClearAll();
         s.Step();
-        for (int i = 1; i <= Bubbles->BubbleCount; ++i) {
-            const TBubble& b = *Bubbles->Bubble[static_cast<size_t>(i)];
+        for (int i = 1; i <= Bubbles->Bubble.Count(); ++i) {
+            const TBubble& b = *Bubbles->Bubble[i];
             if (!b.Visible) continue;
             (b.Y < 0 ? sperm : virus) += 1;
         }

@@ -125,7 +125,7 @@ TEST_F(BobTest, SortIsStableByLayerThenDepth) {
     Bobs->sortz();
     auto order = [&] {
         std::vector<TBob*> o;
-        for (int i = 1; i <= Bobs->bobn; ++i) o.push_back(*Bobs->bobarray[static_cast<size_t>(i)]);
+        for (int i = 1; i <= Bobs->bobarray.Count(); ++i) o.push_back(*Bobs->bobarray[i]);
         return o;
     };
     EXPECT_EQ(order(), (std::vector<TBob*>{s[3], s[1], s[0], s[2], s[4]}));
@@ -164,28 +164,28 @@ TEST_F(BobTest, DeleteKeepsOrderAndClearsTheSlot) {
     TBob* keepC = c;
     Bobs->Delete(&b);
     EXPECT_EQ(b, nullptr);
-    EXPECT_EQ(Bobs->bobn, 2);
+    EXPECT_EQ(Bobs->bobarray.Count(), 2);
     EXPECT_EQ(*Bobs->bobarray[1], keepA);
     EXPECT_EQ(*Bobs->bobarray[2], keepC);
     EXPECT_EQ(Bobs->bobarray[3], nullptr);
     Bobs->Delete(&none);  // not in the list
-    EXPECT_EQ(Bobs->bobn, 2);
+    EXPECT_EQ(Bobs->bobarray.Count(), 2);
 }
 
 TEST_F(BobTest, ListAndPartsRefuseToOverrun) {
     std::span<TBob*> slots(&S(0), 1500);
     for (int i = 0; i < 1499; ++i) Bobs->Add(1, 0, &slots[static_cast<size_t>(i)]);
     EXPECT_THROW(Bobs->Add(1, 0, &slots[1499]), Exception);
-    EXPECT_EQ(Bobs->bobn, 1499);
+    EXPECT_EQ(Bobs->bobarray.Count(), 1499);
     EXPECT_EQ(slots[1499], nullptr);
     for (auto& s : slots) Bobs->Delete(&s);
-    EXPECT_EQ(Bobs->bobn, 0);
+    EXPECT_EQ(Bobs->bobarray.Count(), 0);
 
     TRBob obj;
     for (int i = 0; i < 50; ++i) obj.AddPart(1, 0, 0, 0, 0);
     EXPECT_THROW(obj.AddPart(1, 0, 0, 0, 0), Exception);
-    EXPECT_EQ(obj.PartCount, 50);
-    EXPECT_EQ(Bobs->bobn, 50);
+    EXPECT_EQ(obj.Parts.Count(), 50);
+    EXPECT_EQ(Bobs->bobarray.Count(), 50);
     EXPECT_EQ(Bobs->bobarray[50], &obj.Parts[50].Bob);
 }
 
@@ -251,9 +251,9 @@ TEST_F(BobTest, PartsFollowTheirOwnerAndLeaveWithIt) {
         } catch (const Exception& e) {
             EXPECT_EQ(e.Message(), "Animation not found: NOTHING");
         }
-        EXPECT_EQ(Bobs->bobn, 1);
+        EXPECT_EQ(Bobs->bobarray.Count(), 1);
     }
-    EXPECT_EQ(Bobs->bobn, 0);
+    EXPECT_EQ(Bobs->bobarray.Count(), 0);
 }
 
 TEST_F(BobTest, MotionModel) {

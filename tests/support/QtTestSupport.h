@@ -8,8 +8,10 @@ inline QApplication& TestApplication() {
     static int argc = 1;
     static char name[] = "zolvex-test";
     static char* argv[] = {name, nullptr};
-    static QApplication app(argc, argv);
-    return app;
+    // Deliberately never destroyed: destroyed among the static objects at exit, it would outlive
+    // Qt's own input-device registry and crash on the way out. The process end frees it.
+    static QApplication* const app = new QApplication(argc, argv);
+    return *app;
 }
 
 }  // namespace zx::test

@@ -179,8 +179,8 @@ void TAutoPlayer::PlayGood(TTickInput& in) {
     const float condomThrust = -1.0f, torpedoThrust = -2.0f;
 
     std::vector<Swimmer> swimmers;
-    for (int i = 1; i <= Spermien->SpermCount; ++i) {
-        const TSperm* s = Spermien->Sperm[static_cast<size_t>(i)];
+    for (int i = 1; i <= Spermien->Sperm.Count(); ++i) {
+        const TSperm* s = Spermien->Sperm[i].get();
         if (!s || !s->Visible || s->Hit || s->Kind == 0) continue;
         const float front = s->X + s->BodyWidth() / 2.0f;
         if (front > kEscapeX) continue;
@@ -190,8 +190,8 @@ void TAutoPlayer::PlayGood(TTickInput& in) {
     // Who is already taken care of: a torpedo meets every swimmer in its band; a condom catches
     // the first one it meets that no condom ahead of it (further left) catches before.
     std::vector<const TSchuss*> flying;
-    for (int j = 1; j <= Schuesse->ShotCount; ++j) {
-        const TSchuss* shot = Schuesse->Shot[static_cast<size_t>(j)].get();
+    for (int j = 1; j <= Schuesse->Shot.Count(); ++j) {
+        const TSchuss* shot = Schuesse->Shot[j].get();
         if (shot && shot->Visible && shot->Parts[1].Bob->Visible) flying.push_back(shot);
     }
     std::sort(flying.begin(), flying.end(), [](const TSchuss* a, const TSchuss* b) { return a->X < b->X; });
