@@ -66,20 +66,25 @@ std::string DayCaption(int64_t unixTime) {
 std::string HighscorePage(const std::vector<THighscoreRow>& overall, const std::vector<THighscoreRow>& week,
                           std::string_view weekCaption) {
     std::string out =
-        "<html><head><meta charset=\"utf-8\"><title>Zolvex highscores</title>"
-        "<link rel=\"stylesheet\" href=\"zolvex.css\"></head>\n"
+        "<html><head><meta charset=\"utf-8\"><title>Zolvex highscores</title>\n"
+        "<style type=\"text/css\">\n"
+        "body { font-family: Arial, Helvetica, sans-serif; font-size: 9pt; color: #3a1034; "
+        "background-color: #fdeef7; }\n"
+        "h3 { font-size: 11pt; color: #8b1e72; margin-top: 4px; margin-bottom: 2px; }\n"
+        "a { color: #8b1e72; }\ntd { font-size: 9pt; }\n</style>\n</head>\n"
         "<body bgcolor=\"#fdeef7\" text=\"#3a1034\">\n"
-        "<p><img src=\"pics/banner.png\" width=\"280\" height=\"56\" alt=\"Zolvex\"></p>\n"
-        "<h3>Highscores</h3>\n"
-        "<p><a href=\"index.html\">Start</a> | <a href=\"zvxrulesengl.htm\">Rules</a> | "
-        "<a href=\"prizes.htm\">Prizes</a></p>\n"
-        "<p><b>This week</b> (since Monday ";
+        "<p><a href=\"/zvxinternal\"><img src=\"/zvxinternal/pics/banner.png\" width=\"280\" height=\"56\" "
+        "alt=\"Zolvex\" border=\"0\"></a></p>\n"
+        "<p><a href=\"/zvxinternal\">Start</a> | <a href=\"/zvxinternal/howto.htm\">How to play</a> | "
+        "<a href=\"/zvxinternal/highscore.html\">Highscores</a> | <a href=\"/zvxinternal/prizes.htm\">Prizes</a> | "
+        "<a href=\"/zvxinternal/safersex.htm\">Safer sex</a></p>\n"
+        "<h3>This week</h3>\n<p>since Monday ";
     out += weekCaption;
-    out += ")</p>\n<table cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\n";
+    out += ", 00:00 UTC</p>\n<table cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\n";
     Rows(out, week);
-    out += "</table>\n<p><b>All time</b></p>\n<table cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\n";
+    out += "</table>\n<h3>All time</h3>\n<table cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\n";
     Rows(out, overall);
-    out += "</table>\n<p><small>Publish your best score from the game: Internet, Publish Highscore.</small></p>\n"
+    out += "</table>\n<p><small>Publish your best score from the launcher: <i>Internet, Publish Highscore</i>.</small></p>\n"
            "</body></html>\n";
     return out;
 }

@@ -120,15 +120,17 @@ void TZolvexServer::Routes() {
         });
     }
 
-    h.Get("/zvxinternal", [this](const httplib::Request&, httplib::Response& res) { ServePage("index.html", res); });
+    h.Get("/zvxinternal", [this](const httplib::Request& req, httplib::Response& res) { ServePage("index.html", req, res); });
     h.Get("/zvxinternal/highscore.html",
           [this](const httplib::Request&, httplib::Response& res) { ServeHighscores(res); });
     h.Get("/zvxinternal/(.*)", [this](const httplib::Request& req, httplib::Response& res) {
         const std::string key = req.matches[1].str();
-        ServePage(key.empty() ? "index.html" : key, res);
+        ServePage(key.empty() ? "index.html" : key, req, res);
     });
     h.Get("/game/game_zolvex.html",
-          [this](const httplib::Request&, httplib::Response& res) { ServePage("campaign/game_zolvex.html", res); });
+          [this](const httplib::Request& req, httplib::Response& res) {
+              ServePage("campaign/game_zolvex.html", req, res);
+          });
     h.Get("/score2.php", [this](const httplib::Request& req, httplib::Response& res) {
         auto [status, body] = Submit(req.target, AddressOf(req));
         res.status = status;
@@ -148,13 +150,27 @@ std::string TZolvexServer::AddressOf(const httplib::Request& req) const {
     return req.remote_addr;
 }
 
-void TZolvexServer::ServePage(const std::string& key, httplib::Response& res) const {
+void TZolvexServer::ServePage(const std::string& key, const httplib::Request& req, httplib::Response& res) const {
     auto it = pages_.find(key);
     if (it == pages_.end()) {
         res.status = 404;
         return;
     }
-    res.set_content(it->second.body, it->second.type.c_str());
+    const Page& page = it->second;
+    if (key != "version.txt") {
+        res.set_content(page.body, page.type.c_str());
+        return;
+    }
+    // The download page lives under whichever name the server is reached by (www or bare).
+    std::string host = req.get_header_value("Host");
+    if (host.empty() || host.size() > 253 ||
+        host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:[]") !=
+            std::string::npos)
+        host = "localhost";
+    std::string body = page.body;
+    for (size_t at = body.find("{host}"); at != std::string::npos; at = body.find("{host}", at + host.size()))
+        body.replace(at, 6, host);
+    res.set_content(body, page.type.c_str());
 }
 
 void TZolvexServer::ServeHighscores(httplib::Response& res) {

@@ -65,7 +65,7 @@ private:
     };
     void LoadPages();
     void Routes();
-    void ServePage(const std::string& key, httplib::Response& res) const;
+    void ServePage(const std::string& key, const httplib::Request& req, httplib::Response& res) const;
     void ServeHighscores(httplib::Response& res);
     std::pair<int, std::string> Submit(const std::string& target, const std::string& address);
     std::string AddressOf(const httplib::Request& req) const;

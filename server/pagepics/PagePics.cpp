@@ -109,9 +109,9 @@ bool Banner(const std::string& dir) {
     CaveBackground(cr, w, h);
     Sperm(cr, 18, 20, 0.8);
     Sperm(cr, 40, 38, 0.7);
-    Virus(cr, 198, 30, 6);
+    Virus(cr, 222, 30, 6);
     Cannon(cr, 258, 28, 0.9);
-    Title(cr, "ZOLVEX", 66, 39, 28);
+    Title(cr, "ZOLVEX", 62, 39, 28);
     cairo_destroy(cr);
     return Save(s, dir + "/banner.png");
 }
