@@ -8,7 +8,9 @@
 #include <random>
 #include <stdexcept>
 #include <thread>
+#include <unordered_map>
 
+#include "server/RankIndex.h"
 #include "server/ScoreStore.h"
 
 namespace zx::server {
@@ -141,6 +143,7 @@ public:
         Exec(write_.get(), kSchema);
         read_ = Open(path);
         w_ = std::make_unique<Statements>(write_.get());
+        LoadRanks();
         writer_ = std::thread([this] { WriterLoop(); });
     }
 
@@ -205,12 +208,10 @@ private:
               setWeek(db, "INSERT INTO week_best(week, player, best, best_submission) VALUES(?1, ?2, ?3, ?4) "
                           "ON CONFLICT(week, player) DO UPDATE SET best = excluded.best, "
                           "best_submission = excluded.best_submission WHERE excluded.best > week_best.best"),
-              above(db, "SELECT COUNT(*) FROM players WHERE best > ?1 AND id <> ?2"),
-              weekAbove(db, "SELECT COUNT(*) FROM week_best WHERE week = ?3 AND best > ?1 AND player <> ?2"),
-              top(db, "SELECT MAX(best) FROM players"),
-              weekTop(db, "SELECT MAX(best) FROM week_best WHERE week = ?1") {}
+              allBests(db, "SELECT id, best FROM players"),
+              weekBests(db, "SELECT player, best FROM week_best WHERE week = ?1") {}
         Stmt begin, commit, rollback, savepoint, release, undo, codeSeen, playerBest, weekBest, insert,
-            setPlayer, setWeek, above, weekAbove, top, weekTop;
+            setPlayer, setWeek, allBests, weekBests;
     };
 
     std::string NewPlayerId() {
@@ -232,7 +233,7 @@ private:
         if (w.codeSeen.Bind(1, s.ScoreCode).One()) return out;  // not accepted: a replay
         out.Accepted = true;
         std::optional<int64_t> oldBest;
-        if (!s.PlayerId.empty()) oldBest = w.playerBest.Bind(1, s.PlayerId).One();
+        if (!s.PlayerId.empty()) oldBest = overall_.BestOf(s.PlayerId);
         if (oldBest) {
             out.PlayerId = s.PlayerId;
         } else {
@@ -241,9 +242,9 @@ private:
             out.NewPlayerId = true;
         }
         const std::string& me = out.PlayerId;
-        if (oldBest) out.OldRank = 1 + *w.above.Bind(1, *oldBest).Bind(2, me).One();
-        const auto oldWeekBest = w.weekBest.Bind(1, p.week).Bind(2, me).One();
-        if (oldWeekBest) out.WeekOldRank = 1 + *w.weekAbove.Bind(1, *oldWeekBest).Bind(2, me).Bind(3, p.week).One();
+        TRankIndex& week = WeekIndex(p.week);
+        if (oldBest) out.OldRank = overall_.RankOf(*oldBest, me);
+        if (const auto oldWeekBest = week.BestOf(me)) out.WeekOldRank = week.RankOf(*oldWeekBest, me);
 
         w.insert.Bind(1, me).Bind(2, s.Score).Bind(3, s.ScoreCode).BindBytes(4, s.Name).BindBytes(5, s.City)
             .BindBytes(6, s.Country).BindBytes(7, s.Email).Bind(8, s.Age).Bind(9, std::string(1, s.Sex))
@@ -253,11 +254,37 @@ private:
         w.setPlayer.Bind(1, me).Bind(2, s.Score).Bind(3, row).Step();
         w.setWeek.Bind(1, p.week).Bind(2, me).Bind(3, s.Score).Bind(4, row).Step();
 
-        out.Rank = 1 + *w.above.Bind(1, s.Score).Bind(2, me).One();
-        out.Top = w.top.One().value_or(s.Score);
-        out.WeekRank = 1 + *w.weekAbove.Bind(1, s.Score).Bind(2, me).Bind(3, p.week).One();
-        out.WeekTop = w.weekTop.Bind(1, p.week).One().value_or(s.Score);
+        // Others' bests are what the ranks count, and this submission changes none of them.
+        out.Rank = overall_.RankOf(s.Score, me);
+        out.WeekRank = week.RankOf(s.Score, me);
+        out.Top = std::max<int64_t>(overall_.Top().value_or(s.Score), s.Score);
+        out.WeekTop = std::max<int64_t>(week.Top().value_or(s.Score), s.Score);
         return out;
+    }
+
+    TRankIndex& WeekIndex(int64_t week) {
+        auto it = weeks_.find(week);
+        if (it == weeks_.end()) {
+            // Scores go to the week of the clock, so an earlier week is done with.
+            weeks_.clear();
+            it = weeks_.try_emplace(week).first;
+            w_->weekBests.Bind(1, week);
+            while (w_->weekBests.Step()) it->second.Offer(w_->weekBests.Text(0), w_->weekBests.Int(1));
+        }
+        return it->second;
+    }
+
+    void LoadRanks() {
+        overall_.Clear();
+        weeks_.clear();
+        while (w_->allBests.Step()) overall_.Offer(w_->allBests.Text(0), w_->allBests.Int(1));
+    }
+
+    // After a savepoint is released: the indexes follow the tables.
+    void OfferToIndexes(const Pending& p, const TSubmitOutcome& out) {
+        if (!out.Accepted) return;
+        overall_.Offer(out.PlayerId, p.s->Score);
+        WeekIndex(p.week).Offer(out.PlayerId, p.s->Score);
     }
 
     void WriterLoop() {
@@ -292,6 +319,7 @@ private:
                 try {
                     outcomes[i] = Apply(*batch[i]);
                     w.release.Step();
+                    OfferToIndexes(*batch[i], *outcomes[i]);
                 } catch (...) {
                     errors[i] = std::current_exception();
                     w.undo.Step();
@@ -309,6 +337,11 @@ private:
                 w.rollback.Step();
             } catch (...) {
             }
+            // The indexes took this batch's scores, which are not on disk.
+            try {
+                LoadRanks();
+            } catch (...) {
+            }
             for (Pending* p : batch) p->done.set_exception(failed);
             return;
         }
@@ -323,6 +356,9 @@ private:
 
     Db write_, read_;
     std::unique_ptr<Statements> w_;
+    // Only the writer thread touches these.
+    TRankIndex overall_;
+    std::unordered_map<int64_t, TRankIndex> weeks_;
     std::mutex readMutex_;
     std::mutex queueMutex_;
     std::condition_variable queueCv_;
