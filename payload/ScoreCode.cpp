@@ -1,8 +1,6 @@
-#include "game/scorecode.h"
+#include "payload/ScoreCode.h"
 
 #include <cstdlib>
-
-#include "sprites/Random.h"
 
 namespace zx {
 
@@ -59,12 +57,12 @@ std::string ScoreCodeDigits(const TScoreStats& s) {
     return out;
 }
 
-std::string MakeScoreCode(const TScoreStats& stats) {
+std::string MakeScoreCode(const TScoreStats& stats, const RandomIntFn& randInt) {
     const std::string digits = ScoreCodeDigits(stats);
     std::string disguised(kScoreCodeLength, ' ');
     for (size_t i = 0; i < kScoreCodeLength; ++i) {
         std::string_view set = ScoreCodeDigitSets[static_cast<size_t>(digits[i] - '0')];
-        disguised[i] = set[static_cast<size_t>(RandInt(static_cast<int>(set.size())))];
+        disguised[i] = set[static_cast<size_t>(randInt(static_cast<int>(set.size())))];
     }
     std::string out(kScoreCodeLength, ' ');
     for (size_t j = 0; j < kScoreCodeLength; ++j) out[j] = disguised[ScoreCodePermutation[j]];

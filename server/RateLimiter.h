@@ -1,0 +1,34 @@
+#pragma once
+// Per-address token buckets for submissions. Memory stays bounded whatever the number of
+// addresses: full buckets carry no information and are dropped when the table grows.
+#include <chrono>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+namespace zx::server {
+
+class TRateLimiter {
+public:
+    using Clock = std::chrono::steady_clock;
+    // perMinute <= 0 turns the limit off.
+    TRateLimiter(double perMinute, double burst, size_t maxAddresses = 100000)
+        : perSecond_(perMinute / 60.0), burst_(burst), maxAddresses_(maxAddresses) {}
+
+    bool Allow(const std::string& address, Clock::time_point now = Clock::now());
+    size_t TrackedForTesting();
+
+private:
+    struct Bucket {
+        double tokens;
+        Clock::time_point last;
+    };
+    double Refilled(const Bucket& b, Clock::time_point now) const;
+
+    double perSecond_, burst_;
+    size_t maxAddresses_;
+    std::mutex mutex_;
+    std::unordered_map<std::string, Bucket> buckets_;
+};
+
+}  // namespace zx::server

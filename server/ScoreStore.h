@@ -1,0 +1,52 @@
+#pragma once
+// Where published scores are kept. One small interface, so that a store shared by several
+// machines can take the place of the local one.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "server/Submission.h"
+
+namespace zx::server {
+
+struct TSubmitOutcome {
+    bool Accepted = false;  // false: this score code was published before
+    std::string PlayerId;   // the player's identifier, new or as sent
+    bool NewPlayerId = false;
+    int64_t Rank = 0;                 // the sent score among every player's best
+    std::optional<int64_t> OldRank;   // this player's rank before, if they had one
+    int64_t Top = 0;                  // the best score of all
+    int64_t WeekRank = 0;             // the same within the current week
+    std::optional<int64_t> WeekOldRank;
+    int64_t WeekTop = 0;
+};
+
+struct THighscoreRow {
+    std::string Name, City, Country;  // as sent
+    int64_t Score = 0;
+};
+
+class IScoreStore {
+public:
+    virtual ~IScoreStore() = default;
+    // Stores one submission atomically and returns the ranks it gives. weekStart is the Unix time
+    // of the Monday 00:00 UTC that begins the week of `now`. Safe to call from many threads.
+    virtual TSubmitOutcome Submit(const TSubmission& s, const std::string& address, int64_t now,
+                                  int64_t weekStart) = 0;
+    // The best `count` players, each with the name of their best score; with weekStart, within
+    // that week only.
+    virtual std::vector<THighscoreRow> Top(size_t count, std::optional<int64_t> weekStart) = 0;
+    virtual int64_t SubmissionCount() = 0;
+};
+
+// SQLite in the given folder (created if missing), write-ahead log, a full sync per commit.
+// Submissions arriving together share one commit, each in a savepoint of its own, and none is
+// answered before that commit is on disk.
+std::unique_ptr<IScoreStore> OpenSqliteStore(const std::string& folder);
+
+// Monday 00:00 UTC of the week that holds t (Unix seconds).
+int64_t WeekStartOf(int64_t t);
+
+}  // namespace zx::server

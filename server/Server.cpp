@@ -1,0 +1,239 @@
+#include "server/Server.h"
+
+#include <httplib.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "server/Html.h"
+#include "server/Submission.h"
+
+namespace zx::server {
+namespace fs = std::filesystem;
+
+int64_t SystemClock() {
+    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+namespace {
+
+const char* TypeOf(const fs::path& p) {
+    const std::string ext = p.extension().string();
+    if (ext == ".html" || ext == ".htm") return "text/html; charset=utf-8";
+    if (ext == ".txt") return "text/plain; charset=utf-8";
+    if (ext == ".css") return "text/css";
+    if (ext == ".png") return "image/png";
+    if (ext == ".jpg" || ext == ".jpeg") return "image/jpeg";
+    if (ext == ".gif") return "image/gif";
+    return nullptr;  // anything else in the folder is not served
+}
+
+// Each request's start, for its log line; the logger runs on the thread that served it.
+thread_local std::chrono::steady_clock::time_point requestStart;
+
+const char* const kAnswerType = "text/plain";
+
+}  // namespace
+
+std::optional<std::string> RawQueryValue(const std::string& target, const std::string& name) {
+    const size_t q = target.find('?');
+    if (q == std::string::npos) return std::nullopt;
+    size_t at = q + 1;
+    while (at <= target.size()) {
+        size_t end = target.find('&', at);
+        if (end == std::string::npos) end = target.size();
+        const std::string_view pair(target.data() + at, end - at);
+        if (pair.size() > name.size() && pair.substr(0, name.size()) == name && pair[name.size()] == '=')
+            return std::string(pair.substr(name.size() + 1));
+        at = end + 1;
+    }
+    return std::nullopt;
+}
+
+TZolvexServer::TZolvexServer(TServerOptions options, std::shared_ptr<IScoreStore> store, TClock clock)
+    : options_(std::move(options)),
+      store_(std::move(store)),
+      clock_(std::move(clock)),
+      limiter_(options_.SubmitPerMinute, options_.SubmitBurst),
+      http_(std::make_unique<httplib::Server>()) {
+    LoadPages();
+    Routes();
+}
+
+TZolvexServer::~TZolvexServer() = default;
+
+void TZolvexServer::LoadPages() {
+    const fs::path root(options_.PagesDir);
+    if (!fs::is_directory(root)) throw std::runtime_error("no pages folder " + root.string());
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file()) continue;
+        const char* type = TypeOf(entry.path());
+        if (!type) continue;
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::ostringstream body;
+        body << in.rdbuf();
+        pages_[fs::relative(entry.path(), root).generic_string()] = {body.str(), type};
+    }
+    if (!pages_.count("index.html")) throw std::runtime_error("no index.html in " + root.string());
+}
+
+void TZolvexServer::Routes() {
+    httplib::Server& h = *http_;
+    // The pool is handed to the library, which owns and deletes it.
+    const size_t threads = static_cast<size_t>(std::max(2, options_.Threads));
+    h.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    h.set_read_timeout(options_.ReadTimeoutSeconds, 0);
+    h.set_write_timeout(options_.WriteTimeoutSeconds, 0);
+    h.set_keep_alive_timeout(options_.KeepAliveSeconds);
+    h.set_keep_alive_max_count(1000);
+    h.set_payload_max_length(64 * 1024);  // nothing here takes a body
+    h.set_tcp_nodelay(true);
+
+    h.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+        requestStart = std::chrono::steady_clock::now();
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    if (options_.LogRequests) {
+        h.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+            // A request refused before routing (a request line too long) has no start.
+            const bool timed = requestStart != std::chrono::steady_clock::time_point{};
+            const auto us = timed ? std::chrono::duration_cast<std::chrono::microseconds>(
+                                        std::chrono::steady_clock::now() - requestStart)
+                                        .count()
+                                  : 0;
+            requestStart = {};
+            const std::string address = AddressOf(req);
+            const std::string method = req.method.empty() ? "-" : req.method.substr(0, 10);
+            // The path only: the query carries players' details.
+            std::string path = req.path.substr(0, 200);
+            for (char& c : path)
+                if (static_cast<unsigned char>(c) < 32 || c == '"') c = '?';
+            char line[512];
+            std::snprintf(line, sizeof line, "%s \"%s %s\" %d %zu %.1fms\n", address.empty() ? "-" : address.c_str(),
+                          method.c_str(), path.c_str(), res.status, res.body.size(), us / 1000.0);
+            std::lock_guard lock(logMutex_);
+            std::fputs(line, stderr);
+        });
+    }
+
+    h.Get("/zvxinternal", [this](const httplib::Request& req, httplib::Response& res) { ServePage("index.html", req, res); });
+    h.Get("/zvxinternal/highscore.html",
+          [this](const httplib::Request&, httplib::Response& res) { ServeHighscores(res); });
+    h.Get("/zvxinternal/(.*)", [this](const httplib::Request& req, httplib::Response& res) {
+        const std::string key = req.matches[1].str();
+        ServePage(key.empty() ? "index.html" : key, req, res);
+    });
+    h.Get("/game/game_zolvex.html",
+          [this](const httplib::Request& req, httplib::Response& res) {
+              ServePage("campaign/game_zolvex.html", req, res);
+          });
+    h.Get("/score2.php", [this](const httplib::Request& req, httplib::Response& res) {
+        auto [status, body] = Submit(req.target, AddressOf(req));
+        res.status = status;
+        res.set_content(body, kAnswerType);
+    });
+    h.set_error_handler([](const httplib::Request&, httplib::Response& res) {
+        if (res.body.empty()) res.set_content("Error=" + std::to_string(res.status) + "\r\n", kAnswerType);
+    });
+    h.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+        res.status = 500;
+        res.set_content("Error=The server failed; please try again later\r\n", kAnswerType);
+    });
+}
+
+std::string TZolvexServer::AddressOf(const httplib::Request& req) const {
+    if (options_.TrustProxy && req.has_header("X-Real-IP")) return req.get_header_value("X-Real-IP").substr(0, 64);
+    return req.remote_addr;
+}
+
+void TZolvexServer::ServePage(const std::string& key, const httplib::Request& req, httplib::Response& res) const {
+    auto it = pages_.find(key);
+    if (it == pages_.end()) {
+        res.status = 404;
+        return;
+    }
+    const Page& page = it->second;
+    if (key != "version.txt") {
+        res.set_content(page.body, page.type.c_str());
+        return;
+    }
+    // The download page lives under whichever name the server is reached by (www or bare).
+    std::string host = req.get_header_value("Host");
+    if (host.empty() || host.size() > 253 ||
+        host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:[]") !=
+            std::string::npos)
+        host = "localhost";
+    std::string body = page.body;
+    for (size_t at = body.find("{host}"); at != std::string::npos; at = body.find("{host}", at + host.size()))
+        body.replace(at, 6, host);
+    res.set_content(body, page.type.c_str());
+}
+
+void TZolvexServer::ServeHighscores(httplib::Response& res) {
+    const int64_t week = WeekStartOf(clock_());
+    std::lock_guard lock(highscoreMutex_);
+    const uint64_t version = scoresVersion_.load();
+    if (version != cachedVersion_ || week != cachedWeek_) {
+        cachedHighscores_ = HighscorePage(store_->Top(20, std::nullopt), store_->Top(20, week), DayCaption(week));
+        cachedVersion_ = version;
+        cachedWeek_ = week;
+    }
+    res.set_content(cachedHighscores_, "text/html; charset=utf-8");
+}
+
+std::pair<int, std::string> TZolvexServer::Submit(const std::string& target, const std::string& address) {
+    if (!limiter_.Allow(address))
+        return {429, "Error=Too many scores from your address; please try again in a few minutes\r\n"};
+    const std::optional<std::string> cs = RawQueryValue(target, "cs");
+    const TReadResult read = ReadSubmission(cs ? *cs : std::string());
+    if (!read.Submission) return {200, FormatAnswer({{"Error", read.Error}})};
+    const int64_t now = clock_();
+    TSubmitOutcome out;
+    try {
+        out = store_->Submit(*read.Submission, address, now, WeekStartOf(now));
+    } catch (const std::exception& e) {
+        std::lock_guard lock(logMutex_);
+        std::fprintf(stderr, "zolvex-server: storing a score failed: %s\n", e.what());
+        return {503, "Error=The highscore list cannot be written just now; please try again later\r\n"};
+    }
+    if (!out.Accepted) return {200, FormatAnswer({{"Error", "This score was published before"}})};
+    ++scoresVersion_;
+    std::vector<std::pair<std::string, std::string>> lines;
+    if (out.NewPlayerId) lines.emplace_back("ID", out.PlayerId);
+    lines.emplace_back("Rang", std::to_string(out.Rank));
+    if (out.OldRank) lines.emplace_back("Alterrang", std::to_string(*out.OldRank));
+    lines.emplace_back("Platz1", std::to_string(out.Top));
+    lines.emplace_back("wRang", std::to_string(out.WeekRank));
+    if (out.WeekOldRank) lines.emplace_back("wAlterrang", std::to_string(*out.WeekOldRank));
+    lines.emplace_back("wPlatz1", std::to_string(out.WeekTop));
+    return {200, FormatAnswer(lines)};
+}
+
+std::pair<int, std::string> TZolvexServer::SubmitForTesting(const std::string& target, const std::string& address) {
+    return Submit(target, address);
+}
+
+int TZolvexServer::Bind() {
+    if (options_.Port == 0) {
+        const int port = http_->bind_to_any_port(options_.Host);
+        if (port <= 0) throw std::runtime_error("cannot listen on " + options_.Host);
+        return port;
+    }
+    if (!http_->bind_to_port(options_.Host, options_.Port))
+        throw std::runtime_error("cannot listen on " + options_.Host + ":" + std::to_string(options_.Port));
+    return options_.Port;
+}
+
+void TZolvexServer::Run() { http_->listen_after_bind(); }
+
+void TZolvexServer::Stop() { http_->stop(); }
+
+void TZolvexServer::WaitUntilReadyForTesting() {
+    while (!http_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+}  // namespace zx::server

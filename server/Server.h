@@ -1,0 +1,91 @@
+#pragma once
+// The maker's server: the start page and its pages, the list of known errors, the version file,
+// the live highscore page and /score2.php, which takes published scores.
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "server/RateLimiter.h"
+#include "server/ScoreStore.h"
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+namespace zx::server {
+
+struct TServerOptions {
+    std::string Host = "127.0.0.1";
+    int Port = 8080;  // 0: any free port
+    std::string PagesDir;
+    // Submissions per address: a bucket of `SubmitBurst` refilled at `SubmitPerMinute`; 0 is off.
+    double SubmitPerMinute = 6;
+    double SubmitBurst = 5;
+    // Behind the shipped nginx site every request comes from the proxy; then the address is the
+    // one it puts in X-Real-IP.
+    bool TrustProxy = false;
+    // Each open connection holds a thread while it is kept alive.
+    int Threads = 64;
+    int ReadTimeoutSeconds = 5, WriteTimeoutSeconds = 5, KeepAliveSeconds = 5;
+    bool LogRequests = true;
+};
+
+// Unix seconds; tests put the server into any week.
+using TClock = std::function<int64_t()>;
+int64_t SystemClock();
+
+class TZolvexServer {
+public:
+    TZolvexServer(TServerOptions options, std::shared_ptr<IScoreStore> store, TClock clock = SystemClock);
+    ~TZolvexServer();
+    TZolvexServer(const TZolvexServer&) = delete;
+    TZolvexServer& operator=(const TZolvexServer&) = delete;
+
+    // Binds the listening socket; returns the port (the chosen one for port 0). Throws when the
+    // address cannot be bound.
+    int Bind();
+    // Serves until Stop; requests under way are finished.
+    void Run();
+    // From any thread.
+    void Stop();
+    void WaitUntilReadyForTesting();
+
+    // The answer to a /score2.php request line's target, for the fuzzer: status and body.
+    std::pair<int, std::string> SubmitForTesting(const std::string& target, const std::string& address);
+
+private:
+    struct Page {
+        std::string body, type;
+    };
+    void LoadPages();
+    void Routes();
+    void ServePage(const std::string& key, const httplib::Request& req, httplib::Response& res) const;
+    void ServeHighscores(httplib::Response& res);
+    std::pair<int, std::string> Submit(const std::string& target, const std::string& address);
+    std::string AddressOf(const httplib::Request& req) const;
+
+    TServerOptions options_;
+    std::shared_ptr<IScoreStore> store_;
+    TClock clock_;
+    TRateLimiter limiter_;
+    std::unique_ptr<httplib::Server> http_;
+    std::map<std::string, Page> pages_;
+    // The highscore page is made again only after a new score or when the week changes.
+    std::mutex highscoreMutex_;
+    std::atomic<uint64_t> scoresVersion_{1};
+    uint64_t cachedVersion_ = 0;
+    int64_t cachedWeek_ = 0;
+    std::string cachedHighscores_;
+    std::mutex logMutex_;
+};
+
+// The raw value of one query parameter, not unescaped; nothing when absent.
+std::optional<std::string> RawQueryValue(const std::string& target, const std::string& name);
+
+}  // namespace zx::server

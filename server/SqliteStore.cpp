@@ -1,0 +1,377 @@
+#include <sqlite3.h>
+
+#include <condition_variable>
+#include <deque>
+#include <filesystem>
+#include <future>
+#include <mutex>
+#include <random>
+#include <stdexcept>
+#include <thread>
+#include <unordered_map>
+
+#include "server/RankIndex.h"
+#include "server/ScoreStore.h"
+
+namespace zx::server {
+
+int64_t WeekStartOf(int64_t t) {
+    constexpr int64_t kDay = 86400, kWeek = 7 * kDay;
+    constexpr int64_t kFirstMonday = 4 * kDay;  // 1970-01-05; the epoch was a Thursday
+    int64_t into = (t - kFirstMonday) % kWeek;
+    if (into < 0) into += kWeek;
+    return t - into;
+}
+
+namespace {
+
+struct DbClose {
+    void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+using Db = std::unique_ptr<sqlite3, DbClose>;
+
+struct SqliteError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+void Check(sqlite3* db, int rc, const char* what) {
+    if (rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE)
+        throw SqliteError(std::string(what) + ": " + sqlite3_errmsg(db));
+}
+
+void Exec(sqlite3* db, const char* sql) { Check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr), sql); }
+
+Db Open(const std::string& path) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
+                                                            SQLITE_OPEN_NOMUTEX, nullptr);
+    Db db(raw);
+    if (rc != SQLITE_OK)
+        throw SqliteError("cannot open " + path + ": " + (raw ? sqlite3_errmsg(raw) : "out of memory"));
+    sqlite3_busy_timeout(raw, 10000);
+    Exec(raw, "PRAGMA journal_mode=WAL");
+    Exec(raw, "PRAGMA synchronous=FULL");
+    return db;
+}
+
+// A prepared statement, reset after each use.
+class Stmt {
+public:
+    Stmt(sqlite3* db, const char* sql) : db_(db) {
+        Check(db, sqlite3_prepare_v2(db, sql, -1, &st_, nullptr), sql);
+    }
+    ~Stmt() { sqlite3_finalize(st_); }
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+
+    Stmt& Bind(int i, int64_t v) {
+        sqlite3_bind_int64(st_, i, v);
+        return *this;
+    }
+    Stmt& Bind(int i, const std::string& v) {
+        sqlite3_bind_text(st_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    // Names and comments are kept as the bytes that were sent, whatever their encoding.
+    Stmt& BindBytes(int i, const std::string& v) {
+        sqlite3_bind_blob(st_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+        return *this;
+    }
+    // True while a row is there; finishing resets the statement.
+    bool Step() {
+        const int rc = sqlite3_step(st_);
+        if (rc == SQLITE_ROW) return true;
+        sqlite3_reset(st_);
+        sqlite3_clear_bindings(st_);
+        Check(db_, rc, sqlite3_sql(st_));
+        return false;
+    }
+    void Done() {
+        sqlite3_reset(st_);
+        sqlite3_clear_bindings(st_);
+    }
+    int64_t Int(int col) const { return sqlite3_column_int64(st_, col); }
+    bool IsNull(int col) const { return sqlite3_column_type(st_, col) == SQLITE_NULL; }
+    std::string Text(int col) const {
+        const void* p = sqlite3_column_blob(st_, col);
+        return p ? std::string(static_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(st_, col)))
+                 : std::string();
+    }
+    // The single value of a one-row query, or nothing when there is no row or it is NULL.
+    std::optional<int64_t> One() {
+        std::optional<int64_t> v;
+        if (Step()) {
+            if (!IsNull(0)) v = Int(0);
+            Done();
+        }
+        return v;
+    }
+
+private:
+    sqlite3* db_;
+    sqlite3_stmt* st_ = nullptr;
+};
+
+constexpr const char* kSchema = R"(
+CREATE TABLE IF NOT EXISTS submissions(
+  id INTEGER PRIMARY KEY, player TEXT NOT NULL, score INTEGER NOT NULL,
+  score_code TEXT NOT NULL UNIQUE, name BLOB, city BLOB, country BLOB, email BLOB, age INTEGER,
+  sex TEXT, comment BLOB, games_started INTEGER, games_won INTEGER, address TEXT,
+  time INTEGER NOT NULL, week INTEGER NOT NULL);
+CREATE TABLE IF NOT EXISTS players(
+  id TEXT PRIMARY KEY, best INTEGER NOT NULL, best_submission INTEGER NOT NULL) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS players_best ON players(best);
+CREATE TABLE IF NOT EXISTS week_best(
+  week INTEGER NOT NULL, player TEXT NOT NULL, best INTEGER NOT NULL,
+  best_submission INTEGER NOT NULL, PRIMARY KEY(week, player)) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS week_best_rank ON week_best(week, best);
+)";
+
+struct Pending {
+    const TSubmission* s;
+    const std::string* address;
+    int64_t now, week;
+    std::promise<TSubmitOutcome> done;
+};
+
+class SqliteStore final : public IScoreStore {
+public:
+    explicit SqliteStore(const std::string& folder) {
+        std::filesystem::create_directories(folder);
+        const std::string path = (std::filesystem::path(folder) / "scores.db").string();
+        write_ = Open(path);
+        Exec(write_.get(), kSchema);
+        read_ = Open(path);
+        w_ = std::make_unique<Statements>(write_.get());
+        LoadRanks();
+        writer_ = std::thread([this] { WriterLoop(); });
+    }
+
+    ~SqliteStore() override {
+        {
+            std::lock_guard lock(queueMutex_);
+            stopping_ = true;
+        }
+        queueCv_.notify_all();
+        writer_.join();
+        w_.reset();
+    }
+
+    TSubmitOutcome Submit(const TSubmission& s, const std::string& address, int64_t now,
+                          int64_t weekStart) override {
+        Pending p{&s, &address, now, weekStart, {}};
+        auto result = p.done.get_future();
+        {
+            std::lock_guard lock(queueMutex_);
+            if (stopping_) throw std::runtime_error("the store is closing");
+            queue_.push_back(&p);
+        }
+        queueCv_.notify_one();
+        return result.get();
+    }
+
+    std::vector<THighscoreRow> Top(size_t count, std::optional<int64_t> weekStart) override {
+        std::lock_guard lock(readMutex_);
+        Stmt q(read_.get(),
+               weekStart ? "SELECT s.name, s.city, s.country, w.best FROM week_best w JOIN submissions s "
+                           "ON s.id = w.best_submission WHERE w.week = ?1 "
+                           "ORDER BY w.best DESC, w.best_submission LIMIT ?2"
+                         : "SELECT s.name, s.city, s.country, p.best FROM players p JOIN submissions s "
+                           "ON s.id = p.best_submission ORDER BY p.best DESC, p.best_submission LIMIT ?2");
+        if (weekStart) q.Bind(1, *weekStart);
+        q.Bind(2, static_cast<int64_t>(count));
+        std::vector<THighscoreRow> rows;
+        while (q.Step()) rows.push_back({q.Text(0), q.Text(1), q.Text(2), q.Int(3)});
+        return rows;
+    }
+
+    int64_t SubmissionCount() override {
+        std::lock_guard lock(readMutex_);
+        Stmt q(read_.get(), "SELECT COUNT(*) FROM submissions");
+        return q.One().value_or(0);
+    }
+
+private:
+    struct Statements {
+        explicit Statements(sqlite3* db)
+            : begin(db, "BEGIN IMMEDIATE"), commit(db, "COMMIT"), rollback(db, "ROLLBACK"),
+              savepoint(db, "SAVEPOINT one"), release(db, "RELEASE one"), undo(db, "ROLLBACK TO one"),
+              codeSeen(db, "SELECT 1 FROM submissions WHERE score_code = ?1"),
+              playerBest(db, "SELECT best FROM players WHERE id = ?1"),
+              weekBest(db, "SELECT best FROM week_best WHERE week = ?1 AND player = ?2"),
+              insert(db, "INSERT INTO submissions(player, score, score_code, name, city, country, email, age, "
+                         "sex, comment, games_started, games_won, address, time, week) "
+                         "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)"),
+              setPlayer(db, "INSERT INTO players(id, best, best_submission) VALUES(?1, ?2, ?3) "
+                            "ON CONFLICT(id) DO UPDATE SET best = excluded.best, "
+                            "best_submission = excluded.best_submission WHERE excluded.best > players.best"),
+              setWeek(db, "INSERT INTO week_best(week, player, best, best_submission) VALUES(?1, ?2, ?3, ?4) "
+                          "ON CONFLICT(week, player) DO UPDATE SET best = excluded.best, "
+                          "best_submission = excluded.best_submission WHERE excluded.best > week_best.best"),
+              allBests(db, "SELECT id, best FROM players"),
+              weekBests(db, "SELECT player, best FROM week_best WHERE week = ?1") {}
+        Stmt begin, commit, rollback, savepoint, release, undo, codeSeen, playerBest, weekBest, insert,
+            setPlayer, setWeek, allBests, weekBests;
+    };
+
+    std::string NewPlayerId() {
+        static constexpr char kHex[] = "0123456789abcdef";
+        for (;;) {
+            std::string id;
+            for (int i = 0; i < 4; ++i) {
+                uint32_t v = random_();  // the system's entropy: identifiers must not be guessable
+                for (int j = 0; j < 8; ++j, v >>= 4) id += kHex[v & 15];
+            }
+            if (!w_->playerBest.Bind(1, id).One()) return id;
+        }
+    }
+
+    TSubmitOutcome Apply(const Pending& p) {
+        Statements& w = *w_;
+        const TSubmission& s = *p.s;
+        TSubmitOutcome out;
+        if (w.codeSeen.Bind(1, s.ScoreCode).One()) return out;  // not accepted: a replay
+        out.Accepted = true;
+        std::optional<int64_t> oldBest;
+        if (!s.PlayerId.empty()) oldBest = overall_.BestOf(s.PlayerId);
+        if (oldBest) {
+            out.PlayerId = s.PlayerId;
+        } else {
+            // An identifier this server never gave out is replaced, so that nobody can pick one.
+            out.PlayerId = NewPlayerId();
+            out.NewPlayerId = true;
+        }
+        const std::string& me = out.PlayerId;
+        TRankIndex& week = WeekIndex(p.week);
+        if (oldBest) out.OldRank = overall_.RankOf(*oldBest, me);
+        if (const auto oldWeekBest = week.BestOf(me)) out.WeekOldRank = week.RankOf(*oldWeekBest, me);
+
+        w.insert.Bind(1, me).Bind(2, s.Score).Bind(3, s.ScoreCode).BindBytes(4, s.Name).BindBytes(5, s.City)
+            .BindBytes(6, s.Country).BindBytes(7, s.Email).Bind(8, s.Age).Bind(9, std::string(1, s.Sex))
+            .BindBytes(10, s.Comment).Bind(11, s.GamesStarted).Bind(12, s.GamesWon).Bind(13, *p.address)
+            .Bind(14, p.now).Bind(15, p.week).Step();
+        const int64_t row = sqlite3_last_insert_rowid(write_.get());
+        w.setPlayer.Bind(1, me).Bind(2, s.Score).Bind(3, row).Step();
+        w.setWeek.Bind(1, p.week).Bind(2, me).Bind(3, s.Score).Bind(4, row).Step();
+
+        // Others' bests are what the ranks count, and this submission changes none of them.
+        out.Rank = overall_.RankOf(s.Score, me);
+        out.WeekRank = week.RankOf(s.Score, me);
+        out.Top = std::max<int64_t>(overall_.Top().value_or(s.Score), s.Score);
+        out.WeekTop = std::max<int64_t>(week.Top().value_or(s.Score), s.Score);
+        return out;
+    }
+
+    TRankIndex& WeekIndex(int64_t week) {
+        auto it = weeks_.find(week);
+        if (it == weeks_.end()) {
+            // Scores go to the week of the clock, so an earlier week is done with.
+            weeks_.clear();
+            it = weeks_.try_emplace(week).first;
+            w_->weekBests.Bind(1, week);
+            while (w_->weekBests.Step()) it->second.Offer(w_->weekBests.Text(0), w_->weekBests.Int(1));
+        }
+        return it->second;
+    }
+
+    void LoadRanks() {
+        overall_.Clear();
+        weeks_.clear();
+        while (w_->allBests.Step()) overall_.Offer(w_->allBests.Text(0), w_->allBests.Int(1));
+    }
+
+    // After a savepoint is released: the indexes follow the tables.
+    void OfferToIndexes(const Pending& p, const TSubmitOutcome& out) {
+        if (!out.Accepted) return;
+        overall_.Offer(out.PlayerId, p.s->Score);
+        WeekIndex(p.week).Offer(out.PlayerId, p.s->Score);
+    }
+
+    void WriterLoop() {
+        for (;;) {
+            std::vector<Pending*> batch;
+            {
+                std::unique_lock lock(queueMutex_);
+                queueCv_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                if (queue_.empty()) return;  // stopping, and everything answered
+                while (!queue_.empty() && batch.size() < 1000) {
+                    batch.push_back(queue_.front());
+                    queue_.pop_front();
+                }
+            }
+            WriteBatch(batch);
+        }
+    }
+
+    void WriteBatch(const std::vector<Pending*>& batch) {
+        Statements& w = *w_;
+        std::vector<std::optional<TSubmitOutcome>> outcomes(batch.size());
+        std::vector<std::exception_ptr> errors(batch.size());
+        try {
+            w.begin.Step();
+        } catch (...) {
+            for (Pending* p : batch) p->done.set_exception(std::current_exception());
+            return;
+        }
+        for (size_t i = 0; i < batch.size(); ++i) {
+            try {
+                w.savepoint.Step();
+                try {
+                    outcomes[i] = Apply(*batch[i]);
+                    w.release.Step();
+                    OfferToIndexes(*batch[i], *outcomes[i]);
+                } catch (...) {
+                    errors[i] = std::current_exception();
+                    w.undo.Step();
+                    w.release.Step();
+                }
+            } catch (...) {
+                errors[i] = std::current_exception();
+            }
+        }
+        try {
+            w.commit.Step();
+        } catch (...) {
+            const auto failed = std::current_exception();
+            try {
+                w.rollback.Step();
+            } catch (...) {
+            }
+            // The indexes took this batch's scores, which are not on disk.
+            try {
+                LoadRanks();
+            } catch (...) {
+            }
+            for (Pending* p : batch) p->done.set_exception(failed);
+            return;
+        }
+        for (size_t i = 0; i < batch.size(); ++i) {
+            if (outcomes[i])
+                batch[i]->done.set_value(*outcomes[i]);
+            else
+                batch[i]->done.set_exception(errors[i] ? errors[i]
+                                                       : std::make_exception_ptr(std::runtime_error("not stored")));
+        }
+    }
+
+    Db write_, read_;
+    std::unique_ptr<Statements> w_;
+    // Only the writer thread touches these.
+    TRankIndex overall_;
+    std::unordered_map<int64_t, TRankIndex> weeks_;
+    std::mutex readMutex_;
+    std::mutex queueMutex_;
+    std::condition_variable queueCv_;
+    std::deque<Pending*> queue_;
+    bool stopping_ = false;
+    std::random_device random_;
+    std::thread writer_;
+};
+
+}  // namespace
+
+std::unique_ptr<IScoreStore> OpenSqliteStore(const std::string& folder) {
+    return std::make_unique<SqliteStore>(folder);
+}
+
+}  // namespace zx::server

@@ -1,0 +1,49 @@
+#pragma once
+// A published score as the server takes it: read from the payload's fields, checked field by
+// field, and the score checked against the statistics its score code carries.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "payload/Payload.h"
+
+namespace zx::server {
+
+struct TSubmission {
+    std::string PlayerId;  // empty for a player who has none yet
+    int32_t Score = 0;
+    // Texts exactly as sent (Windows-1252 bytes); a field of one blank is empty.
+    std::string Name, City, Country, Email, Comment;
+    int32_t Age = 0;
+    char Sex = ' ';
+    int32_t GamesStarted = 0, GamesWon = 0;
+    std::string ScoreCode;
+};
+
+// The longest text each field may hold: what the program's settings record keeps.
+inline constexpr size_t kMaxPlayerId = 32, kMaxName = 20, kMaxCity = 20, kMaxCountry = 20,
+                        kMaxEmail = 40, kMaxComment = 80, kMaxScoreCode = 100;
+inline constexpr int32_t kMaxAge = 110;
+
+// Either the submission or why it is refused (a short English sentence for the "Error" line).
+struct TReadResult {
+    std::optional<TSubmission> Submission;
+    std::string Error;
+};
+
+// From the value of "cs=" exactly as it stood in the request line.
+TReadResult ReadSubmission(std::string_view encoded);
+// From the 14 fields of an unscrambled payload.
+TReadResult SubmissionFromFields(const std::vector<std::string>& fields);
+
+// Points per catch of each kind 1..6, and the other amounts of the game's rules.
+inline constexpr int32_t kCatchPoints[7] = {0, 100, 80, 500, 120, 160, 250};
+inline constexpr int32_t kEarlyBonus = 50, kCondomCost = 50, kTorpedoCost = 100, kPauseCost = 100,
+                         kWinBonus = 10000, kTorpedoesPerGame = 10, kGameSeconds = 90;
+
+// Why the score cannot come from a game with these statistics, or nothing when it can.
+std::optional<std::string> WhyScoreUnexplained(int64_t score, const TScoreStats& stats);
+
+}  // namespace zx::server

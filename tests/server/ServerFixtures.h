@@ -1,0 +1,175 @@
+#pragma once
+// A real zolvex-server for tests: in this process on an ephemeral loopback port with a clock the
+// test sets, or as a child process that can be stopped, restarted and killed.
+#include <httplib.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "payload/Payload.h"
+#include "server/Server.h"
+
+namespace zx::test {
+
+// A fresh folder, removed with everything in it at the end.
+class TempFolder {
+public:
+    TempFolder() {
+        std::string tmpl = (std::filesystem::temp_directory_path() / "zolvex-server-XXXXXX").string();
+        if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+        path_ = tmpl;
+    }
+    ~TempFolder() {
+        std::error_code ec;
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+};
+
+// Monday 7 December 2026, 00:00 UTC.
+inline constexpr int64_t kAMonday = 1796601600;
+
+inline server::TServerOptions QuietOptions() {
+    server::TServerOptions o;
+    o.Port = 0;
+    o.PagesDir = ZOLVEX_SERVER_PAGES;
+    o.SubmitPerMinute = 0;  // tests that want the limit set it
+    o.LogRequests = false;
+    o.Threads = 8;
+    return o;
+}
+
+class InProcessServer {
+public:
+    explicit InProcessServer(const std::string& dataDir, server::TServerOptions options = QuietOptions())
+        : store_(server::OpenSqliteStore(dataDir)),
+          server_(std::make_unique<server::TZolvexServer>(options, store_, [this] { return now_.load(); })) {
+        port_ = server_->Bind();
+        thread_ = std::thread([this] { server_->Run(); });
+        server_->WaitUntilReadyForTesting();
+    }
+    ~InProcessServer() {
+        server_->Stop();
+        thread_.join();
+    }
+    InProcessServer(const InProcessServer&) = delete;
+    InProcessServer& operator=(const InProcessServer&) = delete;
+
+    int Port() const { return port_; }
+    void SetNow(int64_t t) { now_ = t; }
+    server::IScoreStore& Store() { return *store_; }
+    server::TZolvexServer& Server() { return *server_; }
+
+private:
+    std::atomic<int64_t> now_{kAMonday + 3 * 86400 + 12 * 3600};  // a Thursday noon
+    std::shared_ptr<server::IScoreStore> store_;
+    std::unique_ptr<server::TZolvexServer> server_;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+// zolvex-server as its own process, on a port it picks and announces on standard error.
+class ChildServer {
+public:
+    explicit ChildServer(const std::string& dataDir) {
+        int err[2];
+        if (pipe(err) != 0) throw std::runtime_error("pipe failed");
+        pid_ = fork();
+        if (pid_ < 0) throw std::runtime_error("fork failed");
+        if (pid_ == 0) {
+            dup2(err[1], 2);
+            close(err[0]);
+            close(err[1]);
+            execl(ZOLVEX_SERVER_EXE, ZOLVEX_SERVER_EXE, "--listen", "127.0.0.1:0", "--data", dataDir.c_str(),
+                  "--rate", "0", "--threads", "16", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        close(err[1]);
+        stderr_ = fdopen(err[0], "r");
+        char line[1024];
+        while (std::fgets(line, sizeof line, stderr_)) {
+            const std::string s = line;
+            const size_t at = s.find("http://127.0.0.1:");
+            if (at != std::string::npos) {
+                port_ = std::stoi(s.substr(at + 17));
+                break;
+            }
+        }
+        if (port_ == 0) throw std::runtime_error("the server did not start");
+        // Keep reading, so that the log never blocks the server on a full pipe.
+        drain_ = std::thread([f = stderr_] {
+            char buf[4096];
+            while (std::fgets(buf, sizeof buf, f)) {
+            }
+        });
+    }
+    ~ChildServer() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            Wait();
+        }
+        if (drain_.joinable()) drain_.join();
+        if (stderr_) std::fclose(stderr_);
+    }
+    ChildServer(const ChildServer&) = delete;
+    ChildServer& operator=(const ChildServer&) = delete;
+
+    int Port() const { return port_; }
+    // Sends the signal and returns the exit status (or 128 + signal).
+    int Signal(int sig) {
+        kill(pid_, sig);
+        return Wait();
+    }
+
+private:
+    int Wait() {
+        int status = 0;
+        waitpid(pid_, &status, 0);
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    pid_t pid_ = -1;
+    int port_ = 0;
+    FILE* stderr_ = nullptr;
+    std::thread drain_;
+};
+
+inline RandomIntFn TestRandom(uint32_t seed) {
+    auto gen = std::make_shared<std::mt19937>(seed);
+    return [gen](int n) { return std::uniform_int_distribution<int>(0, n - 1)(*gen); };
+}
+
+struct Answer {
+    int Status = 0;
+    std::string Body;
+    TPayloadAnswer Lines;
+};
+
+// Publishes as the program does: the payload scrambled into the request line.
+inline Answer Publish(int port, const TPayloadFields& fields, const std::string& realIp = {}) {
+    static std::atomic<uint32_t> seed{1};
+    httplib::Client cli("127.0.0.1", port);
+    cli.set_read_timeout(30, 0);
+    httplib::Headers h = {{"User-Agent", "Mozilla/3.0 (compatible; Indy Library)"}, {"Accept", "text/html, */*"}};
+    if (!realIp.empty()) h.emplace("X-Real-IP", realIp);
+    auto res = cli.Get(("/score2.php?cs=" + ScramblePayload(BuildPayload(fields), TestRandom(seed++))).c_str(), h);
+    if (!res) return {};
+    return {res->status, res->body, ParseAnswer(res->body)};
+}
+
+}  // namespace zx::test
