@@ -80,6 +80,9 @@ size_t WriteBody(char* ptr, size_t size, size_t nmemb, void* userdata) {
 struct EasyDeleter {
     void operator()(CURL* c) const { curl_easy_cleanup(c); }
 };
+struct SlistDeleter {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
 struct MultiDeleter {
     void operator()(CURLM* m) const { curl_multi_cleanup(m); }
 };
@@ -180,7 +183,7 @@ void SetHttpLimitsForTesting(const THttpLimits& limits) {
 
 void SetDownloadPump(std::function<void()> pump) { Pump() = std::move(pump); }
 
-std::string HttpGet(const std::string& url) {
+std::string HttpGet(const std::string& url, const std::vector<std::string>& headers) {
     CurlGlobalInit();
     THttpLimits limits;
     {
@@ -205,7 +208,16 @@ std::string HttpGet(const std::string& url) {
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
-    curl_easy_setopt(c, CURLOPT_USERAGENT, "Zolvex/1.10");
+    // The client names itself as it always has; the servers' logs and filters know it by this.
+    curl_easy_setopt(c, CURLOPT_USERAGENT, "Mozilla/3.0 (compatible; Indy Library)");
+    std::unique_ptr<curl_slist, SlistDeleter> headerList;
+    for (const std::string& h : headers) {
+        curl_slist* next = curl_slist_append(headerList.get(), h.c_str());
+        if (!next) throw EHttpError("Cannot start an HTTP client", 0);
+        (void)headerList.release();
+        headerList.reset(next);
+    }
+    if (headerList) curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
     curl_multi_add_handle(multi.get(), c);
     CURLcode result = CURLE_OK;
     for (;;) {
@@ -250,13 +262,13 @@ bool IsOnline() { return platform::IsOnline(); }
 
 void Autodial() {}
 
-std::string DownloadText(const std::string& url) {
+std::string DownloadText(const std::string& url, const std::vector<std::string>& headers) {
     Autodial();
     if (!IsOnline()) {
         platform::ShowMessage("Operation Failed: Can't connect to the Internet");
         return {};
     }
-    return ToCrLf(HttpGet(url));
+    return ToCrLf(HttpGet(url, headers));
 }
 
 void OpenUrlInBrowser(const std::string& url) {

@@ -47,15 +47,16 @@ struct THttpLimits {
 };
 void SetHttpLimitsForTesting(const THttpLimits& limits);
 
-// GET of the address; the body as received. Raises EHttpError.
-std::string HttpGet(const std::string& url);
+// GET of the address with extra header lines ("Name: value"); the body as received. Raises
+// EHttpError.
+std::string HttpGet(const std::string& url, const std::vector<std::string>& headers = {});
 // The launcher lets its window repaint while a download waits (it runs on the user-interface
 // thread); without a pump the download simply blocks.
 void SetDownloadPump(std::function<void()> pump);
 
 // Autodial; when online, the body of a GET with line ends made CR LF; when offline, the message
 // "Operation Failed: Can't connect to the Internet" and an empty text. HTTP failures raise.
-std::string DownloadText(const std::string& url);
+std::string DownloadText(const std::string& url, const std::vector<std::string>& headers = {});
 
 bool IsOnline();
 // Nothing to dial on this system: a desktop is online or it is not.

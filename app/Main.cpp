@@ -16,6 +16,7 @@
 #include "app/InfoUnit.h"
 #include "app/Internet.h"
 #include "app/NewHighscoreUnit.h"
+#include "app/PublishHighscoreUnit.h"
 #include "app/Static.h"
 #include "display/DDrawUnit.h"
 #include "game/GameGlobals.h"
@@ -579,7 +580,8 @@ void TForm1::ActionPublishHighscoreExecute() {
         platform::ShowMessage("Sorry, you don't have a entry in your highscore list right now");
         return;
     }
-    platform::ShowMessage("Publishing highscores comes with the next version of Zolvex.");
+    auto* publish = new TPublishHighscoreForm();
+    publish->show();
 }
 
 void TForm1::ActionGotoHighscoreExecute() {

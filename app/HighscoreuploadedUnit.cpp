@@ -1,0 +1,86 @@
+#include "app/HighscoreuploadedUnit.h"
+
+#include "app/Internet.h"
+#include "app/Main.h"
+#include "platform/Dialogs.h"
+#include "platform/Shell.h"
+#include "sprites/Ansi.h"
+
+namespace zx {
+namespace {
+
+std::string Value(const TPayloadAnswer& answer, const char* name) {
+    auto it = answer.find(name);
+    return it == answer.end() ? std::string() : AnsiToUtf8(it->second);
+}
+
+// A caption followed by a blank and the answer's value; the bare caption when there is none.
+std::string WithValue(const char* caption, const std::string& value) {
+    return value.empty() ? std::string(caption) : std::string(caption) + " " + value;
+}
+
+}  // namespace
+
+std::string CampaignGamePageAddress() { return "http://" + Hosts().WebSite + "/game/game_zolvex.html"; }
+
+THighscoreuploadedForm::THighscoreuploadedForm(const TPayloadAnswer& answer, QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("HighscoreuploadedForm"));
+    setWindowTitle(QStringLiteral("Highscore Uploaded!"));
+    setFont(LauncherFont());
+    MarkOwnForm(this);
+    const QPixmap back = JpegResourcePixmap("BACK");
+    const QSize size = back.isNull() ? QSize(400, 300) : back.size() / 2;
+    setFixedSize(size);
+    Image1 = new QLabel(this);
+    Image1->setPixmap(back);
+    Image1->setScaledContents(true);
+    Image1->setGeometry(0, 0, size.width(), size.height());
+
+    p = new QLabel(QStringLiteral(" points"), this);
+    p->hide();
+    const std::string points = p->text().toStdString();
+    const std::string texts[9] = {
+        "Your score has been successfuly uploaded!",
+        "Overall Ranking List",
+        WithValue("Your ranking:", Value(answer, "Rang")),
+        WithValue("Your old ranking:", Value(answer, "Alterrang")),
+        "Top of the list: " + Value(answer, "Platz1") + points,
+        "Weekly Ranking List",
+        WithValue("Your ranking:", Value(answer, "wRang")),
+        WithValue("Your old ranking:", Value(answer, "wAlterrang")),
+        "Top of the list: " + Value(answer, "wPlatz1") + points,
+    };
+    QFont text = font();
+    text.setPixelSize(16);
+    QFont heading = text;
+    heading.setBold(true);
+    int top = 16;
+    for (size_t i = 0; i < Lines.size(); ++i) {
+        auto* l = new QLabel(QString::fromStdString(texts[i]), this);
+        l->setFont(i == 0 || i == 1 || i == 5 ? heading : text);
+        l->setAlignment(Qt::AlignCenter);
+        QPalette pal = l->palette();
+        pal.setColor(QPalette::WindowText, Qt::white);
+        l->setPalette(pal);
+        if (i == 1 || i == 5) top += 8;
+        l->setGeometry(0, top, size.width(), 22);
+        top += 22;
+        Lines[i] = l;
+    }
+    Button1 = new QPushButton(QStringLiteral("Open Website"), this);
+    Button2 = new QPushButton(QStringLiteral("Ok"), this);
+    Button1->setGeometry(size.width() / 2 - 120, size.height() - 40, 110, 28);
+    Button2->setGeometry(size.width() / 2 + 10, size.height() - 40, 110, 28);
+    Button2->setDefault(true);
+    connect(Button1, &QPushButton::clicked, this, &THighscoreuploadedForm::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &QDialog::accept);
+}
+
+void THighscoreuploadedForm::Button1Click() {
+    const std::string page = CampaignGamePageAddress();
+    if (!platform::ShellOpen(page))
+        platform::ShowError("Could not open Internet browser. Please start it manually and goto " + page);
+    accept();
+}
+
+}  // namespace zx

@@ -1,0 +1,161 @@
+#include "app/PublishHighscoreUnit.h"
+
+#include <QGridLayout>
+#include <QVBoxLayout>
+
+#include "app/HighscoreuploadedUnit.h"
+#include "app/Internet.h"
+#include "app/Main.h"
+#include "game/GameRecords.h"
+#include "platform/Dialogs.h"
+#include "sprites/Ansi.h"
+#include "sprites/Random.h"
+
+namespace zx {
+namespace {
+
+QString Qs(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+
+std::string Trim(const std::string& s) {
+    size_t a = 0, b = s.size();
+    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
+    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
+    return s.substr(a, b - a);
+}
+
+QLineEdit* Edit(QWidget* parent, int maxLength) {
+    auto* e = new QLineEdit(parent);
+    e->setMaxLength(maxLength);
+    return e;
+}
+
+}  // namespace
+
+TPayloadFields PublishedFields() {
+    TPayloadFields f;
+    f.PlayerId = Utf8ToAnsi(EnvData.PlayerId);
+    f.Score = EnvData.Highscores[0].Score;
+    f.Name = Utf8ToAnsi(EnvData.PublishName);
+    f.City = Utf8ToAnsi(EnvData.City);
+    f.Country = Utf8ToAnsi(EnvData.Country);
+    f.Email = Utf8ToAnsi(EnvData.Email);
+    f.Age = EnvData.Age;
+    f.Sex = EnvData.Sex;
+    f.Comment = Utf8ToAnsi(EnvData.Comment);
+    f.GamesStarted = EnvData.GamesStarted;
+    f.GamesWon = EnvData.GamesWon;
+    f.ScoreCode = EnvData.ScoreCodes[0];
+    return f;
+}
+
+std::string ScoreRequestAddress(const std::string& encoded) {
+    return "http://" + Hosts().ScoreServer + "/score2.php?cs=" + encoded;
+}
+
+TPublishHighscoreForm::TPublishHighscoreForm(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("PublishHighscoreForm"));
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QStringLiteral("Publish Highscore"));
+    setFont(LauncherFont());
+    MarkOwnForm(this);
+
+    auto* layout = new QVBoxLayout(this);
+    Label1 = new QLabel(QStringLiteral("Your highest score:"), this);
+    Label2 = new QLabel(this);
+    QFont big = font();
+    big.setPointSize(20);
+    big.setBold(true);
+    Label2->setFont(big);
+    layout->addWidget(Label1);
+    layout->addWidget(Label2);
+
+    GroupBox1 = new QGroupBox(QStringLiteral("Additional data which will appear in the web highscore: "), this);
+    auto* g1 = new QGridLayout(GroupBox1);
+    Edit1 = Edit(GroupBox1, 20);
+    Edit2 = Edit(GroupBox1, 20);
+    Edit3 = Edit(GroupBox1, 20);
+    SpinEdit1 = new QSpinBox(GroupBox1);
+    SpinEdit1->setRange(0, 110);
+    ComboBox1 = new QComboBox(GroupBox1);
+    ComboBox1->addItems({QString(), QStringLiteral("f"), QStringLiteral("m")});
+    const std::pair<const char*, QWidget*> rows1[] = {
+        {"Name:", Edit1}, {"City:", Edit2}, {"Country:", Edit3}, {"Age:", SpinEdit1}, {"Male/female:", ComboBox1}};
+    int row = 0;
+    for (const auto& [caption, field] : rows1) {
+        g1->addWidget(new QLabel(QString::fromUtf8(caption), GroupBox1), row, 0);
+        g1->addWidget(field, row++, 1);
+    }
+    layout->addWidget(GroupBox1);
+
+    GroupBox2 = new QGroupBox(QStringLiteral("Additional data that will NOT appear in the highscore table:"), this);
+    auto* g2 = new QVBoxLayout(GroupBox2);
+    Edit4 = Edit(GroupBox2, 40);
+    Edit5 = Edit(GroupBox2, 80);
+    g2->addWidget(new QLabel(QStringLiteral("Email (If you want to win a prize):"), GroupBox2));
+    g2->addWidget(Edit4);
+    g2->addWidget(new QLabel(QStringLiteral("A comment which will be forwarded to us:"), GroupBox2));
+    g2->addWidget(Edit5);
+    layout->addWidget(GroupBox2);
+
+    Button1 = new QPushButton(QStringLiteral("Publish"), this);
+    Button1->setDefault(true);
+    layout->addWidget(Button1, 0, Qt::AlignRight);
+    connect(Button1, &QPushButton::clicked, this, &TPublishHighscoreForm::Button1Click);
+    setFixedWidth(380);
+}
+
+void TPublishHighscoreForm::showEvent(QShowEvent* e) {
+    QDialog::showEvent(e);
+    FormShow();
+}
+
+void TPublishHighscoreForm::FormShow() {
+    const THighscore& best = EnvData.Highscores[0];
+    Label2->setText(QString::number(best.Score));
+    Edit1->setText(Qs(best.Name));
+    Edit2->setText(Qs(EnvData.City));
+    Edit3->setText(Qs(EnvData.Country));
+    SpinEdit1->setValue(EnvData.Age);
+    const int item = EnvData.Sex == ' ' ? 0 : EnvData.Sex == 'f' ? 1 : EnvData.Sex == 'm' ? 2 : -1;
+    ComboBox1->setCurrentIndex(item);
+    Edit4->setText(Qs(EnvData.Email));
+    Edit5->clear();
+}
+
+void TPublishHighscoreForm::Button1Click() {
+    EnvData.PublishName = CutText(Edit1->text().toStdString(), 20);
+    EnvData.City = CutText(Edit2->text().toStdString(), 20);
+    EnvData.Country = CutText(Edit3->text().toStdString(), 20);
+    EnvData.Age = SpinEdit1->value();
+    const QString sex = ComboBox1->currentText();
+    EnvData.Sex = sex.isEmpty() ? ' ' : static_cast<char>(sex.at(0).toLatin1());
+    EnvData.Email = CutText(Edit4->text().toStdString(), 40);
+    EnvData.Comment = CutText(Edit5->text().toStdString(), 80);
+    if (Trim(EnvData.PublishName).empty()) {
+        platform::ShowMessage("Please enter a name before you upload your score.");
+        Edit1->setFocus();
+        return;
+    }
+    try {
+        const std::string payload = BuildPayload(PublishedFields());
+        const std::string encoded = ScramblePayload(payload, [](int n) { return RandInt(n); });
+        // The self-check: what the server will read back. Nothing is sent that cannot be read.
+        lastResponse_ = Trim(UnscramblePayload(encoded));
+        lastResponse_ = DownloadText(ScoreRequestAddress(encoded),
+                                     {"Accept: text/html, */*", "User-Agent: Mozilla/3.0 (compatible; Indy Library)"});
+        const TPayloadAnswer answer = ParseAnswer(lastResponse_);
+        if (auto id = answer.find("ID"); id != answer.end() && !id->second.empty())
+            EnvData.PlayerId = CutText(AnsiToUtf8(id->second), 32);
+        if (auto rang = answer.find("Rang"); rang == answer.end() || rang->second.empty())
+            throw Exception("Unknown result");
+        {
+            THighscoreuploadedForm uploaded(answer);
+            uploaded.exec();
+        }
+        close();
+    } catch (const std::exception& e) {
+        platform::ShowMessage("Could not publish Highscore: " + std::string(e.what()) + "\r\n" + AnsiToUtf8(lastResponse_));
+    }
+}
+
+}  // namespace zx

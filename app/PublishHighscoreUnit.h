@@ -1,0 +1,53 @@
+#pragma once
+// Publishing the best local score: the player's details, the scrambled payload sent to the
+// highscore server, and its answer.
+#include <QComboBox>
+#include <QDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <string>
+
+#include "payload/Payload.h"
+
+namespace zx {
+
+class TPublishHighscoreForm : public QDialog {
+    Q_OBJECT
+public:
+    explicit TPublishHighscoreForm(QWidget* parent = nullptr);
+
+    QLabel* Label1 = nullptr;  // "Your highest score:"
+    QLabel* Label2 = nullptr;  // the score
+    QGroupBox* GroupBox1 = nullptr;
+    QLineEdit* Edit1 = nullptr;  // name
+    QLineEdit* Edit2 = nullptr;  // city
+    QLineEdit* Edit3 = nullptr;  // country
+    QSpinBox* SpinEdit1 = nullptr;  // age
+    QComboBox* ComboBox1 = nullptr;  // sex
+    QGroupBox* GroupBox2 = nullptr;
+    QLineEdit* Edit4 = nullptr;  // e-mail
+    QLineEdit* Edit5 = nullptr;  // comment
+    QPushButton* Button1 = nullptr;  // Publish
+
+    void FormShow();
+    void Button1Click();
+
+    // The last text held as the answer (shown with a failure).
+    const std::string& LastResponse() const { return lastResponse_; }
+
+protected:
+    void showEvent(QShowEvent* e) override;
+
+private:
+    std::string lastResponse_;
+};
+
+// The fields of a publication of place 1, from EnvData, as they go on the wire.
+TPayloadFields PublishedFields();
+// The request address for an encoded payload.
+std::string ScoreRequestAddress(const std::string& encoded);
+
+}  // namespace zx

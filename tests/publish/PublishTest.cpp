@@ -1,0 +1,211 @@
+// Publishing the best score: a real game's place 1 sent by the launcher's dialog to the maker's
+// server, and every way the exchange can fail.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QTest>
+#include <QTimer>
+
+#include <string>
+#include <vector>
+
+#include "ServerFixtures.h"
+#include "app/HighscoreuploadedUnit.h"
+#include "app/Internet.h"
+#include "app/PublishHighscoreUnit.h"
+#include "game/GameRecords.h"
+#include "game/Highscores.h"
+#include "platform/Dialogs.h"
+#include "platform/Shell.h"
+#include "sprites/LogFiles.h"
+#include "support/LocalHttpServer.h"
+#include "support/QtTestSupport.h"
+#include "support/TestSupport.h"
+#include "tools/autoplay/GameDriver.h"
+
+namespace zx {
+namespace {
+
+const std::string kFailure = "Could not publish Highscore: ";
+
+// Order of construction: the program directory with a played game, the seams, then the dialog.
+class PublishTest : public testing::Test {
+protected:
+    void SetUp() override {
+        test::TestApplication();
+        test::ResetProgramDir();
+        PrepareGameDir(test::BuiltProgramDir(), test::TempProgramDir(), TMusic::StandIns);
+        SetEnvDefaults();
+        SetGameDataDefaults();
+        platform::SetOnlineForTesting(true);
+        platform::SetMessageHook([this](platform::MessageKind, const std::string& t) {
+            messages.push_back(t);
+            return true;
+        });
+    }
+    void TearDown() override {
+        platform::SetMessageHook(nullptr);
+        platform::SetOnlineForTesting(std::nullopt);
+        platform::SetShellOpenForTesting(nullptr);
+        SetHttpLimitsForTesting(THttpLimits{});
+    }
+
+    // A game of the good player, entered at place 1 of an empty list under the name "Robo".
+    static void PlayIntoPlaceOne(uint32_t seed) {
+        for (auto& h : EnvData.Highscores) h = {"", kEmptyScore};
+        TAutoPlayer player(TSkill::Good, seed, "Robo");
+        TPlayOptions opts;
+        opts.Draw = false;
+        opts.KeepSettings = true;  // the player's details stay, as they do between two games
+        const TGameResult r = PlayGame(seed, player, opts);
+        ASSERT_TRUE(r.Finished);
+        ASSERT_EQ(r.Rank, 1);
+    }
+
+    // Clicks "Publish"; a result dialog that opens is read and closed with "Ok".
+    std::vector<std::string> Publish(TPublishHighscoreForm& form) {
+        std::vector<std::string> shown;
+        QTimer::singleShot(0, [&] {
+            if (auto* d = qobject_cast<THighscoreuploadedForm*>(QApplication::activeModalWidget())) {
+                for (QLabel* l : d->Lines) shown.push_back(l->text().toStdString());
+                QTest::mouseClick(d->Button2, Qt::LeftButton);
+            }
+        });
+        QTest::mouseClick(form.Button1, Qt::LeftButton);
+        return shown;
+    }
+
+    std::vector<std::string> messages;
+};
+
+TEST_F(PublishTest, RealGameIsRankedAndTheIdentifierIsKeptForTheNextOne) {
+    test::TempFolder data;
+    test::ChildServer server(data.Path());
+    WriteProgCfg("ScoreServer", "127.0.0.1:" + std::to_string(server.Port()));
+    PlayIntoPlaceOne(3);
+    const int32_t first = EnvData.Highscores[0].Score;
+    EnvData.PublishName = "not shown";
+
+    auto* form = new TPublishHighscoreForm();
+    form->show();
+    EXPECT_EQ(form->Label2->text().toStdString(), std::to_string(first));
+    EXPECT_EQ(form->Edit1->text(), "Robo");  // the entry's name, not the last published one
+    EXPECT_EQ(form->Edit3->text(), "Schweiz");
+    EXPECT_EQ(form->ComboBox1->currentIndex(), 0);
+    form->Edit2->setText("Bern");
+    form->SpinEdit1->setValue(17);
+    form->ComboBox1->setCurrentIndex(1);
+    form->Edit5->setText("great game");
+    QPointer<TPublishHighscoreForm> open(form);
+    const auto shown = Publish(*form);
+    ASSERT_EQ(shown.size(), 9u) << (messages.empty() ? "" : messages.front());
+    EXPECT_EQ(shown[0], "Your score has been successfuly uploaded!");
+    EXPECT_EQ(shown[2], "Your ranking: 1");
+    EXPECT_EQ(shown[3], "Your old ranking:");
+    EXPECT_EQ(shown[4], "Top of the list: " + std::to_string(first) + " points");
+    EXPECT_EQ(shown[6], "Your ranking: 1");
+    EXPECT_EQ(shown[8], "Top of the list: " + std::to_string(first) + " points");
+    EXPECT_TRUE(messages.empty());
+    const std::string id = EnvData.PlayerId;
+    EXPECT_FALSE(id.empty());
+    EXPECT_LE(id.size(), 32u);
+    EXPECT_EQ(EnvData.City, "Bern");
+    EXPECT_EQ(EnvData.Age, 17);
+    EXPECT_EQ(EnvData.Sex, 'f');
+    EXPECT_EQ(EnvData.Comment, "great game");
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(open.isNull()) << "the dialog closes after a publication";
+
+    // A second game: the server knows the player by the stored identifier (field 2) and says
+    // where the player stood before.
+    PlayIntoPlaceOne(11);
+    auto* again = new TPublishHighscoreForm();
+    again->show();
+    const auto second = Publish(*again);
+    ASSERT_EQ(second.size(), 9u) << (messages.empty() ? "" : messages.front());
+    EXPECT_EQ(second[3], "Your old ranking: 1");
+    EXPECT_EQ(EnvData.PlayerId, id);
+    EXPECT_NE(BuildPayload(PublishedFields()).find("ZVX|" + id + "|"), std::string::npos);
+
+    // The details persist in the settings file.
+    SaveEnv();
+    SetEnvDefaults();
+    LoadEnv();
+    EXPECT_EQ(EnvData.PlayerId, id);
+    EXPECT_EQ(EnvData.City, "Bern");
+}
+
+TEST_F(PublishTest, BlankNameIsRefusedBeforeAnythingIsSent) {
+    EnvData.Highscores[0] = {"   ", 1234};
+    auto* form = new TPublishHighscoreForm();
+    form->show();
+    QPointer<TPublishHighscoreForm> open(form);
+    Publish(*form);
+    EXPECT_EQ(messages, std::vector<std::string>{"Please enter a name before you upload your score."});
+    EXPECT_TRUE(form->isVisible());
+    form->close();
+}
+
+// Every failed exchange shows the failure with the last text held and changes nothing else.
+TEST_F(PublishTest, FailedExchangesSayWhyAndKeepTheDialog) {
+    test::LocalHttpServer peer;
+    peer.Server().Get("/score2.php", [](const httplib::Request&, httplib::Response& res) {
+        static int calls = 0;
+        switch (calls++) {
+            case 0: res.status = 500; res.set_content("boom", "text/plain"); break;
+            case 1: res.set_content("<html>maintenance</html>", "text/html"); break;
+            default: std::this_thread::sleep_for(std::chrono::seconds(3)); res.set_content("Rang=1", "text/plain");
+        }
+    });
+    peer.Start();
+    WriteProgCfg("ScoreServer", peer.HostPort());
+    EnvData.Highscores[0] = {"Robo", 500};
+    EnvData.PlayerId = "";
+    SetHttpLimitsForTesting({.ConnectTimeoutMs = 500, .TotalTimeoutMs = 800, .MaxBodyBytes = 1 << 20});
+    auto* form = new TPublishHighscoreForm();
+    form->show();
+
+    const auto expectFailure = [&](const std::string& why, const std::string& after) {
+        messages.clear();
+        EXPECT_TRUE(Publish(*form).empty());
+        ASSERT_EQ(messages.size(), 1u);
+        EXPECT_EQ(messages[0].substr(0, kFailure.size() + why.size()), kFailure + why);
+        if (!after.empty()) {
+            EXPECT_EQ(messages[0].substr(messages[0].size() - after.size()), after);
+        }
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_EQ(EnvData.PlayerId, "");
+    };
+    expectFailure("HTTP 500", "");                                       // an error status
+    expectFailure("Unknown result\r\n", "<html>maintenance</html>");  // an answer without "Rang"
+    expectFailure("", "");                                               // no answer in time
+    peer.Stop();
+    expectFailure("", "");  // nobody listening
+    platform::SetOnlineForTesting(false);
+    messages.clear();
+    Publish(*form);
+    EXPECT_EQ(messages, (std::vector<std::string>{"Operation Failed: Can't connect to the Internet",
+                                                  kFailure + "Unknown result\r\n"}));
+    form->close();
+}
+
+TEST_F(PublishTest, OpenWebsiteOpensTheGamePageOrSaysWhereItIs) {
+    TPayloadAnswer answer = ParseAnswer("Rang=4\r\nPlatz1=900\r\nwRang=2\r\nwAlterrang=3\r\nwPlatz1=700\r\n");
+    std::vector<std::string> opened;
+    platform::SetShellOpenForTesting([&](const std::string& u) {
+        opened.push_back(u);
+        return false;
+    });
+    THighscoreuploadedForm form(answer);
+    EXPECT_EQ(form.size(), QSize(400, 300));
+    EXPECT_EQ(form.Lines[3]->text(), "Your old ranking:");
+    EXPECT_EQ(form.Lines[7]->text(), "Your old ranking: 3");
+    EXPECT_EQ(form.Lines[8]->text(), "Top of the list: 700 points");
+    form.Button1Click();
+    EXPECT_EQ(opened, std::vector<std::string>{CampaignGamePageAddress()});
+    EXPECT_EQ(messages, std::vector<std::string>{"Could not open Internet browser. Please start it manually and goto " +
+                                                 CampaignGamePageAddress()});
+}
+
+}  // namespace
+}  // namespace zx
