@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/EditorUnit.h"
+#include "app/InfoUnit.h"
 #include "app/Internet.h"
 #include "app/Main.h"
 #include "app/NewHighscoreUnit.h"
@@ -368,6 +369,36 @@ TEST_F(LauncherTest, ClosingSavesBothRecords) {
     EXPECT_EQ(EnvData.Highscores[0].Name, "Kept");
     EXPECT_EQ(EnvData.Highscores[0].Score, 777);
     EXPECT_EQ(GameData.Level, 3);
+}
+
+TEST_F(LauncherTest, InfoBoxChecksTheVersionOnTheServer) {
+    Form();
+    std::string versionFile = "1.10\r\nhttp://downloads.test/zolvex\r\n";
+    server.Server().Get("/zvxinternal/version.txt", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(versionFile, "text/plain");
+    });
+    TInfoForm info;
+    EXPECT_EQ(info.size(), QSize(400, 300));
+    EXPECT_EQ(info.Label2->text(), "Version 1.10");
+    EXPECT_EQ(info.Label4->text(), "Memory Needed (Aproximately): 90000Kb");
+    EXPECT_TRUE(info.Label3->text().startsWith("Available Memory: "));
+    platform::SetOnlineForTesting(true);
+    info.Button2Click();
+    EXPECT_EQ(messages, std::vector<std::string>{"The version you are running is the latest available one."});
+
+    messages.clear();
+    versionFile = "1.9\r\nhttp://downloads.test/zolvex\r\n";
+    answers = {true};
+    info.Button2Click();
+    EXPECT_EQ(messages, std::vector<std::string>{"There is a new version (1.9) of this program available at "
+                                                 "http://downloads.test/zolvex. Would you like to go to that website "
+                                                 "to download the new version?"});
+    EXPECT_EQ(opened, std::vector<std::string>{"http://downloads.test/zolvex"});
+
+    messages.clear();
+    versionFile = "2.0";  // one line: nothing to say
+    info.Button2Click();
+    EXPECT_TRUE(messages.empty());
 }
 
 // --- options ----------------------------------------------------------------------------------
