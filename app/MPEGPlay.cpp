@@ -32,8 +32,8 @@ constexpr std::array<int, 7> kPriorities = {-15, -2, -1, 0, 1, 2, 15};
 
 std::string LibraryFile(const std::string& pathToDll) {
     if (pathToDll.empty()) {
-        // The system searched the program's own folder first; dlopen does not, so look there
-        // before leaving it to the loader's search path.
+        // The decoder ships beside the executable, a folder dlopen does not search: look there
+        // first, then leave it to the loader's search path.
         std::string beside = ProgramDir() + "/" + kMPEGLibraryName;
         return FileExists(beside) ? beside : kMPEGLibraryName;
     }
@@ -120,7 +120,7 @@ void TMPEGPlayer::OpenStream() {
     RequireLoaded();
     if (opened_) CloseStream();
     if (streamName_.empty()) throw TMPEGError(254);
-    // The library takes real file names; the program writes its paths the Windows way.
+    // The library takes real file names; the program's own paths go through the resolver.
     fn_.Open(ResolvePath(streamName_).c_str(), 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
              nullptr);
     Check();

@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <vector>
@@ -23,10 +22,6 @@ namespace {
 
 std::optional<uint64_t> spaceForTesting;
 
-bool EndsWithMp3(const std::string& name) {
-    return name.size() >= 4 && SameTextIgnoreCase(name.substr(name.size() - 4), ".mp3");
-}
-
 // Last-write time in nanoseconds; nullopt when the file does not exist.
 std::optional<int64_t> WriteTime(const std::string& path) {
     struct stat st{};
@@ -39,25 +34,10 @@ struct Pair {
 };
 
 std::vector<Pair> WorkList() {
-    namespace fs = std::filesystem;
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(ResolvePath("snd"), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        std::error_code e2;
-        if (!it->is_regular_file(e2)) continue;
-        std::string name = it->path().filename().string();
-        if (EndsWithMp3(name)) names.push_back(name);
-    }
-    // The order a Windows directory lists its files in.
-    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-        std::string ua = UpperCase(a), ub = UpperCase(b);
-        return ua != ub ? ua < ub : a < b;
-    });
     std::vector<Pair> list;
-    for (const std::string& name : names) {
+    for (const TFolderFile& file : ListFolder("snd", ".mp3")) {
         if (static_cast<int>(list.size()) >= kMaxMusicPairs) break;
-        std::string mp3 = ProgramDir() + "\\snd\\" + name;
+        std::string mp3 = ProgramDir() + "\\snd\\" + file.Name;
         std::string wav = mp3.substr(0, mp3.size() - 3) + "wav";
         auto wt = WriteTime(wav), mt = WriteTime(mp3);
         if (!wt || (mt && *wt < *mt)) list.push_back({mp3, wav});

@@ -51,7 +51,7 @@ public:
     void CloseLevel();
     void ClickAction();
 
-    // One input message as the original's window received it (tests feed these directly).
+    // One input message, as TranslateInput makes them from SDL's events (tests feed these directly).
     void HandleMessage(const TInputMessage& m);
 
     TStateProc GlsProc = nullptr;

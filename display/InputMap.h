@@ -1,7 +1,8 @@
 #pragma once
-// Turns SDL's input events into the messages the original's window received: a key down with
-// the system's virtual key code, typed characters in Windows-1252 (Backspace, Enter and Escape
-// also give the characters 8, 13 and 27), mouse buttons and the wheel.
+// Turns SDL's input events into the game screen's input messages: a key down with the game's
+// virtual key code (VK_...), typed characters in Windows-1252 (Backspace, Enter and Escape also
+// give the characters 8, 13 and 27), mouse buttons and the wheel. Keeping the game's input in
+// these few small messages lets tests feed input without SDL events.
 #include <SDL.h>
 
 #include <cstdint>

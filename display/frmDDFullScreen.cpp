@@ -162,17 +162,7 @@ void TDDFullScreenForm::ReleaseDisplay() {
 
 void TDDFullScreenForm::Freeddraw() {
     WriteLog("Freeddraw: Start");
-    DSound = nullptr;
-    soundManager_.reset();
-    Bobs = nullptr;
-    spriteList_.reset();
-    ReleaseSprites();
-    DD.BackImage.reset();
-    DD.BlendSurface.reset();
-    PrimarySurface.reset();
-    if (DirectDrawObject && DisplayKind != 2) DirectDrawObject->RestoreDisplayMode();
-    DD.DirectDraw = nullptr;
-    DirectDrawObject.reset();
+    ReleaseDisplay();
     WriteLog("Freeddraw: End");
 }
 

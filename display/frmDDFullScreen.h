@@ -70,7 +70,7 @@ public:
     bool IsClosed() const { return closed_; }
     platform::GameWindow& Window() { return *window_; }
 
-    // Fields, in the original's order.
+    // The display's state: read and set by the game screen, its tests and the loop thread's owner.
     std::unique_ptr<platform::DirectDraw> DirectDrawObject;
     uint32_t CoopLevel = platform::DDSCL_FULLSCREEN | platform::DDSCL_ALLOWREBOOT | platform::DDSCL_EXCLUSIVE;
     uint32_t ScreenWidth = 800;
@@ -119,7 +119,6 @@ protected:
 private:
     void HandleFrameEvent(const SDL_Event& e);
     void LoopFrame(int32_t ticks);
-    void LoopEnded(uint32_t threadId);
     void ReleaseDisplay();
 
     std::unique_ptr<platform::GameWindow> window_;

@@ -74,7 +74,8 @@ bool IsBlankLine(std::string_view text) {
     return true;
 }
 
-// The run-time library's integer reading for the one or two digits of a cell, without raising.
+// The one or two digits of a cell, with optional leading spaces and sign; false (value
+// untouched) for anything else, so that a bad cell is read as having no number.
 bool CellNumber(const char* text, int len, int& value) {
     int i = 0;
     while (i < len && text[i] == ' ') ++i;

@@ -2,7 +2,7 @@
 // own into a 16-bit PCM wave file. Every entry point sets the code that "LastError" reports; an
 // error of the decoding thread is reported by the "ResetPlayerMode" that follows its end.
 //
-// The sound-card output of the original library is not offered: the program only converts.
+// It never plays to the sound card: the program only converts, and plays the waves itself.
 #include <mpg123.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>

@@ -3,7 +3,8 @@
 // format, the primary has a flip chain (or, in the window kind, receives blits of the frame), and
 // presentation uploads the front buffer into one streaming texture shown with vsync.
 //
-// Results are codes as the original library returned them; display/ checks them and raises.
+// Operations return result codes (DD_OK or a DDERR_ code) instead of raising, so that a lost
+// surface can be told apart from a failure; display/ checks them and raises.
 #include <SDL.h>
 
 #include <cstdint>
@@ -58,7 +59,7 @@ constexpr uint32_t DDCKEY_SRCBLT = 8;
 constexpr uint32_t DDPF_RGB = 0x40;
 constexpr uint32_t DDLOCK_WAIT = 1;
 
-// Right and bottom are exclusive, as in the system's rectangles.
+// Right and bottom are exclusive.
 struct Rect {
     int32_t left = 0, top = 0, right = 0, bottom = 0;
     int32_t Width() const { return right - left; }

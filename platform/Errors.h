@@ -12,7 +12,7 @@ public:
     std::string Message() const { return what(); }
 };
 
-// An input/output failure of the run-time library (a file that cannot be created or written).
+// An input/output failure: a file that cannot be created, read or written.
 class EInOutError : public Exception {
 public:
     explicit EInOutError(const std::string& message) : Exception(message) {}

@@ -65,7 +65,7 @@ TGameInfo::TGameInfo() {
         std::snprintf(buf, sizeof buf, "%d.%d (%d.%s)", major, minor, build & 0xFFFF, extra.c_str());
         OSVersion = buf;
     }
-    // Not one of the three Windows platforms: the distribution names itself instead.
+    // Platform 3 stands for "none of the known ones": the error report names the distribution.
     PlatformId = 3;
     OSPlatform = FieldOf("/etc/os-release", "PRETTY_NAME", '=');
 

@@ -5,7 +5,7 @@
 
 namespace zx::platform {
 
-// Milliseconds since an arbitrary start, wrapping like the system's 32-bit tick count.
+// Milliseconds since an arbitrary start, in 32 bits: wraps after about 49.7 days.
 uint32_t GetTickCount();
 // Replays run the game on a clock of their own: from here on GetTickCount reads a count that
 // moves only by AdvanceTicks (nullopt returns to the system's clock).

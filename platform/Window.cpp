@@ -35,7 +35,7 @@ void RemoveModeGuard() {
 
 bool InitVideo() {
     if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
-    // The original's display minimised itself when it lost the focus in full screen.
+    // A full-screen game screen gets out of the way when the user switches to another program.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "1");
     return SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
 }

@@ -1,6 +1,7 @@
 #pragma once
-// The game screen's window: an SDL window that starts hidden and borderless, like the original's
-// form, and that reports the cursor position the way the system's cursor query did.
+// The game screen's window: an SDL window that starts hidden and borderless, so that nothing
+// shows before the display is set up, and that reports the cursor in the game's display
+// coordinates, whatever the display kind and scaling.
 #include <SDL.h>
 
 #include <cstdint>

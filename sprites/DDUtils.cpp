@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "sprites/Ansi.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
 #include "sprites/Resources.h"
@@ -265,11 +266,6 @@ std::string StripExtension(const std::string& path) {
     return path.substr(0, dot);
 }
 
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 std::optional<RgbPicture> DecodeBmp(const uint8_t* data, size_t size) {
     SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(size));
     if (!rw) return std::nullopt;
@@ -483,7 +479,7 @@ bool LoadPictureToSurface(const std::string& fileName, SurfacePtr& surface, int*
                           int* height) {
     if (fileName.empty()) return false;
     const std::string name = StripExtension(fileName);
-    const std::string resName = Upper(BaseName(name));
+    const std::string resName = UpperCase(BaseName(name));
     std::optional<RgbPicture> pic;
     if (auto res = FindResource("BITMAP", resName)) {
         pic = DecodeBmp(res->data, res->size);

@@ -6,10 +6,12 @@
 #include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 
 #include "platform/Errors.h"
@@ -184,6 +186,36 @@ void ReplaceFileContents(std::string_view path, const void* data, size_t size) {
     if (fsync(fd) != 0 || close(fd) != 0) fail("Cannot write");
     if (auto hook = beforeRename.load()) hook(tmp);
     if (rename(tmp.c_str(), full.c_str()) != 0) fail("Cannot replace");
+}
+
+std::vector<TFolderFile> ListFolder(std::string_view directory, std::string_view suffix) {
+    namespace fs = std::filesystem;
+    struct Keyed {
+        std::string key;
+        TFolderFile file;
+    };
+    std::vector<Keyed> found;
+    std::error_code ec;
+    for (fs::directory_iterator it(ResolvePath(directory), ec), end; !ec && it != end;
+         it.increment(ec)) {
+        std::error_code e2;
+        if (!it->is_regular_file(e2)) continue;
+        std::string name = it->path().filename().string();
+        if (name.size() < suffix.size() ||
+            !SameTextIgnoreCase(std::string_view(name).substr(name.size() - suffix.size()), suffix))
+            continue;
+        const uintmax_t size = it->file_size(e2);
+        if (e2) continue;
+        std::string key = UpperCase(name);
+        found.push_back({std::move(key), {std::move(name), size}});
+    }
+    std::sort(found.begin(), found.end(), [](const Keyed& a, const Keyed& b) {
+        return a.key != b.key ? a.key < b.key : a.file.Name < b.file.Name;
+    });
+    std::vector<TFolderFile> files;
+    files.reserve(found.size());
+    for (Keyed& k : found) files.push_back(std::move(k.file));
+    return files;
 }
 
 std::optional<uint64_t> FreeDiskSpace() {

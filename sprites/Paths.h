@@ -1,6 +1,7 @@
 #pragma once
 // The program directory, the data directory KVD and the one resolver that turns the program's
-// Windows-style relative paths ("KVD\LOG.TXT", "kvd\prog.cfg", "GFX\sb\Back") into real paths.
+// relative paths, written with backslashes and in any case ("KVD\LOG.TXT", "kvd\prog.cfg",
+// "GFX\sb\Back"), into real paths.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -41,6 +42,16 @@ inline void ReplaceFileContents(std::string_view path, const std::string& data) 
 inline void ReplaceFileContents(std::string_view path, const std::vector<uint8_t>& data) {
     ReplaceFileContents(path, data.data(), data.size());
 }
+
+struct TFolderFile {
+    std::string Name;  // the file name only
+    uintmax_t Size = 0;
+};
+// The regular files of a folder whose names end in suffix (without regard to case), sorted by
+// name without regard to case, names that differ only in case by their bytes: sounds load and
+// music converts in the same order on every file system. A folder that cannot be read gives
+// what was read of it.
+std::vector<TFolderFile> ListFolder(std::string_view directory, std::string_view suffix);
 
 // Free bytes on the file system of the program directory.
 std::optional<uint64_t> FreeDiskSpace();

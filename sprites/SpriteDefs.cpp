@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "sprites/Ansi.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
 #include "sprites/qvDSound.h"
@@ -19,11 +20,6 @@ namespace {
 
 std::vector<std::string> script;
 
-std::string Upper(std::string s) {
-    for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return s;
-}
-
 std::string Trim(const std::string& s) {
     size_t b = 0, e = s.size();
     while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
@@ -31,7 +27,8 @@ std::string Trim(const std::string& s) {
     return s.substr(b, e - b);
 }
 
-// Pascal-style Copy: 1-based start, clipped to the text.
+// The part of s from the 1-based position start (the script's column numbers), count
+// characters long, clipped to the text.
 std::string Copy(const std::string& s, long start, long count) {
     if (start < 1) start = 1;
     if (count <= 0 || start > static_cast<long>(s.size())) return {};
@@ -57,7 +54,7 @@ int ReadNumber(const std::string& line) {
 
 // Header: trimmed and upper-cased it begins with OBJECT and has its first colon at 9 or later.
 bool HeaderName(const std::string& line, std::string& name) {
-    std::string t = Upper(Trim(line));
+    std::string t = UpperCase(Trim(line));
     if (t.rfind("OBJECT", 0) != 0) return false;
     size_t colon = t.find(':');
     if (colon == std::string::npos || colon + 1 < 9) return false;
@@ -86,10 +83,11 @@ int AddFrame(int surfaceNo, bool useMask, int x, int y, int w, int h) {
 
 void ParseSounds(const std::string& line, const std::string& name, const std::string& animName,
                  SpriteDef& def, int anim) {
-    const std::string up = Upper(line);
+    // The section is read from the upper-cased line: only its digits and punctuation count.
+    const std::string up = UpperCase(line);
     const size_t at = up.find("(SOUNDS");
     if (at == std::string::npos) return;
-    const std::string section = line.substr(at);
+    const std::string section = up.substr(at);
     for (int k = 1; k <= 8; ++k) {
         const std::string tag = " " + std::to_string(k) + ":";
         size_t p = section.find(tag);
@@ -217,9 +215,9 @@ std::vector<int> ParseFrameList(const std::string& text, int images) {
 int FindKeyword(const std::vector<std::string>& lines, const std::string& keyIn, int start) {
     std::string key = keyIn;
     if (size_t comma = key.find(','); comma != std::string::npos) key = key.substr(0, comma);
-    const std::string up = Upper(key);
+    const std::string up = UpperCase(key);
     for (int i = std::max(start, 0); i < static_cast<int>(lines.size()); ++i)
-        if (Upper(Trim(lines[static_cast<size_t>(i)])).rfind(up, 0) == 0) return i + 1;
+        if (UpperCase(Trim(lines[static_cast<size_t>(i)])).rfind(up, 0) == 0) return i + 1;
     throw Exception("Keyword \"" + key + "\" not found");
 }
 
@@ -284,7 +282,7 @@ void ParseAnimations(const std::string& nameIn, int images) {
     ++SpriteCount;
     Sprites.emplace_back();
     SpriteDef& def = Sprites.back();
-    def.Name = Upper(nameIn);
+    def.Name = UpperCase(nameIn);
     def.FrameBase = static_cast<uint16_t>(FrameCount);
     const int a = FindKeyword(script, "OBJECT " + nameIn, 0);
     const int b = FindKeyword(script, "ANI", a);
@@ -369,7 +367,7 @@ int LoadObject(const std::string& name) {
 }
 
 int FindSprite(const std::string& name) {
-    const std::string up = Upper(name);
+    const std::string up = UpperCase(name);
     for (int i = 1; i <= SpriteCount; ++i)
         if (Sprites[static_cast<size_t>(i)].Name == up) return i;
     throw Exception("Animation not found: " + up);

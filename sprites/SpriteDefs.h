@@ -103,6 +103,7 @@ void ReleaseSprites();
 
 // Parsing pieces, exposed for their tests.
 std::vector<int> ParseFrameList(const std::string& text, int images);
-int StrToInt(const std::string& text);  // the run-time library's strict conversion
+// Strict: optional spaces and sign, then only digits within 32 bits; anything else raises.
+int StrToInt(const std::string& text);
 
 }  // namespace zx

@@ -1,9 +1,8 @@
 #include "sprites/qvDSound.h"
 
-
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
+#include <optional>
 
 #include "sprites/Ansi.h"
 #include "sprites/LogFiles.h"
@@ -13,7 +12,6 @@
 namespace zx {
 
 TqvDSound* DSound = nullptr;
-
 
 using namespace platform;
 
@@ -28,12 +26,33 @@ std::string ExtractFileName(const std::string& path) {
     return p == std::string::npos ? path : path.substr(p + 1);
 }
 
-bool EndsWithWav(const std::string& name) {
-    if (name.size() < 4) return false;
-    std::string ext = name.substr(name.size() - 4);
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return ext == ".wav";
-}
+// Holds a sound buffer locked for the life of the guard. Unlock reports the result, which the
+// caller checks; a guard left by an exception unlocks quietly.
+class BufferLock {
+public:
+    BufferLock(DirectSoundBuffer& buffer, uint32_t bytes) : buffer_(buffer) {
+        DSCheck(buffer.Lock(0, bytes, &p1_, &n1_, &p2_, &n2_, 0));
+        locked_ = true;
+    }
+    ~BufferLock() {
+        if (locked_) buffer_.Unlock(p1_, n1_, p2_, n2_);
+    }
+    BufferLock(const BufferLock&) = delete;
+    BufferLock& operator=(const BufferLock&) = delete;
+    void* Data() const { return p1_; }
+    uint32_t Size() const { return n1_; }
+    HRESULT Unlock() {
+        locked_ = false;
+        return buffer_.Unlock(p1_, n1_, p2_, n2_);
+    }
+
+private:
+    DirectSoundBuffer& buffer_;
+    void* p1_ = nullptr;
+    void* p2_ = nullptr;
+    uint32_t n1_ = 0, n2_ = 0;
+    bool locked_ = false;
+};
 
 }  // namespace
 
@@ -88,33 +107,11 @@ TqvDSound::~TqvDSound() {
 }
 
 void TqvDSound::LoadDir(const std::string& directory) {
-    namespace fs = std::filesystem;
-    struct Entry {
-        std::string name;
-        uintmax_t size;
-    };
-    std::vector<Entry> entries;
-    std::error_code ec;
-    for (fs::directory_iterator it(ResolvePath(directory), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        std::error_code e2;
-        if (!it->is_regular_file(e2)) continue;
-        std::string name = it->path().filename().string();
-        if (!EndsWithWav(name)) continue;
-        uintmax_t size = it->file_size(e2);
-        if (e2) continue;
-        entries.push_back({name, size});
-    }
-    // The order a Windows directory lists its files in: by name without regard to case.
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) {
-        std::string ua = UpperCase(a.name), ub = UpperCase(b.name);
-        return ua != ub ? ua < ub : a.name < b.name;
-    });
-    for (const Entry& e : entries) {
-        std::string path = directory + "\\" + e.name;
-        WriteLog("Loading Sound " + path + " (" + std::to_string(e.size) + " bytes");
+    for (const TFolderFile& e : ListFolder(directory, ".wav")) {
+        std::string path = directory + "\\" + e.Name;
+        WriteLog("Loading Sound " + path + " (" + std::to_string(e.Size) + " bytes");
         loaded_.push_back(std::make_unique<TqvDSoundFile>(
-            *this, path.substr(0, path.size() - 4), e.size < kStaticLimit ? DSBCAPS_STATIC : 0));
+            *this, path.substr(0, path.size() - 4), e.Size < kStaticLimit ? DSBCAPS_STATIC : 0));
         WriteLog("Loaded");
     }
 }
@@ -192,23 +189,16 @@ void TqvDSoundFile::Detach() {
 }
 
 void TqvDSoundFile::LoadData() {
-    void* p1 = nullptr;
-    void* p2 = nullptr;
-    uint32_t n1 = 0, n2 = 0;
+    std::optional<BufferLock> lock;
     try {
-        DSCheck(Buffer->Lock(0, static_cast<uint32_t>(DataSize), &p1, &n1, &p2, &n2, 0));
+        lock.emplace(*Buffer, static_cast<uint32_t>(DataSize));
     } catch (const EDirectXBufferLostError&) {
         Lost = true;
         return;
     }
+    ReadWaveData(FileName, lock->Data(), lock->Size());
     try {
-        ReadWaveData(FileName, p1, n1);
-    } catch (...) {
-        Buffer->Unlock(p1, n1, p2, n2);
-        throw;
-    }
-    try {
-        DSCheck(Buffer->Unlock(p1, n1, p2, n2));
+        DSCheck(lock->Unlock());
     } catch (const EDirectXBufferLostError&) {
         Lost = true;
     }

@@ -32,18 +32,7 @@ protected:
         return PlayGame(seed, player, opts, record);
     }
 
-    // The log without the lines that describe the machine rather than the game.
-    static std::vector<std::string> GameLog() {
-        auto lines = test::LogLines();
-        std::vector<std::string> kept;
-        bool machine = false;
-        for (auto& l : lines) {
-            if (l == "Retreiving system information...") machine = true;
-            if (!machine) kept.push_back(std::move(l));
-            if (l.rfind("AllocationGranularity:", 0) == 0) machine = false;
-        }
-        return kept;
-    }
+    static std::vector<std::string> GameLog() { return test::GameLogLines(); }
 
     static int Count(const std::vector<std::string>& lines, const std::string& line) {
         return static_cast<int>(std::count(lines.begin(), lines.end(), line));

@@ -459,8 +459,7 @@ TEST_F(SpermTest, TheShippedLevelPlaysThroughWithoutAnErrorLine) {
     namespace fs = std::filesystem;
     Lines level;
     const fs::path built = fs::path(test::BuiltProgramDir()) / "KVD" / "Level1.txt";
-    const fs::path plain = fs::path(ZOLVEX_TEST_DATA_DIR).parent_path().parent_path() / "tools" /
-                           "assetgen" / "level" / "Level1.txt";
+    const fs::path plain = fs::path(ZOLVEX_SOURCE_DIR) / "tools" / "assetgen" / "level" / "Level1.txt";
     if (fs::exists(built)) {
         std::ifstream in(built, std::ios::binary);
         std::stringstream ss;

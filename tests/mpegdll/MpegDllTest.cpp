@@ -1,6 +1,5 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
-#include <lame/lame.h>
 
 #include <chrono>
 #include <cmath>
@@ -10,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/TestMp3.h"
 #include "support/TestSupport.h"
 
 namespace {
@@ -67,34 +67,6 @@ struct Lib {
         Get(LastError, "LastError");
     }
 };
-
-// An MP3 of a sine tone, with the encoder's tag frame so that decoders can cut its padding.
-std::vector<uint8_t> EncodeMp3(int rate, int channels, int samples, int kbps) {
-    lame_t gf = lame_init();
-    lame_set_in_samplerate(gf, rate);
-    lame_set_out_samplerate(gf, rate);
-    lame_set_num_channels(gf, channels);
-    lame_set_mode(gf, channels == 1 ? MONO : JOINT_STEREO);
-    lame_set_brate(gf, kbps);
-    lame_set_quality(gf, 7);
-    lame_set_bWriteVbrTag(gf, 1);
-    lame_init_params(gf);
-    std::vector<short> l(static_cast<size_t>(samples)), r(static_cast<size_t>(samples));
-    for (int i = 0; i < samples; ++i) {
-        l[static_cast<size_t>(i)] = static_cast<short>(8000 * std::sin(i * 2 * M_PI * 440 / rate));
-        r[static_cast<size_t>(i)] = static_cast<short>(8000 * std::sin(i * 2 * M_PI * 660 / rate));
-    }
-    std::vector<uint8_t> out(static_cast<size_t>(samples) * 5 / 4 + 16384);
-    int n = lame_encode_buffer(gf, l.data(), r.data(), samples, out.data(),
-                               static_cast<int>(out.size()));
-    int m = lame_encode_flush(gf, out.data() + n, static_cast<int>(out.size()) - n);
-    out.resize(static_cast<size_t>(n + m));
-    unsigned char tag[4096];
-    size_t t = lame_get_lametag_frame(gf, tag, sizeof tag);
-    if (t > 0 && t <= out.size()) std::memcpy(out.data(), tag, t);
-    lame_close(gf);
-    return out;
-}
 
 std::string Dir() { return zx::test::TempProgramDir(); }
 
@@ -183,7 +155,7 @@ protected:
 TEST_F(MpegDll, DecodesAnMp3IntoAWaveOfTheSameLengthAndFormat) {
     const int samples = 2 * 44100;
     std::string mp3 = Dir() + "/tone.mp3", wav = Dir() + "/tone.wav";
-    WriteFile(mp3, EncodeMp3(44100, 2, samples, 128));
+    WriteFile(mp3, zx::test::EncodeMp3(44100, 2, samples, 128));
 
     lib.Open(mp3.c_str(), 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     ASSERT_EQ(lib.LastError(), 0);
@@ -216,7 +188,7 @@ TEST_F(MpegDll, DecodesAnMp3IntoAWaveOfTheSameLengthAndFormat) {
 
 TEST_F(MpegDll, KeepsTheRateAndChannelsOfTheFile) {
     std::string mp3 = Dir() + "/mono.mp3", wav = Dir() + "/mono.wav";
-    WriteFile(mp3, EncodeMp3(22050, 1, 22050, 48));
+    WriteFile(mp3, zx::test::EncodeMp3(22050, 1, 22050, 48));
     ASSERT_EQ(Convert(mp3, wav), 0);
     Wave w = CheckWave(wav);
     EXPECT_EQ(w.channels, 1);
@@ -227,7 +199,7 @@ TEST_F(MpegDll, KeepsTheRateAndChannelsOfTheFile) {
 
 TEST_F(MpegDll, PlaysOnlyTheGivenRange) {
     std::string mp3 = Dir() + "/range.mp3", wav = Dir() + "/range.wav";
-    WriteFile(mp3, EncodeMp3(44100, 2, 3 * 44100, 128));
+    WriteFile(mp3, zx::test::EncodeMp3(44100, 2, 3 * 44100, 128));
     ASSERT_EQ(Convert(mp3, wav, 500, 1500), 0);
     Wave w = CheckWave(wav);
     EXPECT_NEAR(static_cast<double>(w.frames), 44100.0, 1200.0);
@@ -244,7 +216,7 @@ TEST_F(MpegDll, ReportsEachFailureThroughLastError) {
     EXPECT_EQ(lib.LastError(), 254);
 
     std::string mp3 = Dir() + "/ok.mp3";
-    WriteFile(mp3, EncodeMp3(44100, 2, 44100, 128));
+    WriteFile(mp3, zx::test::EncodeMp3(44100, 2, 44100, 128));
     lib.Open(mp3.c_str(), 1, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     EXPECT_EQ(lib.LastError(), 2);  // the stream mode is not offered
     lib.Open(mp3.c_str(), 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -263,7 +235,7 @@ TEST_F(MpegDll, ReportsEachFailureThroughLastError) {
 
 TEST_F(MpegDll, StoppingOrClosingMidwayStillLeavesAValidWave) {
     std::string mp3 = Dir() + "/long.mp3", wav = Dir() + "/long.wav";
-    WriteFile(mp3, EncodeMp3(44100, 2, 20 * 44100, 128));
+    WriteFile(mp3, zx::test::EncodeMp3(44100, 2, 20 * 44100, 128));
     lib.Open(mp3.c_str(), 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     lib.SetOutputDevice(1, wav.c_str());
     unsigned char done = 0;

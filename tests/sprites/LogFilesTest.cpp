@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
 
 #include "platform/Errors.h"
 #include "sprites/Ansi.h"
@@ -54,6 +57,21 @@ TEST_F(LogFilesTest, PathsMatchWithoutRegardToCase) {
     EXPECT_TRUE(FileExists("Kvd\\log.TXT"));
     // A component that does not exist keeps the spelling given.
     EXPECT_EQ(ResolvePath("KVD\\New.dat"), test::TempProgramDir() + "/KVD/New.dat");
+}
+
+TEST_F(LogFilesTest, FolderListingIsSortedWithoutRegardToCaseAndFiltersBySuffix) {
+    // Written past the resolver, which would take "a.wav" for the existing "A.wav".
+    const std::filesystem::path snd = std::filesystem::path(test::TempProgramDir()) / "snd";
+    std::filesystem::create_directories(snd / "sub.wav");  // a folder is no file, whatever its name
+    for (const char* name : {"b.WAV", "A.wav", "a.wav", "c.mp3", "ä.wav", "wav"})
+        std::ofstream(snd / name) << "1234";
+    std::vector<std::string> names;
+    for (const TFolderFile& f : ListFolder("SND", ".wav")) {
+        names.push_back(f.Name);
+        EXPECT_EQ(f.Size, 4u);
+    }
+    EXPECT_EQ(names, (std::vector<std::string>{"A.wav", "a.wav", "b.WAV", "ä.wav"}));
+    EXPECT_TRUE(ListFolder("missing", ".wav").empty());
 }
 
 TEST_F(LogFilesTest, CfgAppendsReplacesInPlaceAndMatchesKeysWithoutCase) {

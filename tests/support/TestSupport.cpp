@@ -51,6 +51,17 @@ std::vector<std::string> LogLines() {
     return lines;
 }
 
+std::vector<std::string> GameLogLines() {
+    std::vector<std::string> kept;
+    bool machine = false;
+    for (std::string& l : LogLines()) {
+        if (l == "Retreiving system information...") machine = true;
+        if (!machine) kept.push_back(std::move(l));
+        if (l.rfind("AllocationGranularity:", 0) == 0) machine = false;
+    }
+    return kept;
+}
+
 std::string BuiltProgramDir() { return ZOLVEX_PROGRAM_DIR_BUILD; }
 
 }  // namespace zx::test
