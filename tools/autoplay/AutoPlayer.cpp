@@ -106,6 +106,7 @@ struct TAutoPlayer::HumanMind {
         int64_t NoticeAt = 0;    // tick from which the player knows of this swimmer
         double SpeedBias = 1.0;  // its speed as the player judges it, relative to the true one
         int64_t ShotUntil = -1;  // a shot is on its way: believed taken care of until this tick
+        bool Hit = false;        // seen caught by a condom
     };
     std::array<Seen, TSpermien::MaxSperm + 1> Slots{};
     int64_t Now = 0;
@@ -359,6 +360,22 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
         seen.Visible = s.Visible;
         seen.X = s.X;
     }
+    // A condom that rolls over a swimmer nobody aimed at was meant for something behind it on
+    // the same line: seen a reaction later, that one is wanted again.
+    for (int i = 1; i <= Spermien->SpermCount && i <= TSpermien::MaxSperm; ++i) {
+        const TSperm& s = *Spermien->Sperm[static_cast<size_t>(i)];
+        HumanMind::Seen& seen = m.Slots[static_cast<size_t>(i)];
+        const bool caught = s.Visible && s.Hit && !seen.Hit;
+        seen.Hit = s.Visible && s.Hit;
+        if (!caught || seen.ShotUntil > m.Now) continue;
+        const int64_t again = m.Now + ticks(std::max(L.ReactionMinMs, normal(L.ReactionMs, L.ReactionSpreadMs)));
+        for (int j = 1; j <= Spermien->SpermCount && j <= TSpermien::MaxSperm; ++j) {
+            HumanMind::Seen& meant = m.Slots[static_cast<size_t>(j)];
+            const TSperm& o = *Spermien->Sperm[static_cast<size_t>(j)];
+            if (j != i && meant.ShotUntil > again && !o.Hit && std::fabs(o.Y - s.Y) < condomHalf_)
+                meant.ShotUntil = again;
+        }
+    }
     if (Anzeige->Lost || Anzeige->Won) return;
 
     const TRohr& cannon = *Rohre->Cannon;
@@ -390,6 +407,13 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
         return 10000.0 + t - (s.Kind == 3 ? 1000.0 : 0.0);
     };
 
+    // On the way to a sperm, the eyes still look round; a virus seen then is worth changing course.
+    if ((m.Gliding || m.Ready) && m.Now >= m.NextScan && !Spermien->Sperm[static_cast<size_t>(m.Target)]->Fatal) {
+        bool virus = false;
+        for (int i = 1; i <= Spermien->SpermCount && i <= TSpermien::MaxSperm && !virus; ++i)
+            virus = Spermien->Sperm[static_cast<size_t>(i)]->Fatal && candidate(i);
+        if (virus) m.Gliding = m.Ready = false;
+    }
     // The hand glides to its mark, then clicks when the finger is ready.
     if (m.Gliding) {
         ++m.GlideTick;
