@@ -20,7 +20,7 @@ enum class TSkill {
     Idle,      // starts a game and then never clicks
     Careless,  // clicks now and then at a random height
     Good,      // aims at the most dangerous swimmer, viruses first, leads it, torpedoes crowds
-    Human,     // plays like Good, held to what a person can see, judge and do (THumanLimits)
+    Human,     // viruses first like Good, but held to what a person can see, judge and do (THumanLimits)
 };
 
 // What a person at a mouse can do: the limits the "human" skill is held to, all in one place.
