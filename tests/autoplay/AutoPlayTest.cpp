@@ -324,7 +324,7 @@ TEST(SkillTable, CountsWinsAndPlacesLossesOnTheClockAndByFormation) {
     TGameResult unfinished;  // left with Escape: not counted
     const std::string table = FormatTable(
         {{"human", {won, won, lost(35.0, 6, 3), lost(80.0, 9, 2), lost(89.9, 9, 2), unfinished}}});
-    EXPECT_NE(table.find("human         5     2    40 %        9000    68.3   35.0   89.9\n"), std::string::npos) << table;
+    EXPECT_NE(table.find("human         5     2    40 %        9000    3515 =  68.3   35.0   89.9\n"), std::string::npos) << table;
     EXPECT_NE(table.find("fatal escapes from formation 9 at 74 s 2 (row 2 x2); formation 6 at 74 s 1 (row 3 x1)"),
               std::string::npos)
         << table;

@@ -254,7 +254,8 @@ double ClockSeconds(int64_t tick) { return static_cast<double>(tick - kRunInTick
 }  // namespace
 
 std::string FormatTable(const std::vector<std::pair<std::string, std::vector<TGameResult>>>& bySkill) {
-    std::string out = "skill     games   won   win %  mean score   lost games decided at clock s (mean, earliest, latest)\n";
+    std::string out =
+        "skill     games   won   win %  mean score   lost games decided at tick (mean) = clock s (mean, earliest, latest)\n";
     std::string notes;
     for (const auto& [skill, results] : bySkill) {
         int games = 0, won = 0;
@@ -280,7 +281,9 @@ std::string FormatTable(const std::vector<std::pair<std::string, std::vector<TGa
         if (!lostAt.empty()) {
             double sum = 0.0;
             for (const double t : lostAt) sum += t;
-            std::snprintf(line, sizeof line, "   %5.1f  %5.1f  %5.1f", sum / static_cast<double>(lostAt.size()),
+            const double mean = sum / static_cast<double>(lostAt.size());
+            std::snprintf(line, sizeof line, "   %5.0f = %5.1f  %5.1f  %5.1f",
+                          mean * kTicksPerSecond + static_cast<double>(kRunInTicks), mean,
                           *std::min_element(lostAt.begin(), lostAt.end()),
                           *std::max_element(lostAt.begin(), lostAt.end()));
             out += line;
