@@ -1,6 +1,7 @@
 #include "tools/autoplay/AutoPlayer.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <vector>
 
@@ -18,6 +19,7 @@ std::optional<TSkill> SkillByName(std::string_view name) {
     if (name == "idle") return TSkill::Idle;
     if (name == "careless") return TSkill::Careless;
     if (name == "good") return TSkill::Good;
+    if (name == "human") return TSkill::Human;
     return std::nullopt;
 }
 
@@ -26,6 +28,7 @@ const char* SkillName(TSkill skill) {
         case TSkill::Idle: return "idle";
         case TSkill::Careless: return "careless";
         case TSkill::Good: return "good";
+        case TSkill::Human: return "human";
     }
     return "?";
 }
@@ -94,8 +97,40 @@ float LaunchVelocity(float thrust) {
 
 }  // namespace
 
-TAutoPlayer::TAutoPlayer(TSkill skill, uint32_t seed, std::string name, int games)
-    : skill_(skill), rng_(seed ^ 0x5bd1e995u), name_(std::move(name)), games_(games) {}
+// The human skill's picture of the game: what it has noticed of each swimmer and what it
+// believes about it, what it attends to, and where its hand is.
+struct TAutoPlayer::HumanMind {
+    struct Seen {
+        bool Visible = false;
+        float X = 0.0f;
+        int64_t NoticeAt = 0;    // tick from which the player knows of this swimmer
+        double SpeedBias = 1.0;  // its speed as the player judges it, relative to the true one
+        int64_t ShotUntil = -1;  // a shot is on its way: believed taken care of until this tick
+        bool Hit = false;        // seen caught by a condom
+    };
+    std::array<Seen, TSpermien::MaxSperm + 1> Slots{};
+    int64_t Now = 0;
+    int64_t NextScan = 0;
+    int64_t NextClick = 0;
+    std::vector<int> Attended;
+    // The hand: gliding from one height to another, then waiting to click.
+    bool Gliding = false, Ready = false;
+    float GlideFrom = 0.0f, GlideTo = 0.0f;
+    int GlideTick = 0, GlideTicks = 0;
+    int Target = 0;
+    bool TorpedoPlanned = false;
+    std::vector<int> Band;  // what a torpedo at this height is meant to take
+};
+
+TAutoPlayer::TAutoPlayer(TSkill skill, uint32_t seed, std::string name, int games, const THumanLimits& limits)
+    : skill_(skill),
+      rng_(seed ^ 0x5bd1e995u),
+      name_(std::move(name)),
+      games_(games),
+      limits_(limits),
+      mind_(std::make_unique<HumanMind>()) {}
+
+TAutoPlayer::~TAutoPlayer() = default;
 
 void TAutoPlayer::Click(TTickInput& in, int32_t y) {
     mouseY_ = y;
@@ -139,6 +174,7 @@ void TAutoPlayer::Title(TTickInput& in) {
         return;
     }
     ++started_;
+    *mind_ = HumanMind{};
     Click(in, mouseY_);
 }
 
@@ -154,13 +190,24 @@ void TAutoPlayer::TypeName(TTickInput& in) {
 }
 
 void TAutoPlayer::Play(TTickInput& in, const TDDFullScreenForm1& screen) {
+    if (skill_ == TSkill::Human) {
+        PlayHuman(in);
+        return;
+    }
     if (cooldown_ > 0) --cooldown_;
     if (Anzeige->Lost || Anzeige->Won || screen.PendingShots > 0 || cooldown_ > 0) return;
     switch (skill_) {
         case TSkill::Idle: break;
         case TSkill::Careless: PlayCareless(in); break;
         case TSkill::Good: PlayGood(in); break;
+        case TSkill::Human: break;
     }
+}
+
+void TAutoPlayer::LearnShotSizes() {
+    if (condomHalf_ != 0.0f) return;
+    condomHalf_ = SpriteHeight("schuss") / 2.0f;
+    torpedoHalf_ = SpriteHeight("torpedo") / 2.0f * 4.0f;
 }
 
 void TAutoPlayer::PlayCareless(TTickInput& in) {
@@ -171,10 +218,7 @@ void TAutoPlayer::PlayCareless(TTickInput& in) {
 
 void TAutoPlayer::PlayGood(TTickInput& in) {
     if (!Spermien || !Schuesse || !Rohre || !Rohre->Cannon) return;
-    if (condomHalf_ == 0.0f) {
-        condomHalf_ = SpriteHeight("schuss") / 2.0f;
-        torpedoHalf_ = SpriteHeight("torpedo") / 2.0f * 4.0f;
-    }
+    LearnShotSizes();
     const float condomHalf = condomHalf_, torpedoHalf = torpedoHalf_;
     const float condomThrust = -1.0f, torpedoThrust = -2.0f;
 
@@ -288,6 +332,174 @@ void TAutoPlayer::PlayGood(TTickInput& in) {
         if (value > bestValue) best = &w, bestValue = value;
     }
     if (best) Click(in, aim(best->Y));
+}
+
+void TAutoPlayer::PlayHuman(TTickInput& in) {
+    HumanMind& m = *mind_;
+    const THumanLimits& L = limits_;
+    ++m.Now;
+    if (!Spermien || !Rohre || !Rohre->Cannon) return;
+    LearnShotSizes();
+    auto ticks = [](double ms) { return static_cast<int64_t>(std::lround(ms / 20.0)); };
+    auto normal = [&](double mean, double spread) { return std::normal_distribution<double>(mean, spread)(rng_); };
+    auto chance = [&](double p) { return std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < p; };
+
+    // Seeing: a swimmer that shows up (or a slot that starts over at the left edge) is a newcomer,
+    // known only after a reaction time, sometimes much later; its speed is judged once, roughly.
+    for (int i = 1; i <= Spermien->SpermCount && i <= TSpermien::MaxSperm; ++i) {
+        const TSperm& s = *Spermien->Sperm[static_cast<size_t>(i)];
+        HumanMind::Seen& seen = m.Slots[static_cast<size_t>(i)];
+        if (s.Visible && (!seen.Visible || s.X < seen.X - 50.0f)) {
+            double delay = std::max(L.ReactionMinMs, normal(L.ReactionMs, L.ReactionSpreadMs));
+            if (chance(L.LateChance))
+                delay += std::uniform_real_distribution<double>(L.LateMinMs, L.LateMaxMs)(rng_);
+            seen.NoticeAt = m.Now + ticks(delay);
+            seen.SpeedBias = std::max(0.5, normal(1.0, L.SpeedJudgement));
+            seen.ShotUntil = -1;
+        }
+        seen.Visible = s.Visible;
+        seen.X = s.X;
+    }
+    // A condom that rolls over a swimmer nobody aimed at was meant for something behind it on
+    // the same line: seen a reaction later, that one is wanted again.
+    for (int i = 1; i <= Spermien->SpermCount && i <= TSpermien::MaxSperm; ++i) {
+        const TSperm& s = *Spermien->Sperm[static_cast<size_t>(i)];
+        HumanMind::Seen& seen = m.Slots[static_cast<size_t>(i)];
+        const bool caught = s.Visible && s.Hit && !seen.Hit;
+        seen.Hit = s.Visible && s.Hit;
+        if (!caught || seen.ShotUntil > m.Now) continue;
+        const int64_t again = m.Now + ticks(std::max(L.ReactionMinMs, normal(L.ReactionMs, L.ReactionSpreadMs)));
+        for (int j = 1; j <= Spermien->SpermCount && j <= TSpermien::MaxSperm; ++j) {
+            HumanMind::Seen& meant = m.Slots[static_cast<size_t>(j)];
+            const TSperm& o = *Spermien->Sperm[static_cast<size_t>(j)];
+            if (j != i && meant.ShotUntil > again && !o.Hit && std::fabs(o.Y - s.Y) < condomHalf_)
+                meant.ShotUntil = again;
+        }
+    }
+    if (Anzeige->Lost || Anzeige->Won) return;
+
+    const TRohr& cannon = *Rohre->Cannon;
+    const float muzzle = cannon.X - cannon.Parts[1].Bob->Width / 2.0f + 10.0f;
+    // A shot covers about ten units a frame; the swimmer comes towards it.
+    auto judgedMeet = [&](const TSperm& s, const HumanMind::Seen& seen) {
+        const float front = s.X + s.BodyWidth() / 2.0f;
+        return static_cast<double>(muzzle - front) / (10.0 + s.VelX * seen.SpeedBias);
+    };
+    auto judgedEscape = [&](const TSperm& s, const HumanMind::Seen& seen) {
+        const float front = s.X + s.BodyWidth() / 2.0f;
+        return static_cast<double>(kEscapeX - front) / std::max(0.1, s.VelX * seen.SpeedBias);
+    };
+    // What the player would go for: noticed, still coming, in reach, not already shot at.
+    auto candidate = [&](int i) {
+        const TSperm& s = *Spermien->Sperm[static_cast<size_t>(i)];
+        const HumanMind::Seen& seen = m.Slots[static_cast<size_t>(i)];
+        if (!s.Visible || s.Hit || s.Kind == 0 || m.Now < seen.NoticeAt || seen.ShotUntil > m.Now) return false;
+        if (s.X + s.BodyWidth() / 2.0f > kEscapeX) return false;
+        if (std::fabs(s.Y) >= kCannonRange + condomHalf_) return false;
+        // A sperm that looks too close to get is let go; a virus is always worth a try.
+        return s.Fatal || judgedEscape(s, seen) > judgedMeet(s, seen) + ticks(L.ReactionMs);
+    };
+    // Viruses before sperm, the soonest through first, golden sperm before the others.
+    auto urgency = [&](int i) {
+        const TSperm& s = *Spermien->Sperm[static_cast<size_t>(i)];
+        const double t = judgedEscape(s, m.Slots[static_cast<size_t>(i)]);
+        if (s.Fatal) return t;
+        return 10000.0 + t - (s.Kind == 3 ? 1000.0 : 0.0);
+    };
+
+    // On the way to a sperm, the eyes still look round; a virus seen then is worth changing course.
+    if ((m.Gliding || m.Ready) && m.Now >= m.NextScan && !Spermien->Sperm[static_cast<size_t>(m.Target)]->Fatal) {
+        bool virus = false;
+        for (int i = 1; i <= Spermien->SpermCount && i <= TSpermien::MaxSperm && !virus; ++i)
+            virus = Spermien->Sperm[static_cast<size_t>(i)]->Fatal && candidate(i);
+        if (virus) m.Gliding = m.Ready = false;
+    }
+    // The hand glides to its mark, then clicks when the finger is ready.
+    if (m.Gliding) {
+        ++m.GlideTick;
+        const float u = std::min(1.0f, static_cast<float>(m.GlideTick) / static_cast<float>(m.GlideTicks));
+        const float shape = u * u * u * (10.0f - 15.0f * u + 6.0f * u * u);  // minimum jerk
+        mouseY_ = static_cast<int32_t>(std::lround(m.GlideFrom + (m.GlideTo - m.GlideFrom) * shape));
+        in.MouseY = mouseY_;
+        if (u < 1.0f) return;
+        m.Gliding = false;
+        m.Ready = true;
+    }
+    if (m.Ready) {
+        const TSperm& t = *Spermien->Sperm[static_cast<size_t>(m.Target)];
+        if (!t.Visible || t.Hit) {
+            m.Ready = false;  // gone before the click: look for the next
+        } else if (m.Now < m.NextClick) {
+            return;
+        } else {
+            Click(in, mouseY_);
+            m.Ready = false;
+            m.NextClick = m.Now + ticks(std::max(L.ClickGapMinMs, normal(L.ClickGapMs, L.ClickGapSpreadMs)));
+            // Believed caught once the shot should have met it, and a reaction later seen not to be.
+            for (const int i : m.Band) {
+                HumanMind::Seen& seen = m.Slots[static_cast<size_t>(i)];
+                const TSperm& s = *Spermien->Sperm[static_cast<size_t>(i)];
+                seen.ShotUntil = m.Now + static_cast<int64_t>(judgedMeet(s, seen)) +
+                                 ticks(std::max(L.ReactionMinMs, normal(L.ReactionMs, L.ReactionSpreadMs)));
+            }
+            return;
+        }
+    }
+
+    // The eyes: what is attended is reconsidered with every fixation; in between, what has been
+    // dealt with drops out.
+    std::erase_if(m.Attended, [&](int i) { return !candidate(i); });
+    if (m.Now >= m.NextScan) {
+        m.NextScan = m.Now + ticks(std::max(100.0, normal(L.ScanMs, L.ScanSpreadMs)));
+        std::vector<int> all;
+        for (int i = 1; i <= Spermien->SpermCount && i <= TSpermien::MaxSperm; ++i)
+            if (candidate(i)) all.push_back(i);
+        std::sort(all.begin(), all.end(), [&](int a, int b) { return urgency(a) < urgency(b); });
+        if (static_cast<int>(all.size()) > L.Attention) all.resize(static_cast<size_t>(L.Attention));
+        m.Attended = std::move(all);
+    }
+    if (m.Attended.empty()) return;
+    const int target = *std::min_element(m.Attended.begin(), m.Attended.end(),
+                                         [&](int a, int b) { return urgency(a) < urgency(b); });
+    const TSperm& t = *Spermien->Sperm[static_cast<size_t>(target)];
+    float aimY = t.Y;
+    float band = condomHalf_;
+    m.Band.assign(1, target);
+    m.TorpedoPlanned = false;
+
+    // A bunch of viruses in one band: a torpedo, if there is one left.
+    if (t.Fatal && Anzeige->TorpedoesLeft > 0) {
+        std::vector<int> viruses;
+        for (const int i : m.Attended)
+            if (Spermien->Sperm[static_cast<size_t>(i)]->Fatal) viruses.push_back(i);
+        const float reach = torpedoHalf_ - 10.0f;
+        for (const int other : viruses) {
+            const float centre = (t.Y + Spermien->Sperm[static_cast<size_t>(other)]->Y) / 2.0f;
+            std::vector<int> in_band;
+            for (const int v : viruses)
+                if (std::fabs(Spermien->Sperm[static_cast<size_t>(v)]->Y - centre) < reach) in_band.push_back(v);
+            if (static_cast<int>(in_band.size()) >= L.TorpedoCrowd && in_band.size() > m.Band.size()) {
+                m.Band = in_band;
+                aimY = centre;
+                band = torpedoHalf_;
+                m.TorpedoPlanned = true;
+            }
+        }
+    }
+    if (m.TorpedoPlanned != Anzeige->TorpedoArmed) in.Messages.push_back({TInputMessage::Char, 'T', false});
+
+    // Off to the new height: Fitts' law for the time, and a hand that stops a little off the mark.
+    const float to = std::clamp(aimY, -kCannonRange, kCannonRange) + 300.0f +
+                     static_cast<float>(normal(0.0, L.AimSpreadPx));
+    const double distance = std::fabs(to - static_cast<float>(mouseY_));
+    const double bits = std::log2(distance / (2.0 * band) + 1.0);
+    m.Target = target;
+    m.GlideFrom = static_cast<float>(mouseY_);
+    m.GlideTo = to;
+    m.GlideTick = 0;
+    m.GlideTicks = static_cast<int>(std::max<int64_t>(1, ticks(1000.0 * bits / L.FittsBitsPerSecond)));
+    m.Gliding = true;
+    for (const int i : m.Band) std::erase(m.Attended, i);
 }
 
 }  // namespace zx

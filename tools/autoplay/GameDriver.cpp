@@ -1,7 +1,9 @@
 #include "tools/autoplay/GameDriver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 
 #include "app/MusicConvert.h"
@@ -50,10 +52,14 @@ void TPlayedScreen::Observe(int32_t ticks) {
         if (!GamePlaying) return;
         inGame_ = true;
         current_ = {};
+        watch_.Reset();
         playStart_ = ticks_;
     }
-    if (current_.DecidedTick < 0 && Anzeige && (Anzeige->Won || Anzeige->Lost))
+    if (Spermien) watch_.Observe(*Spermien, ticks_ - playStart_);
+    if (current_.DecidedTick < 0 && Anzeige && (Anzeige->Won || Anzeige->Lost)) {
         current_.DecidedTick = ticks_ - playStart_;
+        if (Anzeige->Lost && !watch_.FatalEscapes().empty()) current_.LostTo = watch_.FatalEscapes().front();
+    }
     if ((ResultWon || ResultLost) && Spermien && Anzeige) {
         // The HUD has ended the game; the swarm still holds its statistics until the level closes.
         auto& r = current_;
@@ -202,7 +208,9 @@ std::string FormatResult(int game, const TGameResult& r) {
                   game, r.Won ? "won" : "lost", r.Score, static_cast<long long>(r.DecidedTick),
                   static_cast<long long>(r.EndTick), r.Rank, PerKind(CaughtAll(r)).c_str(),
                   PerKind(r.CaughtEarly).c_str(), PerKind(r.Escaped).c_str(), r.CondomShots, r.Torpedoes);
-    return line;
+    std::string text = line;
+    if (!r.Won) text += "  lost to " + r.LostTo.Label() + " row " + std::to_string(r.LostTo.Row);
+    return text;
 }
 
 std::string FormatSummary(const std::vector<TGameResult>& results) {
@@ -237,6 +245,88 @@ std::string FormatSummary(const std::vector<TGameResult>& results) {
                   finished ? double(score) / finished : 0.0, won ? double(wonScore) / won : 0.0,
                   perKind(spawned).c_str(), perKind(caught).c_str(), perKind(escaped).c_str(), shots, torpedoes);
     return line;
+}
+
+namespace {
+
+double ClockSeconds(int64_t tick) { return static_cast<double>(tick - kRunInTicks) / kTicksPerSecond; }
+
+}  // namespace
+
+std::string FormatTable(const std::vector<std::pair<std::string, std::vector<TGameResult>>>& bySkill) {
+    std::string out =
+        "skill     games   won   win %  mean score   lost games decided at tick (mean) = clock s (mean, earliest, latest)\n";
+    std::string notes;
+    for (const auto& [skill, results] : bySkill) {
+        int games = 0, won = 0;
+        double score = 0.0;
+        std::vector<double> lostAt;
+        // Fatal escapes by formation start, and within it by row.
+        std::map<std::pair<int64_t, int>, std::pair<TSwimmerOrigin, std::map<int, int>>> origins;
+        for (const auto& r : results) {
+            if (!r.Finished) continue;
+            ++games;
+            won += r.Won;
+            score += r.Score;
+            if (r.Won) continue;
+            lostAt.push_back(ClockSeconds(r.DecidedTick));
+            auto& o = origins[{r.LostTo.StartTick, r.LostTo.Formation}];
+            o.first = r.LostTo;
+            ++o.second[r.LostTo.Row];
+        }
+        char line[300];
+        std::snprintf(line, sizeof line, "%-8s %6d %5d %5.0f %% %11.0f", skill.c_str(), games, won,
+                      games ? 100.0 * won / games : 0.0, games ? score / games : 0.0);
+        out += line;
+        if (!lostAt.empty()) {
+            double sum = 0.0;
+            for (const double t : lostAt) sum += t;
+            const double mean = sum / static_cast<double>(lostAt.size());
+            std::snprintf(line, sizeof line, "   %5.0f = %5.1f  %5.1f  %5.1f",
+                          mean * kTicksPerSecond + static_cast<double>(kRunInTicks), mean,
+                          *std::min_element(lostAt.begin(), lostAt.end()),
+                          *std::max_element(lostAt.begin(), lostAt.end()));
+            out += line;
+        }
+        out += "\n";
+        if (lostAt.empty()) continue;
+
+        notes += skill + ": fatal escapes from";
+        std::vector<std::pair<int, std::string>> ranked;
+        for (const auto& [key, o] : origins) {
+            int n = 0;
+            std::string rows;
+            for (const auto& [row, count] : o.second) {
+                n += count;
+                rows += (rows.empty() ? "" : ", ") + std::string("row ") + std::to_string(row) + " x" + std::to_string(count);
+            }
+            ranked.push_back({n, o.first.Label() + " " + std::to_string(n) + " (" + rows + ")"});
+        }
+        std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        for (size_t i = 0; i < ranked.size(); ++i) notes += (i ? "; " : " ") + ranked[i].second;
+        notes += "\n";
+
+        // Losses over the clock, and the chance per second of losing among the games still on.
+        const double edges[] = {0.0, 30.0, 50.0, 70.0, 90.1};
+        notes += skill + ": losses by clock time";
+        std::string rates;
+        for (size_t b = 0; b + 1 < std::size(edges); ++b) {
+            int lost = 0, alive = 0;
+            for (const auto& r : results) {
+                if (!r.Finished) continue;
+                const double t = r.Won ? 1e9 : ClockSeconds(r.DecidedTick);
+                if (t >= edges[b]) ++alive;
+                if (!r.Won && t >= edges[b] && t < edges[b + 1]) ++lost;
+            }
+            const double span = std::min(edges[b + 1], 90.0) - edges[b];
+            std::snprintf(line, sizeof line, "%s %.0f-%.0f s %d", b ? "," : "", edges[b], std::min(edges[b + 1], 90.0), lost);
+            notes += line;
+            std::snprintf(line, sizeof line, "%s %.2f", b ? "," : "", alive ? 100.0 * lost / alive / span : 0.0);
+            rates += line;
+        }
+        notes += "; per second among the games still on (%):" + rates + "\n";
+    }
+    return out + notes;
 }
 
 }  // namespace zx

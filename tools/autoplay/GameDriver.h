@@ -12,8 +12,13 @@
 #include "display/DDrawUnit.h"
 #include "tools/autoplay/AutoPlayer.h"
 #include "tools/autoplay/Replay.h"
+#include "tools/autoplay/SwarmWatch.h"
 
 namespace zx {
+
+// Play begins with a run-in of this many ticks before the script and the clock start.
+inline constexpr int64_t kRunInTicks = 100;
+inline constexpr double kTicksPerSecond = 50.0;
 
 struct TGameResult {
     bool Finished = false;  // the game ended (won or lost) and the screen moved on
@@ -24,6 +29,8 @@ struct TGameResult {
     int64_t EndTick = -1;      // ticks of play until the screen left the game
     std::array<int32_t, 7> Spawned{}, CaughtEarly{}, Caught{}, Escaped{};  // by kind 1..6
     int32_t CondomShots = 0, Torpedoes = 0;
+    // A lost game: where the virus that got through came from.
+    TSwimmerOrigin LostTo;
 };
 
 class TPlayedScreen : public TDDFullScreenForm1 {
@@ -52,6 +59,7 @@ private:
     TReplay* record_;
     std::vector<TGameResult> results_;
     TGameResult current_;
+    TSwarmWatch watch_;
     bool inGame_ = false;
     int64_t ticks_ = 0;
     int64_t playStart_ = 0;
@@ -101,5 +109,10 @@ private:
 // One line per game, and a summary of several.
 std::string FormatResult(int game, const TGameResult& r);
 std::string FormatSummary(const std::vector<TGameResult>& results);
+
+// The skills side by side: a header, then per skill its win rate, mean score and when its lost
+// games were decided; below, per skill that lost, where the fatal escapes came from and how the
+// losses spread over the clock.
+std::string FormatTable(const std::vector<std::pair<std::string, std::vector<TGameResult>>>& bySkill);
 
 }  // namespace zx

@@ -1,16 +1,20 @@
-// Plays games headless with a scripted player and prints how each went.
-//   autoplay [--games N] [--skill idle|careless|good] [--seed S] [--kind 0|2] [--name NAME]
-//            [--record DIR] [--keep DIR]
+// Plays games headless with scripted players and prints how each went.
+//   autoplay [--games N] [--skill SKILL[,SKILL...]|all] [--seed S] [--kind 0|2] [--name NAME]
+//            [--record DIR] [--keep DIR] [--draw] [--quiet]
 //   autoplay --replay FILE
-// Game i is played from seed S + i on a fresh game screen with default settings and an empty top
-// ten, in a program directory of its own (a temporary copy of this one, or --keep DIR, which
-// is kept). --record writes each game as DIR/game_<i>.replay; --replay plays such a file again.
+// Game i is played from seed S + i - 1 on a fresh game screen with default settings and an empty
+// top ten, in a program directory of its own (a temporary copy of this one, or --keep DIR, which
+// is kept). Several skills play the same seeds one after the other and end with a table of them.
+// Nothing is drawn unless --draw asks for it (the game's course is the same either way); --quiet
+// leaves out the line per game. --record writes each game as DIR/game_<i>.replay (with several
+// skills, DIR/<skill>_game_<i>.replay); --replay plays such a file again.
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,18 +25,34 @@ namespace {
 
 int Usage(const char* argv0) {
     std::fprintf(stderr,
-                 "usage: %s [--games N] [--skill idle|careless|good] [--seed S] [--kind 0|2] [--name NAME]\n"
-                 "          [--record DIR] [--keep DIR]\n"
+                 "usage: %s [--games N] [--skill idle|careless|good|human[,...]|all] [--seed S] [--kind 0|2]\n"
+                 "          [--name NAME] [--record DIR] [--keep DIR] [--draw] [--quiet]\n"
                  "       %s --replay FILE\n",
                  argv0, argv0);
     return 2;
+}
+
+// "all", or skill names separated by commas.
+std::optional<std::vector<zx::TSkill>> Skills(const std::string& list) {
+    if (list == "all") return std::vector{zx::TSkill::Idle, zx::TSkill::Careless, zx::TSkill::Good, zx::TSkill::Human};
+    std::vector<zx::TSkill> skills;
+    size_t start = 0;
+    while (start <= list.size()) {
+        const size_t comma = std::min(list.find(',', start), list.size());
+        auto s = zx::SkillByName(std::string_view(list).substr(start, comma - start));
+        if (!s) return std::nullopt;
+        skills.push_back(*s);
+        start = comma + 1;
+    }
+    return skills;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     int games = 5;
-    zx::TSkill skill = zx::TSkill::Good;
+    std::vector<zx::TSkill> skills{zx::TSkill::Good};
+    bool draw = false, quiet = false;
     uint32_t seed = 1;
     int kind = 2;
     std::string name, record, keep, replay;
@@ -41,9 +61,9 @@ int main(int argc, char** argv) {
         if (!std::strcmp(argv[i], "--games") && more) {
             games = std::atoi(argv[++i]);
         } else if (!std::strcmp(argv[i], "--skill") && more) {
-            auto s = zx::SkillByName(argv[++i]);
+            auto s = Skills(argv[++i]);
             if (!s) return Usage(argv[0]);
-            skill = *s;
+            skills = *s;
         } else if (!std::strcmp(argv[i], "--seed") && more) {
             seed = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
         } else if (!std::strcmp(argv[i], "--kind") && more) {
@@ -54,6 +74,10 @@ int main(int argc, char** argv) {
             record = argv[++i];
         } else if (!std::strcmp(argv[i], "--keep") && more) {
             keep = argv[++i];
+        } else if (!std::strcmp(argv[i], "--draw")) {
+            draw = true;
+        } else if (!std::strcmp(argv[i], "--quiet")) {
+            quiet = true;
         } else if (!std::strcmp(argv[i], "--replay") && more) {
             replay = argv[++i];
         } else {
@@ -61,7 +85,6 @@ int main(int argc, char** argv) {
         }
     }
     if (kind != 0 && kind != 2) return Usage(argv[0]);
-    if (name.empty()) name = zx::SkillName(skill);
 
     // Nobody watches: no window, no sound device.
     setenv("SDL_VIDEODRIVER", "dummy", 1);
@@ -78,32 +101,46 @@ int main(int argc, char** argv) {
         dir = tmpl;
     }
     try {
-        zx::PrepareGameDir(zx::ProgramDir(), dir);
+        // Nothing is heard, so music the build has not converted is stood in for.
+        zx::PrepareGameDir(zx::ProgramDir(), dir, zx::TMusic::StandIns);
         zx::SetProgramDirForTesting(dir);
-        std::vector<zx::TGameResult> results;
         if (!replay.empty()) {
             const zx::TReplay r = zx::TReplay::Load(replay);
             zx::TReplayInput input(r);
             zx::TPlayOptions opts;
             opts.Kind = r.Kind;
-            results.push_back(zx::PlayGame(r.Seed, input, opts));
-            std::printf("%s  (seed %u, %zu ticks replayed)\n", zx::FormatResult(1, results.back()).c_str(),
-                        r.Seed, r.Ticks.size());
+            opts.Draw = draw;
+            const zx::TGameResult result = zx::PlayGame(r.Seed, input, opts);
+            std::printf("%s  (seed %u, %zu ticks replayed)\n", zx::FormatResult(1, result).c_str(), r.Seed,
+                        r.Ticks.size());
         } else {
             if (!record.empty()) fs::create_directories(record);
-            for (int i = 1; i <= games; ++i) {
-                const uint32_t s = seed + static_cast<uint32_t>(i - 1);
-                zx::TAutoPlayer player(skill, s, name);
-                zx::TReplay rec;
-                zx::TPlayOptions opts;
-                opts.Kind = static_cast<uint8_t>(kind);
-                results.push_back(zx::PlayGame(s, player, opts, record.empty() ? nullptr : &rec));
-                std::printf("%s  seed %u\n", zx::FormatResult(i, results.back()).c_str(), s);
+            std::vector<std::pair<std::string, std::vector<zx::TGameResult>>> table;
+            for (const zx::TSkill skill : skills) {
+                const std::string skillName = zx::SkillName(skill);
+                std::vector<zx::TGameResult> results;
+                for (int i = 1; i <= games; ++i) {
+                    const uint32_t s = seed + static_cast<uint32_t>(i - 1);
+                    zx::TAutoPlayer player(skill, s, name.empty() ? skillName : name);
+                    zx::TReplay rec;
+                    zx::TPlayOptions opts;
+                    opts.Kind = static_cast<uint8_t>(kind);
+                    opts.Draw = draw;
+                    results.push_back(zx::PlayGame(s, player, opts, record.empty() ? nullptr : &rec));
+                    if (!quiet) {
+                        std::printf("%s  seed %u\n", zx::FormatResult(i, results.back()).c_str(), s);
+                        std::fflush(stdout);
+                    }
+                    if (!record.empty())
+                        rec.Save(record + "/" + (skills.size() > 1 ? skillName + "_" : "") + "game_" +
+                                 std::to_string(i) + ".replay");
+                }
+                std::printf("%s: %s\n", skillName.c_str(), zx::FormatSummary(results).c_str());
                 std::fflush(stdout);
-                if (!record.empty()) rec.Save(record + "/game_" + std::to_string(i) + ".replay");
+                table.emplace_back(skillName, std::move(results));
             }
+            std::printf("\n%s", zx::FormatTable(table).c_str());
         }
-        std::printf("%s: %s\n", zx::SkillName(skill), zx::FormatSummary(results).c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "autoplay: %s\n", e.what());
         if (keep.empty()) fs::remove_all(dir);

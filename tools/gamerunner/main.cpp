@@ -1,6 +1,6 @@
 // Plays on the game screen without the launcher: loads the settings and the state file, converts
 // the music, shows the game screen in the chosen display kind and saves the settings afterwards.
-//   gamerunner [--kind 0|1|2] [--autoplay idle|careless|good [--games N]]
+//   gamerunner [--kind 0|1|2] [--autoplay idle|careless|good|human [--games N]]
 // With --autoplay a scripted player plays in real time instead of the mouse (N games, 1 unless
 // given, then it leaves the screen); each game's outcome and the CPU time used per second of
 // the screen's life are printed at the end.
@@ -30,7 +30,7 @@ double CpuSeconds() {
 }
 
 int Usage(const char* argv0) {
-    std::fprintf(stderr, "usage: %s [--kind 0|1|2] [--autoplay idle|careless|good [--games N]]\n", argv0);
+    std::fprintf(stderr, "usage: %s [--kind 0|1|2] [--autoplay idle|careless|good|human [--games N]]\n", argv0);
     return 2;
 }
 
