@@ -346,8 +346,8 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
 
     // Seeing: a swimmer that shows up (or a slot that starts over at the left edge) is a newcomer,
     // known only after a reaction time, sometimes much later; its speed is judged once, roughly.
-    for (int i = 1; i <= Spermien->SpermCount && i <= TSpermien::MaxSperm; ++i) {
-        const TSperm& s = *Spermien->Sperm[static_cast<size_t>(i)];
+    for (int i = 1; i <= Spermien->Sperm.Count(); ++i) {
+        const TSperm& s = *Spermien->Sperm[i];
         HumanMind::Seen& seen = m.Slots[static_cast<size_t>(i)];
         if (s.Visible && (!seen.Visible || s.X < seen.X - 50.0f)) {
             double delay = std::max(L.ReactionMinMs, normal(L.ReactionMs, L.ReactionSpreadMs));
@@ -362,16 +362,16 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
     }
     // A condom that rolls over a swimmer nobody aimed at was meant for something behind it on
     // the same line: seen a reaction later, that one is wanted again.
-    for (int i = 1; i <= Spermien->SpermCount && i <= TSpermien::MaxSperm; ++i) {
-        const TSperm& s = *Spermien->Sperm[static_cast<size_t>(i)];
+    for (int i = 1; i <= Spermien->Sperm.Count(); ++i) {
+        const TSperm& s = *Spermien->Sperm[i];
         HumanMind::Seen& seen = m.Slots[static_cast<size_t>(i)];
         const bool caught = s.Visible && s.Hit && !seen.Hit;
         seen.Hit = s.Visible && s.Hit;
         if (!caught || seen.ShotUntil > m.Now) continue;
         const int64_t again = m.Now + ticks(std::max(L.ReactionMinMs, normal(L.ReactionMs, L.ReactionSpreadMs)));
-        for (int j = 1; j <= Spermien->SpermCount && j <= TSpermien::MaxSperm; ++j) {
+        for (int j = 1; j <= Spermien->Sperm.Count(); ++j) {
             HumanMind::Seen& meant = m.Slots[static_cast<size_t>(j)];
-            const TSperm& o = *Spermien->Sperm[static_cast<size_t>(j)];
+            const TSperm& o = *Spermien->Sperm[j];
             if (j != i && meant.ShotUntil > again && !o.Hit && std::fabs(o.Y - s.Y) < condomHalf_)
                 meant.ShotUntil = again;
         }
@@ -391,7 +391,7 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
     };
     // What the player would go for: noticed, still coming, in reach, not already shot at.
     auto candidate = [&](int i) {
-        const TSperm& s = *Spermien->Sperm[static_cast<size_t>(i)];
+        const TSperm& s = *Spermien->Sperm[i];
         const HumanMind::Seen& seen = m.Slots[static_cast<size_t>(i)];
         if (!s.Visible || s.Hit || s.Kind == 0 || m.Now < seen.NoticeAt || seen.ShotUntil > m.Now) return false;
         if (s.X + s.BodyWidth() / 2.0f > kEscapeX) return false;
@@ -401,17 +401,17 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
     };
     // Viruses before sperm, the soonest through first, golden sperm before the others.
     auto urgency = [&](int i) {
-        const TSperm& s = *Spermien->Sperm[static_cast<size_t>(i)];
+        const TSperm& s = *Spermien->Sperm[i];
         const double t = judgedEscape(s, m.Slots[static_cast<size_t>(i)]);
         if (s.Fatal) return t;
         return 10000.0 + t - (s.Kind == 3 ? 1000.0 : 0.0);
     };
 
     // On the way to a sperm, the eyes still look round; a virus seen then is worth changing course.
-    if ((m.Gliding || m.Ready) && m.Now >= m.NextScan && !Spermien->Sperm[static_cast<size_t>(m.Target)]->Fatal) {
+    if ((m.Gliding || m.Ready) && m.Now >= m.NextScan && !Spermien->Sperm[m.Target]->Fatal) {
         bool virus = false;
-        for (int i = 1; i <= Spermien->SpermCount && i <= TSpermien::MaxSperm && !virus; ++i)
-            virus = Spermien->Sperm[static_cast<size_t>(i)]->Fatal && candidate(i);
+        for (int i = 1; i <= Spermien->Sperm.Count() && !virus; ++i)
+            virus = Spermien->Sperm[i]->Fatal && candidate(i);
         if (virus) m.Gliding = m.Ready = false;
     }
     // The hand glides to its mark, then clicks when the finger is ready.
@@ -426,7 +426,7 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
         m.Ready = true;
     }
     if (m.Ready) {
-        const TSperm& t = *Spermien->Sperm[static_cast<size_t>(m.Target)];
+        const TSperm& t = *Spermien->Sperm[m.Target];
         if (!t.Visible || t.Hit) {
             m.Ready = false;  // gone before the click: look for the next
         } else if (m.Now < m.NextClick) {
@@ -438,7 +438,7 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
             // Believed caught once the shot should have met it, and a reaction later seen not to be.
             for (const int i : m.Band) {
                 HumanMind::Seen& seen = m.Slots[static_cast<size_t>(i)];
-                const TSperm& s = *Spermien->Sperm[static_cast<size_t>(i)];
+                const TSperm& s = *Spermien->Sperm[i];
                 seen.ShotUntil = m.Now + static_cast<int64_t>(judgedMeet(s, seen)) +
                                  ticks(std::max(L.ReactionMinMs, normal(L.ReactionMs, L.ReactionSpreadMs)));
             }
@@ -452,7 +452,7 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
     if (m.Now >= m.NextScan) {
         m.NextScan = m.Now + ticks(std::max(100.0, normal(L.ScanMs, L.ScanSpreadMs)));
         std::vector<int> all;
-        for (int i = 1; i <= Spermien->SpermCount && i <= TSpermien::MaxSperm; ++i)
+        for (int i = 1; i <= Spermien->Sperm.Count(); ++i)
             if (candidate(i)) all.push_back(i);
         std::sort(all.begin(), all.end(), [&](int a, int b) { return urgency(a) < urgency(b); });
         if (static_cast<int>(all.size()) > L.Attention) all.resize(static_cast<size_t>(L.Attention));
@@ -461,7 +461,7 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
     if (m.Attended.empty()) return;
     const int target = *std::min_element(m.Attended.begin(), m.Attended.end(),
                                          [&](int a, int b) { return urgency(a) < urgency(b); });
-    const TSperm& t = *Spermien->Sperm[static_cast<size_t>(target)];
+    const TSperm& t = *Spermien->Sperm[target];
     float aimY = t.Y;
     float band = condomHalf_;
     m.Band.assign(1, target);
@@ -471,13 +471,13 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
     if (t.Fatal && Anzeige->TorpedoesLeft > 0) {
         std::vector<int> viruses;
         for (const int i : m.Attended)
-            if (Spermien->Sperm[static_cast<size_t>(i)]->Fatal) viruses.push_back(i);
+            if (Spermien->Sperm[i]->Fatal) viruses.push_back(i);
         const float reach = torpedoHalf_ - 10.0f;
         for (const int other : viruses) {
-            const float centre = (t.Y + Spermien->Sperm[static_cast<size_t>(other)]->Y) / 2.0f;
+            const float centre = (t.Y + Spermien->Sperm[other]->Y) / 2.0f;
             std::vector<int> in_band;
             for (const int v : viruses)
-                if (std::fabs(Spermien->Sperm[static_cast<size_t>(v)]->Y - centre) < reach) in_band.push_back(v);
+                if (std::fabs(Spermien->Sperm[v]->Y - centre) < reach) in_band.push_back(v);
             if (static_cast<int>(in_band.size()) >= L.TorpedoCrowd && in_band.size() > m.Band.size()) {
                 m.Band = in_band;
                 aimY = centre;

@@ -101,8 +101,9 @@ void PrepareGameDir(const std::string& builtDir, const std::string& dir, TMusic 
         std::vector<fs::path> waves;
         for (const auto& e : fs::directory_iterator(to / "snd"))
             if (e.path().extension() == ".mp3") waves.push_back(fs::path(e.path()).replace_extension(".wav"));
-        for (const auto& wav : waves)
-            if (!fs::exists(wav)) fs::copy_file(to / "snd" / "leer.wav", wav);
+        // Always the stand-in, even where the built directory holds a conversion: a game must load
+        // the same sounds (and log the same sizes) wherever it is played.
+        for (const auto& wav : waves) fs::copy_file(to / "snd" / "leer.wav", wav, opts);
         return;
     }
     if (fs::exists(from / "libmpegdll.so")) fs::copy_file(from / "libmpegdll.so", to / "libmpegdll.so", opts);

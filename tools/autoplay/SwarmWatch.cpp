@@ -65,8 +65,8 @@ void TSwarmWatch::Observe(const TSpermien& swarm, int64_t tick) {
         }
     }
 
-    for (int i = 1; i <= swarm.SpermCount && i < static_cast<int>(slots_.size()); ++i) {
-        const TSperm& s = *swarm.Sperm[static_cast<size_t>(i)];
+    for (int i = 1; i <= swarm.Sperm.Count() && i < static_cast<int>(slots_.size()); ++i) {
+        const TSperm& s = *swarm.Sperm[i];
         Slot& slot = slots_[static_cast<size_t>(i)];
         const bool present = s.Visible || s.AppearDelay > 0;
         const bool fresh = present && (!slot.Present || (s.Visible && s.X < slot.X - kRespawnJump));
