@@ -274,11 +274,13 @@ private:
     TRankIndex& WeekIndex(int64_t week) {
         auto it = weeks_.find(week);
         if (it == weeks_.end()) {
+            // Loaded whole or not at all: a failure halfway must not leave a partial index.
+            TRankIndex loaded;
+            w_->weekBests.Bind(1, week);
+            while (w_->weekBests.Step()) loaded.Offer(w_->weekBests.Text(0), w_->weekBests.Int(1));
             // Scores go to the week of the clock, so an earlier week is done with.
             weeks_.clear();
-            it = weeks_.try_emplace(week).first;
-            w_->weekBests.Bind(1, week);
-            while (w_->weekBests.Step()) it->second.Offer(w_->weekBests.Text(0), w_->weekBests.Int(1));
+            it = weeks_.emplace(week, std::move(loaded)).first;
         }
         return it->second;
     }

@@ -395,6 +395,18 @@ TEST_F(ServerTest, ARequestLineOver8KbIsRefusedAndTheServerGoesOn) {
     EXPECT_TRUE(Publish(Port(), WonGame("Kim")).Lines.count("Rang"));
 }
 
+TEST(ServerStop, AStopAsTheServerStartsIsNotLost) {
+    test::TempFolder data;
+    for (int i = 0; i < 20; ++i) {
+        server::TZolvexServer server(test::QuietOptions(), server::OpenSqliteStore(data.Path()));
+        server.Bind();
+        std::thread run([&] { server.Run(); });
+        if (i % 2) std::this_thread::sleep_for(std::chrono::microseconds(50 * i));
+        server.Stop();
+        run.join();  // a lost stop hangs here
+    }
+}
+
 TEST(ServerLimits, AClientThatStopsHalfwayIsCutOffAfterTheReadTimeout) {
     test::TempFolder data;
     server::TServerOptions o = test::QuietOptions();
