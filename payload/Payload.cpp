@@ -48,7 +48,8 @@ std::vector<std::string> PayloadFieldList(const TPayloadFields& f) {
         WithoutBars(f.Country),
         WithoutBars(f.Email),
         f.Age == 0 ? std::string() : std::to_string(f.Age),
-        f.Sex == '|' ? std::string(" ") : std::string(1, f.Sex),
+        // Only the three values the server takes; anything else reads as "not given".
+        f.Sex == 'f' || f.Sex == 'm' ? std::string(1, f.Sex) : std::string(" "),
         WithoutBars(f.Comment),
         std::to_string(f.GamesStarted),
         std::to_string(f.GamesWon),

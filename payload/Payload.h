@@ -29,7 +29,7 @@ struct TPayloadFields {
     int32_t Score = 0;
     std::string Name, City, Country, Email;
     int32_t Age = 0;  // sent as an empty field when 0
-    char Sex = ' ';   // ' ', 'f' or 'm'
+    char Sex = ' ';   // 'f', 'm', or anything else for not given (sent as a blank)
     std::string Comment;
     int32_t GamesStarted = 0, GamesWon = 0;
     std::string ScoreCode;

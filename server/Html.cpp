@@ -19,11 +19,11 @@ void Rows(std::string& out, const std::vector<THighscoreRow>& rows) {
     }
     int rank = 0;
     for (const THighscoreRow& r : rows) {
-        out += "<tr><td align=\"right\">" + std::to_string(++rank) + ".</td><td><b>" + HtmlText(r.Name) + "</b>";
+        out += "<tr><td align=\"right\" width=\"24\">" + std::to_string(++rank) + ".</td><td><b>" + HtmlText(r.Name) + "</b>";
         std::string where = r.City;
         if (!r.Country.empty()) where += where.empty() ? r.Country : ", " + r.Country;
         if (!where.empty()) out += " <font color=\"#7a3b6e\">(" + HtmlText(where) + ")</font>";
-        out += "</td><td align=\"right\">" + std::to_string(r.Score) + "</td></tr>\n";
+        out += "</td><td align=\"right\" width=\"60\">" + std::to_string(r.Score) + "</td></tr>\n";
     }
 }
 
@@ -73,7 +73,7 @@ std::string HighscorePage(const std::vector<THighscoreRow>& overall, const std::
         "h3 { font-size: 11pt; color: #8b1e72; margin-top: 4px; margin-bottom: 2px; }\n"
         "a { color: #8b1e72; }\ntd { font-size: 9pt; }\n</style>\n</head>\n"
         "<body bgcolor=\"#fdeef7\" text=\"#3a1034\">\n"
-        "<p><a href=\"/zvxinternal\"><img src=\"/zvxinternal/pics/banner.png\" width=\"280\" height=\"56\" "
+        "<p><a href=\"/zvxinternal\"><img src=\"/zvxinternal/pics/banner.png\" width=\"260\" height=\"52\" "
         "alt=\"Zolvex\" border=\"0\"></a></p>\n"
         "<p><a href=\"/zvxinternal\">Start</a> | <a href=\"/zvxinternal/howto.htm\">How to play</a> | "
         "<a href=\"/zvxinternal/highscore.html\">Highscores</a> | <a href=\"/zvxinternal/prizes.htm\">Prizes</a> | "

@@ -228,9 +228,19 @@ int TZolvexServer::Bind() {
     return options_.Port;
 }
 
-void TZolvexServer::Run() { http_->listen_after_bind(); }
+void TZolvexServer::Run() {
+    runEntered_ = true;
+    if (!stopRequested_) http_->listen_after_bind();
+    runExited_ = true;
+}
 
-void TZolvexServer::Stop() { http_->stop(); }
+void TZolvexServer::Stop() {
+    stopRequested_ = true;
+    // A stop that comes while Run is starting to listen would find nothing to stop yet.
+    while (runEntered_ && !runExited_ && !http_->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    http_->stop();
+}
 
 void TZolvexServer::WaitUntilReadyForTesting() {
     while (!http_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));

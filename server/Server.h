@@ -83,6 +83,7 @@ private:
     int64_t cachedWeek_ = 0;
     std::string cachedHighscores_;
     std::mutex logMutex_;
+    std::atomic<bool> runEntered_{false}, runExited_{false}, stopRequested_{false};
 };
 
 // The raw value of one query parameter, not unescaped; nothing when absent.

@@ -144,7 +144,12 @@ public:
         read_ = Open(path);
         w_ = std::make_unique<Statements>(write_.get());
         LoadRanks();
+        // Copying the log back into the database costs a sync of its own; done by the writer it
+        // would hold up every answer of the batch behind it, so a thread of its own does it.
+        Exec(write_.get(), "PRAGMA wal_autocheckpoint=0");
+        checkpoint_ = Open(path);
         writer_ = std::thread([this] { WriterLoop(); });
+        checkpointer_ = std::thread([this] { CheckpointLoop(); });
     }
 
     ~SqliteStore() override {
@@ -153,8 +158,12 @@ public:
             stopping_ = true;
         }
         queueCv_.notify_all();
+        stopCv_.notify_all();
         writer_.join();
+        checkpointer_.join();
         w_.reset();
+        // A clean stop leaves the scores in the database file itself.
+        sqlite3_wal_checkpoint_v2(write_.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     }
 
     TSubmitOutcome Submit(const TSubmission& s, const std::string& address, int64_t now,
@@ -265,11 +274,13 @@ private:
     TRankIndex& WeekIndex(int64_t week) {
         auto it = weeks_.find(week);
         if (it == weeks_.end()) {
+            // Loaded whole or not at all: a failure halfway must not leave a partial index.
+            TRankIndex loaded;
+            w_->weekBests.Bind(1, week);
+            while (w_->weekBests.Step()) loaded.Offer(w_->weekBests.Text(0), w_->weekBests.Int(1));
             // Scores go to the week of the clock, so an earlier week is done with.
             weeks_.clear();
-            it = weeks_.try_emplace(week).first;
-            w_->weekBests.Bind(1, week);
-            while (w_->weekBests.Step()) it->second.Offer(w_->weekBests.Text(0), w_->weekBests.Int(1));
+            it = weeks_.emplace(week, std::move(loaded)).first;
         }
         return it->second;
     }
@@ -285,6 +296,18 @@ private:
         if (!out.Accepted) return;
         overall_.Offer(out.PlayerId, p.s->Score);
         WeekIndex(p.week).Offer(out.PlayerId, p.s->Score);
+    }
+
+    void CheckpointLoop() {
+        std::unique_lock lock(queueMutex_);
+        while (!stopping_) {
+            stopCv_.wait_for(lock, std::chrono::milliseconds(500));
+            if (stopping_) break;
+            lock.unlock();
+            // Passive: never waits for the writer; what it cannot copy now, it copies next time.
+            sqlite3_wal_checkpoint_v2(checkpoint_.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+            lock.lock();
+        }
     }
 
     void WriterLoop() {
@@ -354,18 +377,19 @@ private:
         }
     }
 
-    Db write_, read_;
+    Db write_, read_, checkpoint_;
     std::unique_ptr<Statements> w_;
     // Only the writer thread touches these.
     TRankIndex overall_;
     std::unordered_map<int64_t, TRankIndex> weeks_;
     std::mutex readMutex_;
     std::mutex queueMutex_;
-    std::condition_variable queueCv_;
+    std::condition_variable queueCv_;  // the writer's alone: one notify must reach it
+    std::condition_variable stopCv_;
     std::deque<Pending*> queue_;
     bool stopping_ = false;
     std::random_device random_;
-    std::thread writer_;
+    std::thread writer_, checkpointer_;
 };
 
 }  // namespace

@@ -103,15 +103,15 @@ bool Save(cairo_surface_t* s, const std::string& path) {
 }
 
 bool Banner(const std::string& dir) {
-    const int w = 280, h = 56;
+    const int w = 260, h = 52;
     cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
     cairo_t* cr = cairo_create(s);
     CaveBackground(cr, w, h);
-    Sperm(cr, 18, 20, 0.8);
-    Sperm(cr, 40, 38, 0.7);
-    Virus(cr, 222, 30, 6);
-    Cannon(cr, 258, 28, 0.9);
-    Title(cr, "ZOLVEX", 62, 39, 28);
+    Sperm(cr, 16, 18, 0.75);
+    Sperm(cr, 36, 36, 0.65);
+    Virus(cr, 204, 27, 5.5);
+    Cannon(cr, 240, 26, 0.85);
+    Title(cr, "ZOLVEX", 56, 36, 26);
     cairo_destroy(cr);
     return Save(s, dir + "/banner.png");
 }

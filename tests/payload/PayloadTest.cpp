@@ -61,6 +61,8 @@ TEST(PayloadText, EmptyFieldsAreOneBlankEachAndEveryFieldEndsInABar) {
     EXPECT_EQ(BuildPayload(f).substr(0, 10), "ZVX|12345|");
     EXPECT_NE(BuildPayload(f).find("|31| |"), std::string::npos) << "age, then the blank sex";
     EXPECT_EQ(FillEmptyFields("|||x||"), "| | |x| |");
+    f.Sex = '\0';
+    EXPECT_NE(BuildPayload(f).find("|31| |"), std::string::npos) << "an unknown sex goes as a blank";
 }
 
 TEST(PayloadText, ABarInsideATextCannotSplitTheFields) {

@@ -3,6 +3,10 @@
 // the rate limit, and scores kept across a restart and a kill during a burst.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <fstream>
 #include <map>
 #include <regex>
@@ -389,6 +393,46 @@ TEST_F(ServerTest, ARequestLineOver8KbIsRefusedAndTheServerGoesOn) {
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 414);
     EXPECT_TRUE(Publish(Port(), WonGame("Kim")).Lines.count("Rang"));
+}
+
+TEST(ServerStop, AStopAsTheServerStartsIsNotLost) {
+    test::TempFolder data;
+    for (int i = 0; i < 20; ++i) {
+        server::TZolvexServer server(test::QuietOptions(), server::OpenSqliteStore(data.Path()));
+        server.Bind();
+        std::thread run([&] { server.Run(); });
+        if (i % 2) std::this_thread::sleep_for(std::chrono::microseconds(50 * i));
+        server.Stop();
+        run.join();  // a lost stop hangs here
+    }
+}
+
+TEST(ServerLimits, AClientThatStopsHalfwayIsCutOffAfterTheReadTimeout) {
+    test::TempFolder data;
+    server::TServerOptions o = test::QuietOptions();
+    o.ReadTimeoutSeconds = 1;
+    test::InProcessServer server(data.Path(), o);
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_GE(fd, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(server.Port()));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const char partial[] = "GET /zvxinternal HTTP/1.1\r\nHost: x\r\n";  // and never the blank line
+    ASSERT_GT(send(fd, partial, sizeof partial - 1, 0), 0);
+    timeval wait{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    const auto start = std::chrono::steady_clock::now();
+    char buf[256];
+    const ssize_t got = recv(fd, buf, sizeof buf, 0);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    close(fd);
+    if (got > 0) {
+        EXPECT_EQ(std::string(buf, 12), "HTTP/1.1 400") << "the incomplete request is refused";
+    }
+    EXPECT_GE(waited, std::chrono::milliseconds(900)) << "not before the time-out";
+    EXPECT_LT(waited, std::chrono::seconds(4)) << "by the server, not by our own wait";
 }
 
 TEST(ServerLimits, EachAddressHasItsOwnBucketOfSubmissions) {
