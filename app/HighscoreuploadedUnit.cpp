@@ -24,17 +24,8 @@ std::string WithValue(const char* caption, const std::string& value) {
 std::string CampaignGamePageAddress() { return "http://" + Hosts().WebSite + "/game/game_zolvex.html"; }
 
 THighscoreuploadedForm::THighscoreuploadedForm(const TPayloadAnswer& answer, QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("HighscoreuploadedForm"));
-    setWindowTitle(QStringLiteral("Highscore Uploaded!"));
-    setFont(LauncherFont());
-    MarkOwnForm(this);
-    const QPixmap back = JpegResourcePixmap("BACK");
-    const QSize size = back.isNull() ? QSize(400, 300) : back.size() / 2;
-    setFixedSize(size);
-    Image1 = new QLabel(this);
-    Image1->setPixmap(back);
-    Image1->setScaledContents(true);
-    Image1->setGeometry(0, 0, size.width(), size.height());
+    Image1 = SetUpPictureForm(this, "HighscoreuploadedForm", "Highscore Uploaded!");
+    const QSize size = this->size();
 
     p = new QLabel(QStringLiteral(" points"), this);
     p->hide();
@@ -56,12 +47,8 @@ THighscoreuploadedForm::THighscoreuploadedForm(const TPayloadAnswer& answer, QWi
     heading.setBold(true);
     int top = 16;
     for (size_t i = 0; i < Lines.size(); ++i) {
-        auto* l = new QLabel(QString::fromStdString(texts[i]), this);
+        QLabel* l = PictureText(this, QString::fromStdString(texts[i]));
         l->setFont(i == 0 || i == 1 || i == 5 ? heading : text);
-        l->setAlignment(Qt::AlignCenter);
-        QPalette pal = l->palette();
-        pal.setColor(QPalette::WindowText, Qt::white);
-        l->setPalette(pal);
         if (i == 1 || i == 5) top += 8;
         l->setGeometry(0, top, size.width(), 22);
         top += 22;

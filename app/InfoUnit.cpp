@@ -21,25 +21,11 @@ TVersionCheck CheckVersionText(const std::string& text) {
 }
 
 TInfoForm::TInfoForm(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("InfoForm"));
-    setWindowTitle(QStringLiteral("Info"));
-    setFont(LauncherFont());
-    MarkOwnForm(this);
-    const QPixmap back = JpegResourcePixmap("BACK");
-    Image1 = new QLabel(this);
-    Image1->setPixmap(back);
-    Image1->setScaledContents(true);
+    Image1 = SetUpPictureForm(this, "InfoForm", "Info");
     QFont big = font();
     big.setPointSize(20);
     big.setBold(true);
-    auto label = [this](const QString& text) {
-        auto* l = new QLabel(text, this);
-        l->setAlignment(Qt::AlignCenter);
-        QPalette p = l->palette();
-        p.setColor(QPalette::WindowText, Qt::white);
-        l->setPalette(p);
-        return l;
-    };
+    const auto label = [this](const QString& text) { return PictureText(this, text); };
     Label1 = label(QStringLiteral("Zolvex"));
     Label1->setFont(big);
     Label2 = label(QStringLiteral("Version ") + QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
@@ -57,8 +43,6 @@ TInfoForm::TInfoForm(QWidget* parent) : QDialog(parent) {
             platform::ShowError(e.what());
         }
     });
-    const QSize size = back.isNull() ? QSize(400, 300) : back.size() / 2;
-    setFixedSize(size);
 }
 
 void TInfoForm::resizeEvent(QResizeEvent* e) {

@@ -107,6 +107,30 @@ QFont LauncherFont() {
     return font;
 }
 
+QLabel* SetUpPictureForm(QDialog* form, const char* name, const char* caption) {
+    form->setObjectName(QString::fromUtf8(name));
+    form->setWindowTitle(QString::fromUtf8(caption));
+    form->setFont(LauncherFont());
+    MarkOwnForm(form);
+    const QPixmap back = JpegResourcePixmap("BACK");
+    const QSize size = back.isNull() ? QSize(400, 300) : back.size() / 2;
+    form->setFixedSize(size);
+    auto* image = new QLabel(form);
+    image->setPixmap(back);
+    image->setScaledContents(true);
+    image->setGeometry(0, 0, size.width(), size.height());
+    return image;
+}
+
+QLabel* PictureText(QWidget* parent, const QString& text) {
+    auto* l = new QLabel(text, parent);
+    l->setAlignment(Qt::AlignCenter);
+    QPalette p = l->palette();
+    p.setColor(QPalette::WindowText, Qt::white);
+    l->setPalette(p);
+    return l;
+}
+
 void MarkOwnForm(QWidget* form) {
     form->setProperty("zolvexForm", true);
     QObject::connect(form, &QObject::destroyed, [] {

@@ -168,6 +168,12 @@ void MarkOwnForm(QWidget* form);
 QPixmap JpegResourcePixmap(const char* name);
 // "MS Sans Serif" 8 pt, resolved to the metric-compatible free face that fontconfig finds for it.
 QFont LauncherFont();
+// The dialogs drawn on the BACK picture: the form sized to half the picture, which fills it
+// stretched. Sets up the form (name, caption, font, the launcher's form mark) and returns the
+// picture's label.
+QLabel* SetUpPictureForm(QDialog* form, const char* name, const char* caption);
+// A centred white caption on such a picture.
+QLabel* PictureText(QWidget* parent, const QString& text);
 // The launcher, for the dialogs it creates (nullptr when there is none).
 TForm1* Form1();
 

@@ -6,28 +6,15 @@
 namespace zx {
 
 TNewHighscoreForm::TNewHighscoreForm(QWidget* parent) : QDialog(parent) {
-    setObjectName(QStringLiteral("NewHighscoreForm"));
-    setWindowTitle(QStringLiteral("A New Highscore!"));
-    setFont(LauncherFont());
-    MarkOwnForm(this);
-    const QPixmap back = JpegResourcePixmap("BACK");
-    const QSize size = back.isNull() ? QSize(400, 300) : back.size() / 2;
-    setFixedSize(size);
-    Image1 = new QLabel(this);
-    Image1->setPixmap(back);
-    Image1->setScaledContents(true);
-    Image1->setGeometry(0, 0, size.width(), size.height());
+    Image1 = SetUpPictureForm(this, "NewHighscoreForm", "A New Highscore!");
+    const QSize size = this->size();
 
     QFont text = font();
     text.setPixelSize(21);
     auto label = [&](const QString& caption, int top, int height) {
-        auto* l = new QLabel(caption, this);
+        QLabel* l = PictureText(this, caption);
         l->setFont(text);
-        l->setAlignment(Qt::AlignCenter);
         l->setWordWrap(true);
-        QPalette p = l->palette();
-        p.setColor(QPalette::WindowText, Qt::white);
-        l->setPalette(p);
         l->setGeometry(8, top, size.width() - 16, height);
         return l;
     };
