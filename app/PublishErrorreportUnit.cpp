@@ -20,6 +20,8 @@ QPlainTextEdit* Memo(QWidget* parent) {
     m->setLineWrapMode(QPlainTextEdit::NoWrap);
     m->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    // Tab goes on to the address field, as in every other field of the dialog.
+    m->setTabChangesFocus(true);
     return m;
 }
 

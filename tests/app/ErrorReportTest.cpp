@@ -486,7 +486,9 @@ TEST_F(ErrorReportTest, TypedAddressIsOfferedAgainNextTime) {
     {
         TPublishErrorreportForm& f = Open();
         EXPECT_EQ(f.Edit1->text(), "");
-        f.Edit1->setFocus();
+        QTest::keyClick(f.Memo1, Qt::Key_Tab);  // from the description on to the address
+        EXPECT_EQ(f.focusWidget(), f.Edit1);
+        EXPECT_TRUE(f.Memo1->toPlainText().isEmpty());
         QTest::keyClicks(f.Edit1, "me@example.test");
         QTest::keyClick(&f, Qt::Key_Escape);  // closing by any way keeps it
         EXPECT_FALSE(f.isVisible());
@@ -520,9 +522,12 @@ TEST_F(ErrorReportTest, LauncherOpensTheDialogModally) {
     TForm1 launcher;
     bool seen = false;
     QTimer::singleShot(0, [&] {
-        auto* d = qobject_cast<TPublishErrorreportForm*>(QApplication::activeModalWidget());
+        TPublishErrorreportForm* d = nullptr;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* r = qobject_cast<TPublishErrorreportForm*>(w); r && r->isVisible()) d = r;
         ASSERT_NE(d, nullptr);
         seen = true;
+        EXPECT_EQ(QApplication::activeModalWidget(), d);
         EXPECT_EQ(d->windowTitle(), "Send Errorreport");
         EXPECT_EQ(d->size(), QSize(445 - 8, 427 - 27));
         EXPECT_EQ(d->Label2->text(), "Error Description (What happened? How can we reproduce the error?):");
