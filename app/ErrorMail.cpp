@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cctype>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 #include <mutex>
@@ -176,7 +177,8 @@ bool SendErrorMail(const std::string& sender, const std::string& body, const std
         platform::ShowMessage("Operation Failed: Can't connect to the Internet");
         return false;
     }
-    curl_global_init(CURL_GLOBAL_DEFAULT);
+    static std::once_flag curlReady;
+    std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
     TMailLimits limits;
     {
         std::lock_guard lock(limitsMutex);
