@@ -16,6 +16,7 @@
 #include "app/InfoUnit.h"
 #include "app/Internet.h"
 #include "app/NewHighscoreUnit.h"
+#include "app/PublishErrorreportUnit.h"
 #include "app/PublishHighscoreUnit.h"
 #include "app/Static.h"
 #include "display/DDrawUnit.h"
@@ -622,7 +623,8 @@ void TForm1::ActionGotoHighscoreExecute() {
 }
 
 void TForm1::ActionPublishErrorreportExecute() {
-    platform::ShowMessage("Sending error reports comes with the next version of Zolvex.");
+    TPublishErrorreportForm report;
+    report.exec();
 }
 
 void TForm1::ActionInfoExecute() {

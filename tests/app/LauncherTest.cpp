@@ -292,7 +292,9 @@ TEST_F(LauncherTest, LowMemoryAsksAndNoStopsTheStart) {
     EXPECT_TRUE(f.Timer1->isActive());
     EXPECT_EQ(test::LogLines().front(), "Program Version 1.10");
 
-    answers = {true};
+    // Yes to the start; the game writes no "OK", so No to the abnormal-end question that follows
+    // (a Yes would lead on to the modal error report).
+    answers = {true, false};
     f.ActionStartExecute();
     EXPECT_TRUE(ran);
 }

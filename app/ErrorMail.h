@@ -1,0 +1,39 @@
+#pragma once
+// The error report's way to the maker: one mail over SMTP with the player's description and the
+// log attached.
+#include <string>
+
+#include "platform/Errors.h"
+
+namespace zx {
+
+// A mail that did not get through: refused, timed out, rejected by the server, or an attachment
+// that could not be read.
+class EMailError : public Exception {
+public:
+    explicit EMailError(const std::string& message) : Exception(message) {}
+};
+
+// A player who waits for a mail server that does not answer must get the dialog back.
+struct TMailLimits {
+    long ConnectTimeoutMs = 10000;
+    long TotalTimeoutMs = 60000;
+};
+void SetMailLimitsForTesting(const TMailLimits& limits);
+
+// Sends the description (UTF-8) from the sender's address to the maker's mailbox (Hosts().MailTo
+// through Hosts().MailServer, port 25 unless "host:port" says otherwise), with the file at
+// attachmentPath attached byte for byte when the path is not empty. Offline it shows "Operation
+// Failed: Can't connect to the Internet" and returns false; after a send it shows "Thanks for your
+// help!" and returns true. Anything else that stops the mail raises EMailError.
+bool SendErrorMail(const std::string& sender, const std::string& body, const std::string& attachmentPath);
+
+// The parts of the mail that do not depend on the wire, for the tests.
+// "Tue, 08 Dec 2026 10:55:59 +0100": RFC 5322, English names whatever the locale.
+std::string MailDate(long long unixTime, long utcOffsetSeconds);
+// True for a plain address "local@domain" that can stand in an envelope and a header unchanged.
+bool IsPlainMailAddress(const std::string& address);
+// "smtp://host:25" from "host", "smtp://host:port" from "host:port".
+std::string SmtpUrl(const std::string& mailServer);
+
+}  // namespace zx
