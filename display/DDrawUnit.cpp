@@ -112,9 +112,11 @@ void TDDFullScreenForm1::InitDDraw() {
         WriteLog("3");
         SetFlipping(true);
         WriteLog("4");
-    } catch (const Exception& e) {
+    } catch (const std::exception& e) {
+        // Not only the program's own errors: running out of memory (a sheet, a sound) is a
+        // failure of the set-up like any other, and ends the screen the same way.
         ErrorFlag = true;
-        WriteLog("Error initiating DirectX: " + e.Message());
+        LogQuietly(std::string("Error initiating DirectX: ") + e.what());
         PostClose();
         Closing = true;
     }

@@ -286,3 +286,21 @@ TEST_F(GameScreenEndTest, AFailedSaveAfterAFinishedGameLeavesThroughTheInfoPictu
     EXPECT_EQ(Count(test::LogLines(), "glsExit: Start"), 1u);
     EXPECT_TRUE(In(&TDDFullScreenForm1::glsInfo));
 }
+
+// Running out of memory is not one of the program's own errors, and still ends the set-up the
+// way every failure of it does.
+TEST_F(GameScreenEndTest, OutOfMemoryDuringSetUpEndsTheScreenWithError) {
+    screen.reset();
+    platform::DirectDrawCreateOutOfMemoryForTesting(true);
+    screen = std::make_unique<TDDFullScreenForm1>();
+    GameScreen = screen.get();
+    screen->SetDisplayKind(2);
+    EXPECT_NO_THROW(screen->Show());
+    platform::DirectDrawCreateOutOfMemoryForTesting(false);
+    EXPECT_TRUE(screen->ErrorFlag);
+    EXPECT_FALSE(screen->LoopRunning);
+    EXPECT_EQ(Count(test::LogLines(), "Error initiating DirectX: std::bad_alloc"), 1u);
+    EXPECT_TRUE(RunUntilClosed(3000));
+    screen.reset();
+    EXPECT_EQ(test::LogLines().back(), "ERROR");
+}
