@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "sprites/BmpCheck.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
 #include "sprites/Resources.h"
@@ -271,6 +272,8 @@ std::string Upper(std::string s) {
 }
 
 std::optional<RgbPicture> DecodeBmp(const uint8_t* data, size_t size) {
+    TBmpHeader header;
+    if (!CheckBmpHeader(data, size, header).empty()) return std::nullopt;
     SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(size));
     if (!rw) return std::nullopt;
     SDL_Surface* s = SDL_LoadBMP_RW(rw, 1);

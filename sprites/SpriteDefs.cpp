@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstring>
 
+#include "sprites/BmpCheck.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
 #include "sprites/qvDSound.h"
@@ -254,28 +255,9 @@ void LoadMask(const std::string& fileName, int surfaceNo) {
     if (!FileExists(fileName)) return;
     auto bytes = ReadFileBytes(fileName);
     if (!bytes) return;
-    SDL_RWops* rw = SDL_RWFromConstMem(bytes->data(), static_cast<int>(bytes->size()));
-    SDL_Surface* bmp = rw ? SDL_LoadBMP_RW(rw, 1) : nullptr;
-    if (!bmp) return;
-    // SDL widens 1- and 4-bit bitmaps to 8 bits, so the stored bit count decides.
-    const int bits = bytes->size() >= 30 ? ((*bytes)[28] | ((*bytes)[29] << 8)) : 0;
-    if (bits != 8 || bmp->format->BytesPerPixel != 1) {
-        SDL_FreeSurface(bmp);
-        throw Exception("Bitmap isn't 8bpp");
-    }
     TSurfaceEntry& e = Surfaces[static_cast<size_t>(surfaceNo)];
-    // The blends read the map under every source pixel: a map of another size would run past it.
-    if (e.Surface && (bmp->w != e.Surface->Width() || bmp->h != e.Surface->Height())) {
-        SDL_FreeSurface(bmp);
-        throw Exception("Mask " + fileName + " doesn't match the size of its sheet");
-    }
-    const int stride = (bmp->w + 3) & ~3;
-    e.Mask.assign(static_cast<size_t>(stride) * bmp->h, 0);
-    for (int y = 0; y < bmp->h; ++y)
-        std::memcpy(e.Mask.data() + static_cast<size_t>(y) * stride,
-                    static_cast<uint8_t*>(bmp->pixels) + static_cast<ptrdiff_t>(y) * bmp->pitch,
-                    static_cast<size_t>(bmp->w));
-    SDL_FreeSurface(bmp);
+    e.Mask = DecodeMask(*bytes, e.Surface ? e.Surface->Width() : 0, e.Surface ? e.Surface->Height() : 0,
+                        fileName);
 }
 
 void ParseAnimations(const std::string& nameIn, int images) {

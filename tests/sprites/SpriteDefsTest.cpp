@@ -248,7 +248,7 @@ TEST_F(SpriteDefsTest, BrokenScriptsRaiseTheirMessages) {
     WriteBmp(gfx + "masked.bmp", 10, 10, 24);
     WriteBmp(gfx + "masked_mask.bmp", 10, 10, 24);
     EXPECT_EQ(load(Block("OBJECT masked: Animation", 10, 10, 1, 1, 1, {"standard 001; (002/000)"})),
-              "Bitmap isn't 8bpp");
+              "Bitmap isn't 8bpp: " + gfx + "MASKED_mask.bmp");
     WriteBmp(gfx + "masked_mask.bmp", 9, 10, 8);
     EXPECT_NE(load(Block("OBJECT masked: Animation", 10, 10, 1, 1, 1, {"standard 001; (002/000)"})).find("doesn't match"),
               std::string::npos);
