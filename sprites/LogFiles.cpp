@@ -205,7 +205,7 @@ double ParseFloat(std::string_view text) {
     else if (auto d = changed.find('.'); d != std::string::npos)
         changed[d] = ',';
     if (StrictParse(changed, v)) return v;
-    throw Exception(changed + " ist kein gültiger Gleitkommastring");
+    throw Exception(EscapeText(changed) + " ist kein gültiger Gleitkommastring");
 }
 
 std::string ZeroPadInt(int64_t value, int digits) {
@@ -213,6 +213,23 @@ std::string ZeroPadInt(int64_t value, int digits) {
     std::string s = std::to_string(mag);
     if (static_cast<int>(s.size()) < digits) s.insert(0, static_cast<size_t>(digits) - s.size(), '0');
     return value < 0 ? "-" + s : s;
+}
+
+std::string EscapeText(std::string_view text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto b = static_cast<uint8_t>(c);
+        if (b < 0x20 || b == 0x7F) {
+            out += "\\x";
+            out += hex[b >> 4];
+            out += hex[b & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 void WaitMs(uint32_t ms) {

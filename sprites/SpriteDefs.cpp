@@ -159,7 +159,7 @@ int StrToInt(const std::string& text) {
     long long v = 0;
     while (j < text.size() && IsDigit(text[j]) && v <= 0x7FFFFFFFLL) v = v * 10 + (text[j++] - '0');
     if (d == j || j != text.size() || v > 0x7FFFFFFFLL)
-        throw Exception("'" + text + "' is not a valid integer value");
+        throw Exception("'" + EscapeText(text) + "' is not a valid integer value");
     return static_cast<int>(text[i] == '-' ? -v : v);
 }
 
