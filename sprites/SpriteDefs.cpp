@@ -305,7 +305,7 @@ int LoadObject(const std::string& name) {
     const int images = ReadNumber(Line(a + 2));
     const int columns = ReadNumber(Line(a + 3)), rows = ReadNumber(Line(a + 4));
     int sheet = 0, totalW = 0, totalH = 0;
-    auto sizeError = [&](bool across, int total, int frame, int count) {
+    auto sizeError = [&](bool across, int64_t total, int frame, int count) {
         return Exception("LoadGO: Maße von " + name + " nicht stimmig: " +
                          (across ? "Gesamtbreite(" : "Gesamthoehe(") + std::to_string(total) +
                          (across ? "),Animationsbreite(" : "),Animationshoehe(") +
@@ -314,15 +314,20 @@ int LoadObject(const std::string& name) {
                          std::to_string(count) + ")");
     };
     // A grid without columns or rows cannot divide any sheet; refuse it before making one.
-    if (kind != 2 && columns <= 0) throw sizeError(true, kind == 1 ? width * columns : 0, 0, columns);
-    if (kind != 2 && rows <= 0) throw sizeError(false, kind == 1 ? height * rows : 0, 0, rows);
+    if (kind != 2 && columns <= 0) throw sizeError(true, kind == 1 ? int64_t{width} * columns : 0, 0, columns);
+    if (kind != 2 && rows <= 0) throw sizeError(false, kind == 1 ? int64_t{height} * rows : 0, 0, rows);
     if (kind == 0 || kind == 2) {
         sheet = CreateSheet(SheetPath(name, ".bmp"), 0, 0);
         LoadMask(SheetPath(name, "_mask.bmp"), sheet);
         totalW = Surfaces[static_cast<size_t>(sheet)].Surface->Width();
         totalH = Surfaces[static_cast<size_t>(sheet)].Surface->Height();
     } else {
-        totalW = width * columns, totalH = height * rows;
+        // A sheet made from the script's figures is bounded like one read from a file.
+        const int64_t w = int64_t{width} * columns, h = int64_t{height} * rows;
+        if (w <= 0 || h <= 0 || w > kBmpMaxSide || h > kBmpMaxSide || w * h > kBmpMaxPixels)
+            throw Exception("LoadGO: Maße von " + name + " nicht stimmig: " + std::to_string(w) + "x" +
+                            std::to_string(h));
+        totalW = static_cast<int>(w), totalH = static_cast<int>(h);
         sheet = CreateSheet("", totalW, totalH);
     }
     if (kind == 2) {
