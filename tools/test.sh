@@ -12,4 +12,10 @@ for kind in plain asan; do
   echo "=== $kind tests"
   (cd "$dir" && ctest -j"$(nproc)" --output-on-failure --timeout 600) || status=1
 done
+# Every fuzz target a short while on its committed corpus: an input that once crashed a reader
+# is kept there and must keep passing.
+echo "=== fuzz build"
+tools/build.sh fuzz
+echo "=== fuzz runs"
+tools/fuzz.sh 20 || status=1
 exit $status
