@@ -57,8 +57,10 @@ void ConvertOne(TMPEGPlayer& player, const Pair& p) {
         player.Play();
         while (!player.IsDone()) platform::SleepMs(10);
         player.CloseStream();
+        SyncFileAndFolder(temp);
         if (std::rename(temp.c_str(), ResolvePath(p.wav).c_str()) != 0)
             throw TMPEGError(5);
+        SyncFileAndFolder(p.wav);
     } catch (...) {
         try {
             if (player.Opened()) player.CloseStream();

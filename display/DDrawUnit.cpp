@@ -112,9 +112,11 @@ void TDDFullScreenForm1::InitDDraw() {
         WriteLog("3");
         SetFlipping(true);
         WriteLog("4");
-    } catch (const Exception& e) {
+    } catch (const std::exception& e) {
+        // Not only the program's own errors: running out of memory (a sheet, a sound) is a
+        // failure of the set-up like any other, and ends the screen the same way.
         ErrorFlag = true;
-        WriteLog("Error initiating DirectX: " + e.Message());
+        LogQuietly(std::string("Error initiating DirectX: ") + e.what());
         PostClose();
         Closing = true;
     }
@@ -305,7 +307,12 @@ void TDDFullScreenForm1::glsLoop() {
 
 void TDDFullScreenForm1::glsCaveEdit() {
     if (Closing) {
-        Front->Save();
+        // A cave that cannot be saved is logged once; the editor still leaves.
+        try {
+            Front->Save();
+        } catch (const Exception& e) {
+            RecordFailure("Exception raised in glsCaveEdit while Front.Save: " + e.Message());
+        }
         BackScroll = 0;
         GlsProc = &TDDFullScreenForm1::glsExit;
         return;
@@ -329,7 +336,13 @@ void TDDFullScreenForm1::glsCaveEdit() {
 
 void TDDFullScreenForm1::glsExit() {
     WriteLog("glsExit: Start");
-    SaveGameData("KVD\\game.dat");
+    // A failed save must not keep the screen in glsExit: it is logged once and the screen
+    // leaves through the info picture, as after any failure.
+    try {
+        SaveGameData("KVD\\game.dat");
+    } catch (const Exception& e) {
+        RecordFailure("Exception raised in glsExit while SaveGameData: " + e.Message());
+    }
     CloseLevel();
     if (Closing) {
         WriteLog("glsExit: Close1");
@@ -370,7 +383,21 @@ void TDDFullScreenForm1::HandleInput(const SDL_Event& e) {
     for (const auto& m : TranslateInput(e)) HandleMessage(m);
 }
 
+// A failing handler is a failure of the screen, as in a frame: logged, ERROR at the end and an
+// orderly wind-down, never an exception out of the event loop.
 void TDDFullScreenForm1::HandleMessage(const TInputMessage& m) {
+    try {
+        DispatchMessage(m);
+    } catch (const Exception& e) {
+        static constexpr const char* handler[] = {"FormKeyDown", "FormKeyPress", "FormMouseDown",
+                                                  "FormMouseUp", "FormMouseWheel"};
+        RecordFailure(std::string("Exception raised in ") + handler[static_cast<int>(m.kind)] + ": " +
+                      e.Message());
+        platform::Beep();
+    }
+}
+
+void TDDFullScreenForm1::DispatchMessage(const TInputMessage& m) {
     switch (m.kind) {
         case TInputMessage::KeyDown: FormKeyDown(m.code, m.ctrl); break;
         case TInputMessage::Char: FormKeyPress(static_cast<uint8_t>(m.code)); break;

@@ -66,6 +66,7 @@ private:
     void FormCreate();
     void FormKeyDown(int32_t key, bool ctrl);
     void FormKeyPress(uint8_t ch);
+    void DispatchMessage(const TInputMessage& m);
     void FreeManagers();
 
     std::unique_ptr<TSpermien> spermien_;

@@ -1,5 +1,6 @@
 #include "display/ThreadUnit.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "platform/Ticks.h"
@@ -7,10 +8,11 @@
 namespace zx {
 
 int32_t TTickAccount::Pass(uint32_t now) {
-    Elapsed += static_cast<int32_t>(now - LastTick);
+    // Unsigned: the count wraps, and a first count far from 0 (a machine up for weeks) is one
+    // long gap, never a negative one that would put the loop to sleep for weeks.
+    Elapsed += static_cast<uint32_t>(now - LastTick);
     LastTick = now;
-    int32_t due = Elapsed / FrameInterval;
-    if (due > MaxTicksPerFrame) due = MaxTicksPerFrame;
+    const auto due = static_cast<int32_t>(std::min<int64_t>(Elapsed / FrameInterval, MaxTicksPerFrame));
     FramesDue = due;
     // Whole ticks beyond the five handed over are dropped; only the part below one tick stays.
     if (due > 0) Elapsed %= FrameInterval;

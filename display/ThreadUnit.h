@@ -19,10 +19,10 @@ public:
     // One pass: returns the ticks due now (0..5) and keeps only the remainder below one tick.
     int32_t Pass(uint32_t now);
     // Milliseconds until the next tick is due, measured from the last pass.
-    int32_t MsUntilNextTick() const { return FrameInterval - Elapsed; }
+    int32_t MsUntilNextTick() const { return FrameInterval - static_cast<int32_t>(Elapsed); }
 
     uint32_t LastTick = 0;  // starts at 0, so the first pass hands the maximum
-    int32_t Elapsed = 0;
+    int64_t Elapsed = 0;    // below FrameInterval after every pass that handed ticks
     int32_t FramesDue = 0;
 };
 

@@ -1,6 +1,9 @@
 #include "display/frmDDFullScreen.h"
 
+#include <cstdio>
+
 #include "display/TextUnit.h"
+#include "platform/Dialogs.h"
 #include "platform/Ticks.h"
 #include "sprites/DDUtils.h"
 #include "sprites/LogFiles.h"
@@ -212,6 +215,10 @@ void TDDFullScreenForm::SetFlipping(bool on) {
     if (on == Flipping) return;
     Flipping = on;
     if (on) {
+        {
+            std::lock_guard lock(frameMutex_);
+            frameWaitEnded_ = false;
+        }
         const uint32_t win = window_->Id();
         LoopThread = std::make_unique<TLoopThread>(
             [this](int32_t ticks) { LoopFrame(ticks); },
@@ -227,6 +234,7 @@ void TDDFullScreenForm::SetFlipping(bool on) {
     } else if (LoopRunning && LoopThread) {
         LoopThread->Terminate();
         std::lock_guard lock(frameMutex_);
+        frameWaitEnded_ = true;
         frameDone_.notify_all();
     }
 }
@@ -241,7 +249,7 @@ void TDDFullScreenForm::LoopFrame(int32_t ticks) {
     e.user.code = ticks;
     e.user.data1 = reinterpret_cast<void*>(static_cast<uintptr_t>(seq));
     if (SDL_PushEvent(&e) != 1) return;
-    frameDone_.wait(lock, [&] { return frameRun_ >= seq || LoopThread->Terminated(); });
+    frameDone_.wait(lock, [&] { return frameRun_ >= seq || frameWaitEnded_; });
 }
 
 void TDDFullScreenForm::HandleFrameEvent(const SDL_Event& e) {
@@ -250,10 +258,19 @@ void TDDFullScreenForm::HandleFrameEvent(const SDL_Event& e) {
         std::lock_guard lock(frameMutex_);
         if (seq != framePosted_ || frameRun_ >= seq) return;  // stale
     }
-    Threadnotify(e.user.code);
-    std::lock_guard lock(frameMutex_);
-    frameRun_ = seq;
-    frameDone_.notify_all();
+    // The frame counts as run also when it throws: the loop thread must not wait for it forever.
+    auto done = [&] {
+        std::lock_guard lock(frameMutex_);
+        frameRun_ = seq;
+        frameDone_.notify_all();
+    };
+    try {
+        Threadnotify(e.user.code);
+    } catch (...) {
+        done();
+        throw;
+    }
+    done();
 }
 
 void TDDFullScreenForm::WMLoopEnded(uint32_t threadId) {
@@ -271,9 +288,7 @@ void TDDFullScreenForm::RunFrame(int32_t ticks, const std::function<void()>& gls
     try {
         if (RestoreIfLost()) return;
     } catch (const Exception& e) {
-        ErrorFlag = true;
-        WriteLog("Exception raised in Threadnotify while trying to restore surfaces: " + e.Message());
-        Closing = true;
+        RecordFailure("Exception raised in Threadnotify while trying to restore surfaces: " + e.Message());
         return;
     }
     std::string stage;
@@ -290,11 +305,38 @@ void TDDFullScreenForm::RunFrame(int32_t ticks, const std::function<void()>& gls
     } catch (const EDirectXSurfaceLostError&) {
         // SurfacesLost is set: the next frame restores.
     } catch (const Exception& e) {
-        ErrorFlag = true;
-        WriteLog("Exception raised in Threadnotify while " + stage + ": " + e.Message());
-        Closing = true;
+        RecordFailure("Exception raised in Threadnotify while " + stage + ": " + e.Message());
         Beep();
     }
+}
+
+void TDDFullScreenForm::RecordFailure(const std::string& line) {
+    ErrorFlag = true;
+    LogQuietly(line);
+    Closing = true;
+}
+
+void TDDFullScreenForm::LogQuietly(std::string_view line) {
+    try {
+        WriteLog(line);
+    } catch (const Exception& e) {
+        LogBroken(e.Message());
+    }
+}
+
+// The states log every step of the wind-down, so without a log they cannot get there: the
+// screen ends at once, with ERROR where the log may still be written, and says why.
+void TDDFullScreenForm::LogBroken(const std::string& message) {
+    ErrorFlag = true;
+    Closing = true;
+    if (!logFailure_.empty()) return;
+    logFailure_ = "The log cannot be written: " + message;
+    std::fprintf(stderr, "%s\n", logFailure_.c_str());
+    if (destroyed_ || closed_) return;
+    if (Flipping)
+        SetFlipping(false);  // the loop's end closes the window
+    else
+        PostClose();
 }
 
 void TDDFullScreenForm::Back() {
@@ -417,15 +459,15 @@ void TDDFullScreenForm::FormPaint() {
 }
 
 bool TDDFullScreenForm::FormClose() {
-    WriteLog("FormClose: Start");
+    LogQuietly("FormClose: Start");
     if (!Closing) {
-        WriteLog("FormClose: Reclose");
+        LogQuietly("FormClose: Reclose");
         Closing = true;
         return false;
     }
     GameWindow::ShowCursor(true);
-    WriteLog("FormClose: End");
-    WriteLog(ErrorFlag ? "ERROR" : "OK");
+    LogQuietly("FormClose: End");
+    LogQuietly(ErrorFlag ? "ERROR" : "OK");
     return true;
 }
 
@@ -445,23 +487,29 @@ void TDDFullScreenForm::PostClose() {
 }
 
 void TDDFullScreenForm::FormDestroy() {
-    WriteLog("Formdestroy: Start");
+    LogQuietly("Formdestroy: Start");
     if (LoopRunning && LoopThread) {
-        WriteLog("Formdestroy: Terminate Loop");
+        LogQuietly("Formdestroy: Terminate Loop");
         SetFlipping(false);
-        LoopThread->Terminate();
-        {
-            std::lock_guard lock(frameMutex_);
-            frameDone_.notify_all();
-        }
-        LoopThread->WaitFor();
+        StopLoopThread();
         LoopRunning = false;
     }
     LoopThread.reset();
     DD.FlipList.clear();
     Freeddraw();
-    WriteLog("Formdestroy: End");
-    WriteLog(ErrorFlag ? "ERROR" : "OK");
+    LogQuietly("Formdestroy: End");
+    LogQuietly(ErrorFlag ? "ERROR" : "OK");
+}
+
+void TDDFullScreenForm::StopLoopThread() {
+    if (!LoopThread) return;
+    LoopThread->Terminate();
+    {
+        std::lock_guard lock(frameMutex_);
+        frameWaitEnded_ = true;
+        frameDone_.notify_all();
+    }
+    LoopThread->WaitFor();
 }
 
 void TDDFullScreenForm::Destroy() {
@@ -474,6 +522,7 @@ void TDDFullScreenForm::Destroy() {
             // The log itself failed: nothing else to tell it.
         }
     }
+    StopLoopThread();
     LoopThread.reset();
     ReleaseDisplay();
 }
@@ -489,10 +538,17 @@ bool TDDFullScreenForm::ProcessEvent(int timeoutMs) {
     } else if (e.type == CloseEventType()) {
         if (e.user.windowID == win) Close();
     } else if (e.type == SDL_QUIT) {
-        Close();
+        // SDL follows the close event of its last window with a quit: one click, one request.
+        const bool sameClick = quitFollowsClose_ && e.quit.timestamp - closeEventTime_ < 1000;
+        quitFollowsClose_ = false;
+        if (!sameClick) Close();
     } else if (e.type == SDL_WINDOWEVENT && e.window.windowID == win) {
         switch (e.window.event) {
-            case SDL_WINDOWEVENT_CLOSE: Close(); break;
+            case SDL_WINDOWEVENT_CLOSE:
+                quitFollowsClose_ = true;
+                closeEventTime_ = e.window.timestamp;
+                Close();
+                break;
             case SDL_WINDOWEVENT_FOCUS_GAINED:
                 if (DirectDrawObject) DirectDrawObject->SetFocus(true);
                 FormActivate();
@@ -518,6 +574,7 @@ void TDDFullScreenForm::Show() {
 void TDDFullScreenForm::ShowModal() {
     Show();
     while (!closed_) ProcessEvent(100);
+    if (!logFailure_.empty()) ShowError(logFailure_);
 }
 
 }  // namespace zx

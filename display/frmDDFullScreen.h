@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "display/ThreadUnit.h"
 #include "platform/DDraw.h"
@@ -68,6 +69,9 @@ public:
     // the window with it; ShowModal loops on it.
     bool ProcessEvent(int timeoutMs);
     bool IsClosed() const { return closed_; }
+    // The first failure to write the log, empty while the log works. Without a log the screen
+    // cannot wind down through its states, so it ends at once; the caller shows this.
+    const std::string& LogFailure() const { return logFailure_; }
     platform::GameWindow& Window() { return *window_; }
 
     // The display's state: read and set by the game screen, its tests and the loop thread's owner.
@@ -112,6 +116,11 @@ protected:
     // The frame of the game screen: back image, the state procedure ticks times, sprites, flip,
     // each stage under its error guard.
     void RunFrame(int32_t ticks, const std::function<void()>& glsproc);
+    // What a failure caught by the screen does, wherever it was caught: ErrorFlag, the error
+    // line, Closing, so the states wind down.
+    void RecordFailure(const std::string& line);
+    // A log line that must not fail the caller: the screen's own error handling and wind-down.
+    void LogQuietly(std::string_view line);
 
     platform::SurfacePtr CreatePlainSurface(uint32_t extraCaps);
     void FillBlack(platform::DirectDrawSurface& s);
@@ -120,6 +129,9 @@ private:
     void HandleFrameEvent(const SDL_Event& e);
     void LoopFrame(int32_t ticks);
     void ReleaseDisplay();
+    void LogBroken(const std::string& message);
+    // Ends the loop thread, also when it waits for a frame that will not run.
+    void StopLoopThread();
 
     std::unique_ptr<platform::GameWindow> window_;
     bool scriptedPointer_ = false;
@@ -130,12 +142,18 @@ private:
     bool closed_ = false;
     bool destroyed_ = false;
     bool shown_ = false;
+    std::string logFailure_;
+    // One click on the close button arrives twice, as the window's close event and as a quit;
+    // the quit that follows a close event within a moment is the same request.
+    bool quitFollowsClose_ = false;
+    uint32_t closeEventTime_ = 0;
 
     // Hand-over of one frame from the loop thread.
     std::mutex frameMutex_;
     std::condition_variable frameDone_;
     uint64_t framePosted_ = 0;
     uint64_t frameRun_ = 0;
+    bool frameWaitEnded_ = false;
 };
 
 // SDL event types used for the frame hand-over, the loop's end and posted close requests.

@@ -1,5 +1,6 @@
 #include "game/FrontUnit.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "display/frmDDFullScreen.h"
@@ -71,16 +72,21 @@ std::array<uint8_t, kFrontFileSize> FrontTableToBytes(const TFrontTable& table) 
     return out;
 }
 
-void FrontTableFromBytes(TFrontTable& table, std::span<const uint8_t> bytes) {
-    if (bytes.size() < kFrontFileSize) throw EInOutError("Read beyond end of file");
+int FrontTableFromBytes(TFrontTable& table, std::span<const uint8_t> bytes) {
+    const int whole = static_cast<int>(std::min<size_t>(bytes.size() / kFrontRecordSize, kFrontSlots));
     for (int i = 1; i <= kFrontSlots; ++i) {
         const size_t at = static_cast<size_t>(i - 1) * kFrontRecordSize;
         TFrontRecord& r = table[static_cast<size_t>(i)];
+        if (i > whole) {
+            r = TFrontRecord{};
+            continue;
+        }
         r.TrackX = GetI32(bytes, at);
         r.Y = GetI32(bytes, at + 4);
         r.Z = GetI32(bytes, at + 8);
         r.Type = GetI32(bytes, at + 12);
     }
+    return whole;
 }
 
 // ---- TFront ----
@@ -90,7 +96,12 @@ TFront::TFront() {
     if (FileExists(kFrontFile)) {
         auto bytes = ReadFileBytes(kFrontFile);
         if (!bytes) throw EInOutError(std::string("Cannot read ") + kFrontFile);
-        FrontTableFromBytes(Table, *bytes);
+        // A cut file still holds a cave: its whole records are played, the damage is logged.
+        const int whole = FrontTableFromBytes(Table, *bytes);
+        if (bytes->size() < kFrontFileSize)
+            WriteLog(std::string(kFrontFile) + " is damaged: " + std::to_string(bytes->size()) + " of " +
+                     std::to_string(kFrontFileSize) + " bytes, " + std::to_string(whole) +
+                     " whole records used");
     }
     for (int i = 1; i <= kFrontSlots; ++i) {
         const TFrontRecord& r = Table[static_cast<size_t>(i)];

@@ -44,8 +44,9 @@ using TFrontTable = std::array<TFrontRecord, kFrontSlots + 1>;  // 1-based
 
 // Little-endian images of the table, record i at offset 16 (i - 1).
 std::array<uint8_t, kFrontFileSize> FrontTableToBytes(const TFrontTable& table);
-// At least kFrontFileSize bytes; further bytes are ignored.
-void FrontTableFromBytes(TFrontTable& table, std::span<const uint8_t> bytes);
+// Reads the whole records the bytes hold (further bytes are ignored) and empties the slots a
+// short input lacks; returns the number of records read.
+int FrontTableFromBytes(TFrontTable& table, std::span<const uint8_t> bytes);
 
 class TFront {
 public:

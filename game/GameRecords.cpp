@@ -1,13 +1,16 @@
 #include "game/GameRecords.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <optional>
 
 #include "game/LevelFile.h"
 #include "sprites/Random.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "sprites/Ansi.h"
+#include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
 
 namespace zx {
@@ -72,6 +75,51 @@ bool HeaderValid(const std::vector<uint8_t>& bytes) {
     if (bytes[0] != kGameDataHeader.size()) return false;
     return std::equal(kGameDataHeader.begin(), kGameDataHeader.end(), bytes.begin() + 1,
                       [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
+}
+
+// Where a damaged settings file is kept aside, and the copy of the last good one.
+constexpr std::string_view kEnvDamagedFile = "KVD\\env.dat.damaged";
+constexpr std::string_view kEnvGoodCopyFile = "KVD\\env.dat.good";
+
+// The settings record in a file's bytes, when the file can be one: the plain record of exactly
+// 1592 bytes, or a scrambled text of at least 9552 bytes in whole characters (a longer record of
+// another version begins with this one). Half a scrambled file or a cut plain one is neither.
+std::optional<std::array<uint8_t, kEnvDataSize>> EnvRecordOfFile(const std::vector<uint8_t>& bytes) {
+    std::string text(bytes.begin(), bytes.end());
+    if (text.size() == kEnvDataSize) {
+        // plain
+    } else if (text.size() >= 6 * kEnvDataSize && text.size() % 6 == 0) {
+        text = UnscrambleLine(text);
+        if (text.size() < kEnvDataSize) return std::nullopt;
+    } else {
+        return std::nullopt;
+    }
+    std::array<uint8_t, kEnvDataSize> record{};
+    std::memcpy(record.data(), text.data(), kEnvDataSize);
+    return record;
+}
+
+// Whether a record can have been written by the program: every text within its room, the
+// highscore list in order and the settings within the options' ranges. Garbage fails this.
+bool EnvRecordPlausible(const std::array<uint8_t, kEnvDataSize>& r) {
+    auto i32 = [&](size_t at) {
+        return static_cast<int32_t>(uint32_t(r[at]) | uint32_t(r[at + 1]) << 8 | uint32_t(r[at + 2]) << 16 |
+                                    uint32_t(r[at + 3]) << 24);
+    };
+    const std::pair<size_t, size_t> texts[] = {{312, 20}, {333, 32}, {372, 20}, {393, 20},
+                                               {414, 20}, {435, 40}, {481, 80}};
+    for (auto [at, max] : texts)
+        if (r[at] > max) return false;
+    for (size_t i = 0; i < kHighscorePlaces; ++i) {
+        const size_t at = kHighscoresAt + i * kHighscoreSize;
+        if (r[at] > 20) return false;
+        if (i > 0 && i32(at + kScoreAt) > i32(at - kHighscoreSize + kScoreAt)) return false;
+    }
+    for (size_t i = 0; i < kHighscorePlaces; ++i)
+        if (r[kScoreCodesAt + i * (kScoreCodeMax + 1)] > kScoreCodeMax) return false;
+    auto within = [&](size_t at, int32_t lo, int32_t hi) { return i32(at) >= lo && i32(at) <= hi; };
+    return within(12, 0, 127) && within(16, 0, 127) && within(24, 0, 2) && within(476, 0, 110) &&
+           within(576, 0, 100);
 }
 
 bool IsStandardGameDataFile(std::string_view fileName) {
@@ -244,21 +292,41 @@ void SetEnvDefaults() {
 }
 
 void LoadEnv() {
+    RemoveSaveLeftovers();
     SetEnvDefaults();
     if (!FileExists(kEnvDataFile)) return;
     auto bytes = ReadFileBytes(kEnvDataFile);
     if (!bytes) throw EInOutError("Cannot read " + ResolvePath(kEnvDataFile));
-    // The whole size counts: a file of more than 65535 bytes is not a small plain record.
-    std::string text(bytes->begin(), bytes->end());
-    if (text.size() > 3 * kEnvDataSize) text = UnscrambleLine(text);
-    EnvDataFromBytes(EnvData, std::span(reinterpret_cast<const uint8_t*>(text.data()),
-                                        std::min(text.size(), kEnvDataSize)));
+    auto record = EnvRecordOfFile(*bytes);
+    if (record && EnvRecordPlausible(*record)) {
+        EnvDataFromBytes(EnvData, *record);
+        return;
+    }
+    // A damaged file must never pass for the player's highscores, nor be saved back over them at
+    // exit: it is kept aside for a look, and the last good copy (or the defaults) takes its place.
+    EnterProgramDir();
+    const std::string damaged = ResolvePath(kEnvDamagedFile);
+    if (std::rename(ResolvePath(kEnvDataFile).c_str(), damaged.c_str()) != 0)
+        throw EInOutError("Cannot keep the damaged " + ResolvePath(kEnvDataFile) + " aside");
+    std::optional<std::array<uint8_t, kEnvDataSize>> good;
+    if (auto copy = ReadFileBytes(kEnvGoodCopyFile)) good = EnvRecordOfFile(*copy);
+    if (good && !EnvRecordPlausible(*good)) good.reset();
+    if (good) EnvDataFromBytes(EnvData, *good);
+    WriteLog("LoadEnv: " + std::string(kEnvDataFile) + " is damaged (" + std::to_string(bytes->size()) +
+             " bytes), kept as " + std::string(kEnvDamagedFile) + "; " +
+             (good ? "the last good copy is used" : "the defaults are used"));
 }
 
 void SaveEnv() {
     auto bytes = EnvDataToBytes(EnvData);
     std::string scrambled = ScrambleLine(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     EnterProgramDir();
+    // The file about to be replaced is the last good copy if it reads as one: kept through a
+    // second name of the same file, so keeping it costs no write.
+    if (auto old = ReadFileBytes(kEnvDataFile)) {
+        auto record = EnvRecordOfFile(*old);
+        if (record && EnvRecordPlausible(*record)) LinkFile(kEnvDataFile, kEnvGoodCopyFile);
+    }
     ReplaceFileContents(kEnvDataFile, scrambled);
 }
 

@@ -276,7 +276,7 @@ void TSpermien::RunCommand(std::string_view line) {
     } catch (const Exception& e) {
         throw Exception(e.Message() + "\r\n (mainpointer=" + std::to_string(MainPointer) +
                         ")\r\n (order=" + std::string(key->Text) + ")\r\n (value=" +
-                        std::string(value) + ")\r\n (xvalue=" + std::string(xvalue) + ")\r\n");
+                        EscapeText(value) + ")\r\n (xvalue=" + EscapeText(xvalue) + ")\r\n");
     }
 }
 

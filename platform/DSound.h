@@ -136,7 +136,6 @@ private:
     bool locked_ = false;
     bool looping_ = false;
     bool started_ = false;
-    uint32_t startFrame_ = 0;  // device frames
     // Read by the audio thread while the channel plays.
     std::atomic<float> gainL_{1.0f}, gainR_{1.0f};
     std::atomic<uint32_t> frame_{0};

@@ -1,5 +1,6 @@
 #include "sprites/BobUnit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -19,6 +20,16 @@ int32_t Nint(double v) {
 }
 
 namespace {
+
+// A projected position or size far beyond the screen is as good as any other beyond it; kept
+// within this range, the blits' own sums (centre minus half the size, position plus size) cannot
+// overflow, whatever a level, a cave file or a depth next to the viewer made of it.
+constexpr double kScreenCoordLimit = 1 << 24;
+
+int32_t ScreenCoord(double v) {
+    if (std::isnan(v)) return static_cast<int32_t>(kScreenCoordLimit);  // nowhere to be seen
+    return Nint(std::clamp(v, -kScreenCoordLimit, kScreenCoordLimit));
+}
 
 void FirstFrameSize(int sprite, float& w, float& h) {
     const int f = FirstFrame(sprite);
@@ -96,13 +107,13 @@ void TBob::paint() {
     const int32_t cx = DD.ScreenW / 2, cy = DD.ScreenH / 2;
     int32_t px, py, w = fr.SrcW, h = fr.SrcH;
     if (ScreenSpace && !ProjectPos) {
-        px = Nint(X), py = Nint(Y);
+        px = ScreenCoord(X), py = ScreenCoord(Y);
     } else {
-        px = cx - Nint(d * X / Z);
-        py = cy - Nint(d * Y / Z);
+        px = cx - ScreenCoord(d * X / Z);
+        py = cy - ScreenCoord(d * Y / Z);
         if (!ScreenSpace) {
-            w = std::abs(Nint(d * fr.SrcW / Z));
-            h = std::abs(Nint(d * fr.SrcH / Z));
+            w = ScreenCoord(std::abs(d * fr.SrcW / Z));
+            h = ScreenCoord(std::abs(d * fr.SrcH / Z));
         }
     }
     Stretchblit(BackBuffer(), px, py, w, h, f, 0, 0, DD.ScreenW - 1,

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sprites/Ansi.h"
+#include "sprites/BmpCheck.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
 #include "sprites/Resources.h"
@@ -267,6 +268,8 @@ std::string StripExtension(const std::string& path) {
 }
 
 std::optional<RgbPicture> DecodeBmp(const uint8_t* data, size_t size) {
+    TBmpHeader header;
+    if (!CheckBmpHeader(data, size, header).empty()) return std::nullopt;
     SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(size));
     if (!rw) return std::nullopt;
     SDL_Surface* s = SDL_LoadBMP_RW(rw, 1);

@@ -27,24 +27,30 @@ std::mutex logMutex;
     throw EInOutError(what + ": " + std::strerror(errno));
 }
 
-// Splits file bytes into lines; CR LF and a lone LF both end a line.
+// Splits file bytes into lines; CR LF, a lone LF and a lone CR each end a line.
 std::vector<std::string> SplitLines(const std::vector<uint8_t>& data) {
     std::vector<std::string> lines;
     std::string cur;
-    for (uint8_t b : data) {
-        if (b == '\n') {
-            if (!cur.empty() && cur.back() == '\r') cur.pop_back();
+    for (size_t i = 0; i < data.size(); ++i) {
+        const uint8_t b = data[i];
+        if (b == '\r' || b == '\n') {
+            if (b == '\r' && i + 1 < data.size() && data[i + 1] == '\n') ++i;
             lines.push_back(std::move(cur));
             cur.clear();
         } else {
             cur += static_cast<char>(b);
         }
     }
-    if (!cur.empty()) {
-        if (cur.back() == '\r') cur.pop_back();
-        lines.push_back(std::move(cur));
-    }
+    if (!cur.empty()) lines.push_back(std::move(cur));
     return lines;
+}
+
+// A key or value is stored on one line: a line break inside it would write a line of its own,
+// with a key of the writer's choosing.
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (c == '\r' || c == '\n') c = ' ';
+    return text;
 }
 
 // The key of an on-disk line: the text before its first colon (empty without one).
@@ -142,8 +148,8 @@ void SetCfgValue(std::string_view file, std::string_view key, std::string_view v
     auto data = ReadFileBytes(file);
     if (!data && !CreateEmpty(full)) RaiseIo("Cannot create " + full);
     std::vector<std::string> lines = data ? SplitLines(*data) : std::vector<std::string>{};
-    std::string ansiKey = Utf8ToAnsi(key);
-    std::string line = ansiKey + ": " + Utf8ToAnsi(value);
+    std::string ansiKey = OneLine(Utf8ToAnsi(key));
+    std::string line = ansiKey + ": " + OneLine(Utf8ToAnsi(value));
     int at = FindKeyLine(lines, ansiKey);
     if (at >= 0)
         lines[static_cast<size_t>(at)] = line;
@@ -199,7 +205,7 @@ double ParseFloat(std::string_view text) {
     else if (auto d = changed.find('.'); d != std::string::npos)
         changed[d] = ',';
     if (StrictParse(changed, v)) return v;
-    throw Exception(changed + " ist kein gültiger Gleitkommastring");
+    throw Exception(EscapeText(changed) + " ist kein gültiger Gleitkommastring");
 }
 
 std::string ZeroPadInt(int64_t value, int digits) {
@@ -207,6 +213,23 @@ std::string ZeroPadInt(int64_t value, int digits) {
     std::string s = std::to_string(mag);
     if (static_cast<int>(s.size()) < digits) s.insert(0, static_cast<size_t>(digits) - s.size(), '0');
     return value < 0 ? "-" + s : s;
+}
+
+std::string EscapeText(std::string_view text) {
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        const auto b = static_cast<uint8_t>(c);
+        if (b < 0x20 || b == 0x7F) {
+            out += "\\x";
+            out += hex[b >> 4];
+            out += hex[b & 15];
+        } else {
+            out += c;
+        }
+    }
+    return out;
 }
 
 void WaitMs(uint32_t ms) {

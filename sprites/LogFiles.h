@@ -25,6 +25,9 @@ std::string ReadProgCfgDefault(std::string_view key, std::string_view def);
 double ParseFloat(std::string_view text);
 // Decimal text of |value| padded with zeros to at least digits, '-' in front when negative.
 std::string ZeroPadInt(int64_t value, int digits);
+// Text from a file as it may appear in a message: control bytes (a NUL would end the message
+// there, a line break would forge a log line) shown as \xNN.
+std::string EscapeText(std::string_view text);
 // Waits until the tick count has passed start + ms. Sleeps briefly between polls.
 void WaitMs(uint32_t ms);
 

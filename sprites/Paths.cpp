@@ -26,6 +26,7 @@ std::string& TestDir() {
     return dir;
 }
 std::atomic<void (*)(const std::string&)> beforeRename{nullptr};
+std::atomic<int> folderSyncs{0};
 
 std::string ExeDir() {
     std::vector<char> buf(PATH_MAX + 1);
@@ -64,6 +65,18 @@ std::optional<std::string> MatchEntry(const std::string& dir, const std::string&
     }
     closedir(d);
     return found;
+}
+
+// A rename is only as durable as the folder entry it changed: sync the folder too. A file system
+// that cannot sync folders (some report EINVAL) has nothing more to offer; that is no failure.
+void SyncFolderOf(const std::string& file) {
+    auto slash = file.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+    int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+    ++folderSyncs;
 }
 
 }  // namespace
@@ -186,6 +199,7 @@ void ReplaceFileContents(std::string_view path, const void* data, size_t size) {
     if (fsync(fd) != 0 || close(fd) != 0) fail("Cannot write");
     if (auto hook = beforeRename.load()) hook(tmp);
     if (rename(tmp.c_str(), full.c_str()) != 0) fail("Cannot replace");
+    SyncFolderOf(full);
 }
 
 std::vector<TFolderFile> ListFolder(std::string_view directory, std::string_view suffix) {
@@ -217,6 +231,52 @@ std::vector<TFolderFile> ListFolder(std::string_view directory, std::string_view
     for (Keyed& k : found) files.push_back(std::move(k.file));
     return files;
 }
+
+
+void SyncFileAndFolder(std::string_view path) {
+    const std::string full = ResolvePath(path);
+    int fd = open(full.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
+    SyncFolderOf(full);
+}
+
+void LinkFile(std::string_view existing, std::string_view second) {
+    const std::string from = ResolvePath(existing), to = ResolvePath(second), tmp = to + ".tmp";
+    unlink(tmp.c_str());
+    if (link(from.c_str(), tmp.c_str()) != 0) return;
+    if (rename(tmp.c_str(), to.c_str()) != 0) {
+        unlink(tmp.c_str());
+        return;
+    }
+    SyncFolderOf(to);
+}
+
+void RemoveSaveLeftovers() {
+    for (const char* folder : {"", "KVD", "snd", "Screenshots"}) {
+        const std::string dir = *folder ? ResolvePath(folder) : ProgramDir();
+        DIR* d = opendir(dir.c_str());
+        if (!d) continue;
+        std::vector<std::string> names;
+        while (dirent* e = readdir(d)) {
+            std::string_view n = e->d_name;
+            auto endsWith = [&](std::string_view suffix) {
+                return n.size() > suffix.size() && n.substr(n.size() - suffix.size()) == suffix;
+            };
+            if (endsWith(".tmp") || endsWith(".part")) names.emplace_back(n);
+        }
+        closedir(d);
+        for (const auto& n : names) {
+            const std::string full = dir + "/" + n;
+            struct stat st{};
+            if (lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(full.c_str());
+        }
+    }
+}
+
+int FolderSyncsForTesting() { return folderSyncs.load(); }
 
 std::optional<uint64_t> FreeDiskSpace() {
     struct statvfs st{};

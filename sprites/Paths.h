@@ -53,11 +53,24 @@ struct TFolderFile {
 // what was read of it.
 std::vector<TFolderFile> ListFolder(std::string_view directory, std::string_view suffix);
 
+// Flushes a file that was written in place and renamed by someone else (the music conversion),
+// then its folder, so the new name survives a power cut as the new contents do.
+void SyncFileAndFolder(std::string_view path);
+// Gives an existing file a second name, replacing any file of that name at once; does nothing
+// when the file system cannot link. Keeps the last good copy of a file about to be replaced.
+void LinkFile(std::string_view existing, std::string_view second);
+// Removes the temporary files (*.tmp, *.part) that a save or a conversion interrupted by a crash
+// or a power cut leaves beside its target, in the program folder, KVD, snd and Screenshots. For
+// the start of the program, before anything is saved.
+void RemoveSaveLeftovers();
+
 // Free bytes on the file system of the program directory.
 std::optional<uint64_t> FreeDiskSpace();
 
 // Test hook: called after the temporary file is written and before the rename. Throwing from
 // it leaves things as a crash at that moment would.
 void SetBeforeRenameHookForTesting(void (*hook)(const std::string& tempPath));
+// How many folder syncs followed a save since the process began.
+int FolderSyncsForTesting();
 
 }  // namespace zx

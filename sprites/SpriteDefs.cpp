@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "sprites/Ansi.h"
+#include "sprites/BmpCheck.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
 #include "sprites/qvDSound.h"
@@ -156,7 +157,7 @@ int StrToInt(const std::string& text) {
     long long v = 0;
     while (j < text.size() && IsDigit(text[j]) && v <= 0x7FFFFFFFLL) v = v * 10 + (text[j++] - '0');
     if (d == j || j != text.size() || v > 0x7FFFFFFFLL)
-        throw Exception("'" + text + "' is not a valid integer value");
+        throw Exception("'" + EscapeText(text) + "' is not a valid integer value");
     return static_cast<int>(text[i] == '-' ? -v : v);
 }
 
@@ -252,28 +253,9 @@ void LoadMask(const std::string& fileName, int surfaceNo) {
     if (!FileExists(fileName)) return;
     auto bytes = ReadFileBytes(fileName);
     if (!bytes) return;
-    SDL_RWops* rw = SDL_RWFromConstMem(bytes->data(), static_cast<int>(bytes->size()));
-    SDL_Surface* bmp = rw ? SDL_LoadBMP_RW(rw, 1) : nullptr;
-    if (!bmp) return;
-    // SDL widens 1- and 4-bit bitmaps to 8 bits, so the stored bit count decides.
-    const int bits = bytes->size() >= 30 ? ((*bytes)[28] | ((*bytes)[29] << 8)) : 0;
-    if (bits != 8 || bmp->format->BytesPerPixel != 1) {
-        SDL_FreeSurface(bmp);
-        throw Exception("Bitmap isn't 8bpp");
-    }
     TSurfaceEntry& e = Surfaces[static_cast<size_t>(surfaceNo)];
-    // The blends read the map under every source pixel: a map of another size would run past it.
-    if (e.Surface && (bmp->w != e.Surface->Width() || bmp->h != e.Surface->Height())) {
-        SDL_FreeSurface(bmp);
-        throw Exception("Mask " + fileName + " doesn't match the size of its sheet");
-    }
-    const int stride = (bmp->w + 3) & ~3;
-    e.Mask.assign(static_cast<size_t>(stride) * bmp->h, 0);
-    for (int y = 0; y < bmp->h; ++y)
-        std::memcpy(e.Mask.data() + static_cast<size_t>(y) * stride,
-                    static_cast<uint8_t*>(bmp->pixels) + static_cast<ptrdiff_t>(y) * bmp->pitch,
-                    static_cast<size_t>(bmp->w));
-    SDL_FreeSurface(bmp);
+    e.Mask = DecodeMask(*bytes, e.Surface ? e.Surface->Width() : 0, e.Surface ? e.Surface->Height() : 0,
+                        fileName);
 }
 
 void ParseAnimations(const std::string& nameIn, int images) {
@@ -321,7 +303,7 @@ int LoadObject(const std::string& name) {
     const int images = ReadNumber(Line(a + 2));
     const int columns = ReadNumber(Line(a + 3)), rows = ReadNumber(Line(a + 4));
     int sheet = 0, totalW = 0, totalH = 0;
-    auto sizeError = [&](bool across, int total, int frame, int count) {
+    auto sizeError = [&](bool across, int64_t total, int frame, int count) {
         return Exception("LoadGO: Maße von " + name + " nicht stimmig: " +
                          (across ? "Gesamtbreite(" : "Gesamthoehe(") + std::to_string(total) +
                          (across ? "),Animationsbreite(" : "),Animationshoehe(") +
@@ -330,15 +312,20 @@ int LoadObject(const std::string& name) {
                          std::to_string(count) + ")");
     };
     // A grid without columns or rows cannot divide any sheet; refuse it before making one.
-    if (kind != 2 && columns <= 0) throw sizeError(true, kind == 1 ? width * columns : 0, 0, columns);
-    if (kind != 2 && rows <= 0) throw sizeError(false, kind == 1 ? height * rows : 0, 0, rows);
+    if (kind != 2 && columns <= 0) throw sizeError(true, kind == 1 ? int64_t{width} * columns : 0, 0, columns);
+    if (kind != 2 && rows <= 0) throw sizeError(false, kind == 1 ? int64_t{height} * rows : 0, 0, rows);
     if (kind == 0 || kind == 2) {
         sheet = CreateSheet(SheetPath(name, ".bmp"), 0, 0);
         LoadMask(SheetPath(name, "_mask.bmp"), sheet);
         totalW = Surfaces[static_cast<size_t>(sheet)].Surface->Width();
         totalH = Surfaces[static_cast<size_t>(sheet)].Surface->Height();
     } else {
-        totalW = width * columns, totalH = height * rows;
+        // A sheet made from the script's figures is bounded like one read from a file.
+        const int64_t w = int64_t{width} * columns, h = int64_t{height} * rows;
+        if (w <= 0 || h <= 0 || w > kBmpMaxSide || h > kBmpMaxSide || w * h > kBmpMaxPixels)
+            throw Exception("LoadGO: Maße von " + name + " nicht stimmig: " + std::to_string(w) + "x" +
+                            std::to_string(h));
+        totalW = static_cast<int>(w), totalH = static_cast<int>(h);
         sheet = CreateSheet("", totalW, totalH);
     }
     if (kind == 2) {

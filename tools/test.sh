@@ -15,4 +15,10 @@ for kind in plain asan; do
 done
 echo "=== release build"
 tools/build.sh release || status=1
+# Every fuzz target a short while on its committed corpus: an input that once crashed a reader
+# is kept there and must keep passing.
+echo "=== fuzz build"
+tools/build.sh fuzz || status=1
+echo "=== fuzz runs"
+tools/fuzz.sh 20 || status=1
 exit $status

@@ -89,6 +89,22 @@ TEST(TickAccountTest, FirstHandOverAndLongGapsGiveFiveTicksAndKeepOnlyTheRemaind
     EXPECT_EQ(w.Pass(0x00000004u), 1);
 }
 
+// The tick count is the boot clock cut to 32 bits, so the loop may start at any count: after
+// 24.8 days of uptime the first gap from 0 no longer fits a signed 32-bit difference.
+TEST(TickAccountTest, AnyFirstCountHandsFiveTicksAndTheNextWaitIsShort) {
+    for (uint32_t start : {0x7FFFFFFFu, 0x80000000u, 0x80000013u, 0xC0000000u, 0xFFFFFFFFu, 0x1000u}) {
+        TTickAccount a;
+        EXPECT_EQ(a.Pass(start), 5) << start;
+        EXPECT_GE(a.MsUntilNextTick(), 1) << start;
+        EXPECT_LE(a.MsUntilNextTick(), 20) << start;
+        // And on across the wrap, a tick every 20 ms.
+        uint32_t now = start;
+        int handed = 0;
+        for (int i = 0; i < 100; ++i) handed += a.Pass(now += 20);
+        EXPECT_EQ(handed, 100) << start;
+    }
+}
+
 TEST_F(FrameLoopTest, WindowKindHasTwoSystemSurfacesAndFlipIsABlitIntoTheWindow) {
     TTestForm f(2);
     f.Show();

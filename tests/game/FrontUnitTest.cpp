@@ -144,11 +144,23 @@ TEST_F(FrontTest, SettingOffReadsNothingAndWritesNothing) {
     EXPECT_EQ(test::ReadText(kFrontFile), "short");
 }
 
-TEST_F(FrontTest, MissingFileIsNoSceneryAndAShortFileIsAReadError) {
+// A cut cave file must not stop every game: the whole records are played and the log names the file.
+TEST_F(FrontTest, MissingFileIsNoSceneryAndACutFileKeepsItsWholeRecords) {
     EXPECT_EQ(Make().Count, 0);
     front_.reset();
-    test::WriteText(kFrontFile, std::string(kFrontFileSize - 1, '\xff'));
-    EXPECT_THROW(Make(), EInOutError);
+    TFrontTable t;
+    for (int i = 1; i <= 3; ++i) t[static_cast<size_t>(i)] = {1000 * i, 100, -1, i};
+    const auto full = FrontTableToBytes(t);
+    // Two whole records and half of the third.
+    test::WriteText(kFrontFile, std::string(full.begin(), full.begin() + 40));
+    ClearLog();
+    TFront& f = Make();
+    EXPECT_EQ(f.Count, 2);
+    EXPECT_EQ(f.Element[2]->TrackX, 2000);
+    EXPECT_EQ(test::LogLines().back(), "KVD\\front.dat is damaged: 40 of 4800 bytes, 2 whole records used");
+    front_.reset();
+    test::WriteText(kFrontFile, "");
+    EXPECT_EQ(Make().Count, 0);
 }
 
 TEST_F(FrontTest, EditorPlacesSelectsDragsAndRetypesAPiece) {

@@ -208,16 +208,6 @@ TEST_F(RecordsTest, PlainAndScrambledFilesBothRead) {
     LoadEnv();
     EXPECT_EQ(FirstDiff(EnvDataToBytes(EnvData), b), -1) << "9552 bytes: unscrambled";
 
-    // 4776 bytes is still taken as plain; one more and it is unscrambled.
-    EnvData = TEnvData{};
-    test::WriteText("KVD/env.dat", AsText(b) + std::string(4776 - 1592, 'x'));
-    LoadEnv();
-    EXPECT_EQ(EnvData.City, "Zürich");
-    test::WriteText("KVD/env.dat", ScrambleLine(AsText(b)).substr(0, 4777));
-    LoadEnv();
-    EXPECT_EQ(EnvData.Reserved0, 7) << "the first of 796 unscrambled bytes";
-    EXPECT_EQ(EnvData.ScoreCodes[2], "code3") << "bytes 782..787, the last ones read";
-    EXPECT_EQ(EnvData.ScoreCodes[3], "") << "bytes the short text lacks keep their defaults";
 }
 
 TEST_F(RecordsTest, SaveThenLoadGivesTheSameRecordThoughTheFileDiffers) {
@@ -235,19 +225,75 @@ TEST_F(RecordsTest, SaveThenLoadGivesTheSameRecordThoughTheFileDiffers) {
     EXPECT_FALSE(FileExists("KVD/env.dat.tmp"));
 }
 
-TEST_F(RecordsTest, ShortEnvFileFillsOnlyWhatItHas) {
-    EnvBytes b = HandBuiltEnv();
-    test::WriteText("KVD/env.dat", AsText(b).substr(0, 30));
-    LoadEnv();
-    EXPECT_EQ(EnvData.DisplayMode, 2) << "bytes 24..27 were in the file";
-    EXPECT_FALSE(EnvData.Transparency) << "byte 28 too";
-    EXPECT_EQ(EnvData.Highscores[0].Score, -100000);
-    EXPECT_EQ(EnvData.Country, "Schweiz");
-    EXPECT_EQ(EnvData.BubblePercent, 70);
+// Half a scrambled file, a cut plain one, an empty one or a record of garbage: none of them may
+// become the player's highscores, nor be saved back over them.
+TEST_F(RecordsTest, DamagedEnvFileIsKeptAsideAndTheDefaultsTakeItsPlace) {
+    const EnvBytes good = HandBuiltEnv();
+    const std::string scrambled = ScrambleLine(AsText(good));
+    EnvBytes garbage = good;
+    PutI32(garbage, 32 + 24, -5);  // place 1 below place 2
+    EnvBytes longText = good;
+    longText[435] = 41;  // Email is string[40]
+    const std::string damaged[] = {
+        scrambled.substr(0, 4776), AsText(good).substr(0, 30), "", AsText(good) + "x",
+        scrambled.substr(0, 9551), AsText(garbage), ScrambleLine(AsText(longText))};
+    for (const std::string& file : damaged) {
+        test::ResetProgramDir();
+        EnsureDataDir();
+        test::WriteText("KVD/env.dat", file);
+        LoadEnv();
+        EXPECT_EQ(EnvData.Highscores[0].Score, kEmptyScore) << file.size();
+        EXPECT_EQ(EnvData.City, "") << file.size();
+        EXPECT_EQ(EnvData.Country, "Schweiz") << file.size();
+        EXPECT_FALSE(FileExists("KVD/env.dat")) << file.size();
+        EXPECT_EQ(Bytes("KVD/env.dat.damaged"), file) << "kept aside as it was";
+        auto log = test::LogLines();
+        ASSERT_FALSE(log.empty());
+        EXPECT_EQ(log.back(), "LoadEnv: KVD\\env.dat is damaged (" + std::to_string(file.size()) +
+                                  " bytes), kept as KVD\\env.dat.damaged; the defaults are used");
+    }
+}
 
-    test::WriteText("KVD/env.dat", "");
+TEST_F(RecordsTest, DamagedEnvFileGivesWayToTheLastGoodCopy) {
+    EnvDataFromBytes(EnvData, HandBuiltEnv());
+    SaveEnv();
+    EnvData.City = "Genf";
+    SaveEnv();  // the first save is now the last good copy
+    EXPECT_TRUE(FileExists("KVD/env.dat.good"));
+    const std::string current = Bytes("KVD/env.dat");
+    test::WriteText("KVD/env.dat", current.substr(0, 4776));
+    EnvData = TEnvData{};
     LoadEnv();
-    EXPECT_EQ(EnvData.DisplayMode, 0) << "an empty file is an empty record: all defaults";
+    EXPECT_EQ(EnvData.City, "Zürich") << "the copy before the last save";
+    EXPECT_EQ(EnvData.Highscores[0].Score, 1000);
+    EXPECT_EQ(test::LogLines().back(),
+              "LoadEnv: KVD\\env.dat is damaged (4776 bytes), kept as KVD\\env.dat.damaged; the last good copy is used");
+    // The next save writes a whole file again, and a damaged file is never kept as the good copy.
+    SaveEnv();
+    EnvData = TEnvData{};
+    LoadEnv();
+    EXPECT_EQ(EnvData.City, "Zürich");
+    EXPECT_NE(Bytes("KVD/env.dat.good"), current.substr(0, 4776));
+}
+
+TEST_F(RecordsTest, SavesSyncTheFolderAndTheNextStartRemovesTheirLeftovers) {
+    const int before = FolderSyncsForTesting();
+    SaveEnv();
+    SaveGameData("KVD\\game.dat");
+    EXPECT_GE(FolderSyncsForTesting(), before + 2) << "each rename is followed by a folder sync";
+
+    CreateDir("snd");
+    CreateDir("Screenshots");
+    for (const char* f : {"KVD/env.dat.tmp", "KVD/game.dat.tmp", "KVD/prog.cfg.tmp", "KVD/front.dat.tmp",
+                          "KVD/Level1.txt.tmp", "snd/back.wav.part", "Screenshots/Shot_1.jpg.tmp"})
+        test::WriteText(f, "half");
+    test::WriteText("KVD/keep.txt", "mine");
+    LoadEnv();  // the start
+    for (const char* f : {"KVD/env.dat.tmp", "KVD/game.dat.tmp", "KVD/prog.cfg.tmp", "KVD/front.dat.tmp",
+                          "KVD/Level1.txt.tmp", "snd/back.wav.part", "Screenshots/Shot_1.jpg.tmp"})
+        EXPECT_FALSE(FileExists(f)) << f;
+    EXPECT_TRUE(FileExists("KVD/keep.txt"));
+    EXPECT_TRUE(FileExists("KVD/env.dat"));
 }
 
 TEST_F(RecordsTest, EnvFileAbove65535BytesIsNotMisreadAsPlain) {

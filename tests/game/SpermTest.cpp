@@ -182,6 +182,29 @@ TEST_F(SpermTest, ANonNumericValueFailsTheStepWithFiveLines) {
     EXPECT_THROW(Playing({"bobfuzzytime=1.5"}).ScriptStep(), Exception);
 }
 
+// Bytes of a damaged level file in a message: a NUL must not cut the message short, and a line
+// break must not make a line of the log of its own (an "OK" that ends a failed run).
+TEST_F(SpermTest, OddBytesInAFailingValueAreShownEscapedAndCutNothing) {
+    TSpermien& s = Playing({std::string("speed=1\0x", 9)});
+    try {
+        s.ScriptStep();
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(),
+                  "'1\\x00x' is not a valid integer value\r\n (mainpointer=1)\r\n (order=speed)\r\n"
+                  " (value=1\\x00x)\r\n (xvalue=)\r\n");
+    }
+    TSpermien& t = Playing({std::string("gap\x01=2\x7f", 7)});
+    try {
+        t.ScriptStep();
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "2\\x7F ist kein gültiger Gleitkommastring\r\n (mainpointer=1)\r\n"
+                               " (order=gap)\r\n (value=2\\x7F)\r\n (xvalue=\\x01)\r\n");
+    }
+    EXPECT_EQ(Exception(std::string("a\0b", 3)).Message(), "a\\x00b");
+}
+
 TEST_F(SpermTest, RowsAreCentredOnTheMiddlePosition) {
     TSpermien& s = Playing({"formation=1", "end", "DefineFormation1", "a1;;a1;", "a0;a0;", ";;;",
                             "a;a123;x", "end"});

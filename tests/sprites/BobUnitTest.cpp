@@ -306,5 +306,34 @@ TEST_F(BobTest, PaintFailuresNameTheStep) {
     a = keep;
 }
 
+// Positions and sizes from a hostile level or cave file, or a depth next to the viewer, overflow
+// nothing (the sanitizer build checks) and paint nothing where the sprite is far off the screen.
+TEST_F(BobTest, ExtremePositionsAndDepthsPaintSafely) {
+    TBob*& b = S(0);
+    Bobs->Add(1, 0, &b);
+    const float big = 3e38f;
+    struct Case {
+        bool screenSpace, projectPos;
+        float x, y, z;
+        bool offScreen;
+    } cases[] = {
+        {false, true, big, 0, -800, true},        {false, true, -big, 0, -800, true},
+        {false, true, 0, big, -800, true},        {false, true, 0, -big, -800, true},
+        {false, true, 1e9f, 0, -3e-4f, true},     {false, true, -1e9f, 0, -1e-30f, true},
+        {true, false, 2147483647.0f, 0, -1, true}, {true, false, -2147483648.0f, 0, -1, true},
+        {true, false, 0, -2147483648.0f, -1, true}, {true, true, big, big, -1e-30f, true},
+        {false, true, 0, 0, -3e-4f, false},  // centred and enormous: whatever shows, nothing overflows
+    };
+    for (const Case& c : cases) {
+        ColorFill(BackBuffer(), 0, 0, 800, 600, 0);
+        b->ScreenSpace = c.screenSpace, b->ProjectPos = c.projectPos;
+        b->X = c.x, b->Y = c.y, b->Z = c.z;
+        Bobs->paint();
+        if (c.offScreen) {
+            EXPECT_EQ(Span(300).first, -1) << c.x << " " << c.y << " " << c.z;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace zx

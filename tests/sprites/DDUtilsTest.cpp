@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "platform/Window.h"
+#include "sprites/BmpCheck.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
 #include "sprites/Resources.h"
@@ -336,6 +337,85 @@ void WriteBmp24(const std::string& path, int w, int h, uint32_t rgb) {
     SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, (rgb >> 16) & 255, (rgb >> 8) & 255, rgb & 255));
     SDL_SaveBMP(s, path.c_str());
     SDL_FreeSurface(s);
+}
+
+namespace {
+
+// The largest single allocation SDL asks for while it lives: the decoder sizes its pixel buffer
+// from the header, so this shows whether a header was believed. The memory itself still comes
+// from SDL's own functions.
+class LargestSdlAllocation {
+public:
+    LargestSdlAllocation() {
+        SDL_GetMemoryFunctions(&Fns().m, &Fns().c, &Fns().r, &Fns().f);
+        Fns().largest = 0;
+        SDL_SetMemoryFunctions(Malloc, Calloc, Realloc, Fns().f);
+    }
+    ~LargestSdlAllocation() { SDL_SetMemoryFunctions(Fns().m, Fns().c, Fns().r, Fns().f); }
+    size_t Bytes() const { return Fns().largest; }
+
+private:
+    struct Saved {
+        SDL_malloc_func m;
+        SDL_calloc_func c;
+        SDL_realloc_func r;
+        SDL_free_func f;
+        size_t largest;
+    };
+    static Saved& Fns() {
+        static Saved s{};
+        return s;
+    }
+    static void Note(size_t n) { Fns().largest = std::max(Fns().largest, n); }
+    static void* Malloc(size_t n) { return Note(n), Fns().m(n); }
+    static void* Calloc(size_t k, size_t n) { return Note(k * n), Fns().c(k, n); }
+    static void* Realloc(void* p, size_t n) { return Note(n), Fns().r(p, n); }
+};
+
+// 472 bytes whose header claims 275968 by 10240 pixels of 8 bits.
+std::vector<uint8_t> HostileBmp() {
+    std::vector<uint8_t> b(472, 0);
+    auto put32 = [&](size_t at, uint32_t v) {
+        for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+    };
+    b[0] = 'B', b[1] = 'M';
+    put32(2, 472);
+    put32(10, 54);
+    put32(14, 40);
+    put32(18, 275968);
+    put32(22, 10240);
+    b[26] = 1;
+    b[28] = 8;
+    return b;
+}
+
+}  // namespace
+
+// No allocation is sized by a header the file cannot back: the sheet and the mask are refused
+// before the decoder asks for gigabytes.
+TEST_F(DDUtilsDisplayTest, BmpHeadersClaimingMoreThanTheFileHoldsAreRefusedBeforeDecoding) {
+    const std::string dir = test::TempProgramDir();
+    const auto hostile = HostileBmp();
+    ReplaceFileContents(dir + "/huge.bmp", hostile);
+    {
+        LargestSdlAllocation sdl;
+        SurfacePtr s;
+        EXPECT_THROW(LoadPictureToSurface(dir + "/huge", s), Exception);
+        EXPECT_THROW(DecodeMask(hostile, 10, 10, "gfx\\sb\\huge_mask.bmp"), Exception);
+        EXPECT_TRUE(DecodeMask(hostile, 0, 0, "gfx\\sb\\huge_mask.bmp").empty());
+        EXPECT_LT(sdl.Bytes(), size_t{1} << 20);
+    }
+    TBmpHeader h;
+    EXPECT_NE(CheckBmpHeader(hostile.data(), hostile.size(), h), "");
+    EXPECT_EQ(h.Bits, 8);
+    // A whole 8-bit picture passes, a cut one does not, nor one that is bigger than any sheet.
+    WriteBmp24(dir + "/ok.bmp", 6, 4, 0xFF0000);
+    auto ok = *ReadFileBytes(dir + "/ok.bmp");
+    EXPECT_EQ(CheckBmpHeader(ok.data(), ok.size(), h), "");
+    EXPECT_EQ(h.Width, 6);
+    EXPECT_EQ(h.Height, 4);
+    EXPECT_NE(CheckBmpHeader(ok.data(), ok.size() - 20, h), "");
+    EXPECT_NE(CheckBmpHeader(ok.data(), 20, h), "");
 }
 
 TEST_F(DDUtilsDisplayTest, PicturesAreLookedUpBmpBeforeJpgAndLogged) {

@@ -118,6 +118,29 @@ TEST_F(LogFilesTest, CfgLongFileLosesNoLine) {
               content.substr(0, content.size() - 10) + "k3499: w\r\nnew: n\r\n");
 }
 
+// A typed name is the user's text: a line break inside it must not become a key line of its own.
+TEST_F(LogFilesTest, CfgValueWithLineBreaksStaysOnItsOwnLine) {
+    WriteProgCfg("caveedit", "0");
+    WriteProgCfg("PER Name", "x\r\ncaveedit: 1");
+    WriteProgCfg("Other", "a\rb\nc");
+    EXPECT_EQ(ReadProgCfg("caveedit"), "0");
+    EXPECT_EQ(ReadProgCfg("PER Name"), "x  caveedit: 1");
+    EXPECT_EQ(ReadProgCfg("Other"), "a b c");
+    EXPECT_EQ(test::ReadText("KVD/prog.cfg"), "caveedit: 0\r\nPER Name: x  caveedit: 1\r\nOther: a b c\r\n");
+}
+
+TEST_F(LogFilesTest, CfgReadsLoneCrAndLoneLfLineEnds) {
+    EnsureDataDir();
+    test::WriteText("KVD/prog.cfg", "PER Name: Anna\rcaveedit: 1\rx: 2\ny: 3\r\n\r\nz: 4");
+    EXPECT_EQ(ReadProgCfg("PER Name"), "Anna");
+    EXPECT_EQ(ReadProgCfg("caveedit"), "1");
+    EXPECT_EQ(ReadProgCfg("x"), "2");
+    EXPECT_EQ(ReadProgCfg("y"), "3");
+    EXPECT_EQ(ReadProgCfg("z"), "4");
+    WriteProgCfg("caveedit", "0");
+    EXPECT_EQ(test::ReadText("KVD/prog.cfg"), "PER Name: Anna\r\ncaveedit: 0\r\nx: 2\r\ny: 3\r\n\r\nz: 4\r\n");
+}
+
 namespace {
 void Crash(const std::string&) { throw std::runtime_error("crash before rename"); }
 }  // namespace

@@ -245,10 +245,14 @@ TEST_F(SpriteDefsTest, BrokenScriptsRaiseTheirMessages) {
     EXPECT_EQ(load(Block("OBJECT zero: CreateAnimation", 10, 20, 1, 0, 1, {"standard 001; (002/000)"})),
               "LoadGO: Maße von ZERO nicht stimmig: Gesamtbreite(0),Animationsbreite(0),hor. Animationsanzahl(0)");
 
+    // A sheet made from the script's own figures is bounded like one read from a file.
+    EXPECT_EQ(load(Block("OBJECT huge: CreateAnimation", 9999, 9999, 1, 9999, 1, {"standard 001; (002/000)"})),
+              "LoadGO: Maße von HUGE nicht stimmig: 998001x999");
+
     WriteBmp(gfx + "masked.bmp", 10, 10, 24);
     WriteBmp(gfx + "masked_mask.bmp", 10, 10, 24);
     EXPECT_EQ(load(Block("OBJECT masked: Animation", 10, 10, 1, 1, 1, {"standard 001; (002/000)"})),
-              "Bitmap isn't 8bpp");
+              "Bitmap isn't 8bpp: " + gfx + "MASKED_mask.bmp");
     WriteBmp(gfx + "masked_mask.bmp", 9, 10, 8);
     EXPECT_NE(load(Block("OBJECT masked: Animation", 10, 10, 1, 1, 1, {"standard 001; (002/000)"})).find("doesn't match"),
               std::string::npos);
