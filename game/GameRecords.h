@@ -98,12 +98,14 @@ std::string CutText(std::string_view utf8, size_t max);
 
 // Settings record. SetEnvDefaults reseeds the random generator (after the highscore places).
 void SetEnvDefaults();
-// Defaults, then KVD\env.dat when it exists: scrambled above 4776 bytes, the plain record
-// otherwise. A file shorter than the record fills only the bytes it has. Raises EInOutError
-// when the file exists but cannot be read.
+// Removes the leftovers of interrupted saves, sets the defaults, then reads KVD\env.dat when it
+// exists: the plain record of 1592 bytes, or a scrambled one of 9552 bytes or more. A file of
+// any other size, or whose record cannot have been written by the program, is kept aside as
+// KVD\env.dat.damaged and logged; the last good copy (KVD\env.dat.good) or the defaults take its
+// place. Raises EInOutError when the file exists but cannot be read or kept aside.
 void LoadEnv();
 // Writes KVD\env.dat scrambled (9552 bytes), replacing the old file only once the new one is
-// complete. Raises EInOutError.
+// complete; the file replaced, when good, stays as the last good copy. Raises EInOutError.
 void SaveEnv();
 
 // State record. A valid header loads the record (a short file keeps what it has and says so);

@@ -33,7 +33,8 @@ bool DeleteFile(std::string_view path);
 
 std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view path);
 // Writes a whole file through a temporary file beside it that is flushed and renamed over the
-// old one, so a crash or a full disk leaves either the old or the new file, never a torn one.
+// old one, then syncs the folder, so a crash, a power cut or a full disk leaves either the old
+// or the new file, never a torn one.
 // Raises EInOutError on failure (the old file is then untouched).
 void ReplaceFileContents(std::string_view path, const void* data, size_t size);
 inline void ReplaceFileContents(std::string_view path, const std::string& data) {

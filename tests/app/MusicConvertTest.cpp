@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -292,3 +294,39 @@ TEST_F(MusicTest, ShippedMusicConvertsAndTheGameFindsEverySound) {
 }
 
 }  // namespace
+
+// A conversion killed at any instant leaves the old wave or the new one, never a torn one, and
+// its temporary file goes at the next start.
+TEST_F(MusicTest, ConversionKilledAtRandomLeavesNoTornWave) {
+    if (!HaveSox()) GTEST_SKIP() << "sox is needed to make an MP3";
+    InstallLibrary();
+    const std::string mp3 = Dir() + "/snd/music1.mp3";
+    const std::string wav = Dir() + "/snd/music1.wav";
+    MakeMp3(mp3, 0.5);
+    SetMtime(mp3, -100);
+    Progress first;
+    ASSERT_TRUE(ConvertMusic(&first));
+    const std::string whole = test::ReadText("snd/music1.wav");
+    ASSERT_GT(whole.size(), 44u);
+    // From now on the MP3 is always newer, so every pass converts it again.
+    SetMtime(mp3, 100000);
+    srand(7);
+    for (int k = 0; k < 200; ++k) {
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (;;) {
+                Progress p;
+                if (!ConvertMusic(&p)) _exit(2);
+            }
+        }
+        usleep(static_cast<useconds_t>(rand() % 6000));
+        kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFSIGNALED(status)) << "the converting child failed by itself";
+        RemoveSaveLeftovers();
+        ASSERT_EQ(test::ReadText("snd/music1.wav"), whole) << "torn after kill " << k;
+        ASSERT_FALSE(fs::exists(wav + ".part"));
+    }
+}

@@ -2,6 +2,8 @@
 // telling how: a close button's double request, a log that cannot be written, a failing input
 // handler and a state file that cannot be saved.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -303,4 +305,64 @@ TEST_F(GameScreenEndTest, OutOfMemoryDuringSetUpEndsTheScreenWithError) {
     EXPECT_TRUE(RunUntilClosed(3000));
     screen.reset();
     EXPECT_EQ(test::LogLines().back(), "ERROR");
+}
+
+namespace {
+
+// Plays, then limits the size of every file to a little more than the log has and leaves the
+// game, as on a disk that fills up during play. Runs in a process of its own; ends it with 0 when
+// the screen came back by itself with a clear error and the saved files are whole.
+[[noreturn]] void PlayUntilTheDiskIsFull() {
+    auto fail = [](const std::string& why) {
+        std::fprintf(stderr, "full disk: %s\n", why.c_str());
+        std::_Exit(1);
+    };
+    test::ResetProgramDir();
+    PrepareGameDir(test::BuiltProgramDir(), test::TempProgramDir(), TMusic::StandIns);
+    SetEnvDefaults();
+    SetGameDataDefaults();
+    SaveEnv();
+    const std::string env = test::ReadText("KVD\\env.dat");
+    auto screen = std::make_unique<TDDFullScreenForm1>();
+    GameScreen = screen.get();
+    screen->SetDisplayKind(2);
+    screen->Show();
+    for (int i = 0; i < 2; ++i) screen->Threadnotify(1);
+    screen->HandleMessage({TInputMessage::MouseDown, SDL_BUTTON_LEFT, false});
+    for (int i = 0; i < 105; ++i) screen->Threadnotify(1);
+    if (screen->ErrorFlag) fail("failed before the disk was full");
+
+    signal(SIGXFSZ, SIG_IGN);
+    const auto logSize = static_cast<rlim_t>(fs::file_size(ResolvePath("KVD\\LOG.TXT")));
+    rlimit lim{logSize + 100, logSize + 100};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    screen->HandleMessage({TInputMessage::KeyDown, VK_ESCAPE, false});
+    const uint32_t until = platform::GetTickCount() + 10000;
+    while (!screen->IsClosed() && static_cast<int32_t>(platform::GetTickCount() - until) < 0) {
+        screen->ProcessEvent(5);
+        if (screen->GlsProc == &TDDFullScreenForm1::glsInfo)
+            screen->HandleMessage({TInputMessage::MouseDown, SDL_BUTTON_LEFT, false});
+    }
+    if (!screen->IsClosed()) fail("the screen did not come back");
+    if (!screen->ErrorFlag) fail("no error recorded");
+    const std::string failure = screen->LogFailure();
+    screen.reset();
+    GameScreen = nullptr;
+    lim = {RLIM_INFINITY, RLIM_INFINITY};
+    setrlimit(RLIMIT_FSIZE, &lim);
+    const auto lines = test::LogLines();
+    if (failure.empty() && (lines.empty() || lines.back() != "ERROR")) fail("neither a log failure nor ERROR");
+    if (test::ReadText("KVD\\env.dat") != env) fail("env.dat changed");
+    const std::string game = test::ReadText("KVD\\game.dat");
+    if (!game.empty() && (game.size() != kGameDataSize || game.substr(1, 18) != "Game Datafile v2.0"))
+        fail("game.dat torn");
+    std::fprintf(stderr, "full disk: %s\n", failure.empty() ? "log ends ERROR" : failure.c_str());
+    std::_Exit(0);
+}
+
+}  // namespace
+
+TEST(GameScreenFullDiskTest, AFullDiskDuringPlayEndsTheScreenWithAClearErrorAndDamagesNoFile) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(PlayUntilTheDiskIsFull(), testing::ExitedWithCode(0), "full disk: ");
 }
