@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 
 #include <array>
 #include <cctype>
@@ -28,9 +27,6 @@ TMailLimits& Limits() {
 
 struct EasyDeleter {
     void operator()(CURL* c) const { curl_easy_cleanup(c); }
-};
-struct MultiDeleter {
-    void operator()(CURLM* m) const { curl_multi_cleanup(m); }
 };
 struct MimeDeleter {
     void operator()(curl_mime* m) const { curl_mime_free(m); }
@@ -98,34 +94,6 @@ std::string DateNow(long long& unixTime) {
     return MailDate(unixTime, local.tm_gmtoff);
 }
 
-// Runs the transfer in short waits so that the launcher can repaint while the server is slow.
-CURLcode Perform(CURL* easy) {
-    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-    if (!multi) return CURLE_FAILED_INIT;
-    curl_multi_add_handle(multi.get(), easy);
-    CURLcode result = CURLE_OK;
-    for (;;) {
-        int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
-            result = CURLE_FAILED_INIT;
-            break;
-        }
-        int queued = 0;
-        bool done = false;
-        while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued)) {
-            if (msg->msg == CURLMSG_DONE) {
-                result = msg->data.result;
-                done = true;
-            }
-        }
-        if (done || running == 0) break;
-        curl_multi_poll(multi.get(), nullptr, 0, 30, nullptr);
-        // Input stays queued: a second click on "Send" must not start a second mail.
-        if (QCoreApplication::instance()) QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    }
-    curl_multi_remove_handle(multi.get(), easy);
-    return result;
-}
 
 }  // namespace
 
@@ -243,7 +211,7 @@ bool SendErrorMail(const std::string& sender, const std::string& body, const std
     curl_easy_setopt(c, CURLOPT_MIMEPOST, mime.get());
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
 
-    const CURLcode result = Perform(c);
+    const CURLcode result = PerformWithPump(c);
     if (result != CURLE_OK) {
         std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(result);
         while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();

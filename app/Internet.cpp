@@ -183,6 +183,33 @@ void SetHttpLimitsForTesting(const THttpLimits& limits) {
 
 void SetDownloadPump(std::function<void()> pump) { Pump() = std::move(pump); }
 
+CURLcode PerformWithPump(CURL* easy) {
+    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
+    if (!multi) return CURLE_FAILED_INIT;
+    curl_multi_add_handle(multi.get(), easy);
+    CURLcode result = CURLE_OK;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
+            result = CURLE_FAILED_INIT;
+            break;
+        }
+        int queued = 0;
+        bool done = false;
+        while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued)) {
+            if (msg->msg == CURLMSG_DONE) {
+                result = msg->data.result;
+                done = true;
+            }
+        }
+        if (done || running == 0) break;
+        curl_multi_poll(multi.get(), nullptr, 0, 30, nullptr);
+        if (Pump()) Pump()();
+    }
+    curl_multi_remove_handle(multi.get(), easy);
+    return result;
+}
+
 std::string HttpGet(const std::string& url, const std::vector<std::string>& headers) {
     CurlGlobalInit();
     THttpLimits limits;
@@ -191,8 +218,7 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
         limits = Limits();
     }
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
-    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-    if (!easy || !multi) throw EHttpError("Cannot start an HTTP client", 0);
+    if (!easy) throw EHttpError("Cannot start an HTTP client", 0);
     Body body;
     body.max = limits.MaxBodyBytes;
     char errbuf[CURL_ERROR_SIZE] = {};
@@ -218,28 +244,7 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
         headerList.reset(next);
     }
     if (headerList) curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
-    curl_multi_add_handle(multi.get(), c);
-    CURLcode result = CURLE_OK;
-    for (;;) {
-        int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
-            result = CURLE_FAILED_INIT;
-            break;
-        }
-        int queued = 0;
-        bool done = false;
-        while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued)) {
-            if (msg->msg == CURLMSG_DONE) {
-                result = msg->data.result;
-                done = true;
-            }
-        }
-        if (done || running == 0) break;
-        // Short waits, so that the window can repaint between them.
-        curl_multi_poll(multi.get(), nullptr, 0, 30, nullptr);
-        if (Pump()) Pump()();
-    }
-    curl_multi_remove_handle(multi.get(), c);
+    const CURLcode result = PerformWithPump(c);
     if (body.tooLarge)
         throw EHttpError("The answer of " + url + " is larger than " + std::to_string(limits.MaxBodyBytes) +
                              " bytes",

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include <curl/curl.h>
+
 #include "platform/Errors.h"
 
 namespace zx {
@@ -53,6 +55,10 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
 // The launcher lets its window repaint while a download waits (it runs on the user-interface
 // thread); without a pump the download simply blocks.
 void SetDownloadPump(std::function<void()> pump);
+
+// Runs one libcurl transfer in short waits, letting the download pump run between them (the
+// launcher repaints; input stays queued, so a second click cannot start a second transfer).
+CURLcode PerformWithPump(CURL* easy);
 
 // Autodial; when online, the body of a GET with line ends made CR LF; when offline, the message
 // "Operation Failed: Can't connect to the Internet" and an empty text. HTTP failures raise.
