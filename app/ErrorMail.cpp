@@ -152,8 +152,7 @@ bool SendErrorMail(const std::string& sender, const std::string& body, const std
         std::lock_guard lock(limitsMutex);
         limits = Limits();
     }
-    const THosts hosts = Hosts();
-    const std::string mailbox = HeaderSafe(hosts.MailTo);
+    const std::string mailbox = HeaderSafe(HostSetting("MailTo"));
     const std::string from = HeaderSafe(sender);
     // An address the player made up still reaches us; only what cannot be one is left out of
     // the envelope, where a server would refuse the whole mail for it.
@@ -196,7 +195,7 @@ bool SendErrorMail(const std::string& sender, const std::string& body, const std
     Append(headers, "Message-ID: " + MessageId(now, DomainOf(senderUsable ? from : mailbox)));
     Append(recipients, "<" + mailbox + ">");
 
-    const std::string url = SmtpUrl(HeaderSafe(hosts.MailServer));
+    const std::string url = SmtpUrl(HeaderSafe(HostSetting("MailServer")));
     char errbuf[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(c, CURLOPT_URL, url.c_str());
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp");

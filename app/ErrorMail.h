@@ -21,8 +21,8 @@ struct TMailLimits {
 };
 void SetMailLimitsForTesting(const TMailLimits& limits);
 
-// Sends the description (UTF-8) from the sender's address to the maker's mailbox (Hosts().MailTo
-// through Hosts().MailServer, port 25 unless "host:port" says otherwise), with the file at
+// Sends the description (UTF-8) from the sender's address to the maker's mailbox ("MailTo"
+// through "MailServer", port 25 unless "host:port" says otherwise), with the file at
 // attachmentPath attached byte for byte when the path is not empty. Offline it shows "Operation
 // Failed: Can't connect to the Internet" and returns false; after a send it shows "Thanks for your
 // help!" and returns true. Anything else that stops the mail raises EMailError.

@@ -21,7 +21,7 @@ std::string WithValue(const char* caption, const std::string& value) {
 
 }  // namespace
 
-std::string CampaignGamePageAddress() { return "http://" + Hosts().WebSite + "/game/game_zolvex.html"; }
+std::string CampaignGamePageAddress() { return "http://" + HostSetting("WebSite") + "/game/game_zolvex.html"; }
 
 THighscoreuploadedForm::THighscoreuploadedForm(const TPayloadAnswer& answer, QWidget* parent) : QDialog(parent) {
     Image1 = SetUpPictureForm(this, "HighscoreuploadedForm", "Highscore Uploaded!");

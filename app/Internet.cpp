@@ -13,6 +13,7 @@
 #include "sprites/Ansi.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
+#include "sprites/SpriteDefs.h"
 
 #ifndef ZOLVEX_GAME_SERVER
 #define ZOLVEX_GAME_SERVER "www.brightmoor.example"
@@ -137,44 +138,26 @@ bool HasFlag(const std::string& lower, std::string_view name) {
     return lower.find("<" + AsciiLower(name)) != std::string::npos;
 }
 
-// A whole decimal number, as the rules write their line counts.
-bool ParseInt(std::string_view text, long long& value) {
-    size_t i = 0;
-    while (i < text.size() && text[i] == ' ') ++i;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
-    if (i >= text.size()) return false;
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-        v = v * 10 + (text[i] - '0');
-        if (v > 1'000'000'000LL) return false;
-    }
-    value = negative ? -v : v;
-    return true;
-}
-
 }  // namespace
 
-THosts Hosts() {
-    THosts h;
-    h.GameServer = CfgOr("GameServer", ZOLVEX_GAME_SERVER);
-    h.WebSite = CfgOr("WebSite", ZOLVEX_WEB_SITE);
-    h.ScoreServer = CfgOr("ScoreServer", ZOLVEX_SCORE_SERVER);
-    h.MailServer = CfgOr("MailServer", ZOLVEX_MAIL_SERVER);
-    h.MailTo = CfgOr("MailTo", ZOLVEX_MAIL_TO);
-    return h;
+std::string HostSetting(std::string_view key) {
+    static const std::pair<std::string_view, std::string_view> defaults[] = {
+        {"GameServer", ZOLVEX_GAME_SERVER}, {"WebSite", ZOLVEX_WEB_SITE}, {"ScoreServer", ZOLVEX_SCORE_SERVER},
+        {"MailServer", ZOLVEX_MAIL_SERVER}, {"MailTo", ZOLVEX_MAIL_TO}};
+    for (const auto& [name, def] : defaults)
+        if (name == key) return CfgOr(key, def);
+    return {};
 }
 
 std::string GameServerAddress(bool www, std::string_view path) {
-    std::string host = Hosts().GameServer;
+    std::string host = HostSetting("GameServer");
     if (!www && AsciiLower(host).rfind("www.", 0) == 0) host.erase(0, 4);
     return "http://" + host + std::string(path);
 }
 
 std::string StartPageAddress() { return GameServerAddress(true, "/zvxinternal"); }
 
-std::string WebSiteAddress() { return "http://" + Hosts().WebSite + "/"; }
+std::string WebSiteAddress() { return "http://" + HostSetting("WebSite") + "/"; }
 
 void SetHttpLimitsForTesting(const THttpLimits& limits) {
     std::lock_guard lock(limitsMutex);
@@ -285,7 +268,12 @@ bool KnownErrorRuleKeepsLog(std::string_view rule) { return HasFlag(AsciiLower(r
 std::string MatchKnownErrorRule(std::string_view rule, const std::vector<std::string>& logLines) {
     const std::string lower = AsciiLower(rule);
     long long n = 0;
-    if (!ParseInt(TagValue(rule, lower, "zn"), n) || n < 1) return {};
+    try {
+        n = StrToInt(TagValue(rule, lower, "zn"));
+    } catch (const Exception&) {
+        return {};  // a count that is not a number makes the rule yield nothing
+    }
+    if (n < 1) return {};
     // A rule for more lines than the log has cannot match; checking first keeps a hostile line
     // count from costing anything.
     if (static_cast<unsigned long long>(n) > logLines.size()) return {};

@@ -19,14 +19,10 @@ inline constexpr uint32_t MinimumMemoryKb = 90000;
 
 // The maker's hosts: build settings, each overridable by a key of kvd\prog.cfg ("GameServer",
 // "WebSite", "ScoreServer", "MailServer", "MailTo"). A host may carry a port ("host:port").
-struct THosts {
-    std::string GameServer;  // the www form; the bare form drops a leading "www."
-    std::string WebSite;
-    std::string ScoreServer;
-    std::string MailServer;
-    std::string MailTo;
-};
-THosts Hosts();
+// The setting "GameServer" (the www form; the bare form drops a leading "www."), "WebSite",
+// "ScoreServer", "MailServer" or "MailTo". Only its own key is read: the start page's timer asks
+// for the game server every few seconds.
+std::string HostSetting(std::string_view key);
 // "http://" + the game server (www form when www, else the bare form) + path.
 std::string GameServerAddress(bool www, std::string_view path);
 // The start page: its address is also the prefix that keeps a navigation inside the launcher.

@@ -57,8 +57,6 @@ private:
     std::function<void()> pressed_;
 };
 
-QString Qs(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
-
 QString HtmlText(const std::string& bytes) {
     QString text = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
     // Pages in a single-byte code page are read as Latin-1 rather than shown as replacement marks.
@@ -72,6 +70,8 @@ constexpr int kPictureCacheEntries = 64;
 }  // namespace
 
 TForm1* Form1() { return theForm; }
+
+QString Qs(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 QPixmap JpegResourcePixmap(const char* name) {
     auto pic = LoadJpegResource(name);

@@ -159,6 +159,9 @@ private:
     std::optional<std::chrono::steady_clock::time_point> lastFailedLoad_;
 };
 
+// A UTF-8 text of the program's as a Qt string.
+QString Qs(const std::string& s);
+
 // The launcher's message boxes for every part of the program: a plain message with OK, a
 // confirmation with Yes and No, an error box.
 void InstallMessageBoxes();

@@ -13,7 +13,6 @@
 namespace zx {
 namespace {
 
-QString Qs(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 QPlainTextEdit* Memo(QWidget* parent) {
     auto* m = new QPlainTextEdit(parent);

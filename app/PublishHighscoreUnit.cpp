@@ -14,7 +14,6 @@
 namespace zx {
 namespace {
 
-QString Qs(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
 
 std::string Trim(const std::string& s) {
     size_t a = 0, b = s.size();
@@ -49,7 +48,7 @@ TPayloadFields PublishedFields() {
 }
 
 std::string ScoreRequestAddress(const std::string& encoded) {
-    return "http://" + Hosts().ScoreServer + "/score2.php?cs=" + encoded;
+    return "http://" + HostSetting("ScoreServer") + "/score2.php?cs=" + encoded;
 }
 
 TPublishHighscoreForm::TPublishHighscoreForm(QWidget* parent) : QDialog(parent) {

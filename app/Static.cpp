@@ -7,6 +7,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "sprites/LogFiles.h"
+#include "sprites/SpriteDefs.h"
 
 namespace zx {
 namespace {
@@ -18,21 +19,6 @@ QSlider* TrackBar(QWidget* parent, int max, int tick) {
     t->setTickPosition(QSlider::TicksBelow);
     t->setPageStep(tick);
     return t;
-}
-
-// StrToInt's rule: an optional sign and decimal digits, or the conversion error.
-int ToInt(const std::string& text) {
-    size_t i = 0;
-    bool neg = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) neg = text[i++] == '-';
-    if (i == text.size()) throw Exception("'" + text + "' is not a valid integer value");
-    long long v = 0;
-    for (; i < text.size(); ++i) {
-        if (text[i] < '0' || text[i] > '9' || v > 0x7fffffffLL)
-            throw Exception("'" + text + "' is not a valid integer value");
-        v = v * 10 + (text[i] - '0');
-    }
-    return static_cast<int>(neg ? -v : v);
 }
 
 }  // namespace
@@ -144,7 +130,7 @@ void TMainOptions::FormShow() {
     CheckBox6->setChecked(!EnvData.MusicOn);
     TrackBar1->setValue(EnvData.MusicVolume);
     TrackBar2->setValue(EnvData.EffectsVolume);
-    CheckBox4->setChecked(ToInt(ReadProgCfgDefault("caveedit", "0")) != 0);
+    CheckBox4->setChecked(StrToInt(ReadProgCfgDefault("caveedit", "0")) != 0);
 }
 
 void TMainOptions::BtOkClick() {
