@@ -538,17 +538,10 @@ bool TDDFullScreenForm::ProcessEvent(int timeoutMs) {
     } else if (e.type == CloseEventType()) {
         if (e.user.windowID == win) Close();
     } else if (e.type == SDL_QUIT) {
-        // SDL follows the close event of its last window with a quit: one click, one request.
-        const bool sameClick = quitFollowsClose_ && e.quit.timestamp - closeEventTime_ < 1000;
-        quitFollowsClose_ = false;
-        if (!sameClick) Close();
+        Close();
     } else if (e.type == SDL_WINDOWEVENT && e.window.windowID == win) {
         switch (e.window.event) {
-            case SDL_WINDOWEVENT_CLOSE:
-                quitFollowsClose_ = true;
-                closeEventTime_ = e.window.timestamp;
-                Close();
-                break;
+            case SDL_WINDOWEVENT_CLOSE: Close(); break;
             case SDL_WINDOWEVENT_FOCUS_GAINED:
                 if (DirectDrawObject) DirectDrawObject->SetFocus(true);
                 FormActivate();

@@ -145,8 +145,6 @@ private:
     std::string logFailure_;
     // One click on the close button arrives twice, as the window's close event and as a quit;
     // the quit that follows a close event within a moment is the same request.
-    bool quitFollowsClose_ = false;
-    uint32_t closeEventTime_ = 0;
 
     // Hand-over of one frame from the loop thread.
     std::mutex frameMutex_;

@@ -37,6 +37,9 @@ bool InitVideo() {
     if (SDL_WasInit(SDL_INIT_VIDEO)) return true;
     // A full-screen game screen gets out of the way when the user switches to another program.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "1");
+    // A click on the close button is one request to close: without this SDL follows the window's
+    // close event with a quit event of its own, and the game screen would take it as a second.
+    SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
     return SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) == 0;
 }
 
