@@ -357,6 +357,8 @@ void TForm1::FormCreate() {
     Randomize();
     EnterProgramDir();
     EnsureDataDir();
+    // Before anything is saved: what an interrupted save left behind goes.
+    RemoveSaveLeftovers();
     SetEnvDefaults();
     LoadEnv();
     SetGameDataDefaults();

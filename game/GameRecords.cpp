@@ -292,7 +292,6 @@ void SetEnvDefaults() {
 }
 
 void LoadEnv() {
-    RemoveSaveLeftovers();
     SetEnvDefaults();
     if (!FileExists(kEnvDataFile)) return;
     auto bytes = ReadFileBytes(kEnvDataFile);

@@ -359,6 +359,12 @@ TEST_F(LauncherTest, HelpOpensTheRulesPageUnlessEIsHeld) {
     EXPECT_EQ(opened.back(), GameServerAddress(false, "/zvxinternal/errors.htm"));
 }
 
+TEST_F(LauncherTest, StartRemovesWhatAnInterruptedSaveLeft) {
+    test::WriteText("KVD\\env.dat.tmp", "half");
+    Form();
+    EXPECT_FALSE(FileExists("KVD\\env.dat.tmp"));
+}
+
 TEST_F(LauncherTest, ClosingSavesBothRecords) {
     TForm1& f = Form();
     EnvData.Highscores[0] = {"Kept", 777};

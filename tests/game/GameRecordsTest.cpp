@@ -288,7 +288,7 @@ TEST_F(RecordsTest, SavesSyncTheFolderAndTheNextStartRemovesTheirLeftovers) {
                           "KVD/Level1.txt.tmp", "snd/back.wav.part", "Screenshots/Shot_1.jpg.tmp"})
         test::WriteText(f, "half");
     test::WriteText("KVD/keep.txt", "mine");
-    LoadEnv();  // the start
+    RemoveSaveLeftovers();  // the start
     for (const char* f : {"KVD/env.dat.tmp", "KVD/game.dat.tmp", "KVD/prog.cfg.tmp", "KVD/front.dat.tmp",
                           "KVD/Level1.txt.tmp", "snd/back.wav.part", "Screenshots/Shot_1.jpg.tmp"})
         EXPECT_FALSE(FileExists(f)) << f;

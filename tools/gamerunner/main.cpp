@@ -56,6 +56,7 @@ int main(int argc, char** argv) {
     try {
         zx::Randomize();
         zx::EnsureDataDir();
+        zx::RemoveSaveLeftovers();
         zx::SetEnvDefaults();
         zx::LoadEnv();
         zx::SetGameDataDefaults();
