@@ -448,14 +448,16 @@ void TForm1::FormActivate() {
 }
 
 void TForm1::Timer1Timer() {
-    if (BrowserVisible() && IsOnline() && HighscorePageShown) {
+    // One look at the routing table serves the three checks of a tick.
+    const bool online = IsOnline();
+    if (BrowserVisible() && online && HighscorePageShown) {
         WebBrowser1->Navigate(Qs(StartPageAddress()));
         HighscorePageShown = false;
     }
-    if (!BrowserVisible() && IsOnline()) {
+    if (!BrowserVisible() && online) {
         WebBrowser1->setVisible(true);
         WebBrowser1->Navigate(Qs(StartPageAddress()));
-    } else if (BrowserVisible() && IsOnline() && WebBrowser1->LastLoadFailed() && !HighscorePageShown) {
+    } else if (BrowserVisible() && online && WebBrowser1->LastLoadFailed() && !HighscorePageShown) {
         // A start page that could not be fetched is tried again now and then, not at every tick:
         // each try may wait for a slow server.
         const auto now = std::chrono::steady_clock::now();
@@ -465,7 +467,7 @@ void TForm1::Timer1Timer() {
             WebBrowser1->Navigate(Qs(StartPageAddress()));
         }
     }
-    if (BrowserVisible() && !IsOnline()) {
+    if (BrowserVisible() && !online) {
         HideBrowser();
         ShowPicture("MENUE");
     }
