@@ -25,22 +25,11 @@ TMailLimits& Limits() {
     return limits;
 }
 
-struct EasyDeleter {
-    void operator()(CURL* c) const { curl_easy_cleanup(c); }
-};
 struct MimeDeleter {
     void operator()(curl_mime* m) const { curl_mime_free(m); }
 };
-struct ListDeleter {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
-using List = std::unique_ptr<curl_slist, ListDeleter>;
-
-void Append(List& list, const std::string& line) {
-    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
-    if (!grown) throw EMailError("Out of memory while building the mail");
-    (void)list.release();
-    list.reset(grown);
+void Append(TCurlList& list, const std::string& line) {
+    if (!AppendCurlList(list, line)) throw EMailError("Out of memory while building the mail");
 }
 
 // A header value must stay on its line: a line break in it would start a header of its own.
@@ -161,9 +150,9 @@ bool SendErrorMail(const std::string& sender, const std::string& body, const std
     // Declared before the client, so that the client (which says QUIT as it goes) is freed
     // while the message it sent still exists.
     std::unique_ptr<curl_mime, MimeDeleter> mime;
-    List headers;
-    List recipients;
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    TCurlList headers;
+    TCurlList recipients;
+    TCurlEasy easy(curl_easy_init());
     if (!easy) throw EMailError("Cannot start an SMTP client");
     CURL* c = easy.get();
     mime.reset(curl_mime_init(c));

@@ -78,12 +78,6 @@ size_t WriteBody(char* ptr, size_t size, size_t nmemb, void* userdata) {
     return n;
 }
 
-struct EasyDeleter {
-    void operator()(CURL* c) const { curl_easy_cleanup(c); }
-};
-struct SlistDeleter {
-    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
-};
 struct MultiDeleter {
     void operator()(CURLM* m) const { curl_multi_cleanup(m); }
 };
@@ -166,6 +160,14 @@ void SetHttpLimitsForTesting(const THttpLimits& limits) {
 
 void SetDownloadPump(std::function<void()> pump) { Pump() = std::move(pump); }
 
+bool AppendCurlList(TCurlList& list, const std::string& line) {
+    curl_slist* grown = curl_slist_append(list.get(), line.c_str());
+    if (!grown) return false;
+    (void)list.release();  // the same list, one line longer
+    list.reset(grown);
+    return true;
+}
+
 CURLcode PerformWithPump(CURL* easy) {
     std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
     if (!multi) return CURLE_FAILED_INIT;
@@ -200,7 +202,7 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
         std::lock_guard lock(limitsMutex);
         limits = Limits();
     }
-    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    TCurlEasy easy(curl_easy_init());
     if (!easy) throw EHttpError("Cannot start an HTTP client", 0);
     Body body;
     body.max = limits.MaxBodyBytes;
@@ -219,13 +221,9 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
     // The client names itself as it always has; the servers' logs and filters know it by this.
     curl_easy_setopt(c, CURLOPT_USERAGENT, "Mozilla/3.0 (compatible; Indy Library)");
-    std::unique_ptr<curl_slist, SlistDeleter> headerList;
-    for (const std::string& h : headers) {
-        curl_slist* next = curl_slist_append(headerList.get(), h.c_str());
-        if (!next) throw EHttpError("Cannot start an HTTP client", 0);
-        (void)headerList.release();
-        headerList.reset(next);
-    }
+    TCurlList headerList;
+    for (const std::string& h : headers)
+        if (!AppendCurlList(headerList, h)) throw EHttpError("Cannot start an HTTP client", 0);
     if (headerList) curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
     const CURLcode result = PerformWithPump(c);
     if (body.tooLarge)

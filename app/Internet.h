@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -51,6 +52,18 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
 // The launcher lets its window repaint while a download waits (it runs on the user-interface
 // thread); without a pump the download simply blocks.
 void SetDownloadPump(std::function<void()> pump);
+
+// libcurl handles owned as values, for the HTTP and the SMTP client alike.
+struct CurlEasyDeleter {
+    void operator()(CURL* c) const { curl_easy_cleanup(c); }
+};
+struct CurlListDeleter {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+using TCurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+using TCurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
+// Appends a line to the list; false when memory ran out (the list is kept as it was).
+bool AppendCurlList(TCurlList& list, const std::string& line);
 
 // Runs one libcurl transfer in short waits, letting the download pump run between them (the
 // launcher repaints; input stays queued, so a second click cannot start a second transfer).
