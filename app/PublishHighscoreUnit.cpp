@@ -15,13 +15,6 @@ namespace zx {
 namespace {
 
 
-std::string Trim(const std::string& s) {
-    size_t a = 0, b = s.size();
-    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
-    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
-    return s.substr(a, b - a);
-}
-
 QLineEdit* Edit(QWidget* parent, int maxLength) {
     auto* e = new QLineEdit(parent);
     e->setMaxLength(maxLength);

@@ -58,14 +58,6 @@ TBob& Part(TRBob& b, int i) { return *b.Parts[static_cast<size_t>(i)].Bob; }
 
 float EntryRowY(int n) { return 33.0f * static_cast<float>(n) - 143.0f; }
 
-// Trims blanks and control characters at both ends.
-std::string Trim(std::string_view s) {
-    size_t a = 0, e = s.size();
-    while (a < e && static_cast<unsigned char>(s[a]) <= ' ') ++a;
-    while (e > a && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-    return std::string(s.substr(a, e - a));
-}
-
 // The managers may be absent (the HUD alone in a test): what is not there is skipped.
 void StopSwarm(TSpermien* s) {
     if (!s) return;

@@ -120,4 +120,11 @@ bool SameTextIgnoreCase(std::string_view a, std::string_view b) {
     return i == a.size() && j == b.size();
 }
 
+std::string Trim(std::string_view text) {
+    size_t a = 0, e = text.size();
+    while (a < e && static_cast<unsigned char>(text[a]) <= ' ') ++a;
+    while (e > a && static_cast<unsigned char>(text[e - 1]) <= ' ') --e;
+    return std::string(text.substr(a, e - a));
+}
+
 }  // namespace zx

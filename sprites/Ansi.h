@@ -15,5 +15,7 @@ std::string Utf8ToAnsi(std::string_view utf8);
 bool SameTextIgnoreCase(std::string_view a, std::string_view b);
 std::string UpperCase(std::string_view utf8);
 std::string LowerCase(std::string_view utf8);
+// Without the blanks and control characters at both ends.
+std::string Trim(std::string_view text);
 
 }  // namespace zx

@@ -21,13 +21,6 @@ namespace {
 
 std::vector<std::string> script;
 
-std::string Trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-    return s.substr(b, e - b);
-}
-
 // The part of s from the 1-based position start (the script's column numbers), count
 // characters long, clipped to the text.
 std::string Copy(const std::string& s, long start, long count) {
