@@ -428,7 +428,6 @@ void TForm1::FormActivate() {
         bool& flag;
         ~Done() { flag = false; }
     } done{activating_};
-    ++activations_;
     HideBrowser();
     RepaintNow();
     Timer1Timer();

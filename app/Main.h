@@ -30,8 +30,6 @@ public:
     explicit TStartPageBrowser(QWidget* parent);
     // Asks BeforeNavigate2; when it keeps the navigation here, loads the page.
     void Navigate(const QString& url);
-    // The address of the page shown (empty before the first page).
-    const QUrl& CurrentUrl() const { return current_; }
     bool LastLoadFailed() const { return lastLoadFailed_; }
 
     // Answers whether a navigation stays inside (true) or is cancelled.
@@ -129,8 +127,6 @@ public:
 
     // Tests: what the game screen does between its creation and its end (nullptr: the real one).
     static void SetGameRunForTesting(std::function<void()> run);
-    // Tests: how often FormActivate ran.
-    int ActivationsForTesting() const { return activations_; }
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -153,7 +149,6 @@ private:
     bool firstShown_ = false;
     bool closing_ = false;
     bool stopAfterGame_ = false;
-    int activations_ = 0;
     // The last of the program's own windows that had the focus, while it is open.
     QPointer<QWidget> lastOwnWindow_;
     std::optional<std::chrono::steady_clock::time_point> lastFailedLoad_;

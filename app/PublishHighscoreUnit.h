@@ -35,13 +35,11 @@ public:
     void FormShow();
     void Button1Click();
 
-    // The last text held as the answer (shown with a failure).
-    const std::string& LastResponse() const { return lastResponse_; }
-
 protected:
     void showEvent(QShowEvent* e) override;
 
 private:
+    // The last text held as the answer, shown with a failure.
     std::string lastResponse_;
 };
 
