@@ -52,7 +52,8 @@ void TEditorForm::FormShow() {
     std::vector<std::string> lines;
     LoadLevel(lines);
     QStringList list;
-    for (const std::string& l : lines) list << QString::fromUtf8(l.data(), static_cast<qsizetype>(l.size()));
+    for (const std::string& l : lines)
+        list << QString::fromUtf8(l.data(), static_cast<qsizetype>(l.size()));
     Memo1->setPlainText(list.join(QChar('\n')));
 }
 

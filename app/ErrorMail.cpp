@@ -3,7 +3,6 @@
 #include <curl/curl.h>
 #include <unistd.h>
 
-
 #include <array>
 #include <cctype>
 #include <cstdio>
@@ -72,7 +71,8 @@ std::string MessageId(long long now, const std::string& domain) {
     const unsigned long long r = (static_cast<unsigned long long>(rd()) << 32) ^ rd();
     char id[64];
     std::snprintf(id, sizeof id, "%016llx.%lld", r, now);
-    return "<" + std::string(id) + "@" + (domain.empty() ? std::string("zolvex.invalid") : domain) + ">";
+    return "<" + std::string(id) + "@" + (domain.empty() ? std::string("zolvex.invalid") : domain) +
+           ">";
 }
 
 std::string DateNow(long long& unixTime) {
@@ -83,7 +83,6 @@ std::string DateNow(long long& unixTime) {
     return MailDate(unixTime, local.tm_gmtoff);
 }
 
-
 }  // namespace
 
 void SetMailLimitsForTesting(const TMailLimits& limits) {
@@ -92,9 +91,10 @@ void SetMailLimitsForTesting(const TMailLimits& limits) {
 }
 
 std::string MailDate(long long unixTime, long utcOffsetSeconds) {
-    static constexpr std::array<const char*, 7> days = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
-    static constexpr std::array<const char*, 12> months = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    static constexpr std::array<const char*, 7> days = {"Sun", "Mon", "Tue", "Wed",
+                                                        "Thu", "Fri", "Sat"};
+    static constexpr std::array<const char*, 12> months = {
+        "Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     // The wall clock of the sender's zone, taken apart without the locale that the library
     // functions would bring in.
     const std::time_t wall = static_cast<std::time_t>(unixTime + utcOffsetSeconds);
@@ -102,9 +102,11 @@ std::string MailDate(long long unixTime, long utcOffsetSeconds) {
     gmtime_r(&wall, &tm);
     const long offsetMinutes = (utcOffsetSeconds < 0 ? -utcOffsetSeconds : utcOffsetSeconds) / 60;
     char text[64];
-    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld", days[static_cast<size_t>(tm.tm_wday)],
-                  tm.tm_mday, months[static_cast<size_t>(tm.tm_mon)], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
-                  tm.tm_sec, utcOffsetSeconds < 0 ? '-' : '+', offsetMinutes / 60, offsetMinutes % 60);
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d %c%02ld%02ld",
+                  days[static_cast<size_t>(tm.tm_wday)], tm.tm_mday,
+                  months[static_cast<size_t>(tm.tm_mon)], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+                  tm.tm_sec, utcOffsetSeconds < 0 ? '-' : '+', offsetMinutes / 60,
+                  offsetMinutes % 60);
     return text;
 }
 
@@ -124,11 +126,13 @@ std::string SmtpUrl(const std::string& mailServer) {
     // A colon after the last ']' (an IPv6 literal) names the port.
     const size_t bracket = mailServer.rfind(']');
     const size_t colon = mailServer.rfind(':');
-    const bool hasPort = colon != std::string::npos && (bracket == std::string::npos || colon > bracket);
+    const bool hasPort =
+        colon != std::string::npos && (bracket == std::string::npos || colon > bracket);
     return "smtp://" + mailServer + (hasPort ? "" : ":25");
 }
 
-bool SendErrorMail(const std::string& sender, const std::string& body, const std::string& attachmentPath) {
+bool SendErrorMail(const std::string& sender, const std::string& body,
+                   const std::string& attachmentPath) {
     Autodial();
     if (!IsOnline()) {
         platform::ShowMessage("Operation Failed: Can't connect to the Internet");
@@ -202,7 +206,8 @@ bool SendErrorMail(const std::string& sender, const std::string& body, const std
     const CURLcode result = PerformWithPump(c);
     if (result != CURLE_OK) {
         std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(result);
-        while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
+        while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r'))
+            detail.pop_back();
         // The server's own code tells a refused recipient from a full mailbox.
         long reply = 0;
         curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &reply);

@@ -26,7 +26,8 @@ void SetMailLimitsForTesting(const TMailLimits& limits);
 // attachmentPath attached byte for byte when the path is not empty. Offline it shows "Operation
 // Failed: Can't connect to the Internet" and returns false; after a send it shows "Thanks for your
 // help!" and returns true. Anything else that stops the mail raises EMailError.
-bool SendErrorMail(const std::string& sender, const std::string& body, const std::string& attachmentPath);
+bool SendErrorMail(const std::string& sender, const std::string& body,
+                   const std::string& attachmentPath);
 
 // The parts of the mail that do not depend on the wire, for the tests.
 // "Tue, 08 Dec 2026 10:55:59 +0100": RFC 5322, English names whatever the locale.

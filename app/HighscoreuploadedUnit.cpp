@@ -21,9 +21,12 @@ std::string WithValue(const char* caption, const std::string& value) {
 
 }  // namespace
 
-std::string CampaignGamePageAddress() { return "http://" + HostSetting("WebSite") + "/game/game_zolvex.html"; }
+std::string CampaignGamePageAddress() {
+    return "http://" + HostSetting("WebSite") + "/game/game_zolvex.html";
+}
 
-THighscoreuploadedForm::THighscoreuploadedForm(const TPayloadAnswer& answer, QWidget* parent) : QDialog(parent) {
+THighscoreuploadedForm::THighscoreuploadedForm(const TPayloadAnswer& answer, QWidget* parent)
+    : QDialog(parent) {
     Image1 = SetUpPictureForm(this, "HighscoreuploadedForm", "Highscore Uploaded!");
     const QSize size = this->size();
 
@@ -66,7 +69,8 @@ THighscoreuploadedForm::THighscoreuploadedForm(const TPayloadAnswer& answer, QWi
 void THighscoreuploadedForm::Button1Click() {
     const std::string page = CampaignGamePageAddress();
     if (!platform::ShellOpen(page))
-        platform::ShowError("Could not open Internet browser. Please start it manually and goto " + page);
+        platform::ShowError("Could not open Internet browser. Please start it manually and goto " +
+                            page);
     accept();
 }
 

@@ -16,7 +16,7 @@ public:
 
     QLabel* Image1 = nullptr;
     std::array<QLabel*, 9> Lines{};
-    QLabel* p = nullptr;  // " points", hidden
+    QLabel* p = nullptr;             // " points", hidden
     QPushButton* Button1 = nullptr;  // Open Website
     QPushButton* Button2 = nullptr;  // Ok
 

@@ -28,10 +28,12 @@ TInfoForm::TInfoForm(QWidget* parent) : QDialog(parent) {
     const auto label = [this](const QString& text) { return PictureText(this, text); };
     Label1 = label(QStringLiteral("Zolvex"));
     Label1->setFont(big);
-    Label2 = label(QStringLiteral("Version ") + QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
-    Label3 = label(QStringLiteral("Available Memory: ") + QString::number(AvailableMemoryKb()) + QStringLiteral("Kb"));
-    Label4 = label(QStringLiteral("Memory Needed (Aproximately): ") + QString::number(MinimumMemoryKb) +
+    Label2 = label(QStringLiteral("Version ") +
+                   QString::fromUtf8(kProgramVersion.data(), kProgramVersion.size()));
+    Label3 = label(QStringLiteral("Available Memory: ") + QString::number(AvailableMemoryKb()) +
                    QStringLiteral("Kb"));
+    Label4 = label(QStringLiteral("Memory Needed (Aproximately): ") +
+                   QString::number(MinimumMemoryKb) + QStringLiteral("Kb"));
     Button1 = new QPushButton(QStringLiteral("Ok"), this);
     Button2 = new QPushButton(QStringLiteral("Check if new version is available"), this);
     Button1->setDefault(true);
@@ -63,9 +65,10 @@ void TInfoForm::Button2Click() {
     const TVersionCheck check = CheckVersionText(text);
     if (!check.Valid) return;
     if (check.Newer) {
-        if (platform::ConfirmMessage("There is a new version (" + check.Version + ") of this program available at " +
-                                     check.Address +
-                                     ". Would you like to go to that website to download the new version?"))
+        if (platform::ConfirmMessage(
+                "There is a new version (" + check.Version + ") of this program available at " +
+                check.Address +
+                ". Would you like to go to that website to download the new version?"))
             OpenUrlInBrowser(check.Address);
         return;
     }

@@ -7,9 +7,9 @@
 #include <memory>
 #include <mutex>
 
+#include "game/LevelFile.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
-#include "game/LevelFile.h"
 #include "sprites/Ansi.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
@@ -109,7 +109,11 @@ bool ValidUtf8(std::string_view s) {
     size_t i = 0;
     while (i < s.size()) {
         const auto c = static_cast<unsigned char>(s[i]);
-        const size_t extra = c < 0x80 ? 0 : (c >> 5) == 6 ? 1 : (c >> 4) == 14 ? 2 : (c >> 3) == 30 ? 3 : 4;
+        const size_t extra = c < 0x80         ? 0
+                             : (c >> 5) == 6  ? 1
+                             : (c >> 4) == 14 ? 2
+                             : (c >> 3) == 30 ? 3
+                                              : 4;
         if (extra == 4 || i + extra >= s.size() + (extra == 0)) return false;
         for (size_t k = 1; k <= extra; ++k)
             if ((static_cast<unsigned char>(s[i + k]) >> 6) != 2) return false;
@@ -125,7 +129,8 @@ std::string TagValue(std::string_view line, const std::string& lower, std::strin
     if (at == std::string::npos) return {};
     const size_t from = at + key.size();
     const size_t end = line.find('>', from);
-    return std::string(line.substr(from, end == std::string_view::npos ? std::string_view::npos : end - from));
+    return std::string(
+        line.substr(from, end == std::string_view::npos ? std::string_view::npos : end - from));
 }
 
 bool HasFlag(const std::string& lower, std::string_view name) {
@@ -136,8 +141,11 @@ bool HasFlag(const std::string& lower, std::string_view name) {
 
 std::string HostSetting(std::string_view key) {
     static const std::pair<std::string_view, std::string_view> defaults[] = {
-        {"GameServer", ZOLVEX_GAME_SERVER}, {"WebSite", ZOLVEX_WEB_SITE}, {"ScoreServer", ZOLVEX_SCORE_SERVER},
-        {"MailServer", ZOLVEX_MAIL_SERVER}, {"MailTo", ZOLVEX_MAIL_TO}};
+        {"GameServer", ZOLVEX_GAME_SERVER},
+        {"WebSite", ZOLVEX_WEB_SITE},
+        {"ScoreServer", ZOLVEX_SCORE_SERVER},
+        {"MailServer", ZOLVEX_MAIL_SERVER},
+        {"MailTo", ZOLVEX_MAIL_TO}};
     for (const auto& [name, def] : defaults)
         if (name == key) return CfgOr(key, def);
     return {};
@@ -227,18 +235,21 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
     if (headerList) curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
     const CURLcode result = PerformWithPump(c);
     if (body.tooLarge)
-        throw EHttpError("The answer of " + url + " is larger than " + std::to_string(limits.MaxBodyBytes) +
-                             " bytes",
+        throw EHttpError("The answer of " + url + " is larger than " +
+                             std::to_string(limits.MaxBodyBytes) + " bytes",
                          0);
     if (result != CURLE_OK) {
         std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(result);
-        while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
+        while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r'))
+            detail.pop_back();
         throw EHttpError(detail, 0);
     }
     long status = 0;
     curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
     if (status >= 400) {
-        const char* reason = status == 404 ? " Not Found" : status == 500 ? " Internal Server Error" : "";
+        const char* reason = status == 404   ? " Not Found"
+                             : status == 500 ? " Internal Server Error"
+                                             : "";
         throw EHttpError("HTTP " + std::to_string(status) + reason, status);
     }
     return std::move(body.data);
@@ -277,12 +288,14 @@ std::string MatchKnownErrorRule(std::string_view rule, const std::vector<std::st
     if (static_cast<unsigned long long>(n) > logLines.size()) return {};
     const size_t count = static_cast<size_t>(n);
     std::vector<std::string> texts(count);
-    for (size_t i = 0; i < count; ++i) texts[i] = TagValue(rule, lower, "z" + std::to_string(i + 1));
+    for (size_t i = 0; i < count; ++i)
+        texts[i] = TagValue(rule, lower, "z" + std::to_string(i + 1));
     const bool lastLines = HasFlag(lower, "zl");
     for (size_t s = 0; s + count <= logLines.size(); ++s) {
         if (lastLines && s != logLines.size() - count) continue;
         bool all = true;
-        for (size_t i = 0; i < count && all; ++i) all = logLines[s + i].find(texts[i]) != std::string::npos;
+        for (size_t i = 0; i < count && all; ++i)
+            all = logLines[s + i].find(texts[i]) != std::string::npos;
         if (all) return TagValue(rule, lower, "w");
     }
     return {};
@@ -296,7 +309,8 @@ TKnownError FindKnownError(std::string_view listText) {
     try {
         if (auto bytes = ReadFileBytes("kvd\\log.txt")) {
             haveLog = true;
-            for (auto& line : SplitLines(std::string(bytes->begin(), bytes->end()))) log.push_back(AnsiToUtf8(line));
+            for (auto& line : SplitLines(std::string(bytes->begin(), bytes->end())))
+                log.push_back(AnsiToUtf8(line));
         }
     } catch (const std::exception&) {
         haveLog = false;

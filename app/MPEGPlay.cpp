@@ -121,8 +121,8 @@ void TMPEGPlayer::OpenStream() {
     if (opened_) CloseStream();
     if (streamName_.empty()) throw TMPEGError(254);
     // The library takes real file names; the program's own paths go through the resolver.
-    fn_.Open(ResolvePath(streamName_).c_str(), 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-             nullptr);
+    fn_.Open(ResolvePath(streamName_).c_str(), 0, nullptr, nullptr, nullptr, nullptr, nullptr,
+             nullptr, nullptr);
     Check();
     opened_ = true;
     PlayedXTimes = 1;

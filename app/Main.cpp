@@ -42,7 +42,8 @@ std::function<void()>& GameRunOverride() {
 // The start area reacts to any mouse button, as the picture's button promises.
 class TShape : public QWidget {
 public:
-    TShape(QWidget* parent, std::function<void()> pressed) : QWidget(parent), pressed_(std::move(pressed)) {
+    TShape(QWidget* parent, std::function<void()> pressed)
+        : QWidget(parent), pressed_(std::move(pressed)) {
         setAttribute(Qt::WA_TranslucentBackground);
         setCursor(Qt::PointingHandCursor);
     }
@@ -71,7 +72,9 @@ constexpr int kPictureCacheEntries = 64;
 
 TForm1* Form1() { return theForm; }
 
-QString Qs(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString Qs(const std::string& s) {
+    return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 
 QPixmap JpegResourcePixmap(const char* name) {
     auto pic = LoadJpegResource(name);
@@ -150,7 +153,8 @@ void InstallMessageBoxes() {
                 return true;
             case platform::MessageKind::Confirm:
                 return QMessageBox::question(parent, QStringLiteral("Zolvex"), t,
-                                             QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+                                             QMessageBox::Yes | QMessageBox::No) ==
+                       QMessageBox::Yes;
             case platform::MessageKind::Error:
                 QMessageBox::critical(parent, QStringLiteral("Zolvex"), t);
                 return true;
@@ -291,7 +295,8 @@ TForm1::~TForm1() {
 void TForm1::CreateActions() {
     auto make = [this](const char* caption, void (TForm1::*handler)()) {
         auto* a = new QAction(QString::fromUtf8(caption), this);
-        connect(a, &QAction::triggered, this, [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+        connect(a, &QAction::triggered, this,
+                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
         addAction(a);
         return a;
     };
@@ -364,7 +369,9 @@ void TForm1::FormCreate() {
     SetGameDataDefaults();
     LoadGameData(kGameDataFile);
     ShowPicture("MENUE");
-    if (auto script = FindResource("TEXT", "SBMEMO")) SBMemo->setPlainText(QString::fromUtf8(script->Text().data(), static_cast<qsizetype>(script->Text().size())));
+    if (auto script = FindResource("TEXT", "SBMEMO"))
+        SBMemo->setPlainText(QString::fromUtf8(script->Text().data(),
+                                               static_cast<qsizetype>(script->Text().size())));
     const QSize pic = Image1->size();
     centralWidget()->setFixedSize(pic);
     Panel2->move((pic.width() - Panel2->width()) / 2, (pic.height() - Panel2->height()) / 2);
@@ -490,9 +497,10 @@ bool TForm1::WebBrowser1BeforeNavigate2(const QUrl& target) {
 }
 
 void TForm1::ShowErrorSolution() {
-    if (!platform::ConfirmMessage(
-            "An error occurred during the execution of the program. Would you like the program to look at our "
-            "errors&&solutions internet page if the error already is known and if there is a way to fix it?"))
+    if (!platform::ConfirmMessage("An error occurred during the execution of the program. Would "
+                                  "you like the program to look at our "
+                                  "errors&&solutions internet page if the error already is known "
+                                  "and if there is a way to fix it?"))
         return;
     const std::string list = DownloadText(GameServerAddress(true, "/zvxinternal/errors.txt"));
     const TKnownError known = FindKnownError(list);
@@ -505,7 +513,8 @@ void TForm1::ShowErrorSolution() {
         if (!known.KeepLog) ClearLog();
         return;
     }
-    if (platform::ConfirmMessage("Sorry, this error is unknown. Would you like to send us an error report?"))
+    if (platform::ConfirmMessage(
+            "Sorry, this error is unknown. Would you like to send us an error report?"))
         ActionPublishErrorreportExecute();
 }
 
@@ -539,7 +548,8 @@ void TForm1::ActionStartExecute() {
     if (!SoundsReady) {
         const std::string dir = ProgramDir();
         platform::ShowMessage(
-            "Cannot start game because of low drive space. Please close program and make some more space "
+            "Cannot start game because of low drive space. Please close program and make some more "
+            "space "
             "available on drive " +
             dir.substr(0, 1) + ":\\. Then try again.");
         return;
@@ -547,8 +557,9 @@ void TForm1::ActionStartExecute() {
     WriteLog("Program Version " + std::string(kProgramVersion));
     LogSystemInfo();
     if (AvailableMemory < MinimumMemoryKb &&
-        !platform::ConfirmMessage("There seems to be not enough available memory on your system. Would you like "
-                                  "to try to start the game anyway?")) {
+        !platform::ConfirmMessage(
+            "There seems to be not enough available memory on your system. Would you like "
+            "to try to start the game anyway?")) {
         Timer1->start();
         return;
     }
@@ -621,7 +632,8 @@ void TForm1::ActionGotoHighscoreExecute() {
             return;
         }
     }
-    if (BrowserVisible()) WebBrowser1->Navigate(Qs(GameServerAddress(true, "/zvxinternal/highscore.html")));
+    if (BrowserVisible())
+        WebBrowser1->Navigate(Qs(GameServerAddress(true, "/zvxinternal/highscore.html")));
     HighscorePageShown = true;
 }
 
@@ -635,7 +647,9 @@ void TForm1::ActionInfoExecute() {
     info.exec();
 }
 
-void TForm1::ActionBugspageExecute() { OpenUrlInBrowser(GameServerAddress(false, "/zvxinternal/errors.htm")); }
+void TForm1::ActionBugspageExecute() {
+    OpenUrlInBrowser(GameServerAddress(false, "/zvxinternal/errors.htm"));
+}
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {

@@ -24,7 +24,7 @@ std::optional<uint64_t> spaceForTesting;
 
 // Last-write time in nanoseconds; nullopt when the file does not exist.
 std::optional<int64_t> WriteTime(const std::string& path) {
-    struct stat st{};
+    struct stat st {};
     if (stat(ResolvePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
     return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
@@ -58,8 +58,7 @@ void ConvertOne(TMPEGPlayer& player, const Pair& p) {
         while (!player.IsDone()) platform::SleepMs(10);
         player.CloseStream();
         SyncFileAndFolder(temp);
-        if (std::rename(temp.c_str(), ResolvePath(p.wav).c_str()) != 0)
-            throw TMPEGError(5);
+        if (std::rename(temp.c_str(), ResolvePath(p.wav).c_str()) != 0) throw TMPEGError(5);
         SyncFileAndFolder(p.wav);
     } catch (...) {
         try {
@@ -93,13 +92,13 @@ void SetSoundSpaceForTesting(std::optional<uint64_t> freeBytes) { spaceForTestin
 
 bool CheckSoundSpace(const std::string& mp3Path) {
     std::string full = ResolvePath(mp3Path);
-    struct stat st{};
+    struct stat st {};
     int64_t size = stat(full.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
     int64_t space = -1;
     if (spaceForTesting) {
         space = static_cast<int64_t>(*spaceForTesting);
     } else {
-        struct statvfs vs{};
+        struct statvfs vs {};
         std::string dir = std::filesystem::path(full).parent_path().string();
         if (statvfs(dir.c_str(), &vs) == 0)
             space = static_cast<int64_t>(vs.f_bavail) * static_cast<int64_t>(vs.f_frsize);

@@ -19,9 +19,11 @@ TNewHighscoreForm::TNewHighscoreForm(QWidget* parent) : QDialog(parent) {
         return l;
     };
     Label1 = label(QStringLiteral("Congratulations!"), 24, 28);
-    Label4 = label(QString::number(EnvData.Highscores[0].Score) + QStringLiteral(" Points,"), 60, 28);
+    Label4 =
+        label(QString::number(EnvData.Highscores[0].Score) + QStringLiteral(" Points,"), 60, 28);
     Label2 = label(QStringLiteral("a new highscore!"), 96, 28);
-    Label3 = label(QStringLiteral("Do you want to upload it to the worldwide web ranking list?"), 140, 60);
+    Label3 = label(QStringLiteral("Do you want to upload it to the worldwide web ranking list?"),
+                   140, 60);
 
     Button1 = new QPushButton(QStringLiteral("Yes"), this);
     Button2 = new QPushButton(QStringLiteral("No"), this);

@@ -12,10 +12,10 @@ public:
     explicit TNewHighscoreForm(QWidget* parent = nullptr);
 
     QLabel* Image1 = nullptr;
-    QLabel* Label1 = nullptr;  // "Congratulations!"
-    QLabel* Label4 = nullptr;  // the score line
-    QLabel* Label2 = nullptr;  // "a new highscore!"
-    QLabel* Label3 = nullptr;  // the question
+    QLabel* Label1 = nullptr;        // "Congratulations!"
+    QLabel* Label4 = nullptr;        // the score line
+    QLabel* Label2 = nullptr;        // "a new highscore!"
+    QLabel* Label3 = nullptr;        // the question
     QPushButton* Button1 = nullptr;  // Yes
     QPushButton* Button2 = nullptr;  // No
 };

@@ -13,7 +13,6 @@
 namespace zx {
 namespace {
 
-
 QPlainTextEdit* Memo(QWidget* parent) {
     auto* m = new QPlainTextEdit(parent);
     m->setLineWrapMode(QPlainTextEdit::NoWrap);
@@ -42,17 +41,21 @@ TPublishErrorreportForm::TPublishErrorreportForm(QWidget* parent) : QDialog(pare
     setFont(LauncherFont());
     MarkOwnForm(this);
 
-    Label2 = new QLabel(QStringLiteral("Error Description (What happened? How can we reproduce the error?):"), this);
+    Label2 = new QLabel(
+        QStringLiteral("Error Description (What happened? How can we reproduce the error?):"),
+        this);
     Memo1 = Memo(this);
-    Label3 = new QLabel(QStringLiteral("Additionally, this logfile will be attached to your report:"), this);
+    Label3 = new QLabel(
+        QStringLiteral("Additionally, this logfile will be attached to your report:"), this);
     Memo2 = Memo(this);
     Memo2->setReadOnly(true);
     Memo2->setFocusPolicy(Qt::ClickFocus);
-    Label4 = new QLabel(QStringLiteral("Probably we need additional help from you to find and eleminate the bug. "
-                                       "Perhaps we have further questions or we want to send you a debug version "
-                                       "of the program. We can only get in touch with you if you enter your email "
-                                       "here:"),
-                        this);
+    Label4 = new QLabel(
+        QStringLiteral("Probably we need additional help from you to find and eleminate the bug. "
+                       "Perhaps we have further questions or we want to send you a debug version "
+                       "of the program. We can only get in touch with you if you enter your email "
+                       "here:"),
+        this);
     Label4->setWordWrap(true);
     Edit1 = new QLineEdit(this);
     Button2 = new QPushButton(QStringLiteral("Clear Logfile"), this);
@@ -103,7 +106,8 @@ void TPublishErrorreportForm::FormShow() {
     LogPath = ResolvePath(ProgramDir() + "\\kvd\\log.txt");
     Memo2->clear();
     if (const auto bytes = FileExists(LogPath) ? ReadFileBytes(LogPath) : std::nullopt) {
-        QString text = Qs(AnsiToUtf8(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size())));
+        QString text = Qs(AnsiToUtf8(
+            std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size())));
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
         if (text.endsWith(QChar('\n'))) text.chop(1);
         Memo2->setPlainText(text);
@@ -114,7 +118,8 @@ void TPublishErrorreportForm::FormShow() {
 }
 
 void TPublishErrorreportForm::Button1Click() {
-    if (!SendErrorMail(Edit1->text().toStdString(), Memo1->toPlainText().toStdString(), LogPath)) return;
+    if (!SendErrorMail(Edit1->text().toStdString(), Memo1->toPlainText().toStdString(), LogPath))
+        return;
     ClearLog();
     close();
 }

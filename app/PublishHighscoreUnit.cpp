@@ -14,7 +14,6 @@
 namespace zx {
 namespace {
 
-
 QLineEdit* Edit(QWidget* parent, int maxLength) {
     auto* e = new QLineEdit(parent);
     e->setMaxLength(maxLength);
@@ -61,7 +60,8 @@ TPublishHighscoreForm::TPublishHighscoreForm(QWidget* parent) : QDialog(parent) 
     layout->addWidget(Label1);
     layout->addWidget(Label2);
 
-    GroupBox1 = new QGroupBox(QStringLiteral("Additional data which will appear in the web highscore: "), this);
+    GroupBox1 = new QGroupBox(
+        QStringLiteral("Additional data which will appear in the web highscore: "), this);
     auto* g1 = new QGridLayout(GroupBox1);
     Edit1 = Edit(GroupBox1, 20);
     Edit2 = Edit(GroupBox1, 20);
@@ -70,8 +70,11 @@ TPublishHighscoreForm::TPublishHighscoreForm(QWidget* parent) : QDialog(parent) 
     SpinEdit1->setRange(0, 110);
     ComboBox1 = new QComboBox(GroupBox1);
     ComboBox1->addItems({QString(), QStringLiteral("f"), QStringLiteral("m")});
-    const std::pair<const char*, QWidget*> rows1[] = {
-        {"Name:", Edit1}, {"City:", Edit2}, {"Country:", Edit3}, {"Age:", SpinEdit1}, {"Male/female:", ComboBox1}};
+    const std::pair<const char*, QWidget*> rows1[] = {{"Name:", Edit1},
+                                                      {"City:", Edit2},
+                                                      {"Country:", Edit3},
+                                                      {"Age:", SpinEdit1},
+                                                      {"Male/female:", ComboBox1}};
     int row = 0;
     for (const auto& [caption, field] : rows1) {
         g1->addWidget(new QLabel(QString::fromUtf8(caption), GroupBox1), row, 0);
@@ -79,13 +82,15 @@ TPublishHighscoreForm::TPublishHighscoreForm(QWidget* parent) : QDialog(parent) 
     }
     layout->addWidget(GroupBox1);
 
-    GroupBox2 = new QGroupBox(QStringLiteral("Additional data that will NOT appear in the highscore table:"), this);
+    GroupBox2 = new QGroupBox(
+        QStringLiteral("Additional data that will NOT appear in the highscore table:"), this);
     auto* g2 = new QVBoxLayout(GroupBox2);
     Edit4 = Edit(GroupBox2, 40);
     Edit5 = Edit(GroupBox2, 80);
     g2->addWidget(new QLabel(QStringLiteral("Email (If you want to win a prize):"), GroupBox2));
     g2->addWidget(Edit4);
-    g2->addWidget(new QLabel(QStringLiteral("A comment which will be forwarded to us:"), GroupBox2));
+    g2->addWidget(
+        new QLabel(QStringLiteral("A comment which will be forwarded to us:"), GroupBox2));
     g2->addWidget(Edit5);
     layout->addWidget(GroupBox2);
 
@@ -133,8 +138,9 @@ void TPublishHighscoreForm::Button1Click() {
         const std::string encoded = ScramblePayload(payload, [](int n) { return RandInt(n); });
         // The self-check: what the server will read back. Nothing is sent that cannot be read.
         lastResponse_ = Trim(UnscramblePayload(encoded));
-        lastResponse_ = DownloadText(ScoreRequestAddress(encoded),
-                                     {"Accept: text/html, */*", "User-Agent: Mozilla/3.0 (compatible; Indy Library)"});
+        lastResponse_ = DownloadText(
+            ScoreRequestAddress(encoded),
+            {"Accept: text/html, */*", "User-Agent: Mozilla/3.0 (compatible; Indy Library)"});
         const TPayloadAnswer answer = ParseAnswer(lastResponse_);
         if (auto id = answer.find("ID"); id != answer.end() && !id->second.empty())
             EnvData.PlayerId = CutText(AnsiToUtf8(id->second), 32);
@@ -146,7 +152,8 @@ void TPublishHighscoreForm::Button1Click() {
         }
         close();
     } catch (const std::exception& e) {
-        platform::ShowMessage("Could not publish Highscore: " + std::string(e.what()) + "\r\n" + AnsiToUtf8(lastResponse_));
+        platform::ShowMessage("Could not publish Highscore: " + std::string(e.what()) + "\r\n" +
+                              AnsiToUtf8(lastResponse_));
     }
 }
 

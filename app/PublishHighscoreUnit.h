@@ -22,14 +22,14 @@ public:
     QLabel* Label1 = nullptr;  // "Your highest score:"
     QLabel* Label2 = nullptr;  // the score
     QGroupBox* GroupBox1 = nullptr;
-    QLineEdit* Edit1 = nullptr;  // name
-    QLineEdit* Edit2 = nullptr;  // city
-    QLineEdit* Edit3 = nullptr;  // country
-    QSpinBox* SpinEdit1 = nullptr;  // age
+    QLineEdit* Edit1 = nullptr;      // name
+    QLineEdit* Edit2 = nullptr;      // city
+    QLineEdit* Edit3 = nullptr;      // country
+    QSpinBox* SpinEdit1 = nullptr;   // age
     QComboBox* ComboBox1 = nullptr;  // sex
     QGroupBox* GroupBox2 = nullptr;
-    QLineEdit* Edit4 = nullptr;  // e-mail
-    QLineEdit* Edit5 = nullptr;  // comment
+    QLineEdit* Edit4 = nullptr;      // e-mail
+    QLineEdit* Edit5 = nullptr;      // comment
     QPushButton* Button1 = nullptr;  // Publish
 
     void FormShow();

@@ -37,7 +37,8 @@ TMainOptions::TMainOptions(QWidget* parent) : QDialog(parent) {
     RadioGroup1 = new QGroupBox(QStringLiteral("Display Mode"), TabGrafic);
     RadioGroup1->setGeometry(8, 8, 296, 86);
     auto* group = new QButtonGroup(RadioGroup1);
-    const char* items[3] = {"Fullscreen 800 x 600 (standard)", "Fullscreen, without changing resolution", "Window"};
+    const char* items[3] = {"Fullscreen 800 x 600 (standard)",
+                            "Fullscreen, without changing resolution", "Window"};
     for (int i = 0; i < 3; ++i) {
         DisplayItems[i] = new QRadioButton(QString::fromUtf8(items[i]), RadioGroup1);
         DisplayItems[i]->setGeometry(10, 18 + i * 21, 280, 20);

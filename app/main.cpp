@@ -32,8 +32,9 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("Zolvex"));
     zx::platform::SingleInstanceLock lock("Zolvex Application");
     if (lock.AnotherRunning()) {
-        QMessageBox::information(nullptr, QStringLiteral("Zolvex"),
-                                 QStringLiteral("You have another instance of this application already running"));
+        QMessageBox::information(
+            nullptr, QStringLiteral("Zolvex"),
+            QStringLiteral("You have another instance of this application already running"));
         return 0;
     }
     zx::InstallMessageBoxes();

@@ -27,7 +27,8 @@ PixelFormat Fmt(int bits) {
 }
 
 SurfacePtr Make(int w, int h, int bits) {
-    return std::make_shared<DirectDrawSurface>(nullptr, platform::DDSCAPS_OFFSCREENPLAIN, w, h, Fmt(bits));
+    return std::make_shared<DirectDrawSurface>(nullptr, platform::DDSCAPS_OFFSCREENPLAIN, w, h,
+                                               Fmt(bits));
 }
 
 // A sprite-like sheet: an opaque ellipse on the key colour, a little texture inside.
@@ -36,7 +37,8 @@ void PaintSheet(DirectDrawSurface* s, uint32_t seed) {
     const int bpp = s->BytesPerPixel();
     for (int y = 0; y < s->Height(); ++y)
         for (int x = 0; x < s->Width(); ++x) {
-            double dx = (x - s->Width() / 2.0) / (s->Width() / 2.0), dy = (y - s->Height() / 2.0) / (s->Height() / 2.0);
+            double dx = (x - s->Width() / 2.0) / (s->Width() / 2.0),
+                   dy = (y - s->Height() / 2.0) / (s->Height() / 2.0);
             uint32_t v = dx * dx + dy * dy < 1 ? (rng() | 0x10101) & 0xFFFFFF : 0;
             if (bpp == 2) v = (v & 0xFFFF) | 0x0841;
             if (dx * dx + dy * dy >= 1) v = 0;
@@ -46,9 +48,9 @@ void PaintSheet(DirectDrawSurface* s, uint32_t seed) {
 }
 
 SDL_Surface* SdlOver(DirectDrawSurface* s) {
-    return SDL_CreateRGBSurfaceWithFormatFrom(s->Bits(), s->Width(), s->Height(), s->BytesPerPixel() * 8,
-                                              s->Pitch(), s->BytesPerPixel() == 2 ? SDL_PIXELFORMAT_RGB565
-                                                                                   : SDL_PIXELFORMAT_RGB888);
+    return SDL_CreateRGBSurfaceWithFormatFrom(
+        s->Bits(), s->Width(), s->Height(), s->BytesPerPixel() * 8, s->Pitch(),
+        s->BytesPerPixel() == 2 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB888);
 }
 
 struct Pair {
@@ -68,7 +70,8 @@ struct Pair {
 
 // The keyed stretch, 306 x 55 drawn 459 x 83 (scale 1.5).
 void OurKeyedStretch(Pair& p) {
-    BlitSprite(p.src.get(), nullptr, 0, 0, 306, 55, p.dst.get(), 100, 100, 459, 83, 1, 255, 0, 0, 799, 599);
+    BlitSprite(p.src.get(), nullptr, 0, 0, 306, 55, p.dst.get(), 100, 100, 459, 83, 1, 255, 0, 0,
+               799, 599);
 }
 void SdlKeyedStretch(Pair& p) {
     SDL_Rect d{100, 100, 459, 83};
@@ -97,15 +100,18 @@ void BM_BlendWithAlphaMap(benchmark::State& st) {
     for (size_t i = 0; i < map.size(); ++i) map[i] = static_cast<uint8_t>(i * 7);
     DD.BlendSurface = blend;
     for (auto _ : st)
-        BlitSprite(src.get(), map.data(), 0, 0, 306, 55, back.get(), 10, 10, 306, 55, 1, 255, 0, 0, 799, 599);
+        BlitSprite(src.get(), map.data(), 0, 0, 306, 55, back.get(), 10, 10, 306, 55, 1, 255, 0, 0,
+                   799, 599);
     DD.BlendSurface.reset();
     st.SetItemsProcessed(st.iterations() * 306 * 55);
 }
 void BM_SDLBlitSurfaceAlpha(benchmark::State& st) {
     SDL_Surface* src = SDL_CreateRGBSurfaceWithFormat(0, 306, 55, 32, SDL_PIXELFORMAT_ARGB8888);
-    SDL_Surface* dst = SDL_CreateRGBSurfaceWithFormat(0, 800, 600, static_cast<int>(st.range(0)),
-                                                      st.range(0) == 16 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB888);
-    for (int i = 0; i < 306 * 55; ++i) static_cast<uint32_t*>(src->pixels)[i] = (static_cast<uint32_t>(i * 7) << 24) | 0x336699;
+    SDL_Surface* dst = SDL_CreateRGBSurfaceWithFormat(
+        0, 800, 600, static_cast<int>(st.range(0)),
+        st.range(0) == 16 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB888);
+    for (int i = 0; i < 306 * 55; ++i)
+        static_cast<uint32_t*>(src->pixels)[i] = (static_cast<uint32_t>(i * 7) << 24) | 0x336699;
     SDL_SetSurfaceBlendMode(src, SDL_BLENDMODE_BLEND);
     for (auto _ : st) {
         SDL_Rect d{10, 10, 306, 55};
@@ -130,7 +136,9 @@ int AddSprite(const char* name, int fw, int fh, int images, int bits, bool mask,
         const int stride = (sheet->Width() + 3) & ~3;
         e.Mask.assign(static_cast<size_t>(stride) * fh, 0);
         for (int y = 0; y < fh; ++y)
-            for (int x = 0; x < sheet->Width(); ++x) e.Mask[static_cast<size_t>(y * stride + x)] = static_cast<uint8_t>((x * 255) / sheet->Width());
+            for (int x = 0; x < sheet->Width(); ++x)
+                e.Mask[static_cast<size_t>(y * stride + x)] =
+                    static_cast<uint8_t>((x * 255) / sheet->Width());
     }
     Surfaces.push_back(std::move(e));
     ++SurfaceCount;
@@ -170,8 +178,11 @@ struct Scene {
         bobs = std::make_unique<TBobs>();
         Bobs = bobs.get();
         std::mt19937 rng(42);
-        auto uni = [&](double a, double b) { return static_cast<float>(std::uniform_real_distribution<double>(a, b)(rng)); };
-        auto add = [&](int sprite, float x, float y, float z, uint8_t alpha, int layer, bool screen) {
+        auto uni = [&](double a, double b) {
+            return static_cast<float>(std::uniform_real_distribution<double>(a, b)(rng));
+        };
+        auto add = [&](int sprite, float x, float y, float z, uint8_t alpha, int layer,
+                       bool screen) {
             auto o = std::make_unique<TRBob>();
             o->AddPart(sprite, 0, 0, 0, 0);
             TBob* b = o->Parts[1].Bob;
@@ -180,11 +191,17 @@ struct Scene {
             o->SetX(x), o->SetY(y), o->SetZ(z);
             objects.push_back(std::move(o));
         };
-        for (int i = 0; i < 10; ++i) add(cave, uni(-500, 500), i % 2 ? 220 : -220, uni(-900, -800), 255, 0, false);
-        for (int i = 0; i < 50; ++i) add(sperm, uni(-500, 400), uni(-280, 280), uni(-2400, -1000), 255, 0, false);
-        for (int i = 0; i < 300; ++i) add(bubble, uni(-400, 400), uni(-300, 300), uni(-2400, -900), 255, 0, false);
-        for (int i = 0; i < 100; ++i) add(shot, uni(-400, 400), uni(-300, 300), uni(-2400, -1600), i < 60 ? 165 : 255, 0, false);
-        for (int i = 0; i < 20; ++i) add(virus, uni(-400, 400), uni(-300, 300), uni(-1200, -800), 255, 0, false);
+        for (int i = 0; i < 10; ++i)
+            add(cave, uni(-500, 500), i % 2 ? 220 : -220, uni(-900, -800), 255, 0, false);
+        for (int i = 0; i < 50; ++i)
+            add(sperm, uni(-500, 400), uni(-280, 280), uni(-2400, -1000), 255, 0, false);
+        for (int i = 0; i < 300; ++i)
+            add(bubble, uni(-400, 400), uni(-300, 300), uni(-2400, -900), 255, 0, false);
+        for (int i = 0; i < 100; ++i)
+            add(shot, uni(-400, 400), uni(-300, 300), uni(-2400, -1600), i < 60 ? 165 : 255, 0,
+                false);
+        for (int i = 0; i < 20; ++i)
+            add(virus, uni(-400, 400), uni(-300, 300), uni(-1200, -800), 255, 0, false);
         add(score, 80, 20, -1, 255, 1, true);
         for (int i = 0; i < 6; ++i) add(digits, 160 + i * 56.0f, 30, -1, 255, 1, true);
     }
@@ -199,7 +216,8 @@ struct Scene {
     void Frame(int tick) {
         BlitClipped(backImage.get(), 0, 0, 800, 600, BackBuffer(), 0, 0, 0, 0, 0, 799, 599);
         // Things move a little in depth every frame, as they do in play.
-        for (size_t i = 0; i < objects.size(); i += 7) objects[i]->SetZ(objects[i]->Z + ((tick & 1) ? 3.0f : -3.0f));
+        for (size_t i = 0; i < objects.size(); i += 7)
+            objects[i]->SetZ(objects[i]->Z + ((tick & 1) ? 3.0f : -3.0f));
         Bobs->paint();
     }
 };
@@ -217,7 +235,8 @@ std::vector<double> Times(int n, F&& f) {
     for (int i = 0; i < n; ++i) {
         auto a = std::chrono::steady_clock::now();
         f(i);
-        t.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - a).count());
+        t.push_back(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - a)
+                        .count());
     }
     std::sort(t.begin(), t.end());
     return t;
@@ -240,15 +259,17 @@ void Summary() {
             sdl += std::chrono::duration<double, std::nano>(c - b).count();
         }
         const double px = 20.0 * 100 * 459 * 83;
-        std::printf("keyed stretch %2d bits: BlitSprite %.3f ns/px, SDL_BlitScaled %.3f ns/px, ratio %.3f\n", bits,
-                    ours / px, sdl / px, ours / sdl);
+        std::printf(
+            "keyed stretch %2d bits: BlitSprite %.3f ns/px, SDL_BlitScaled %.3f ns/px, ratio "
+            "%.3f\n",
+            bits, ours / px, sdl / px, ours / sdl);
     }
     for (int bits : {16, 32}) {
         Scene scene(bits);
         for (int i = 0; i < 20; ++i) scene.Frame(i);
         auto t = Times(400, [&](int i) { scene.Frame(i); });
-        std::printf("heavy frame %2d bits: median %.3f ms, p99 %.3f ms (%d bobs)\n", bits, t[t.size() / 2],
-                    t[t.size() * 99 / 100], Bobs->bobarray.Count());
+        std::printf("heavy frame %2d bits: median %.3f ms, p99 %.3f ms (%d bobs)\n", bits,
+                    t[t.size() / 2], t[t.size() * 99 / 100], Bobs->bobarray.Count());
     }
 }
 

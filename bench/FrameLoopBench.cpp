@@ -17,7 +17,8 @@ namespace {
 double CpuSeconds() {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 class TBenchForm : public zx::TDDFullScreenForm {
@@ -32,7 +33,8 @@ public:
     }
     void Threadnotify(int32_t ticks) override {
         const auto& a = LoopThread->Account();
-        Late.push_back(static_cast<int32_t>(zx::platform::GetTickCount() - (a.LastTick - a.Elapsed)));
+        Late.push_back(
+            static_cast<int32_t>(zx::platform::GetTickCount() - (a.LastTick - a.Elapsed)));
         Ticks += ticks;
         RunFrame(ticks, [this] {
             if (!Closing && zx::platform::GetTickCount() - start_ >= ms_) {
@@ -64,7 +66,9 @@ int main(int argc, char** argv) {
     f.ShowModal();
     auto late = f.Late;
     std::sort(late.begin(), late.end());
-    auto pct = [&](double p) { return late.empty() ? 0 : late[static_cast<size_t>(p * (late.size() - 1))]; };
+    auto pct = [&](double p) {
+        return late.empty() ? 0 : late[static_cast<size_t>(p * (late.size() - 1))];
+    };
     std::printf("kind %d, %.1f s: %zu frames, %ld ticks (%.1f per second)\n", kind, seconds,
                 f.Late.size(), f.Ticks, f.Ticks / seconds);
     std::printf("CPU: %.2f s = %.2f %% of one core\n", f.Cpu, 100.0 * f.Cpu / seconds);

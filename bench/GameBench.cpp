@@ -31,7 +31,8 @@ struct Figures {
 Figures Of(std::vector<double> v) {
     if (v.empty()) return {};
     std::sort(v.begin(), v.end());
-    return {v[v.size() / 2], v[static_cast<size_t>(0.99 * static_cast<double>(v.size() - 1))], v.back()};
+    return {v[v.size() / 2], v[static_cast<size_t>(0.99 * static_cast<double>(v.size() - 1))],
+            v.back()};
 }
 
 long PeakRssKb() {
@@ -60,7 +61,8 @@ int main(int argc, char** argv) {
         const auto t0 = Clock::now();
         zx::THeadlessGame game(seed, idle, opts);
         game.Tick();
-        std::printf("first set-up in the process (kind 0) to the end of the first frame: %.1f\n", Ms(Clock::now() - t0));
+        std::printf("first set-up in the process (kind 0) to the end of the first frame: %.1f\n",
+                    Ms(Clock::now() - t0));
     }
     for (uint8_t kind : {uint8_t{0}, uint8_t{2}}) {
         zx::TPlayOptions opts;
@@ -109,9 +111,10 @@ int main(int argc, char** argv) {
             }
         }
         const Figures f = Of(frame), l = Of(logic);
-        std::printf("kind %d (%d bits), %zu frames: frame median %.3f  p99 %.3f  max %.3f | "
-                    "logic median %.3f  p99 %.3f  max %.3f | set-up again %.1f\n",
-                    kind, bits, frame.size(), f.median, f.p99, f.max, l.median, l.p99, l.max, setup);
+        std::printf(
+            "kind %d (%d bits), %zu frames: frame median %.3f  p99 %.3f  max %.3f | "
+            "logic median %.3f  p99 %.3f  max %.3f | set-up again %.1f\n",
+            kind, bits, frame.size(), f.median, f.p99, f.max, l.median, l.p99, l.max, setup);
     }
     std::printf("peak resident memory %.1f MB\n", PeakRssKb() / 1024.0);
     std::filesystem::remove_all(dir);

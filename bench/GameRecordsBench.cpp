@@ -13,7 +13,8 @@ namespace {
 struct TempProgramDir {
     std::string dir;
     TempProgramDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "zolvex-bench-XXXXXX").string();
+        std::string tmpl =
+            (std::filesystem::temp_directory_path() / "zolvex-bench-XXXXXX").string();
         if (mkdtemp(tmpl.data())) dir = tmpl;
         zx::SetProgramDirForTesting(dir);
         zx::EnsureDataDir();
@@ -53,7 +54,8 @@ void BM_EnvImageRoundTrip(benchmark::State& state) {
         auto bytes = zx::EnvDataToBytes(zx::EnvData);
         std::string text = zx::UnscrambleLine(zx::ScrambleLine(
             std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size())));
-        zx::EnvDataFromBytes(zx::EnvData, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+        zx::EnvDataFromBytes(zx::EnvData,
+                             std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
         benchmark::DoNotOptimize(zx::EnvData.Highscores[0].Score);
     }
 }

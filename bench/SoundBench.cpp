@@ -36,7 +36,8 @@ int main() {
     fs::create_directories(dir / "snd");
     // Not the waves the game may have converted there already: the conversion is what is timed.
     for (const auto& e : fs::directory_iterator(built / "snd"))
-        if (e.path().extension() != ".wav" || !fs::exists(fs::path(e.path()).replace_extension(".mp3")))
+        if (e.path().extension() != ".wav" ||
+            !fs::exists(fs::path(e.path()).replace_extension(".mp3")))
             fs::copy_file(e.path(), dir / "snd" / e.path().filename());
     fs::copy_file(built / "libmpegdll.so", dir / "libmpegdll.so");
     zx::SetProgramDirForTesting(dir.string());
@@ -49,7 +50,8 @@ int main() {
     double music = 0;
     for (const char* n : {"back.wav", "Track 30.wav", "TR_36_03.wav"})
         music += (fs::file_size(dir / "snd" / n) - 44) / 176400.0;
-    std::printf("conversion: %.1f s of music in %.3f s = %.0f x real time\n", music, secs, music / secs);
+    std::printf("conversion: %.1f s of music in %.3f s = %.0f x real time\n", music, secs,
+                music / secs);
 
     // Retriggering: 100 buffers, each restarted and panned once per tick for 500 ticks.
     zx::TqvDSound sound(nullptr, true, false, 44100, 16, 2);
@@ -65,8 +67,8 @@ int main() {
             d->Play();
         }
     double per = std::chrono::duration<double, std::micro>(clock::now() - t0).count() / 50000;
-    std::printf("retrigger: SetPan + Play %.2f us per call, %ld C++ allocations in 50000 calls\n", per,
-                allocations - before);
+    std::printf("retrigger: SetPan + Play %.2f us per call, %ld C++ allocations in 50000 calls\n",
+                per, allocations - before);
     fs::remove_all(dir);
     return 0;
 }

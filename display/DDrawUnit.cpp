@@ -391,8 +391,8 @@ void TDDFullScreenForm1::HandleMessage(const TInputMessage& m) {
     } catch (const Exception& e) {
         static constexpr const char* handler[] = {"FormKeyDown", "FormKeyPress", "FormMouseDown",
                                                   "FormMouseUp", "FormMouseWheel"};
-        RecordFailure(std::string("Exception raised in ") + handler[static_cast<int>(m.kind)] + ": " +
-                      e.Message());
+        RecordFailure(std::string("Exception raised in ") + handler[static_cast<int>(m.kind)] +
+                      ": " + e.Message());
         platform::Beep();
     }
 }

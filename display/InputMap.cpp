@@ -52,7 +52,8 @@ std::vector<TInputMessage> TranslateInput(const SDL_Event& e) {
         }
         case SDL_TEXTINPUT: {
             std::string ansi = Utf8ToAnsi(e.text.text);
-            for (char c : ansi) out.push_back({TInputMessage::Char, static_cast<uint8_t>(c), false});
+            for (char c : ansi)
+                out.push_back({TInputMessage::Char, static_cast<uint8_t>(c), false});
             break;
         }
         case SDL_MOUSEBUTTONDOWN:

@@ -12,7 +12,8 @@ namespace zx {
 
 struct TInputMessage {
     enum Kind { KeyDown, Char, MouseDown, MouseUp, Wheel } kind;
-    int32_t code = 0;  // virtual key, character (0..255), button (1 left, 2 middle, 3 right), wheel steps (+ up)
+    int32_t code =
+        0;  // virtual key, character (0..255), button (1 left, 2 middle, 3 right), wheel steps (+ up)
     bool ctrl = false;
 };
 

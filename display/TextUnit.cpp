@@ -17,7 +17,8 @@ std::string TextFontName = "Arial";
 namespace {
 
 void EnsureTtf() {
-    if (!TTF_WasInit() && TTF_Init() != 0) throw Exception(std::string("Cannot start text output: ") + TTF_GetError());
+    if (!TTF_WasInit() && TTF_Init() != 0)
+        throw Exception(std::string("Cannot start text output: ") + TTF_GetError());
 }
 
 // Opened faces stay open for the run: text is drawn at set-up and when the HUD changes, and a
@@ -64,7 +65,8 @@ class RenderedText {
 public:
     RenderedText(TTF_Font* font, const std::string& text, uint32_t colourRef) {
         if (text.empty()) return;
-        SDL_Color c{static_cast<Uint8>(colourRef & 0xFF), static_cast<Uint8>((colourRef >> 8) & 0xFF),
+        SDL_Color c{static_cast<Uint8>(colourRef & 0xFF),
+                    static_cast<Uint8>((colourRef >> 8) & 0xFF),
                     static_cast<Uint8>((colourRef >> 16) & 0xFF), 255};
         SDL_Surface* s = TTF_RenderUTF8_Blended(font, text.c_str(), c);
         if (!s) return;
@@ -82,8 +84,10 @@ public:
         if (!glyphs_) return;
         const int r0 = (rgb_ >> 16) & 0xFF, g0 = (rgb_ >> 8) & 0xFF, b0 = rgb_ & 0xFF;
         for (int y = std::max(0, -py); y < glyphs_->h && py + y < dc->h; ++y) {
-            const uint32_t* srow = reinterpret_cast<const uint32_t*>(static_cast<const uint8_t*>(glyphs_->pixels) + y * glyphs_->pitch);
-            uint8_t* drow = static_cast<uint8_t*>(dc->pixels) + static_cast<ptrdiff_t>(py + y) * dc->pitch;
+            const uint32_t* srow = reinterpret_cast<const uint32_t*>(
+                static_cast<const uint8_t*>(glyphs_->pixels) + y * glyphs_->pitch);
+            uint8_t* drow =
+                static_cast<uint8_t*>(dc->pixels) + static_cast<ptrdiff_t>(py + y) * dc->pitch;
             for (int x = std::max(0, -px); x < glyphs_->w && px + x < dc->w; ++x) {
                 const int a = static_cast<int>(srow[x] >> 24);
                 if (a == 0) continue;
@@ -93,7 +97,8 @@ public:
                     out = platform::PackColour(f, rgb_);
                 } else {
                     const uint32_t d = platform::ReadPixel(p, bpp);
-                    const int dr = Expand(d, f.rMask), dg = Expand(d, f.gMask), db = Expand(d, f.bMask);
+                    const int dr = Expand(d, f.rMask), dg = Expand(d, f.gMask),
+                              db = Expand(d, f.bMask);
                     const uint32_t r = static_cast<uint32_t>((r0 * a + dr * (255 - a) + 127) / 255);
                     const uint32_t g = static_cast<uint32_t>((g0 * a + dg * (255 - a) + 127) / 255);
                     const uint32_t b = static_cast<uint32_t>((b0 * a + db * (255 - a) + 127) / 255);
@@ -114,7 +119,8 @@ private:
 void TextSize(TTF_Font* font, const std::string& text, int& w, int& h) {
     w = 0;
     h = TTF_FontHeight(font);
-    if (!text.empty() && TTF_SizeUTF8(font, text.c_str(), &w, &h) != 0) throw Exception(TTF_GetError());
+    if (!text.empty() && TTF_SizeUTF8(font, text.c_str(), &w, &h) != 0)
+        throw Exception(TTF_GetError());
 }
 
 }  // namespace
@@ -191,8 +197,9 @@ void Printtosurface(int32_t x, int32_t y, int32_t marginA, int32_t marginB, int3
         const RenderedText face(font, text, colour);
         face.DrawOn(dc, f, bpp, px, py);
     } catch (const Exception& e) {
-        WriteLog("Error in Printtosurface: " + e.Message() + " (" + text + "," + std::to_string(limitX) +
-                 "," + std::to_string(limitY) + "," + std::to_string(bmpH) + "," + std::to_string(bmpW) + ")");
+        WriteLog("Error in Printtosurface: " + e.Message() + " (" + text + "," +
+                 std::to_string(limitX) + "," + std::to_string(limitY) + "," +
+                 std::to_string(bmpH) + "," + std::to_string(bmpW) + ")");
         throw;
     }
 }
@@ -200,7 +207,8 @@ void Printtosurface(int32_t x, int32_t y, int32_t marginA, int32_t marginB, int3
 void PrintText(int32_t x, int32_t y, const std::string& text, uint8_t hAlign, uint8_t vAlign,
                uint32_t colour, uint8_t outline, const std::string& fontName, int32_t size,
                uint8_t style, DirectDrawSurface* surface) {
-    Printtosurface(x, y, 0, 0, 0, 0, text, hAlign, vAlign, colour, outline, fontName, size, style, surface);
+    Printtosurface(x, y, 0, 0, 0, 0, text, hAlign, vAlign, colour, outline, fontName, size, style,
+                   surface);
 }
 
 void Paintnumbertosurface(int32_t value, uint8_t digits, int targetSprite, int digitSprite,
@@ -209,8 +217,8 @@ void Paintnumbertosurface(int32_t value, uint8_t digits, int targetSprite, int d
     const int tf = FrameOf(targetSprite, 0, 0);
     const int df = FrameOf(digitSprite, 0, 0);
     if (tf < 1 || tf > FrameCount || df < 1 || df > FrameCount)
-        throw Exception("Paintnumbertosurface: sprite without frames (" + std::to_string(targetSprite) +
-                        "," + std::to_string(digitSprite) + ")");
+        throw Exception("Paintnumbertosurface: sprite without frames (" +
+                        std::to_string(targetSprite) + "," + std::to_string(digitSprite) + ")");
     const TFrame& target = Frames[static_cast<size_t>(tf)];
     DirectDrawSurface* sheet = Surfaces[static_cast<size_t>(target.SurfaceNo)].Surface.get();
     const int32_t wt = target.SrcW, ht = target.SrcH;
@@ -226,9 +234,10 @@ void Paintnumbertosurface(int32_t value, uint8_t digits, int targetSprite, int d
             DrawFrame(sheet, x0 + static_cast<int32_t>(i) * dw, 0, FrameOf(digitSprite, anim, 0),
                       platform::Rect{0, 0, DD.ScreenW - 1, DD.ScreenH - 1});
         } catch (const Exception& e) {
-            WriteLog("Error in Paintnumbertosurface: " + e.Message() + " (" + std::to_string(value) + "," +
-                     std::to_string(digits) + "," + std::to_string(targetSprite) + "," +
-                     std::to_string(digitSprite) + "," + text + ")");
+            WriteLog("Error in Paintnumbertosurface: " + e.Message() + " (" +
+                     std::to_string(value) + "," + std::to_string(digits) + "," +
+                     std::to_string(targetSprite) + "," + std::to_string(digitSprite) + "," + text +
+                     ")");
             throw;
         }
     }
@@ -248,7 +257,8 @@ void DrawHintStrip(const std::string& text) {
         TextSize(font, text, tw, th);
         platform::PixelFormat f;
         DDCheckNoLost(image->GetPixelFormat(f));
-        RenderedText(font, text, 0xFFFFFF).DrawOn(dc, f, image->BytesPerPixel(), (w - tw) / 2, h - th);
+        RenderedText(font, text, 0xFFFFFF)
+            .DrawOn(dc, f, image->BytesPerPixel(), (w - tw) / 2, h - th);
     }
     BlitClipped(image, 0, h - s, w, s, FrontSurface(), 0, h - s, 0, 0, 0, w - 1, h - 1);
     BlitClipped(image, 0, h - s, w, s, BackBuffer(), 0, h - s, 0, 0, 0, w - 1, h - 1);

@@ -35,7 +35,7 @@ void DrawHintStrip(const std::string& text);
 // The font file fontconfig gives for a family and style (empty when none).
 std::string FontFileFor(const std::string& family, uint8_t style);
 // Width and height in pixels of text in that font.
-void MeasureText(const std::string& text, const std::string& fontName, int32_t size,
-                 uint8_t style, int& width, int& height);
+void MeasureText(const std::string& text, const std::string& fontName, int32_t size, uint8_t style,
+                 int& width, int& height);
 
 }  // namespace zx

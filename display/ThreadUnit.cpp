@@ -12,7 +12,8 @@ int32_t TTickAccount::Pass(uint32_t now) {
     // long gap, never a negative one that would put the loop to sleep for weeks.
     Elapsed += static_cast<uint32_t>(now - LastTick);
     LastTick = now;
-    const auto due = static_cast<int32_t>(std::min<int64_t>(Elapsed / FrameInterval, MaxTicksPerFrame));
+    const auto due =
+        static_cast<int32_t>(std::min<int64_t>(Elapsed / FrameInterval, MaxTicksPerFrame));
     FramesDue = due;
     // Whole ticks beyond the five handed over are dropped; only the part below one tick stays.
     if (due > 0) Elapsed %= FrameInterval;
@@ -31,7 +32,9 @@ TLoopThread::~TLoopThread() {
     WaitFor();
 }
 
-void TLoopThread::Start() { thread_ = std::thread([this] { Execute(); }); }
+void TLoopThread::Start() {
+    thread_ = std::thread([this] { Execute(); });
+}
 
 void TLoopThread::Terminate() {
     {

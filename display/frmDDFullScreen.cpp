@@ -101,7 +101,8 @@ void TDDFullScreenForm::InitDDraw() {
                 DD.DisplayOffsetY = static_cast<int32_t>((m.height - ScreenHeight) >> 1);
                 WriteLog("9");
             } else {
-                DDCheckNoLost(DirectDrawObject->SetDisplayMode(ScreenWidth, ScreenHeight, BitDepth, 0, 0));
+                DDCheckNoLost(
+                    DirectDrawObject->SetDisplayMode(ScreenWidth, ScreenHeight, BitDepth, 0, 0));
                 if (DirectDrawObject->ScaledMode())
                     WriteLog("No display mode " + std::to_string(ScreenWidth) + "x" +
                              std::to_string(ScreenHeight) + ": game area scaled to the desktop");
@@ -124,7 +125,8 @@ void TDDFullScreenForm::InitDDraw() {
             WriteLog("13");
             if (DisplayKind == 1) {
                 WriteLog("14");
-                for (auto it = DD.FlipList.rbegin(); it != DD.FlipList.rend(); ++it) FillBlack(**it);
+                for (auto it = DD.FlipList.rbegin(); it != DD.FlipList.rend(); ++it)
+                    FillBlack(**it);
                 WriteLog("15");
             }
         }
@@ -139,7 +141,8 @@ void TDDFullScreenForm::InitDDraw() {
         spriteList_ = std::make_unique<TBobs>();
         Bobs = spriteList_.get();
         WriteLog("20");
-        soundManager_ = std::make_unique<TqvDSound>(window_.get(), SoundSwitch1, SoundSwitch2, 44100, 16, 2);
+        soundManager_ =
+            std::make_unique<TqvDSound>(window_.get(), SoundSwitch1, SoundSwitch2, 44100, 16, 2);
         DSound = soundManager_.get();
         WriteLog("InitDDraw (Inherited) OK!");
     } catch (...) {
@@ -220,15 +223,14 @@ void TDDFullScreenForm::SetFlipping(bool on) {
             frameWaitEnded_ = false;
         }
         const uint32_t win = window_->Id();
-        LoopThread = std::make_unique<TLoopThread>(
-            [this](int32_t ticks) { LoopFrame(ticks); },
-            [win](uint32_t id) {
-                SDL_Event e{};
-                e.type = LoopEndedEventType();
-                e.user.windowID = win;
-                e.user.code = static_cast<int32_t>(id);
-                SDL_PushEvent(&e);
-            });
+        LoopThread = std::make_unique<TLoopThread>([this](int32_t ticks) { LoopFrame(ticks); },
+                                                   [win](uint32_t id) {
+                                                       SDL_Event e{};
+                                                       e.type = LoopEndedEventType();
+                                                       e.user.windowID = win;
+                                                       e.user.code = static_cast<int32_t>(id);
+                                                       SDL_PushEvent(&e);
+                                                   });
         LoopRunning = true;
         LoopThread->Start();
     } else if (LoopRunning && LoopThread) {
@@ -288,7 +290,8 @@ void TDDFullScreenForm::RunFrame(int32_t ticks, const std::function<void()>& gls
     try {
         if (RestoreIfLost()) return;
     } catch (const Exception& e) {
-        RecordFailure("Exception raised in Threadnotify while trying to restore surfaces: " + e.Message());
+        RecordFailure("Exception raised in Threadnotify while trying to restore surfaces: " +
+                      e.Message());
         return;
     }
     std::string stage;
@@ -364,12 +367,14 @@ void TDDFullScreenForm::PresentWindowed() {
     if (!PrimarySurface || DD.FlipList.size() < 2) return;
     int ox = 0, oy = 0;
     window_->ClientOrigin(ox, oy);
-    Rect dst{ox, oy, ox + static_cast<int32_t>(ScreenWidth), oy + static_cast<int32_t>(ScreenHeight)};
+    Rect dst{ox, oy, ox + static_cast<int32_t>(ScreenWidth),
+             oy + static_cast<int32_t>(ScreenHeight)};
     DDCheck(PrimarySurface->Blt(&dst, DD.FlipList[1].get(), nullptr, 16, nullptr));
 }
 
 void TDDFullScreenForm::BackImageToSecondarySurface() {
-    const int32_t sc = BackScroll, W = static_cast<int32_t>(ScreenWidth), H = static_cast<int32_t>(ScreenHeight);
+    const int32_t sc = BackScroll, W = static_cast<int32_t>(ScreenWidth),
+                  H = static_cast<int32_t>(ScreenHeight);
     auto* back = DD.FlipList.at(1).get();
     if (sc == 0) {
         BlitClipped(DD.BackImage.get(), 0, 0, W, H, back, 0, 0, 0, 0, 0, W - 1, H - 1);
@@ -388,8 +393,8 @@ void TDDFullScreenForm::SetBackImage(const std::string& file) {
 void TDDFullScreenForm::ShowLoadingScreen() {
     FillBlack(*DD.FlipList.at(1));
     FillBlack(*DD.FlipList.at(0));
-    PrintText(static_cast<int32_t>(ScreenWidth / 2), static_cast<int32_t>(ScreenHeight / 2), "Loading...",
-              2, 1, 0x000000, 1, TextFontName, 24, fsBold, DD.BackImage.get());
+    PrintText(static_cast<int32_t>(ScreenWidth / 2), static_cast<int32_t>(ScreenHeight / 2),
+              "Loading...", 2, 1, 0x000000, 1, TextFontName, 24, fsBold, DD.BackImage.get());
     BackImageToSecondarySurface();
     Flip(DDFLIP_WAIT);
 }

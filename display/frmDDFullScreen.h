@@ -76,7 +76,8 @@ public:
 
     // The display's state: read and set by the game screen, its tests and the loop thread's owner.
     std::unique_ptr<platform::DirectDraw> DirectDrawObject;
-    uint32_t CoopLevel = platform::DDSCL_FULLSCREEN | platform::DDSCL_ALLOWREBOOT | platform::DDSCL_EXCLUSIVE;
+    uint32_t CoopLevel =
+        platform::DDSCL_FULLSCREEN | platform::DDSCL_ALLOWREBOOT | platform::DDSCL_EXCLUSIVE;
     uint32_t ScreenWidth = 800;
     uint32_t ScreenHeight = 600;
     uint32_t BitDepth = 16;

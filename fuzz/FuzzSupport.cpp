@@ -28,8 +28,9 @@ void InitProgramDir() {
     done = true;
     // In memory where there is such a folder: the saves sync every file they write.
     std::error_code ec;
-    const auto base = std::filesystem::is_directory("/dev/shm", ec) ? std::filesystem::path("/dev/shm")
-                                                                   : std::filesystem::temp_directory_path();
+    const auto base = std::filesystem::is_directory("/dev/shm", ec)
+                          ? std::filesystem::path("/dev/shm")
+                          : std::filesystem::temp_directory_path();
     std::string tmpl = (base / "zolvex-fuzz-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) Fail("no temporary directory");
     SetProgramDirForTesting(tmpl);

@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (auto [w, hh] : {std::pair{0, 0}, std::pair{h.Width, h.Height}, std::pair{64, 64}}) {
         try {
             const auto mask = DecodeMask(bytes, w, hh, "fuzz_mask.bmp");
-            if (!mask.empty() && w > 0 && mask.size() != static_cast<size_t>((w + 3) & ~3) * static_cast<size_t>(hh))
+            if (!mask.empty() && w > 0 &&
+                mask.size() != static_cast<size_t>((w + 3) & ~3) * static_cast<size_t>(hh))
                 fuzz::Fail("a mask of another size than its sheet");
         } catch (const Exception&) {
         }

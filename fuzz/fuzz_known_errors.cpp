@@ -19,7 +19,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view all(reinterpret_cast<const char*>(data), size);
     const size_t cut = all.find('\0');
     const std::string_view rules = all.substr(0, cut);
-    const std::string_view log = cut == std::string_view::npos ? std::string_view() : all.substr(cut + 1);
+    const std::string_view log =
+        cut == std::string_view::npos ? std::string_view() : all.substr(cut + 1);
     const std::vector<std::string> logLines = SplitLines(log);
     for (const std::string& rule : SplitLines(rules)) {
         (void)MatchKnownErrorRule(rule, logLines);

@@ -23,6 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return static_cast<int>((state >> 8) % static_cast<uint32_t>(n));
     };
     const std::string again = UnscramblePayload(ScramblePayload(plain, rand));
-    if (again.compare(0, plain.size(), plain) != 0) fuzz::Fail("a scrambled payload does not read back");
+    if (again.compare(0, plain.size(), plain) != 0)
+        fuzz::Fail("a scrambled payload does not read back");
     return 0;
 }

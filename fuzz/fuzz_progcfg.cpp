@@ -27,9 +27,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     (void)EscapeText(text);
 
     fuzz::WriteFile("KVD\\prog.cfg", data, size);
-    for (const char* key : {"caveedit", "PER Name", "GameServer", ""}) (void)ReadProgCfgDefault(key, "0");
+    for (const char* key : {"caveedit", "PER Name", "GameServer", ""})
+        (void)ReadProgCfgDefault(key, "0");
     // The first line of the input is a value to store; every other key must keep its value.
-    const std::string value = text.substr(0, text.find('\n') == std::string::npos ? text.size() : text.find('\n'));
+    const std::string value =
+        text.substr(0, text.find('\n') == std::string::npos ? text.size() : text.find('\n'));
     const std::string before = ReadProgCfg("caveedit");
     WriteProgCfg("PER Name", value);
     if (ReadProgCfg("caveedit") != before) fuzz::Fail("storing a value changed another key");

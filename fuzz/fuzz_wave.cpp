@@ -15,8 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         const TWaveInfo info = ReadWaveInfo("KVD\\fuzz.wav");
         const auto samples = ReadWaveData("KVD\\fuzz.wav");
-        if (static_cast<int64_t>(samples.size()) != info.DataSize) fuzz::Fail("data size differs from the info");
-        if (static_cast<int64_t>(samples.size()) > static_cast<int64_t>(size)) fuzz::Fail("more data than file");
+        if (static_cast<int64_t>(samples.size()) != info.DataSize)
+            fuzz::Fail("data size differs from the info");
+        if (static_cast<int64_t>(samples.size()) > static_cast<int64_t>(size))
+            fuzz::Fail("more data than file");
     } catch (const Exception&) {
     }
     return 0;

@@ -16,7 +16,8 @@ constexpr float kDepth = 800.0f;
 std::array<int, 9> gSizes{};
 
 void LookUpSizes() {
-    for (int i = 1; i <= 8; ++i) gSizes[static_cast<size_t>(i)] = FindSprite("P" + std::to_string(i));
+    for (int i = 1; i <= 8; ++i)
+        gSizes[static_cast<size_t>(i)] = FindSprite("P" + std::to_string(i));
 }
 
 }  // namespace
@@ -59,8 +60,8 @@ void TBubble::Update() {
     if (Visible) {
         if (Y < -350.0f || RandReal() < 0.003) SetVisible(false);
     } else if (RandReal() < 0.0001 && RandInt(100) + 1 <= EnvData.BubblePercent) {
-        Start(1, static_cast<float>(2.0 * RandReal()) - kDepth - 1.0f,
-              350.0f, static_cast<float>(RandInt(800) - 400));
+        Start(1, static_cast<float>(2.0 * RandReal()) - kDepth - 1.0f, 350.0f,
+              static_cast<float>(RandInt(800) - 400));
     }
 }
 

@@ -17,15 +17,15 @@ namespace zx {
 namespace {
 
 const char* const kSpriteNames[kFrontTypes + 1] = {
-    nullptr,           "Element_Boden_1", "Element_Boden_2", "Element_Boden_3", "Element_Boden_4",
-    "Element_Decke_1", "Element_Decke_2", "Element_Decke_3", "Element_Decke_4", "Element_saeule",
-    "Element_schlange"};
+    nullptr,           "Element_Boden_1", "Element_Boden_2", "Element_Boden_3",
+    "Element_Boden_4", "Element_Decke_1", "Element_Decke_2", "Element_Decke_3",
+    "Element_Decke_4", "Element_saeule",  "Element_schlange"};
 
 bool ValidType(int type) { return type >= 1 && type <= kFrontTypes; }
 
 int32_t GetI32(std::span<const uint8_t> b, size_t at) {
-    return static_cast<int32_t>(uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 |
-                                uint32_t(b[at + 3]) << 24);
+    return static_cast<int32_t>(uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 |
+                                uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24);
 }
 
 void PutI32(uint8_t* p, int32_t v) {
@@ -73,7 +73,8 @@ std::array<uint8_t, kFrontFileSize> FrontTableToBytes(const TFrontTable& table) 
 }
 
 int FrontTableFromBytes(TFrontTable& table, std::span<const uint8_t> bytes) {
-    const int whole = static_cast<int>(std::min<size_t>(bytes.size() / kFrontRecordSize, kFrontSlots));
+    const int whole =
+        static_cast<int>(std::min<size_t>(bytes.size() / kFrontRecordSize, kFrontSlots));
     for (int i = 1; i <= kFrontSlots; ++i) {
         const size_t at = static_cast<size_t>(i - 1) * kFrontRecordSize;
         TFrontRecord& r = table[static_cast<size_t>(i)];
@@ -99,8 +100,8 @@ TFront::TFront() {
         // A cut file still holds a cave: its whole records are played, the damage is logged.
         const int whole = FrontTableFromBytes(Table, *bytes);
         if (bytes->size() < kFrontFileSize)
-            WriteLog(std::string(kFrontFile) + " is damaged: " + std::to_string(bytes->size()) + " of " +
-                     std::to_string(kFrontFileSize) + " bytes, " + std::to_string(whole) +
+            WriteLog(std::string(kFrontFile) + " is damaged: " + std::to_string(bytes->size()) +
+                     " of " + std::to_string(kFrontFileSize) + " bytes, " + std::to_string(whole) +
                      " whole records used");
     }
     for (int i = 1; i <= kFrontSlots; ++i) {
@@ -109,8 +110,8 @@ TFront::TFront() {
         // than stopping every game on a damaged file.
         if (r.TrackX == -1 || !ValidType(r.Type)) continue;
         const float z = r.Z == -1 ? kFrontDefaultZ : static_cast<float>(r.Z);
-        Element[static_cast<size_t>(++Count)] =
-            std::make_unique<TFrontelement>(r.TrackX, static_cast<float>(r.Y), z, r.Type, ScrollPos);
+        Element[static_cast<size_t>(++Count)] = std::make_unique<TFrontelement>(
+            r.TrackX, static_cast<float>(r.Y), z, r.Type, ScrollPos);
     }
 }
 
@@ -170,8 +171,8 @@ void TFront::SelectOrPlace(int32_t mouseX, int32_t mouseY, int type) {
     for (int i = 1; i <= kFrontSlots; ++i) {
         auto& slot = Element[static_cast<size_t>(i)];
         if (slot) continue;
-        slot = std::make_unique<TFrontelement>(trackX, static_cast<float>(mouseY), kFrontDefaultZ, type,
-                                               ScrollPos);
+        slot = std::make_unique<TFrontelement>(trackX, static_cast<float>(mouseY), kFrontDefaultZ,
+                                               type, ScrollPos);
         ++Count;
         return;
     }

@@ -6,12 +6,12 @@
 #include <optional>
 
 #include "game/LevelFile.h"
-#include "sprites/Random.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "sprites/Ansi.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
+#include "sprites/Random.h"
 
 namespace zx {
 
@@ -47,16 +47,19 @@ public:
     std::string Text(size_t off, size_t max) const {
         size_t len = std::min<size_t>(b_.at(off), max);
         (void)b_.at(off + max);
-        return AnsiToUtf8(std::string_view(reinterpret_cast<const char*>(b_.data()) + off + 1, len));
+        return AnsiToUtf8(
+            std::string_view(reinterpret_cast<const char*>(b_.data()) + off + 1, len));
     }
 
 private:
     void PutLE(size_t off, uint32_t v, int n) {
-        for (int i = 0; i < n; ++i) b_.at(off + static_cast<size_t>(i)) = static_cast<uint8_t>(v >> (8 * i));
+        for (int i = 0; i < n; ++i)
+            b_.at(off + static_cast<size_t>(i)) = static_cast<uint8_t>(v >> (8 * i));
     }
     uint32_t GetLE(size_t off, int n) const {
         uint32_t v = 0;
-        for (int i = 0; i < n; ++i) v |= static_cast<uint32_t>(b_.at(off + static_cast<size_t>(i))) << (8 * i);
+        for (int i = 0; i < n; ++i)
+            v |= static_cast<uint32_t>(b_.at(off + static_cast<size_t>(i))) << (8 * i);
         return v;
     }
     std::array<uint8_t, Size>& b_;
@@ -84,7 +87,8 @@ constexpr std::string_view kEnvGoodCopyFile = "KVD\\env.dat.good";
 // The settings record in a file's bytes, when the file can be one: the plain record of exactly
 // 1592 bytes, or a scrambled text of at least 9552 bytes in whole characters (a longer record of
 // another version begins with this one). Half a scrambled file or a cut plain one is neither.
-std::optional<std::array<uint8_t, kEnvDataSize>> EnvRecordOfFile(const std::vector<uint8_t>& bytes) {
+std::optional<std::array<uint8_t, kEnvDataSize>> EnvRecordOfFile(
+    const std::vector<uint8_t>& bytes) {
     std::string text(bytes.begin(), bytes.end());
     if (text.size() == kEnvDataSize) {
         // plain
@@ -103,8 +107,8 @@ std::optional<std::array<uint8_t, kEnvDataSize>> EnvRecordOfFile(const std::vect
 // highscore list in order and the settings within the options' ranges. Garbage fails this.
 bool EnvRecordPlausible(const std::array<uint8_t, kEnvDataSize>& r) {
     auto i32 = [&](size_t at) {
-        return static_cast<int32_t>(uint32_t(r[at]) | uint32_t(r[at + 1]) << 8 | uint32_t(r[at + 2]) << 16 |
-                                    uint32_t(r[at + 3]) << 24);
+        return static_cast<int32_t>(uint32_t(r[at]) | uint32_t(r[at + 1]) << 8 |
+                                    uint32_t(r[at + 2]) << 16 | uint32_t(r[at + 3]) << 24);
     };
     const std::pair<size_t, size_t> texts[] = {{312, 20}, {333, 32}, {372, 20}, {393, 20},
                                                {414, 20}, {435, 40}, {481, 80}};
@@ -311,14 +315,15 @@ void LoadEnv() {
     if (auto copy = ReadFileBytes(kEnvGoodCopyFile)) good = EnvRecordOfFile(*copy);
     if (good && !EnvRecordPlausible(*good)) good.reset();
     if (good) EnvDataFromBytes(EnvData, *good);
-    WriteLog("LoadEnv: " + std::string(kEnvDataFile) + " is damaged (" + std::to_string(bytes->size()) +
-             " bytes), kept as " + std::string(kEnvDamagedFile) + "; " +
-             (good ? "the last good copy is used" : "the defaults are used"));
+    WriteLog("LoadEnv: " + std::string(kEnvDataFile) + " is damaged (" +
+             std::to_string(bytes->size()) + " bytes), kept as " + std::string(kEnvDamagedFile) +
+             "; " + (good ? "the last good copy is used" : "the defaults are used"));
 }
 
 void SaveEnv() {
     auto bytes = EnvDataToBytes(EnvData);
-    std::string scrambled = ScrambleLine(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+    std::string scrambled =
+        ScrambleLine(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
     EnterProgramDir();
     // The file about to be replaced is the last good copy if it reads as one: kept through a
     // second name of the same file, so keeping it costs no write.
@@ -338,7 +343,8 @@ void LoadGameData(std::string_view fileName) {
         size_t n = std::min(bytes->size(), kGameDataSize);
         GameDataFromBytes(GameData, std::span(bytes->data(), n));
         if (n < kGameDataSize)
-            platform::ShowMessage("Spielstandfile und Spielstandvariable haben unterschiedliche Größen!");
+            platform::ShowMessage(
+                "Spielstandfile und Spielstandvariable haben unterschiedliche Größen!");
     } else if (IsStandardGameDataFile(fileName)) {
         SetGameDataDefaults();
     } else if (bytes) {

@@ -54,7 +54,7 @@ struct TEnvData {
     std::string Country;      // string[20]
     std::string Email;        // string[40]
     int32_t Age = 0;
-    char Sex = 0;  // ' ', 'f' or 'm'; one Windows-1252 byte
+    char Sex = 0;         // ' ', 'f' or 'm'; one Windows-1252 byte
     std::string Comment;  // string[80]
     int32_t GamesStarted = 0;
     int32_t GamesWon = 0;

@@ -23,7 +23,8 @@ int InsertScore(int32_t score) {
         }
     }
     if (p == 0) return 0;
-    for (int place = kHighscorePlaces - 1; place >= p; --place) list[Index(place + 1)] = list[Index(place)];
+    for (int place = kHighscorePlaces - 1; place >= p; --place)
+        list[Index(place + 1)] = list[Index(place)];
     list[Index(p)].Score = score;
     list[Index(p)].Name = " ";
     return p;
@@ -41,7 +42,9 @@ void SetScoreCode(int place, std::string_view code) {
     EnvData.ScoreCodes[Index(place)] = CutText(code, kScoreCodeChars);
 }
 
-void SetHighscoreName(int place, std::string_view name) { HighscoreAt(place).Name = CutText(name, kNameChars); }
+void SetHighscoreName(int place, std::string_view name) {
+    HighscoreAt(place).Name = CutText(name, kNameChars);
+}
 
 void SetLastName(std::string_view name) { EnvData.LastName = CutText(name, kNameChars); }
 

@@ -3,10 +3,10 @@
 #include <array>
 
 #include "game/GameRecords.h"
-#include "sprites/Random.h"
 #include "platform/Errors.h"
 #include "sprites/Ansi.h"
 #include "sprites/Paths.h"
+#include "sprites/Random.h"
 
 namespace zx {
 namespace {
@@ -22,7 +22,8 @@ constexpr bool IsPermutation(std::string_view alphabet, char first) {
     std::array<bool, 26> seen{};
     for (char c : alphabet) {
         int i = c - first;
-        if (i < 0 || i >= static_cast<int>(alphabet.size()) || seen[static_cast<size_t>(i)]) return false;
+        if (i < 0 || i >= static_cast<int>(alphabet.size()) || seen[static_cast<size_t>(i)])
+            return false;
         seen[static_cast<size_t>(i)] = true;
     }
     return true;
@@ -127,7 +128,8 @@ void LoadLevel(std::vector<std::string>& lines) {
     if (!bytes)
         throw EInOutError("Cannot open file \"" + ResolvePath(name) +
                           "\". The system cannot find the file specified");
-    lines = UnscrambleLines(std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
+    lines = UnscrambleLines(
+        std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
 }
 
 void SaveLevel(const std::vector<std::string>& lines) {

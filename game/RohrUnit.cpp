@@ -44,7 +44,8 @@ TRohr::TRohr() {
 void TRohr::Update() {
     Animate();
     if (!Visible || !GameScreen) return;
-    const float y = std::clamp(static_cast<float>(GameScreen->MouseY - 300), -kCannonRange, kCannonRange);
+    const float y =
+        std::clamp(static_cast<float>(GameScreen->MouseY - 300), -kCannonRange, kCannonRange);
     SetY(y);
     TargetY = y;
     if (GameScreen->PendingShots <= 0) return;

@@ -135,7 +135,8 @@ void TSchuss::Catch(int32_t index) {
         VelX = sperm.VelX, VelY = sperm.VelY, VelZ = sperm.VelZ;
         ThrustX = sperm.ThrustX, ThrustY = sperm.ThrustY, ThrustZ = sperm.ThrustZ;
         const int kind = sperm.Kind;
-        PlayAt(kind >= 2 && kind <= 6 ? kindSound_[static_cast<size_t>(kind)] : RollSound.get(), X, Z);
+        PlayAt(kind >= 2 && kind <= 6 ? kindSound_[static_cast<size_t>(kind)] : RollSound.get(), X,
+               Z);
     }
     Spermien->MarkHit(index);
     ShowPoints(CatchPoints(sperm.PointsCode), Z - 2.0f, Y, X);

@@ -103,8 +103,17 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 }
 
 enum class Order {
-    Speed, Bob, MiddlePosition, Gap, BobSpeed, BobSpeedStep, Formation, End, BobProbability,
-    BobFreePos, BobFuzzyTime
+    Speed,
+    Bob,
+    MiddlePosition,
+    Gap,
+    BobSpeed,
+    BobSpeedStep,
+    Formation,
+    End,
+    BobProbability,
+    BobFreePos,
+    BobFuzzyTime
 };
 
 struct Keyword {
@@ -227,7 +236,8 @@ void TSpermien::ScriptStep() {
     }
     if (MainPointer == -1) return;
     const int count = static_cast<int>(Lines.size());
-    while (MainPointer < count && IsBlankLine(Lines[static_cast<size_t>(MainPointer)])) ++MainPointer;
+    while (MainPointer < count && IsBlankLine(Lines[static_cast<size_t>(MainPointer)]))
+        ++MainPointer;
     if (MainPointer >= count) return;
     TrimLower(Lines[static_cast<size_t>(MainPointer)], line_);
     ++MainPointer;
@@ -256,8 +266,7 @@ void TSpermien::RunCommand(std::string_view line) {
                         sprite = SpermKinds[static_cast<size_t>(k)].Sprite;
                 const char letter = xvalue.empty() ? '\0' : xvalue[0];
                 if (letter < 'a' || letter > 'z' || sprite == -1) {
-                    WriteLog("bob" + std::string(xvalue) + "=" + std::string(value) +
-                             " ignoriert");
+                    WriteLog("bob" + std::string(xvalue) + "=" + std::string(value) + " ignoriert");
                     break;
                 }
                 LetterMap[static_cast<size_t>(letter - 'a' + 1)] = sprite;
@@ -315,7 +324,8 @@ void TSpermien::ReleaseRow(std::string_view row) {
         if (len >= 2) {
             cell.Letter = row[start];
             cell.NumberLength = static_cast<int>(std::min<size_t>(len - 1, 2));
-            for (int k = 0; k < cell.NumberLength; ++k) cell.Number[k] = row[start + 1 + static_cast<size_t>(k)];
+            for (int k = 0; k < cell.NumberLength; ++k)
+                cell.Number[k] = row[start + 1 + static_cast<size_t>(k)];
         } else {
             cell.Letter = 0;
             cell.NumberLength = 0;

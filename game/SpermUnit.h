@@ -22,9 +22,9 @@
 namespace zx {
 
 struct TSpermKind {
-    const char* ScriptName;   // the word of the "bob" command
+    const char* ScriptName;  // the word of the "bob" command
     const char* SpriteName;
-    int32_t Sprite;           // looked up when the swarm is created
+    int32_t Sprite;  // looked up when the swarm is created
     int32_t PointsCode;
     int32_t CatchPoints;
     bool Fatal;               // an escape loses the game

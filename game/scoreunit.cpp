@@ -27,23 +27,20 @@ void (*HudSoundHook)(std::string_view name) = nullptr;
 namespace {
 
 constexpr float kD = 800.0f;
-constexpr uint32_t kWhite = 0x00FFFFFF;   // colour references 0x00BBGGRR
+constexpr uint32_t kWhite = 0x00FFFFFF;  // colour references 0x00BBGGRR
 constexpr uint32_t kYellow = 0x0000FFFF;
 constexpr int kFontSize = 24;
 
 DirectDrawSurface* SheetOf(int sprite) {
     const int f = FirstFrame(sprite);
-    if (f < 1 || f > FrameCount) throw Exception("HUD: sprite " + std::to_string(sprite) + " has no frame");
+    if (f < 1 || f > FrameCount)
+        throw Exception("HUD: sprite " + std::to_string(sprite) + " has no frame");
     return Surfaces[static_cast<size_t>(Frames[static_cast<size_t>(f)].SurfaceNo)].Surface.get();
 }
 
-void PlaceAt(TRBob& b, float x, float y, float z) {
-    b.SetX(x), b.SetY(y), b.SetZ(z);
-}
+void PlaceAt(TRBob& b, float x, float y, float z) { b.SetX(x), b.SetY(y), b.SetZ(z); }
 
-void SpringTo(TRBob& b, float x, float y, float z) {
-    b.TargetX = x, b.TargetY = y, b.TargetZ = z;
-}
+void SpringTo(TRBob& b, float x, float y, float z) { b.TargetX = x, b.TargetY = y, b.TargetZ = z; }
 
 // Start position, spring target there, the HUD's spring constants, all parts shown or not.
 void Setup(TRBob& b, float x, float y, float z, bool visible) {
@@ -199,9 +196,11 @@ void THSEntry::Redraw() {
     ColorFill(s, 0, 0, 350, 50, kHudKeyColour);
     PrintText(45, 0, std::to_string(Rank), 1, 0, colour, 1, TextFontName, kFontSize, fsBold, s);
     // The name may take the row less the room of the rank and the score.
-    Printtosurface(55, 0, 0, 100, 0, 0, h.Name, 0, 0, colour, 1, TextFontName, kFontSize, fsBold, s);
+    Printtosurface(55, 0, 0, 100, 0, 0, h.Name, 0, 0, colour, 1, TextFontName, kFontSize, fsBold,
+                   s);
     if (h.Score >= -99999)
-        PrintText(350, 0, ZeroPadInt(h.Score, 4), 1, 0, colour, 1, TextFontName, kFontSize, fsBold, s);
+        PrintText(350, 0, ZeroPadInt(h.Score, 4), 1, 0, colour, 1, TextFontName, kFontSize, fsBold,
+                  s);
     ReplaceColour(s, kHudKeyColour, 0);
 }
 
@@ -215,7 +214,8 @@ TAnzeige::TAnzeige() {
     PressButton = std::make_unique<Tpressbutton>();
     Help = std::make_unique<Thelpfeld>();
     for (int i = 1; i <= 16; ++i) Congrat[static_cast<size_t>(i)] = std::make_unique<Tcongrat>();
-    for (int i = 1; i <= 10; ++i) TorpedoIcon[static_cast<size_t>(i)] = std::make_unique<TScoreTorpedo>(i);
+    for (int i = 1; i <= 10; ++i)
+        TorpedoIcon[static_cast<size_t>(i)] = std::make_unique<TScoreTorpedo>(i);
     for (int n = 1; n <= 10; ++n) Entry[static_cast<size_t>(n)] = std::make_unique<THSEntry>(n);
 }
 
@@ -255,7 +255,8 @@ void TAnzeige::StartPlay() {
 }
 
 void TAnzeige::ShowIcons() {
-    for (int i = 1; i <= 10; ++i) TorpedoIcon[static_cast<size_t>(i)]->SetVisible(i <= TorpedoesLeft);
+    for (int i = 1; i <= 10; ++i)
+        TorpedoIcon[static_cast<size_t>(i)]->SetVisible(i <= TorpedoesLeft);
 }
 
 void TAnzeige::ArmTorpedo() {
@@ -387,59 +388,57 @@ void TAnzeige::TitleUpdate() {
     Tpressbutton& pb = *PressButton;
     const float pw = Part(pb, 1).Width;
     switch (t.TitleStep) {
-    case 0:
-        PlaceAt(pb, 2 * (-400 - pw / 2), 0, -2 * kD);
-        SpringTo(pb, 0, 0, -2 * kD);
-        pb.VelX = pb.VelY = pb.VelZ = 0;
-        pb.SetVisible(true);
-        t.Counter = 150;
-        t.TitleStep = 1;
-        break;
-    case 1:
-    case 3:
-    case 5:
-    case 7:
-        if (--t.Counter > 0) break;
-        if (t.TitleStep == 3) {
-            for (int n = 1; n <= 10; ++n) {
+        case 0:
+            PlaceAt(pb, 2 * (-400 - pw / 2), 0, -2 * kD);
+            SpringTo(pb, 0, 0, -2 * kD);
+            pb.VelX = pb.VelY = pb.VelZ = 0;
+            pb.SetVisible(true);
+            t.Counter = 150;
+            t.TitleStep = 1;
+            break;
+        case 1:
+        case 3:
+        case 5:
+        case 7:
+            if (--t.Counter > 0) break;
+            if (t.TitleStep == 3) {
+                for (int n = 1; n <= 10; ++n) {
+                    THSEntry& e = *Entry[static_cast<size_t>(n)];
+                    e.Redraw();
+                    const float w = Part(e, 1).Width;
+                    PlaceAt(e, -400 - w / 2, EntryRowY(n), -kD);
+                    SpringTo(e, 0, EntryRowY(n), -kD);
+                    e.VelX = e.VelY = e.VelZ = 0;
+                    e.SetVisible(false);
+                }
+            } else if (t.TitleStep == 7) {
+                for (int n = 1; n <= 10; ++n) Entry[static_cast<size_t>(n)]->SetVisible(false);
+            }
+            t.Counter = 0;
+            t.TitleStep = (t.TitleStep + 1) % 8;
+            break;
+        case 2:
+            pb.TargetX = 2 * (pw / 2 + 1400);
+            t.Counter = 50;
+            t.TitleStep = 3;
+            break;
+        case 4:
+        case 6:
+            ++t.Counter;
+            if (t.Counter % 6 == 0) {
+                const int n = t.Counter / 6;
                 THSEntry& e = *Entry[static_cast<size_t>(n)];
-                e.Redraw();
-                const float w = Part(e, 1).Width;
-                PlaceAt(e, -400 - w / 2, EntryRowY(n), -kD);
-                SpringTo(e, 0, EntryRowY(n), -kD);
-                e.VelX = e.VelY = e.VelZ = 0;
-                e.SetVisible(false);
+                if (t.TitleStep == 4)
+                    e.SetVisible(true);
+                else
+                    e.TargetX = Part(e, 1).Width / 2 + 1400;
+                if (n == 10) {
+                    t.Counter = t.TitleStep == 4 ? 250 : 50;
+                    t.TitleStep += 1;
+                }
             }
-        } else if (t.TitleStep == 7) {
-            for (int n = 1; n <= 10; ++n) Entry[static_cast<size_t>(n)]->SetVisible(false);
-        }
-        t.Counter = 0;
-        t.TitleStep = (t.TitleStep + 1) % 8;
-        break;
-    case 2:
-        pb.TargetX = 2 * (pw / 2 + 1400);
-        t.Counter = 50;
-        t.TitleStep = 3;
-        break;
-    case 4:
-    case 6:
-        ++t.Counter;
-        if (t.Counter % 6 == 0) {
-            const int n = t.Counter / 6;
-            THSEntry& e = *Entry[static_cast<size_t>(n)];
-            if (t.TitleStep == 4)
-                e.SetVisible(true);
-            else
-                e.TargetX = Part(e, 1).Width / 2 + 1400;
-            if (n == 10) {
-                t.Counter = t.TitleStep == 4 ? 250 : 50;
-                t.TitleStep += 1;
-            }
-        }
-        break;
-    default:
-        t.TitleStep = 0;
-        break;
+            break;
+        default: t.TitleStep = 0; break;
     }
 }
 

@@ -144,9 +144,9 @@ public:
     std::unique_ptr<Ttitle> Title;
     std::unique_ptr<Tpressbutton> PressButton;
     std::unique_ptr<Thelpfeld> Help;
-    std::array<std::unique_ptr<Tcongrat>, 17> Congrat;        // 1..16
+    std::array<std::unique_ptr<Tcongrat>, 17> Congrat;           // 1..16
     std::array<std::unique_ptr<TScoreTorpedo>, 11> TorpedoIcon;  // 1..10
-    std::array<std::unique_ptr<THSEntry>, 11> Entry;           // 1..10
+    std::array<std::unique_ptr<THSEntry>, 11> Entry;             // 1..10
 
 private:
     void HelpUpdate();

@@ -92,13 +92,17 @@ void WaveHeader(uint8_t h[44], long rate, int channels, uint32_t dataBytes) {
 // needs rights the program does not have; that simply fails and the thread stays at normal.
 void ApplyPriority(int priority) {
     int nice = 0;
-    if (priority <= -15) nice = 19;
-    else if (priority == -2) nice = 10;
-    else if (priority == -1) nice = 5;
-    else if (priority < 0) nice = 5;
-    else if (priority > 0) nice = -5;
-    if (nice != 0)
-        setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), nice);
+    if (priority <= -15)
+        nice = 19;
+    else if (priority == -2)
+        nice = 10;
+    else if (priority == -1)
+        nice = 5;
+    else if (priority < 0)
+        nice = 5;
+    else if (priority > 0)
+        nice = -5;
+    if (nice != 0) setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), nice);
 }
 
 void Decode(unsigned char* done, std::FILE* out, int64_t endSample) {
@@ -110,8 +114,8 @@ void Decode(unsigned char* done, std::FILE* out, int64_t endSample) {
     if (endSample > 0) {
         int64_t first = P.samplesDone.load();
         limitBytes = std::min<uint64_t>(
-            limitBytes, endSample > first ? static_cast<uint64_t>(endSample - first) * frameBytes
-                                          : 0);
+            limitBytes,
+            endSample > first ? static_cast<uint64_t>(endSample - first) * frameBytes : 0);
     }
     std::vector<unsigned char> buf(65536);
     while (!P.stopRequest.load()) {
@@ -224,8 +228,7 @@ MPEGDLL_EXPORT void Open(const char* name, int mode, void*, void*, void*, void*,
     long rate = 0;
     int channels = 0, enc = 0;
     if (mpg123_open(P.mh, name) != MPG123_OK ||
-        mpg123_getformat(P.mh, &rate, &channels, &enc) != MPG123_OK || rate <= 0 ||
-        channels < 1) {
+        mpg123_getformat(P.mh, &rate, &channels, &enc) != MPG123_OK || rate <= 0 || channels < 1) {
         CloseStream();
         P.lastError = kInputError;
         return;

@@ -34,7 +34,9 @@ std::string ByteAsText(unsigned char c) {
     return s;
 }
 
-unsigned char Lower(unsigned char c) { return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c; }
+unsigned char Lower(unsigned char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<unsigned char>(c + 32) : c;
+}
 
 }  // namespace
 
@@ -73,7 +75,9 @@ std::string JoinPayloadFields(const std::vector<std::string>& fields) {
     return FillEmptyFields(std::move(text));
 }
 
-std::string BuildPayload(const TPayloadFields& fields) { return JoinPayloadFields(PayloadFieldList(fields)); }
+std::string BuildPayload(const TPayloadFields& fields) {
+    return JoinPayloadFields(PayloadFieldList(fields));
+}
 
 std::optional<std::vector<std::string>> SplitPayload(std::string_view plain) {
     while (!plain.empty() && plain.back() == ' ') plain.remove_suffix(1);
@@ -127,7 +131,8 @@ std::string UnscramblePayload(std::string_view encoded) {
     std::string raw;
     raw.reserve(encoded.size());
     for (size_t i = 0; i < encoded.size(); ++i) {
-        if (encoded[i] == '%' && i + 2 < encoded.size() && HexValue(encoded[i + 1]) >= 0 && HexValue(encoded[i + 2]) >= 0) {
+        if (encoded[i] == '%' && i + 2 < encoded.size() && HexValue(encoded[i + 1]) >= 0 &&
+            HexValue(encoded[i + 2]) >= 0) {
             raw += static_cast<char>(HexValue(encoded[i + 1]) * 16 + HexValue(encoded[i + 2]));
             i += 2;
         } else {
@@ -135,7 +140,8 @@ std::string UnscramblePayload(std::string_view encoded) {
         }
     }
     if (raw.empty() || raw.size() % (2 * kBlock) != 0)
-        throw PayloadError("String hat die L\xC3\xA4nge " + std::to_string(raw.size()) + "<>n*128 and <>0");
+        throw PayloadError("String hat die L\xC3\xA4nge " + std::to_string(raw.size()) +
+                           "<>n*128 and <>0");
     std::string out;
     out.reserve(raw.size() / 2);
     for (size_t block = 0; block < raw.size(); block += 2 * kBlock) {
@@ -143,7 +149,8 @@ std::string UnscramblePayload(std::string_view encoded) {
             const char key = raw[block + k];
             const size_t at = kPayloadKeyAlphabet.find(key);
             if (at == std::string_view::npos)
-                throw PayloadError("Decodierung von " + ByteAsText(static_cast<unsigned char>(key)) +
+                throw PayloadError("Decodierung von " +
+                                   ByteAsText(static_cast<unsigned char>(key)) +
                                    " nicht m\xC3\xB6glich");
             out += raw[block + kBlock + at];
         }

@@ -37,9 +37,20 @@ struct TPayloadFields {
 
 // Field positions (0-based) in the list of 14.
 enum PayloadField : size_t {
-    kFieldMagic = 0, kFieldPlayerId, kFieldScore, kFieldName, kFieldCity, kFieldCountry,
-    kFieldEmail, kFieldAge, kFieldSex, kFieldComment, kFieldGamesStarted, kFieldGamesWon,
-    kFieldScoreCode, kFieldMagicEnd,
+    kFieldMagic = 0,
+    kFieldPlayerId,
+    kFieldScore,
+    kFieldName,
+    kFieldCity,
+    kFieldCountry,
+    kFieldEmail,
+    kFieldAge,
+    kFieldSex,
+    kFieldComment,
+    kFieldGamesStarted,
+    kFieldGamesWon,
+    kFieldScoreCode,
+    kFieldMagicEnd,
 };
 
 // The 14 field texts in order, the magic at both ends, empty fields empty. A bar inside a text

@@ -29,7 +29,7 @@ PixelFormat FormatFor(uint32_t bits) {
 uint32_t SdlFormatOf(const PixelFormat& f) {
     switch (f.bitCount) {
         case 16: return SDL_PIXELFORMAT_RGB565;
-        case 24: return SDL_PIXELFORMAT_BGR24;  // bytes B, G, R in memory
+        case 24: return SDL_PIXELFORMAT_BGR24;   // bytes B, G, R in memory
         default: return SDL_PIXELFORMAT_RGB888;  // 0x00RRGGBB
     }
 }
@@ -79,18 +79,29 @@ std::string DDErrorText(HRESULT code) {
         case DD_OK: return "The request completed successfully.";
         case DDERR_GENERIC: return "Generic failure.";
         case DDERR_UNSUPPORTED: return "Action not supported.";
-        case DDERR_OUTOFMEMORY: return "DirectDraw does not have enough memory to perform the operation.";
-        case DDERR_INVALIDPARAMS: return "One or more of the parameters passed to the method are incorrect.";
-        case DDERR_INVALIDOBJECT: return "DirectDraw received a pointer that was an invalid DirectDraw object.";
+        case DDERR_OUTOFMEMORY:
+            return "DirectDraw does not have enough memory to perform the operation.";
+        case DDERR_INVALIDPARAMS:
+            return "One or more of the parameters passed to the method are incorrect.";
+        case DDERR_INVALIDOBJECT:
+            return "DirectDraw received a pointer that was an invalid DirectDraw object.";
         case DDERR_INVALIDRECT: return "The rectangle provided was invalid.";
-        case DDERR_NOTFLIPPABLE: return "An attempt has been made to flip a surface that cannot be flipped.";
+        case DDERR_NOTFLIPPABLE:
+            return "An attempt has been made to flip a surface that cannot be flipped.";
         case DDERR_NOTLOCKED: return "An attempt was made to unlock a surface that was not locked.";
-        case DDERR_SURFACEBUSY: return "Access to the surface is refused because the surface is locked by another thread.";
+        case DDERR_SURFACEBUSY:
+            return "Access to the surface is refused because the surface is locked by another "
+                   "thread.";
         case DDERR_SURFACELOST: return "Surface Lost";
-        case DDERR_WRONGMODE: return "This surface cannot be restored because it was created in a different mode.";
-        case DDERR_NOEXCLUSIVEMODE: return "The operation requires the application to have exclusive mode, but the application does not have exclusive mode.";
+        case DDERR_WRONGMODE:
+            return "This surface cannot be restored because it was created in a different mode.";
+        case DDERR_NOEXCLUSIVEMODE:
+            return "The operation requires the application to have exclusive mode, but the "
+                   "application does not have exclusive mode.";
         case DDERR_UNSUPPORTEDMODE: return "The display is currently in an unsupported mode.";
-        case DDERR_NODIRECTDRAWHW: return "A hardware-only DirectDraw object creation was attempted but the driver did not support any hardware.";
+        case DDERR_NODIRECTDRAWHW:
+            return "A hardware-only DirectDraw object creation was attempted but the driver did "
+                   "not support any hardware.";
         case DDERR_NOCOLORKEY: return "The surface does not currently have a color key.";
         default: return "Unrecognized Error";
     }
@@ -165,7 +176,8 @@ HRESULT DirectDrawSurface::ReleaseDC(SDL_Surface* dc) {
     if (!dc_ || dc != dc_) return DDERR_INVALIDPARAMS;
     SDL_FreeSurface(dc_);
     dc_ = nullptr;
-    if ((caps_ & DDSCAPS_PRIMARYSURFACE) && owner_) owner_->Present(pixels_.data(), pitch_, width_, height_);
+    if ((caps_ & DDSCAPS_PRIMARYSURFACE) && owner_)
+        owner_->Present(pixels_.data(), pitch_, width_, height_);
     return DD_OK;
 }
 
@@ -184,7 +196,8 @@ HRESULT DirectDrawSurface::Blt(const Rect* dstIn, DirectDrawSurface* src, const 
         if (!Inside(dst, width_, height_)) return DDERR_INVALIDRECT;
         for (int y = dst.top; y < dst.bottom; ++y) {
             uint8_t* row = pixels_.data() + static_cast<size_t>(y) * pitch_;
-            for (int x = dst.left; x < dst.right; ++x) WritePixel(row + x * bpp, bpp, fx->fillColor);
+            for (int x = dst.left; x < dst.right; ++x)
+                WritePixel(row + x * bpp, bpp, fx->fillColor);
         }
         return DD_OK;
     }
@@ -207,11 +220,12 @@ HRESULT DirectDrawSurface::Blt(const Rect* dstIn, DirectDrawSurface* src, const 
     }
     if (!Inside(dst, width_, height_)) return DDERR_INVALIDRECT;
     const int dw = dst.Width(), dh = dst.Height(), sw = sr.Width(), shh = sr.Height();
-    if (clipped && dst.left == 0 && dst.top == 0 && dw == width_ && dh == height_ && sr.Width() == dw &&
-        sr.Height() == dh && !(flags & DDBLT_KEYSRC)) {
+    if (clipped && dst.left == 0 && dst.top == 0 && dw == width_ && dh == height_ &&
+        sr.Width() == dw && sr.Height() == dh && !(flags & DDBLT_KEYSRC)) {
         // The whole frame onto the window: show it straight from the source, one copy fewer.
-        owner_->Present(src->pixels_.data() + static_cast<size_t>(sr.top) * src->pitch_ +
-                            sr.left * bpp, src->pitch_, dw, dh);
+        owner_->Present(
+            src->pixels_.data() + static_cast<size_t>(sr.top) * src->pitch_ + sr.left * bpp,
+            src->pitch_, dw, dh);
         return DD_OK;
     }
     if (dw == 0 || dh == 0 || sw == 0 || shh == 0) return DD_OK;
@@ -237,7 +251,8 @@ HRESULT DirectDrawSurface::Blt(const Rect* dstIn, DirectDrawSurface* src, const 
             continue;
         }
         for (int x = 0; x < dw; ++x) {
-            int sx = sr.left + (stretch ? static_cast<int>((static_cast<int64_t>(x) * sw) / dw) : x);
+            int sx =
+                sr.left + (stretch ? static_cast<int>((static_cast<int64_t>(x) * sw) / dw) : x);
             const uint8_t* sp = srow + sx * bpp;
             if (keyed && (ReadPixel(sp, bpp) & masks) == key) continue;
             std::memcpy(drow + (dst.left + x) * bpp, sp, static_cast<size_t>(bpp));
@@ -336,7 +351,8 @@ HRESULT DirectDraw::CreateSurface(const SurfaceDesc& desc, SurfacePtr& out) {
             SDL_GetWindowSize(window_->Handle(), &w, &h);
         }
         if (w <= 0 || h <= 0) return DDERR_INVALIDPARAMS;
-        s = std::make_shared<DirectDrawSurface>(this, desc.caps | DDSCAPS_FRONTBUFFER, w, h, format_);
+        s = std::make_shared<DirectDrawSurface>(this, desc.caps | DDSCAPS_FRONTBUFFER, w, h,
+                                                format_);
         surfaces_.push_back(s);
         if ((desc.caps & DDSCAPS_FLIP) && desc.backBufferCount > 0) {
             if (!(coop_ & DDSCL_EXCLUSIVE)) return DDERR_NOEXCLUSIVEMODE;
@@ -470,17 +486,22 @@ void DirectDraw::Present(const uint8_t* pixels, int pitch, int width, int height
     if (ws->w == width && ws->h == height) {
         SDL_BlitSurface(wrap_, nullptr, ws, nullptr);
     } else {
-        double scale = std::min(ws->w / static_cast<double>(width), ws->h / static_cast<double>(height));
-        SDL_Rect dst{static_cast<int>((ws->w - width * scale) / 2), static_cast<int>((ws->h - height * scale) / 2),
+        double scale =
+            std::min(ws->w / static_cast<double>(width), ws->h / static_cast<double>(height));
+        SDL_Rect dst{static_cast<int>((ws->w - width * scale) / 2),
+                     static_cast<int>((ws->h - height * scale) / 2),
                      static_cast<int>(width * scale), static_cast<int>(height * scale)};
         // Only the bars beside the picture need the black.
-        const SDL_Rect bars[4] = {{0, 0, ws->w, dst.y}, {0, dst.y + dst.h, ws->w, ws->h - dst.y - dst.h},
-                                  {0, dst.y, dst.x, dst.h}, {dst.x + dst.w, dst.y, ws->w - dst.x - dst.w, dst.h}};
+        const SDL_Rect bars[4] = {{0, 0, ws->w, dst.y},
+                                  {0, dst.y + dst.h, ws->w, ws->h - dst.y - dst.h},
+                                  {0, dst.y, dst.x, dst.h},
+                                  {dst.x + dst.w, dst.y, ws->w - dst.x - dst.w, dst.h}};
         SDL_FillRects(ws, bars, 4, 0);
         // SDL stretches quickly only between surfaces of one format: convert first, then stretch.
         SDL_Surface* from = wrap_;
         if (wrap_->format->format != ws->format->format) {
-            if (!conv_ || conv_->w != width || conv_->h != height || conv_->format->format != ws->format->format) {
+            if (!conv_ || conv_->w != width || conv_->h != height ||
+                conv_->format->format != ws->format->format) {
                 if (conv_) SDL_FreeSurface(conv_);
                 conv_ = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, ws->format->format);
                 if (!conv_) return;

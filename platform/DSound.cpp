@@ -12,8 +12,9 @@ namespace zx::platform {
 // Sample memory shared by a buffer and its duplicates.
 struct SampleData {
     WaveFormat format;
-    std::vector<uint8_t> raw;     // as written through Lock, in the wave's own format
-    std::vector<int16_t> device;  // the same sound in the device's format, unless raw is that already
+    std::vector<uint8_t> raw;  // as written through Lock, in the wave's own format
+    std::vector<int16_t>
+        device;  // the same sound in the device's format, unless raw is that already
     uint32_t deviceFrames = 0;
     // What the mixer plays: device, or raw itself when the wave has the device's format (the
     // music always has; a second copy of it would double the largest allocations of the set-up).
@@ -164,7 +165,8 @@ struct BufferMixer {
             for (int c = 0; c < ch; ++c) {
                 float g = ch == 2 ? (c == 0 ? gl : gr) : gm;
                 float v = static_cast<float>(src[static_cast<size_t>(f) * static_cast<size_t>(ch) +
-                                                 static_cast<size_t>(c)]) * g;
+                                                 static_cast<size_t>(c)]) *
+                          g;
                 v = std::clamp(v, -32768.0f, 32767.0f);
                 out[static_cast<size_t>(i) * static_cast<size_t>(ch) + static_cast<size_t>(c)] =
                     static_cast<int16_t>(std::lrint(v));
@@ -282,15 +284,16 @@ HRESULT DirectSoundBuffer::Unlock(void*, uint32_t, void*, uint32_t) {
     // Nothing may play from the memory while it is replaced.
     for (DirectSoundBuffer* u : samples_->users) u->Halt();
     const WaveFormat& f = samples_->format;
-    if (f.formatTag == WAVE_FORMAT_PCM && f.bitsPerSample == 16 && f.channels == device_->Channels() &&
-        static_cast<int>(f.samplesPerSec) == device_->Rate()) {
+    if (f.formatTag == WAVE_FORMAT_PCM && f.bitsPerSample == 16 &&
+        f.channels == device_->Channels() && static_cast<int>(f.samplesPerSec) == device_->Rate()) {
         samples_->device = {};
         samples_->pcm = reinterpret_cast<const int16_t*>(samples_->raw.data());
         samples_->deviceFrames = static_cast<uint32_t>(samples_->raw.size() / f.blockAlign);
         return DS_OK;
     }
     std::vector<int16_t> conv;
-    if (!ConvertToDevice(f, samples_->raw, device_->Rate(), device_->Channels(), conv)) return DSERR_GENERIC;
+    if (!ConvertToDevice(f, samples_->raw, device_->Rate(), device_->Channels(), conv))
+        return DSERR_GENERIC;
     samples_->device = std::move(conv);
     samples_->pcm = samples_->device.data();
     samples_->deviceFrames =
@@ -317,7 +320,8 @@ HRESULT DirectSoundBuffer::Play(uint32_t, uint32_t, uint32_t flags) {
         carrier_.abuf = reinterpret_cast<Uint8*>(const_cast<int16_t*>(samples_->pcm));
         carrier_.alen = total * frameBytes;
     } else {
-        carrier_.abuf = reinterpret_cast<Uint8*>(const_cast<int16_t*>(samples_->pcm)) + start * frameBytes;
+        carrier_.abuf =
+            reinterpret_cast<Uint8*>(const_cast<int16_t*>(samples_->pcm)) + start * frameBytes;
         carrier_.alen = (total - start) * frameBytes;
     }
     if (Mix_RegisterEffect(channel_, &BufferMixer::Effect, nullptr, this) == 0)

@@ -62,7 +62,8 @@ TGameInfo::TGameInfo() {
         std::string extra = used > 0 ? std::string(u.release + used) : std::string();
         if (!extra.empty() && (extra[0] == '-' || extra[0] == '.')) extra.erase(0, 1);
         char buf[300];
-        std::snprintf(buf, sizeof buf, "%d.%d (%d.%s)", major, minor, build & 0xFFFF, extra.c_str());
+        std::snprintf(buf, sizeof buf, "%d.%d (%d.%s)", major, minor, build & 0xFFFF,
+                      extra.c_str());
         OSVersion = buf;
     }
     // Platform 3 stands for "none of the known ones": the error report names the distribution.
@@ -71,7 +72,8 @@ TGameInfo::TGameInfo() {
 
     SDL_version v;
     SDL_GetVersion(&v);
-    DirectXvs = std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch);
+    DirectXvs =
+        std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch);
     CPUvendor = FieldOf("/proc/cpuinfo", "vendor_id", ':');
     if (SDL_WasInit(SDL_INIT_VIDEO)) {
         SDL_DisplayMode dm{};

@@ -81,7 +81,8 @@ bool HasDefaultRoute(const std::string& routeTable) {
     while (std::getline(in, line)) {
         std::istringstream fields(line);
         std::string iface, dest, gateway, flags, refcnt, use, metric, mask;
-        if (!(fields >> iface >> dest >> gateway >> flags >> refcnt >> use >> metric >> mask)) continue;
+        if (!(fields >> iface >> dest >> gateway >> flags >> refcnt >> use >> metric >> mask))
+            continue;
         const unsigned long f = std::strtoul(flags.c_str(), nullptr, 16);
         if (dest == "00000000" && mask == "00000000" && (f & 0x1)) return true;
     }
@@ -122,18 +123,20 @@ void SetShellOpenForTesting(std::function<bool(const std::string&)> open) {
 
 std::string RuntimeDir() {
     if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) {
-        struct stat st{};
+        struct stat st {};
         if (stat(xdg, &st) == 0 && S_ISDIR(st.st_mode)) return xdg;
     }
     // A folder of our own, so that another user cannot pre-create (and hold) our lock file.
     std::string dir = "/tmp/zolvex-" + std::to_string(getuid());
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return "/tmp";
-    struct stat st{};
-    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid()) return "/tmp";
+    struct stat st {};
+    if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
+        return "/tmp";
     return dir;
 }
 
-SingleInstanceLock::SingleInstanceLock(const std::string& name) : path_(RuntimeDir() + "/" + name + ".lock") {
+SingleInstanceLock::SingleInstanceLock(const std::string& name)
+    : path_(RuntimeDir() + "/" + name + ".lock") {
     const int fd = open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd < 0) return;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {

@@ -21,14 +21,12 @@ void RestoreModeOnSignal(int sig) {
 
 void InstallModeGuard(SDL_Window* w) {
     fullscreenWindow = w;
-    for (int sig : kFatalSignals)
-        std::signal(sig, RestoreModeOnSignal);
+    for (int sig : kFatalSignals) std::signal(sig, RestoreModeOnSignal);
 }
 
 void RemoveModeGuard() {
     fullscreenWindow = nullptr;
-    for (int sig : kFatalSignals)
-        std::signal(sig, SIG_DFL);
+    for (int sig : kFatalSignals) std::signal(sig, SIG_DFL);
 }
 
 }  // namespace
@@ -55,8 +53,12 @@ GameWindow::~GameWindow() {
     SDL_DestroyWindow(window_);
 }
 
-void GameWindow::SetCaption(const std::string& caption) { SDL_SetWindowTitle(window_, caption.c_str()); }
-void GameWindow::SetBordered(bool bordered) { SDL_SetWindowBordered(window_, bordered ? SDL_TRUE : SDL_FALSE); }
+void GameWindow::SetCaption(const std::string& caption) {
+    SDL_SetWindowTitle(window_, caption.c_str());
+}
+void GameWindow::SetBordered(bool bordered) {
+    SDL_SetWindowBordered(window_, bordered ? SDL_TRUE : SDL_FALSE);
+}
 
 void GameWindow::SetClientSize(int width, int height) {
     SDL_SetWindowSize(window_, width, height);

@@ -12,8 +12,8 @@ namespace zx::server {
 std::string HtmlText(std::string_view cp1252);
 
 // The highscore page: the overall and the weekly best, names escaped.
-std::string HighscorePage(const std::vector<THighscoreRow>& overall, const std::vector<THighscoreRow>& week,
-                          std::string_view weekCaption);
+std::string HighscorePage(const std::vector<THighscoreRow>& overall,
+                          const std::vector<THighscoreRow>& week, std::string_view weekCaption);
 
 // "8 December 2026": the caption of a week's first day.
 std::string DayCaption(int64_t unixTime);

@@ -18,9 +18,10 @@ void TRankIndex::Offer(const std::string& player, int64_t score) {
 
 int64_t TRankIndex::RankOf(int64_t score, const std::string& player) const {
     // Keys below (score + 1, "") are exactly those with a best of score or less.
-    const int64_t atOrBelow = score == std::numeric_limits<int64_t>::max()
-                                  ? static_cast<int64_t>(tree_.size())
-                                  : static_cast<int64_t>(tree_.order_of_key(Key{score + 1, std::string()}));
+    const int64_t atOrBelow =
+        score == std::numeric_limits<int64_t>::max()
+            ? static_cast<int64_t>(tree_.size())
+            : static_cast<int64_t>(tree_.order_of_key(Key{score + 1, std::string()}));
     int64_t above = static_cast<int64_t>(tree_.size()) - atOrBelow;
     const auto mine = BestOf(player);
     if (mine && *mine > score) --above;

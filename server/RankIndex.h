@@ -27,8 +27,9 @@ public:
 
 private:
     using Key = std::pair<int64_t, std::string>;
-    using Tree = __gnu_pbds::tree<Key, __gnu_pbds::null_type, std::less<Key>, __gnu_pbds::rb_tree_tag,
-                                  __gnu_pbds::tree_order_statistics_node_update>;
+    using Tree =
+        __gnu_pbds::tree<Key, __gnu_pbds::null_type, std::less<Key>, __gnu_pbds::rb_tree_tag,
+                         __gnu_pbds::tree_order_statistics_node_update>;
     Tree tree_;
     std::unordered_map<std::string, int64_t> best_;
 };

@@ -15,7 +15,8 @@ bool TRateLimiter::Allow(const std::string& address, Clock::time_point now) {
     auto it = buckets_.find(address);
     if (it == buckets_.end()) {
         if (buckets_.size() >= maxAddresses_) {
-            std::erase_if(buckets_, [&](const auto& kv) { return Refilled(kv.second, now) >= burst_; });
+            std::erase_if(buckets_,
+                          [&](const auto& kv) { return Refilled(kv.second, now) >= burst_; });
             // Still full: a flood from very many addresses. Forgetting them all costs less than
             // refusing every newcomer.
             if (buckets_.size() >= maxAddresses_) buckets_.clear();

@@ -15,10 +15,10 @@ struct TSubmitOutcome {
     bool Accepted = false;  // false: this score code was published before
     std::string PlayerId;   // the player's identifier, new or as sent
     bool NewPlayerId = false;
-    int64_t Rank = 0;                 // the sent score among every player's best
-    std::optional<int64_t> OldRank;   // this player's rank before, if they had one
-    int64_t Top = 0;                  // the best score of all
-    int64_t WeekRank = 0;             // the same within the current week
+    int64_t Rank = 0;                // the sent score among every player's best
+    std::optional<int64_t> OldRank;  // this player's rank before, if they had one
+    int64_t Top = 0;                 // the best score of all
+    int64_t WeekRank = 0;            // the same within the current week
     std::optional<int64_t> WeekOldRank;
     int64_t WeekTop = 0;
 };

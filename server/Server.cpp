@@ -15,7 +15,8 @@ namespace zx::server {
 namespace fs = std::filesystem;
 
 int64_t SystemClock() {
-    return std::chrono::duration_cast<std::chrono::seconds>(std::chrono::system_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::seconds>(
+               std::chrono::system_clock::now().time_since_epoch())
         .count();
 }
 
@@ -47,17 +48,17 @@ std::optional<std::string> RawQueryValue(const std::string& target, const std::s
         size_t end = target.find('&', at);
         if (end == std::string::npos) end = target.size();
         const std::string_view pair(target.data() + at, end - at);
-        if (pair.size() > name.size() && pair.substr(0, name.size()) == name && pair[name.size()] == '=')
+        if (pair.size() > name.size() && pair.substr(0, name.size()) == name &&
+            pair[name.size()] == '=')
             return std::string(pair.substr(name.size() + 1));
         at = end + 1;
     }
     return std::nullopt;
 }
 
-TZolvexServer::TZolvexServer(TServerOptions options, std::shared_ptr<IScoreStore> store, TClock clock)
-    : options_(std::move(options)),
-      store_(std::move(store)),
-      clock_(std::move(clock)),
+TZolvexServer::TZolvexServer(TServerOptions options, std::shared_ptr<IScoreStore> store,
+                             TClock clock)
+    : options_(std::move(options)), store_(std::move(store)), clock_(std::move(clock)),
       limiter_(options_.SubmitPerMinute, options_.SubmitBurst),
       http_(std::make_unique<httplib::Server>()) {
     LoadPages();
@@ -113,44 +114,50 @@ void TZolvexServer::Routes() {
             for (char& c : path)
                 if (static_cast<unsigned char>(c) < 32 || c == '"') c = '?';
             char line[512];
-            std::snprintf(line, sizeof line, "%s \"%s %s\" %d %zu %.1fms\n", address.empty() ? "-" : address.c_str(),
-                          method.c_str(), path.c_str(), res.status, res.body.size(), us / 1000.0);
+            std::snprintf(line, sizeof line, "%s \"%s %s\" %d %zu %.1fms\n",
+                          address.empty() ? "-" : address.c_str(), method.c_str(), path.c_str(),
+                          res.status, res.body.size(), us / 1000.0);
             std::lock_guard lock(logMutex_);
             std::fputs(line, stderr);
         });
     }
 
-    h.Get("/zvxinternal", [this](const httplib::Request& req, httplib::Response& res) { ServePage("index.html", req, res); });
+    h.Get("/zvxinternal", [this](const httplib::Request& req, httplib::Response& res) {
+        ServePage("index.html", req, res);
+    });
     h.Get("/zvxinternal/highscore.html",
           [this](const httplib::Request&, httplib::Response& res) { ServeHighscores(res); });
     h.Get("/zvxinternal/(.*)", [this](const httplib::Request& req, httplib::Response& res) {
         const std::string key = req.matches[1].str();
         ServePage(key.empty() ? "index.html" : key, req, res);
     });
-    h.Get("/game/game_zolvex.html",
-          [this](const httplib::Request& req, httplib::Response& res) {
-              ServePage("campaign/game_zolvex.html", req, res);
-          });
+    h.Get("/game/game_zolvex.html", [this](const httplib::Request& req, httplib::Response& res) {
+        ServePage("campaign/game_zolvex.html", req, res);
+    });
     h.Get("/score2.php", [this](const httplib::Request& req, httplib::Response& res) {
         auto [status, body] = Submit(req.target, AddressOf(req));
         res.status = status;
         res.set_content(body, kAnswerType);
     });
     h.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty()) res.set_content("Error=" + std::to_string(res.status) + "\r\n", kAnswerType);
+        if (res.body.empty())
+            res.set_content("Error=" + std::to_string(res.status) + "\r\n", kAnswerType);
     });
-    h.set_exception_handler([](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-        res.status = 500;
-        res.set_content("Error=The server failed; please try again later\r\n", kAnswerType);
-    });
+    h.set_exception_handler(
+        [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+            res.status = 500;
+            res.set_content("Error=The server failed; please try again later\r\n", kAnswerType);
+        });
 }
 
 std::string TZolvexServer::AddressOf(const httplib::Request& req) const {
-    if (options_.TrustProxy && req.has_header("X-Real-IP")) return req.get_header_value("X-Real-IP").substr(0, 64);
+    if (options_.TrustProxy && req.has_header("X-Real-IP"))
+        return req.get_header_value("X-Real-IP").substr(0, 64);
     return req.remote_addr;
 }
 
-void TZolvexServer::ServePage(const std::string& key, const httplib::Request& req, httplib::Response& res) const {
+void TZolvexServer::ServePage(const std::string& key, const httplib::Request& req,
+                              httplib::Response& res) const {
     auto it = pages_.find(key);
     if (it == pages_.end()) {
         res.status = 404;
@@ -164,11 +171,13 @@ void TZolvexServer::ServePage(const std::string& key, const httplib::Request& re
     // The download page lives under whichever name the server is reached by (www or bare).
     std::string host = req.get_header_value("Host");
     if (host.empty() || host.size() > 253 ||
-        host.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:[]") !=
+        host.find_first_not_of(
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:[]") !=
             std::string::npos)
         host = "localhost";
     std::string body = page.body;
-    for (size_t at = body.find("{host}"); at != std::string::npos; at = body.find("{host}", at + host.size()))
+    for (size_t at = body.find("{host}"); at != std::string::npos;
+         at = body.find("{host}", at + host.size()))
         body.replace(at, 6, host);
     res.set_content(body, page.type.c_str());
 }
@@ -178,16 +187,19 @@ void TZolvexServer::ServeHighscores(httplib::Response& res) {
     std::lock_guard lock(highscoreMutex_);
     const uint64_t version = scoresVersion_.load();
     if (version != cachedVersion_ || week != cachedWeek_) {
-        cachedHighscores_ = HighscorePage(store_->Top(20, std::nullopt), store_->Top(20, week), DayCaption(week));
+        cachedHighscores_ =
+            HighscorePage(store_->Top(20, std::nullopt), store_->Top(20, week), DayCaption(week));
         cachedVersion_ = version;
         cachedWeek_ = week;
     }
     res.set_content(cachedHighscores_, "text/html; charset=utf-8");
 }
 
-std::pair<int, std::string> TZolvexServer::Submit(const std::string& target, const std::string& address) {
+std::pair<int, std::string> TZolvexServer::Submit(const std::string& target,
+                                                  const std::string& address) {
     if (!limiter_.Allow(address))
-        return {429, "Error=Too many scores from your address; please try again in a few minutes\r\n"};
+        return {429,
+                "Error=Too many scores from your address; please try again in a few minutes\r\n"};
     const std::optional<std::string> cs = RawQueryValue(target, "cs");
     const TReadResult read = ReadSubmission(cs ? *cs : std::string());
     if (!read.Submission) return {200, FormatAnswer({{"Error", read.Error}})};
@@ -198,7 +210,8 @@ std::pair<int, std::string> TZolvexServer::Submit(const std::string& target, con
     } catch (const std::exception& e) {
         std::lock_guard lock(logMutex_);
         std::fprintf(stderr, "zolvex-server: storing a score failed: %s\n", e.what());
-        return {503, "Error=The highscore list cannot be written just now; please try again later\r\n"};
+        return {503,
+                "Error=The highscore list cannot be written just now; please try again later\r\n"};
     }
     if (!out.Accepted) return {200, FormatAnswer({{"Error", "This score was published before"}})};
     ++scoresVersion_;
@@ -213,7 +226,8 @@ std::pair<int, std::string> TZolvexServer::Submit(const std::string& target, con
     return {200, FormatAnswer(lines)};
 }
 
-std::pair<int, std::string> TZolvexServer::SubmitForTesting(const std::string& target, const std::string& address) {
+std::pair<int, std::string> TZolvexServer::SubmitForTesting(const std::string& target,
+                                                            const std::string& address) {
     return Submit(target, address);
 }
 
@@ -224,7 +238,8 @@ int TZolvexServer::Bind() {
         return port;
     }
     if (!http_->bind_to_port(options_.Host, options_.Port))
-        throw std::runtime_error("cannot listen on " + options_.Host + ":" + std::to_string(options_.Port));
+        throw std::runtime_error("cannot listen on " + options_.Host + ":" +
+                                 std::to_string(options_.Port));
     return options_.Port;
 }
 

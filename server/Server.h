@@ -42,7 +42,8 @@ int64_t SystemClock();
 
 class TZolvexServer {
 public:
-    TZolvexServer(TServerOptions options, std::shared_ptr<IScoreStore> store, TClock clock = SystemClock);
+    TZolvexServer(TServerOptions options, std::shared_ptr<IScoreStore> store,
+                  TClock clock = SystemClock);
     ~TZolvexServer();
     TZolvexServer(const TZolvexServer&) = delete;
     TZolvexServer& operator=(const TZolvexServer&) = delete;
@@ -57,7 +58,8 @@ public:
     void WaitUntilReadyForTesting();
 
     // The answer to a /score2.php request line's target, for the fuzzer: status and body.
-    std::pair<int, std::string> SubmitForTesting(const std::string& target, const std::string& address);
+    std::pair<int, std::string> SubmitForTesting(const std::string& target,
+                                                 const std::string& address);
 
 private:
     struct Page {
@@ -65,7 +67,8 @@ private:
     };
     void LoadPages();
     void Routes();
-    void ServePage(const std::string& key, const httplib::Request& req, httplib::Response& res) const;
+    void ServePage(const std::string& key, const httplib::Request& req,
+                   httplib::Response& res) const;
     void ServeHighscores(httplib::Response& res);
     std::pair<int, std::string> Submit(const std::string& target, const std::string& address);
     std::string AddressOf(const httplib::Request& req) const;

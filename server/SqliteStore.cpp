@@ -39,15 +39,19 @@ void Check(sqlite3* db, int rc, const char* what) {
         throw SqliteError(std::string(what) + ": " + sqlite3_errmsg(db));
 }
 
-void Exec(sqlite3* db, const char* sql) { Check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr), sql); }
+void Exec(sqlite3* db, const char* sql) {
+    Check(db, sqlite3_exec(db, sql, nullptr, nullptr, nullptr), sql);
+}
 
 Db Open(const std::string& path) {
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
-                                                            SQLITE_OPEN_NOMUTEX, nullptr);
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &raw,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     Db db(raw);
     if (rc != SQLITE_OK)
-        throw SqliteError("cannot open " + path + ": " + (raw ? sqlite3_errmsg(raw) : "out of memory"));
+        throw SqliteError("cannot open " + path + ": " +
+                          (raw ? sqlite3_errmsg(raw) : "out of memory"));
     sqlite3_busy_timeout(raw, 10000);
     Exec(raw, "PRAGMA journal_mode=WAL");
     Exec(raw, "PRAGMA synchronous=FULL");
@@ -94,7 +98,8 @@ public:
     bool IsNull(int col) const { return sqlite3_column_type(st_, col) == SQLITE_NULL; }
     std::string Text(int col) const {
         const void* p = sqlite3_column_blob(st_, col);
-        return p ? std::string(static_cast<const char*>(p), static_cast<size_t>(sqlite3_column_bytes(st_, col)))
+        return p ? std::string(static_cast<const char*>(p),
+                               static_cast<size_t>(sqlite3_column_bytes(st_, col)))
                  : std::string();
     }
     // The single value of a one-row query, or nothing when there is no row or it is NULL.
@@ -163,7 +168,8 @@ public:
         checkpointer_.join();
         w_.reset();
         // A clean stop leaves the scores in the database file itself.
-        sqlite3_wal_checkpoint_v2(write_.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+        sqlite3_wal_checkpoint_v2(write_.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                  nullptr);
     }
 
     TSubmitOutcome Submit(const TSubmission& s, const std::string& address, int64_t now,
@@ -181,12 +187,14 @@ public:
 
     std::vector<THighscoreRow> Top(size_t count, std::optional<int64_t> weekStart) override {
         std::lock_guard lock(readMutex_);
-        Stmt q(read_.get(),
-               weekStart ? "SELECT s.name, s.city, s.country, w.best FROM week_best w JOIN submissions s "
-                           "ON s.id = w.best_submission WHERE w.week = ?1 "
-                           "ORDER BY w.best DESC, w.best_submission LIMIT ?2"
-                         : "SELECT s.name, s.city, s.country, p.best FROM players p JOIN submissions s "
-                           "ON s.id = p.best_submission ORDER BY p.best DESC, p.best_submission LIMIT ?2");
+        Stmt q(
+            read_.get(),
+            weekStart
+                ? "SELECT s.name, s.city, s.country, w.best FROM week_best w JOIN submissions s "
+                  "ON s.id = w.best_submission WHERE w.week = ?1 "
+                  "ORDER BY w.best DESC, w.best_submission LIMIT ?2"
+                : "SELECT s.name, s.city, s.country, p.best FROM players p JOIN submissions s "
+                  "ON s.id = p.best_submission ORDER BY p.best DESC, p.best_submission LIMIT ?2");
         if (weekStart) q.Bind(1, *weekStart);
         q.Bind(2, static_cast<int64_t>(count));
         std::vector<THighscoreRow> rows;
@@ -204,23 +212,31 @@ private:
     struct Statements {
         explicit Statements(sqlite3* db)
             : begin(db, "BEGIN IMMEDIATE"), commit(db, "COMMIT"), rollback(db, "ROLLBACK"),
-              savepoint(db, "SAVEPOINT one"), release(db, "RELEASE one"), undo(db, "ROLLBACK TO one"),
+              savepoint(db, "SAVEPOINT one"), release(db, "RELEASE one"),
+              undo(db, "ROLLBACK TO one"),
               codeSeen(db, "SELECT 1 FROM submissions WHERE score_code = ?1"),
               playerBest(db, "SELECT best FROM players WHERE id = ?1"),
               weekBest(db, "SELECT best FROM week_best WHERE week = ?1 AND player = ?2"),
-              insert(db, "INSERT INTO submissions(player, score, score_code, name, city, country, email, age, "
-                         "sex, comment, games_started, games_won, address, time, week) "
-                         "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)"),
-              setPlayer(db, "INSERT INTO players(id, best, best_submission) VALUES(?1, ?2, ?3) "
-                            "ON CONFLICT(id) DO UPDATE SET best = excluded.best, "
-                            "best_submission = excluded.best_submission WHERE excluded.best > players.best"),
-              setWeek(db, "INSERT INTO week_best(week, player, best, best_submission) VALUES(?1, ?2, ?3, ?4) "
-                          "ON CONFLICT(week, player) DO UPDATE SET best = excluded.best, "
-                          "best_submission = excluded.best_submission WHERE excluded.best > week_best.best"),
+              insert(db,
+                     "INSERT INTO submissions(player, score, score_code, name, city, country, "
+                     "email, age, "
+                     "sex, comment, games_started, games_won, address, time, week) "
+                     "VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)"),
+              setPlayer(
+                  db,
+                  "INSERT INTO players(id, best, best_submission) VALUES(?1, ?2, ?3) "
+                  "ON CONFLICT(id) DO UPDATE SET best = excluded.best, "
+                  "best_submission = excluded.best_submission WHERE excluded.best > players.best"),
+              setWeek(db,
+                      "INSERT INTO week_best(week, player, best, best_submission) VALUES(?1, ?2, "
+                      "?3, ?4) "
+                      "ON CONFLICT(week, player) DO UPDATE SET best = excluded.best, "
+                      "best_submission = excluded.best_submission WHERE excluded.best > "
+                      "week_best.best"),
               allBests(db, "SELECT id, best FROM players"),
               weekBests(db, "SELECT player, best FROM week_best WHERE week = ?1") {}
-        Stmt begin, commit, rollback, savepoint, release, undo, codeSeen, playerBest, weekBest, insert,
-            setPlayer, setWeek, allBests, weekBests;
+        Stmt begin, commit, rollback, savepoint, release, undo, codeSeen, playerBest, weekBest,
+            insert, setPlayer, setWeek, allBests, weekBests;
     };
 
     std::string NewPlayerId() {
@@ -253,12 +269,25 @@ private:
         const std::string& me = out.PlayerId;
         TRankIndex& week = WeekIndex(p.week);
         if (oldBest) out.OldRank = overall_.RankOf(*oldBest, me);
-        if (const auto oldWeekBest = week.BestOf(me)) out.WeekOldRank = week.RankOf(*oldWeekBest, me);
+        if (const auto oldWeekBest = week.BestOf(me))
+            out.WeekOldRank = week.RankOf(*oldWeekBest, me);
 
-        w.insert.Bind(1, me).Bind(2, s.Score).Bind(3, s.ScoreCode).BindBytes(4, s.Name).BindBytes(5, s.City)
-            .BindBytes(6, s.Country).BindBytes(7, s.Email).Bind(8, s.Age).Bind(9, std::string(1, s.Sex))
-            .BindBytes(10, s.Comment).Bind(11, s.GamesStarted).Bind(12, s.GamesWon).Bind(13, *p.address)
-            .Bind(14, p.now).Bind(15, p.week).Step();
+        w.insert.Bind(1, me)
+            .Bind(2, s.Score)
+            .Bind(3, s.ScoreCode)
+            .BindBytes(4, s.Name)
+            .BindBytes(5, s.City)
+            .BindBytes(6, s.Country)
+            .BindBytes(7, s.Email)
+            .Bind(8, s.Age)
+            .Bind(9, std::string(1, s.Sex))
+            .BindBytes(10, s.Comment)
+            .Bind(11, s.GamesStarted)
+            .Bind(12, s.GamesWon)
+            .Bind(13, *p.address)
+            .Bind(14, p.now)
+            .Bind(15, p.week)
+            .Step();
         const int64_t row = sqlite3_last_insert_rowid(write_.get());
         w.setPlayer.Bind(1, me).Bind(2, s.Score).Bind(3, row).Step();
         w.setWeek.Bind(1, p.week).Bind(2, me).Bind(3, s.Score).Bind(4, row).Step();
@@ -305,7 +334,8 @@ private:
             if (stopping_) break;
             lock.unlock();
             // Passive: never waits for the writer; what it cannot copy now, it copies next time.
-            sqlite3_wal_checkpoint_v2(checkpoint_.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+            sqlite3_wal_checkpoint_v2(checkpoint_.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE,
+                                      nullptr, nullptr);
             lock.lock();
         }
     }
@@ -372,8 +402,9 @@ private:
             if (outcomes[i])
                 batch[i]->done.set_value(*outcomes[i]);
             else
-                batch[i]->done.set_exception(errors[i] ? errors[i]
-                                                       : std::make_exception_ptr(std::runtime_error("not stored")));
+                batch[i]->done.set_exception(
+                    errors[i] ? errors[i]
+                              : std::make_exception_ptr(std::runtime_error("not stored")));
         }
     }
 

@@ -6,7 +6,9 @@ namespace zx::server {
 namespace {
 
 // The program fills an empty field with one blank before sending.
-std::string_view Unfilled(std::string_view field) { return field == " " ? std::string_view() : field; }
+std::string_view Unfilled(std::string_view field) {
+    return field == " " ? std::string_view() : field;
+}
 
 // A decimal integer, optionally negative, without blanks or anything after it.
 std::optional<int64_t> Number(std::string_view text, bool allowNegative) {
@@ -23,7 +25,8 @@ std::optional<int64_t> Number(std::string_view text, bool allowNegative) {
 bool FitsText(std::string_view text, size_t max) {
     if (text.size() > max) return false;
     for (char c : text)
-        if (static_cast<unsigned char>(c) < 32) return false;  // control bytes have no place in a name
+        if (static_cast<unsigned char>(c) < 32)
+            return false;  // control bytes have no place in a name
     return true;
 }
 
@@ -52,7 +55,8 @@ TReadResult SubmissionFromFields(const std::vector<std::string>& f) {
     TSubmission s;
 
     const std::string_view id = Unfilled(f[kFieldPlayerId]);
-    if (id.size() > kMaxPlayerId || id.find_first_of(" |") != std::string_view::npos || !FitsText(id, kMaxPlayerId))
+    if (id.size() > kMaxPlayerId || id.find_first_of(" |") != std::string_view::npos ||
+        !FitsText(id, kMaxPlayerId))
         return Refuse("The player identifier is not valid");
     s.PlayerId = std::string(id);
 
@@ -92,7 +96,8 @@ TReadResult SubmissionFromFields(const std::vector<std::string>& f) {
 
     const auto started = Number(f[kFieldGamesStarted], false);
     const auto won = Number(f[kFieldGamesWon], false);
-    if (!started || *started > INT32_MAX) return Refuse("The number of games started is not a number");
+    if (!started || *started > INT32_MAX)
+        return Refuse("The number of games started is not a number");
     if (!won || *won > INT32_MAX) return Refuse("The number of games won is not a number");
     if (*won > *started) return Refuse("More games were won than started");
     s.GamesStarted = static_cast<int32_t>(*started);
@@ -116,8 +121,10 @@ TReadResult SubmissionFromFields(const std::vector<std::string>& f) {
 // is caught 100 times in one game) less the shots as read (wraps only add shots), plus the win
 // bonus where a win is possible.
 std::optional<std::string> WhyScoreUnexplained(int64_t score, const TScoreStats& st) {
-    if (st.Torpedoes > kTorpedoesPerGame) return "The score code shows more torpedoes than a game has";
-    int64_t explained = -int64_t{kCondomCost} * st.CondomShots - int64_t{kTorpedoCost} * st.Torpedoes;
+    if (st.Torpedoes > kTorpedoesPerGame)
+        return "The score code shows more torpedoes than a game has";
+    int64_t explained =
+        -int64_t{kCondomCost} * st.CondomShots - int64_t{kTorpedoCost} * st.Torpedoes;
     for (size_t k = 1; k <= 6; ++k)
         explained += int64_t{kCatchPoints[k]} * (st.Caught[k] + st.CaughtEarly[k]) +
                      int64_t{kEarlyBonus} * st.CaughtEarly[k];

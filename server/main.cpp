@@ -21,12 +21,14 @@ namespace {
 
 void Usage(const char* self) {
     std::fprintf(stderr,
-                 "usage: %s [--listen HOST:PORT] [--data DIR] [--pages DIR] [--rate PER_MINUTE] [--burst N]\n"
+                 "usage: %s [--listen HOST:PORT] [--data DIR] [--pages DIR] [--rate PER_MINUTE] "
+                 "[--burst N]\n"
                  "          [--threads N] [--trust-proxy] [--quiet]\n"
                  "  --listen       address and port to serve on (127.0.0.1:8080)\n"
                  "  --data         folder of the highscore database (./zolvex-data)\n"
                  "  --pages        folder of the pages (%s)\n"
-                 "  --rate/--burst scores one address may publish per minute, and at once (6, 5); 0 is no limit\n"
+                 "  --rate/--burst scores one address may publish per minute, and at once (6, 5); "
+                 "0 is no limit\n"
                  "  --threads      connections served at the same time (64)\n"
                  "  --trust-proxy  take the client's address from X-Real-IP (behind nginx)\n"
                  "  --quiet        no line per request\n",
@@ -64,10 +66,12 @@ int main(int argc, char** argv) {
         } else if (!std::strcmp(argv[i], "--rate") && more && ParseNumber(argv[i + 1], n)) {
             options.SubmitPerMinute = n;
             ++i;
-        } else if (!std::strcmp(argv[i], "--burst") && more && ParseNumber(argv[i + 1], n) && n >= 1) {
+        } else if (!std::strcmp(argv[i], "--burst") && more && ParseNumber(argv[i + 1], n) &&
+                   n >= 1) {
             options.SubmitBurst = n;
             ++i;
-        } else if (!std::strcmp(argv[i], "--threads") && more && ParseNumber(argv[i + 1], n) && n >= 2 && n <= 4096) {
+        } else if (!std::strcmp(argv[i], "--threads") && more && ParseNumber(argv[i + 1], n) &&
+                   n >= 2 && n <= 4096) {
             options.Threads = static_cast<int>(n);
             ++i;
         } else if (!std::strcmp(argv[i], "--trust-proxy")) {
@@ -99,14 +103,16 @@ int main(int argc, char** argv) {
         auto store = zx::server::OpenSqliteStore(data);
         zx::server::TZolvexServer server(options, std::move(store));
         const int port = server.Bind();
-        std::fprintf(stderr, "zolvex-server: serving http://%s:%d/zvxinternal (data %s, pages %s)\n",
+        std::fprintf(stderr,
+                     "zolvex-server: serving http://%s:%d/zvxinternal (data %s, pages %s)\n",
                      options.Host.c_str(), port, data.c_str(), options.PagesDir.c_str());
         std::atomic<bool> signalled{false};
         std::thread waiter([&] {
             int sig = 0;
             sigwait(&stopSignals, &sig);
             signalled = true;
-            std::fprintf(stderr, "zolvex-server: %s, stopping\n", sig == SIGINT ? "interrupted" : "terminated");
+            std::fprintf(stderr, "zolvex-server: %s, stopping\n",
+                         sig == SIGINT ? "interrupted" : "terminated");
             server.Stop();
         });
         server.Run();

@@ -45,7 +45,12 @@ std::string CheckBmpHeader(const uint8_t* data, size_t size, TBmpHeader& h) {
     if (w > kBmpMaxSide || rows > kBmpMaxSide || w * rows > kBmpMaxPixels)
         return "BMP header claims " + std::to_string(w) + " by " + std::to_string(rows) + " pixels";
     switch (h.Bits) {
-        case 1: case 4: case 8: case 16: case 24: case 32: break;
+        case 1:
+        case 4:
+        case 8:
+        case 16:
+        case 24:
+        case 32: break;
         default: return "BMP of " + std::to_string(h.Bits) + " bits per pixel";
     }
     if (offBits > size) return "BMP pixels start beyond the end of the file";
@@ -74,7 +79,7 @@ std::vector<uint8_t> DecodeMask(const std::vector<uint8_t>& bytes, int32_t width
     if (!why.empty()) return {};  // as a file that is no bitmap: the sheet goes without a mask
     SDL_RWops* rw = SDL_RWFromConstMem(bytes.data(), static_cast<int>(bytes.size()));
     std::unique_ptr<SDL_Surface, void (*)(SDL_Surface*)> bmp(rw ? SDL_LoadBMP_RW(rw, 1) : nullptr,
-                                                              SDL_FreeSurface);
+                                                             SDL_FreeSurface);
     if (!bmp) return {};
     if (bmp->format->BytesPerPixel != 1) throw Exception("Bitmap isn't 8bpp: " + fileName);
     const int stride = (bmp->w + 3) & ~3;

@@ -87,8 +87,8 @@ bool Within(const Rect& r, int w, int h) {
 // Nearest-pixel stretch with the source key, the same pixel choice as the display's own blit
 // (source index = i * sourceSize / destSize), stepped without a division per pixel.
 template <int B>
-void StretchRows(const LockGuard& d, const LockGuard& s, const Rect& dr, const Rect& sr,
-                 bool keyed, uint32_t masks, uint32_t key) {
+void StretchRows(const LockGuard& d, const LockGuard& s, const Rect& dr, const Rect& sr, bool keyed,
+                 uint32_t masks, uint32_t key) {
     const int dw = dr.Width(), dh = dr.Height(), sw = sr.Width(), sh = sr.Height();
     const int qx = sw / dw, rx = sw % dw;
     const int qy = sh / dh, ry = sh % dh;
@@ -106,8 +106,9 @@ void StretchRows(const LockGuard& d, const LockGuard& s, const Rect& dr, const R
         } else {
             // 32.32 stepping with the fraction rounded up picks the same columns as
             // i * sw / dw: the error over a row stays below 1 / dw while dw < 65536.
-            const uint64_t step = ((static_cast<uint64_t>(sw) << 32) + static_cast<uint64_t>(dw) - 1) /
-                                  static_cast<uint64_t>(dw);
+            const uint64_t step =
+                ((static_cast<uint64_t>(sw) << 32) + static_cast<uint64_t>(dw) - 1) /
+                static_cast<uint64_t>(dw);
             const bool exact = dw < 65536;
             if (exact && keyed) {
                 uint64_t acc = 0;
@@ -117,7 +118,8 @@ void StretchRows(const LockGuard& d, const LockGuard& s, const Rect& dr, const R
                 }
             } else if (exact) {
                 uint64_t acc = 0;
-                for (int x = 0; x < dw; ++x, acc += step) Store<B>(drow + x * B, Load<B>(srow + (acc >> 32) * B));
+                for (int x = 0; x < dw; ++x, acc += step)
+                    Store<B>(drow + x * B, Load<B>(srow + (acc >> 32) * B));
             } else {
                 int sx = 0, ex = 0;
                 for (int x = 0; x < dw; ++x) {
@@ -167,9 +169,9 @@ struct BlendParams {
 // One blend over the locked surfaces. Mode A: constant alpha with weights summing to 256.
 // Mode M: per-pixel alpha map with weights summing to 255.
 template <int B, bool Map>
-void BlendRows(const LockGuard& back, const LockGuard& src, const LockGuard& blend,
-               const Rect& br, const Rect& sr, bool keyed, const BlendParams& p, uint32_t alpha,
-               const uint8_t* map, int mapStride) {
+void BlendRows(const LockGuard& back, const LockGuard& src, const LockGuard& blend, const Rect& br,
+               const Rect& sr, bool keyed, const BlendParams& p, uint32_t alpha, const uint8_t* map,
+               int mapStride) {
     const int w = br.Width(), h = br.Height();
     const uint32_t stepX = (static_cast<uint32_t>(sr.Width()) << 16) / static_cast<uint32_t>(w);
     const uint32_t stepY = (static_cast<uint32_t>(sr.Height()) << 16) / static_cast<uint32_t>(h);
@@ -179,7 +181,8 @@ void BlendRows(const LockGuard& back, const LockGuard& src, const LockGuard& ble
     for (int row = 0; row < h; ++row) {
         const uint8_t* drow = back.Row(br.top + row) + static_cast<ptrdiff_t>(br.left) * B;
         const uint8_t* srow = src.Row(sy) + static_cast<ptrdiff_t>(sr.left) * B;
-        const uint8_t* mrow = Map ? map + static_cast<ptrdiff_t>(sy) * mapStride + sr.left : nullptr;
+        const uint8_t* mrow =
+            Map ? map + static_cast<ptrdiff_t>(sy) * mapStride + sr.left : nullptr;
         uint8_t* orow = blend.Row(row);
         uint32_t accX = 0;
         for (int col = 0; col < w; ++col) {
@@ -219,7 +222,8 @@ void Blend(DirectDrawSurface* back, DirectDrawSurface* source, DirectDrawSurface
            const Rect& br, const Rect& sr, bool keyed, uint32_t alpha, const uint8_t* map) {
     const PixelFormat f = FormatOf(back);
     if (!(f.flags & platform::DDPF_RGB)) throw Exception("Not on RGB format");
-    if (f.bitCount != 16 && f.bitCount != 24 && f.bitCount != 32) throw Exception("Invalid bit count");
+    if (f.bitCount != 16 && f.bitCount != 24 && f.bitCount != 32)
+        throw Exception("Invalid bit count");
     if (Masks(f) & 0xFF000000u) throw Exception("Pixel format not supported");
     if (!source || !(FormatOf(source) == f))
         throw Exception("Back and front surface pixel formats don't match");
@@ -298,8 +302,9 @@ void DrawPicture(const RgbPicture& pic, DirectDrawSurface* surface) {
         const uint8_t* s = pic.rgb.data() + static_cast<size_t>(y) * pic.width * 3;
         uint8_t* d = static_cast<uint8_t*>(dc->pixels) + static_cast<ptrdiff_t>(y) * dc->pitch;
         for (int x = 0; x < w; ++x, s += 3)
-            platform::WritePixel(d + x * bpp, bpp,
-                                 platform::PackColour(f, (uint32_t{s[0]} << 16) | (uint32_t{s[1]} << 8) | s[2]));
+            platform::WritePixel(
+                d + x * bpp, bpp,
+                platform::PackColour(f, (uint32_t{s[0]} << 16) | (uint32_t{s[1]} << 8) | s[2]));
     }
 }
 
@@ -360,7 +365,8 @@ void ColorFill(DirectDrawSurface* surface, int32_t x, int32_t y, int32_t width, 
         BltFx fx;
         fx.fillColor = RGBToSurfaceColour(surface, colour);
         Rect r{x, y, x + width, y + height};
-        BlitRect(surface, &r, nullptr, nullptr, platform::DDBLT_COLORFILL | platform::DDBLT_WAIT, &fx);
+        BlitRect(surface, &r, nullptr, nullptr, platform::DDBLT_COLORFILL | platform::DDBLT_WAIT,
+                 &fx);
     } catch (const Exception& e) {
         WriteLog("Error in Colorfill: " + e.Message() + " (" + std::to_string(x) + "," +
                  std::to_string(y) + "," + std::to_string(width) + "," + std::to_string(height) +
@@ -370,9 +376,8 @@ void ColorFill(DirectDrawSurface* surface, int32_t x, int32_t y, int32_t width, 
 }
 
 void BlitClipped(DirectDrawSurface* source, int32_t sourceX, int32_t sourceY, int32_t width,
-                 int32_t height, DirectDrawSurface* dest, int32_t destX, int32_t destY,
-                 int keyFlag, int32_t clipLeft, int32_t clipTop, int32_t clipRight,
-                 int32_t clipBottom) {
+                 int32_t height, DirectDrawSurface* dest, int32_t destX, int32_t destY, int keyFlag,
+                 int32_t clipLeft, int32_t clipTop, int32_t clipRight, int32_t clipBottom) {
     const int32_t top = std::max(clipTop - destY, 0);
     const int32_t bottom = std::max(destY + height - 1 - clipBottom, 0);
     const int32_t left = std::max(clipLeft - destX, 0);
@@ -436,9 +441,9 @@ void BlendConstantAlpha(DirectDrawSurface* back, DirectDrawSurface* source,
     Blend(back, source, blend, backRect, sourceRect, keyed, alpha, nullptr);
 }
 
-void BlendWithAlphaMap(DirectDrawSurface* back, DirectDrawSurface* source,
-                       DirectDrawSurface* blend, const Rect& backRect, const Rect& sourceRect,
-                       bool keyed, const uint8_t* alphaMap) {
+void BlendWithAlphaMap(DirectDrawSurface* back, DirectDrawSurface* source, DirectDrawSurface* blend,
+                       const Rect& backRect, const Rect& sourceRect, bool keyed,
+                       const uint8_t* alphaMap) {
     if (!back) throw Exception("Not on RGB format");
     if (!alphaMap) throw Exception("No alpha map");
     Blend(back, source, blend, backRect, sourceRect, keyed, 0, alphaMap);
@@ -449,7 +454,8 @@ void ReplaceColour(DirectDrawSurface* surface, uint32_t fromColour, uint32_t toC
     const uint32_t to = RGBToSurfaceColour(surface, toColour);
     const PixelFormat f = FormatOf(surface);
     LockGuard lock(surface);
-    if (f.bitCount != 16 && f.bitCount != 24 && f.bitCount != 32) throw Exception("Invalid bit count");
+    if (f.bitCount != 16 && f.bitCount != 24 && f.bitCount != 32)
+        throw Exception("Invalid bit count");
     const uint32_t c = Masks(f);
     const int bpp = surface->BytesPerPixel();
     for (int y = 0; y < surface->Height(); ++y) {
@@ -489,10 +495,12 @@ bool LoadPictureToSurface(const std::string& fileName, SurfacePtr& surface, int*
     } else if (auto jres = FindResource("JPEG", resName)) {
         pic = DecodeJpeg(jres->data, jres->size);
     } else if (FileExists(name + ".bmp")) {
-        if (auto bytes = ReadFileBytes(name + ".bmp")) pic = DecodeBmp(bytes->data(), bytes->size());
+        if (auto bytes = ReadFileBytes(name + ".bmp"))
+            pic = DecodeBmp(bytes->data(), bytes->size());
         WriteLog(ResolvePath(name + ".bmp") + " loaded as file");
     } else if (FileExists(name + ".jpg")) {
-        if (auto bytes = ReadFileBytes(name + ".jpg")) pic = DecodeJpeg(bytes->data(), bytes->size());
+        if (auto bytes = ReadFileBytes(name + ".jpg"))
+            pic = DecodeJpeg(bytes->data(), bytes->size());
         WriteLog(ResolvePath(name + ".jpg") + " loaded as file");
     } else {
         WriteLog(name + " not found!");
@@ -502,7 +510,8 @@ bool LoadPictureToSurface(const std::string& fileName, SurfacePtr& surface, int*
     if (!pic) throw Exception("Cannot read picture " + name);
     if (width) *width = pic->width;
     if (height) *height = pic->height;
-    if (!surface) surface = CreateOffscreenSurface(pic->width, pic->height, platform::DDSCAPS_SYSTEMMEMORY);
+    if (!surface)
+        surface = CreateOffscreenSurface(pic->width, pic->height, platform::DDSCAPS_SYSTEMMEMORY);
     DrawPicture(*pic, surface.get());
     return true;
 }
@@ -522,7 +531,8 @@ void SaveSurfaceAsJpeg(DirectDrawSurface* surface, const std::string& fileName) 
     pic.rgb.resize(static_cast<size_t>(dc->w) * dc->h * 3);
     uint8_t* o = pic.rgb.data();
     for (int y = 0; y < dc->h; ++y) {
-        const uint8_t* row = static_cast<const uint8_t*>(dc->pixels) + static_cast<ptrdiff_t>(y) * dc->pitch;
+        const uint8_t* row =
+            static_cast<const uint8_t*>(dc->pixels) + static_cast<ptrdiff_t>(y) * dc->pitch;
         for (int x = 0; x < dc->w; ++x) {
             const uint32_t p = platform::ReadPixel(row + x * bpp, bpp);
             *o++ = Expand(p, f.rMask);

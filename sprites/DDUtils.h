@@ -35,9 +35,8 @@ void ColorFill(DirectDrawSurface* surface, int32_t x, int32_t y, int32_t width, 
 
 // Unscaled copy clipped to the inclusive bounds; keyFlag 1 uses the source colour key.
 void BlitClipped(DirectDrawSurface* source, int32_t sourceX, int32_t sourceY, int32_t width,
-                 int32_t height, DirectDrawSurface* dest, int32_t destX, int32_t destY,
-                 int keyFlag, int32_t clipLeft, int32_t clipTop, int32_t clipRight,
-                 int32_t clipBottom);
+                 int32_t height, DirectDrawSurface* dest, int32_t destX, int32_t destY, int keyFlag,
+                 int32_t clipLeft, int32_t clipTop, int32_t clipRight, int32_t clipBottom);
 
 // Scaled sprite copy with clipping; alpha below 255 (when transparency is on) or an alpha map
 // blend through DD.BlendSurface. alphaMap rows are the source surface's width rounded up to 4.
@@ -52,9 +51,9 @@ void BlitSprite(DirectDrawSurface* source, const uint8_t* alphaMap, int32_t sour
 void BlendConstantAlpha(DirectDrawSurface* back, DirectDrawSurface* source,
                         DirectDrawSurface* blend, const platform::Rect& backRect,
                         const platform::Rect& sourceRect, uint8_t alpha, bool keyed);
-void BlendWithAlphaMap(DirectDrawSurface* back, DirectDrawSurface* source,
-                       DirectDrawSurface* blend, const platform::Rect& backRect,
-                       const platform::Rect& sourceRect, bool keyed, const uint8_t* alphaMap);
+void BlendWithAlphaMap(DirectDrawSurface* back, DirectDrawSurface* source, DirectDrawSurface* blend,
+                       const platform::Rect& backRect, const platform::Rect& sourceRect, bool keyed,
+                       const uint8_t* alphaMap);
 
 // Pixels whose colour bits equal fromColour get toColour; other bits are kept.
 void ReplaceColour(DirectDrawSurface* surface, uint32_t fromColour, uint32_t toColour);

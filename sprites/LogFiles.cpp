@@ -211,7 +211,8 @@ double ParseFloat(std::string_view text) {
 std::string ZeroPadInt(int64_t value, int digits) {
     uint64_t mag = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
     std::string s = std::to_string(mag);
-    if (static_cast<int>(s.size()) < digits) s.insert(0, static_cast<size_t>(digits) - s.size(), '0');
+    if (static_cast<int>(s.size()) < digits)
+        s.insert(0, static_cast<size_t>(digits) - s.size(), '0');
     return value < 0 ? "-" + s : s;
 }
 

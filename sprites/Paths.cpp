@@ -43,11 +43,11 @@ std::string ExeDir() {
 }
 
 bool IsDir(const std::string& p) {
-    struct stat st{};
+    struct stat st {};
     return stat(p.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 bool Exists(const std::string& p) {
-    struct stat st{};
+    struct stat st {};
     return stat(p.c_str(), &st) == 0;
 }
 
@@ -71,7 +71,9 @@ std::optional<std::string> MatchEntry(const std::string& dir, const std::string&
 // that cannot sync folders (some report EINVAL) has nothing more to offer; that is no failure.
 void SyncFolderOf(const std::string& file) {
     auto slash = file.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : file.substr(0, slash);
+    const std::string dir = slash == std::string::npos ? "."
+                            : slash == 0               ? "/"
+                                                       : file.substr(0, slash);
     int fd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return;
     fsync(fd);
@@ -136,7 +138,7 @@ std::string ResolvePath(std::string_view path) {
 }
 
 bool FileExists(std::string_view path) {
-    struct stat st{};
+    struct stat st {};
     return stat(ResolvePath(path).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 bool DirectoryExists(std::string_view path) { return IsDir(ResolvePath(path)); }
@@ -232,7 +234,6 @@ std::vector<TFolderFile> ListFolder(std::string_view directory, std::string_view
     return files;
 }
 
-
 void SyncFileAndFolder(std::string_view path) {
     const std::string full = ResolvePath(path);
     int fd = open(full.c_str(), O_RDONLY | O_CLOEXEC);
@@ -270,7 +271,7 @@ void RemoveSaveLeftovers() {
         closedir(d);
         for (const auto& n : names) {
             const std::string full = dir + "/" + n;
-            struct stat st{};
+            struct stat st {};
             if (lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode)) unlink(full.c_str());
         }
     }
@@ -279,7 +280,7 @@ void RemoveSaveLeftovers() {
 int FolderSyncsForTesting() { return folderSyncs.load(); }
 
 std::optional<uint64_t> FreeDiskSpace() {
-    struct statvfs st{};
+    struct statvfs st {};
     if (statvfs(ProgramDir().c_str(), &st) != 0) return std::nullopt;
     return static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
 }

@@ -32,7 +32,8 @@ std::optional<ResourceData> FindResource(std::string_view type, std::string_view
 std::vector<std::string> ResourceNames(std::string_view type) {
     std::vector<std::string> names;
     for (uint32_t i = 0; i < zolvex_resource_count; ++i)
-        if (type == zolvex_resource_table[i].type) names.emplace_back(zolvex_resource_table[i].name);
+        if (type == zolvex_resource_table[i].type)
+            names.emplace_back(zolvex_resource_table[i].name);
     return names;
 }
 
@@ -47,7 +48,8 @@ std::optional<RgbPicture> DecodeJpeg(const uint8_t* data, size_t size) {
     TjHandle tj(tjInitDecompress());
     if (!tj || size == 0) return std::nullopt;
     int w = 0, h = 0, sub = 0, cs = 0;
-    if (tjDecompressHeader3(tj.get(), data, static_cast<unsigned long>(size), &w, &h, &sub, &cs) != 0)
+    if (tjDecompressHeader3(tj.get(), data, static_cast<unsigned long>(size), &w, &h, &sub, &cs) !=
+        0)
         return std::nullopt;
     if (w <= 0 || h <= 0 || w > 16384 || h > 16384) return std::nullopt;
     RgbPicture pic;

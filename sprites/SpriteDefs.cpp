@@ -91,8 +91,8 @@ void ParseSounds(const std::string& line, const std::string& name, const std::st
         size_t colon = rest.find(':');
         size_t blank = rest.find(' ', colon);
         // Without a closing bracket or blank the slot runs to the end of the line.
-        std::string text = rest.substr(colon + 1, blank == std::string::npos ? std::string::npos
-                                                                              : blank - colon - 1);
+        std::string text = rest.substr(
+            colon + 1, blank == std::string::npos ? std::string::npos : blank - colon - 1);
         std::vector<long long> nums;
         for (size_t i = 0; i < text.size();) {
             if (!IsDigit(text[i])) {
@@ -114,7 +114,8 @@ void ParseSounds(const std::string& line, const std::string& name, const std::st
         if (!def.Sounds[static_cast<size_t>(anim)])
             def.Sounds[static_cast<size_t>(anim)] = std::make_unique<AniSoundarray>();
         TSoundSlot& slot = def.Sounds[static_cast<size_t>(anim)]->Slots[static_cast<size_t>(k)];
-        slot.FileName = ProgramDir() + "/gfx/sb/" + name + "_" + animName + "_" + std::to_string(k) + ".wav";
+        slot.FileName =
+            ProgramDir() + "/gfx/sb/" + name + "_" + animName + "_" + std::to_string(k) + ".wav";
         slot.Count = static_cast<int32_t>(triples);
         slot.Entries.clear();
         for (size_t i = 0; i < triples; ++i)
@@ -178,7 +179,8 @@ std::vector<int> ParseFrameList(const std::string& text, int images) {
 
     std::vector<int> out;
     auto clampN = [&](long long n) {
-        return static_cast<int>(std::max<long long>(1, std::min<long long>(n, std::max(images, 1))));
+        return static_cast<int>(
+            std::max<long long>(1, std::min<long long>(n, std::max(images, 1))));
     };
     long long number = 0;
     char remembered = ',';
@@ -247,8 +249,8 @@ void LoadMask(const std::string& fileName, int surfaceNo) {
     auto bytes = ReadFileBytes(fileName);
     if (!bytes) return;
     TSurfaceEntry& e = Surfaces[static_cast<size_t>(surfaceNo)];
-    e.Mask = DecodeMask(*bytes, e.Surface ? e.Surface->Width() : 0, e.Surface ? e.Surface->Height() : 0,
-                        fileName);
+    e.Mask = DecodeMask(*bytes, e.Surface ? e.Surface->Width() : 0,
+                        e.Surface ? e.Surface->Height() : 0, fileName);
 }
 
 void ParseAnimations(const std::string& nameIn, int images) {
@@ -270,9 +272,11 @@ void ParseAnimations(const std::string& nameIn, int images) {
         const std::string animName = Trim(Copy(line, 1, 9));
         size_t semi = line.find(';');
         if (semi == std::string::npos) semi = line.find('(');
-        const std::string list = Copy(line, 10, static_cast<long>(semi == std::string::npos ? line.size() : semi) - 9);
+        const std::string list =
+            Copy(line, 10, static_cast<long>(semi == std::string::npos ? line.size() : semi) - 9);
         const std::vector<int> frames = ParseFrameList(list, images);
-        const long p = static_cast<long>(line.find('(') == std::string::npos ? 0 : line.find('(') + 1);
+        const long p =
+            static_cast<long>(line.find('(') == std::string::npos ? 0 : line.find('(') + 1);
         const int t = StrToInt(Copy(line, p + 1, 3));
         const int t2 = StrToInt(Copy(line, p + 5, 3));
         if (def.MovieList.size() + 3 + frames.size() > static_cast<size_t>(MaxMovieWords))
@@ -305,8 +309,10 @@ int LoadObject(const std::string& name) {
                          std::to_string(count) + ")");
     };
     // A grid without columns or rows cannot divide any sheet; refuse it before making one.
-    if (kind != 2 && columns <= 0) throw sizeError(true, kind == 1 ? int64_t{width} * columns : 0, 0, columns);
-    if (kind != 2 && rows <= 0) throw sizeError(false, kind == 1 ? int64_t{height} * rows : 0, 0, rows);
+    if (kind != 2 && columns <= 0)
+        throw sizeError(true, kind == 1 ? int64_t{width} * columns : 0, 0, columns);
+    if (kind != 2 && rows <= 0)
+        throw sizeError(false, kind == 1 ? int64_t{height} * rows : 0, 0, rows);
     if (kind == 0 || kind == 2) {
         sheet = CreateSheet(SheetPath(name, ".bmp"), 0, 0);
         LoadMask(SheetPath(name, "_mask.bmp"), sheet);
@@ -316,8 +322,8 @@ int LoadObject(const std::string& name) {
         // A sheet made from the script's figures is bounded like one read from a file.
         const int64_t w = int64_t{width} * columns, h = int64_t{height} * rows;
         if (w <= 0 || h <= 0 || w > kBmpMaxSide || h > kBmpMaxSide || w * h > kBmpMaxPixels)
-            throw Exception("LoadGO: Maße von " + name + " nicht stimmig: " + std::to_string(w) + "x" +
-                            std::to_string(h));
+            throw Exception("LoadGO: Maße von " + name + " nicht stimmig: " + std::to_string(w) +
+                            "x" + std::to_string(h));
         totalW = static_cast<int>(w), totalH = static_cast<int>(h);
         sheet = CreateSheet("", totalW, totalH);
     }
@@ -376,7 +382,8 @@ int FrameOf(int sprite, int anim, int pos) {
     int n = 0, t = 0;
     if (!AnimTiming(sprite, anim, n, t) || pos < 0 || pos >= n) return 0;
     const SpriteDef& d = Sprites[static_cast<size_t>(sprite)];
-    return d.FrameBase + d.MovieList[d.AnimStart[static_cast<size_t>(anim)] + 3u + static_cast<size_t>(pos)];
+    return d.FrameBase +
+           d.MovieList[d.AnimStart[static_cast<size_t>(anim)] + 3u + static_cast<size_t>(pos)];
 }
 
 void StepSounds(int sprite, int anim, int pos) {
@@ -413,13 +420,14 @@ void Stretchblit(DirectDrawSurface* dest, int32_t cx, int32_t cy, int32_t w, int
     }
 }
 
-void DrawFrame(DirectDrawSurface* dest, int32_t x, int32_t y, int32_t f, const platform::Rect& clip) {
+void DrawFrame(DirectDrawSurface* dest, int32_t x, int32_t y, int32_t f,
+               const platform::Rect& clip) {
     if (f < 1 || f > FrameCount) return;
     const TFrame& fr = Frames[static_cast<size_t>(f)];
     const int32_t lowest = DD.ScreenH - 1 - DD.HintStripHeight;
     const int32_t bottom = std::min(clip.bottom, lowest);
-    BlitClipped(Surfaces[static_cast<size_t>(fr.SurfaceNo)].Surface.get(), fr.SrcX, fr.SrcY, fr.SrcW,
-                fr.SrcH, dest, x, y, 1, clip.left, clip.top, clip.right, bottom);
+    BlitClipped(Surfaces[static_cast<size_t>(fr.SurfaceNo)].Surface.get(), fr.SrcX, fr.SrcY,
+                fr.SrcW, fr.SrcH, dest, x, y, 1, clip.left, clip.top, clip.right, bottom);
 }
 
 void ReleaseSprites() {

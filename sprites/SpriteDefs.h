@@ -24,8 +24,8 @@ constexpr int MaxSoundTriples = 100;
 
 struct TSurfaceEntry {
     SurfacePtr Surface;
-    std::string FileName;        // empty for blank sheets
-    std::vector<uint8_t> Mask;   // alpha map, rows top first, width rounded up to 4; empty: none
+    std::string FileName;       // empty for blank sheets
+    std::vector<uint8_t> Mask;  // alpha map, rows top first, width rounded up to 4; empty: none
 };
 
 struct TFrame {
@@ -98,7 +98,8 @@ void Stretchblit(DirectDrawSurface* dest, int32_t cx, int32_t cy, int32_t w, int
                  int32_t clipLeft, int32_t clipTop, int32_t clipRight, int32_t clipBottom,
                  int keyFlag, uint8_t alpha);
 // clip: inclusive left, top, right, bottom.
-void DrawFrame(DirectDrawSurface* dest, int32_t x, int32_t y, int32_t f, const platform::Rect& clip);
+void DrawFrame(DirectDrawSurface* dest, int32_t x, int32_t y, int32_t f,
+               const platform::Rect& clip);
 void ReleaseSprites();
 
 // Parsing pieces, exposed for their tests.

@@ -34,7 +34,9 @@ std::function<void(TGameInfo&)>& Adjust() {
 
 }  // namespace
 
-void SetGameInfoAdjustForTesting(std::function<void(TGameInfo&)> adjust) { Adjust() = std::move(adjust); }
+void SetGameInfoAdjustForTesting(std::function<void(TGameInfo&)> adjust) {
+    Adjust() = std::move(adjust);
+}
 
 void LogSystemInfo(const TGameInfo& gi) {
     WriteLog(Label("OSVersion:") + gi.OSVersion);
@@ -43,10 +45,11 @@ void LogSystemInfo(const TGameInfo& gi) {
     WriteLog(Label("DirectXvs:") + gi.DirectXvs);
     WriteLog(Label("BitsPixel:") + gi.BitsPixel);
     WriteLog(Label("CPUvendor:") + gi.CPUvendor);
-    const char* mem[] = {"MemoryLoad:", "TotalPhys:", "AvailPhys:", "TotalPageFile:",
+    const char* mem[] = {"MemoryLoad:",    "TotalPhys:",    "AvailPhys:",   "TotalPageFile:",
                          "AvailPageFile:", "TotalVirtual:", "AvailVirtual:"};
     for (int k = 1; k <= 7; ++k) WriteLog(Label(mem[k - 1]) + std::to_string(gi.MemoryValue(k)));
-    const char* sys[] = {"PageSize:", "AtiveProcessorMask:", "NumberOfProcessors:", "ProcessorType:"};
+    const char* sys[] = {
+        "PageSize:", "AtiveProcessorMask:", "NumberOfProcessors:", "ProcessorType:"};
     for (int k = 1; k <= 4; ++k) WriteLog(Label(sys[k - 1]) + std::to_string(gi.SystemValue(k)));
     WriteLog("AllocationGranularity:" + std::to_string(gi.SystemValue(5)));
     AvailableMemory = SumKb(gi.MemoryValue(3), gi.MemoryValue(7));

@@ -91,8 +91,7 @@ TWaveInfo ReadInfo(std::FILE* f) {
     info.Format.bitsPerSample = Le16(raw + 14);
     if (info.Format.formatTag != platform::WAVE_FORMAT_PCM) {
         uint8_t ext[2];
-        if (std::fread(ext, 1, 2, f) != 2)
-            throw Exception("Error reading 'waveformatex' length!");
+        if (std::fread(ext, 1, 2, f) != 2) throw Exception("Error reading 'waveformatex' length!");
     }
     const int64_t fmtEnd = fmt.dataPos + fmt.size;
     if (fmtEnd > fileSize || fseeko(f, fmtEnd + (fmt.size & 1), SEEK_SET) != 0)

@@ -59,8 +59,7 @@ private:
 // ---------------------------------------------------------------------------------------------
 // The manager
 
-TqvDSound::TqvDSound(void* window, bool soundOn, bool openAnyway, int rate, int bits,
-                     int channels)
+TqvDSound::TqvDSound(void* window, bool soundOn, bool openAnyway, int rate, int bits, int channels)
     : InitFailed(true), SoundOn(soundOn), OpenAnyway(openAnyway) {
     if (!SoundOn && !OpenAnyway) return;
     try {
@@ -136,8 +135,7 @@ bool TqvDSound::RestoreAll() {
 // ---------------------------------------------------------------------------------------------
 // One sound
 
-TqvDSoundFile::TqvDSoundFile(TqvDSound& owner, const std::string& pathWithoutExt,
-                             uint32_t flags) {
+TqvDSoundFile::TqvDSoundFile(TqvDSound& owner, const std::string& pathWithoutExt, uint32_t flags) {
     Owner = &owner;
     Name = LowerCase(ExtractFileName(pathWithoutExt));
     FileName = pathWithoutExt + ".wav";

@@ -31,7 +31,8 @@ zx::TPayloadFields RandomGame(std::mt19937& gen, const zx::RandomIntFn& rand) {
         score += zx::server::kCatchPoints[k] * (s.Caught[k] + s.CaughtEarly[k]) +
                  zx::server::kEarlyBonus * s.CaughtEarly[k];
     }
-    if (!won && s.EscapedCount[4] + s.EscapedCount[5] + s.EscapedCount[6] == 0) s.EscapedCount[4] = 1;
+    if (!won && s.EscapedCount[4] + s.EscapedCount[5] + s.EscapedCount[6] == 0)
+        s.EscapedCount[4] = 1;
     score -= zx::server::kCondomCost * s.CondomShots + zx::server::kTorpedoCost * s.Torpedoes;
     zx::TPayloadFields f;
     f.Score = static_cast<int32_t>(score);
@@ -53,13 +54,17 @@ int main(int argc, char** argv) {
         const long count = std::atol(argv[2]);
         std::ofstream out(argv[3]);
         std::mt19937 gen(20261208);
-        const zx::RandomIntFn rand = [&gen](int n) { return std::uniform_int_distribution<int>(0, n - 1)(gen); };
+        const zx::RandomIntFn rand = [&gen](int n) {
+            return std::uniform_int_distribution<int>(0, n - 1)(gen);
+        };
         for (long i = 0; i < count; ++i)
-            out << "/score2.php?cs=" << zx::ScramblePayload(zx::BuildPayload(RandomGame(gen, rand)), rand) << '\n';
+            out << "/score2.php?cs="
+                << zx::ScramblePayload(zx::BuildPayload(RandomGame(gen, rand)), rand) << '\n';
         return out ? 0 : 1;
     }
     if (argc == 3 && !std::strcmp(argv[1], "count")) {
-        std::printf("%lld\n", static_cast<long long>(zx::server::OpenSqliteStore(argv[2])->SubmissionCount()));
+        std::printf("%lld\n", static_cast<long long>(
+                                  zx::server::OpenSqliteStore(argv[2])->SubmissionCount()));
         return 0;
     }
     std::fprintf(stderr, "usage: %s requests N FILE | count DATA_DIR\n", argv[0]);

@@ -15,10 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else if (auto fields = zx::SplitPayload(text)) {
         const zx::server::TReadResult r = zx::server::SubmissionFromFields(*fields);
         // Whatever is taken must fit the record it is shown from.
-        if (r.Submission && (r.Submission->Name.size() > zx::server::kMaxName ||
-                             r.Submission->Comment.size() > zx::server::kMaxComment ||
-                             r.Submission->PlayerId.size() > zx::server::kMaxPlayerId || r.Submission->Age > 110 ||
-                             r.Submission->GamesWon > r.Submission->GamesStarted))
+        if (r.Submission &&
+            (r.Submission->Name.size() > zx::server::kMaxName ||
+             r.Submission->Comment.size() > zx::server::kMaxComment ||
+             r.Submission->PlayerId.size() > zx::server::kMaxPlayerId || r.Submission->Age > 110 ||
+             r.Submission->GamesWon > r.Submission->GamesStarted))
             __builtin_trap();
     }
     return 0;

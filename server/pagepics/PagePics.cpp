@@ -76,7 +76,8 @@ void CaveBackground(cairo_t* cr, int w, int h) {
         const double dir = edge == 0 ? 1 : -1;
         cairo_move_to(cr, 0, base);
         for (int x = 0; x <= w; x += 4)
-            cairo_line_to(cr, x, base + dir * (5 + 3 * std::sin(x * 0.07) + 2 * std::sin(x * 0.19 + edge)));
+            cairo_line_to(
+                cr, x, base + dir * (5 + 3 * std::sin(x * 0.07) + 2 * std::sin(x * 0.19 + edge)));
         cairo_line_to(cr, w, base);
         cairo_close_path(cr);
         cairo_fill(cr);

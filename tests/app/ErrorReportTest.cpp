@@ -79,7 +79,8 @@ std::string ReadAll(const fs::path& p) {
 // the constructor, killed in the destructor.
 class LocalSmtpServer {
 public:
-    LocalSmtpServer() : dir_(fs::temp_directory_path() / ("zolvex-smtp-" + std::to_string(getpid()))) {
+    LocalSmtpServer()
+        : dir_(fs::temp_directory_path() / ("zolvex-smtp-" + std::to_string(getpid()))) {
         fs::remove_all(dir_);
         // The maildir itself is made by the server: an existing directory is taken as complete.
         fs::create_directories(dir_);
@@ -98,14 +99,16 @@ public:
         const std::string listen = "127.0.0.1:" + std::to_string(port_);
         const std::string mail = (dir_ / "mail").string();
         const std::string log = (dir_ / "server.log").string();
-        std::vector<std::string> args = {"/usr/bin/python3", "-m", "aiosmtpd", "-n", "-l", listen,
-                                         "-c", "aiosmtpd.handlers.Mailbox", mail};
+        std::vector<std::string> args = {
+            "/usr/bin/python3",          "-m", "aiosmtpd", "-n", "-l", listen, "-c",
+            "aiosmtpd.handlers.Mailbox", mail};
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        posix_spawn_file_actions_addopen(&actions, 1, log.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                         0644);
         posix_spawn_file_actions_adddup2(&actions, 1, 2);
         const int rc = posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
@@ -117,9 +120,11 @@ public:
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         while (!Accepts(port_)) {
             int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_ || std::chrono::steady_clock::now() > until) {
+            if (waitpid(pid_, &status, WNOHANG) == pid_ ||
+                std::chrono::steady_clock::now() > until) {
                 pid_ = -1;
-                ADD_FAILURE() << "the SMTP server did not come up: " << ReadAll(dir_ / "server.log");
+                ADD_FAILURE() << "the SMTP server did not come up: "
+                              << ReadAll(dir_ / "server.log");
                 return;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -234,7 +239,8 @@ TMail ParseMail(std::string raw) {
         size_t from = body.find('\n', at + 1);
         if (from == std::string::npos || body.compare(at + delimiter.size(), 2, "--") == 0) break;
         const size_t next = body.find(delimiter, from);
-        mail.parts.push_back(ParsePart(body.substr(from + 1, (next == std::string::npos ? body.size() : next) - from - 1)));
+        mail.parts.push_back(ParsePart(
+            body.substr(from + 1, (next == std::string::npos ? body.size() : next) - from - 1)));
         at = next;
     }
     return mail;
@@ -246,12 +252,18 @@ std::string Base64Decode(const std::string& text) {
     int bits = 0;
     for (char ch : text) {
         int v;
-        if (ch >= 'A' && ch <= 'Z') v = ch - 'A';
-        else if (ch >= 'a' && ch <= 'z') v = ch - 'a' + 26;
-        else if (ch >= '0' && ch <= '9') v = ch - '0' + 52;
-        else if (ch == '+') v = 62;
-        else if (ch == '/') v = 63;
-        else continue;
+        if (ch >= 'A' && ch <= 'Z')
+            v = ch - 'A';
+        else if (ch >= 'a' && ch <= 'z')
+            v = ch - 'a' + 26;
+        else if (ch >= '0' && ch <= '9')
+            v = ch - '0' + 52;
+        else if (ch == '+')
+            v = 62;
+        else if (ch == '/')
+            v = 63;
+        else
+            continue;
         acc = (acc << 6) | static_cast<unsigned int>(v);
         bits += 6;
         if (bits >= 8) {
@@ -315,8 +327,11 @@ protected:
 // A log as the game leaves it: CR LF lines in Windows-1252, with what mail and MIME treat
 // specially (a line of one dot, a line that looks like a boundary), ending without "OK".
 std::string SampleLog() {
-    std::string log = "Program Version 1.10\r\nCPUvendor:          GenuineIntel\r\n.\r\n--frontier\r\n";
-    log += "Gr\xF6\xDF" "e \x80 5\r\n";
+    std::string log =
+        "Program Version 1.10\r\nCPUvendor:          GenuineIntel\r\n.\r\n--frontier\r\n";
+    log +=
+        "Gr\xF6\xDF"
+        "e \x80 5\r\n";
     for (int i = 0; i < 60; ++i) log += "InitLevel: " + std::to_string(i) + "\r\n";
     log += "glsLoop: Access violation\r\nERROR\r\n";
     return log;
@@ -350,10 +365,13 @@ TEST_F(ErrorReportTest, ReportReachesTheMailboxWithTheLogAttachedByteForByte) {
     EXPECT_EQ(mail.headers["from"], "player@example.test");
     EXPECT_EQ(mail.headers["to"], kMailbox);
     EXPECT_EQ(mail.headers["subject"], "Fehlermeldung");
-    EXPECT_TRUE(std::regex_match(mail.headers["date"],
-                                 std::regex(R"((Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d [+-]\d{4})")))
+    EXPECT_TRUE(std::regex_match(
+        mail.headers["date"],
+        std::regex(
+            R"((Mon|Tue|Wed|Thu|Fri|Sat|Sun), \d\d [A-Z][a-z]{2} \d{4} \d\d:\d\d:\d\d [+-]\d{4})")))
         << mail.headers["date"];
-    EXPECT_TRUE(std::regex_match(mail.headers["message-id"], std::regex(R"(<[^<>@\s]+@example\.test>)")))
+    EXPECT_TRUE(
+        std::regex_match(mail.headers["message-id"], std::regex(R"(<[^<>@\s]+@example\.test>)")))
         << mail.headers["message-id"];
     ASSERT_EQ(mail.parts.size(), 2u);
     TMailPart& text = mail.parts[0];
@@ -361,7 +379,8 @@ TEST_F(ErrorReportTest, ReportReachesTheMailboxWithTheLogAttachedByteForByte) {
     EXPECT_EQ(QuotedPrintableDecode(text.body), "The cannon froze.\n.\nThen it crashed. Grüße");
     TMailPart& attachment = mail.parts[1];
     EXPECT_NE(attachment.headers["content-disposition"].find("attachment"), std::string::npos);
-    EXPECT_NE(attachment.headers["content-disposition"].find("filename=\"LOG.TXT\""), std::string::npos);
+    EXPECT_NE(attachment.headers["content-disposition"].find("filename=\"LOG.TXT\""),
+              std::string::npos);
     EXPECT_EQ(Lower(attachment.headers["content-transfer-encoding"]), "base64");
     EXPECT_EQ(Base64Decode(attachment.body), log);
 }
@@ -370,7 +389,8 @@ TEST_F(ErrorReportTest, WithoutALogTheDialogSaysSoAndTheMailGoesWithoutAttachmen
     LocalSmtpServer smtp;
     WriteProgCfg("MailServer", smtp.HostPort());
     TPublishErrorreportForm& f = Open();
-    const std::string expected = "No logfile available (" + ResolvePath(ProgramDir() + "/kvd/log.txt") + ")";
+    const std::string expected =
+        "No logfile available (" + ResolvePath(ProgramDir() + "/kvd/log.txt") + ")";
     EXPECT_EQ(f.Memo2->toPlainText().toStdString(), expected);
     EXPECT_NE(expected.find(ProgramDir()), std::string::npos);
     EXPECT_TRUE(f.LogPath.empty());
@@ -494,7 +514,8 @@ TEST_F(ErrorReportTest, TypedAddressIsOfferedAgainNextTime) {
         EXPECT_FALSE(f.isVisible());
     }
     // On disk, for the next start of the program.
-    EXPECT_NE(test::ReadText("KVD\\prog.cfg").find("PER Name: me@example.test\r\n"), std::string::npos);
+    EXPECT_NE(test::ReadText("KVD\\prog.cfg").find("PER Name: me@example.test\r\n"),
+              std::string::npos);
     TPublishErrorreportForm& again = Open();
     EXPECT_EQ(again.Edit1->text(), "me@example.test");
     again.Edit1->setText("other@example.test");
@@ -530,18 +551,23 @@ TEST_F(ErrorReportTest, LauncherOpensTheDialogModally) {
         EXPECT_EQ(QApplication::activeModalWidget(), d);
         EXPECT_EQ(d->windowTitle(), "Send Errorreport");
         EXPECT_EQ(d->size(), QSize(445 - 8, 427 - 27));
-        EXPECT_EQ(d->Label2->text(), "Error Description (What happened? How can we reproduce the error?):");
+        EXPECT_EQ(d->Label2->text(),
+                  "Error Description (What happened? How can we reproduce the error?):");
         EXPECT_EQ(d->Label3->text(), "Additionally, this logfile will be attached to your report:");
-        EXPECT_TRUE(d->Label4->text().startsWith("Probably we need additional help from you to find and eleminate"));
-        EXPECT_TRUE(d->Label4->text().endsWith("We can only get in touch with you if you enter your email here:"));
+        EXPECT_TRUE(d->Label4->text().startsWith(
+            "Probably we need additional help from you to find and eleminate"));
+        EXPECT_TRUE(d->Label4->text().endsWith(
+            "We can only get in touch with you if you enter your email here:"));
         EXPECT_TRUE(d->Label4->wordWrap());
         EXPECT_TRUE(d->Memo2->isReadOnly());
         EXPECT_FALSE(d->Memo2->focusPolicy() & Qt::TabFocus);
         EXPECT_EQ(d->Button1->text(), "Send Report to Brightmoor");
         EXPECT_EQ(d->Button2->text(), "Clear Logfile");
         // From top to bottom as listed.
-        const QWidget* order[] = {d->Label2, d->Memo1, d->Label3, d->Memo2, d->Label4, d->Edit1, d->Button2};
-        for (size_t i = 1; i < std::size(order); ++i) EXPECT_GT(order[i]->y(), order[i - 1]->y()) << i;
+        const QWidget* order[] = {d->Label2, d->Memo1, d->Label3, d->Memo2,
+                                  d->Label4, d->Edit1, d->Button2};
+        for (size_t i = 1; i < std::size(order); ++i)
+            EXPECT_GT(order[i]->y(), order[i - 1]->y()) << i;
         d->close();
     });
     launcher.ActionPublishErrorreport->trigger();

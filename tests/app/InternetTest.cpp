@@ -57,7 +57,8 @@ protected:
 // --- the list of known errors -----------------------------------------------------------------
 
 TEST_F(InternetTest, TwoLineRuleFindsItsTextsInConsecutiveLines) {
-    WriteLogLines({"Formshow", "InitDDraw: Start", "Cannot find Wave: shot", "InitDDraw: 2", "ERROR"});
+    WriteLogLines(
+        {"Formshow", "InitDDraw: Start", "Cannot find Wave: shot", "InitDDraw: 2", "ERROR"});
     const auto r = FindKnownError("<zn=2><z1=Cannot find Wave><z2=InitDDraw: 2><W=wave.htm>\r\n");
     EXPECT_EQ(r.Page, "wave.htm");
     EXPECT_FALSE(r.KeepLog);
@@ -105,7 +106,7 @@ TEST_F(InternetTest, FirstRuleWithAPageWinsAndTagNamesIgnoreCase) {
         "<zn=1><z1=ERROR><W=last.htm>\r\n";
     const auto r = FindKnownError(list);
     EXPECT_EQ(r.Page, "Level-Damaged.htm");  // the value keeps its case
-    EXPECT_FALSE(r.KeepLog);                // the flag of the rule that matched, not the first
+    EXPECT_FALSE(r.KeepLog);                 // the flag of the rule that matched, not the first
     // Texts are compared with their case.
     EXPECT_EQ(FindKnownError("<zn=1><z1=read beyond><W=x.htm>").Page, "");
 }
@@ -114,9 +115,10 @@ TEST_F(InternetTest, FirstRuleWithAPageWinsAndTagNamesIgnoreCase) {
 
 TEST_F(InternetTest, DownloadTextMakesLineEndsCrLf) {
     test::LocalHttpServer server;
-    server.Server().Get("/zvxinternal/version.txt", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content("1.11\nhttp://example.invalid/download\r\nthird\r", "text/plain");
-    });
+    server.Server().Get(
+        "/zvxinternal/version.txt", [](const httplib::Request&, httplib::Response& res) {
+            res.set_content("1.11\nhttp://example.invalid/download\r\nthird\r", "text/plain");
+        });
     server.Start();
     EXPECT_EQ(DownloadText(server.Url("/zvxinternal/version.txt")),
               "1.11\r\nhttp://example.invalid/download\r\nthird\r\n");
@@ -124,7 +126,8 @@ TEST_F(InternetTest, DownloadTextMakesLineEndsCrLf) {
 
 TEST_F(InternetTest, HttpErrorStatusRaisesWithTheStatusInItsMessage) {
     test::LocalHttpServer server;
-    server.Server().Get("/boom", [](const httplib::Request&, httplib::Response& res) { res.status = 500; });
+    server.Server().Get("/boom",
+                        [](const httplib::Request&, httplib::Response& res) { res.status = 500; });
     server.Start();
     try {
         DownloadText(server.Url("/missing"));
@@ -148,7 +151,8 @@ TEST_F(InternetTest, StalledServerEndsInATimeOut) {
         res.set_content("late", "text/plain");
     });
     server.Start();
-    SetHttpLimitsForTesting({.ConnectTimeoutMs = 500, .TotalTimeoutMs = 700, .MaxBodyBytes = 1 << 20});
+    SetHttpLimitsForTesting(
+        {.ConnectTimeoutMs = 500, .TotalTimeoutMs = 700, .MaxBodyBytes = 1 << 20});
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_THROW(DownloadText(server.Url("/stall")), EHttpError);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2500));
@@ -160,9 +164,11 @@ TEST_F(InternetTest, OversizedBodyIsRefused) {
         res.set_content(std::string(5000, 'x'), "text/plain");
     });
     server.Start();
-    SetHttpLimitsForTesting({.ConnectTimeoutMs = 5000, .TotalTimeoutMs = 15000, .MaxBodyBytes = 4096});
+    SetHttpLimitsForTesting(
+        {.ConnectTimeoutMs = 5000, .TotalTimeoutMs = 15000, .MaxBodyBytes = 4096});
     EXPECT_THROW(DownloadText(server.Url("/big")), EHttpError);
-    SetHttpLimitsForTesting({.ConnectTimeoutMs = 5000, .TotalTimeoutMs = 15000, .MaxBodyBytes = 5000});
+    SetHttpLimitsForTesting(
+        {.ConnectTimeoutMs = 5000, .TotalTimeoutMs = 15000, .MaxBodyBytes = 5000});
     EXPECT_EQ(DownloadText(server.Url("/big")).size(), 5000u);
 }
 
@@ -176,14 +182,16 @@ TEST_F(InternetTest, NoConnectionRaisesAndOfflineSaysSo) {
     MessageRecorder messages;
     platform::SetOnlineForTesting(false);
     EXPECT_EQ(DownloadText(url), "");
-    EXPECT_EQ(messages.texts, std::vector<std::string>{"Operation Failed: Can't connect to the Internet"});
+    EXPECT_EQ(messages.texts,
+              std::vector<std::string>{"Operation Failed: Can't connect to the Internet"});
 }
 
 // --- hosts, browser, platform ---------------------------------------------------------------------
 
 TEST_F(InternetTest, HostsComeFromTheConfigurationWhenGiven) {
     EXPECT_EQ(StartPageAddress(), "http://www.brightmoor.example/zvxinternal");
-    EXPECT_EQ(GameServerAddress(false, "/zvxinternal/errors.htm"), "http://brightmoor.example/zvxinternal/errors.htm");
+    EXPECT_EQ(GameServerAddress(false, "/zvxinternal/errors.htm"),
+              "http://brightmoor.example/zvxinternal/errors.htm");
     WriteProgCfg("GameServer", "www.games.test:8080");
     WriteProgCfg("WebSite", "campaign.test");
     EXPECT_EQ(StartPageAddress(), "http://www.games.test:8080/zvxinternal");
@@ -204,14 +212,19 @@ TEST_F(InternetTest, BrowserThatCannotStartGivesTheGotoBox) {
     });
     OpenUrlInBrowser("http://x.test/page");
     EXPECT_EQ(opened, std::vector<std::string>{"http://x.test/page"});
-    EXPECT_EQ(messages.texts, std::vector<std::string>{"Unable to start Browser. Goto\rhttp://x.test/page"});
+    EXPECT_EQ(messages.texts,
+              std::vector<std::string>{"Unable to start Browser. Goto\rhttp://x.test/page"});
 }
 
 TEST(ShellTest, DefaultRouteIsADestinationAndMaskOfZeroThatIsUp) {
-    const std::string head = "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
-    EXPECT_TRUE(platform::HasDefaultRoute(head + "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"));
-    EXPECT_FALSE(platform::HasDefaultRoute(head + "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"));
-    EXPECT_FALSE(platform::HasDefaultRoute(head + "eth0\t00000000\t010200C0\t0002\t0\t0\t0\t00000000\t0\t0\t0\n"));
+    const std::string head =
+        "Iface\tDestination\tGateway \tFlags\tRefCnt\tUse\tMetric\tMask\t\tMTU\tWindow\tIRTT\n";
+    EXPECT_TRUE(platform::HasDefaultRoute(
+        head + "eth0\t00000000\t010200C0\t0003\t0\t0\t0\t00000000\t0\t0\t0\n"));
+    EXPECT_FALSE(platform::HasDefaultRoute(
+        head + "eth0\t000200C0\t00000000\t0001\t0\t0\t0\t00FFFFFF\t0\t0\t0\n"));
+    EXPECT_FALSE(platform::HasDefaultRoute(
+        head + "eth0\t00000000\t010200C0\t0002\t0\t0\t0\t00000000\t0\t0\t0\n"));
     EXPECT_FALSE(platform::HasDefaultRoute(head));
     EXPECT_FALSE(platform::HasDefaultRoute(""));
 }

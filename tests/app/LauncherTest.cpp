@@ -34,9 +34,12 @@ namespace {
 using namespace zx;
 
 const std::string kQuestion =
-    "An error occurred during the execution of the program. Would you like the program to look at our "
-    "errors&&solutions internet page if the error already is known and if there is a way to fix it?";
-const std::string kUnknown = "Sorry, this error is unknown. Would you like to send us an error report?";
+    "An error occurred during the execution of the program. Would you like the program to look at "
+    "our "
+    "errors&&solutions internet page if the error already is known and if there is a way to fix "
+    "it?";
+const std::string kUnknown =
+    "Sorry, this error is unknown. Would you like to send us an error report?";
 const std::string kOffline = "Operation Failed: Can't connect to the Internet";
 
 // The order below is the order of construction: the program directory and the seams first, then
@@ -60,18 +63,22 @@ protected:
             return a;
         });
         server.Server().Get("/zvxinternal", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content("<html><body><p>News</p><a href=\"zvxinternal/highscore.html\">x</a></body></html>",
-                            "text/html");
+            res.set_content(
+                "<html><body><p>News</p><a href=\"zvxinternal/highscore.html\">x</a></body></html>",
+                "text/html");
         });
-        server.Server().Get("/zvxinternal/highscore.html", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content("<html><body><p>Highscores</p></body></html>", "text/html");
-        });
-        server.Server().Get("/zvxinternal/errors.txt", [this](const httplib::Request&, httplib::Response& res) {
-            res.set_content(errorsList, "text/plain");
-        });
-        server.Server().Get(R"(/zvxinternal/errors/(.*))", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content("<html><body><p>Solution</p></body></html>", "text/html");
-        });
+        server.Server().Get(
+            "/zvxinternal/highscore.html", [](const httplib::Request&, httplib::Response& res) {
+                res.set_content("<html><body><p>Highscores</p></body></html>", "text/html");
+            });
+        server.Server().Get("/zvxinternal/errors.txt",
+                            [this](const httplib::Request&, httplib::Response& res) {
+                                res.set_content(errorsList, "text/plain");
+                            });
+        server.Server().Get(
+            R"(/zvxinternal/errors/(.*))", [](const httplib::Request&, httplib::Response& res) {
+                res.set_content("<html><body><p>Solution</p></body></html>", "text/html");
+            });
         server.Start();
         WriteProgCfg("GameServer", server.HostPort());
     }
@@ -139,7 +146,8 @@ TEST_F(LauncherTest, MenuHoldsTheItemsInOrder) {
     EXPECT_EQ(seen, (std::vector<std::string>{
                         "&File: &Options - &Close",
                         "&Game: Play 'Zolvex'",
-                        "&Internet: &Publish Highscore Goto &Highscore &Goto 'Vantor' Website(hidden) - Send &Errorreport",
+                        "&Internet: &Publish Highscore Goto &Highscore &Goto 'Vantor' "
+                        "Website(hidden) - Send &Errorreport",
                         "&Help: Goto &Help Page - &Info",
                     }));
 }
@@ -160,13 +168,15 @@ TEST_F(LauncherTest, WindowIsThePictureWithTheStartAreaAndTheCentredPanel) {
 TEST_F(LauncherTest, NavigationStaysInsideOnlyForAddressesThatBeginWithTheStartPage) {
     TForm1& f = Form();
     const std::string start = StartPageAddress();
-    EXPECT_TRUE(f.WebBrowser1BeforeNavigate2(QUrl(QString::fromStdString(start + "/highscore.html"))));
+    EXPECT_TRUE(
+        f.WebBrowser1BeforeNavigate2(QUrl(QString::fromStdString(start + "/highscore.html"))));
     EXPECT_TRUE(opened.empty());
     EXPECT_FALSE(f.WebBrowser1BeforeNavigate2(QUrl("http://elsewhere.test/page")));
     // Mentioning the start page is not being it.
     const QString attack = QString::fromStdString("http://elsewhere.test/?u=" + start);
     EXPECT_FALSE(f.WebBrowser1BeforeNavigate2(QUrl(attack)));
-    EXPECT_EQ(opened, (std::vector<std::string>{"http://elsewhere.test/page", attack.toStdString()}));
+    EXPECT_EQ(opened,
+              (std::vector<std::string>{"http://elsewhere.test/page", attack.toStdString()}));
 }
 
 TEST_F(LauncherTest, ClickedForeignLinkOpensInTheUsersBrowserAndKeepsThePage) {
@@ -174,7 +184,8 @@ TEST_F(LauncherTest, ClickedForeignLinkOpensInTheUsersBrowserAndKeepsThePage) {
     platform::SetOnlineForTesting(true);
     f.Timer1Timer();
     ASSERT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
-    emit f.WebBrowser1->anchorClicked(QUrl("http://elsewhere.test/?u=" + QString::fromStdString(StartPageAddress())));
+    emit f.WebBrowser1->anchorClicked(
+        QUrl("http://elsewhere.test/?u=" + QString::fromStdString(StartPageAddress())));
     EXPECT_EQ(opened.size(), 1u);
     EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
     // A relative link inside the start page area loads in the frame.
@@ -221,7 +232,8 @@ TEST_F(LauncherTest, KnownErrorOpensItsPageAndClearsTheLog) {
     WriteLogLines({"InitDDraw: 2", "Cannot find Wave: back", "ERROR"});
     f.ShowErrorSolution();  // the browser is hidden: the user's browser opens the page
     EXPECT_EQ(messages, std::vector<std::string>{kQuestion});
-    EXPECT_EQ(opened, std::vector<std::string>{GameServerAddress(true, "/zvxinternal/errors/wave.htm")});
+    EXPECT_EQ(opened,
+              std::vector<std::string>{GameServerAddress(true, "/zvxinternal/errors/wave.htm")});
     EXPECT_FALSE(FileExists("KVD\\LOG.TXT"));
 
     // With the keep-log flag the log stays; with the browser shown the page opens inside.
@@ -269,7 +281,8 @@ TEST_F(LauncherTest, NoSoundsBlocksTheGameAndLeavesTheTimerOff) {
     EXPECT_FALSE(ran);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0],
-              "Cannot start game because of low drive space. Please close program and make some more space "
+              "Cannot start game because of low drive space. Please close program and make some "
+              "more space "
               "available on drive " +
                   ProgramDir().substr(0, 1) + ":\\. Then try again.");
     EXPECT_FALSE(f.Timer1->isActive());
@@ -287,8 +300,9 @@ TEST_F(LauncherTest, LowMemoryAsksAndNoStopsTheStart) {
     answers = {false};
     f.ActionStartExecute();
     EXPECT_FALSE(ran);
-    EXPECT_EQ(messages, std::vector<std::string>{"There seems to be not enough available memory on your system. Would "
-                                                 "you like to try to start the game anyway?"});
+    EXPECT_EQ(messages, std::vector<std::string>{
+                            "There seems to be not enough available memory on your system. Would "
+                            "you like to try to start the game anyway?"});
     EXPECT_TRUE(f.Timer1->isActive());
     EXPECT_EQ(test::LogLines().front(), "Program Version 1.10");
 
@@ -314,7 +328,8 @@ TEST_F(LauncherTest, NewTopScoreOffersToPublishAndPlaceTwoDoesNot) {
         QTimer::singleShot(0, [&] {
             if (auto* d = qobject_cast<TNewHighscoreForm*>(QApplication::activeModalWidget())) {
                 ++dialogs;
-                EXPECT_EQ(d->Label4->text().toStdString(), std::to_string(EnvData.Highscores[0].Score) + " Points,");
+                EXPECT_EQ(d->Label4->text().toStdString(),
+                          std::to_string(EnvData.Highscores[0].Score) + " Points,");
                 d->Button2->click();
             }
         });
@@ -343,7 +358,8 @@ TEST_F(LauncherTest, AbnormalEndOfAGameLooksTheErrorUp) {
 TEST_F(LauncherTest, PublishWithoutAnEntrySaysSo) {
     TForm1& f = Form();
     f.ActionPublishHighscoreExecute();
-    EXPECT_EQ(messages, std::vector<std::string>{"Sorry, you don't have a entry in your highscore list right now"});
+    EXPECT_EQ(messages, std::vector<std::string>{
+                            "Sorry, you don't have a entry in your highscore list right now"});
 }
 
 TEST_F(LauncherTest, HelpOpensTheRulesPageUnlessEIsHeld) {
@@ -354,7 +370,8 @@ TEST_F(LauncherTest, HelpOpensTheRulesPageUnlessEIsHeld) {
     QTest::keyRelease(&f, Qt::Key_E);
     EXPECT_FALSE(f.EditorKeyDown);
     f.ActionHilfeExecute();
-    EXPECT_EQ(opened, std::vector<std::string>{GameServerAddress(false, "/zvxinternal/zvxrulesengl.htm")});
+    EXPECT_EQ(opened,
+              std::vector<std::string>{GameServerAddress(false, "/zvxinternal/zvxrulesengl.htm")});
     f.ActionBugspageExecute();
     EXPECT_EQ(opened.back(), GameServerAddress(false, "/zvxinternal/errors.htm"));
 }
@@ -382,9 +399,10 @@ TEST_F(LauncherTest, ClosingSavesBothRecords) {
 TEST_F(LauncherTest, InfoBoxChecksTheVersionOnTheServer) {
     Form();
     std::string versionFile = "1.10\r\nhttp://downloads.test/zolvex\r\n";
-    server.Server().Get("/zvxinternal/version.txt", [&](const httplib::Request&, httplib::Response& res) {
-        res.set_content(versionFile, "text/plain");
-    });
+    server.Server().Get("/zvxinternal/version.txt",
+                        [&](const httplib::Request&, httplib::Response& res) {
+                            res.set_content(versionFile, "text/plain");
+                        });
     TInfoForm info;
     EXPECT_EQ(info.size(), QSize(400, 300));
     EXPECT_EQ(info.Label2->text(), "Version 1.10");
@@ -392,15 +410,17 @@ TEST_F(LauncherTest, InfoBoxChecksTheVersionOnTheServer) {
     EXPECT_TRUE(info.Label3->text().startsWith("Available Memory: "));
     platform::SetOnlineForTesting(true);
     info.Button2Click();
-    EXPECT_EQ(messages, std::vector<std::string>{"The version you are running is the latest available one."});
+    EXPECT_EQ(messages,
+              std::vector<std::string>{"The version you are running is the latest available one."});
 
     messages.clear();
     versionFile = "1.9\r\nhttp://downloads.test/zolvex\r\n";
     answers = {true};
     info.Button2Click();
-    EXPECT_EQ(messages, std::vector<std::string>{"There is a new version (1.9) of this program available at "
-                                                 "http://downloads.test/zolvex. Would you like to go to that website "
-                                                 "to download the new version?"});
+    EXPECT_EQ(messages, std::vector<std::string>{
+                            "There is a new version (1.9) of this program available at "
+                            "http://downloads.test/zolvex. Would you like to go to that website "
+                            "to download the new version?"});
     EXPECT_EQ(opened, std::vector<std::string>{"http://downloads.test/zolvex"});
 
     messages.clear();

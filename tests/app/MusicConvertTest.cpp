@@ -10,11 +10,11 @@
 
 #include "app/MPEGPlay.h"
 #include "app/MusicConvert.h"
-#include "sprites/LogFiles.h"
-#include "sprites/qvDSound.h"
 #include "platform/Dialogs.h"
+#include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
 #include "sprites/WaveFile.h"
+#include "sprites/qvDSound.h"
 #include "support/TestMp3.h"
 #include "support/TestSupport.h"
 
@@ -40,8 +40,8 @@ void MakeMp3(const std::string& path, double seconds) {
 }
 
 void SetMtime(const std::string& path, int64_t secondsFromNow) {
-    fs::last_write_time(path, fs::file_time_type::clock::now() +
-                                  std::chrono::seconds(secondsFromNow));
+    fs::last_write_time(path,
+                        fs::file_time_type::clock::now() + std::chrono::seconds(secondsFromNow));
 }
 
 class MusicTest : public testing::Test {
@@ -214,7 +214,8 @@ TEST_F(MusicTest, BrokenFilesAreReportedLeaveNoWaveAndTheListStopsAtAHundred) {
     EXPECT_EQ(pr.started, kMaxMusicPairs);
     EXPECT_EQ(pr.steps, 0);
     ASSERT_EQ(messages.size(), 100u);
-    std::string want = "MP3 conversion error on " + Dir() + "\\snd\\bad1000.mp3\r\nInput stream error";
+    std::string want =
+        "MP3 conversion error on " + Dir() + "\\snd\\bad1000.mp3\r\nInput stream error";
     EXPECT_EQ(messages.front(), want);
     auto log = test::LogLines();
     ASSERT_GE(log.size(), 2u);
@@ -226,9 +227,7 @@ TEST_F(MusicTest, BrokenFilesAreReportedLeaveNoWaveAndTheListStopsAtAHundred) {
 
 TEST_F(MusicTest, SpaceForTwentyTimesTheMp3IsNeeded) {
     const std::string mp3 = Dir() + "/snd/big.mp3";
-    {
-        std::ofstream f(mp3);
-    }
+    { std::ofstream f(mp3); }
     ASSERT_EQ(truncate(mp3.c_str(), 10 * 1000 * 1000), 0);
     SetSoundSpaceForTesting(200u * 1000 * 1000);
     EXPECT_FALSE(CheckSoundSpace(mp3));
@@ -253,7 +252,8 @@ TEST_F(MusicTest, ShippedMusicConvertsAndTheGameFindsEverySound) {
     // The effects and the MP3s as shipped; waves the game converted there already are left out.
     for (const auto& e : fs::directory_iterator(built)) {
         const bool mp3 = e.path().extension() == ".mp3";
-        const bool effect = e.path().extension() == ".wav" && !fs::exists(fs::path(e.path()).replace_extension(".mp3"));
+        const bool effect = e.path().extension() == ".wav" &&
+                            !fs::exists(fs::path(e.path()).replace_extension(".mp3"));
         if (mp3 || effect) fs::copy_file(e.path(), Dir() + "/snd/" + e.path().filename().string());
     }
     InstallLibrary();
@@ -266,7 +266,8 @@ TEST_F(MusicTest, ShippedMusicConvertsAndTheGameFindsEverySound) {
         for (std::string name : {"back", "Track 30", "TR_36_03"}) {
             std::string mp3 = Dir() + "/snd/" + name + ".mp3";
             std::string out;
-            FILE* p = popen(("soxi -D '" + mp3 + "' 2>/dev/null; soxi -r '" + mp3 + "'").c_str(), "r");
+            FILE* p =
+                popen(("soxi -D '" + mp3 + "' 2>/dev/null; soxi -r '" + mp3 + "'").c_str(), "r");
             char buf[128];
             while (p && fgets(buf, sizeof buf, p)) out += buf;
             if (p) pclose(p);
@@ -283,10 +284,10 @@ TEST_F(MusicTest, ShippedMusicConvertsAndTheGameFindsEverySound) {
     TqvDSound snd(nullptr, true, false, 44100, 16, 2);
     ASSERT_FALSE(snd.InitFailed);
     snd.LoadDir(ProgramDir() + "\\snd");
-    for (std::string name : {"abroll", "back", "bigtime", "bubble", "bubbleize", "coming", "leer",
-                             "schussab", "sperm3", "spermdurch", "Torpedo", "Track 30", "TR_06_03",
-                             "TR_36_03", "TR_50_07", "TR_50_08", "TR_66_02", "virus1", "virus2",
-                             "virus3"}) {
+    for (std::string name :
+         {"abroll",   "back",     "bigtime",    "bubble",  "bubbleize", "coming",   "leer",
+          "schussab", "sperm3",   "spermdurch", "Torpedo", "Track 30",  "TR_06_03", "TR_36_03",
+          "TR_50_07", "TR_50_08", "TR_66_02",   "virus1",  "virus2",    "virus3"}) {
         TqvDSoundFile* f = snd.FindWave(name);
         EXPECT_FALSE(f->Disabled) << name;
         EXPECT_GT(f->DataSize, 0) << name;

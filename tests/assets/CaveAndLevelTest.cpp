@@ -23,16 +23,19 @@ std::vector<Rec> ReadFront(size_t& bytes) {
     std::vector<uint8_t> b{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
     bytes = b.size();
     std::vector<Rec> out;
-    auto i32 = [&](size_t o) { return int32_t(uint32_t(b[o]) | uint32_t(b[o + 1]) << 8 | uint32_t(b[o + 2]) << 16 | uint32_t(b[o + 3]) << 24); };
-    for (size_t o = 0; o + 16 <= b.size(); o += 16) out.push_back({i32(o), i32(o + 4), i32(o + 8), i32(o + 12)});
+    auto i32 = [&](size_t o) {
+        return int32_t(uint32_t(b[o]) | uint32_t(b[o + 1]) << 8 | uint32_t(b[o + 2]) << 16 |
+                       uint32_t(b[o + 3]) << 24);
+    };
+    for (size_t o = 0; o + 16 <= b.size(); o += 16)
+        out.push_back({i32(o), i32(o + 4), i32(o + 8), i32(o + 12)});
     return out;
 }
 
 // Sizes of the element sheets by type.
-const std::map<int, std::pair<int, int>> kSize = {{1, {288, 296}}, {2, {323, 196}}, {3, {273, 109}},
-                                                  {4, {549, 84}},  {5, {388, 76}},  {6, {195, 96}},
-                                                  {7, {258, 162}}, {8, {165, 318}}, {9, {361, 600}},
-                                                  {10, {153, 600}}};
+const std::map<int, std::pair<int, int>> kSize = {
+    {1, {288, 296}}, {2, {323, 196}}, {3, {273, 109}}, {4, {549, 84}},  {5, {388, 76}},
+    {6, {195, 96}},  {7, {258, 162}}, {8, {165, 318}}, {9, {361, 600}}, {10, {153, 600}}};
 
 TEST(ShippedCave, IsThreeHundredRecordsOfKnownElements) {
     size_t bytes = 0;
@@ -144,8 +147,9 @@ Level ReadLevel() {
     return l;
 }
 
-const std::vector<std::string> kKeywords = {"speed", "bob", "middleposition", "gap", "bobspeed", "bobspeedstep",
-                                            "formation", "end", "bobprobability", "bobfreepos", "bobfuzzytime"};
+const std::vector<std::string> kKeywords = {
+    "speed",     "bob", "middleposition", "gap",        "bobspeed",    "bobspeedstep",
+    "formation", "end", "bobprobability", "bobfreepos", "bobfuzzytime"};
 
 std::string KeywordOf(const std::string& line) {
     std::string best;
@@ -205,14 +209,16 @@ TEST(LevelSource, UsesEveryCommandAndMapsAllSixKinds) {
     for (const auto& k : kKeywords) EXPECT_EQ(used.count(k), 1u) << k;
     std::set<std::string> kinds;
     for (auto& [letter, name] : letters) kinds.insert(name);
-    EXPECT_EQ(kinds, (std::set<std::string>{"sperm1", "sperm2", "sperm3", "virus1", "virus2", "virus3"}));
+    EXPECT_EQ(kinds,
+              (std::set<std::string>{"sperm1", "sperm2", "sperm3", "virus1", "virus2", "virus3"}));
     // Every letter a row uses is mapped (an unmapped one would spawn a raw sprite number).
     std::set<std::string> spawned;
     for (auto& [n, rows] : l.formations)
         for (const std::string& r : rows) {
             int width = 0;
             for (const Cell& c : Cells(r, width)) {
-                ASSERT_EQ(letters.count(c.letter), 1u) << "letter " << c.letter << " in formation " << n;
+                ASSERT_EQ(letters.count(c.letter), 1u)
+                    << "letter " << c.letter << " in formation " << n;
                 spawned.insert(letters[c.letter]);
             }
             EXPECT_LE(width, 100);
@@ -236,7 +242,8 @@ TEST(LevelSource, LastsAboutNinetySecondsAndEndsHarderThanItStarts) {
         int viruses = 0;
         for (const std::string& r : rows) {
             int width = 0;
-            for (const Cell& cell : Cells(r, width)) viruses += letters[cell.letter].rfind("virus", 0) == 0;
+            for (const Cell& cell : Cells(r, width))
+                viruses += letters[cell.letter].rfind("virus", 0) == 0;
         }
         int len = int(rows.size()) * speed + 1;
         virusRate.push_back({frames, viruses * 50.0 / len});
@@ -275,7 +282,8 @@ TEST(LevelSource, EveryRowEntersInsideThePlayfield) {
                 bool filled = i - start >= 2;
                 start = i + 1;
                 if (!filled) continue;
-                double y = middle - (width / 2) * gap + (width % 2 == 0 ? gap / 2 : 0) + (cell - 1) * gap;
+                double y =
+                    middle - (width / 2) * gap + (width % 2 == 0 ? gap / 2 : 0) + (cell - 1) * gap;
                 EXPECT_GE(y, -260) << "formation " << n << " row \"" << r << "\"";
                 EXPECT_LE(y, 260) << "formation " << n << " row \"" << r << "\"";
             }

@@ -19,9 +19,10 @@ std::vector<char> Bytes(const fs::path& p) {
 }
 
 int RunGenerator(const std::string& list, const fs::path& out, const std::string& extra = "") {
-    std::string cmd = std::string("\"") + ZOLVEX_ASSETGEN + "\" --sheets \"" + list + "\" --program-dir \"" +
-                      (out / "zolvex").string() + "\" --stage \"" + (out / "stage").string() + "\" " + extra +
-                      " > \"" + (out / "log.txt").string() + "\" 2>&1";
+    std::string cmd = std::string("\"") + ZOLVEX_ASSETGEN + "\" --sheets \"" + list +
+                      "\" --program-dir \"" + (out / "zolvex").string() + "\" --stage \"" +
+                      (out / "stage").string() + "\" " + extra + " > \"" +
+                      (out / "log.txt").string() + "\" 2>&1";
     return std::system(cmd.c_str());
 }
 

@@ -26,7 +26,8 @@ struct Bmp {
 };
 
 uint32_t U32(const std::vector<uint8_t>& b, size_t o) {
-    return uint32_t(b[o]) | uint32_t(b[o + 1]) << 8 | uint32_t(b[o + 2]) << 16 | uint32_t(b[o + 3]) << 24;
+    return uint32_t(b[o]) | uint32_t(b[o + 1]) << 8 | uint32_t(b[o + 2]) << 16 |
+           uint32_t(b[o + 3]) << 24;
 }
 
 // Reads the uncompressed 8- and 24-bit forms the generator writes; anything else fails the test.
@@ -68,28 +69,50 @@ struct Expected {
     int fw, fh, images, cols, rows;
 };
 const Expected kSheets[] = {
-    {"Orbelu", 186, 62, 1, 1, 1},          {"Element_Saeule", 361, 600, 1, 1, 1},
-    {"Element_Schlange", 153, 600, 1, 1, 1}, {"Element_boden_1", 288, 296, 1, 1, 1},
-    {"Element_boden_2", 323, 196, 1, 1, 1}, {"Element_boden_3", 273, 109, 1, 1, 1},
-    {"Element_boden_4", 549, 84, 1, 1, 1},  {"Element_decke_1", 388, 76, 1, 1, 1},
-    {"Element_decke_2", 195, 96, 1, 1, 1},  {"Element_decke_3", 258, 162, 1, 1, 1},
-    {"Element_decke_4", 165, 318, 1, 1, 1}, {"Torpedo", 162, 40, 12, 1, 12},
-    {"TorpedoScore", 10, 40, 1, 1, 1},      {"buttontostart", 709, 48, 1, 1, 1},
-    {"zolvex", 761, 65, 1, 1, 1},           {"playandwin", 251, 31, 1, 1, 1},
-    {"qvchlogo", 276, 66, 1, 1, 1},         {"titlevantor", 234, 37, 1, 1, 1},
-    {"Rohr", 111, 93, 2, 1, 2},             {"Schuss", 24, 79, 1, 1, 1},
-    {"Kondom", 303, 75, 12, 1, 12},         {"Abroll", 311, 81, 6, 1, 6},
-    {"sperm1", 306, 55, 12, 1, 12},         {"sperm3", 308, 58, 12, 1, 12},
-    {"bubble", 60, 60, 24, 1, 24},          {"virus1", 78, 58, 12, 1, 12},
-    {"virus2", 58, 60, 12, 1, 12},          {"virus3", 87, 68, 12, 1, 12},
-    {"Zahlen", 56, 60, 11, 11, 1},          {"bignumbers", 230, 222, 10, 1, 10},
-    {"congratulations", 50, 45, 16, 16, 1}, {"Gameover", 507, 68, 1, 1, 1},
-    {"Score", 131, 35, 1, 1, 1},            {"Time", 88, 34, 1, 1, 1},
-    {"P1", 110, 110, 1, 1, 1},              {"P2", 77, 77, 1, 1, 1},
-    {"P3", 54, 54, 1, 1, 1},                {"P4", 38, 38, 1, 1, 1},
-    {"P5", 27, 27, 1, 1, 1},                {"P6", 20, 20, 1, 1, 1},
-    {"P7", 15, 15, 1, 1, 1},                {"P8", 10, 10, 1, 1, 1},
-    {"Vantorlogo", 111, 84, 12, 1, 12},     {"points", 56, 20, 51, 1, 51},
+    {"Orbelu", 186, 62, 1, 1, 1},
+    {"Element_Saeule", 361, 600, 1, 1, 1},
+    {"Element_Schlange", 153, 600, 1, 1, 1},
+    {"Element_boden_1", 288, 296, 1, 1, 1},
+    {"Element_boden_2", 323, 196, 1, 1, 1},
+    {"Element_boden_3", 273, 109, 1, 1, 1},
+    {"Element_boden_4", 549, 84, 1, 1, 1},
+    {"Element_decke_1", 388, 76, 1, 1, 1},
+    {"Element_decke_2", 195, 96, 1, 1, 1},
+    {"Element_decke_3", 258, 162, 1, 1, 1},
+    {"Element_decke_4", 165, 318, 1, 1, 1},
+    {"Torpedo", 162, 40, 12, 1, 12},
+    {"TorpedoScore", 10, 40, 1, 1, 1},
+    {"buttontostart", 709, 48, 1, 1, 1},
+    {"zolvex", 761, 65, 1, 1, 1},
+    {"playandwin", 251, 31, 1, 1, 1},
+    {"qvchlogo", 276, 66, 1, 1, 1},
+    {"titlevantor", 234, 37, 1, 1, 1},
+    {"Rohr", 111, 93, 2, 1, 2},
+    {"Schuss", 24, 79, 1, 1, 1},
+    {"Kondom", 303, 75, 12, 1, 12},
+    {"Abroll", 311, 81, 6, 1, 6},
+    {"sperm1", 306, 55, 12, 1, 12},
+    {"sperm3", 308, 58, 12, 1, 12},
+    {"bubble", 60, 60, 24, 1, 24},
+    {"virus1", 78, 58, 12, 1, 12},
+    {"virus2", 58, 60, 12, 1, 12},
+    {"virus3", 87, 68, 12, 1, 12},
+    {"Zahlen", 56, 60, 11, 11, 1},
+    {"bignumbers", 230, 222, 10, 1, 10},
+    {"congratulations", 50, 45, 16, 16, 1},
+    {"Gameover", 507, 68, 1, 1, 1},
+    {"Score", 131, 35, 1, 1, 1},
+    {"Time", 88, 34, 1, 1, 1},
+    {"P1", 110, 110, 1, 1, 1},
+    {"P2", 77, 77, 1, 1, 1},
+    {"P3", 54, 54, 1, 1, 1},
+    {"P4", 38, 38, 1, 1, 1},
+    {"P5", 27, 27, 1, 1, 1},
+    {"P6", 20, 20, 1, 1, 1},
+    {"P7", 15, 15, 1, 1, 1},
+    {"P8", 10, 10, 1, 1, 1},
+    {"Vantorlogo", 111, 84, 12, 1, 12},
+    {"points", 56, 20, 51, 1, 51},
 };
 
 struct Listed {
@@ -112,10 +135,14 @@ std::map<std::string, Listed> SheetList() {
     return m;
 }
 
-std::string SheetPath(const std::string& name) { return zx::test::BuiltProgramDir() + "/gfx/sb/" + name + ".bmp"; }
+std::string SheetPath(const std::string& name) {
+    return zx::test::BuiltProgramDir() + "/gfx/sb/" + name + ".bmp";
+}
 
 // A visible pixel must not turn into the colour key when the display reduces it to 5-6-5 bits.
-bool VanishesAt16(const uint8_t* p) { return (p[0] | p[1] | p[2]) != 0 && (p[0] >> 3) == 0 && (p[1] >> 2) == 0 && (p[2] >> 3) == 0; }
+bool VanishesAt16(const uint8_t* p) {
+    return (p[0] | p[1] | p[2]) != 0 && (p[0] >> 3) == 0 && (p[1] >> 2) == 0 && (p[2] >> 3) == 0;
+}
 
 TEST(GeneratedSheets, EverySheetHasItsGridSizeAndListedDepth) {
     auto listed = SheetList();
@@ -171,15 +198,17 @@ TEST(GeneratedSheets, ColourKeyIsOnlyWhereNothingIsDrawn) {
 
 TEST(GeneratedSheets, MasksMatchTheirSheetsAndCarryColourUnderSoftEdges) {
     auto listed = SheetList();
-    for (const char* must : {"bubble", "P1", "P8", "sperm1", "sperm3", "virus1", "virus2", "virus3", "Torpedo",
-                             "Kondom", "zolvex", "titlevantor", "qvchlogo", "Orbelu", "Vantorlogo"})
+    for (const char* must :
+         {"bubble", "P1", "P8", "sperm1", "sperm3", "virus1", "virus2", "virus3", "Torpedo",
+          "Kondom", "zolvex", "titlevantor", "qvchlogo", "Orbelu", "Vantorlogo"})
         EXPECT_TRUE(listed[must].mask) << must;
     for (const Expected& e : kSheets) {
         if (!listed[e.name].mask) continue;
         SCOPED_TRACE(e.name);
         Bmp sheet, mask;
         ASSERT_TRUE(ParseBmp(ReadAll(SheetPath(e.name)), sheet));
-        ASSERT_TRUE(ParseBmp(ReadAll(zx::test::BuiltProgramDir() + "/gfx/sb/" + e.name + "_mask.bmp"), mask));
+        ASSERT_TRUE(ParseBmp(
+            ReadAll(zx::test::BuiltProgramDir() + "/gfx/sb/" + e.name + "_mask.bmp"), mask));
         ASSERT_EQ(mask.bits, 8);  // the loader refuses anything else
         ASSERT_EQ(mask.w, sheet.w);
         ASSERT_EQ(mask.h, sheet.h);
@@ -199,7 +228,8 @@ TEST(GeneratedSheets, MasksMatchTheirSheetsAndCarryColourUnderSoftEdges) {
 }
 
 TEST(GeneratedSheets, KindOneObjectsHaveNoFile) {
-    for (const char* name : {"HSLeerfeld1", "HSLeerfeld10", "helpfeld", "bigtimefeld", "Leerzeit", "LeerPoints"}) {
+    for (const char* name :
+         {"HSLeerfeld1", "HSLeerfeld10", "helpfeld", "bigtimefeld", "Leerzeit", "LeerPoints"}) {
         std::ifstream in(SheetPath(name));
         EXPECT_FALSE(in.good()) << name;
     }
@@ -219,8 +249,10 @@ TEST(GeneratedResources, SheetsAreBitmapResourcesIdenticalToTheFiles) {
 }
 
 TEST(GeneratedResources, PicturesDecodeAtTheirSizes) {
-    const std::pair<const char*, std::pair<int, int>> pics[] = {
-        {"BACK", {800, 600}}, {"INFO", {800, 600}}, {"MENUE", {400, 340}}, {"MENUE_NET", {400, 340}}};
+    const std::pair<const char*, std::pair<int, int>> pics[] = {{"BACK", {800, 600}},
+                                                                {"INFO", {800, 600}},
+                                                                {"MENUE", {400, 340}},
+                                                                {"MENUE_NET", {400, 340}}};
     for (const auto& [name, size] : pics) {
         SCOPED_TRACE(name);
         auto pic = zx::LoadJpegResource(name);
@@ -240,7 +272,9 @@ TEST(GeneratedResources, BackgroundJoinsItselfWhenItWraps) {
     auto pic = zx::LoadJpegResource("BACK");
     ASSERT_TRUE(pic.has_value());
     const int w = pic->width, h = pic->height;
-    auto at = [&](int x, int y, int c) { return double(pic->rgb[(size_t(y) * size_t(w) + size_t(x)) * 3 + size_t(c)]); };
+    auto at = [&](int x, int y, int c) {
+        return double(pic->rgb[(size_t(y) * size_t(w) + size_t(x)) * 3 + size_t(c)]);
+    };
     // The step across the seam (last column to first) must look like any step inside the picture.
     auto step = [&](int xa, int xb) {
         double s = 0;

@@ -30,9 +30,13 @@ struct Pcm {
 
 // A minimal RIFF walk: enough to prove the file is what a strict reader expects.
 std::string ReadWave(const std::vector<uint8_t>& b, Pcm& out) {
-    auto u32 = [&](size_t o) { return uint32_t(b[o]) | uint32_t(b[o + 1]) << 8 | uint32_t(b[o + 2]) << 16 | uint32_t(b[o + 3]) << 24; };
+    auto u32 = [&](size_t o) {
+        return uint32_t(b[o]) | uint32_t(b[o + 1]) << 8 | uint32_t(b[o + 2]) << 16 |
+               uint32_t(b[o + 3]) << 24;
+    };
     auto u16 = [&](size_t o) { return uint16_t(b[o] | b[o + 1] << 8); };
-    if (b.size() < 12 || std::string(b.begin(), b.begin() + 4) != "RIFF" || std::string(b.begin() + 8, b.begin() + 12) != "WAVE")
+    if (b.size() < 12 || std::string(b.begin(), b.begin() + 4) != "RIFF" ||
+        std::string(b.begin() + 8, b.begin() + 12) != "WAVE")
         return "not a RIFF WAVE file";
     if (u32(4) + 8 != b.size()) return "RIFF size does not match the file";
     bool fmt = false;
@@ -47,13 +51,15 @@ std::string ReadWave(const std::vector<uint8_t>& b, Pcm& out) {
             out.channels = u16(pos + 10);
             out.rate = int(u32(pos + 12));
             if (u16(pos + 22) != 16) return "not 16-bit";
-            if (u16(pos + 20) != out.channels * 2 || u32(pos + 16) != uint32_t(out.rate * out.channels * 2))
+            if (u16(pos + 20) != out.channels * 2 ||
+                u32(pos + 16) != uint32_t(out.rate * out.channels * 2))
                 return "inconsistent block alignment";
             fmt = true;
         } else if (id == "data") {
             if (!fmt) return "data before fmt";
             out.samples.resize(size / 2);
-            for (size_t i = 0; i < out.samples.size(); ++i) out.samples[i] = int16_t(u16(pos + 8 + i * 2));
+            for (size_t i = 0; i < out.samples.size(); ++i)
+                out.samples[i] = int16_t(u16(pos + 8 + i * 2));
             return "";
         }
         pos += 8 + size + (size & 1);
@@ -98,9 +104,9 @@ Pcm DecodeMp3(const std::string& path) {
     return out;
 }
 
-const char* kEffects[] = {"abroll",   "bigtime",  "bubble",   "bubbleize", "coming", "leer",
-                          "schussab", "sperm3",   "spermdurch", "Torpedo", "TR_06_03", "TR_50_07",
-                          "TR_50_08", "TR_66_02", "virus1",   "virus2",    "virus3"};
+const char* kEffects[] = {"abroll",   "bigtime",  "bubble",     "bubbleize", "coming",   "leer",
+                          "schussab", "sperm3",   "spermdurch", "Torpedo",   "TR_06_03", "TR_50_07",
+                          "TR_50_08", "TR_66_02", "virus1",     "virus2",    "virus3"};
 const char* kMusic[] = {"Track 30", "back", "TR_36_03"};
 
 TEST(GeneratedSounds, EveryNameTheGameAsksForIsThere) {
@@ -148,7 +154,8 @@ TEST(GeneratedMusic, TracksDecodeToMusicOfTheirLengths) {
         const char* name;
         double minSeconds, maxSeconds;
     };
-    for (const Want& w : {Want{"back", 60, 90}, Want{"Track 30", 20, 90}, Want{"TR_36_03", 3, 20}}) {
+    for (const Want& w :
+         {Want{"back", 60, 90}, Want{"Track 30", 20, 90}, Want{"TR_36_03", 3, 20}}) {
         SCOPED_TRACE(w.name);
         Pcm p = DecodeMp3(SndDir() + "/" + w.name + ".mp3");
         ASSERT_EQ(p.rate, 44100);
@@ -190,7 +197,8 @@ TEST(GeneratedMusic, LoopsComeBackExactlyAndJoinWithoutAClick) {
         };
         for (int c = 0; c < 2; ++c) {
             double others = 0;
-            for (size_t bar = l.bar; bar < l.frames; bar += l.bar) others = std::max(others, edge(long(bar), c));
+            for (size_t bar = l.bar; bar < l.frames; bar += l.bar)
+                others = std::max(others, edge(long(bar), c));
             EXPECT_LE(edge(0, c), others * 1.5) << "channel " << c;
         }
         // And the loudness carries on across the seam: no fade-out into a restart.

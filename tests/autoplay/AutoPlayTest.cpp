@@ -26,7 +26,8 @@ protected:
         PrepareGameDir(test::BuiltProgramDir(), test::TempProgramDir(), TMusic::StandIns);
     }
 
-    static TGameResult Play(TSkill skill, uint32_t seed, TReplay* record = nullptr, bool draw = true) {
+    static TGameResult Play(TSkill skill, uint32_t seed, TReplay* record = nullptr,
+                            bool draw = true) {
         TAutoPlayer player(skill, seed, SkillName(skill));
         TPlayOptions opts;
         opts.Draw = draw;
@@ -79,17 +80,21 @@ TEST_F(AutoPlayTest, AnIdlePlayerLosesWhenTheFirstVirusGetsThroughAndTheEndSeque
     LoadLevel(level);
     std::string virusLetters;
     for (const std::string& l : level)
-        if (l.rfind("bob", 0) == 0 && l.size() > 4 && l[4] == '=' && l.find("=virus") != std::string::npos)
+        if (l.rfind("bob", 0) == 0 && l.size() > 4 && l[4] == '=' &&
+            l.find("=virus") != std::string::npos)
             virusLetters += l[3];
     ASSERT_EQ(virusLetters.size(), 3u);
-    const auto marker = std::find(level.begin(), level.end(), "DefineFormation" + std::to_string(r.LostTo.Formation));
+    const auto marker = std::find(level.begin(), level.end(),
+                                  "DefineFormation" + std::to_string(r.LostTo.Formation));
     ASSERT_NE(marker, level.end()) << r.LostTo.Label();
     ASSERT_LT(r.LostTo.Row, level.end() - marker);
     const std::string row = *(marker + r.LostTo.Row);
     bool virusCell = false;
     for (size_t i = 0; i + 1 < row.size(); ++i)
-        virusCell |= (i == 0 || row[i - 1] == ';') && virusLetters.find(row[i]) != std::string::npos;
-    EXPECT_TRUE(virusCell) << "row " << r.LostTo.Row << " \"" << row << "\" of " << r.LostTo.Label();
+        virusCell |=
+            (i == 0 || row[i - 1] == ';') && virusLetters.find(row[i]) != std::string::npos;
+    EXPECT_TRUE(virusCell) << "row " << r.LostTo.Row << " \"" << row << "\" of "
+                           << r.LostTo.Label();
 }
 
 TEST_F(AutoPlayTest, ACarelessPlayerLosesMostGames) {
@@ -129,7 +134,8 @@ TEST_F(AutoPlayTest, AHumanLikePlayerWinsSomeGamesAndLosesOthersButNeverEarly) {
         ASSERT_TRUE(r.Finished) << "seed " << seed;
         won += r.Won;
         if (!r.Won) {
-            EXPECT_GE(r.DecidedTick, kRunInTicks + 30 * 50) << "seed " << seed << ": lost to " << r.LostTo.Label();
+            EXPECT_GE(r.DecidedTick, kRunInTicks + 30 * 50)
+                << "seed " << seed << ": lost to " << r.LostTo.Label();
         }
     }
     EXPECT_GE(won, 5) << "25 % of 20";
@@ -156,8 +162,10 @@ TEST_F(AutoPlayTest, AHumanLikePlayerClicksAtAPersonsPaceAndItsGameReplays) {
     }
     EXPECT_LE(most, 6u) << "clicks in one second";
     EXPECT_GE(most, 3u);
-    for (size_t i = 1; i < clicks.size(); ++i) EXPECT_GE(clicks[i] - clicks[i - 1], 7u) << "150 ms at the least";
-    EXPECT_LT(static_cast<double>(clicks.size()) / (static_cast<double>(first.EndTick) / 50.0), 5.0);
+    for (size_t i = 1; i < clicks.size(); ++i)
+        EXPECT_GE(clicks[i] - clicks[i - 1], 7u) << "150 ms at the least";
+    EXPECT_LT(static_cast<double>(clicks.size()) / (static_cast<double>(first.EndTick) / 50.0),
+              5.0);
 
     TReplayInput input(recorded);
     TPlayOptions undrawn;
@@ -186,7 +194,12 @@ TEST_F(AutoPlayTest, AWonGameEntersTheTopTenWithItsNameAndCodeAndTheFileReadsBac
     TPlayOptions opts;
     opts.KeepSettings = true;
     const TGameResult r = PlayGame(3, player, opts);
-    ASSERT_TRUE(r.Finished) << [] { auto l = test::LogLines(); std::string t; for (size_t i = l.size() > 25 ? l.size() - 25 : 0; i < l.size(); ++i) t += l[i] + "\n"; return t; }();
+    ASSERT_TRUE(r.Finished) << [] {
+        auto l = test::LogLines();
+        std::string t;
+        for (size_t i = l.size() > 25 ? l.size() - 25 : 0; i < l.size(); ++i) t += l[i] + "\n";
+        return t;
+    }();
     ASSERT_TRUE(r.Won);
     EXPECT_EQ(r.Rank, 3);
 
@@ -247,8 +260,8 @@ TEST_F(AutoPlayTest, AReplayGivesTheSameGameTickForTick) {
     const auto againLog = GameLog();
     auto [a, b] = std::mismatch(againLog.begin(), againLog.end(), firstLog.begin(), firstLog.end());
     EXPECT_TRUE(a == againLog.end() && b == firstLog.end())
-        << "line " << (a - againLog.begin()) << ": " << (a == againLog.end() ? "(end)" : *a) << " / "
-        << (b == firstLog.end() ? "(end)" : *b);
+        << "line " << (a - againLog.begin()) << ": " << (a == againLog.end() ? "(end)" : *a)
+        << " / " << (b == firstLog.end() ? "(end)" : *b);
     EXPECT_EQ(ScoreCodeAt(1).size(), kScoreCodeLength);
 
     // Drawing changes nothing of the game's course.
@@ -260,14 +273,15 @@ TEST_F(AutoPlayTest, AReplayGivesTheSameGameTickForTick) {
     EXPECT_EQ(logicOnly.EndTick, first.EndTick);
     EXPECT_EQ(logicOnly.Caught, first.Caught);
     EXPECT_EQ(logicOnly.Escaped, first.Escaped);
-
 }
 
 TEST(ReplayText, DamagedFilesAreRefusedWithTheirLine) {
     TReplay r;
     r.Seed = 7;
-    r.Ticks.push_back({10, 20, {{TInputMessage::MouseDown, 1, false}, {TInputMessage::KeyDown, 'P', true}}});
-    r.Ticks.push_back({-3, 700, {{TInputMessage::Wheel, -1, false}, {TInputMessage::Char, 252, false}}});
+    r.Ticks.push_back(
+        {10, 20, {{TInputMessage::MouseDown, 1, false}, {TInputMessage::KeyDown, 'P', true}}});
+    r.Ticks.push_back(
+        {-3, 700, {{TInputMessage::Wheel, -1, false}, {TInputMessage::Char, 252, false}}});
     const std::string text = r.ToText();
     const TReplay back = TReplay::FromText(text);
     EXPECT_EQ(back.Seed, 7u);
@@ -285,7 +299,8 @@ TEST(ReplayText, DamagedFilesAreRefusedWithTheirLine) {
     };
     EXPECT_TRUE(refused("", "line 1"));
     EXPECT_TRUE(refused("something else\n", "not a replay"));
-    EXPECT_TRUE(refused(text.substr(0, text.rfind('\n', text.size() - 2) + 1), "line 6: the file ends early"));
+    EXPECT_TRUE(refused(text.substr(0, text.rfind('\n', text.size() - 2) + 1),
+                        "line 6: the file ends early"));
     std::string badMessage = text;
     badMessage.replace(badMessage.find("D1"), 2, "Q1");
     EXPECT_TRUE(refused(badMessage, "unknown message"));
@@ -313,13 +328,19 @@ TEST(SkillTable, CountsWinsAndPlacesLossesOnTheClockAndByFormation) {
     TGameResult unfinished;  // left with Escape: not counted
     const std::string table = FormatTable(
         {{"human", {won, won, lost(35.0, 6, 3), lost(80.0, 9, 2), lost(89.9, 9, 2), unfinished}}});
-    EXPECT_NE(table.find("human         5     2    40 %        9000    3515 =  68.3   35.0   89.9\n"), std::string::npos) << table;
-    EXPECT_NE(table.find("fatal escapes from formation 9 at 74 s 2 (row 2 x2); formation 6 at 74 s 1 (row 3 x1)"),
+    EXPECT_NE(
+        table.find("human         5     2    40 %        9000    3515 =  68.3   35.0   89.9\n"),
+        std::string::npos)
+        << table;
+    EXPECT_NE(table.find("fatal escapes from formation 9 at 74 s 2 (row 2 x2); formation 6 at 74 s "
+                         "1 (row 3 x1)"),
               std::string::npos)
         << table;
     // Five games on at 30 s and one lost by 50; four on at 70 s and two lost by the end.
-    EXPECT_NE(table.find("losses by clock time 0-30 s 0, 30-50 s 1, 50-70 s 0, 70-90 s 2; per second among the "
-                         "games still on (%): 0.00, 1.00, 0.00, 2.50"),
-              std::string::npos)
+    EXPECT_NE(
+        table.find(
+            "losses by clock time 0-30 s 0, 30-50 s 1, 50-70 s 0, 70-90 s 2; per second among the "
+            "games still on (%): 0.00, 1.00, 0.00, 2.50"),
+        std::string::npos)
         << table;
 }

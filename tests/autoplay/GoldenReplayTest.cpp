@@ -87,7 +87,8 @@ TEST(GoldenReplay, TheRecordedGamePlaysAsItDidWhenItWasRecorded) {
     std::vector<std::string> log = test::GameLogLines();
     const std::string dir = test::TempProgramDir();
     for (std::string& line : log)
-        for (size_t at; (at = line.find(dir)) != std::string::npos;) line.replace(at, dir.size(), "{program}");
+        for (size_t at; (at = line.find(dir)) != std::string::npos;)
+            line.replace(at, dir.size(), "{program}");
 
     if (const char* renew = std::getenv("ZOLVEX_RENEW_GOLDEN"); renew && *renew == '1') {
         std::ofstream(kGolden + "expected.txt", std::ios::binary) << result;

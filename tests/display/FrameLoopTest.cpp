@@ -92,7 +92,8 @@ TEST(TickAccountTest, FirstHandOverAndLongGapsGiveFiveTicksAndKeepOnlyTheRemaind
 // The tick count is the boot clock cut to 32 bits, so the loop may start at any count: after
 // 24.8 days of uptime the first gap from 0 no longer fits a signed 32-bit difference.
 TEST(TickAccountTest, AnyFirstCountHandsFiveTicksAndTheNextWaitIsShort) {
-    for (uint32_t start : {0x7FFFFFFFu, 0x80000000u, 0x80000013u, 0xC0000000u, 0xFFFFFFFFu, 0x1000u}) {
+    for (uint32_t start :
+         {0x7FFFFFFFu, 0x80000000u, 0x80000013u, 0xC0000000u, 0xFFFFFFFFu, 0x1000u}) {
         TTickAccount a;
         EXPECT_EQ(a.Pass(start), 5) << start;
         EXPECT_GE(a.MsUntilNextTick(), 1) << start;
@@ -123,9 +124,27 @@ TEST_F(FrameLoopTest, WindowKindHasTwoSystemSurfacesAndFlipIsABlitIntoTheWindow)
     f.SetDisplayKind(0);
     EXPECT_EQ(f.DisplayKind, 2) << "the kind is fixed once the display is set up";
     auto log = LogFrom("Formshow: Start");
-    std::vector<std::string> expect = {"Formshow: Start", "InitDDraw", "InitDDraw (Inherited)", "-1", "0",
-                                       "1", "2", "3", "4", "5", "6", "7", "6", "7", "16", "17",
-                                       "18", "19", "20", "InitDDraw (Inherited) OK!", "1",
+    std::vector<std::string> expect = {"Formshow: Start",
+                                       "InitDDraw",
+                                       "InitDDraw (Inherited)",
+                                       "-1",
+                                       "0",
+                                       "1",
+                                       "2",
+                                       "3",
+                                       "4",
+                                       "5",
+                                       "6",
+                                       "7",
+                                       "6",
+                                       "7",
+                                       "16",
+                                       "17",
+                                       "18",
+                                       "19",
+                                       "20",
+                                       "InitDDraw (Inherited) OK!",
+                                       "1",
                                        "Formshow: End"};
     EXPECT_EQ(log, expect);
 }
@@ -193,11 +212,20 @@ TEST_F(FrameLoopTest, FailedDisplayCreationEndsTheScreenWithError) {
         EXPECT_TRUE(f.ErrorFlag);
         EXPECT_FALSE(f.LoopRunning);
     }
-    std::vector<std::string> expect = {
-        "Formshow: Start", "InitDDraw", "InitDDraw (Inherited)", "-1",
-        "Error initiating DirectX: Generic failure.", "Formshow: End", "FormClose: Start",
-        "FormClose: End", "ERROR", "Formdestroy: Start", "Freeddraw: Start", "Freeddraw: End",
-        "Formdestroy: End", "ERROR"};
+    std::vector<std::string> expect = {"Formshow: Start",
+                                       "InitDDraw",
+                                       "InitDDraw (Inherited)",
+                                       "-1",
+                                       "Error initiating DirectX: Generic failure.",
+                                       "Formshow: End",
+                                       "FormClose: Start",
+                                       "FormClose: End",
+                                       "ERROR",
+                                       "Formdestroy: Start",
+                                       "Freeddraw: Start",
+                                       "Freeddraw: End",
+                                       "Formdestroy: End",
+                                       "ERROR"};
     EXPECT_EQ(test::LogLines(), expect);
     EXPECT_FALSE(LogEndedOK());
 }
@@ -218,10 +246,17 @@ TEST_F(FrameLoopTest, FirstCloseIsRefusedAndSecondClosesAndTerminatesTheLoop) {
         f.Close();
         EXPECT_TRUE(f.IsClosed());
     }
-    std::vector<std::string> tail = {"FormClose: Start", "FormClose: Reclose", "FormClose: Start",
-                                     "FormClose: End", "OK", "Formdestroy: Start",
-                                     "Formdestroy: Terminate Loop", "Freeddraw: Start",
-                                     "Freeddraw: End", "Formdestroy: End", "OK"};
+    std::vector<std::string> tail = {"FormClose: Start",
+                                     "FormClose: Reclose",
+                                     "FormClose: Start",
+                                     "FormClose: End",
+                                     "OK",
+                                     "Formdestroy: Start",
+                                     "Formdestroy: Terminate Loop",
+                                     "Freeddraw: Start",
+                                     "Freeddraw: End",
+                                     "Formdestroy: End",
+                                     "OK"};
     EXPECT_EQ(LogFrom("FormClose: Start"), tail);
     EXPECT_TRUE(LogEndedOK());
 }
@@ -234,14 +269,22 @@ TEST_F(FrameLoopTest, BackStopsTheLoopWhoseEndClosesTheWindow) {
         f.Closing = true;
         f.Back();
         uint32_t until = GetTickCount() + 2000;
-        while (!f.IsClosed() && static_cast<int32_t>(GetTickCount() - until) < 0) f.ProcessEvent(10);
+        while (!f.IsClosed() && static_cast<int32_t>(GetTickCount() - until) < 0)
+            f.ProcessEvent(10);
         EXPECT_TRUE(f.IsClosed());
         EXPECT_FALSE(f.LoopRunning);
     }
-    std::vector<std::string> tail = {"Back: Start", "Back: Stop flipping", "Back: End",
-                                     "FormClose: Start", "FormClose: End", "OK",
-                                     "Formdestroy: Start", "Freeddraw: Start", "Freeddraw: End",
-                                     "Formdestroy: End", "OK"};
+    std::vector<std::string> tail = {"Back: Start",
+                                     "Back: Stop flipping",
+                                     "Back: End",
+                                     "FormClose: Start",
+                                     "FormClose: End",
+                                     "OK",
+                                     "Formdestroy: Start",
+                                     "Freeddraw: Start",
+                                     "Freeddraw: End",
+                                     "Formdestroy: End",
+                                     "OK"};
     EXPECT_EQ(LogFrom("Back: Start"), tail);
 }
 

@@ -103,7 +103,9 @@ protected:
     void Ticks(int n) {
         for (int i = 0; i < n; ++i) screen->Threadnotify(1);
     }
-    void Key(int32_t vk, bool ctrl = false) { screen->HandleMessage({TInputMessage::KeyDown, vk, ctrl}); }
+    void Key(int32_t vk, bool ctrl = false) {
+        screen->HandleMessage({TInputMessage::KeyDown, vk, ctrl});
+    }
     void Char(int32_t c) { screen->HandleMessage({TInputMessage::Char, c, false}); }
     void Click() { screen->HandleMessage({TInputMessage::MouseDown, SDL_BUTTON_LEFT, false}); }
     bool In(TDDFullScreenForm1::TStateProc p) const { return screen->GlsProc == p; }
@@ -126,7 +128,8 @@ protected:
         for (int i = 0; i < 1000; ++i) {
             screen->ProcessEvent(0);
             SDL_PumpEvents();
-            if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) <= 0) break;
+            if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) <= 0)
+                break;
         }
     }
 
@@ -350,10 +353,12 @@ namespace {
     lim = {RLIM_INFINITY, RLIM_INFINITY};
     setrlimit(RLIMIT_FSIZE, &lim);
     const auto lines = test::LogLines();
-    if (failure.empty() && (lines.empty() || lines.back() != "ERROR")) fail("neither a log failure nor ERROR");
+    if (failure.empty() && (lines.empty() || lines.back() != "ERROR"))
+        fail("neither a log failure nor ERROR");
     if (test::ReadText("KVD\\env.dat") != env) fail("env.dat changed");
     const std::string game = test::ReadText("KVD\\game.dat");
-    if (!game.empty() && (game.size() != kGameDataSize || game.substr(1, 18) != "Game Datafile v2.0"))
+    if (!game.empty() &&
+        (game.size() != kGameDataSize || game.substr(1, 18) != "Game Datafile v2.0"))
         fail("game.dat torn");
     std::fprintf(stderr, "full disk: %s\n", failure.empty() ? "log ends ERROR" : failure.c_str());
     std::_Exit(0);

@@ -60,7 +60,9 @@ protected:
         for (int i = 0; i < n; ++i) screen->Threadnotify(1);
     }
     void Click() { screen->HandleMessage({TInputMessage::MouseDown, SDL_BUTTON_LEFT, false}); }
-    void Key(int32_t vk, bool ctrl = false) { screen->HandleMessage({TInputMessage::KeyDown, vk, ctrl}); }
+    void Key(int32_t vk, bool ctrl = false) {
+        screen->HandleMessage({TInputMessage::KeyDown, vk, ctrl});
+    }
     void Char(int32_t c) { screen->HandleMessage({TInputMessage::Char, c, false}); }
     bool In(TDDFullScreenForm1::TStateProc p) const { return screen->GlsProc == p; }
 
@@ -76,7 +78,8 @@ TEST_F(GameScreenTest, SetUpLoadsScriptAndSoundsAndStartsOnTheTitle) {
     const auto script = SplitScriptLines(FindResource("TEXT", "SBMEMO")->Text());
     EXPECT_TRUE(Logged("Lines: " + std::to_string(script.size())));
     for (const char* l : {"2", "2a", "2b", "2c", "2d", "3", "4"}) EXPECT_TRUE(Logged(l)) << l;
-    for (const auto& l : test::LogLines()) EXPECT_EQ(l.find("Cannot find Wave"), std::string::npos) << l;
+    for (const auto& l : test::LogLines())
+        EXPECT_EQ(l.find("Cannot find Wave"), std::string::npos) << l;
     EXPECT_TRUE(In(&TDDFullScreenForm1::glsInit));
     Ticks(1);
     EXPECT_TRUE(In(&TDDFullScreenForm1::glsBegin));
@@ -128,8 +131,8 @@ TEST_F(GameScreenTest, EscapeLeavesThroughTheInfoPictureAndBack) {
     Ticks(1);
     EXPECT_TRUE(Logged("glsLoop: Close"));
     Ticks(1);
-    std::vector<std::string> exitLines = {"glsExit: Start", "CloseLevel: Start", "CloseLevel: End",
-                                          "glsExit: Close1", "glsExit: Close2", "glsExit: Close3",
+    std::vector<std::string> exitLines = {"glsExit: Start",  "CloseLevel: Start", "CloseLevel: End",
+                                          "glsExit: Close1", "glsExit: Close2",   "glsExit: Close3",
                                           "glsExit: Close4", "glsExit: End"};
     EXPECT_EQ(LogFrom("glsExit: Start"), exitLines);
     EXPECT_TRUE(FileExists("KVD\\game.dat"));
@@ -169,7 +172,8 @@ TEST_F(GameScreenTest, MusicFollowsTheSetting) {
         EXPECT_EQ(DSound->FindWave("Track 30")->Playing, music);
         Click();
         Ticks(1);
-        EXPECT_FALSE(DSound->FindWave("Track 30")->Playing) << "the title music stops when play begins";
+        EXPECT_FALSE(DSound->FindWave("Track 30")->Playing)
+            << "the title music stops when play begins";
         Ticks(100);
         EXPECT_EQ(DSound->FindWave("back")->Playing, music);
     }

@@ -29,7 +29,10 @@ TEST(InputMapTest, KeysGiveVirtualCodesAndControlKeysAlsoGiveTheirCharacter) {
     EXPECT_EQ(p[0].kind, TInputMessage::KeyDown);
     EXPECT_EQ(p[0].code, 80);
     EXPECT_TRUE(p[0].ctrl);
-    for (auto [k, vk] : {std::pair{SDLK_RETURN, 13}, {SDLK_KP_ENTER, 13}, {SDLK_BACKSPACE, 8}, {SDLK_ESCAPE, 27}}) {
+    for (auto [k, vk] : {std::pair{SDLK_RETURN, 13},
+                         {SDLK_KP_ENTER, 13},
+                         {SDLK_BACKSPACE, 8},
+                         {SDLK_ESCAPE, 27}}) {
         auto m = TranslateInput(Key(k, 0, 1));  // repeats too
         ASSERT_EQ(m.size(), 2u);
         EXPECT_EQ(m[0].kind, TInputMessage::KeyDown);

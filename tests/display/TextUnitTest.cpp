@@ -12,7 +12,8 @@ namespace zx {
 namespace {
 
 uint32_t Px(DirectDrawSurface* s, int x, int y) {
-    return platform::ReadPixel(s->Bits() + y * s->Pitch() + x * s->BytesPerPixel(), s->BytesPerPixel());
+    return platform::ReadPixel(s->Bits() + y * s->Pitch() + x * s->BytesPerPixel(),
+                               s->BytesPerPixel());
 }
 
 struct Box {
@@ -120,21 +121,25 @@ TEST_F(TextUnitTest, TextOnAKeyedSheetLeavesNoKeyColouredHoles) {
         auto s = std::make_shared<DirectDrawSurface>(nullptr, 0, 120, 40, f);
         PrintText(2, 2, "Kondom", 0, 0, 0x000000, 0, "Arial", 14, fsBold, s.get());
         Box b = Changed(s.get(), 0);
-        EXPECT_GT(b.count, 40);                       // black text on the black key is still there
+        EXPECT_GT(b.count, 40);  // black text on the black key is still there
         EXPECT_EQ(Changed(s.get(), 0, 1).count, b.count);  // as the darkest non-key value
     }
 }
 
 TEST_F(TextUnitTest, FailuresAreLoggedWithTheirFigures) {
     EXPECT_THROW(PrintText(0, 0, "Hi", 0, 0, 0, 0, "Arial", 10, 0, nullptr), Exception);
-    EXPECT_EQ(test::LogLines().back(), "Error in Printtosurface: Cannot create canvas for NIL surface (Hi,0,0,0,0)");
+    EXPECT_EQ(test::LogLines().back(),
+              "Error in Printtosurface: Cannot create canvas for NIL surface (Hi,0,0,0,0)");
 }
 
 std::string Script() {
     std::string s = "OBJECT digits: CreateAnimation\n5\n4\n11\n11\n1\nh\nANI\n";
-    for (int i = 0; i < 10; ++i) s += std::to_string(i) + "        " + (i < 9 ? "00" : "0") + std::to_string(i + 1) + "; (002/000)\n";
+    for (int i = 0; i < 10; ++i)
+        s += std::to_string(i) + "        " + (i < 9 ? "00" : "0") + std::to_string(i + 1) +
+             "; (002/000)\n";
     s += "kondom   011; (002/000)\nANIEND\n";
-    s += "OBJECT field: CreateAnimation\n100\n4\n1\n1\n1\nh\nANI\nstandard 001; (002/000)\nANIEND\n";
+    s +=
+        "OBJECT field: CreateAnimation\n100\n4\n1\n1\n1\nh\nANI\nstandard 001; (002/000)\nANIEND\n";
     return s;
 }
 
@@ -142,7 +147,8 @@ TEST_F(TextUnitTest, NumbersAreDrawnWithDigitFrames) {
     LoadSprites(SplitScriptLines(Script()));
     const int digits = FindSprite("digits"), field = FindSprite("field");
     DirectDrawSurface* sheet = Surfaces[1].Surface.get();
-    for (int i = 0; i < 11; ++i) ColorFill(sheet, i * 5, 0, 5, 4, static_cast<uint32_t>(i + 1) << 20);
+    for (int i = 0; i < 11; ++i)
+        ColorFill(sheet, i * 5, 0, 5, 4, static_cast<uint32_t>(i + 1) << 20);
     DirectDrawSurface* target = Surfaces[2].Surface.get();
     auto colourOf = [](int anim) { return static_cast<uint32_t>(anim + 1) << 20; };
 

@@ -20,8 +20,7 @@ TEST(PointsFrame, ValuesToFrames) {
     EXPECT_EQ(PointsFrame(100), 34);
     EXPECT_EQ(PointsFrame(250), 49);
     EXPECT_EQ(PointsFrame(500), 50);
-    for (int v : {0, 1000, -260, 260, 15, -5, 490, -500, 10000})
-        EXPECT_EQ(PointsFrame(v), 25) << v;
+    for (int v : {0, 1000, -260, 260, 15, -5, 490, -500, 10000}) EXPECT_EQ(PointsFrame(v), 25) << v;
 }
 
 class BubblepointTest : public testing::Test {
@@ -34,8 +33,9 @@ protected:
 
     test::Restore<TDisplayState> savedDisplay_{DD};
     test::HeadlessDisplay display_;
-    test::SpriteSheets sprites_{"OBJECT points: CreateAnimation\n56\n20\n51\n1\n51\nh\nANI\n"
-                                "standard 1-51; (000/000)\nANIEND\n"};
+    test::SpriteSheets sprites_{
+        "OBJECT points: CreateAnimation\n56\n20\n51\n1\n51\nh\nANI\n"
+        "standard 1-51; (000/000)\nANIEND\n"};
     test::SpriteList bobs_;
     // Not published as Bubblpoints: the indicators are tested on their own.
     std::unique_ptr<TBubblpoints> points_;

@@ -84,7 +84,8 @@ TEST_F(FrontTest, TheShippedCaveLoadsEveryRecordAsItsSprite) {
     }
     EXPECT_GT(records, 50);
     EXPECT_EQ(f.Count, records);
-    for (int i = records + 1; i <= kFrontSlots; ++i) EXPECT_FALSE(f.Element[static_cast<size_t>(i)]);
+    for (int i = records + 1; i <= kFrontSlots; ++i)
+        EXPECT_FALSE(f.Element[static_cast<size_t>(i)]);
 
     // Play: every piece stands at its track position against the scroll, five pixels a frame.
     f.HideAll();
@@ -157,7 +158,8 @@ TEST_F(FrontTest, MissingFileIsNoSceneryAndACutFileKeepsItsWholeRecords) {
     TFront& f = Make();
     EXPECT_EQ(f.Count, 2);
     EXPECT_EQ(f.Element[2]->TrackX, 2000);
-    EXPECT_EQ(test::LogLines().back(), "KVD\\front.dat is damaged: 40 of 4800 bytes, 2 whole records used");
+    EXPECT_EQ(test::LogLines().back(),
+              "KVD\\front.dat is damaged: 40 of 4800 bytes, 2 whole records used");
     front_.reset();
     test::WriteText(kFrontFile, "");
     EXPECT_EQ(Make().Count, 0);
@@ -184,7 +186,8 @@ TEST_F(FrontTest, EditorPlacesSelectsDragsAndRetypesAPiece) {
     EXPECT_EQ(f.Count, 1);
 
     // The hit test covers the sprite's extent (288 x 296) around its centre, edges included.
-    const int w = static_cast<int>(e.Parts[1].Bob->Width), h = static_cast<int>(e.Parts[1].Bob->Height);
+    const int w = static_cast<int>(e.Parts[1].Bob->Width),
+              h = static_cast<int>(e.Parts[1].Bob->Height);
     f.SelectOrPlace(400 + w / 2, 300 - h / 2, 1);
     EXPECT_EQ(f.Count, 1);
     EXPECT_TRUE(f.Dragging);
@@ -292,7 +295,8 @@ TEST_F(FrontTest, AFullCaveRefusesTheNextPiece) {
     EXPECT_EQ(f.Count, kFrontSlots);
     EXPECT_FALSE(f.Dragging);
     EXPECT_TRUE(screen_->ErrorFlag);
-    EXPECT_EQ(test::LogLines(), std::vector<std::string>{"Sorry, maximale Anzahl von Frontelementen erreicht"});
+    EXPECT_EQ(test::LogLines(),
+              std::vector<std::string>{"Sorry, maximale Anzahl von Frontelementen erreicht"});
 }
 
 }  // namespace

@@ -18,7 +18,8 @@ namespace {
 using EnvBytes = std::array<uint8_t, kEnvDataSize>;
 
 void PutI32(EnvBytes& b, size_t at, int32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(static_cast<uint32_t>(v) >> (8 * i));
 }
 void PutText(uint8_t* at, const std::string& ansi) {
     at[0] = static_cast<uint8_t>(ansi.size());
@@ -39,20 +40,20 @@ EnvBytes HandBuiltEnv() {
     b.fill(0xA5);
     b[0] = 7;
     b[1] = 8;
-    b[2] = 2;      // SoundMode
-    b[3] = 0;      // SoundOn
+    b[2] = 2;  // SoundMode
+    b[3] = 0;  // SoundOn
     b[4] = 9;
-    b[6] = 0x34;   // reserved 16-bit 0x1234
+    b[6] = 0x34;  // reserved 16-bit 0x1234
     b[7] = 0x12;
-    b[8] = 1;      // BottomBar
-    b[9] = 0;      // Autostart
+    b[8] = 1;  // BottomBar
+    b[9] = 0;  // Autostart
     b[10] = 3;
-    b[11] = 0;     // MusicOn
+    b[11] = 0;  // MusicOn
     PutI32(b, 12, 127);
     PutI32(b, 16, 5);
-    b[20] = 1;     // GraphicsSet
+    b[20] = 1;  // GraphicsSet
     PutI32(b, 24, 2);
-    b[28] = 0;     // Transparency
+    b[28] = 0;  // Transparency
     for (int i = 0; i < 10; ++i) {
         size_t at = 32 + 28 * static_cast<size_t>(i);
         PutText(&b[at], "N" + std::to_string(i) + (i == 0 ? "\xE9" : ""));
@@ -70,9 +71,10 @@ EnvBytes HandBuiltEnv() {
     PutText(&b[481], "Sch\xF6n; = gut");
     PutI32(b, 564, 123456);
     PutI32(b, 568, 654321);
-    b[572] = 0;    // FrontOn
+    b[572] = 0;  // FrontOn
     PutI32(b, 576, 30);
-    for (int i = 0; i < 10; ++i) PutText(&b[580 + 101 * static_cast<size_t>(i)], "code" + std::to_string(i + 1));
+    for (int i = 0; i < 10; ++i)
+        PutText(&b[580 + 101 * static_cast<size_t>(i)], "code" + std::to_string(i + 1));
     return b;
 }
 
@@ -118,7 +120,8 @@ TEST_F(RecordsTest, HandBuiltEnvImageReadsFieldByFieldAndWritesBackTheSameBytes)
     EXPECT_EQ(e.DisplayMode, 2);
     EXPECT_FALSE(e.Transparency);
     EXPECT_EQ(e.Highscores[0].Name, "N0é");
-    for (int i = 0; i < 10; ++i) EXPECT_EQ(e.Highscores[static_cast<size_t>(i)].Score, 1000 - 10 * i);
+    for (int i = 0; i < 10; ++i)
+        EXPECT_EQ(e.Highscores[static_cast<size_t>(i)].Score, 1000 - 10 * i);
     EXPECT_EQ(e.Highscores[9].Name, "N9");
     EXPECT_EQ(e.LastName, "Jörg");
     EXPECT_EQ(e.PlayerId, "ID-0123456789abcdef0123456789abc");
@@ -191,7 +194,8 @@ TEST_F(RecordsTest, FirstStartWithoutFilesGivesTheDefaults) {
     EXPECT_EQ(b[1], 1);
     EXPECT_EQ(b[6], 2);
     EXPECT_EQ(b[5], 0) << "padding of a first start is zero";
-    EXPECT_EQ(std::string(b.begin() + 32 + 24, b.begin() + 32 + 28), std::string("\x60\x79\xFE\xFF", 4));
+    EXPECT_EQ(std::string(b.begin() + 32 + 24, b.begin() + 32 + 28),
+              std::string("\x60\x79\xFE\xFF", 4));
     EXPECT_EQ(std::string(b.begin() + 414, b.begin() + 422), "\x07Schweiz");
     EXPECT_EQ(b[480], ' ');
 }
@@ -207,7 +211,6 @@ TEST_F(RecordsTest, PlainAndScrambledFilesBothRead) {
     ASSERT_EQ(std::filesystem::file_size(ResolvePath("KVD/env.dat")), 9552u);
     LoadEnv();
     EXPECT_EQ(FirstDiff(EnvDataToBytes(EnvData), b), -1) << "9552 bytes: unscrambled";
-
 }
 
 TEST_F(RecordsTest, SaveThenLoadGivesTheSameRecordThoughTheFileDiffers) {
@@ -234,9 +237,13 @@ TEST_F(RecordsTest, DamagedEnvFileIsKeptAsideAndTheDefaultsTakeItsPlace) {
     PutI32(garbage, 32 + 24, -5);  // place 1 below place 2
     EnvBytes longText = good;
     longText[435] = 41;  // Email is string[40]
-    const std::string damaged[] = {
-        scrambled.substr(0, 4776), AsText(good).substr(0, 30), "", AsText(good) + "x",
-        scrambled.substr(0, 9551), AsText(garbage), ScrambleLine(AsText(longText))};
+    const std::string damaged[] = {scrambled.substr(0, 4776),
+                                   AsText(good).substr(0, 30),
+                                   "",
+                                   AsText(good) + "x",
+                                   scrambled.substr(0, 9551),
+                                   AsText(garbage),
+                                   ScrambleLine(AsText(longText))};
     for (const std::string& file : damaged) {
         test::ResetProgramDir();
         EnsureDataDir();
@@ -267,7 +274,8 @@ TEST_F(RecordsTest, DamagedEnvFileGivesWayToTheLastGoodCopy) {
     EXPECT_EQ(EnvData.City, "Zürich") << "the copy before the last save";
     EXPECT_EQ(EnvData.Highscores[0].Score, 1000);
     EXPECT_EQ(test::LogLines().back(),
-              "LoadEnv: KVD\\env.dat is damaged (4776 bytes), kept as KVD\\env.dat.damaged; the last good copy is used");
+              "LoadEnv: KVD\\env.dat is damaged (4776 bytes), kept as KVD\\env.dat.damaged; the "
+              "last good copy is used");
     // The next save writes a whole file again, and a damaged file is never kept as the good copy.
     SaveEnv();
     EnvData = TEnvData{};
@@ -284,13 +292,15 @@ TEST_F(RecordsTest, SavesSyncTheFolderAndTheNextStartRemovesTheirLeftovers) {
 
     CreateDir("snd");
     CreateDir("Screenshots");
-    for (const char* f : {"KVD/env.dat.tmp", "KVD/game.dat.tmp", "KVD/prog.cfg.tmp", "KVD/front.dat.tmp",
-                          "KVD/Level1.txt.tmp", "snd/back.wav.part", "Screenshots/Shot_1.jpg.tmp"})
+    for (const char* f :
+         {"KVD/env.dat.tmp", "KVD/game.dat.tmp", "KVD/prog.cfg.tmp", "KVD/front.dat.tmp",
+          "KVD/Level1.txt.tmp", "snd/back.wav.part", "Screenshots/Shot_1.jpg.tmp"})
         test::WriteText(f, "half");
     test::WriteText("KVD/keep.txt", "mine");
     RemoveSaveLeftovers();  // the start
-    for (const char* f : {"KVD/env.dat.tmp", "KVD/game.dat.tmp", "KVD/prog.cfg.tmp", "KVD/front.dat.tmp",
-                          "KVD/Level1.txt.tmp", "snd/back.wav.part", "Screenshots/Shot_1.jpg.tmp"})
+    for (const char* f :
+         {"KVD/env.dat.tmp", "KVD/game.dat.tmp", "KVD/prog.cfg.tmp", "KVD/front.dat.tmp",
+          "KVD/Level1.txt.tmp", "snd/back.wav.part", "Screenshots/Shot_1.jpg.tmp"})
         EXPECT_FALSE(FileExists(f)) << f;
     EXPECT_TRUE(FileExists("KVD/keep.txt"));
     EXPECT_TRUE(FileExists("KVD/env.dat"));
@@ -313,7 +323,8 @@ TEST_F(RecordsTest, InterruptedSavesLeaveTheOldFilesWhole) {
     SaveGameData("KVD\\game.dat");
     std::string oldEnv = Bytes("KVD/env.dat"), oldGame = Bytes("KVD/game.dat");
 
-    SetBeforeRenameHookForTesting([](const std::string&) { throw std::runtime_error("power cut"); });
+    SetBeforeRenameHookForTesting(
+        [](const std::string&) { throw std::runtime_error("power cut"); });
     EnvData.City = "Genf";
     EnvData.Highscores[0].Score = 999999;
     GameData.Level = 9;
@@ -342,7 +353,9 @@ TEST_F(RecordsTest, GameDataImageAndRoundTrip) {
     SaveGameData("KVD\\game.dat");
     std::string f = Bytes("KVD/game.dat");
     ASSERT_EQ(f.size(), 116u);
-    EXPECT_EQ(f.substr(0, 19), "\x12" "Game Datafile v2.0");
+    EXPECT_EQ(f.substr(0, 19),
+              "\x12"
+              "Game Datafile v2.0");
     EXPECT_EQ(f.substr(42, 2), "\x02\x01");
     EXPECT_EQ(f.substr(44, 9), "\x08Spieler1");
 
@@ -364,7 +377,9 @@ TEST_F(RecordsTest, GameDataWithAnotherHeaderGetsDefaultsSilentlyAndIsOverwritte
     EXPECT_EQ(GameData.Level, 1);
     EXPECT_TRUE(messages.empty());
     SaveGameData("KVD\\game.dat");
-    EXPECT_EQ(Bytes("KVD/game.dat").substr(0, 19), "\x12" "Game Datafile v2.0");
+    EXPECT_EQ(Bytes("KVD/game.dat").substr(0, 19),
+              "\x12"
+              "Game Datafile v2.0");
 
     test::WriteText("KVD/game.dat", "\x12Game");  // too short to hold a header
     GameData.Level = 3;

@@ -4,9 +4,9 @@
 
 #include "game/GameRecords.h"
 #include "game/LevelFile.h"
-#include "sprites/Random.h"
 #include "platform/Errors.h"
 #include "sprites/Paths.h"
+#include "sprites/Random.h"
 #include "support/TestSupport.h"
 
 using namespace zx;
@@ -25,9 +25,17 @@ std::string Carried(const std::string& scrambled) {
 TEST(ScrambleLine, RoundTripsEveryByteAndKeepsStructureVisible) {
     std::string allBytes;
     for (int c = 0; c < 256; ++c) allBytes += static_cast<char>(c);
-    const std::vector<std::string> texts = {
-        "", " ", "   ", "=", ";", "speed=50;", "bob a=sperm1; b=virus2",
-        "AZaz09 Mixed Case 1234567890", "Gr\xF6\xDF" "e \xC4\xD6\xDC \x80 \x9F \xFF", allBytes};
+    const std::vector<std::string> texts = {"",
+                                            " ",
+                                            "   ",
+                                            "=",
+                                            ";",
+                                            "speed=50;",
+                                            "bob a=sperm1; b=virus2",
+                                            "AZaz09 Mixed Case 1234567890",
+                                            "Gr\xF6\xDF"
+                                            "e \xC4\xD6\xDC \x80 \x9F \xFF",
+                                            allBytes};
     RandSeed(7);
     for (const std::string& t : texts) {
         std::string s = ScrambleLine(t);
@@ -43,10 +51,14 @@ TEST(ScrambleLine, RoundTripsEveryByteAndKeepsStructureVisible) {
         std::string carried = Carried(s);
         for (size_t i = 0; i < t.size(); ++i) {
             char p = t[i], c = carried[i];
-            if (p >= 'a' && p <= 'z') EXPECT_TRUE(c >= 'a' && c <= 'z');
-            else if (p >= 'A' && p <= 'Z') EXPECT_TRUE(c >= 'A' && c <= 'Z');
-            else if (p >= '0' && p <= '9') EXPECT_TRUE(c >= '0' && c <= '9');
-            else EXPECT_EQ(c, p);
+            if (p >= 'a' && p <= 'z')
+                EXPECT_TRUE(c >= 'a' && c <= 'z');
+            else if (p >= 'A' && p <= 'Z')
+                EXPECT_TRUE(c >= 'A' && c <= 'Z');
+            else if (p >= '0' && p <= '9')
+                EXPECT_TRUE(c >= '0' && c <= '9');
+            else
+                EXPECT_EQ(c, p);
         }
     }
 }
@@ -130,7 +142,10 @@ TEST_F(LevelFileTest, SaveAndLoadTheCurrentLevel) {
     EXPECT_EQ(bytes.substr(bytes.size() - 2), "\r\n");
     EXPECT_EQ(fileLines[0].size(), 6u * 9);
     EXPECT_EQ(fileLines[1], "");
-    EXPECT_EQ(UnscrambleLine(fileLines[3]), "Gr\xF6\xDF" "e \x80") << "one Windows-1252 byte a character";
+    EXPECT_EQ(UnscrambleLine(fileLines[3]),
+              "Gr\xF6\xDF"
+              "e \x80")
+        << "one Windows-1252 byte a character";
 
     std::vector<std::string> loaded = {"old content"};
     LoadLevel(loaded);

@@ -133,8 +133,10 @@ protected:
                              const TEnvData keep = EnvData;
                              LoadEnv();
                              int v = -1;
-                             if (EnvData.City == "Bern" && EnvData.Highscores[0].Score == 1000) v = 0;
-                             if (EnvData.City == "Genf" && EnvData.Highscores[0].Score == 2000) v = 1;
+                             if (EnvData.City == "Bern" && EnvData.Highscores[0].Score == 1000)
+                                 v = 0;
+                             if (EnvData.City == "Genf" && EnvData.Highscores[0].Score == 2000)
+                                 v = 1;
                              if (FileExists("KVD/env.dat.damaged")) v = -1;
                              EnvData = keep;
                              return v;
@@ -149,18 +151,20 @@ protected:
                              if (b.size() != kGameDataSize) return -1;
                              return b[42] == 3 ? 0 : b[42] == 7 ? 1 : -1;
                          }});
-        kinds.push_back({"configuration", "KVD/prog.cfg",
-                         [](int v) { WriteProgCfg("PER Name", v ? std::string(300, 'b') : "Anna"); },
-                         [] {
-                             const std::string b = test::ReadText("KVD/prog.cfg");
-                             if (b == "PER Name: Anna\r\n") return 0;
-                             if (b == "PER Name: " + std::string(300, 'b') + "\r\n") return 1;
-                             return -1;
-                         }});
+        kinds.push_back(
+            {"configuration", "KVD/prog.cfg",
+             [](int v) { WriteProgCfg("PER Name", v ? std::string(300, 'b') : "Anna"); },
+             [] {
+                 const std::string b = test::ReadText("KVD/prog.cfg");
+                 if (b == "PER Name: Anna\r\n") return 0;
+                 if (b == "PER Name: " + std::string(300, 'b') + "\r\n") return 1;
+                 return -1;
+             }});
         kinds.push_back({"level", "KVD/Level1.txt",
                          [](int v) {
                              GameData.Level = 1;
-                             std::vector<std::string> lines(v ? 200 : 100, v ? "gap=20" : "speed=4");
+                             std::vector<std::string> lines(v ? 200 : 100,
+                                                            v ? "gap=20" : "speed=4");
                              SaveLevel(lines);
                          },
                          [] {

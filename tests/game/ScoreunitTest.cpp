@@ -11,12 +11,12 @@
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
 #include "game/Highscores.h"
-#include "game/scorecode.h"
 #include "game/LevelFile.h"
-#include "platform/Ticks.h"
 #include "game/RohrUnit.h"
 #include "game/SchussUnit.h"
 #include "game/SpermUnit.h"
+#include "game/scorecode.h"
+#include "platform/Ticks.h"
 #include "platform/Window.h"
 #include "sprites/LogFiles.h"
 #include "sprites/Paths.h"
@@ -66,7 +66,8 @@ protected:
     }
     // Every place above any score a test reaches.
     void FullList() {
-        for (int p = 1; p <= 10; ++p) HighscoreAt(p) = THighscore{"P" + std::to_string(p), 90000 - p};
+        for (int p = 1; p <= 10; ++p)
+            HighscoreAt(p) = THighscore{"P" + std::to_string(p), 90000 - p};
     }
     // Frames from a loss until the end sequence runs its first frame.
     void LoseAndWait() {
@@ -84,7 +85,8 @@ protected:
     // Pixels of a sheet equal to the colour (0xRRGGBB).
     static int PixelsOf(const char* sprite, uint32_t rgb) {
         const int f = FirstFrame(FindSprite(sprite));
-        DirectDrawSurface* s = Surfaces[static_cast<size_t>(Frames[static_cast<size_t>(f)].SurfaceNo)].Surface.get();
+        DirectDrawSurface* s =
+            Surfaces[static_cast<size_t>(Frames[static_cast<size_t>(f)].SurfaceNo)].Surface.get();
         const uint32_t c = RGBToSurfaceColour(s, rgb);
         const int bpp = s->BytesPerPixel();
         int n = 0;

@@ -16,6 +16,8 @@
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
 #include "game/LevelFile.h"
+#include "game/RohrUnit.h"
+#include "game/scoreunit.h"
 #include "platform/Errors.h"
 #include "platform/Window.h"
 #include "sprites/DDUtils.h"
@@ -26,8 +28,6 @@
 #include "sprites/SpriteDefs.h"
 #include "support/GameFixtures.h"
 #include "support/TestSupport.h"
-#include "game/RohrUnit.h"
-#include "game/scoreunit.h"
 
 namespace zx {
 namespace {
@@ -36,8 +36,8 @@ using Lines = std::vector<std::string>;
 
 std::string Sheet(const std::string& name, int w, int h, int images) {
     return "OBJECT " + name + ": CreateAnimation\n" + std::to_string(w) + "\n" + std::to_string(h) +
-           "\n" + std::to_string(images) + "\n" + std::to_string(images) + "\n1\nh\nANI\nstandard 1-" +
-           std::to_string(images) + "; (002/000)\nANIEND\n";
+           "\n" + std::to_string(images) + "\n" + std::to_string(images) +
+           "\n1\nh\nANI\nstandard 1-" + std::to_string(images) + "; (002/000)\nANIEND\n";
 }
 
 class SpermTest : public testing::Test {
@@ -49,7 +49,8 @@ protected:
                              Sheet("virus2", 58, 60, 12) + Sheet("virus3", 87, 68, 12) +
                              Sheet("Vantorlogo", 111, 84, 12);
         const int sizes[] = {0, 110, 77, 54, 38, 27, 20, 15, 10};
-        for (int i = 1; i <= 8; ++i) script += Sheet("P" + std::to_string(i), sizes[i], sizes[i], 1);
+        for (int i = 1; i <= 8; ++i)
+            script += Sheet("P" + std::to_string(i), sizes[i], sizes[i], 1);
         sprites_.Load(script);
         test::ResetProgramDir();
         EnsureDataDir();
@@ -129,9 +130,10 @@ TEST_F(SpermTest, CreatedIdleInAttractModeWithTheDefaults) {
 }
 
 TEST_F(SpermTest, CommandsTakeTheLongestKeywordOneLinePerFrame) {
-    TSpermien& s = Playing({"bobspeedstep=0.2", "", "   ", "  BobSpeed=0,5  ", "bobprobability=0.25",
-                            "# a note, passed over", "bobfuzzytime=7", "speed= 12", "gap=70",
-                            "middleposition=-20", "bobfreepos=1", "end", "speed=99"});
+    TSpermien& s =
+        Playing({"bobspeedstep=0.2", "", "   ", "  BobSpeed=0,5  ", "bobprobability=0.25",
+                 "# a note, passed over", "bobfuzzytime=7", "speed= 12", "gap=70",
+                 "middleposition=-20", "bobfreepos=1", "end", "speed=99"});
     s.ScriptStep();
     EXPECT_EQ(s.BobSpeedStep, 0.2);
     EXPECT_EQ(s.BobSpeed, 0.3);
@@ -175,8 +177,9 @@ TEST_F(SpermTest, ANonNumericValueFailsTheStepWithFiveLines) {
         t.ScriptStep();
         FAIL() << "no error";
     } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "abc ist kein gültiger Gleitkommastring\r\n (mainpointer=1)\r\n"
-                               " (order=bobspeed)\r\n (value=abc)\r\n (xvalue=x)\r\n");
+        EXPECT_EQ(e.Message(),
+                  "abc ist kein gültiger Gleitkommastring\r\n (mainpointer=1)\r\n"
+                  " (order=bobspeed)\r\n (value=abc)\r\n (xvalue=x)\r\n");
     }
     EXPECT_THROW(Playing({"formation="}).ScriptStep(), Exception);
     EXPECT_THROW(Playing({"bobfuzzytime=1.5"}).ScriptStep(), Exception);
@@ -199,15 +202,16 @@ TEST_F(SpermTest, OddBytesInAFailingValueAreShownEscapedAndCutNothing) {
         t.ScriptStep();
         FAIL() << "no error";
     } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "2\\x7F ist kein gültiger Gleitkommastring\r\n (mainpointer=1)\r\n"
-                               " (order=gap)\r\n (value=2\\x7F)\r\n (xvalue=\\x01)\r\n");
+        EXPECT_EQ(e.Message(),
+                  "2\\x7F ist kein gültiger Gleitkommastring\r\n (mainpointer=1)\r\n"
+                  " (order=gap)\r\n (value=2\\x7F)\r\n (xvalue=\\x01)\r\n");
     }
     EXPECT_EQ(Exception(std::string("a\0b", 3)).Message(), "a\\x00b");
 }
 
 TEST_F(SpermTest, RowsAreCentredOnTheMiddlePosition) {
-    TSpermien& s = Playing({"formation=1", "end", "DefineFormation1", "a1;;a1;", "a0;a0;", ";;;",
-                            "a;a123;x", "end"});
+    TSpermien& s = Playing(
+        {"formation=1", "end", "DefineFormation1", "a1;;a1;", "a0;a0;", ";;;", "a;a123;x", "end"});
     s.ScriptStep();
     EXPECT_EQ(s.FormationPointer, 3);
     EXPECT_TRUE(Active().empty());
@@ -245,8 +249,8 @@ TEST_F(SpermTest, RowsAreCentredOnTheMiddlePosition) {
 }
 
 TEST_F(SpermTest, RowsFollowSpeedAndTheMainSequenceWaitsForTheFormation) {
-    TSpermien& s = Playing({"speed=3", "formation=1", "gap=10", "end", "DefineFormation1", "a0;",
-                            "a0;", "end"});
+    TSpermien& s = Playing(
+        {"speed=3", "formation=1", "gap=10", "end", "DefineFormation1", "a0;", "a0;", "end"});
     std::vector<int> rowFrames;
     int frame = 0, before = 0;
     while (s.MainPointer != -1 && frame < 100) {
@@ -262,22 +266,22 @@ TEST_F(SpermTest, RowsFollowSpeedAndTheMainSequenceWaitsForTheFormation) {
     EXPECT_EQ(frame, 11) << "end of the formation at 9, gap at 10, end at 11";
 
     // A speed of 0 reads a row every frame rather than stalling.
-    TSpermien& t = Playing({"speed=0", "formation=1", "end", "DefineFormation1", "a0;", "a0;",
-                            "a0;", "end"});
+    TSpermien& t =
+        Playing({"speed=0", "formation=1", "end", "DefineFormation1", "a0;", "a0;", "a0;", "end"});
     for (int i = 0; i < 5; ++i) t.ScriptStep();
     EXPECT_EQ(t.Spawned[1], 3);
 }
 
 TEST_F(SpermTest, ProbabilityFreePositionsAndFuzzyTime) {
     const std::string row = "a0;a0;a0;a0;a0;a0;a0;a0;a0;a0;";
-    TSpermien& none = Playing({"bobprobability=0", "formation=1", "end", "DefineFormation1", row,
-                               "end"});
+    TSpermien& none =
+        Playing({"bobprobability=0", "formation=1", "end", "DefineFormation1", row, "end"});
     for (int i = 0; i < 3; ++i) none.ScriptStep();
     EXPECT_TRUE(Active().empty());
     EXPECT_EQ(none.Spawned[1], 0);
 
-    TSpermien& all = Playing({"bobprobability=1", "bobfreepos=1", "formation=1", "end",
-                              "DefineFormation1", row, "end"});
+    TSpermien& all = Playing(
+        {"bobprobability=1", "bobfreepos=1", "formation=1", "end", "DefineFormation1", row, "end"});
     for (int i = 0; i < 4; ++i) all.ScriptStep();
     ASSERT_EQ(Active().size(), 10u);
     for (TSperm* sp : Active()) {
@@ -287,8 +291,8 @@ TEST_F(SpermTest, ProbabilityFreePositionsAndFuzzyTime) {
     }
     EXPECT_GT(ActiveY().back() - ActiveY().front(), 100) << "random heights";
 
-    TSpermien& fuzzy = Playing({"bobfuzzytime=20", "formation=1", "end", "DefineFormation1", row,
-                                "end"});
+    TSpermien& fuzzy =
+        Playing({"bobfuzzytime=20", "formation=1", "end", "DefineFormation1", row, "end"});
     for (int i = 0; i < 3; ++i) fuzzy.ScriptStep();
     EXPECT_EQ(fuzzy.Spawned[1], 10) << "counted when released";
     int waiting = 0;
@@ -318,14 +322,16 @@ TEST_F(SpermTest, LongRowsAreCutAndAFullPoolDropsCells) {
 }
 
 TEST_F(SpermTest, TheLetterMapTakesKindsByScriptName) {
-    TSpermien& s = Playing({"bobz=VIRUS1", "bobq=sperm2", "bob1=sperm1", "boba=sperm9", "bob=sperm3",
-                            "formation=1", "end", "DefineFormation1", "z0;q0;a0;", "end"});
+    TSpermien& s =
+        Playing({"bobz=VIRUS1", "bobq=sperm2", "bob1=sperm1", "boba=sperm9", "bob=sperm3",
+                 "formation=1", "end", "DefineFormation1", "z0;q0;a0;", "end"});
     for (int i = 0; i < 7; ++i) s.ScriptStep();
     EXPECT_EQ(s.LetterMap[26], Kind("virus1"));
     EXPECT_EQ(s.LetterMap[17], Kind("bubble"));
     EXPECT_EQ(s.LetterMap[1], 1) << "invalid commands leave the map alone";
     const Lines log = test::LogLines();
-    EXPECT_EQ(log, (Lines{"bob1=sperm1 ignoriert", "boba=sperm9 ignoriert", "bob=sperm3 ignoriert"}));
+    EXPECT_EQ(log,
+              (Lines{"bob1=sperm1 ignoriert", "boba=sperm9 ignoriert", "bob=sperm3 ignoriert"}));
     ASSERT_EQ(Active().size(), 3u);
     const TSperm& virus = *s.Sperm[1];
     EXPECT_EQ(virus.Kind, 4);
@@ -431,7 +437,8 @@ TEST_F(SpermTest, ATorpedoedSpermTurnsIntoBubbles) {
 
 TEST_F(SpermTest, SwimmersLeaveTrailsOfSmallBubbles) {
     EnvData.BubblePercent = 100;
-    TSpermien& s = Playing({"bobv=virus1", "formation=1", "end", "DefineFormation1", "a0;v0;", "end"});
+    TSpermien& s =
+        Playing({"bobv=virus1", "formation=1", "end", "DefineFormation1", "a0;v0;", "end"});
     s.Step(), s.Step();
     int sperm = 0, virus = 0;
     for (int f = 0; f < 40; ++f) {
@@ -482,7 +489,8 @@ TEST_F(SpermTest, TheShippedLevelPlaysThroughWithoutAnErrorLine) {
     namespace fs = std::filesystem;
     Lines level;
     const fs::path built = fs::path(test::BuiltProgramDir()) / "KVD" / "Level1.txt";
-    const fs::path plain = fs::path(ZOLVEX_SOURCE_DIR) / "tools" / "assetgen" / "level" / "Level1.txt";
+    const fs::path plain =
+        fs::path(ZOLVEX_SOURCE_DIR) / "tools" / "assetgen" / "level" / "Level1.txt";
     if (fs::exists(built)) {
         std::ifstream in(built, std::ios::binary);
         std::stringstream ss;

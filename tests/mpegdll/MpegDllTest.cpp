@@ -72,7 +72,8 @@ std::string Dir() { return zx::test::TempProgramDir(); }
 
 void WriteFile(const std::string& path, const std::vector<uint8_t>& data) {
     std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+        .write(reinterpret_cast<const char*>(data.data()),
+               static_cast<std::streamsize>(data.size()));
 }
 
 std::vector<uint8_t> ReadFile(const std::string& path) {

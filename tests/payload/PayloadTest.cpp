@@ -62,7 +62,8 @@ TEST(PayloadText, EmptyFieldsAreOneBlankEachAndEveryFieldEndsInABar) {
     EXPECT_NE(BuildPayload(f).find("|31| |"), std::string::npos) << "age, then the blank sex";
     EXPECT_EQ(FillEmptyFields("|||x||"), "| | |x| |");
     f.Sex = '\0';
-    EXPECT_NE(BuildPayload(f).find("|31| |"), std::string::npos) << "an unknown sex goes as a blank";
+    EXPECT_NE(BuildPayload(f).find("|31| |"), std::string::npos)
+        << "an unknown sex goes as a blank";
 }
 
 TEST(PayloadText, ABarInsideATextCannotSplitTheFields) {
@@ -129,7 +130,8 @@ TEST(PayloadScramble, RoundTripsEveryByteAndKeysAreTranspositions) {
         EXPECT_EQ(plain.find_first_not_of(' ', text.size()), std::string::npos);
         const std::string raw = Unescaped(enc);
         for (size_t block = 0; block < raw.size(); block += 128) {
-            std::set<char> key(raw.begin() + static_cast<long>(block), raw.begin() + static_cast<long>(block) + 64);
+            std::set<char> key(raw.begin() + static_cast<long>(block),
+                               raw.begin() + static_cast<long>(block) + 64);
             EXPECT_EQ(key.size(), 64u);
         }
     }
@@ -159,7 +161,8 @@ TEST(PayloadScramble, UnscrambleRefusesWhatNoScramblingGives) {
 }
 
 TEST(PayloadAnswer, NamesIgnoreCaseAndTheFirstLineCounts) {
-    const TPayloadAnswer a = ParseAnswer("id=12345\r\nRang=3\r\nrang=9\r\nnoise\r\nPlatz1=a=b\r\nwRang=\r\n");
+    const TPayloadAnswer a =
+        ParseAnswer("id=12345\r\nRang=3\r\nrang=9\r\nnoise\r\nPlatz1=a=b\r\nwRang=\r\n");
     EXPECT_EQ(a.at("ID"), "12345");
     EXPECT_EQ(a.at("RANG"), "3");
     EXPECT_EQ(a.at("platz1"), "a=b");

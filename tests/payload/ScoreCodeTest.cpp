@@ -32,8 +32,15 @@ TScoreStats Sample() {
 
 TEST(ScoreCode, DigitsAreTheFieldsInOrderModuloTheirWidth) {
     EXPECT_EQ(ScoreCodeDigits(Sample()),
-              "93" "234" "10"
-              "41012101" "42022202" "43032303" "44042404" "45052505" "50062606");
+              "93"
+              "234"
+              "10"
+              "41012101"
+              "42022202"
+              "43032303"
+              "44042404"
+              "45052505"
+              "50062606");
     EXPECT_EQ(ScoreCodeDigits(TScoreStats{}), std::string(55, '0'));
 }
 

@@ -66,7 +66,8 @@ protected:
     std::vector<std::string> Publish(TPublishHighscoreForm& form) {
         std::vector<std::string> shown;
         QTimer::singleShot(0, [&] {
-            if (auto* d = qobject_cast<THighscoreuploadedForm*>(QApplication::activeModalWidget())) {
+            if (auto* d =
+                    qobject_cast<THighscoreuploadedForm*>(QApplication::activeModalWidget())) {
                 for (QLabel* l : d->Lines) shown.push_back(l->text().toStdString());
                 QTest::mouseClick(d->Button2, Qt::LeftButton);
             }
@@ -141,7 +142,8 @@ TEST_F(PublishTest, BlankNameIsRefusedBeforeAnythingIsSent) {
     form->show();
     QPointer<TPublishHighscoreForm> open(form);
     Publish(*form);
-    EXPECT_EQ(messages, std::vector<std::string>{"Please enter a name before you upload your score."});
+    EXPECT_EQ(messages,
+              std::vector<std::string>{"Please enter a name before you upload your score."});
     EXPECT_TRUE(form->isVisible());
     form->close();
 }
@@ -152,16 +154,22 @@ TEST_F(PublishTest, FailedExchangesSayWhyAndKeepTheDialog) {
     peer.Server().Get("/score2.php", [](const httplib::Request&, httplib::Response& res) {
         static int calls = 0;
         switch (calls++) {
-            case 0: res.status = 500; res.set_content("boom", "text/plain"); break;
+            case 0:
+                res.status = 500;
+                res.set_content("boom", "text/plain");
+                break;
             case 1: res.set_content("<html>maintenance</html>", "text/html"); break;
-            default: std::this_thread::sleep_for(std::chrono::seconds(3)); res.set_content("Rang=1", "text/plain");
+            default:
+                std::this_thread::sleep_for(std::chrono::seconds(3));
+                res.set_content("Rang=1", "text/plain");
         }
     });
     peer.Start();
     WriteProgCfg("ScoreServer", peer.HostPort());
     EnvData.Highscores[0] = {"Robo", 500};
     EnvData.PlayerId = "";
-    SetHttpLimitsForTesting({.ConnectTimeoutMs = 500, .TotalTimeoutMs = 800, .MaxBodyBytes = 1 << 20});
+    SetHttpLimitsForTesting(
+        {.ConnectTimeoutMs = 500, .TotalTimeoutMs = 800, .MaxBodyBytes = 1 << 20});
     auto* form = new TPublishHighscoreForm();
     form->show();
 
@@ -176,9 +184,9 @@ TEST_F(PublishTest, FailedExchangesSayWhyAndKeepTheDialog) {
         EXPECT_TRUE(form->isVisible());
         EXPECT_EQ(EnvData.PlayerId, "");
     };
-    expectFailure("HTTP 500", "");                                       // an error status
+    expectFailure("HTTP 500", "");                                    // an error status
     expectFailure("Unknown result\r\n", "<html>maintenance</html>");  // an answer without "Rang"
-    expectFailure("", "");                                               // no answer in time
+    expectFailure("", "");                                            // no answer in time
     peer.Stop();
     expectFailure("", "");  // nobody listening
     platform::SetOnlineForTesting(false);
@@ -190,7 +198,8 @@ TEST_F(PublishTest, FailedExchangesSayWhyAndKeepTheDialog) {
 }
 
 TEST_F(PublishTest, OpenWebsiteOpensTheGamePageOrSaysWhereItIs) {
-    TPayloadAnswer answer = ParseAnswer("Rang=4\r\nPlatz1=900\r\nwRang=2\r\nwAlterrang=3\r\nwPlatz1=700\r\n");
+    TPayloadAnswer answer =
+        ParseAnswer("Rang=4\r\nPlatz1=900\r\nwRang=2\r\nwAlterrang=3\r\nwPlatz1=700\r\n");
     std::vector<std::string> opened;
     platform::SetShellOpenForTesting([&](const std::string& u) {
         opened.push_back(u);
@@ -203,8 +212,9 @@ TEST_F(PublishTest, OpenWebsiteOpensTheGamePageOrSaysWhereItIs) {
     EXPECT_EQ(form.Lines[8]->text(), "Top of the list: 700 points");
     form.Button1Click();
     EXPECT_EQ(opened, std::vector<std::string>{CampaignGamePageAddress()});
-    EXPECT_EQ(messages, std::vector<std::string>{"Could not open Internet browser. Please start it manually and goto " +
-                                                 CampaignGamePageAddress()});
+    EXPECT_EQ(messages, std::vector<std::string>{
+                            "Could not open Internet browser. Please start it manually and goto " +
+                            CampaignGamePageAddress()});
 }
 
 }  // namespace

@@ -38,14 +38,17 @@ protected:
 };
 
 TEST_F(RealGameTest, AWonAndALostGameAreTakenOnceAndNeverWithTenThousandMore) {
-    for (const auto& [skill, seed] : {std::pair{TSkill::Good, 3u}, std::pair{TSkill::Careless, 5u}}) {
+    for (const auto& [skill, seed] :
+         {std::pair{TSkill::Good, 3u}, std::pair{TSkill::Careless, 5u}}) {
         TGameResult r;
         const TPayloadFields f = PlayAndEnter(skill, seed, r);
         ASSERT_TRUE(r.Finished);
         ASSERT_EQ(r.Rank, 1) << "an empty list takes any score";
         EXPECT_EQ(r.Won, skill == TSkill::Good) << "these seeds give one game of each end";
-        for (size_t k = 1; k <= 6; ++k) EXPECT_LT(r.Spawned[k], 100) << "kind " << k << " would wrap";
-        SCOPED_TRACE(std::string(SkillName(skill)) + (r.Won ? " won " : " lost ") + std::to_string(f.Score));
+        for (size_t k = 1; k <= 6; ++k)
+            EXPECT_LT(r.Spawned[k], 100) << "kind " << k << " would wrap";
+        SCOPED_TRACE(std::string(SkillName(skill)) + (r.Won ? " won " : " lost ") +
+                     std::to_string(f.Score));
 
         TPayloadFields raised = f;
         raised.Score += 10000;

@@ -25,7 +25,8 @@ namespace zx::test {
 class TempFolder {
 public:
     TempFolder() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "zolvex-server-XXXXXX").string();
+        std::string tmpl =
+            (std::filesystem::temp_directory_path() / "zolvex-server-XXXXXX").string();
         if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
         path_ = tmpl;
     }
@@ -56,9 +57,11 @@ inline server::TServerOptions QuietOptions() {
 
 class InProcessServer {
 public:
-    explicit InProcessServer(const std::string& dataDir, server::TServerOptions options = QuietOptions())
+    explicit InProcessServer(const std::string& dataDir,
+                             server::TServerOptions options = QuietOptions())
         : store_(server::OpenSqliteStore(dataDir)),
-          server_(std::make_unique<server::TZolvexServer>(options, store_, [this] { return now_.load(); })) {
+          server_(std::make_unique<server::TZolvexServer>(options, store_,
+                                                          [this] { return now_.load(); })) {
         port_ = server_->Bind();
         thread_ = std::thread([this] { server_->Run(); });
         server_->WaitUntilReadyForTesting();
@@ -95,8 +98,8 @@ public:
             dup2(err[1], 2);
             close(err[0]);
             close(err[1]);
-            execl(ZOLVEX_SERVER_EXE, ZOLVEX_SERVER_EXE, "--listen", "127.0.0.1:0", "--data", dataDir.c_str(),
-                  "--rate", "0", "--threads", "16", static_cast<char*>(nullptr));
+            execl(ZOLVEX_SERVER_EXE, ZOLVEX_SERVER_EXE, "--listen", "127.0.0.1:0", "--data",
+                  dataDir.c_str(), "--rate", "0", "--threads", "16", static_cast<char*>(nullptr));
             _exit(127);
         }
         close(err[1]);
@@ -165,9 +168,11 @@ inline Answer Publish(int port, const TPayloadFields& fields, const std::string&
     static std::atomic<uint32_t> seed{1};
     httplib::Client cli("127.0.0.1", port);
     cli.set_read_timeout(30, 0);
-    httplib::Headers h = {{"User-Agent", "Mozilla/3.0 (compatible; Indy Library)"}, {"Accept", "text/html, */*"}};
+    httplib::Headers h = {{"User-Agent", "Mozilla/3.0 (compatible; Indy Library)"},
+                          {"Accept", "text/html, */*"}};
     if (!realIp.empty()) h.emplace("X-Real-IP", realIp);
-    auto res = cli.Get(("/score2.php?cs=" + ScramblePayload(BuildPayload(fields), TestRandom(seed++))).c_str(), h);
+    auto res = cli.Get(
+        ("/score2.php?cs=" + ScramblePayload(BuildPayload(fields), TestRandom(seed++))).c_str(), h);
     if (!res) return {};
     return {res->status, res->body, ParseAnswer(res->body)};
 }

@@ -51,7 +51,8 @@ TScoreStats FairGame(bool won, int extraCatches = 0) {
     return s;
 }
 
-TPayloadFields Entry(const std::string& name, const TScoreStats& stats, int32_t score, const std::string& id = {}) {
+TPayloadFields Entry(const std::string& name, const TScoreStats& stats, int32_t score,
+                     const std::string& id = {}) {
     static auto rand = test::TestRandom(99);
     TPayloadFields f;
     f.PlayerId = id;
@@ -73,7 +74,8 @@ TPayloadFields WonGame(const std::string& name, int extra = 0, const std::string
     return Entry(name, s, RulesScore(s, true), id);
 }
 
-std::string Get(int port, const std::string& path, int* status = nullptr, const std::string& host = {}) {
+std::string Get(int port, const std::string& path, int* status = nullptr,
+                const std::string& host = {}) {
     httplib::Client cli("127.0.0.1", port);
     httplib::Headers h;
     if (!host.empty()) h.emplace("Host", host);
@@ -85,18 +87,24 @@ std::string Get(int port, const std::string& path, int* status = nullptr, const 
 class ServerTest : public testing::Test {
 protected:
     test::TempFolder data_;
-    std::unique_ptr<test::InProcessServer> server_ = std::make_unique<test::InProcessServer>(data_.Path());
+    std::unique_ptr<test::InProcessServer> server_ =
+        std::make_unique<test::InProcessServer>(data_.Path());
     int Port() const { return server_->Port(); }
 };
 
 // ---- pages ----
 
 TEST_F(ServerTest, EveryPageAnswersForBothHostFormsAndEveryLinkLeadsSomewhere) {
-    const std::vector<std::string> pages = {
-        "/zvxinternal",          "/zvxinternal/highscore.html", "/zvxinternal/errors.txt",
-        "/zvxinternal/zvxrulesengl.htm", "/zvxinternal/errors.htm", "/zvxinternal/version.txt",
-        "/game/game_zolvex.html", "/zvxinternal/howto.htm",   "/zvxinternal/safersex.htm",
-        "/zvxinternal/prizes.htm"};
+    const std::vector<std::string> pages = {"/zvxinternal",
+                                            "/zvxinternal/highscore.html",
+                                            "/zvxinternal/errors.txt",
+                                            "/zvxinternal/zvxrulesengl.htm",
+                                            "/zvxinternal/errors.htm",
+                                            "/zvxinternal/version.txt",
+                                            "/game/game_zolvex.html",
+                                            "/zvxinternal/howto.htm",
+                                            "/zvxinternal/safersex.htm",
+                                            "/zvxinternal/prizes.htm"};
     std::set<std::string> links;
     const std::regex link(R"re((?:href|src)="([^"]*)")re");
     for (const std::string& page : pages) {
@@ -109,7 +117,8 @@ TEST_F(ServerTest, EveryPageAnswersForBothHostFormsAndEveryLinkLeadsSomewhere) {
         if (page != "/zvxinternal/version.txt") {
             EXPECT_EQ(a, b) << page;
         }
-        for (std::sregex_iterator it(a.begin(), a.end(), link), end; it != end; ++it) links.insert((*it)[1]);
+        for (std::sregex_iterator it(a.begin(), a.end(), link), end; it != end; ++it)
+            links.insert((*it)[1]);
     }
     EXPECT_TRUE(links.count("/zvxinternal/pics/banner.png"));
     for (const std::string& l : links) {
@@ -134,7 +143,8 @@ TEST_F(ServerTest, EveryPageAnswersForBothHostFormsAndEveryLinkLeadsSomewhere) {
 }
 
 TEST_F(ServerTest, VersionFileNamesTheVersionAndTheDownloadPageUnderTheNameAsked) {
-    const std::string text = Get(Port(), "/zvxinternal/version.txt", nullptr, "www.zolvex-game.example");
+    const std::string text =
+        Get(Port(), "/zvxinternal/version.txt", nullptr, "www.zolvex-game.example");
     EXPECT_EQ(text, "1.10\r\nhttp://www.zolvex-game.example/game/game_zolvex.html\r\n");
     EXPECT_EQ(Get(Port(), "/zvxinternal/version.txt", nullptr, "bad<host>"),
               "1.10\r\nhttp://localhost/game/game_zolvex.html\r\n");
@@ -174,11 +184,14 @@ TEST_F(ServerTest, KnownErrorsListFindsASolutionPageForWhatTheProgramLogs) {
     const std::string list = Get(Port(), "/zvxinternal/errors.txt");
     // Log lines exactly as the program writes them on these failures.
     const std::map<std::string, std::vector<std::string>> cases = {
-        {"nowave.htm", {"Formshow: Start", "2", "Error initiating DirectX: Cannot find Wave: back"}},
+        {"nowave.htm",
+         {"Formshow: Start", "2", "Error initiating DirectX: Cannot find Wave: back"}},
         {"display.htm", {"InitDDraw", "Error initiating DirectX: SetDisplayMode failed"}},
-        {"level.htm", {"InitLevel: Start", "1",
-                       "Exception raised in Threadnotify while glsproc: Cannot open file \"/opt/zolvex/KVD/Level1.txt\". "
-                       "The system cannot find the file specified"}},
+        {"level.htm",
+         {"InitLevel: Start", "1",
+          "Exception raised in Threadnotify while glsproc: Cannot open file "
+          "\"/opt/zolvex/KVD/Level1.txt\". "
+          "The system cannot find the file specified"}},
         {"level.htm", {"Formation 7 nicht gefunden"}},
         {"diskspace.htm", {"MP3 conversion error on snd\\back.mp3", "Output device failure"}},
         {"mp3.htm", {"MP3 conversion error on snd\\mine.mp3", "Input stream error"}},
@@ -189,7 +202,8 @@ TEST_F(ServerTest, KnownErrorsListFindsASolutionPageForWhatTheProgramLogs) {
         Get(Port(), "/zvxinternal/errors/" + page, &status);
         EXPECT_EQ(status, 200) << page;
     }
-    EXPECT_EQ(FindPage(list, {"Formshow: Start", "Back: End"}), "") << "an unknown failure finds nothing";
+    EXPECT_EQ(FindPage(list, {"Formshow: Start", "Back: End"}), "")
+        << "an unknown failure finds nothing";
 }
 
 // ---- publishing ----
@@ -233,8 +247,18 @@ TEST_F(ServerTest, EveryMalformedFieldIsRefusedWithOneErrorLineAndNoRank) {
         return list;
     };
     std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
-        {"13 fields", [&] { auto l = PayloadFieldList(good); l.pop_back(); return l; }()},
-        {"15 fields", [&] { auto l = PayloadFieldList(good); l.push_back("ZVX"); return l; }()},
+        {"13 fields",
+         [&] {
+             auto l = PayloadFieldList(good);
+             l.pop_back();
+             return l;
+         }()},
+        {"15 fields",
+         [&] {
+             auto l = PayloadFieldList(good);
+             l.push_back("ZVX");
+             return l;
+         }()},
         {"magic", withField(kFieldMagic, "ZVY")},
         {"end magic", withField(kFieldMagicEnd, "zvx")},
         {"score text", withField(kFieldScore, "12a")},
@@ -272,7 +296,8 @@ TEST_F(ServerTest, EveryMalformedFieldIsRefusedWithOneErrorLineAndNoRank) {
         EXPECT_FALSE(a.at("Error").empty()) << what;
         EXPECT_EQ(res->body.find("Error="), res->body.rfind("Error=")) << what;
     }
-    for (const std::string target : {"/score2.php", "/score2.php?cs=", "/score2.php?cs=abc", "/score2.php?x=1"}) {
+    for (const std::string target :
+         {"/score2.php", "/score2.php?cs=", "/score2.php?cs=abc", "/score2.php?x=1"}) {
         httplib::Client cli("127.0.0.1", Port());
         auto res = cli.Get(target.c_str());
         ASSERT_TRUE(res) << target;
@@ -287,11 +312,13 @@ TEST_F(ServerTest, EveryMalformedFieldIsRefusedWithOneErrorLineAndNoRank) {
 TEST(ScoreRules, RealScoresPassAndRaisedOnesDoNot) {
     const TScoreStats won = FairGame(true), lost = FairGame(false);
     EXPECT_FALSE(server::WhyScoreUnexplained(RulesScore(won, true), won));
-    EXPECT_FALSE(server::WhyScoreUnexplained(RulesScore(won, true, 3), won)) << "paused three times";
+    EXPECT_FALSE(server::WhyScoreUnexplained(RulesScore(won, true, 3), won))
+        << "paused three times";
     EXPECT_FALSE(server::WhyScoreUnexplained(RulesScore(lost, false), lost));
     EXPECT_TRUE(server::WhyScoreUnexplained(RulesScore(won, true) + 100, won));
     EXPECT_TRUE(server::WhyScoreUnexplained(RulesScore(won, true) + 50, won));
-    EXPECT_TRUE(server::WhyScoreUnexplained(RulesScore(lost, false) + 10000, lost)) << "a virus got through";
+    EXPECT_TRUE(server::WhyScoreUnexplained(RulesScore(lost, false) + 10000, lost))
+        << "a virus got through";
     // Without an escaped virus but under 90 seconds, the bonus needs a pause past 100 seconds.
     TScoreStats slow = won;
     slow.Seconds = 12;
@@ -314,7 +341,7 @@ TEST_F(ServerTest, TheSameScoreCodeIsTakenOnce) {
 }
 
 TEST_F(ServerTest, RanksCountEveryPlayersBestAndWeeksBeginOnMondayUtc) {
-    server_->SetNow(test::kAMonday + 6 * 86400 + 86399);  // Sunday 23:59:59
+    server_->SetNow(test::kAMonday + 6 * 86400 + 86399);           // Sunday 23:59:59
     const test::Answer ann = Publish(Port(), WonGame("Ann", 10));  // best of all
     const test::Answer ben = Publish(Port(), WonGame("Ben", 4));
     ASSERT_TRUE(ann.Lines.count("Rang") && ben.Lines.count("Rang")) << ann.Body << ben.Body;
@@ -363,8 +390,8 @@ TEST(WeekStart, IsMondayMidnightUtc) {
 
 TEST_F(ServerTest, HighscorePageShowsNamesEscapedOverallAndWeekly) {
     TPayloadFields evil = WonGame("<b>&Kim\"", 5);
-    evil.City = "Z\xFCrich";    // Windows-1252 ü
-    evil.Country = "\x80<i>";   // the euro sign
+    evil.City = "Z\xFCrich";   // Windows-1252 ü
+    evil.Country = "\x80<i>";  // the euro sign
     ASSERT_TRUE(Publish(Port(), evil).Lines.count("Rang"));
     server_->SetNow(test::kAMonday + 8 * 86400);  // next week
     ASSERT_TRUE(Publish(Port(), WonGame("Ned")).Lines.count("Rang"));
@@ -442,7 +469,8 @@ TEST(ServerLimits, EachAddressHasItsOwnBucketOfSubmissions) {
     o.SubmitBurst = 3;
     o.TrustProxy = true;
     test::InProcessServer server(data.Path(), o);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(Publish(server.Port(), WonGame("A", i), "10.0.0.1").Status, 200) << i;
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(Publish(server.Port(), WonGame("A", i), "10.0.0.1").Status, 200) << i;
     const test::Answer limited = Publish(server.Port(), WonGame("A", 3), "10.0.0.1");
     EXPECT_EQ(limited.Status, 429);
     EXPECT_FALSE(limited.Lines.count("Rang"));
@@ -462,7 +490,8 @@ TEST(ServerLimits, BucketsRefillAndTheirTableStaysBounded) {
     EXPECT_FALSE(limiter.Allow("a", t0));
     EXPECT_FALSE(limiter.Allow("a", t0 + std::chrono::milliseconds(900)));
     EXPECT_TRUE(limiter.Allow("a", t0 + std::chrono::milliseconds(1100)));
-    for (int i = 0; i < 10000; ++i) limiter.Allow("addr" + std::to_string(i), t0 + std::chrono::seconds(2));
+    for (int i = 0; i < 10000; ++i)
+        limiter.Allow("addr" + std::to_string(i), t0 + std::chrono::seconds(2));
     EXPECT_LE(limiter.TrackedForTesting(), 100u);
     server::TRateLimiter off(0, 1);
     for (int i = 0; i < 100; ++i) EXPECT_TRUE(off.Allow("a"));
@@ -483,14 +512,18 @@ TEST_F(ServerTest, DamagedRequestsAreAnsweredAndNeverStored) {
             switch (pick(4)) {
                 case 0: text[pick(text.size())] = static_cast<char>(pick(256)); break;
                 case 1: text.erase(pick(text.size()), 1 + pick(8)); break;
-                case 2: text.insert(pick(text.size()), std::string(1 + pick(40), static_cast<char>(pick(256)))); break;
+                case 2:
+                    text.insert(pick(text.size()),
+                                std::string(1 + pick(40), static_cast<char>(pick(256))));
+                    break;
                 default: text.insert(pick(text.size()), "|"); break;
             }
             if (text.empty()) text = "|";
         }
         std::string cs = ScramblePayload(text, test::TestRandom(static_cast<uint32_t>(round)));
         if (round % 3 == 0) cs[pick(cs.size())] = "%+-|A\x80"[pick(6)];  // damage after scrambling
-        const auto [status, body] = server_->Server().SubmitForTesting("/score2.php?cs=" + cs, "fuzz");
+        const auto [status, body] =
+            server_->Server().SubmitForTesting("/score2.php?cs=" + cs, "fuzz");
         EXPECT_TRUE(status == 200 || status == 429) << status;
         const TPayloadAnswer a = ParseAnswer(body);
         EXPECT_TRUE(a.count("Rang") != a.count("Error")) << body;
@@ -513,7 +546,8 @@ TEST(ServerProcess, ScoresSurviveAnOrderlyStopAndARestart) {
     }
     {
         test::ChildServer server(data.Path());
-        EXPECT_NE(Get(server.Port(), "/zvxinternal/highscore.html").find("Keeper"), std::string::npos);
+        EXPECT_NE(Get(server.Port(), "/zvxinternal/highscore.html").find("Keeper"),
+                  std::string::npos);
         const test::Answer b = Publish(server.Port(), WonGame("Keeper", 1, id));
         EXPECT_EQ(b.Lines.at("Alterrang"), "1") << b.Body;
         EXPECT_FALSE(b.Lines.count("ID"));

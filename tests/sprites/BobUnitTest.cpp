@@ -150,7 +150,8 @@ TEST_F(BobTest, SortStaysLinearWhenOneBobTravels) {
         slots.back()->Z = (k % 2) ? -100000.0f : 0.0f;
         Bobs->sortz();
     }
-    const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
+    const auto ms =
+        std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_LT(ms, 200.0);  // an exchange sort needs ~1400 passes of 1400 places each time
     EXPECT_EQ(*Bobs->bobarray[1], slots.back());
 }
@@ -197,8 +198,9 @@ TEST_F(BobTest, AnimationTiming) {
         shown.push_back(b->CurrentFrame());
         b->Animate();
     }
-    for (int tick = 0; tick < 24; ++tick) EXPECT_EQ(shown[static_cast<size_t>(tick)], 1 + tick / 2) << tick;
-    EXPECT_EQ(shown[24], 1);  // looped
+    for (int tick = 0; tick < 24; ++tick)
+        EXPECT_EQ(shown[static_cast<size_t>(tick)], 1 + tick / 2) << tick;
+    EXPECT_EQ(shown[24], 1);      // looped
     b->SetSpriteAnimation(1, 1);  // ticks per frame 0
     for (int i = 0; i < 10; ++i) b->Animate();
     EXPECT_EQ(b->FramePos, 0);
@@ -317,10 +319,10 @@ TEST_F(BobTest, ExtremePositionsAndDepthsPaintSafely) {
         float x, y, z;
         bool offScreen;
     } cases[] = {
-        {false, true, big, 0, -800, true},        {false, true, -big, 0, -800, true},
-        {false, true, 0, big, -800, true},        {false, true, 0, -big, -800, true},
-        {false, true, 1e9f, 0, -3e-4f, true},     {false, true, -1e9f, 0, -1e-30f, true},
-        {true, false, 2147483647.0f, 0, -1, true}, {true, false, -2147483648.0f, 0, -1, true},
+        {false, true, big, 0, -800, true},          {false, true, -big, 0, -800, true},
+        {false, true, 0, big, -800, true},          {false, true, 0, -big, -800, true},
+        {false, true, 1e9f, 0, -3e-4f, true},       {false, true, -1e9f, 0, -1e-30f, true},
+        {true, false, 2147483647.0f, 0, -1, true},  {true, false, -2147483648.0f, 0, -1, true},
         {true, false, 0, -2147483648.0f, -1, true}, {true, true, big, big, -1e-30f, true},
         {false, true, 0, 0, -3e-4f, false},  // centred and enormous: whatever shows, nothing overflows
     };

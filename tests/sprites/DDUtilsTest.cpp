@@ -28,14 +28,17 @@ PixelFormat Fmt(int bits) {
 }
 
 SurfacePtr Make(int w, int h, int bits = 32) {
-    return std::make_shared<DirectDrawSurface>(nullptr, platform::DDSCAPS_OFFSCREENPLAIN, w, h, Fmt(bits));
+    return std::make_shared<DirectDrawSurface>(nullptr, platform::DDSCAPS_OFFSCREENPLAIN, w, h,
+                                               Fmt(bits));
 }
 
 uint32_t Px(DirectDrawSurface* s, int x, int y) {
-    return platform::ReadPixel(s->Bits() + y * s->Pitch() + x * s->BytesPerPixel(), s->BytesPerPixel());
+    return platform::ReadPixel(s->Bits() + y * s->Pitch() + x * s->BytesPerPixel(),
+                               s->BytesPerPixel());
 }
 void SetPx(DirectDrawSurface* s, int x, int y, uint32_t v) {
-    platform::WritePixel(s->Bits() + y * s->Pitch() + x * s->BytesPerPixel(), s->BytesPerPixel(), v);
+    platform::WritePixel(s->Bits() + y * s->Pitch() + x * s->BytesPerPixel(), s->BytesPerPixel(),
+                         v);
 }
 void FillAll(DirectDrawSurface* s, uint32_t v) {
     for (int y = 0; y < s->Height(); ++y)
@@ -65,8 +68,8 @@ TEST_F(DDUtilsTest, BlitClippedCutsAtTheClipBounds) {
     auto src = Make(100, 10), dst = Make(200, 20);
     ColumnRamp(src.get());
     BlitClipped(src.get(), 0, 0, 100, 10, dst.get(), -30, 0, 0, 0, 0, 199, 19);
-    EXPECT_EQ(Px(dst.get(), 0, 0), 31u);   // source column 30
-    EXPECT_EQ(Px(dst.get(), 69, 9), 100u); // source column 99
+    EXPECT_EQ(Px(dst.get(), 0, 0), 31u);    // source column 30
+    EXPECT_EQ(Px(dst.get(), 69, 9), 100u);  // source column 99
     EXPECT_EQ(Px(dst.get(), 70, 0), 0u);
 
     // Right edge exactly on the clip bound: whole; one further: the last column is lost.
@@ -87,7 +90,8 @@ TEST_F(DDUtilsTest, BlitClippedCutsAtTheClipBounds) {
 
 TEST_F(DDUtilsTest, BlitClippedHonoursTheKeyAndTheOffsetOfBackSurfaces) {
     auto src = Make(4, 1), back = Make(20, 4), front = Make(20, 4);
-    SetPx(src.get(), 0, 0, 5), SetPx(src.get(), 1, 0, 0), SetPx(src.get(), 2, 0, 7), SetPx(src.get(), 3, 0, 8);
+    SetPx(src.get(), 0, 0, 5), SetPx(src.get(), 1, 0, 0), SetPx(src.get(), 2, 0, 7),
+        SetPx(src.get(), 3, 0, 8);
     src->SetColorKey(platform::DDCKEY_SRCBLT, 0, 0);
     FillAll(back.get(), 9);
     DD.FlipList = {front, back};
@@ -143,16 +147,23 @@ TEST_F(DDUtilsTest, BlitSpriteRightEdgeAndKey) {
 // The sprite copy must pick the same source pixels as the display's own stretch blit.
 TEST_F(DDUtilsTest, StretchMatchesTheDisplaysBlitForGrowingAndShrinking) {
     for (int bits : {16, 24, 32}) {
-        for (auto [sw, dw] : {std::pair{306, 459}, {50, 100}, {60, 7}, {111, 110}, {13, 997}, {997, 13}}) {
-            SCOPED_TRACE(std::to_string(bits) + " " + std::to_string(sw) + "->" + std::to_string(dw));
+        for (auto [sw, dw] :
+             {std::pair{306, 459}, {50, 100}, {60, 7}, {111, 110}, {13, 997}, {997, 13}}) {
+            SCOPED_TRACE(std::to_string(bits) + " " + std::to_string(sw) + "->" +
+                         std::to_string(dw));
             auto src = Make(sw, 3, bits), ours = Make(1000, 5, bits), theirs = Make(1000, 5, bits);
             for (int y = 0; y < 3; ++y)
-                for (int x = 0; x < sw; ++x) SetPx(src.get(), x, y, static_cast<uint32_t>((x * 7 + y) % 251 + 1));
+                for (int x = 0; x < sw; ++x)
+                    SetPx(src.get(), x, y, static_cast<uint32_t>((x * 7 + y) % 251 + 1));
             src->SetColorKey(platform::DDCKEY_SRCBLT, 1, 1);
-            BlitSprite(src.get(), nullptr, 0, 0, sw, 3, ours.get(), 0, 0, dw, 5, 1, 255, 0, 0, 999, 4);
+            BlitSprite(src.get(), nullptr, 0, 0, sw, 3, ours.get(), 0, 0, dw, 5, 1, 255, 0, 0, 999,
+                       4);
             Rect d{0, 0, dw, 5}, r{0, 0, sw, 3};
-            ASSERT_EQ(theirs->Blt(&d, src.get(), &r, platform::DDBLT_KEYSRC, nullptr), platform::DD_OK);
-            ASSERT_EQ(std::memcmp(ours->Bits(), theirs->Bits(), static_cast<size_t>(ours->Pitch()) * 5), 0);
+            ASSERT_EQ(theirs->Blt(&d, src.get(), &r, platform::DDBLT_KEYSRC, nullptr),
+                      platform::DD_OK);
+            ASSERT_EQ(
+                std::memcmp(ours->Bits(), theirs->Bits(), static_cast<size_t>(ours->Pitch()) * 5),
+                0);
         }
     }
 }
@@ -178,8 +189,10 @@ TEST_F(DDUtilsTest, ConstantAlphaBlendsByHandAt16_24And32Bits) {
         EXPECT_EQ(Px(back.get(), 2, 0), d);  // keyed source column 1 spans 2..3
         EXPECT_EQ(Px(back.get(), 3, 1), d);
         EXPECT_EQ(Px(back.get(), 4, 2), expect);
-        if (bits == 16) EXPECT_EQ(expect, 0x5813u);
-        else EXPECT_EQ(expect, 0x5A00A4u);
+        if (bits == 16)
+            EXPECT_EQ(expect, 0x5813u);
+        else
+            EXPECT_EQ(expect, 0x5A00A4u);
     }
 }
 
@@ -197,11 +210,14 @@ TEST_F(DDUtilsTest, AlphaMapZeroKeepsAndFullCopiesExactly) {
         EXPECT_EQ(Px(back.get(), 1, 0), s);
         uint32_t half;
         if (bits == 16)
-            half = ((((0xF800u * 128)) & 0xF80000u) | (((0x07E0u * 127) + (0x07E0u * 128)) & 0x07E000u) |
-                    ((0x1Fu * 128) & 0x1F00u)) >> 8;
+            half =
+                ((((0xF800u * 128)) & 0xF80000u) |
+                 (((0x07E0u * 127) + (0x07E0u * 128)) & 0x07E000u) | ((0x1Fu * 128) & 0x1F00u)) >>
+                8;
         else
             half = (((0xFF0000u * 128) & 0xFF000000u) | ((0xFF00u * 255) & 0xFF0000u) |
-                    ((0xFFu * 128) & 0xFF00u)) >> 8;
+                    ((0xFFu * 128) & 0xFF00u)) >>
+                   8;
         EXPECT_EQ(Px(back.get(), 2, 0), half);
         EXPECT_EQ(Px(back.get(), 3, 0), d);  // outside the sprite
     }
@@ -223,7 +239,8 @@ TEST_F(DDUtilsTest, TransparencyOffIgnoresAlphaButNotTheMap) {
 }
 
 TEST_F(DDUtilsTest, BlendChecksRaiseTheirMessagesAndLeaveSurfacesUnlocked) {
-    auto back = Make(8, 8), src = Make(4, 4), blend = Make(8, 8), s16 = Make(4, 4, 16), small = Make(2, 2);
+    auto back = Make(8, 8), src = Make(4, 4), blend = Make(8, 8), s16 = Make(4, 4, 16),
+         small = Make(2, 2);
     auto msg = [&](auto fn) {
         try {
             fn();
@@ -232,25 +249,49 @@ TEST_F(DDUtilsTest, BlendChecksRaiseTheirMessagesAndLeaveSurfacesUnlocked) {
         }
         return std::string("no error");
     };
-    EXPECT_EQ(msg([&] { BlendConstantAlpha(back.get(), s16.get(), blend.get(), {0, 0, 4, 4}, {0, 0, 4, 4}, 9, false); }),
+    EXPECT_EQ(msg([&] {
+                  BlendConstantAlpha(back.get(), s16.get(), blend.get(), {0, 0, 4, 4}, {0, 0, 4, 4},
+                                     9, false);
+              }),
               "Back and front surface pixel formats don't match");
-    EXPECT_EQ(msg([&] { BlendConstantAlpha(back.get(), src.get(), s16.get(), {0, 0, 4, 4}, {0, 0, 4, 4}, 9, false); }),
+    EXPECT_EQ(msg([&] {
+                  BlendConstantAlpha(back.get(), src.get(), s16.get(), {0, 0, 4, 4}, {0, 0, 4, 4},
+                                     9, false);
+              }),
               "Back and destination surface pixel formats don't match");
-    EXPECT_EQ(msg([&] { BlendConstantAlpha(back.get(), src.get(), blend.get(), {5, 5, 9, 9}, {0, 0, 4, 4}, 9, false); }),
+    EXPECT_EQ(msg([&] {
+                  BlendConstantAlpha(back.get(), src.get(), blend.get(), {5, 5, 9, 9}, {0, 0, 4, 4},
+                                     9, false);
+              }),
               "Back rectangle outside surface boundaries");
-    EXPECT_EQ(msg([&] { BlendConstantAlpha(back.get(), src.get(), blend.get(), {0, 0, 4, 4}, {1, 0, 5, 4}, 9, false); }),
+    EXPECT_EQ(msg([&] {
+                  BlendConstantAlpha(back.get(), src.get(), blend.get(), {0, 0, 4, 4}, {1, 0, 5, 4},
+                                     9, false);
+              }),
               "Front rectangle outside surface boundaries");
-    EXPECT_EQ(msg([&] { BlendConstantAlpha(back.get(), src.get(), small.get(), {0, 0, 4, 4}, {0, 0, 4, 4}, 9, false); }),
+    EXPECT_EQ(msg([&] {
+                  BlendConstantAlpha(back.get(), src.get(), small.get(), {0, 0, 4, 4}, {0, 0, 4, 4},
+                                     9, false);
+              }),
               "Dest rectangle outside surface boundaries");
-    auto odd = std::make_shared<DirectDrawSurface>(nullptr, 0, 4, 4, PixelFormat{platform::DDPF_RGB, 8, 0xE0, 0x1C, 0x3});
-    EXPECT_EQ(msg([&] { BlendConstantAlpha(odd.get(), src.get(), blend.get(), {0, 0, 4, 4}, {0, 0, 4, 4}, 9, false); }),
+    auto odd = std::make_shared<DirectDrawSurface>(
+        nullptr, 0, 4, 4, PixelFormat{platform::DDPF_RGB, 8, 0xE0, 0x1C, 0x3});
+    EXPECT_EQ(msg([&] {
+                  BlendConstantAlpha(odd.get(), src.get(), blend.get(), {0, 0, 4, 4}, {0, 0, 4, 4},
+                                     9, false);
+              }),
               "Invalid bit count");
-    auto wide = std::make_shared<DirectDrawSurface>(nullptr, 0, 4, 4, PixelFormat{platform::DDPF_RGB, 32, 0xFF000000, 0xFF00, 0xFF});
-    EXPECT_EQ(msg([&] { BlendConstantAlpha(wide.get(), src.get(), blend.get(), {0, 0, 4, 4}, {0, 0, 4, 4}, 9, false); }),
+    auto wide = std::make_shared<DirectDrawSurface>(
+        nullptr, 0, 4, 4, PixelFormat{platform::DDPF_RGB, 32, 0xFF000000, 0xFF00, 0xFF});
+    EXPECT_EQ(msg([&] {
+                  BlendConstantAlpha(wide.get(), src.get(), blend.get(), {0, 0, 4, 4}, {0, 0, 4, 4},
+                                     9, false);
+              }),
               "Pixel format not supported");
     // A lost surface in the middle of a blend costs the frame silently; nothing stays locked.
     src->MarkLostForTesting();
-    EXPECT_THROW(BlendConstantAlpha(back.get(), src.get(), blend.get(), {0, 0, 4, 4}, {0, 0, 4, 4}, 9, false),
+    EXPECT_THROW(BlendConstantAlpha(back.get(), src.get(), blend.get(), {0, 0, 4, 4}, {0, 0, 4, 4},
+                                    9, false),
                  EDirectXSurfaceLostError);
     void* bits;
     int32_t pitch;
@@ -311,7 +352,7 @@ TEST(StereoPan, ProjectsAndLimits) {
     EXPECT_EQ(StereoPan(-5000, -800), -10000);
     EXPECT_EQ(StereoPan(5000, -800), 10000);
     EXPECT_EQ(StereoPan(-100, -800), -500);
-    EXPECT_EQ(StereoPan(10, 0), -10000);    // at the viewer: full side, no failure
+    EXPECT_EQ(StereoPan(10, 0), -10000);  // at the viewer: full side, no failure
     EXPECT_EQ(StereoPan(0, 0), 0);
     DD = saved;
 }
@@ -376,7 +417,8 @@ private:
 std::vector<uint8_t> HostileBmp() {
     std::vector<uint8_t> b(472, 0);
     auto put32 = [&](size_t at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+        for (int i = 0; i < 4; ++i)
+            b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
     };
     b[0] = 'B', b[1] = 'M';
     put32(2, 472);

@@ -23,7 +23,9 @@ TEST_F(LogFilesTest, LogLinesAreAnsiCrLfAndLogEndsOkOnlyOnExactOk) {
     test::WriteText("KVD/x", "");  // no KVD yet: WriteText fails silently, the log makes it
     WriteLog("FormClose: Start");
     WriteLog("Größe");
-    EXPECT_EQ(test::ReadText("kvd\\log.txt"), "FormClose: Start\r\nGr\xF6\xDF" "e\r\n");
+    EXPECT_EQ(test::ReadText("kvd\\log.txt"),
+              "FormClose: Start\r\nGr\xF6\xDF"
+              "e\r\n");
     EXPECT_FALSE(LogEndedOK());
     WriteLog("OK");
     EXPECT_TRUE(LogEndedOK());
@@ -126,7 +128,8 @@ TEST_F(LogFilesTest, CfgValueWithLineBreaksStaysOnItsOwnLine) {
     EXPECT_EQ(ReadProgCfg("caveedit"), "0");
     EXPECT_EQ(ReadProgCfg("PER Name"), "x  caveedit: 1");
     EXPECT_EQ(ReadProgCfg("Other"), "a b c");
-    EXPECT_EQ(test::ReadText("KVD/prog.cfg"), "caveedit: 0\r\nPER Name: x  caveedit: 1\r\nOther: a b c\r\n");
+    EXPECT_EQ(test::ReadText("KVD/prog.cfg"),
+              "caveedit: 0\r\nPER Name: x  caveedit: 1\r\nOther: a b c\r\n");
 }
 
 TEST_F(LogFilesTest, CfgReadsLoneCrAndLoneLfLineEnds) {
@@ -138,7 +141,8 @@ TEST_F(LogFilesTest, CfgReadsLoneCrAndLoneLfLineEnds) {
     EXPECT_EQ(ReadProgCfg("y"), "3");
     EXPECT_EQ(ReadProgCfg("z"), "4");
     WriteProgCfg("caveedit", "0");
-    EXPECT_EQ(test::ReadText("KVD/prog.cfg"), "PER Name: Anna\r\ncaveedit: 0\r\nx: 2\r\ny: 3\r\n\r\nz: 4\r\n");
+    EXPECT_EQ(test::ReadText("KVD/prog.cfg"),
+              "PER Name: Anna\r\ncaveedit: 0\r\nx: 2\r\ny: 3\r\n\r\nz: 4\r\n");
 }
 
 namespace {

@@ -15,15 +15,16 @@ namespace zx {
 namespace {
 
 std::string Block(const std::string& header, int w, int h, int images, int cols, int rows,
-                  const std::vector<std::string>& anims, const std::string& arrangement = "horizontale Anordnung") {
+                  const std::vector<std::string>& anims,
+                  const std::string& arrangement = "horizontale Anordnung") {
     auto num = [](int v, const char* c) {
         std::string s = std::to_string(v);
         s.resize(4, ' ');
         return s + c + "\n";
     };
-    std::string b = "----------\n" + header + "\n" + num(w, "Punkte breit") + num(h, "Punkte hoch") +
-                    num(images, "Image") + num(cols, "horizontal") + num(rows, "vertikal") + arrangement +
-                    "\nANI\n";
+    std::string b = "----------\n" + header + "\n" + num(w, "Punkte breit") +
+                    num(h, "Punkte hoch") + num(images, "Image") + num(cols, "horizontal") +
+                    num(rows, "vertikal") + arrangement + "\nANI\n";
     for (auto& a : anims) b += a + "\n";
     return b + "ANIEND\n";
 }
@@ -43,10 +44,12 @@ void WriteBmp(const std::string& path, int w, int h, int bits) {
                                : SDL_CreateRGBSurfaceWithFormat(0, w, h, 24, SDL_PIXELFORMAT_BGR24);
     if (bits == 8) {
         SDL_Color grey[256];
-        for (int i = 0; i < 256; ++i) grey[i] = {static_cast<Uint8>(i), static_cast<Uint8>(i), static_cast<Uint8>(i), 255};
+        for (int i = 0; i < 256; ++i)
+            grey[i] = {static_cast<Uint8>(i), static_cast<Uint8>(i), static_cast<Uint8>(i), 255};
         SDL_SetPaletteColors(s->format->palette, grey, 0, 256);
         for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) static_cast<uint8_t*>(s->pixels)[y * s->pitch + x] = static_cast<uint8_t>(x + y);
+            for (int x = 0; x < w; ++x)
+                static_cast<uint8_t*>(s->pixels)[y * s->pitch + x] = static_cast<uint8_t>(x + y);
     } else {
         SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, 200, 10, 10));
     }
@@ -69,24 +72,64 @@ struct Row {
     const char* name;
     int w, h, images;
 };
-const Row kShipped[] = {
-    {"Orbelu", 186, 62, 1}, {"Element_Saeule", 361, 600, 1}, {"Element_Schlange", 153, 600, 1},
-    {"Element_boden_1", 288, 296, 1}, {"Element_boden_2", 323, 196, 1}, {"Element_boden_3", 273, 109, 1},
-    {"Element_boden_4", 549, 84, 1}, {"Element_decke_1", 388, 76, 1}, {"Element_decke_2", 195, 96, 1},
-    {"Element_decke_3", 258, 162, 1}, {"Element_decke_4", 165, 318, 1}, {"Torpedo", 162, 40, 12},
-    {"TorpedoScore", 10, 40, 1}, {"buttontostart", 709, 48, 1}, {"zolvex", 761, 65, 1},
-    {"playandwin", 251, 31, 1}, {"qvchlogo", 276, 66, 1}, {"titlevantor", 234, 37, 1},
-    {"Rohr", 111, 93, 2}, {"Schuss", 24, 79, 1}, {"HSLeerfeld1", 350, 50, 1}, {"HSLeerfeld2", 350, 50, 1},
-    {"HSLeerfeld3", 350, 50, 1}, {"HSLeerfeld4", 350, 50, 1}, {"HSLeerfeld5", 350, 50, 1},
-    {"HSLeerfeld6", 350, 50, 1}, {"HSLeerfeld7", 350, 50, 1}, {"HSLeerfeld8", 350, 50, 1},
-    {"HSLeerfeld9", 350, 50, 1}, {"HSLeerfeld10", 350, 50, 1}, {"helpfeld", 700, 50, 1},
-    {"Kondom", 303, 75, 12}, {"Abroll", 311, 81, 6}, {"sperm1", 306, 55, 12}, {"sperm3", 308, 58, 12},
-    {"bubble", 60, 60, 24}, {"virus1", 78, 58, 12}, {"virus2", 58, 60, 12}, {"virus3", 87, 68, 12},
-    {"Zahlen", 56, 60, 11}, {"bignumbers", 230, 222, 10}, {"bigtimefeld", 460, 222, 1},
-    {"congratulations", 50, 45, 16}, {"Gameover", 507, 68, 1}, {"Score", 131, 35, 1}, {"Time", 88, 34, 1},
-    {"Leerzeit", 336, 60, 1}, {"LeerPoints", 336, 60, 1}, {"P1", 110, 110, 1}, {"P2", 77, 77, 1},
-    {"P3", 54, 54, 1}, {"P4", 38, 38, 1}, {"P5", 27, 27, 1}, {"P6", 20, 20, 1}, {"P7", 15, 15, 1},
-    {"P8", 10, 10, 1}, {"Vantorlogo", 111, 84, 12}, {"points", 56, 20, 51}};
+const Row kShipped[] = {{"Orbelu", 186, 62, 1},
+                        {"Element_Saeule", 361, 600, 1},
+                        {"Element_Schlange", 153, 600, 1},
+                        {"Element_boden_1", 288, 296, 1},
+                        {"Element_boden_2", 323, 196, 1},
+                        {"Element_boden_3", 273, 109, 1},
+                        {"Element_boden_4", 549, 84, 1},
+                        {"Element_decke_1", 388, 76, 1},
+                        {"Element_decke_2", 195, 96, 1},
+                        {"Element_decke_3", 258, 162, 1},
+                        {"Element_decke_4", 165, 318, 1},
+                        {"Torpedo", 162, 40, 12},
+                        {"TorpedoScore", 10, 40, 1},
+                        {"buttontostart", 709, 48, 1},
+                        {"zolvex", 761, 65, 1},
+                        {"playandwin", 251, 31, 1},
+                        {"qvchlogo", 276, 66, 1},
+                        {"titlevantor", 234, 37, 1},
+                        {"Rohr", 111, 93, 2},
+                        {"Schuss", 24, 79, 1},
+                        {"HSLeerfeld1", 350, 50, 1},
+                        {"HSLeerfeld2", 350, 50, 1},
+                        {"HSLeerfeld3", 350, 50, 1},
+                        {"HSLeerfeld4", 350, 50, 1},
+                        {"HSLeerfeld5", 350, 50, 1},
+                        {"HSLeerfeld6", 350, 50, 1},
+                        {"HSLeerfeld7", 350, 50, 1},
+                        {"HSLeerfeld8", 350, 50, 1},
+                        {"HSLeerfeld9", 350, 50, 1},
+                        {"HSLeerfeld10", 350, 50, 1},
+                        {"helpfeld", 700, 50, 1},
+                        {"Kondom", 303, 75, 12},
+                        {"Abroll", 311, 81, 6},
+                        {"sperm1", 306, 55, 12},
+                        {"sperm3", 308, 58, 12},
+                        {"bubble", 60, 60, 24},
+                        {"virus1", 78, 58, 12},
+                        {"virus2", 58, 60, 12},
+                        {"virus3", 87, 68, 12},
+                        {"Zahlen", 56, 60, 11},
+                        {"bignumbers", 230, 222, 10},
+                        {"bigtimefeld", 460, 222, 1},
+                        {"congratulations", 50, 45, 16},
+                        {"Gameover", 507, 68, 1},
+                        {"Score", 131, 35, 1},
+                        {"Time", 88, 34, 1},
+                        {"Leerzeit", 336, 60, 1},
+                        {"LeerPoints", 336, 60, 1},
+                        {"P1", 110, 110, 1},
+                        {"P2", 77, 77, 1},
+                        {"P3", 54, 54, 1},
+                        {"P4", 38, 38, 1},
+                        {"P5", 27, 27, 1},
+                        {"P6", 20, 20, 1},
+                        {"P7", 15, 15, 1},
+                        {"P8", 10, 10, 1},
+                        {"Vantorlogo", 111, 84, 12},
+                        {"points", 56, 20, 51}};
 
 TEST_F(SpriteDefsTest, TheShippedScriptLoadsEverySheetAtItsSize) {
     auto res = FindResource("TEXT", "SBMEMO");
@@ -122,8 +165,12 @@ TEST_F(SpriteDefsTest, TheShippedScriptLoadsEverySheetAtItsSize) {
     ASSERT_TRUE(AnimTiming(FindSprite("points"), 0, n, t));
     EXPECT_EQ(t, 0);
     EXPECT_EQ(AnimCount(FindSprite("congratulations")), 16);
-    EXPECT_TRUE(Surfaces[static_cast<size_t>(Frames[static_cast<size_t>(FirstFrame(FindSprite("HSLeerfeld1")))].SurfaceNo)].FileName.empty());
-    for (auto& line : test::LogLines()) EXPECT_EQ(line.find("not found"), std::string::npos) << line;
+    EXPECT_TRUE(
+        Surfaces[static_cast<size_t>(
+                     Frames[static_cast<size_t>(FirstFrame(FindSprite("HSLeerfeld1")))].SurfaceNo)]
+            .FileName.empty());
+    for (auto& line : test::LogLines())
+        EXPECT_EQ(line.find("not found"), std::string::npos) << line;
 
     ReleaseSprites();
     EXPECT_EQ(SpriteCount + FrameCount + SurfaceCount, 0);
@@ -138,7 +185,8 @@ TEST(FrameList, FiltersRangesAndClamps) {
     EXPECT_EQ(ParseFrameList("001,001,001", 2), (V{1, 1, 1}));
     EXPECT_EQ(ParseFrameList("3-3", 5), (V{3, 3}));
     EXPECT_EQ(ParseFrameList("0,99", 12), (V{1, 12}));
-    EXPECT_EQ(ParseFrameList("x-,2 ,, 4--6;", 9), (V{2, 4, 5, 6}));  // junk and doubled separators dropped
+    EXPECT_EQ(ParseFrameList("x-,2 ,, 4--6;", 9),
+              (V{2, 4, 5, 6}));  // junk and doubled separators dropped
     EXPECT_EQ(ParseFrameList("1-3-1", 5), (V{1, 2, 3, 2, 1}));
     EXPECT_EQ(ParseFrameList("5,", 9), (V{5}));
     EXPECT_TRUE(ParseFrameList("abc", 9).empty());
@@ -162,8 +210,8 @@ TEST_F(SpriteDefsTest, HeadersKindsAndTheFirstMatchingBlock) {
         Block("OBJECT Nothing: Movielist", 1, 1, 1, 1, 1, {}) +
         Block("OBJECT NoKind: ", 1, 1, 1, 1, 1, {}) +
         Block("OBJECTS: CreateAnimation", 1, 1, 1, 1, 1, {}) +  // colon too early: no header
-        Block("  object Grid: CreateAnimation", 4, 3, 6, 2, 3, {"all      1-6; (001/007)", "rev      6-1; (000/000)"},
-              "vertikale Anordnung");
+        Block("  object Grid: CreateAnimation", 4, 3, 6, 2, 3,
+              {"all      1-6; (001/007)", "rev      6-1; (000/000)"}, "vertikale Anordnung");
     Load(script);
     EXPECT_EQ(SpriteCount, 3);
     EXPECT_EQ(SurfaceCount, 3);
@@ -177,7 +225,8 @@ TEST_F(SpriteDefsTest, HeadersKindsAndTheFirstMatchingBlock) {
     EXPECT_EQ(Frames[static_cast<size_t>(FirstFrame(grid) + 1)].SrcY, 3);
     EXPECT_EQ(Frames[static_cast<size_t>(FirstFrame(grid) + 3)].SrcX, 4);
     EXPECT_EQ(Frames[static_cast<size_t>(FirstFrame(grid) + 3)].SrcY, 0);
-    EXPECT_EQ(Sprites[3].MovieList, (std::vector<uint16_t>{6, 1, 7, 1, 2, 3, 4, 5, 6, 6, 0, 0, 6, 5, 4, 3, 2, 1}));
+    EXPECT_EQ(Sprites[3].MovieList,
+              (std::vector<uint16_t>{6, 1, 7, 1, 2, 3, 4, 5, 6, 6, 0, 0, 6, 5, 4, 3, 2, 1}));
     EXPECT_EQ(Sprites[3].AnimStart[1], 9);
     EXPECT_EQ(Sprites[3].MovieBytes, 36);
     EXPECT_EQ(FrameOf(grid, 1, 0), Sprites[3].FrameBase + 6);
@@ -220,7 +269,9 @@ TEST_F(SpriteDefsTest, PicturesSheetsAndMasksFromFiles) {
     EXPECT_FALSE(Frames[6].UseMask);
     EXPECT_TRUE(Surfaces[2].Mask.empty());
     auto log = test::LogLines();
-    EXPECT_NE(std::find(log.begin(), log.end(), test::TempProgramDir() + "/gfx/sb/tsheet.bmp loaded as file"), log.end());
+    EXPECT_NE(std::find(log.begin(), log.end(),
+                        test::TempProgramDir() + "/gfx/sb/tsheet.bmp loaded as file"),
+              log.end());
 }
 
 TEST_F(SpriteDefsTest, BrokenScriptsRaiseTheirMessages) {
@@ -230,23 +281,28 @@ TEST_F(SpriteDefsTest, BrokenScriptsRaiseTheirMessages) {
         return Msg([&] { Load(text); });
     };
     const std::string lost = Block("OBJECT Lost: CreateAnimation", 1, 1, 1, 1, 1, {});
-    EXPECT_EQ(load(lost.substr(0, lost.find("ANI"))),
-              "Keyword \"ANI\" not found");
+    EXPECT_EQ(load(lost.substr(0, lost.find("ANI"))), "Keyword \"ANI\" not found");
     EXPECT_EQ(Msg([] { LoadObject("Nope"); }), "Keyword \"OBJECT Nope\" not found");
-    EXPECT_EQ(load(Block("OBJECT Bad: CreateAnimation", 1, 1, 1, 1, 1, {"standard 001; (0x2/000)"})),
-              "'0x2' is not a valid integer value");
+    EXPECT_EQ(
+        load(Block("OBJECT Bad: CreateAnimation", 1, 1, 1, 1, 1, {"standard 001; (0x2/000)"})),
+        "'0x2' is not a valid integer value");
 
     WriteBmp(gfx + "wide.bmp", 617, 60, 24);
     EXPECT_EQ(load(Block("OBJECT wide: Animation", 56, 60, 11, 11, 1, {"standard 001; (002/000)"})),
-              "LoadGO: Maße von WIDE nicht stimmig: Gesamtbreite(617),Animationsbreite(56),hor. Animationsanzahl(11)");
+              "LoadGO: Maße von WIDE nicht stimmig: Gesamtbreite(617),Animationsbreite(56),hor. "
+              "Animationsanzahl(11)");
     WriteBmp(gfx + "tall.bmp", 10, 61, 24);
     EXPECT_EQ(load(Block("OBJECT tall: Animation", 10, 20, 3, 1, 3, {"standard 001; (002/000)"})),
-              "LoadGO: Maße von TALL nicht stimmig: Gesamthoehe(61),Animationshoehe(20),ver. Animationsanzahl(3)");
-    EXPECT_EQ(load(Block("OBJECT zero: CreateAnimation", 10, 20, 1, 0, 1, {"standard 001; (002/000)"})),
-              "LoadGO: Maße von ZERO nicht stimmig: Gesamtbreite(0),Animationsbreite(0),hor. Animationsanzahl(0)");
+              "LoadGO: Maße von TALL nicht stimmig: Gesamthoehe(61),Animationshoehe(20),ver. "
+              "Animationsanzahl(3)");
+    EXPECT_EQ(
+        load(Block("OBJECT zero: CreateAnimation", 10, 20, 1, 0, 1, {"standard 001; (002/000)"})),
+        "LoadGO: Maße von ZERO nicht stimmig: Gesamtbreite(0),Animationsbreite(0),hor. "
+        "Animationsanzahl(0)");
 
     // A sheet made from the script's own figures is bounded like one read from a file.
-    EXPECT_EQ(load(Block("OBJECT huge: CreateAnimation", 9999, 9999, 1, 9999, 1, {"standard 001; (002/000)"})),
+    EXPECT_EQ(load(Block("OBJECT huge: CreateAnimation", 9999, 9999, 1, 9999, 1,
+                         {"standard 001; (002/000)"})),
               "LoadGO: Maße von HUGE nicht stimmig: 998001x999");
 
     WriteBmp(gfx + "masked.bmp", 10, 10, 24);
@@ -254,7 +310,8 @@ TEST_F(SpriteDefsTest, BrokenScriptsRaiseTheirMessages) {
     EXPECT_EQ(load(Block("OBJECT masked: Animation", 10, 10, 1, 1, 1, {"standard 001; (002/000)"})),
               "Bitmap isn't 8bpp: " + gfx + "MASKED_mask.bmp");
     WriteBmp(gfx + "masked_mask.bmp", 9, 10, 8);
-    EXPECT_NE(load(Block("OBJECT masked: Animation", 10, 10, 1, 1, 1, {"standard 001; (002/000)"})).find("doesn't match"),
+    EXPECT_NE(load(Block("OBJECT masked: Animation", 10, 10, 1, 1, 1, {"standard 001; (002/000)"}))
+                  .find("doesn't match"),
               std::string::npos);
 
     ClearLog();
@@ -263,26 +320,30 @@ TEST_F(SpriteDefsTest, BrokenScriptsRaiseTheirMessages) {
     EXPECT_EQ(test::LogLines().back(), test::TempProgramDir() + "/gfx/sb/ABSENT not found!");
 
     // Frames: 2500 fit, the 2501st does not.
-    EXPECT_EQ(load(Block("OBJECT many: CreateAnimation", 1, 1, 999, 999, 1, {"standard 001; (002/000)"}) +
-                   Block("OBJECT more: CreateAnimation", 1, 1, 999, 999, 1, {"standard 001; (002/000)"}) +
-                   Block("OBJECT most: CreateAnimation", 1, 1, 502, 502, 1, {"standard 001; (002/000)"}) +
-                   Block("OBJECT over: CreateAnimation", 1, 1, 1, 1, 1, {"standard 001; (002/000)"})),
-              "Exception raised in LoadGO: Too many sprites");
+    EXPECT_EQ(
+        load(Block("OBJECT many: CreateAnimation", 1, 1, 999, 999, 1, {"standard 001; (002/000)"}) +
+             Block("OBJECT more: CreateAnimation", 1, 1, 999, 999, 1, {"standard 001; (002/000)"}) +
+             Block("OBJECT most: CreateAnimation", 1, 1, 502, 502, 1, {"standard 001; (002/000)"}) +
+             Block("OBJECT over: CreateAnimation", 1, 1, 1, 1, 1, {"standard 001; (002/000)"})),
+        "Exception raised in LoadGO: Too many sprites");
     EXPECT_EQ(FrameCount, 2500);
 
     ReleaseSprites();
     for (int i = 0; i < 999; ++i) CreateSheet("", 1, 1);
-    EXPECT_EQ(Msg([] { CreateSheet("", 1, 1); }), "Exception raised in creatememsurface: Too many surfaces");
+    EXPECT_EQ(Msg([] { CreateSheet("", 1, 1); }),
+              "Exception raised in creatememsurface: Too many surfaces");
     EXPECT_EQ(SurfaceCount, 999);
 }
 
 TEST_F(SpriteDefsTest, OpenLimitsAreRefusedNotOverrun) {
     std::vector<std::string> anims(102, "a        1; (002/000)");
-    std::string msg = Msg([&] { Load(Block("OBJECT anims: CreateAnimation", 1, 1, 1, 1, 1, anims)); });
+    std::string msg =
+        Msg([&] { Load(Block("OBJECT anims: CreateAnimation", 1, 1, 1, 1, 1, anims)); });
     EXPECT_EQ(msg, "Exception raised in LoadGO: Too many animations in ANIMS");
     anims.resize(101);
     ReleaseSprites();
-    EXPECT_EQ(Msg([&] { Load(Block("OBJECT anims: CreateAnimation", 1, 1, 1, 1, 1, anims)); }), "no error");
+    EXPECT_EQ(Msg([&] { Load(Block("OBJECT anims: CreateAnimation", 1, 1, 1, 1, 1, anims)); }),
+              "no error");
     EXPECT_EQ(AnimCount(1), 101);
 
     ReleaseSprites();
@@ -302,16 +363,18 @@ TEST_F(SpriteDefsTest, OpenLimitsAreRefusedNotOverrun) {
     ReleaseSprites();
     std::string tooMany;
     for (int i = 0; i < 401; ++i)
-        tooMany += "OBJECT s" + std::to_string(i) + "x: CreateAnimation\n1\n1\n1\n1\n1\nh\nANI\na        1; (002/000)\nANIEND\n";
-    EXPECT_EQ(Msg([&] { Load(tooMany); }), "Exception raised in LoadGO: Too many sprite definitions");
+        tooMany += "OBJECT s" + std::to_string(i) +
+                   "x: CreateAnimation\n1\n1\n1\n1\n1\nh\nANI\na        1; (002/000)\nANIEND\n";
+    EXPECT_EQ(Msg([&] { Load(tooMany); }),
+              "Exception raised in LoadGO: Too many sprite definitions");
     EXPECT_EQ(SpriteCount, 400);
 }
 
 TEST_F(SpriteDefsTest, SoundSectionsFillTheirSlots) {
-    Load(Block("OBJECT noisy: CreateAnimation", 1, 1, 4, 4, 1,
-               {"quiet    1-4; (002/000)",
-                "loud     1-4; (002/000) (Sounds 1:0,100,-5 3:2,1,7,3,9,9)",
-                "open     1-4; (002/000) (SOUNDS 2:1,2,3,4,5,6"}));
+    Load(Block(
+        "OBJECT noisy: CreateAnimation", 1, 1, 4, 4, 1,
+        {"quiet    1-4; (002/000)", "loud     1-4; (002/000) (Sounds 1:0,100,-5 3:2,1,7,3,9,9)",
+         "open     1-4; (002/000) (SOUNDS 2:1,2,3,4,5,6"}));
     ASSERT_EQ(SpriteCount, 1);
     const SpriteDef& d = Sprites[1];
     EXPECT_FALSE(d.Sounds[0]);
@@ -342,12 +405,14 @@ TEST_F(SpriteDefsTest, StretchblitAndDrawFrame) {
     ColorFill(sheet, 0, 0, 10, 10, 0xFF0000);
     ColorFill(sheet, 10, 0, 10, 10, 0x00FF00);
     Stretchblit(back.get(), 50, 50, 20, 20, 2, 0, 0, 99, 99, 1, 255);
-    auto px = [&](int x, int y) { return platform::ReadPixel(back->Bits() + y * back->Pitch() + x * 4, 4); };
+    auto px = [&](int x, int y) {
+        return platform::ReadPixel(back->Bits() + y * back->Pitch() + x * 4, 4);
+    };
     EXPECT_EQ(px(40, 40), 0x00FF00u);
     EXPECT_EQ(px(59, 59), 0x00FF00u);
     EXPECT_EQ(px(60, 60), 0u);
-    Stretchblit(back.get(), 5, 5, 10, 10, 0, 0, 0, 99, 99, 1, 255);   // no frame 0
-    Stretchblit(back.get(), 5, 5, 10, 10, 3, 0, 0, 99, 99, 1, 255);   // past the table
+    Stretchblit(back.get(), 5, 5, 10, 10, 0, 0, 0, 99, 99, 1, 255);  // no frame 0
+    Stretchblit(back.get(), 5, 5, 10, 10, 3, 0, 0, 99, 99, 1, 255);  // past the table
     EXPECT_EQ(px(5, 5), 0u);
 
     DD.HintStripHeight = 12;
@@ -360,8 +425,9 @@ TEST_F(SpriteDefsTest, StretchblitAndDrawFrame) {
     ClearLog();
     DD.BlendSurface = CreateOffscreenSurface(2, 2, 0);  // too small: the blend refuses
     EXPECT_THROW(Stretchblit(back.get(), 50, 50, 20, 20, 1, 0, 0, 99, 99, 1, 100), Exception);
-    EXPECT_EQ(test::LogLines().back(),
-              "Error in Stretchblit: Dest rectangle outside surface boundaries (0,0,10,10,50,50,20,20)");
+    EXPECT_EQ(
+        test::LogLines().back(),
+        "Error in Stretchblit: Dest rectangle outside surface boundaries (0,0,10,10,50,50,20,20)");
 }
 
 }  // namespace

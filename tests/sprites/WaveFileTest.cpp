@@ -32,8 +32,7 @@ std::string Riff(const std::string& chunks) {
 }
 
 // A complete PCM wave file holding the given sample bytes.
-std::string MakeWave(const std::string& samples, uint16_t channels, uint32_t rate,
-                     uint16_t bits) {
+std::string MakeWave(const std::string& samples, uint16_t channels, uint32_t rate, uint16_t bits) {
     return Riff(Chunk("fmt ", Fmt(1, channels, rate, bits)) + Chunk("data", samples));
 }
 
@@ -91,9 +90,9 @@ TEST(WaveFile, EachBrokenFormHasItsOwnMessage) {
     EXPECT_EQ(ErrorOf("RIFX" + Le32(4) + "WAVE"), "Not a wave file!");
     EXPECT_EQ(ErrorOf("RIFF" + Le32(4) + "AVI "), "Not a wave file!");
     EXPECT_EQ(ErrorOf(Riff(Chunk("data", "abcd"))), "Couldn't find 'fmt' chunk!");
-    EXPECT_EQ(ErrorOf(Riff(Chunk("fmt ", Fmt(1, 2, 44100, 16).substr(0, 14)) +
-                           Chunk("data", "abcd"))),
-              "Abnormal 'fmt' size!");
+    EXPECT_EQ(
+        ErrorOf(Riff(Chunk("fmt ", Fmt(1, 2, 44100, 16).substr(0, 14)) + Chunk("data", "abcd"))),
+        "Abnormal 'fmt' size!");
     // The chunk says 16 bytes but the file ends before them.
     EXPECT_EQ(ErrorOf(Riff("fmt " + Le32(16) + Fmt(1, 2, 44100, 16).substr(0, 10))),
               "Error reading 'fmt' chunk!");

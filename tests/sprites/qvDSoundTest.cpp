@@ -104,8 +104,8 @@ TEST_F(SoundTest, LoadDirLogsEveryWaveAndSkipsOtherFiles) {
 }
 
 TEST_F(SoundTest, ABrokenWaveStaysDisabledAndTheRestLoad) {
-    PutWave("bad.wav", Riff(Chunk("fmt ", Fmt(1, 2, 44100, 16).substr(0, 14)) +
-                            Chunk("data", "abcd")));
+    PutWave("bad.wav",
+            Riff(Chunk("fmt ", Fmt(1, 2, 44100, 16).substr(0, 14)) + Chunk("data", "abcd")));
     PutWave("good.wav", Second());
     TqvDSound snd(nullptr, true, false, 44100, 16, 2);
     snd.LoadDir(SndDir());
@@ -301,9 +301,8 @@ TEST_F(SoundTest, VolumeAndPanReachTheMixInDecibels) {
     f->Loop = true;
     Mix_SetPostMix(Capture, nullptr);
     auto settle = [&](int wantL, int wantR) {
-        return WaitFor([&] {
-            return std::abs(peakL - wantL) <= 2 && std::abs(peakR - wantR) <= 2;
-        });
+        return WaitFor(
+            [&] { return std::abs(peakL - wantL) <= 2 && std::abs(peakR - wantR) <= 2; });
     };
     f->Play();
     EXPECT_TRUE(settle(10000, 10000)) << peakL << " " << peakR;
@@ -396,12 +395,10 @@ TEST_F(SoundTest, DSCheckLogsCodeAndTextThenRaises) {
     }
     // Positive codes are failures too.
     EXPECT_THROW(DSCheck(1), EDirectXError);
-    std::vector<std::string> want = {"DSCheck : -2005401450",
-                                     "The buffer memory has been lost and must be restored.",
-                                     "DSCheck : -2005401500",
-                                     "The specified wave format is not supported.",
-                                     "DSCheck : 1",
-                                     "Unrecognized Error"};
+    std::vector<std::string> want = {
+        "DSCheck : -2005401450", "The buffer memory has been lost and must be restored.",
+        "DSCheck : -2005401500", "The specified wave format is not supported.",
+        "DSCheck : 1",           "Unrecognized Error"};
     EXPECT_EQ(test::LogLines(), want);
     EXPECT_EQ(DSErrorText(static_cast<int32_t>(0x8007000E)),
               "The DirectSound subsystem could not allocate sufficient memory to complete the "

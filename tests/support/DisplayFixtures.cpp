@@ -96,7 +96,8 @@ void SpriteSheets::Load(std::string_view script) { LoadSprites(SplitScriptLines(
 
 // ---- BuiltSounds ----
 
-BuiltSounds::BuiltSounds() : sound_(std::make_unique<TqvDSound>(nullptr, true, false, 44100, 16, 2)) {
+BuiltSounds::BuiltSounds()
+    : sound_(std::make_unique<TqvDSound>(nullptr, true, false, 44100, 16, 2)) {
     sound_->LoadDir(BuiltProgramDir() + "/snd");
     DSound = sound_.get();
 }

@@ -24,14 +24,16 @@ std::vector<uint8_t> EncodeMp3(int rate, int channels, int samples, int kbps) {
     const auto n = static_cast<size_t>(samples);
     std::vector<short> l(n), r(n);
     for (int i = 0; i < samples; ++i) {
-        l[static_cast<size_t>(i)] = static_cast<short>(8000 * std::sin(i * 2 * std::numbers::pi * 440 / rate));
-        r[static_cast<size_t>(i)] = static_cast<short>(8000 * std::sin(i * 2 * std::numbers::pi * 660 / rate));
+        l[static_cast<size_t>(i)] =
+            static_cast<short>(8000 * std::sin(i * 2 * std::numbers::pi * 440 / rate));
+        r[static_cast<size_t>(i)] =
+            static_cast<short>(8000 * std::sin(i * 2 * std::numbers::pi * 660 / rate));
     }
     std::vector<uint8_t> out(n * 5 / 4 + 16384);
     const int written = lame_encode_buffer(gf, l.data(), r.data(), samples, out.data(),
                                            static_cast<int>(out.size()));
-    const int flushed = lame_encode_flush(gf, out.data() + written,
-                                          static_cast<int>(out.size()) - written);
+    const int flushed =
+        lame_encode_flush(gf, out.data() + written, static_cast<int>(out.size()) - written);
     out.resize(static_cast<size_t>(written + flushed));
     unsigned char tag[4096];
     const size_t t = lame_get_lametag_frame(gf, tag, sizeof tag);
@@ -43,7 +45,8 @@ std::vector<uint8_t> EncodeMp3(int rate, int channels, int samples, int kbps) {
 void WriteMp3(const std::string& path, int rate, int channels, int samples, int kbps) {
     const std::vector<uint8_t> data = EncodeMp3(rate, channels, samples, kbps);
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(data.data()), static_cast<std::streamsize>(data.size()));
+    out.write(reinterpret_cast<const char*>(data.data()),
+              static_cast<std::streamsize>(data.size()));
     if (!out) throw std::runtime_error("cannot write " + path);
 }
 

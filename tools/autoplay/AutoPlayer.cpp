@@ -49,9 +49,9 @@ constexpr float kEscapeX = 400.0f;
 constexpr float kReach = 100.0f;
 // Never count on a catch this close to the edge: the cannon's recoil moves the muzzle.
 constexpr float kEscapeMargin = 6.0f;
-constexpr int kTitleWait = 40;    // ticks a player looks at the title before clicking
-constexpr int kInfoWait = 50;     // and at the info picture before leaving
-constexpr int kCrowd = 2;         // viruses in one torpedo band worth a torpedo
+constexpr int kTitleWait = 40;  // ticks a player looks at the title before clicking
+constexpr int kInfoWait = 50;   // and at the info picture before leaving
+constexpr int kCrowd = 2;       // viruses in one torpedo band worth a torpedo
 // A person's limits: a good player clicks at most ten times a second, notices a newcomer a
 // quarter of a second after it swims in, and puts the mouse a few pixels off.
 constexpr int kClickGap = 5;
@@ -122,13 +122,10 @@ struct TAutoPlayer::HumanMind {
     std::vector<int> Band;  // what a torpedo at this height is meant to take
 };
 
-TAutoPlayer::TAutoPlayer(TSkill skill, uint32_t seed, std::string name, int games, const THumanLimits& limits)
-    : skill_(skill),
-      rng_(seed ^ 0x5bd1e995u),
-      name_(std::move(name)),
-      games_(games),
-      limits_(limits),
-      mind_(std::make_unique<HumanMind>()) {}
+TAutoPlayer::TAutoPlayer(TSkill skill, uint32_t seed, std::string name, int games,
+                         const THumanLimits& limits)
+    : skill_(skill), rng_(seed ^ 0x5bd1e995u), name_(std::move(name)), games_(games),
+      limits_(limits), mind_(std::make_unique<HumanMind>()) {}
 
 TAutoPlayer::~TAutoPlayer() = default;
 
@@ -238,7 +235,8 @@ void TAutoPlayer::PlayGood(TTickInput& in) {
         const TSchuss* shot = Schuesse->Shot[j].get();
         if (shot && shot->Visible && shot->Parts[1].Bob->Visible) flying.push_back(shot);
     }
-    std::sort(flying.begin(), flying.end(), [](const TSchuss* a, const TSchuss* b) { return a->X < b->X; });
+    std::sort(flying.begin(), flying.end(),
+              [](const TSchuss* a, const TSchuss* b) { return a->X < b->X; });
     for (const TSchuss* shot : flying) {
         const float thrust = shot->IsTorpedo ? torpedoThrust : condomThrust;
         Swimmer* first = nullptr;
@@ -264,7 +262,8 @@ void TAutoPlayer::PlayGood(TTickInput& in) {
     auto aim = [&](float y) {
         cooldown_ = kClickGap;
         const double off = std::normal_distribution<double>(0.0, kAimSpread)(rng_);
-        return static_cast<int32_t>(std::lround(std::clamp(y, -kCannonRange, kCannonRange) + off)) + 300;
+        return static_cast<int32_t>(std::lround(std::clamp(y, -kCannonRange, kCannonRange) + off)) +
+               300;
     };
     // Newcomers are noticed only after a moment.
     auto noticed = [](const Swimmer& w) { return w.Front >= -400.0f + kReactionTicks * w.V; };
@@ -286,7 +285,8 @@ void TAutoPlayer::PlayGood(TTickInput& in) {
             MeetFrame(muzzle, condomLaunch, condomThrust, w.Front, w.V) > 0)
             viruses.push_back(&w);
     std::sort(viruses.begin(), viruses.end(), [](const Swimmer* a, const Swimmer* b) {
-        return (kEscapeX - a->Front) / std::max(a->V, 0.1f) < (kEscapeX - b->Front) / std::max(b->V, 0.1f);
+        return (kEscapeX - a->Front) / std::max(a->V, 0.1f) <
+               (kEscapeX - b->Front) / std::max(b->V, 0.1f);
     });
 
     // A crowd of viruses in one torpedo band is worth a torpedo.
@@ -294,7 +294,8 @@ void TAutoPlayer::PlayGood(TTickInput& in) {
         // The band is tried on every virus and midway between every two.
         std::vector<float> centres;
         for (size_t i = 0; i < viruses.size(); ++i)
-            for (size_t j = i; j < viruses.size(); ++j) centres.push_back((viruses[i]->Y + viruses[j]->Y) / 2.0f);
+            for (size_t j = i; j < viruses.size(); ++j)
+                centres.push_back((viruses[i]->Y + viruses[j]->Y) / 2.0f);
         float bestY = 0.0f;
         int best = 0;
         for (const float c : centres) {
@@ -328,7 +329,8 @@ void TAutoPlayer::PlayGood(TTickInput& in) {
         // The caught condom sits 120 behind the front end; left of -200 it earns the bonus.
         const float caughtX = w.Front + w.V * static_cast<float>(k) - 120.0f;
         const int bonus = caughtX < kEarlyCatchX ? kEarlyCatchBonus : 0;
-        const float value = static_cast<float>(w.Points + bonus + kCondomShotCost) + 1.0f / static_cast<float>(k);
+        const float value =
+            static_cast<float>(w.Points + bonus + kCondomShotCost) + 1.0f / static_cast<float>(k);
         if (value > bestValue) best = &w, bestValue = value;
     }
     if (best) Click(in, aim(best->Y));
@@ -341,8 +343,12 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
     if (!Spermien || !Rohre || !Rohre->Cannon) return;
     LearnShotSizes();
     auto ticks = [](double ms) { return static_cast<int64_t>(std::lround(ms / 20.0)); };
-    auto normal = [&](double mean, double spread) { return std::normal_distribution<double>(mean, spread)(rng_); };
-    auto chance = [&](double p) { return std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < p; };
+    auto normal = [&](double mean, double spread) {
+        return std::normal_distribution<double>(mean, spread)(rng_);
+    };
+    auto chance = [&](double p) {
+        return std::uniform_real_distribution<double>(0.0, 1.0)(rng_) < p;
+    };
 
     // Seeing: a swimmer that shows up (or a slot that starts over at the left edge) is a newcomer,
     // known only after a reaction time, sometimes much later; its speed is judged once, roughly.
@@ -368,7 +374,8 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
         const bool caught = s.Visible && s.Hit && !seen.Hit;
         seen.Hit = s.Visible && s.Hit;
         if (!caught || seen.ShotUntil > m.Now) continue;
-        const int64_t again = m.Now + ticks(std::max(L.ReactionMinMs, normal(L.ReactionMs, L.ReactionSpreadMs)));
+        const int64_t again =
+            m.Now + ticks(std::max(L.ReactionMinMs, normal(L.ReactionMs, L.ReactionSpreadMs)));
         for (int j = 1; j <= Spermien->Sperm.Count(); ++j) {
             HumanMind::Seen& meant = m.Slots[static_cast<size_t>(j)];
             const TSperm& o = *Spermien->Sperm[j];
@@ -393,7 +400,8 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
     auto candidate = [&](int i) {
         const TSperm& s = *Spermien->Sperm[i];
         const HumanMind::Seen& seen = m.Slots[static_cast<size_t>(i)];
-        if (!s.Visible || s.Hit || s.Kind == 0 || m.Now < seen.NoticeAt || seen.ShotUntil > m.Now) return false;
+        if (!s.Visible || s.Hit || s.Kind == 0 || m.Now < seen.NoticeAt || seen.ShotUntil > m.Now)
+            return false;
         if (s.X + s.BodyWidth() / 2.0f > kEscapeX) return false;
         if (std::fabs(s.Y) >= kCannonRange + condomHalf_) return false;
         // A sperm that looks too close to get is let go; a virus is always worth a try.
@@ -417,9 +425,11 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
     // The hand glides to its mark, then clicks when the finger is ready.
     if (m.Gliding) {
         ++m.GlideTick;
-        const float u = std::min(1.0f, static_cast<float>(m.GlideTick) / static_cast<float>(m.GlideTicks));
+        const float u =
+            std::min(1.0f, static_cast<float>(m.GlideTick) / static_cast<float>(m.GlideTicks));
         const float shape = u * u * u * (10.0f - 15.0f * u + 6.0f * u * u);  // minimum jerk
-        mouseY_ = static_cast<int32_t>(std::lround(m.GlideFrom + (m.GlideTo - m.GlideFrom) * shape));
+        mouseY_ =
+            static_cast<int32_t>(std::lround(m.GlideFrom + (m.GlideTo - m.GlideFrom) * shape));
         in.MouseY = mouseY_;
         if (u < 1.0f) return;
         m.Gliding = false;
@@ -434,13 +444,15 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
         } else {
             Click(in, mouseY_);
             m.Ready = false;
-            m.NextClick = m.Now + ticks(std::max(L.ClickGapMinMs, normal(L.ClickGapMs, L.ClickGapSpreadMs)));
+            m.NextClick =
+                m.Now + ticks(std::max(L.ClickGapMinMs, normal(L.ClickGapMs, L.ClickGapSpreadMs)));
             // Believed caught once the shot should have met it, and a reaction later seen not to be.
             for (const int i : m.Band) {
                 HumanMind::Seen& seen = m.Slots[static_cast<size_t>(i)];
                 const TSperm& s = *Spermien->Sperm[i];
-                seen.ShotUntil = m.Now + static_cast<int64_t>(judgedMeet(s, seen)) +
-                                 ticks(std::max(L.ReactionMinMs, normal(L.ReactionMs, L.ReactionSpreadMs)));
+                seen.ShotUntil =
+                    m.Now + static_cast<int64_t>(judgedMeet(s, seen)) +
+                    ticks(std::max(L.ReactionMinMs, normal(L.ReactionMs, L.ReactionSpreadMs)));
             }
             return;
         }
@@ -455,7 +467,8 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
         for (int i = 1; i <= Spermien->Sperm.Count(); ++i)
             if (candidate(i)) all.push_back(i);
         std::sort(all.begin(), all.end(), [&](int a, int b) { return urgency(a) < urgency(b); });
-        if (static_cast<int>(all.size()) > L.Attention) all.resize(static_cast<size_t>(L.Attention));
+        if (static_cast<int>(all.size()) > L.Attention)
+            all.resize(static_cast<size_t>(L.Attention));
         m.Attended = std::move(all);
     }
     if (m.Attended.empty()) return;
@@ -478,7 +491,8 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
             std::vector<int> in_band;
             for (const int v : viruses)
                 if (std::fabs(Spermien->Sperm[v]->Y - centre) < reach) in_band.push_back(v);
-            if (static_cast<int>(in_band.size()) >= L.TorpedoCrowd && in_band.size() > m.Band.size()) {
+            if (static_cast<int>(in_band.size()) >= L.TorpedoCrowd &&
+                in_band.size() > m.Band.size()) {
                 m.Band = in_band;
                 aimY = centre;
                 band = torpedoHalf_;
@@ -486,7 +500,8 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
             }
         }
     }
-    if (m.TorpedoPlanned != Anzeige->TorpedoArmed) in.Messages.push_back({TInputMessage::Char, 'T', false});
+    if (m.TorpedoPlanned != Anzeige->TorpedoArmed)
+        in.Messages.push_back({TInputMessage::Char, 'T', false});
 
     // Off to the new height: Fitts' law for the time, and a hand that stops a little off the mark.
     const float to = std::clamp(aimY, -kCannonRange, kCannonRange) + 300.0f +
@@ -497,7 +512,8 @@ void TAutoPlayer::PlayHuman(TTickInput& in) {
     m.GlideFrom = static_cast<float>(mouseY_);
     m.GlideTo = to;
     m.GlideTick = 0;
-    m.GlideTicks = static_cast<int>(std::max<int64_t>(1, ticks(1000.0 * bits / L.FittsBitsPerSecond)));
+    m.GlideTicks =
+        static_cast<int>(std::max<int64_t>(1, ticks(1000.0 * bits / L.FittsBitsPerSecond)));
     m.Gliding = true;
     for (const int i : m.Band) std::erase(m.Attended, i);
 }

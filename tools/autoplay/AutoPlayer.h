@@ -20,7 +20,7 @@ enum class TSkill {
     Idle,      // starts a game and then never clicks
     Careless,  // clicks now and then at a random height
     Good,      // aims at the most dangerous swimmer, viruses first, leads it, torpedoes crowds
-    Human,     // viruses first like Good, but held to what a person can see, judge and do (THumanLimits)
+    Human,  // viruses first like Good, but held to what a person can see, judge and do (THumanLimits)
 };
 
 // What a person at a mouse can do: the limits the "human" skill is held to, all in one place.
@@ -103,10 +103,10 @@ private:
     int games_;
     int started_ = 0;
     int32_t mouseX_ = 700, mouseY_ = 300;
-    int waited_ = 0;       // ticks on the title or the info picture
-    size_t typed_ = 0;     // characters of the name typed so far
+    int waited_ = 0;    // ticks on the title or the info picture
+    size_t typed_ = 0;  // characters of the name typed so far
     bool leaving_ = false;
-    int cooldown_ = 0;     // ticks until the hand can click again in play
+    int cooldown_ = 0;  // ticks until the hand can click again in play
     // Half the height a condom and a torpedo catch in, from their sprites.
     float condomHalf_ = 0.0f, torpedoHalf_ = 0.0f;
     // The human skill's picture of the game and the state of its hand.

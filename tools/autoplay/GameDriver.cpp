@@ -20,7 +20,8 @@ namespace zx {
 
 namespace fs = std::filesystem;
 
-TPlayedScreen::TPlayedScreen(IInputSource& input, TReplay* record) : input_(input), record_(record) {}
+TPlayedScreen::TPlayedScreen(IInputSource& input, TReplay* record)
+    : input_(input), record_(record) {}
 
 void TPlayedScreen::TakeInput() {
     TTickInput in = input_.Next(*this);
@@ -58,7 +59,8 @@ void TPlayedScreen::Observe(int32_t ticks) {
     if (Spermien) watch_.Observe(*Spermien, ticks_ - playStart_);
     if (current_.DecidedTick < 0 && Anzeige && (Anzeige->Won || Anzeige->Lost)) {
         current_.DecidedTick = ticks_ - playStart_;
-        if (Anzeige->Lost && !watch_.FatalEscapes().empty()) current_.LostTo = watch_.FatalEscapes().front();
+        if (Anzeige->Lost && !watch_.FatalEscapes().empty())
+            current_.LostTo = watch_.FatalEscapes().front();
     }
     if ((ResultWon || ResultLost) && Spermien && Anzeige) {
         // The HUD has ended the game; the swarm still holds its statistics until the level closes.
@@ -92,21 +94,25 @@ void PrepareGameDir(const std::string& builtDir, const std::string& dir, TMusic 
     }
     // Waves after the MP3s, so that a conversion the built directory already has is up to date.
     for (const auto& e : fs::directory_iterator(from / "snd"))
-        if (e.path().extension() == ".wav") fs::copy_file(e.path(), to / "snd" / e.path().filename(), opts);
+        if (e.path().extension() == ".wav")
+            fs::copy_file(e.path(), to / "snd" / e.path().filename(), opts);
     for (const auto& e : fs::directory_iterator(from / "KVD")) {
         const std::string name = e.path().filename().string();
-        if (name.rfind("Level", 0) == 0 || name == "front.dat") fs::copy_file(e.path(), to / "KVD" / name, opts);
+        if (name.rfind("Level", 0) == 0 || name == "front.dat")
+            fs::copy_file(e.path(), to / "KVD" / name, opts);
     }
     if (music == TMusic::StandIns) {
         std::vector<fs::path> waves;
         for (const auto& e : fs::directory_iterator(to / "snd"))
-            if (e.path().extension() == ".mp3") waves.push_back(fs::path(e.path()).replace_extension(".wav"));
+            if (e.path().extension() == ".mp3")
+                waves.push_back(fs::path(e.path()).replace_extension(".wav"));
         // Always the stand-in, even where the built directory holds a conversion: a game must load
         // the same sounds (and log the same sizes) wherever it is played.
         for (const auto& wav : waves) fs::copy_file(to / "snd" / "leer.wav", wav, opts);
         return;
     }
-    if (fs::exists(from / "libmpegdll.so")) fs::copy_file(from / "libmpegdll.so", to / "libmpegdll.so", opts);
+    if (fs::exists(from / "libmpegdll.so"))
+        fs::copy_file(from / "libmpegdll.so", to / "libmpegdll.so", opts);
     const std::string saved = ProgramDir();
     SetProgramDirForTesting(dir);
     try {
@@ -118,7 +124,8 @@ void PrepareGameDir(const std::string& builtDir, const std::string& dir, TMusic 
     SetProgramDirForTesting(saved);
 }
 
-THeadlessGame::THeadlessGame(uint32_t seed, IInputSource& input, const TPlayOptions& options, TReplay* record)
+THeadlessGame::THeadlessGame(uint32_t seed, IInputSource& input, const TPlayOptions& options,
+                             TReplay* record)
     : options_(options) {
     if (!options.KeepSettings) {
         SetEnvDefaults();
@@ -140,7 +147,8 @@ THeadlessGame::THeadlessGame(uint32_t seed, IInputSource& input, const TPlayOpti
         screen_.reset();
         GameScreen = nullptr;
         platform::SetManualTicks(std::nullopt);
-        throw std::runtime_error("the game screen could not be set up; see " + ProgramDir() + "/KVD/LOG.TXT");
+        throw std::runtime_error("the game screen could not be set up; see " + ProgramDir() +
+                                 "/KVD/LOG.TXT");
     }
 }
 
@@ -174,7 +182,8 @@ TGameResult THeadlessGame::Result() const {
     return r.empty() ? TGameResult{} : r.front();
 }
 
-TGameResult PlayGame(uint32_t seed, IInputSource& input, const TPlayOptions& options, TReplay* record) {
+TGameResult PlayGame(uint32_t seed, IInputSource& input, const TPlayOptions& options,
+                     TReplay* record) {
     THeadlessGame game(seed, input, options, record);
     while (options.Draw ? game.Tick() : game.LogicTick()) {
     }
@@ -185,7 +194,8 @@ namespace {
 
 std::string PerKind(const std::array<int32_t, 7>& a) {
     std::string s;
-    for (int k = 1; k <= 6; ++k) s += (k > 1 ? "/" : "") + std::to_string(a[static_cast<size_t>(k)]);
+    for (int k = 1; k <= 6; ++k)
+        s += (k > 1 ? "/" : "") + std::to_string(a[static_cast<size_t>(k)]);
     return s;
 }
 
@@ -208,7 +218,8 @@ std::string FormatResult(int game, const TGameResult& r) {
                   "caught %s (early %s)  escaped %s  shots %d  torpedoes %d",
                   game, r.Won ? "won" : "lost", r.Score, static_cast<long long>(r.DecidedTick),
                   static_cast<long long>(r.EndTick), r.Rank, PerKind(CaughtAll(r)).c_str(),
-                  PerKind(r.CaughtEarly).c_str(), PerKind(r.Escaped).c_str(), r.CondomShots, r.Torpedoes);
+                  PerKind(r.CaughtEarly).c_str(), PerKind(r.Escaped).c_str(), r.CondomShots,
+                  r.Torpedoes);
     std::string text = line;
     if (!r.Won) text += "  lost to " + r.LostTo.Label() + " row " + std::to_string(r.LostTo.Row);
     return text;
@@ -238,25 +249,31 @@ std::string FormatSummary(const std::vector<TGameResult>& results) {
         return s;
     };
     char line[600];
-    std::snprintf(line, sizeof line,
-                  "%d games (%zu unfinished): won %d, lost %d; mean score %.0f (won games %.0f); "
-                  "spawned %s, caught %s, escaped %s (kinds sperm1/sperm2/sperm3/virus1/virus2/virus3); "
-                  "shots %lld, torpedoes %lld",
-                  finished, results.size() - static_cast<size_t>(finished), won, finished - won,
-                  finished ? double(score) / finished : 0.0, won ? double(wonScore) / won : 0.0,
-                  perKind(spawned).c_str(), perKind(caught).c_str(), perKind(escaped).c_str(), shots, torpedoes);
+    std::snprintf(
+        line, sizeof line,
+        "%d games (%zu unfinished): won %d, lost %d; mean score %.0f (won games %.0f); "
+        "spawned %s, caught %s, escaped %s (kinds sperm1/sperm2/sperm3/virus1/virus2/virus3); "
+        "shots %lld, torpedoes %lld",
+        finished, results.size() - static_cast<size_t>(finished), won, finished - won,
+        finished ? double(score) / finished : 0.0, won ? double(wonScore) / won : 0.0,
+        perKind(spawned).c_str(), perKind(caught).c_str(), perKind(escaped).c_str(), shots,
+        torpedoes);
     return line;
 }
 
 namespace {
 
-double ClockSeconds(int64_t tick) { return static_cast<double>(tick - kRunInTicks) / kTicksPerSecond; }
+double ClockSeconds(int64_t tick) {
+    return static_cast<double>(tick - kRunInTicks) / kTicksPerSecond;
+}
 
 }  // namespace
 
-std::string FormatTable(const std::vector<std::pair<std::string, std::vector<TGameResult>>>& bySkill) {
+std::string FormatTable(
+    const std::vector<std::pair<std::string, std::vector<TGameResult>>>& bySkill) {
     std::string out =
-        "skill     games   won   win %  mean score   lost games decided at tick (mean) = clock s (mean, earliest, latest)\n";
+        "skill     games   won   win %  mean score   lost games decided at tick (mean) = clock s "
+        "(mean, earliest, latest)\n";
     std::string notes;
     for (const auto& [skill, results] : bySkill) {
         int games = 0, won = 0;
@@ -299,11 +316,13 @@ std::string FormatTable(const std::vector<std::pair<std::string, std::vector<TGa
             std::string rows;
             for (const auto& [row, count] : o.second) {
                 n += count;
-                rows += (rows.empty() ? "" : ", ") + std::string("row ") + std::to_string(row) + " x" + std::to_string(count);
+                rows += (rows.empty() ? "" : ", ") + std::string("row ") + std::to_string(row) +
+                        " x" + std::to_string(count);
             }
             ranked.push_back({n, o.first.Label() + " " + std::to_string(n) + " (" + rows + ")"});
         }
-        std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+        std::stable_sort(ranked.begin(), ranked.end(),
+                         [](const auto& a, const auto& b) { return a.first > b.first; });
         for (size_t i = 0; i < ranked.size(); ++i) notes += (i ? "; " : " ") + ranked[i].second;
         notes += "\n";
 
@@ -320,9 +339,11 @@ std::string FormatTable(const std::vector<std::pair<std::string, std::vector<TGa
                 if (!r.Won && t >= edges[b] && t < edges[b + 1]) ++lost;
             }
             const double span = std::min(edges[b + 1], 90.0) - edges[b];
-            std::snprintf(line, sizeof line, "%s %.0f-%.0f s %d", b ? "," : "", edges[b], std::min(edges[b + 1], 90.0), lost);
+            std::snprintf(line, sizeof line, "%s %.0f-%.0f s %d", b ? "," : "", edges[b],
+                          std::min(edges[b + 1], 90.0), lost);
             notes += line;
-            std::snprintf(line, sizeof line, "%s %.2f", b ? "," : "", alive ? 100.0 * lost / alive / span : 0.0);
+            std::snprintf(line, sizeof line, "%s %.2f", b ? "," : "",
+                          alive ? 100.0 * lost / alive / span : 0.0);
             rates += line;
         }
         notes += "; per second among the games still on (%):" + rates + "\n";

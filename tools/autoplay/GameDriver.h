@@ -69,7 +69,8 @@ private:
 // level and cave, copied into dir. Music the built directory has not converted yet is converted
 // here, or, where nothing is heard and only the time matters, stood in for by a short wave.
 enum class TMusic { Convert, StandIns };
-void PrepareGameDir(const std::string& builtDir, const std::string& dir, TMusic music = TMusic::Convert);
+void PrepareGameDir(const std::string& builtDir, const std::string& dir,
+                    TMusic music = TMusic::Convert);
 
 // Plays on a fresh headless game screen in the current program directory, from default settings
 // and an empty top ten, until the first game is over and the title shows again (or maxTicks
@@ -88,7 +89,8 @@ TGameResult PlayGame(uint32_t seed, IInputSource& input, const TPlayOptions& opt
 // Frame by frame, for measurements: the same game as PlayGame, each tick left to the caller.
 class THeadlessGame {
 public:
-    THeadlessGame(uint32_t seed, IInputSource& input, const TPlayOptions& options, TReplay* record = nullptr);
+    THeadlessGame(uint32_t seed, IInputSource& input, const TPlayOptions& options,
+                  TReplay* record = nullptr);
     ~THeadlessGame();
     THeadlessGame(const THeadlessGame&) = delete;
     THeadlessGame& operator=(const THeadlessGame&) = delete;
@@ -113,6 +115,7 @@ std::string FormatSummary(const std::vector<TGameResult>& results);
 // The skills side by side: a header, then per skill its win rate, mean score and when its lost
 // games were decided; below, per skill that lost, where the fatal escapes came from and how the
 // losses spread over the clock.
-std::string FormatTable(const std::vector<std::pair<std::string, std::vector<TGameResult>>>& bySkill);
+std::string FormatTable(
+    const std::vector<std::pair<std::string, std::vector<TGameResult>>>& bySkill);
 
 }  // namespace zx

@@ -36,7 +36,8 @@ bool ParseInt(std::string_view s, int32_t& out) {
 }  // namespace
 
 bool TTickInput::operator==(const TTickInput& o) const {
-    if (MouseX != o.MouseX || MouseY != o.MouseY || Messages.size() != o.Messages.size()) return false;
+    if (MouseX != o.MouseX || MouseY != o.MouseY || Messages.size() != o.Messages.size())
+        return false;
     for (size_t i = 0; i < Messages.size(); ++i) {
         const auto &a = Messages[i], &b = o.Messages[i];
         if (a.kind != b.kind || a.code != b.code || a.ctrl != b.ctrl) return false;
@@ -72,7 +73,8 @@ TReplay TReplay::FromText(const std::string& text) {
     auto field = [&](std::string_view name) {
         std::string_view l = next();
         int32_t v = 0;
-        if (l.substr(0, name.size() + 1) != std::string(name) + " " || !ParseInt(l.substr(name.size() + 1), v) || v < 0)
+        if (l.substr(0, name.size() + 1) != std::string(name) + " " ||
+            !ParseInt(l.substr(name.size() + 1), v) || v < 0)
             Bad(n, "expected \"" + std::string(name) + " N\"");
         return v;
     };
@@ -94,14 +96,18 @@ TReplay TReplay::FromText(const std::string& text) {
             TInputMessage m{TInputMessage::KeyDown};
             switch (w[0]) {
                 case 'K': m.kind = TInputMessage::KeyDown; break;
-                case 'k': m.kind = TInputMessage::KeyDown; m.ctrl = true; break;
+                case 'k':
+                    m.kind = TInputMessage::KeyDown;
+                    m.ctrl = true;
+                    break;
                 case 'C': m.kind = TInputMessage::Char; break;
                 case 'D': m.kind = TInputMessage::MouseDown; break;
                 case 'U': m.kind = TInputMessage::MouseUp; break;
                 case 'W': m.kind = TInputMessage::Wheel; break;
                 default: Bad(n, "unknown message \"" + w + "\"");
             }
-            if (!ParseInt(std::string_view(w).substr(1), m.code)) Bad(n, "unknown message \"" + w + "\"");
+            if (!ParseInt(std::string_view(w).substr(1), m.code))
+                Bad(n, "unknown message \"" + w + "\"");
             t.Messages.push_back(m);
         }
         r.Ticks.push_back(std::move(t));

@@ -75,7 +75,8 @@ void TSwarmWatch::Observe(const TSpermien& swarm, int64_t tick) {
             slot.Origin.Kind = s.Kind;
             slot.Escaped = s.Escaped;
         }
-        if (present && s.Escaped && !slot.Escaped && s.Fatal && !s.Hit) fatalEscapes_.push_back(slot.Origin);
+        if (present && s.Escaped && !slot.Escaped && s.Fatal && !s.Hit)
+            fatalEscapes_.push_back(slot.Origin);
         slot.Present = present;
         slot.Escaped = s.Escaped;
         slot.X = s.X;

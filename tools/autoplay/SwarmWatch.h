@@ -14,11 +14,11 @@ namespace zx {
 class TSpermien;
 
 struct TSwimmerOrigin {
-    int Formation = 0;        // N of "DefineFormationN"; 0 when not known
-    int Occurrence = 0;       // which start of a formation in this game (1 for the first)
-    int Row = 0;              // row within the formation, from 1
-    int64_t StartTick = -1;   // tick of play at which that formation began
-    int Kind = 0;             // swimmer kind 1..6
+    int Formation = 0;       // N of "DefineFormationN"; 0 when not known
+    int Occurrence = 0;      // which start of a formation in this game (1 for the first)
+    int Row = 0;             // row within the formation, from 1
+    int64_t StartTick = -1;  // tick of play at which that formation began
+    int Kind = 0;            // swimmer kind 1..6
 
     // "formation 9 (from 74.0 s)": the start is counted from the first tick of play.
     std::string Label() const;
@@ -30,7 +30,9 @@ public:
     void Observe(const TSpermien& swarm, int64_t tick);
     void Reset();
 
-    const TSwimmerOrigin& Origin(int slot) const { return slots_[static_cast<size_t>(slot)].Origin; }
+    const TSwimmerOrigin& Origin(int slot) const {
+        return slots_[static_cast<size_t>(slot)].Origin;
+    }
     // Fatal swimmers that got through since the last Observe, with where they came from.
     const std::vector<TSwimmerOrigin>& FatalEscapes() const { return fatalEscapes_; }
 

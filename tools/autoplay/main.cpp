@@ -25,7 +25,8 @@ namespace {
 
 int Usage(const char* argv0) {
     std::fprintf(stderr,
-                 "usage: %s [--games N] [--skill idle|careless|good|human[,...]|all] [--seed S] [--kind 0|2]\n"
+                 "usage: %s [--games N] [--skill idle|careless|good|human[,...]|all] [--seed S] "
+                 "[--kind 0|2]\n"
                  "          [--name NAME] [--record DIR] [--keep DIR] [--draw] [--quiet]\n"
                  "       %s --replay FILE\n",
                  argv0, argv0);
@@ -34,7 +35,9 @@ int Usage(const char* argv0) {
 
 // "all", or skill names separated by commas.
 std::optional<std::vector<zx::TSkill>> Skills(const std::string& list) {
-    if (list == "all") return std::vector{zx::TSkill::Idle, zx::TSkill::Careless, zx::TSkill::Good, zx::TSkill::Human};
+    if (list == "all")
+        return std::vector{zx::TSkill::Idle, zx::TSkill::Careless, zx::TSkill::Good,
+                           zx::TSkill::Human};
     std::vector<zx::TSkill> skills;
     size_t start = 0;
     while (start <= list.size()) {
@@ -111,8 +114,8 @@ int main(int argc, char** argv) {
             opts.Kind = r.Kind;
             opts.Draw = draw;
             const zx::TGameResult result = zx::PlayGame(r.Seed, input, opts);
-            std::printf("%s  (seed %u, %zu ticks replayed)\n", zx::FormatResult(1, result).c_str(), r.Seed,
-                        r.Ticks.size());
+            std::printf("%s  (seed %u, %zu ticks replayed)\n", zx::FormatResult(1, result).c_str(),
+                        r.Seed, r.Ticks.size());
         } else {
             if (!record.empty()) fs::create_directories(record);
             std::vector<std::pair<std::string, std::vector<zx::TGameResult>>> table;
@@ -126,14 +129,16 @@ int main(int argc, char** argv) {
                     zx::TPlayOptions opts;
                     opts.Kind = static_cast<uint8_t>(kind);
                     opts.Draw = draw;
-                    results.push_back(zx::PlayGame(s, player, opts, record.empty() ? nullptr : &rec));
+                    results.push_back(
+                        zx::PlayGame(s, player, opts, record.empty() ? nullptr : &rec));
                     if (!quiet) {
-                        std::printf("%s  seed %u\n", zx::FormatResult(i, results.back()).c_str(), s);
+                        std::printf("%s  seed %u\n", zx::FormatResult(i, results.back()).c_str(),
+                                    s);
                         std::fflush(stdout);
                     }
                     if (!record.empty())
-                        rec.Save(record + "/" + (skills.size() > 1 ? skillName + "_" : "") + "game_" +
-                                 std::to_string(i) + ".replay");
+                        rec.Save(record + "/" + (skills.size() > 1 ? skillName + "_" : "") +
+                                 "game_" + std::to_string(i) + ".replay");
                 }
                 std::printf("%s: %s\n", skillName.c_str(), zx::FormatSummary(results).c_str());
                 std::fflush(stdout);

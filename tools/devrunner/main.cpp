@@ -53,8 +53,10 @@ public:
         ++Frames;
         RunFrame(ticks, [this] {
             if (Scene) StepScene();
-            if (Pattern || Picture || Scene) BackScroll = (BackScroll + 2) % static_cast<int32_t>(ScreenWidth);
-            if (LeaveAt && static_cast<int32_t>(zx::platform::GetTickCount() - LeaveAt) >= 0) Leave();
+            if (Pattern || Picture || Scene)
+                BackScroll = (BackScroll + 2) % static_cast<int32_t>(ScreenWidth);
+            if (LeaveAt && static_cast<int32_t>(zx::platform::GetTickCount() - LeaveAt) >= 0)
+                Leave();
         });
     }
 
@@ -68,9 +70,10 @@ private:
         auto script = zx::FindResource("TEXT", "SBMEMO");
         if (!script) throw zx::Exception("Sprite script not found");
         zx::LoadSprites(zx::SplitScriptLines(script->Text()));
-        const char* kinds[] = {"sperm1", "sperm3", "virus1", "virus2", "virus3", "bubble", "Kondom",
-                               "Torpedo", "Schuss", "P3", "P5", "Element_boden_1", "Element_decke_2",
-                               "Rohr", "Vantorlogo", "Zahlen"};
+        const char* kinds[] = {"sperm1",          "sperm3", "virus1",     "virus2",
+                               "virus3",          "bubble", "Kondom",     "Torpedo",
+                               "Schuss",          "P3",     "P5",         "Element_boden_1",
+                               "Element_decke_2", "Rohr",   "Vantorlogo", "Zahlen"};
         zx::RandSeed(7);
         for (size_t i = 0; i < slots_.size(); ++i) {
             int sprite = zx::FindSprite(kinds[i % std::size(kinds)]);
@@ -99,7 +102,8 @@ private:
         auto& img = *zx::DD.BackImage;
         PixelFormat f;
         img.GetPixelFormat(f);
-        const uint32_t bars[] = {0xC03040, 0xE08030, 0xE0D040, 0x40A060, 0x4070C0, 0x8040B0, 0xF0F0F0, 0x303030};
+        const uint32_t bars[] = {0xC03040, 0xE08030, 0xE0D040, 0x40A060,
+                                 0x4070C0, 0x8040B0, 0xF0F0F0, 0x303030};
         for (int i = 0; i < 8; ++i) {
             Rect r{i * 100, 0, i * 100 + 100, 600};
             BltFx fx;
@@ -124,11 +128,16 @@ int main(int argc, char** argv) {
     bool picture = false;
     bool scene = false;
     for (int i = 1; i < argc; ++i) {
-        if (!std::strcmp(argv[i], "--kind") && i + 1 < argc) kind = std::atoi(argv[++i]);
-        else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc) seconds = std::atof(argv[++i]);
-        else if (!std::strcmp(argv[i], "--pattern")) pattern = true;
-        else if (!std::strcmp(argv[i], "--back")) picture = true;
-        else if (!std::strcmp(argv[i], "--scene")) scene = true;
+        if (!std::strcmp(argv[i], "--kind") && i + 1 < argc)
+            kind = std::atoi(argv[++i]);
+        else if (!std::strcmp(argv[i], "--seconds") && i + 1 < argc)
+            seconds = std::atof(argv[++i]);
+        else if (!std::strcmp(argv[i], "--pattern"))
+            pattern = true;
+        else if (!std::strcmp(argv[i], "--back"))
+            picture = true;
+        else if (!std::strcmp(argv[i], "--scene"))
+            scene = true;
         else {
             std::fprintf(stderr, "usage: %s [--kind 0|1|2] [--seconds N]\n", argv[0]);
             return 2;
@@ -140,7 +149,8 @@ int main(int argc, char** argv) {
         form.Pattern = pattern;
         form.Picture = picture;
         form.Scene = scene;
-        if (seconds > 0) form.LeaveAt = zx::platform::GetTickCount() + static_cast<uint32_t>(seconds * 1000);
+        if (seconds > 0)
+            form.LeaveAt = zx::platform::GetTickCount() + static_cast<uint32_t>(seconds * 1000);
         form.ShowModal();
         std::printf("frames: %ld, error: %s\n", form.Frames, form.ErrorFlag ? "yes" : "no");
         return form.ErrorFlag ? 1 : 0;

@@ -26,11 +26,14 @@ namespace {
 double CpuSeconds() {
     rusage ru{};
     getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec + (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    return ru.ru_utime.tv_sec + ru.ru_stime.tv_sec +
+           (ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
 }
 
 int Usage(const char* argv0) {
-    std::fprintf(stderr, "usage: %s [--kind 0|1|2] [--autoplay idle|careless|good|human [--games N]]\n", argv0);
+    std::fprintf(stderr,
+                 "usage: %s [--kind 0|1|2] [--autoplay idle|careless|good|human [--games N]]\n",
+                 argv0);
     return 2;
 }
 
@@ -66,7 +69,8 @@ int main(int argc, char** argv) {
         zx::ConvertMusic(&progress);
         int rc = 0;
         if (skill) {
-            const auto seed = static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+            const auto seed =
+                static_cast<uint32_t>(std::chrono::steady_clock::now().time_since_epoch().count());
             zx::TAutoPlayer player(*skill, seed, "Auto", games);
             std::vector<zx::TGameResult> results;
             const double cpu0 = CpuSeconds();
@@ -79,12 +83,14 @@ int main(int argc, char** argv) {
                 rc = screen.ErrorFlag ? 1 : 0;
                 results = screen.Results();
             }
-            const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+            const double wall =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
             const double cpu = CpuSeconds() - cpu0;
             for (size_t i = 0; i < results.size(); ++i)
                 std::printf("%s\n", zx::FormatResult(static_cast<int>(i + 1), results[i]).c_str());
             std::printf("%s\n", zx::FormatSummary(results).c_str());
-            std::printf("screen shown %.1f s, CPU %.2f s: %.1f %% of one core\n", wall, cpu, 100.0 * cpu / wall);
+            std::printf("screen shown %.1f s, CPU %.2f s: %.1f %% of one core\n", wall, cpu,
+                        100.0 * cpu / wall);
         } else {
             zx::TDDFullScreenForm1 screen;
             zx::GameScreen = &screen;

@@ -7,13 +7,15 @@
 #include <vector>
 
 #include "game/LevelFile.h"
-#include "sprites/Random.h"
 #include "platform/Errors.h"
 #include "sprites/Paths.h"
+#include "sprites/Random.h"
 
 namespace {
 
-std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
+std::string Text(const std::vector<uint8_t>& bytes) {
+    return std::string(bytes.begin(), bytes.end());
+}
 
 }  // namespace
 
@@ -43,11 +45,13 @@ int main(int argc, char** argv) {
         // the shipped file (and everything that depends on it) untouched.
         zx::RandSeed(20261208u);
         std::string packed = zx::ScrambleLines(lines);
-        if (zx::UnscrambleLines(packed) != lines) throw zx::Exception("scrambled level does not read back");
+        if (zx::UnscrambleLines(packed) != lines)
+            throw zx::Exception("scrambled level does not read back");
 
         auto old = zx::ReadFileBytes(out);
         if (old && Text(*old) == packed) return 0;
-        std::string dir = out.substr(0, out.find_last_of('/') == std::string::npos ? 0 : out.find_last_of('/'));
+        std::string dir =
+            out.substr(0, out.find_last_of('/') == std::string::npos ? 0 : out.find_last_of('/'));
         if (!dir.empty() && !zx::CreateDir(dir)) throw zx::EInOutError("cannot create " + dir);
         zx::ReplaceFileContents(out, packed);
         std::printf("levelpack: %s -> %s (%zu lines)\n", src.c_str(), out.c_str(), lines.size());

@@ -14,7 +14,8 @@ namespace {
 const Rgb kOutline = Hex(0x3A0614);
 
 // A tapered ribbon along a centre line: the tails, veins and snake shapes.
-void RibbonPath(cairo_t* cr, const std::vector<std::pair<double, double>>& pts, const std::vector<double>& halfW) {
+void RibbonPath(cairo_t* cr, const std::vector<std::pair<double, double>>& pts,
+                const std::vector<double>& halfW) {
     size_t n = pts.size();
     std::vector<std::pair<double, double>> left(n), right(n);
     for (size_t i = 0; i < n; ++i) {
@@ -33,10 +34,13 @@ void RibbonPath(cairo_t* cr, const std::vector<std::pair<double, double>>& pts, 
     cairo_close_path(cr);
 }
 
-cairo_surface_t* NewSurface(int w, int h) { return cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h); }
+cairo_surface_t* NewSurface(int w, int h) {
+    return cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+}
 
 // Paints a soft halo of the given colour behind whatever `draw` paints in white.
-void Halo(cairo_t* cr, int w, int h, Rgb colour, double alpha, int radius, const std::function<void(cairo_t*)>& draw) {
+void Halo(cairo_t* cr, int w, int h, Rgb colour, double alpha, int radius,
+          const std::function<void(cairo_t*)>& draw) {
     cairo_surface_t* s = NewSurface(w, h);
     cairo_t* g = cairo_create(s);
     cairo_set_source_rgb(g, colour.r, colour.g, colour.b);
@@ -66,8 +70,8 @@ void SpermTail(cairo_t* cr, double x0, double cy, double length, double scale, d
 
 }  // namespace
 
-void DrawSperm(cairo_t* cr, double headX, double cy, double length, double scale, double phase, bool golden,
-               double alpha) {
+void DrawSperm(cairo_t* cr, double headX, double cy, double length, double scale, double phase,
+               bool golden, double alpha) {
     Rgb light = golden ? Hex(0xFFF6C0) : Hex(0xFFF4F8);
     Rgb mid = golden ? Hex(0xF2B52E) : Hex(0xE6B8CE);
     Rgb dark = golden ? Hex(0x8A4A08) : Hex(0x8E4A70);
@@ -108,7 +112,8 @@ void DrawSperm(cairo_t* cr, double headX, double cy, double length, double scale
     cairo_curve_to(cr, 0.3, 1.05, -0.9, 0.75, -1.05, 0);
     cairo_close_path(cr);
     cairo_restore(cr);
-    cairo_pattern_t* hp = cairo_pattern_create_radial(headX + rx * 0.2, hy - ry * 0.45, 1, headX, hy, rx * 1.2);
+    cairo_pattern_t* hp =
+        cairo_pattern_create_radial(headX + rx * 0.2, hy - ry * 0.45, 1, headX, hy, rx * 1.2);
     Stop(hp, 0, Hex(0xFFFFFF), alpha);
     Stop(hp, 0.35, light, alpha);
     Stop(hp, 0.75, mid, alpha);
@@ -143,7 +148,8 @@ void DrawBubble(cairo_t* cr, double cx, double cy, double rx, double ry) {
     cairo_arc(cr, 0, 0, 1, 0, 2 * kPi);
     cairo_restore(cr);
     double r = std::max(rx, ry);
-    cairo_pattern_t* p = cairo_pattern_create_radial(cx - rx * 0.2, cy - ry * 0.25, r * 0.05, cx, cy, r);
+    cairo_pattern_t* p =
+        cairo_pattern_create_radial(cx - rx * 0.2, cy - ry * 0.25, r * 0.05, cx, cy, r);
     cairo_pattern_add_color_stop_rgba(p, 0, 1.0, 0.85, 0.92, 0.10);
     cairo_pattern_add_color_stop_rgba(p, 0.7, 1.0, 0.70, 0.84, 0.22);
     cairo_pattern_add_color_stop_rgba(p, 0.92, 1.0, 0.86, 0.95, 0.65);
@@ -211,13 +217,18 @@ void SheathPath(cairo_t* cr, double ringX, double tipX, double cy, double halfH)
     double bodyEnd = tipX - std::min(len * 0.25, halfH * 0.9);
     cairo_new_path(cr);
     cairo_move_to(cr, ringX, cy - halfH);
-    cairo_curve_to(cr, ringX + len * 0.4, cy - halfH * 0.92, bodyEnd - 10, cy - halfH * 0.88, bodyEnd, cy - halfH * 0.8);
-    cairo_curve_to(cr, tipX - 6, cy - halfH * 0.7, tipX - 8, cy - halfH * 0.25, tipX - 8, cy - halfH * 0.18);
+    cairo_curve_to(cr, ringX + len * 0.4, cy - halfH * 0.92, bodyEnd - 10, cy - halfH * 0.88,
+                   bodyEnd, cy - halfH * 0.8);
+    cairo_curve_to(cr, tipX - 6, cy - halfH * 0.7, tipX - 8, cy - halfH * 0.25, tipX - 8,
+                   cy - halfH * 0.18);
     // Reservoir nipple.
     cairo_curve_to(cr, tipX - 4, cy - halfH * 0.2, tipX, cy - halfH * 0.15, tipX, cy);
-    cairo_curve_to(cr, tipX, cy + halfH * 0.15, tipX - 4, cy + halfH * 0.2, tipX - 8, cy + halfH * 0.18);
-    cairo_curve_to(cr, tipX - 8, cy + halfH * 0.25, tipX - 6, cy + halfH * 0.7, bodyEnd, cy + halfH * 0.8);
-    cairo_curve_to(cr, bodyEnd - 10, cy + halfH * 0.88, ringX + len * 0.4, cy + halfH * 0.92, ringX, cy + halfH);
+    cairo_curve_to(cr, tipX, cy + halfH * 0.15, tipX - 4, cy + halfH * 0.2, tipX - 8,
+                   cy + halfH * 0.18);
+    cairo_curve_to(cr, tipX - 8, cy + halfH * 0.25, tipX - 6, cy + halfH * 0.7, bodyEnd,
+                   cy + halfH * 0.8);
+    cairo_curve_to(cr, bodyEnd - 10, cy + halfH * 0.88, ringX + len * 0.4, cy + halfH * 0.92, ringX,
+                   cy + halfH);
     cairo_close_path(cr);
 }
 
@@ -239,8 +250,8 @@ void FillSheath(cairo_t* cr, double ringX, double tipX, double cy, double halfH,
     // A long wet highlight along the upper side.
     cairo_new_path(cr);
     cairo_move_to(cr, ringX + 8, cy - halfH * 0.62);
-    cairo_curve_to(cr, ringX + (tipX - ringX) * 0.4, cy - halfH * 0.66, tipX - 40, cy - halfH * 0.62, tipX - 22,
-                   cy - halfH * 0.5);
+    cairo_curve_to(cr, ringX + (tipX - ringX) * 0.4, cy - halfH * 0.66, tipX - 40,
+                   cy - halfH * 0.62, tipX - 22, cy - halfH * 0.5);
     cairo_set_source_rgba(cr, 1, 1, 1, 0.75);
     cairo_set_line_width(cr, std::max(1.5, halfH * 0.1));
     cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
@@ -271,7 +282,9 @@ void DrawAbroll(cairo_t* cr, int k, int w, int h) {
     DrawCondomRing(cr, ringX, cy, h / 2.0 - 1, thick);
 }
 
-void DrawSchuss(cairo_t* cr, int, int w, int h) { DrawCondomRing(cr, w / 2.0, h / 2.0, h / 2.0 - 2, w - 6); }
+void DrawSchuss(cairo_t* cr, int, int w, int h) {
+    DrawCondomRing(cr, w / 2.0, h / 2.0, h / 2.0 - 2, w - 6);
+}
 
 // ---------------------------------------------------------------- viruses
 
@@ -404,7 +417,8 @@ void DrawVirus3(cairo_t* cr, int k, int w, int h) {
         double ex = cx + std::cos(a) * (rx + len), ey = cy + std::sin(a) * (ry + len);
         double bend = 2.5 * std::cos(3 * a + phase);
         cairo_move_to(cr, sx, sy);
-        cairo_curve_to(cr, (sx + ex) / 2 - std::sin(a) * bend, (sy + ey) / 2 + std::cos(a) * bend, ex, ey, ex, ey);
+        cairo_curve_to(cr, (sx + ex) / 2 - std::sin(a) * bend, (sy + ey) / 2 + std::cos(a) * bend,
+                       ex, ey, ex, ey);
         SetRgb(cr, Hex(0xC85010));
         cairo_set_line_width(cr, 2);
         cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
@@ -532,7 +546,8 @@ void DrawTorpedo(cairo_t* cr, int k, int w, int h) {
         double a = phase / 3.0 + i * 2 * kPi / 3;
         blades.push_back({std::sin(a), a});
     }
-    std::sort(blades.begin(), blades.end(), [](const Blade& a, const Blade& b) { return a.depth < b.depth; });
+    std::sort(blades.begin(), blades.end(),
+              [](const Blade& a, const Blade& b) { return a.depth < b.depth; });
     for (const Blade& b : blades) {
         double ext = std::cos(b.a) * (h / 2.0 - 2);
         double width = 4 + 3 * std::fabs(b.depth);
@@ -685,11 +700,11 @@ TitleStyle Rose() {
     return s;
 }
 
-void DrawTextFrame(cairo_t* cr, int w, int h, const std::string& text, const TitleStyle& st, double fill = 0.92,
-                   bool italic = false, const char* family = kTitleFont) {
+void DrawTextFrame(cairo_t* cr, int w, int h, const std::string& text, const TitleStyle& st,
+                   double fill = 0.92, bool italic = false, const char* family = kTitleFont) {
     double pad = st.outlineW + st.glowRadius * 0.8 + 1;
-    DrawTitleText(cr, w, h, text, family, true, w / 2.0, h / 2.0, (w - 2 * pad) * fill, (h - 2 * pad) * fill, st,
-                  italic);
+    DrawTitleText(cr, w, h, text, family, true, w / 2.0, h / 2.0, (w - 2 * pad) * fill,
+                  (h - 2 * pad) * fill, st, italic);
 }
 
 void DrawZahlen(cairo_t* cr, int k, int w, int h) {
@@ -834,7 +849,8 @@ void HeartPath(cairo_t* cr, double cx, double cy, double s) {
 
 void VantorBadge(cairo_t* cr, double cx, double cy, double r, bool back) {
     cairo_arc(cr, cx, cy, r, 0, 2 * kPi);
-    cairo_pattern_t* p = cairo_pattern_create_radial(cx - r * 0.3, cy - r * 0.4, r * 0.1, cx, cy, r);
+    cairo_pattern_t* p =
+        cairo_pattern_create_radial(cx - r * 0.3, cy - r * 0.4, r * 0.1, cx, cy, r);
     Stop(p, 0, back ? Hex(0xC090E0) : Hex(0xFFF0FF));
     Stop(p, 0.6, back ? Hex(0x6A3090) : Hex(0x9C4CD0));
     Stop(p, 1, back ? Hex(0x2A0C40) : Hex(0x401060));
@@ -890,7 +906,8 @@ void DrawTitleVantor(cairo_t* cr, int, int w, int h) {
     st.outlineW = 2;
     st.glowRadius = 3;
     st.glow = Hex(0xB060FF);
-    DrawTitleText(cr, w, h, "vantor", "URW Gothic", true, h + (w - h) / 2.0, h / 2.0, w - h - 12, h - 10, st);
+    DrawTitleText(cr, w, h, "vantor", "URW Gothic", true, h + (w - h) / 2.0, h / 2.0, w - h - 12,
+                  h - 10, st);
 }
 
 void DrawQvch(cairo_t* cr, int, int w, int h) {
@@ -922,7 +939,8 @@ void DrawQvch(cairo_t* cr, int, int w, int h) {
     double tx = bw + 10, tw = w - tx - 4;
     DrawTitleText(cr, w, h, "QVCH", kTitleFont, true, tx + tw / 2, h * 0.36, tw, h * 0.5, st);
     st.outlineW = 1.2;
-    DrawTitleText(cr, w, h, "health & love campaign", kTitleFont, false, tx + tw / 2, h * 0.8, tw, h * 0.22, st);
+    DrawTitleText(cr, w, h, "health & love campaign", kTitleFont, false, tx + tw / 2, h * 0.8, tw,
+                  h * 0.22, st);
 }
 
 void DrawOrbelu(cairo_t* cr, int, int w, int h) {
@@ -967,7 +985,8 @@ void DrawZolvexLogo(cairo_t* cr, int, int w, int h) {
     cairo_restore(cr);
 }
 
-void DrawBanner(cairo_t* cr, int, int w, int h, const std::string& text, const TitleStyle& st, bool italic) {
+void DrawBanner(cairo_t* cr, int, int w, int h, const std::string& text, const TitleStyle& st,
+                bool italic) {
     DrawTextFrame(cr, w, h, text, st, 0.96, italic);
 }
 
@@ -982,9 +1001,11 @@ void DrawVessels(cairo_t* g, Rng& rng, int w, int h, bool fromBottom, bool verti
     std::vector<Branch> todo;
     for (int i = 0; i < count; ++i) {
         if (vertical)
-            todo.push_back({rng.Range(0.2, 0.8) * w, rng.Real() < 0.5 ? 0.0 : double(h), 0, rng.Range(2.0, 3.6), 90});
+            todo.push_back({rng.Range(0.2, 0.8) * w, rng.Real() < 0.5 ? 0.0 : double(h), 0,
+                            rng.Range(2.0, 3.6), 90});
         else
-            todo.push_back({rng.Range(0.05, 0.95) * w, fromBottom ? h + 2.0 : -2.0, 0, rng.Range(2.2, 4.0), 70});
+            todo.push_back({rng.Range(0.05, 0.95) * w, fromBottom ? h + 2.0 : -2.0, 0,
+                            rng.Range(2.2, 4.0), 70});
         Branch& b = todo.back();
         b.angle = vertical ? (b.y == 0 ? kPi / 2 : -kPi / 2) : (fromBottom ? -kPi / 2 : kPi / 2);
         b.angle += rng.Range(-0.6, 0.6);
@@ -1005,8 +1026,9 @@ void DrawVessels(cairo_t* g, Rng& rng, int w, int h, bool fromBottom, bool verti
             b.angle += rng.Range(-0.35, 0.35);
             b.width *= 0.985;
             if (rng.Real() < 0.035 && todo.size() < 32)
-                todo.push_back({b.x, b.y, b.angle + (rng.Real() < 0.5 ? -1 : 1) * rng.Range(0.5, 1.1), b.width * 0.7,
-                                b.steps - k});
+                todo.push_back({b.x, b.y,
+                                b.angle + (rng.Real() < 0.5 ? -1 : 1) * rng.Range(0.5, 1.1),
+                                b.width * 0.7, b.steps - k});
         }
     }
 }
@@ -1028,17 +1050,21 @@ void CavePiece(cairo_t* cr, const SheetSpec& s, int w, int h) {
         for (int i = 0; i <= n; ++i) {
             double y = double(i) / n * h;
             double t = y / h;
-            double flare = std::exp(-std::pow(t / 0.14, 2)) + std::exp(-std::pow((1 - t) / 0.14, 2));
+            double flare =
+                std::exp(-std::pow(t / 0.14, 2)) + std::exp(-std::pow((1 - t) / 0.14, 2));
             double cx, half;
             if (pillar) {
                 cx = w / 2.0 + 14 * std::sin(t * 2 * kPi * 1.3 + 0.6);
                 // Bulges along the column, like knots of muscle.
-                half = 34 + 9 * std::pow(std::fabs(std::sin(t * kPi * 5)), 0.7) + (w / 2.0 - 38) * flare;
+                half = 34 + 9 * std::pow(std::fabs(std::sin(t * kPi * 5)), 0.7) +
+                       (w / 2.0 - 38) * flare;
             } else {
                 cx = w / 2.0 + (w / 2.0 - 36) * std::sin(t * 2 * kPi * 1.5) * (1 - flare * 0.8);
-                half = 20 + 5 * std::pow(std::fabs(std::sin(t * kPi * 9)), 0.7) + (w / 2.0 - 26) * flare;
+                half = 20 + 5 * std::pow(std::fabs(std::sin(t * kPi * 9)), 0.7) +
+                       (w / 2.0 - 26) * flare;
             }
-            double jl = (edge.Fbm(t * 24, 0.5, 3) - 0.5) * 8, jr = (edge.Fbm(t * 24, 2.5, 3) - 0.5) * 8;
+            double jl = (edge.Fbm(t * 24, 0.5, 3) - 0.5) * 8,
+                   jr = (edge.Fbm(t * 24, 2.5, 3) - 0.5) * 8;
             left.emplace_back(cx - half + jl, y);
             right.emplace_back(cx + half + jr, y);
         }
@@ -1102,7 +1128,8 @@ void CavePiece(cairo_t* cr, const SheetSpec& s, int w, int h) {
     // Vessels, only where there is flesh.
     cairo_surface_t* vessels = NewSurface(w, h);
     cairo_t* vg = cairo_create(vessels);
-    DrawVessels(vg, rng, w, h, !ceiling, pillar || snake, pillar || snake ? 5 : std::max(3, (w * h) / 22000 + 2));
+    DrawVessels(vg, rng, w, h, !ceiling, pillar || snake,
+                pillar || snake ? 5 : std::max(3, (w * h) / 22000 + 2));
     cairo_set_operator(vg, CAIRO_OPERATOR_DEST_IN);
     cairo_set_source_surface(vg, cov, 0, 0);
     cairo_paint(vg);
@@ -1118,15 +1145,16 @@ void CavePiece(cairo_t* cr, const SheetSpec& s, int w, int h) {
 
 }  // namespace
 
-void ShadeFlesh(cairo_surface_t* coverage, uint64_t seed, double lightX, double lightY, double baseY0, double baseY1,
-                cairo_surface_t* vessels) {
+void ShadeFlesh(cairo_surface_t* coverage, uint64_t seed, double lightX, double lightY,
+                double baseY0, double baseY1, cairo_surface_t* vessels) {
     int w = cairo_image_surface_get_width(coverage), h = cairo_image_surface_get_height(coverage);
     cairo_surface_flush(coverage);
     int stride = cairo_image_surface_get_stride(coverage) / 4;
     auto* px = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(coverage));
     std::vector<float> cov(size_t(w) * h), height(size_t(w) * h);
     for (int y = 0; y < h; ++y)
-        for (int x = 0; x < w; ++x) cov[size_t(y) * w + x] = float((px[y * stride + x] >> 24) / 255.0);
+        for (int x = 0; x < w; ++x)
+            cov[size_t(y) * w + x] = float((px[y * stride + x] >> 24) / 255.0);
     // Height: a blurred copy of the shape (rounded body) plus bumps and wrinkles.
     cairo_surface_t* blur = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
     {
@@ -1146,12 +1174,15 @@ void ShadeFlesh(cairo_surface_t* coverage, uint64_t seed, double lightX, double 
         auto* vp = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(vessels));
         int vs = cairo_image_surface_get_stride(vessels) / 4;
         for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) vessel[size_t(y) * w + x] = float((vp[y * vs + x] >> 24) / 255.0);
+            for (int x = 0; x < w; ++x)
+                vessel[size_t(y) * w + x] = float((vp[y * vs + x] >> 24) / 255.0);
         BlurSurface(vessels, 3);
         for (int y = 0; y < h; ++y)
-            for (int x = 0; x < w; ++x) vesselBulge[size_t(y) * w + x] = float((vp[y * vs + x] >> 24) / 255.0);
+            for (int x = 0; x < w; ++x)
+                vesselBulge[size_t(y) * w + x] = float((vp[y * vs + x] >> 24) / 255.0);
     }
-    Noise bumps(seed * 7 + 1, 256, 256), veins(seed * 13 + 5, 256, 256), tone(seed * 3 + 9, 256, 256);
+    Noise bumps(seed * 7 + 1, 256, 256), veins(seed * 13 + 5, 256, 256),
+        tone(seed * 3 + 9, 256, 256);
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
             double b = (bp[y * bstride + x] >> 24) / 255.0;
@@ -1159,8 +1190,8 @@ void ShadeFlesh(cairo_surface_t* coverage, uint64_t seed, double lightX, double 
             double wr = veins.Fbm(x / 40.0, y / 40.0, 3);
             double ridge = 1 - std::fabs(2 * wr - 1);
             size_t i = size_t(y) * w + x;
-            height[i] = float(std::sqrt(std::max(0.0, b)) * 1.0 + n * 0.2 + std::pow(ridge, 8) * 0.05 +
-                              vesselBulge[i] * 0.12);
+            height[i] = float(std::sqrt(std::max(0.0, b)) * 1.0 + n * 0.2 +
+                              std::pow(ridge, 8) * 0.05 + vesselBulge[i] * 0.12);
         }
     cairo_surface_destroy(blur);
     double ll = std::hypot(lightX, lightY, 0.7);
@@ -1206,7 +1237,8 @@ void ShadeFlesh(cairo_surface_t* coverage, uint64_t seed, double lightX, double 
             c.g += specular * 0.42;
             c.b += specular * 0.45;
             auto u8 = [&](double v) { return uint32_t(std::clamp(v, 0.0, 1.0) * a * 255 + 0.5); };
-            px[y * stride + x] = (uint32_t(a * 255 + 0.5) << 24) | (u8(c.r) << 16) | (u8(c.g) << 8) | u8(c.b);
+            px[y * stride + x] =
+                (uint32_t(a * 255 + 0.5) << 24) | (u8(c.r) << 16) | (u8(c.g) << 8) | u8(c.b);
         }
     cairo_surface_mark_dirty(coverage);
 }
@@ -1225,8 +1257,8 @@ FrameFn FrameDrawer(const SheetSpec& s) {
         fn = [golden](cairo_t* cr, int k, int w, int h) {
             double phase = 2 * kPi * k / 12.0;
             double scale = golden ? 1.1 : 1.0;
-            Halo(cr, w, h, golden ? Hex(0xFFC040) : Hex(0xFFB0D0), golden ? 0.75 : 0.45, golden ? 10 : 6,
-                 [&](cairo_t* g) {
+            Halo(cr, w, h, golden ? Hex(0xFFC040) : Hex(0xFFB0D0), golden ? 0.75 : 0.45,
+                 golden ? 10 : 6, [&](cairo_t* g) {
                      cairo_save(g);
                      cairo_translate(g, w - 30, h / 2.0);
                      cairo_scale(g, 26 * scale, 17 * scale);
@@ -1299,9 +1331,13 @@ FrameFn FrameDrawer(const SheetSpec& s) {
             DrawBanner(cr, k, w, h, "GAME OVER", st, false);
         };
     else if (n == "Score")
-        fn = [](cairo_t* cr, int k, int w, int h) { DrawBanner(cr, k, w, h, "SCORE", Gold(), false); };
+        fn = [](cairo_t* cr, int k, int w, int h) {
+            DrawBanner(cr, k, w, h, "SCORE", Gold(), false);
+        };
     else if (n == "Time")
-        fn = [](cairo_t* cr, int k, int w, int h) { DrawBanner(cr, k, w, h, "TIME", Gold(), false); };
+        fn = [](cairo_t* cr, int k, int w, int h) {
+            DrawBanner(cr, k, w, h, "TIME", Gold(), false);
+        };
     else if (n == "playandwin")
         fn = [](cairo_t* cr, int k, int w, int h) {
             TitleStyle st = Gold();
@@ -1323,8 +1359,8 @@ FrameFn FrameDrawer(const SheetSpec& s) {
 
 }  // namespace
 
-void DrawObjectFrame(cairo_t* cr, const std::string& name, int w, int h, int frame, double cx, double cy,
-                     double scale) {
+void DrawObjectFrame(cairo_t* cr, const std::string& name, int w, int h, int frame, double cx,
+                     double cy, double scale) {
     SheetSpec s;
     s.name = name;
     s.frameW = w;

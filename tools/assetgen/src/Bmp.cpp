@@ -39,7 +39,9 @@ Pixels FromSurface(cairo_surface_t* s, bool withMask) {
             size_t i = size_t(y) * p.w + x;
             bool visible = withMask ? a >= 6 : a >= 128;
             if (!visible) continue;
-            auto un = [&](int c) { return uint8_t(std::min(255, (c * 255 + a / 2) / std::max(1, a))); };
+            auto un = [&](int c) {
+                return uint8_t(std::min(255, (c * 255 + a / 2) / std::max(1, a)));
+            };
             uint8_t r = un(int((v >> 16) & 255)), g = un(int((v >> 8) & 255)), b = un(int(v & 255));
             KeepOffKey(r, g, b);
             p.rgb[i * 3] = r;
@@ -89,7 +91,8 @@ void Write8(const std::string& path, int w, int h, const std::vector<std::array<
             const std::vector<uint8_t>& idx) {
     std::vector<uint8_t> b = Header(w, h, 8, 256);
     for (int i = 0; i < 256; ++i) {
-        std::array<uint8_t, 3> c = i < int(pal.size()) ? pal[size_t(i)] : std::array<uint8_t, 3>{0, 0, 0};
+        std::array<uint8_t, 3> c =
+            i < int(pal.size()) ? pal[size_t(i)] : std::array<uint8_t, 3>{0, 0, 0};
         b.push_back(c[2]);
         b.push_back(c[1]);
         b.push_back(c[0]);
@@ -128,7 +131,8 @@ void WriteBmp24(const std::string& path, const Pixels& p) {
 void WriteBmp8(const std::string& path, const Pixels& p) {
     size_t n = size_t(p.w) * p.h;
     auto key = [&](size_t i) {
-        return (uint32_t(p.rgb[i * 3] >> 2) << 12) | (uint32_t(p.rgb[i * 3 + 1] >> 2) << 6) | uint32_t(p.rgb[i * 3 + 2] >> 2);
+        return (uint32_t(p.rgb[i * 3] >> 2) << 12) | (uint32_t(p.rgb[i * 3 + 1] >> 2) << 6) |
+               uint32_t(p.rgb[i * 3 + 2] >> 2);
     };
     auto visible = [&](size_t i) { return p.rgb[i * 3] | p.rgb[i * 3 + 1] | p.rgb[i * 3 + 2]; };
     std::unordered_map<uint32_t, uint32_t> hist;
@@ -167,7 +171,8 @@ void WriteBmp8(const std::string& path, const Pixels& p) {
                   [&](uint32_t x, uint32_t y) { return chan(x, bestChan) < chan(y, bestChan); });
         uint64_t half = b.weight / 2, acc = 0;
         size_t cut = 0;
-        while (cut < b.colours.size() - 1 && acc + hist[b.colours[cut]] <= half) acc += hist[b.colours[cut++]];
+        while (cut < b.colours.size() - 1 && acc + hist[b.colours[cut]] <= half)
+            acc += hist[b.colours[cut++]];
         if (cut == 0) cut = 1;
         Box other;
         other.colours.assign(b.colours.begin() + ptrdiff_t(cut), b.colours.end());
@@ -185,7 +190,8 @@ void WriteBmp8(const std::string& path, const Pixels& p) {
         for (uint32_t k : b.colours)
             for (int c = 0; c < 3; ++c) s[c] += double(hist[k]) * (chan(k, c) * 4 + 2);
         std::array<uint8_t, 3> col;
-        for (int c = 0; c < 3; ++c) col[size_t(c)] = uint8_t(std::min(255.0, s[c] / double(b.weight) + 0.5));
+        for (int c = 0; c < 3; ++c)
+            col[size_t(c)] = uint8_t(std::min(255.0, s[c] / double(b.weight) + 0.5));
         KeepOffKey(col[0], col[1], col[2]);
         for (uint32_t k : b.colours) map[k] = uint8_t(pal.size());
         pal.push_back(col);
@@ -206,7 +212,10 @@ bool ReadBmp(const std::string& path, Pixels& out, int& bits) {
     std::ifstream in(path, std::ios::binary);
     std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     if (b.size() < 54 || b[0] != 'B' || b[1] != 'M') return false;
-    auto u32 = [&](size_t o) { return uint32_t(b[o]) | uint32_t(b[o + 1]) << 8 | uint32_t(b[o + 2]) << 16 | uint32_t(b[o + 3]) << 24; };
+    auto u32 = [&](size_t o) {
+        return uint32_t(b[o]) | uint32_t(b[o + 1]) << 8 | uint32_t(b[o + 2]) << 16 |
+               uint32_t(b[o + 3]) << 24;
+    };
     uint32_t off = u32(10);
     int w = int(u32(18)), h = int(u32(22));
     bits = b[28] | b[29] << 8;

@@ -21,9 +21,13 @@ struct Piece {
 };
 
 // Types 1-4 grow from the floor, 5-8 hang from the ceiling; sizes are the sheets'.
-const Piece kFloor[] = {{1, 288, 296, 135, 165, 1}, {2, 323, 196, 95, 135, 3}, {3, 273, 109, 70, 100, 4},
+const Piece kFloor[] = {{1, 288, 296, 135, 165, 1},
+                        {2, 323, 196, 95, 135, 3},
+                        {3, 273, 109, 70, 100, 4},
                         {4, 549, 84, 52, 76, 4}};
-const Piece kCeiling[] = {{5, 388, 76, 48, 68, 4}, {6, 195, 96, 58, 86, 4}, {7, 258, 162, 85, 125, 3},
+const Piece kCeiling[] = {{5, 388, 76, 48, 68, 4},
+                          {6, 195, 96, 58, 86, 4},
+                          {7, 258, 162, 85, 125, 3},
                           {8, 165, 318, 140, 170, 1}};
 
 struct Record {
@@ -71,7 +75,8 @@ void WriteFrontDat(const std::string& path) {
     Strip(recs, kFloor, false, rng);
     Strip(recs, kCeiling, true, rng);
     // Columns: none on the first screens of play, then one every few seconds.
-    const int columns[][2] = {{-5200, 10}, {-8200, 9}, {-10900, 10}, {-13600, 9}, {-16300, 10}, {-19100, 9}, {-21400, 10}};
+    const int columns[][2] = {{-5200, 10},  {-8200, 9},  {-10900, 10}, {-13600, 9},
+                              {-16300, 10}, {-19100, 9}, {-21400, 10}};
     for (const auto& c : columns) recs.push_back({c[0] + rng.Int(300), 300, -1, c[1]});
     if (recs.size() > 300) throw std::runtime_error("too many cave elements");
     std::vector<uint8_t> bytes;

@@ -17,7 +17,8 @@ std::vector<SheetSpec> ReadSheetList(const std::string& path) {
         std::istringstream ss(line);
         SheetSpec s;
         std::string mask;
-        if (!(ss >> s.name >> s.frameW >> s.frameH >> s.images >> s.cols >> s.rows >> s.bits >> mask))
+        if (!(ss >> s.name >> s.frameW >> s.frameH >> s.images >> s.cols >> s.rows >> s.bits >>
+              mask))
             throw std::runtime_error("bad sheet line: " + line);
         s.mask = mask == "mask";
         list.push_back(s);
@@ -25,7 +26,8 @@ std::vector<SheetSpec> ReadSheetList(const std::string& path) {
     return list;
 }
 
-Noise::Noise(uint64_t seed, int periodX, int periodY) : grid_(size_t(periodX) * periodY), px_(periodX), py_(periodY) {
+Noise::Noise(uint64_t seed, int periodX, int periodY)
+    : grid_(size_t(periodX) * periodY), px_(periodX), py_(periodY) {
     Rng r(seed);
     for (auto& v : grid_) v = float(r.Real());
 }
@@ -43,7 +45,8 @@ double Noise::At(double x, double y) const {
     double fx = x - ix, fy = y - iy;
     fx = fx * fx * (3 - 2 * fx);
     fy = fy * fy * (3 - 2 * fy);
-    double a = Lattice(ix, iy), b = Lattice(ix + 1, iy), c = Lattice(ix, iy + 1), d = Lattice(ix + 1, iy + 1);
+    double a = Lattice(ix, iy), b = Lattice(ix + 1, iy), c = Lattice(ix, iy + 1),
+           d = Lattice(ix + 1, iy + 1);
     return (a + (b - a) * fx) * (1 - fy) + (c + (d - c) * fx) * fy;
 }
 
@@ -88,7 +91,9 @@ static void BoxPass(uint32_t* px, int w, int h, int stride, int r, bool horizont
     int n = horizontal ? w : h, lines = horizontal ? h : w;
     std::vector<uint32_t> line(static_cast<size_t>(n));
     for (int l = 0; l < lines; ++l) {
-        auto at = [&](int i) -> uint32_t& { return horizontal ? px[l * stride + i] : px[i * stride + l]; };
+        auto at = [&](int i) -> uint32_t& {
+            return horizontal ? px[l * stride + i] : px[i * stride + l];
+        };
         for (int i = 0; i < n; ++i) line[size_t(i)] = at(i);
         int acc[4] = {0, 0, 0, 0};
         auto add = [&](int i, int sign) {
@@ -122,8 +127,8 @@ void BlurSurface(cairo_surface_t* s, int radius) {
     cairo_surface_mark_dirty(s);
 }
 
-void TextPathCentered(cairo_t* cr, const std::string& text, const char* family, bool bold, double cx,
-                      double cy, double maxW, double maxH, bool italic) {
+void TextPathCentered(cairo_t* cr, const std::string& text, const char* family, bool bold,
+                      double cx, double cy, double maxW, double maxH, bool italic) {
     cairo_select_font_face(cr, family, italic ? CAIRO_FONT_SLANT_ITALIC : CAIRO_FONT_SLANT_NORMAL,
                            bold ? CAIRO_FONT_WEIGHT_BOLD : CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr, 100);
@@ -136,8 +141,9 @@ void TextPathCentered(cairo_t* cr, const std::string& text, const char* family, 
     cairo_text_path(cr, text.c_str());
 }
 
-void DrawTitleText(cairo_t* cr, int w, int h, const std::string& text, const char* family, bool bold,
-                   double cx, double cy, double maxW, double maxH, const TitleStyle& st, bool italic) {
+void DrawTitleText(cairo_t* cr, int w, int h, const std::string& text, const char* family,
+                   bool bold, double cx, double cy, double maxW, double maxH, const TitleStyle& st,
+                   bool italic) {
     if (st.glowRadius > 0) {
         cairo_surface_t* glow = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
         cairo_t* g = cairo_create(glow);

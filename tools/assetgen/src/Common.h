@@ -62,14 +62,20 @@ private:
 struct Rgb {
     double r = 0, g = 0, b = 0;
 };
-inline Rgb Mix(Rgb a, Rgb b, double t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
-inline Rgb Hex(uint32_t v) { return {((v >> 16) & 255) / 255.0, ((v >> 8) & 255) / 255.0, (v & 255) / 255.0}; }
+inline Rgb Mix(Rgb a, Rgb b, double t) {
+    return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
+}
+inline Rgb Hex(uint32_t v) {
+    return {((v >> 16) & 255) / 255.0, ((v >> 8) & 255) / 255.0, (v & 255) / 255.0};
+}
 inline double Clamp01(double v) { return v < 0 ? 0 : (v > 1 ? 1 : v); }
 inline double Smooth(double e0, double e1, double x) {
     double t = Clamp01((x - e0) / (e1 - e0));
     return t * t * (3 - 2 * t);
 }
-inline void SetRgb(cairo_t* cr, Rgb c, double a = 1.0) { cairo_set_source_rgba(cr, c.r, c.g, c.b, a); }
+inline void SetRgb(cairo_t* cr, Rgb c, double a = 1.0) {
+    cairo_set_source_rgba(cr, c.r, c.g, c.b, a);
+}
 inline void Stop(cairo_pattern_t* p, double off, Rgb c, double a = 1.0) {
     cairo_pattern_add_color_stop_rgba(p, off, c.r, c.g, c.b, a);
 }
@@ -78,16 +84,16 @@ inline void Stop(cairo_pattern_t* p, double off, Rgb c, double a = 1.0) {
 void BlurSurface(cairo_surface_t* s, int radius);
 
 // Text helpers on the toy font interface (fontconfig picks the face).
-void TextPathCentered(cairo_t* cr, const std::string& text, const char* family, bool bold, double cx,
-                      double cy, double maxW, double maxH, bool italic = false);
+void TextPathCentered(cairo_t* cr, const std::string& text, const char* family, bool bold,
+                      double cx, double cy, double maxW, double maxH, bool italic = false);
 
 // Paints text as a glossy title: dark outline, warm gradient fill and a soft glow.
 struct TitleStyle {
     Rgb top = Hex(0xFFF1C8), bottom = Hex(0xF06A3A), outline = Hex(0x3A0614), glow = Hex(0xFF4060);
     double outlineW = 3.0, glowRadius = 4.0, glowAlpha = 0.8;
 };
-void DrawTitleText(cairo_t* cr, int w, int h, const std::string& text, const char* family, bool bold,
-                   double cx, double cy, double maxW, double maxH, const TitleStyle& st,
+void DrawTitleText(cairo_t* cr, int w, int h, const std::string& text, const char* family,
+                   bool bold, double cx, double cy, double maxW, double maxH, const TitleStyle& st,
                    bool italic = false);
 
 }  // namespace assetgen

@@ -82,7 +82,8 @@ void WriteMp3(const std::string& path, const Stereo& s) {
     if (got > 0) out.insert(out.end(), buf.begin(), buf.begin() + got);
     std::vector<unsigned char> tag(4096);
     size_t tagLen = lame_get_lametag_frame(gf, tag.data(), tag.size());
-    if (tagLen > 0 && tagLen <= out.size()) std::copy(tag.begin(), tag.begin() + ptrdiff_t(tagLen), out.begin());
+    if (tagLen > 0 && tagLen <= out.size())
+        std::copy(tag.begin(), tag.begin() + ptrdiff_t(tagLen), out.begin());
     lame_close(gf);
     WriteFileBytes(path, out);
 }

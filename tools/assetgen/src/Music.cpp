@@ -14,7 +14,8 @@ namespace {
 using Mono = std::vector<float>;
 
 int NoteNumber(const std::string& s) {
-    static const std::map<char, int> base = {{'C', 0}, {'D', 2}, {'E', 4}, {'F', 5}, {'G', 7}, {'A', 9}, {'B', 11}};
+    static const std::map<char, int> base = {{'C', 0}, {'D', 2}, {'E', 4}, {'F', 5},
+                                             {'G', 7}, {'A', 9}, {'B', 11}};
     size_t i = 0;
     int n = base.at(s[i++]);
     if (s[i] == '#') n++, i++;
@@ -55,7 +56,8 @@ Mono Kick(double gain) {
         double t = double(i) / kRate;
         double f = 44 + 120 * std::exp(-t * 28);
         ph += f / kRate;
-        double v = std::sin(2 * kPi * ph) * std::exp(-t * 6.5) + w.Next() * std::exp(-t * 700) * 0.1;
+        double v =
+            std::sin(2 * kPi * ph) * std::exp(-t * 6.5) + w.Next() * std::exp(-t * 700) * 0.1;
         m[i] = float(std::tanh(v * 1.2) * gain);
     }
     return m;
@@ -69,7 +71,8 @@ Mono Snare(double gain, uint64_t seed) {
     for (size_t i = 0; i < m.size(); ++i) {
         double t = double(i) / kRate;
         f.Run(w.Next(), 1900, 0.9);
-        double v = o.Sine(190 - 30 * t) * std::exp(-t * 25) * 0.6 + (f.bp * 1.2 + f.hp * 0.1) * std::exp(-t * 15);
+        double v = o.Sine(190 - 30 * t) * std::exp(-t * 25) * 0.6 +
+                   (f.bp * 1.2 + f.hp * 0.1) * std::exp(-t * 15);
         m[i] = float(v * gain);
     }
     return m;
@@ -170,7 +173,8 @@ Mono Bell(double hz, double len) {
         double v = std::sin(2 * kPi * c.phase + idx * std::sin(2 * kPi * mod.phase));
         c.Advance(hz / kRate);
         mod.Advance(hz * 2.0 / kRate);
-        double env = std::min(1.0, t / 0.003) * std::exp(-t * 2.2) * (t > len ? std::exp(-(t - len) * 6) : 1);
+        double env = std::min(1.0, t / 0.003) * std::exp(-t * 2.2) *
+                     (t > len ? std::exp(-(t - len) * 6) : 1);
         m[i] = float(v * env);
     }
     return m;
@@ -253,8 +257,8 @@ struct Chord {
 
 const std::map<std::string, Chord>& Chords() {
     static const std::map<std::string, Chord> c = {
-        {"Am", {45, {57, 60, 64}}}, {"F", {41, {57, 60, 65}}}, {"C", {48, {55, 60, 64}}},
-        {"G", {43, {55, 59, 62}}},  {"E", {40, {56, 59, 64}}}, {"Dm", {38, {57, 62, 65}}},
+        {"Am", {45, {57, 60, 64}}}, {"F", {41, {57, 60, 65}}},  {"C", {48, {55, 60, 64}}},
+        {"G", {43, {55, 59, 62}}},  {"E", {40, {56, 59, 64}}},  {"Dm", {38, {57, 62, 65}}},
         {"Bb", {46, {58, 62, 65}}}, {"C2", {36, {55, 60, 64}}},
     };
     return c;
@@ -327,13 +331,15 @@ void Beat(Song& s, int bar, int style, uint64_t seed) {
     if (style == 0) {  // driving play groove
         for (double k : {0.0, 6.0, 8.0, 11.0}) s.Drum(kick, b + k, 0.9);
         for (double k : {4.0, 12.0}) s.Drum(snare, b + k, 0.55, 0.05, 0.25);
-        for (int k = 0; k < 16; k += 2) s.Drum(k == 14 ? open : hat, b + k, k % 4 == 2 ? 0.32 : 0.22, 0.35);
+        for (int k = 0; k < 16; k += 2)
+            s.Drum(k == 14 ? open : hat, b + k, k % 4 == 2 ? 0.32 : 0.22, 0.35);
         if (bar % 4 == 3) s.Drum(snare, b + 15, 0.3, -0.1, 0.25);
     } else if (style == 1) {  // busier: sixteenth hats and a ghost note
         for (double k : {0.0, 6.0, 8.0, 10.0, 11.0}) s.Drum(kick, b + k, 0.9);
         for (double k : {4.0, 12.0}) s.Drum(snare, b + k, 0.6, 0.05, 0.25);
         s.Drum(snare, b + 7, 0.18, -0.1, 0.2);
-        for (int k = 0; k < 16; ++k) s.Drum(k == 14 ? open : hat, b + k, (k % 2 ? 0.12 : 0.24) * r.Range(0.85, 1.1), 0.35);
+        for (int k = 0; k < 16; ++k)
+            s.Drum(k == 14 ? open : hat, b + k, (k % 2 ? 0.12 : 0.24) * r.Range(0.85, 1.1), 0.35);
     } else if (style == 2) {  // laid-back title beat, half time
         s.Drum(kick, b + 0, 0.75);
         s.Drum(kick, b + 10, 0.55);
@@ -350,14 +356,16 @@ void BassLine(Song& s, const std::string& chord, int bar, int style) {
     int root = Chords().at(chord).root;
     double b = bar * 16.0;
     // Steps and octave offsets of each pattern.
-    static const std::vector<std::pair<double, int>> drive = {{0, 0}, {2, 0}, {3, 12}, {6, 0}, {8, 0}, {10, 12}, {11, 0}, {14, 7}};
+    static const std::vector<std::pair<double, int>> drive = {{0, 0}, {2, 0},   {3, 12}, {6, 0},
+                                                              {8, 0}, {10, 12}, {11, 0}, {14, 7}};
     static const std::vector<std::pair<double, int>> calm = {{0, 0}, {6, 0}, {8, 7}, {12, 12}};
     const auto& pat = style == 0 ? drive : calm;
     for (size_t i = 0; i < pat.size(); ++i) {
         double next = i + 1 < pat.size() ? pat[i + 1].first : 16;
         double len = std::min(next - pat[i].first, 2.0) * 0.9;
         if (style != 0) len = (next - pat[i].first) * 0.85;
-        s.Add(Bass(MidiHz(root + pat[i].second), s.Secs(len)), b + pat[i].first, style == 0 ? 0.55 : 0.5, 0, 0, 0);
+        s.Add(Bass(MidiHz(root + pat[i].second), s.Secs(len)), b + pat[i].first,
+              style == 0 ? 0.55 : 0.5, 0, 0, 0);
     }
 }
 
@@ -367,13 +375,15 @@ void Arp(Song& s, const std::string& chord, int bar, double gain, uint64_t seed)
     for (int k = 0; k < 8; ++k) {
         int n = t[size_t(order[k])] + 12;
         double pan = (k % 2) ? 0.45 : -0.45;
-        s.Add(Pluck(MidiHz(n), s.Secs(1.8), seed + uint64_t(bar * 8 + k)), bar * 16.0 + k * 2, gain, pan, 0.35, 0.3);
+        s.Add(Pluck(MidiHz(n), s.Secs(1.8), seed + uint64_t(bar * 8 + k)), bar * 16.0 + k * 2, gain,
+              pan, 0.35, 0.3);
     }
 }
 
 void Melody(Song& s, const std::vector<Note>& notes, double gain, bool bell, double bright = 1.0) {
     for (const Note& n : notes) {
-        Mono m = bell ? Bell(MidiHz(n.midi), s.Secs(n.len)) : Lead(MidiHz(n.midi), s.Secs(n.len) * 0.95, bright);
+        Mono m = bell ? Bell(MidiHz(n.midi), s.Secs(n.len))
+                      : Lead(MidiHz(n.midi), s.Secs(n.len) * 0.95, bright);
         s.Add(m, n.step, gain, 0.1, 0.35, 0.35);
     }
 }
@@ -392,12 +402,14 @@ Stereo Back() {
     Song s(120, 32, true, 0);
     const std::vector<std::string> p1 = {"Am", "F", "C", "G", "Am", "F", "G", "E"};
     const std::vector<std::string> p2 = {"Dm", "Am", "F", "C", "Dm", "Am", "E", "E"};
-    const std::vector<std::string> melA = {
-        "E5:4 D5:2 C5:2 D5:4 E5:4", "F5:6 E5:2 C5:4 A4:4", "G4:4 C5:2 E5:2 G5:6 E5:2", "D5:8 B4:4 -:4",
-        "A5:4 G5:2 E5:2 G5:4 A5:4", "C6:6 A5:2 F5:4 A5:4", "G5:4 F5:2 E5:2 D5:4 B4:4", "G#4:4 B4:4 E5:8"};
-    const std::vector<std::string> melB = {
-        "F5:4 E5:4 D5:4 A4:4",       "C5:6 B4:2 A4:8",          "A4:2 C5:2 F5:4 E5:2 F5:2 A5:4", "G5:8 E5:4 C5:4",
-        "D5:2 F5:2 A5:4 G5:2 F5:2 E5:4", "E5:4 C5:4 A4:8",      "B4:4 D5:2 E5:2 G#5:4 B5:4",     "D5:4 C5:4 B4:4 G#4:4"};
+    const std::vector<std::string> melA = {"E5:4 D5:2 C5:2 D5:4 E5:4", "F5:6 E5:2 C5:4 A4:4",
+                                           "G4:4 C5:2 E5:2 G5:6 E5:2", "D5:8 B4:4 -:4",
+                                           "A5:4 G5:2 E5:2 G5:4 A5:4", "C6:6 A5:2 F5:4 A5:4",
+                                           "G5:4 F5:2 E5:2 D5:4 B4:4", "G#4:4 B4:4 E5:8"};
+    const std::vector<std::string> melB = {"F5:4 E5:4 D5:4 A4:4",           "C5:6 B4:2 A4:8",
+                                           "A4:2 C5:2 F5:4 E5:2 F5:2 A5:4", "G5:8 E5:4 C5:4",
+                                           "D5:2 F5:2 A5:4 G5:2 F5:2 E5:4", "E5:4 C5:4 A4:8",
+                                           "B4:4 D5:2 E5:2 G#5:4 B5:4",     "D5:4 C5:4 B4:4 G#4:4"};
     for (int bar = 0; bar < 32; ++bar) {
         bool b = bar >= 16 && bar < 24;
         const std::string& ch = b ? p2[size_t(bar % 8)] : p1[size_t(bar % 8)];
@@ -417,9 +429,9 @@ Stereo Back() {
 Stereo Title() {
     Song s(100, 16, true, 0);
     const std::vector<std::string> prog = {"F", "C2", "Dm", "Bb", "F", "C2", "Bb", "C2"};
-    const std::vector<std::string> mel = {"A5:6 G5:2 F5:4 C5:4", "E5:6 D5:2 C5:8",        "D5:4 F5:4 A5:4 G5:4",
-                                          "F5:8 D5:8",           "A5:4 C6:4 A5:4 F5:4",   "G5:6 E5:2 C5:8",
-                                          "D5:4 F5:4 Bb5:4 A5:4", "G5:12 -:4"};
+    const std::vector<std::string> mel = {
+        "A5:6 G5:2 F5:4 C5:4", "E5:6 D5:2 C5:8", "D5:4 F5:4 A5:4 G5:4",  "F5:8 D5:8",
+        "A5:4 C6:4 A5:4 F5:4", "G5:6 E5:2 C5:8", "D5:4 F5:4 Bb5:4 A5:4", "G5:12 -:4"};
     for (int bar = 0; bar < 16; ++bar) {
         const std::string& ch = prog[size_t(bar % 8)];
         Beat(s, bar, 2, 200);
@@ -436,8 +448,8 @@ Stereo Title() {
 Stereo Jingle() {
     Song s(132, 5, false, 1.2);
     const std::vector<std::string> prog = {"C", "F", "G", "C"};
-    const std::vector<std::string> mel = {"C5:2 E5:2 G5:4 C6:4 G5:4", "A5:4 F5:2 A5:2 C6:8", "B5:4 D6:2 B5:2 G5:4 D6:4",
-                                          "C6:16"};
+    const std::vector<std::string> mel = {"C5:2 E5:2 G5:4 C6:4 G5:4", "A5:4 F5:2 A5:2 C6:8",
+                                          "B5:4 D6:2 B5:2 G5:4 D6:4", "C6:16"};
     for (int bar = 0; bar < 4; ++bar) {
         Beat(s, bar, 3, 300);
         BassLine(s, prog[size_t(bar)], bar, 0);

@@ -33,7 +33,8 @@ void WriteJpeg(cairo_surface_t* s, const std::string& path) {
     tjhandle tj = tjInitCompress();
     unsigned char* buf = nullptr;
     unsigned long size = 0;
-    int rc = tjCompress2(tj, rgb.data(), w, 0, h, TJPF_RGB, &buf, &size, TJSAMP_444, 92, TJFLAG_ACCURATEDCT);
+    int rc = tjCompress2(tj, rgb.data(), w, 0, h, TJPF_RGB, &buf, &size, TJSAMP_444, 92,
+                         TJFLAG_ACCURATEDCT);
     if (rc != 0) {
         tjDestroy(tj);
         throw std::runtime_error("JPEG encoding failed for " + path);
@@ -43,7 +44,9 @@ void WriteJpeg(cairo_surface_t* s, const std::string& path) {
     tjDestroy(tj);
 }
 
-cairo_surface_t* Opaque(int w, int h) { return cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h); }
+cairo_surface_t* Opaque(int w, int h) {
+    return cairo_image_surface_create(CAIRO_FORMAT_RGB24, w, h);
+}
 
 // The cave wall seen from inside: folds of tissue lit by a warm glow along the middle of the
 // tunnel. Every noise used wraps at `w` so that the picture joins itself when it scrolls.
@@ -56,7 +59,8 @@ void PaintCaveWall(cairo_surface_t* s, uint64_t seed, double glow) {
     Noise n1(seed, 512, 512), n2(seed + 1, 512, 512), n3(seed + 2, 512, 512);
     const int wc = int(cells);
     auto nx = [&](double x) { return x / w * cells; };
-    Rgb deep = Hex(0x1A0210), wall = Hex(0x6A1026), warm = Hex(0xC83A4A), hot = Hex(0xFF9A7A), purple = Hex(0x3A0A3A);
+    Rgb deep = Hex(0x1A0210), wall = Hex(0x6A1026), warm = Hex(0xC83A4A), hot = Hex(0xFF9A7A),
+        purple = Hex(0x3A0A3A);
     for (int y = 0; y < h; ++y) {
         double v = (y - h / 2.0) / (h / 2.0);  // -1 top .. 1 bottom
         for (int x = 0; x < w; ++x) {
@@ -65,7 +69,8 @@ void PaintCaveWall(cairo_surface_t* s, uint64_t seed, double glow) {
             double warp = n1.FbmWrap(X, y / 90.0, 3, wc) * 2.2;
             double fold = 0.5 + 0.5 * std::sin((X * 2 + warp) * 2 * kPi / 2.0 * 1.0);
             double fine = n2.FbmWrap(X * 4, y / 30.0, 4, wc * 4);
-            double vein = std::pow(1 - std::fabs(2 * n3.FbmWrap(X * 2, y / 55.0, 3, wc * 2) - 1), 5);
+            double vein =
+                std::pow(1 - std::fabs(2 * n3.FbmWrap(X * 2, y / 55.0, 3, wc * 2) - 1), 5);
             double tunnel = std::exp(-v * v * 2.2);  // bright along the middle
             double light = glow * (0.25 + 0.75 * tunnel);
             Rgb c = Mix(deep, wall, Clamp01(0.25 + 0.55 * fold + 0.3 * (fine - 0.5)));
@@ -90,7 +95,8 @@ void FloatingCells(cairo_t* cr, int w, int h, uint64_t seed, int count, bool wra
         double a = rng.Range(0.08, 0.25);
         for (int dx = wrap ? -1 : 0; dx <= (wrap ? 1 : 0); ++dx) {
             double cx = x + dx * w;
-            cairo_pattern_t* p = cairo_pattern_create_radial(cx - r * 0.3, y - r * 0.3, 0, cx, y, r);
+            cairo_pattern_t* p =
+                cairo_pattern_create_radial(cx - r * 0.3, y - r * 0.3, 0, cx, y, r);
             cairo_pattern_add_color_stop_rgba(p, 0, 1, 0.8, 0.75, a * 1.6);
             cairo_pattern_add_color_stop_rgba(p, 0.7, 1, 0.5, 0.55, a);
             cairo_pattern_add_color_stop_rgba(p, 1, 1, 0.4, 0.5, 0);
@@ -103,8 +109,8 @@ void FloatingCells(cairo_t* cr, int w, int h, uint64_t seed, int count, bool wra
 }
 
 void Vignette(cairo_t* cr, int w, int h, double strength) {
-    cairo_pattern_t* p = cairo_pattern_create_radial(w / 2.0, h / 2.0, std::min(w, h) * 0.3, w / 2.0, h / 2.0,
-                                                     std::hypot(w, h) * 0.55);
+    cairo_pattern_t* p = cairo_pattern_create_radial(w / 2.0, h / 2.0, std::min(w, h) * 0.3,
+                                                     w / 2.0, h / 2.0, std::hypot(w, h) * 0.55);
     cairo_pattern_add_color_stop_rgba(p, 0, 0, 0, 0, 0);
     cairo_pattern_add_color_stop_rgba(p, 1, 0.05, 0, 0.03, strength);
     cairo_set_source(cr, p);
@@ -148,14 +154,17 @@ void StartButton(cairo_t* cr, double x, double y, double w, double h) {
     TitleStyle st;
     st.outlineW = 2;
     st.glowRadius = 0;
-    int sw = cairo_image_surface_get_width(cairo_get_target(cr)), sh = cairo_image_surface_get_height(cairo_get_target(cr));
-    DrawTitleText(cr, sw, sh, "START", "DejaVu Sans", true, x + w / 2, y + h / 2, w - 40, h - 22, st);
+    int sw = cairo_image_surface_get_width(cairo_get_target(cr)),
+        sh = cairo_image_surface_get_height(cairo_get_target(cr));
+    DrawTitleText(cr, sw, sh, "START", "DejaVu Sans", true, x + w / 2, y + h / 2, w - 40, h - 22,
+                  st);
 }
 
 void DrawCondomFront(cairo_t* cr, double cx, double cy, double r) {
     cairo_arc(cr, cx, cy, r, 0, 2 * kPi);
     cairo_arc_negative(cr, cx, cy, r * 0.72, 2 * kPi, 0);
-    cairo_pattern_t* p = cairo_pattern_create_radial(cx - r * 0.3, cy - r * 0.4, r * 0.1, cx, cy, r * 1.05);
+    cairo_pattern_t* p =
+        cairo_pattern_create_radial(cx - r * 0.3, cy - r * 0.4, r * 0.1, cx, cy, r * 1.05);
     Stop(p, 0, Hex(0xFFFAE0));
     Stop(p, 0.7, Hex(0xF0C070));
     Stop(p, 1, Hex(0x9A5A20));
@@ -208,9 +217,10 @@ cairo_surface_t* Info() {
     small.bottom = Hex(0xFFD8C8);
     small.outlineW = 1.5;
     small.glowRadius = 0;
-    DrawTitleText(cr, w, h, "Safer sex protects you against HIV and other infections.", "DejaVu Sans", false, 400,
-                  376, 560, 22, small);
-    DrawTitleText(cr, w, h, "Thanks for playing ZOLVEX!", "DejaVu Sans", false, 400, 432, 340, 26, small);
+    DrawTitleText(cr, w, h, "Safer sex protects you against HIV and other infections.",
+                  "DejaVu Sans", false, 400, 376, 560, 22, small);
+    DrawTitleText(cr, w, h, "Thanks for playing ZOLVEX!", "DejaVu Sans", false, 400, 432, 340, 26,
+                  small);
     // Swimmers and a virus drifting off at the bottom.
     DrawSperm(cr, 300, 540, 200, 0.8, 0.5, false, 0.8);
     DrawSperm(cr, 640, 565, 200, 0.7, 2.0, false, 0.7);
@@ -256,7 +266,8 @@ cairo_surface_t* Menue(bool net) {
         small.glowRadius = 0;
         small.top = Hex(0xFFC0D0);
         small.bottom = Hex(0xC06080);
-        DrawTitleText(cr, w, h, "loading news ...", "DejaVu Sans", false, fx + fw / 2, fy + fh / 2, 150, 18, small);
+        DrawTitleText(cr, w, h, "loading news ...", "DejaVu Sans", false, fx + fw / 2, fy + fh / 2,
+                      150, 18, small);
         TitleStyle pw;
         pw.outlineW = 1.5;
         pw.glowRadius = 2;

@@ -18,11 +18,12 @@ namespace assetgen {
 namespace {
 
 // The sheet as the game blends it: colour key 0 drops a pixel, the mask weights the rest.
-cairo_surface_t* LoadSheet(const SheetSpec& s, const std::string& programDir, const std::string& stageDir, int& bits,
-                           bool& hasMask, int& keyed) {
+cairo_surface_t* LoadSheet(const SheetSpec& s, const std::string& programDir,
+                           const std::string& stageDir, int& bits, bool& hasMask, int& keyed) {
     Pixels p, m;
     int mbits = 0;
-    if (!ReadBmp(stageDir + "/" + s.name + ".bmp", p, bits)) throw std::runtime_error("cannot read sheet " + s.name);
+    if (!ReadBmp(stageDir + "/" + s.name + ".bmp", p, bits))
+        throw std::runtime_error("cannot read sheet " + s.name);
     hasMask = s.mask && ReadBmp(programDir + "/gfx/sb/" + s.name + "_mask.bmp", m, mbits);
     cairo_surface_t* img = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, p.w, p.h);
     auto* px = reinterpret_cast<uint32_t*>(cairo_image_surface_get_data(img));
@@ -34,7 +35,8 @@ cairo_surface_t* LoadSheet(const SheetSpec& s, const std::string& programDir, co
             bool key16 = (r >> 3) == 0 && (g >> 2) == 0 && (b >> 3) == 0;
             uint32_t a = (r | g | b) == 0 ? 0 : (hasMask ? m.rgb[i * 3] : 255);
             if ((r | g | b) != 0 && key16) ++keyed;
-            px[yy * stride + xx] = (a << 24) | ((r * a / 255) << 16) | ((g * a / 255) << 8) | (b * a / 255);
+            px[yy * stride + xx] =
+                (a << 24) | ((r * a / 255) << 16) | ((g * a / 255) << 8) | (b * a / 255);
         }
     cairo_surface_mark_dirty(img);
     return img;
@@ -42,8 +44,8 @@ cairo_surface_t* LoadSheet(const SheetSpec& s, const std::string& programDir, co
 
 }  // namespace
 
-void WriteContactSheet(const std::vector<SheetSpec>& list, const std::string& programDir, const std::string& stageDir,
-                       const std::string& out) {
+void WriteContactSheet(const std::vector<SheetSpec>& list, const std::string& programDir,
+                       const std::string& stageDir, const std::string& out) {
     const int pageW = 1800, gap = 6, label = 16, maxH = 150;
     struct Placed {
         const SheetSpec* s;
@@ -67,7 +69,8 @@ void WriteContactSheet(const std::vector<SheetSpec>& list, const std::string& pr
             shelfH = 0;
         }
         for (int k = 0; k < s.images; ++k)
-            placed.push_back({&s, scale, shelfX + (k % perLine) * (fw + gap), shelfY + label + (k / perLine) * (fh + gap)});
+            placed.push_back({&s, scale, shelfX + (k % perLine) * (fw + gap),
+                              shelfY + label + (k / perLine) * (fh + gap)});
         shelfX += blockW + gap * 3;
         shelfH = std::max(shelfH, blockH);
         totalH = shelfY + shelfH + gap;
@@ -83,8 +86,8 @@ void WriteContactSheet(const std::vector<SheetSpec>& list, const std::string& pr
         bool hasMask = false;
         cairo_surface_t* img = LoadSheet(s, programDir, stageDir, bits, hasMask, keyed);
         char title[160];
-        std::snprintf(title, sizeof title, "%s  %dx%d x%d  (%dx%d)  %d-bit%s", s.name.c_str(), s.frameW, s.frameH,
-                      s.images, s.cols, s.rows, bits, hasMask ? " + mask" : "");
+        std::snprintf(title, sizeof title, "%s  %dx%d x%d  (%dx%d)  %d-bit%s", s.name.c_str(),
+                      s.frameW, s.frameH, s.images, s.cols, s.rows, bits, hasMask ? " + mask" : "");
         cairo_select_font_face(cr, "DejaVu Sans", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_BOLD);
         cairo_set_font_size(cr, 11);
         cairo_set_source_rgb(cr, 0.9, 0.9, 0.6);
@@ -100,7 +103,8 @@ void WriteContactSheet(const std::vector<SheetSpec>& list, const std::string& pr
             for (int cy = 0; cy < fh; cy += 8)
                 for (int cx = 0; cx < fw; cx += 8) {
                     bool dark = ((cx / 8) + (cy / 8)) % 2;
-                    cairo_set_source_rgb(cr, dark ? 0.35 : 0.55, dark ? 0.35 : 0.55, dark ? 0.38 : 0.58);
+                    cairo_set_source_rgb(cr, dark ? 0.35 : 0.55, dark ? 0.35 : 0.55,
+                                         dark ? 0.38 : 0.58);
                     cairo_rectangle(cr, pl.x + cx, pl.y + cy, 8, 8);
                     cairo_fill(cr);
                 }
@@ -116,11 +120,12 @@ void WriteContactSheet(const std::vector<SheetSpec>& list, const std::string& pr
     if (cairo_surface_write_to_png(page, out.c_str()) != CAIRO_STATUS_SUCCESS)
         throw std::runtime_error("cannot write " + out);
     cairo_surface_destroy(page);
-    std::printf("review: %s written; %d visible pixels would turn into the colour key\n", out.c_str(), keyed);
+    std::printf("review: %s written; %d visible pixels would turn into the colour key\n",
+                out.c_str(), keyed);
 }
 
-void WriteMockScene(const std::vector<SheetSpec>& list, const std::string& programDir, const std::string& stageDir,
-                    const std::string& out, int scrollPos) {
+void WriteMockScene(const std::vector<SheetSpec>& list, const std::string& programDir,
+                    const std::string& stageDir, const std::string& out, int scrollPos) {
     std::map<std::string, const SheetSpec*> byName;
     for (const auto& s : list) byName[s.name] = &s;
     int keyed = 0;
@@ -133,7 +138,8 @@ void WriteMockScene(const std::vector<SheetSpec>& list, const std::string& progr
     // Background: the BACK picture, scrolled and wrapped as in play.
     {
         std::ifstream in(stageDir + "/BACK.jpg", std::ios::binary);
-        std::vector<unsigned char> jpg((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<unsigned char> jpg((std::istreambuf_iterator<char>(in)),
+                                       std::istreambuf_iterator<char>());
         tjhandle tj = tjInitDecompress();
         cairo_surface_t* back = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 800, 600);
         cairo_surface_flush(back);
@@ -181,13 +187,25 @@ void WriteMockScene(const std::vector<SheetSpec>& list, const std::string& progr
     frame("Rohr", 1, 745, 240, 1);
     // Scenery in front, from the shipped layout.
     {
-        static const char* kTypes[] = {"", "Element_boden_1", "Element_boden_2", "Element_boden_3", "Element_boden_4",
-                                       "Element_decke_1", "Element_decke_2", "Element_decke_3", "Element_decke_4",
-                                       "Element_Saeule", "Element_Schlange"};
+        static const char* kTypes[] = {"",
+                                       "Element_boden_1",
+                                       "Element_boden_2",
+                                       "Element_boden_3",
+                                       "Element_boden_4",
+                                       "Element_decke_1",
+                                       "Element_decke_2",
+                                       "Element_decke_3",
+                                       "Element_decke_4",
+                                       "Element_Saeule",
+                                       "Element_Schlange"};
         std::ifstream in(programDir + "/KVD/front.dat", std::ios::binary);
-        std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<unsigned char> b((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
         for (size_t o = 0; o + 16 <= b.size(); o += 16) {
-            auto i32 = [&](size_t at) { return int32_t(uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24); };
+            auto i32 = [&](size_t at) {
+                return int32_t(uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 |
+                               uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24);
+            };
             int32_t x = i32(o), y = i32(o + 4), type = i32(o + 12);
             if (x == -1 || type < 1 || type > 10) continue;
             double sx = x - scrollPos;

@@ -13,7 +13,7 @@ void WriteContactSheet(const std::vector<SheetSpec>& list, const std::string& pr
                        const std::string& stageDir, const std::string& out);
 
 // A made-up game screen at one scroll position, to judge the art together.
-void WriteMockScene(const std::vector<SheetSpec>& list, const std::string& programDir, const std::string& stageDir,
-                    const std::string& out, int scrollPos);
+void WriteMockScene(const std::vector<SheetSpec>& list, const std::string& programDir,
+                    const std::string& stageDir, const std::string& out, int scrollPos);
 
 }  // namespace assetgen

@@ -130,7 +130,8 @@ struct Stereo {
     }
     void Normalize(double peak) {
         double m = 1e-9;
-        for (size_t i = 0; i < l.size(); ++i) m = std::max({m, double(std::fabs(l[i])), double(std::fabs(r[i]))});
+        for (size_t i = 0; i < l.size(); ++i)
+            m = std::max({m, double(std::fabs(l[i])), double(std::fabs(r[i]))});
         double g = peak / m;
         for (size_t i = 0; i < l.size(); ++i) {
             l[i] = float(l[i] * g);

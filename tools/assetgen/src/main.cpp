@@ -94,7 +94,9 @@ int main(int argc, char** argv) {
         }
     }
     if (sheets.empty() || programDir.empty() || stageDir.empty()) {
-        std::fprintf(stderr, "usage: assetgen [--review --out FILE] --sheets LIST --program-dir DIR --stage DIR\n");
+        std::fprintf(
+            stderr,
+            "usage: assetgen [--review --out FILE] --sheets LIST --program-dir DIR --stage DIR\n");
         return 2;
     }
     try {
@@ -109,7 +111,8 @@ int main(int argc, char** argv) {
             return 0;
         }
         auto t0 = std::chrono::steady_clock::now();
-        for (const char* d : {"gfx/sb", "snd", "KVD"}) fs::create_directories(fs::path(programDir) / d);
+        for (const char* d : {"gfx/sb", "snd", "KVD"})
+            fs::create_directories(fs::path(programDir) / d);
         fs::create_directories(stageDir);
         std::vector<std::function<void()>> jobs;
         bool all = only.empty();
@@ -119,13 +122,16 @@ int main(int argc, char** argv) {
         }
         if (all || only == "gfx") {
             jobs.push_back([&] { WritePictures(stageDir); });
-            for (const auto& s : list) jobs.push_back([&, s] { WriteSheet(s, programDir, stageDir); });
+            for (const auto& s : list)
+                jobs.push_back([&, s] { WriteSheet(s, programDir, stageDir); });
         }
         if (all || only == "snd") jobs.push_back([&] { WriteEffects(programDir + "/snd"); });
-        if (all || only == "cave") jobs.push_back([&] { WriteFrontDat(programDir + "/KVD/front.dat"); });
+        if (all || only == "cave")
+            jobs.push_back([&] { WriteFrontDat(programDir + "/KVD/front.dat"); });
         RunJobs(std::move(jobs));
         double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        std::printf("assetgen: %zu sheets, pictures, sounds, music and cave written in %.1f s\n", list.size(), secs);
+        std::printf("assetgen: %zu sheets, pictures, sounds, music and cave written in %.1f s\n",
+                    list.size(), secs);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "assetgen: %s\n", e.what());
         return 1;
