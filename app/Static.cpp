@@ -6,7 +6,7 @@
 #include "game/GameRecords.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
-#include "sprites/LogFiles.h"
+#include "support/LogFiles.h"
 #include "sprites/SpriteDefs.h"
 
 namespace zx {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "sprites/BobUnit.h"
-#include "sprites/DDUtils.h"
+#include "surface/DDUtils.h"
 #include "sprites/SpriteDefs.h"
 
 using namespace zx;

@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <new>
 
-#include "app/MusicConvert.h"
-#include "sprites/Paths.h"
+#include "music/MusicConvert.h"
+#include "support/Paths.h"
 #include "sprites/qvDSound.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <map>
 #include <tuple>
 
-#include "sprites/LogFiles.h"
+#include "support/LogFiles.h"
 #include "sprites/SpriteDefs.h"
 
 namespace zx {

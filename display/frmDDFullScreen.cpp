@@ -5,8 +5,8 @@
 #include "display/TextUnit.h"
 #include "platform/Dialogs.h"
 #include "platform/Ticks.h"
-#include "sprites/DDUtils.h"
-#include "sprites/LogFiles.h"
+#include "surface/DDUtils.h"
+#include "support/LogFiles.h"
 #include "sprites/SpriteDefs.h"
 
 namespace zx {

@@ -14,10 +14,10 @@
 #include "platform/DisplayState.h"
 #include "platform/Window.h"
 #include "sprites/BobUnit.h"
-#include "sprites/DDUtils.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "sprites/Resources.h"
+#include "surface/DDUtils.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "support/Resources.h"
 #include "sprites/SpriteDefs.h"
 
 namespace zx::fuzz {

@@ -4,7 +4,7 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "platform/Errors.h"
-#include "sprites/LogFiles.h"
+#include "support/LogFiles.h"
 #include "sprites/SpriteDefs.h"
 
 using namespace zx;

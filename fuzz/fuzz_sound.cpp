@@ -3,7 +3,7 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "platform/Errors.h"
-#include "sprites/Paths.h"
+#include "support/Paths.h"
 #include "sprites/qvDSound.h"
 
 using namespace zx;

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "game/GameRecords.h"
-#include "sprites/Random.h"
+#include "support/Random.h"
 #include "sprites/SpriteDefs.h"
 
 namespace zx {

@@ -8,8 +8,8 @@
 #include "game/GameRecords.h"
 #include "platform/Errors.h"
 #include "platform/Ticks.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
 #include "sprites/SpriteDefs.h"
 
 namespace zx {

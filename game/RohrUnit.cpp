@@ -7,7 +7,7 @@
 #include "game/GameGlobals.h"
 #include "game/SchussUnit.h"
 #include "game/scoreunit.h"
-#include "sprites/DDUtils.h"
+#include "surface/DDUtils.h"
 #include "sprites/qvDSound.h"
 
 namespace zx {

@@ -7,9 +7,9 @@
 #include "game/BubbleUnit.h"
 #include "game/GameGlobals.h"
 #include "game/LevelFile.h"
-#include "sprites/DDUtils.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Random.h"
+#include "surface/DDUtils.h"
+#include "support/LogFiles.h"
+#include "support/Random.h"
 #include "sprites/SpriteDefs.h"
 #include "sprites/qvDSound.h"
 

@@ -10,9 +10,9 @@
 #include "game/scorecode.h"
 #include "platform/Errors.h"
 #include "platform/Ticks.h"
-#include "sprites/Ansi.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Random.h"
+#include "support/Ansi.h"
+#include "support/LogFiles.h"
+#include "support/Random.h"
 #include "sprites/SpriteDefs.h"
 #include "sprites/qvDSound.h"
 

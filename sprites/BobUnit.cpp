@@ -6,8 +6,8 @@
 #include <string>
 
 #include "platform/DisplayState.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Random.h"
+#include "support/LogFiles.h"
+#include "support/Random.h"
 #include "sprites/SpriteDefs.h"
 
 namespace zx {

@@ -4,10 +4,10 @@
 #include <cctype>
 #include <cstring>
 
-#include "sprites/Ansi.h"
-#include "sprites/BmpCheck.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
+#include "support/Ansi.h"
+#include "surface/BmpCheck.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
 #include "sprites/qvDSound.h"
 
 namespace zx {

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <optional>
 
-#include "sprites/Ansi.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
+#include "support/Ansi.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
 #include "sprites/WaveFile.h"
 
 namespace zx {

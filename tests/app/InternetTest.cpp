@@ -6,13 +6,13 @@
 #include <vector>
 
 #include "app/InfoUnit.h"
-#include "app/Internet.h"
+#include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "support/LocalHttpServer.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "testsupport/LocalHttpServer.h"
+#include "testsupport/TestSupport.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "app/EditorUnit.h"
 #include "app/InfoUnit.h"
-#include "app/Internet.h"
+#include "net/Internet.h"
 #include "app/Main.h"
 #include "app/NewHighscoreUnit.h"
 #include "app/Static.h"
@@ -22,12 +22,12 @@
 #include "platform/Dialogs.h"
 #include "platform/GameInfo.h"
 #include "platform/Shell.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "sprites/SystemInfo.h"
-#include "support/LocalHttpServer.h"
-#include "support/QtTestSupport.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "support/SystemInfo.h"
+#include "testsupport/LocalHttpServer.h"
+#include "testsupport/QtTestSupport.h"
+#include "testsupport/TestSupport.h"
 
 namespace {
 

@@ -20,14 +20,14 @@
 #include "game/scoreunit.h"
 #include "platform/Errors.h"
 #include "platform/Window.h"
-#include "sprites/DDUtils.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "sprites/Random.h"
-#include "sprites/Resources.h"
+#include "surface/DDUtils.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "support/Random.h"
+#include "support/Resources.h"
 #include "sprites/SpriteDefs.h"
-#include "support/GameFixtures.h"
-#include "support/TestSupport.h"
+#include "testsupport/GameFixtures.h"
+#include "testsupport/TestSupport.h"
 
 namespace zx {
 namespace {

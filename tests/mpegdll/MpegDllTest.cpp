@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "support/TestMp3.h"
-#include "support/TestSupport.h"
+#include "testsupport/TestMp3.h"
+#include "testsupport/TestSupport.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <vector>
 
-#include "display/DDrawUnit.h"
+#include "screen/DDrawUnit.h"
 #include "game/GameGlobals.h"
 #include "game/RohrUnit.h"
 #include "game/SchussUnit.h"
