@@ -1,7 +1,7 @@
 #include "app/HighscoreuploadedUnit.h"
 
-#include "net/Internet.h"
 #include "app/Main.h"
+#include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "support/Ansi.h"

@@ -1,8 +1,8 @@
 #include "app/InfoUnit.h"
 
-#include "net/Internet.h"
 #include "app/Main.h"
 #include "game/LevelFile.h"
+#include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "support/SystemInfo.h"
 

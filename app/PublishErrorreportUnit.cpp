@@ -3,8 +3,8 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "net/ErrorMail.h"
 #include "app/Main.h"
+#include "net/ErrorMail.h"
 #include "platform/Dialogs.h"
 #include "support/Ansi.h"
 #include "support/LogFiles.h"

@@ -4,9 +4,9 @@
 #include <QVBoxLayout>
 
 #include "app/HighscoreuploadedUnit.h"
-#include "net/Internet.h"
 #include "app/Main.h"
 #include "game/GameRecords.h"
+#include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "support/Ansi.h"
 #include "support/Random.h"

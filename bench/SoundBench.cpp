@@ -11,8 +11,8 @@
 #include <new>
 
 #include "music/MusicConvert.h"
-#include "support/Paths.h"
 #include "sprites/qvDSound.h"
+#include "support/Paths.h"
 
 namespace {
 std::atomic<long> allocations{0};

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "game/GameRecords.h"
-#include "support/Random.h"
 #include "sprites/SpriteDefs.h"
+#include "support/Random.h"
 
 namespace zx {
 

@@ -10,11 +10,11 @@
 #include "game/scorecode.h"
 #include "platform/Errors.h"
 #include "platform/Ticks.h"
+#include "sprites/SpriteDefs.h"
+#include "sprites/qvDSound.h"
 #include "support/Ansi.h"
 #include "support/LogFiles.h"
 #include "support/Random.h"
-#include "sprites/SpriteDefs.h"
-#include "sprites/qvDSound.h"
 
 #include "game/RohrUnit.h"
 #include "game/SchussUnit.h"

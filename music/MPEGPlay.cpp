@@ -43,12 +43,6 @@ std::string LibraryFile(const std::string& pathToDll) {
     return ResolvePath(file + kMPEGLibraryName);
 }
 
-template <typename F>
-bool Lookup(void* lib, const char* name, F& out) {
-    out = reinterpret_cast<F>(dlsym(lib, name));
-    return out != nullptr;
-}
-
 }  // namespace
 
 TMPEGPlayer::~TMPEGPlayer() {
@@ -79,19 +73,9 @@ void TMPEGPlayer::LoadDecoder() {
     if (lib_) UnloadDecoder();
     void* lib = dlopen(LibraryFile(PathToDLL).c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!lib) throw TMPEGError("Can't load MPEG library", -1);
-    Entries e;
-    bool all = Lookup(lib, "init", e.init) & Lookup(lib, "deinit", e.deinit) &
-               Lookup(lib, "Open", e.Open) & Lookup(lib, "Pause", e.Pause) &
-               Lookup(lib, "Restart", e.Restart) & Lookup(lib, "Stop", e.Stop) &
-               Lookup(lib, "SetPriority", e.SetPriority) &
-               Lookup(lib, "SetOutputDevice", e.SetOutputDevice) & Lookup(lib, "Play", e.Play) &
-               Lookup(lib, "Close", e.Close) & Lookup(lib, "GetFrequency", e.GetFrequency) &
-               Lookup(lib, "GetBitrate", e.GetBitrate) & Lookup(lib, "GetLayer", e.GetLayer) &
-               Lookup(lib, "GetPlayerMode", e.GetPlayerMode) &
-               Lookup(lib, "GetCurrentPos", e.GetCurrentPos) &
-               Lookup(lib, "GetLength", e.GetLength) &
-               Lookup(lib, "ResetPlayerMode", e.ResetPlayerMode) & Lookup(lib, "Seek", e.Seek) &
-               Lookup(lib, "LastError", e.LastError);
+    mpegdll::TMpegDllEntries e;
+    const bool all =
+        mpegdll::LookupMpegDllEntries([lib](const char* name) { return dlsym(lib, name); }, e);
     if (!all) {
         dlclose(lib);
         throw TMPEGError(0);
@@ -113,7 +97,7 @@ void TMPEGPlayer::UnloadDecoder() {
     fn_.deinit();
     dlclose(lib_);
     lib_ = nullptr;
-    fn_ = Entries{};
+    fn_ = mpegdll::TMpegDllEntries{};
 }
 
 void TMPEGPlayer::OpenStream() {

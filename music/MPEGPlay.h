@@ -5,6 +5,7 @@
 #include <functional>
 #include <string>
 
+#include "mpegdll/MpegDll.h"
 #include "platform/Errors.h"
 
 namespace zx {
@@ -85,27 +86,7 @@ private:
     void RequireLoaded() const;
 
     void* lib_ = nullptr;
-    struct Entries {
-        int (*init)() = nullptr;
-        void (*deinit)() = nullptr;
-        void (*Open)(const char*, int, void*, void*, void*, void*, void*, void*, void*) = nullptr;
-        void (*Pause)() = nullptr;
-        void (*Restart)() = nullptr;
-        void (*Stop)() = nullptr;
-        void (*SetPriority)(int) = nullptr;
-        void (*SetOutputDevice)(int, const char*) = nullptr;
-        int (*Play)(int, int, unsigned char*) = nullptr;
-        void (*Close)() = nullptr;
-        int (*GetFrequency)() = nullptr;
-        int (*GetBitrate)() = nullptr;
-        int (*GetLayer)() = nullptr;
-        int (*GetPlayerMode)() = nullptr;
-        int (*GetCurrentPos)() = nullptr;
-        int (*GetLength)(int) = nullptr;
-        int (*ResetPlayerMode)(int) = nullptr;
-        void (*Seek)(int) = nullptr;
-        int (*LastError)() = nullptr;
-    } fn_;
+    mpegdll::TMpegDllEntries fn_;
     std::string streamName_;
     bool opened_ = false;
     bool playing_ = false;

@@ -1,6 +1,6 @@
 #pragma once
 // The launcher's links to the outside: the maker's hosts, the HTTP download every dialog uses,
-// the user's browser, and the list of known errors.
+// and the user's browser.
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -79,17 +79,5 @@ void Autodial();
 // Opens the address in the user's browser; a browser that cannot be started gives the error box
 // "Unable to start Browser. Goto" with the address on the next line.
 void OpenUrlInBrowser(const std::string& url);
-
-// The verdict of the list of known errors on the current log.
-struct TKnownError {
-    std::string Page;  // empty: unknown
-    bool KeepLog = false;
-};
-// Tries each rule line of the list against kvd\log.txt in turn; the first rule that names a page
-// wins, and the keep-log flag is that of the rule last tried.
-TKnownError FindKnownError(std::string_view listText);
-// One rule against the given log lines: the page name, or empty.
-std::string MatchKnownErrorRule(std::string_view rule, const std::vector<std::string>& logLines);
-bool KnownErrorRuleKeepsLog(std::string_view rule);
 
 }  // namespace zx

@@ -15,13 +15,13 @@
 #include "game/SpermUnit.h"
 #include "game/scoreunit.h"
 #include "platform/Ticks.h"
-#include "surface/DDUtils.h"
+#include "sprites/SpriteDefs.h"
+#include "sprites/qvDSound.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "support/Resources.h"
-#include "sprites/SpriteDefs.h"
 #include "support/SystemInfo.h"
-#include "sprites/qvDSound.h"
+#include "surface/DDUtils.h"
 
 namespace zx {
 

@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "screen/InputMap.h"
 #include "display/frmDDFullScreen.h"
+#include "screen/InputMap.h"
 
 namespace zx {
 

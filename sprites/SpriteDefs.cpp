@@ -4,11 +4,11 @@
 #include <cctype>
 #include <cstring>
 
+#include "sprites/qvDSound.h"
 #include "support/Ansi.h"
-#include "surface/BmpCheck.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
-#include "sprites/qvDSound.h"
+#include "surface/BmpCheck.h"
 
 namespace zx {
 

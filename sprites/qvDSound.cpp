@@ -4,10 +4,10 @@
 #include <cmath>
 #include <optional>
 
+#include "sprites/WaveFile.h"
 #include "support/Ansi.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
-#include "sprites/WaveFile.h"
 
 namespace zx {
 

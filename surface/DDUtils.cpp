@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "support/Ansi.h"
-#include "surface/BmpCheck.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "support/Resources.h"
+#include "surface/BmpCheck.h"
 
 namespace zx {
 

@@ -23,9 +23,9 @@
 #include <thread>
 #include <vector>
 
-#include "net/ErrorMail.h"
 #include "app/Main.h"
 #include "app/PublishErrorreportUnit.h"
+#include "net/ErrorMail.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "support/LogFiles.h"

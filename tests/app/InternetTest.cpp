@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/InfoUnit.h"
+#include "app/KnownErrors.h"
 #include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "platform/Window.h"
-#include "support/LogFiles.h"
 #include "sprites/SpriteDefs.h"
+#include "support/LogFiles.h"
 #include "testsupport/DisplayFixtures.h"
 #include "testsupport/TestSupport.h"
 

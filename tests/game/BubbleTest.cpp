@@ -6,9 +6,9 @@
 #include <string>
 
 #include "game/GameRecords.h"
-#include "surface/DDUtils.h"
-#include "support/Random.h"
 #include "sprites/SpriteDefs.h"
+#include "support/Random.h"
+#include "surface/DDUtils.h"
 #include "testsupport/DisplayFixtures.h"
 
 namespace zx {

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "support/Random.h"
 #include "sprites/SpriteDefs.h"
+#include "support/Random.h"
 #include "testsupport/DisplayFixtures.h"
 
 namespace zx {

@@ -9,9 +9,9 @@
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
 #include "platform/Errors.h"
+#include "sprites/SpriteDefs.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
-#include "sprites/SpriteDefs.h"
 #include "testsupport/GameFixtures.h"
 #include "testsupport/TestSupport.h"
 

@@ -9,9 +9,9 @@
 #include "game/LevelFile.h"
 #include "game/SpermUnit.h"
 #include "game/scoreunit.h"
-#include "support/Paths.h"
 #include "sprites/SpriteDefs.h"
 #include "sprites/qvDSound.h"
+#include "support/Paths.h"
 #include "testsupport/GameFixtures.h"
 #include "testsupport/TestSupport.h"
 

@@ -18,10 +18,10 @@
 #include "game/scorecode.h"
 #include "platform/Ticks.h"
 #include "platform/Window.h"
+#include "sprites/SpriteDefs.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "support/Random.h"
-#include "sprites/SpriteDefs.h"
 #include "testsupport/GameFixtures.h"
 #include "testsupport/TestSupport.h"
 

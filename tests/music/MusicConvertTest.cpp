@@ -11,10 +11,10 @@
 #include "music/MPEGPlay.h"
 #include "music/MusicConvert.h"
 #include "platform/Dialogs.h"
-#include "support/LogFiles.h"
-#include "support/Paths.h"
 #include "sprites/WaveFile.h"
 #include "sprites/qvDSound.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
 #include "testsupport/TestMp3.h"
 #include "testsupport/TestSupport.h"
 

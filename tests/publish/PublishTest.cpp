@@ -11,10 +11,10 @@
 
 #include "ServerFixtures.h"
 #include "app/HighscoreuploadedUnit.h"
-#include "net/Internet.h"
 #include "app/PublishHighscoreUnit.h"
 #include "game/GameRecords.h"
 #include "game/Highscores.h"
+#include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "support/LogFiles.h"

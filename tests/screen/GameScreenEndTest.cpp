@@ -14,12 +14,12 @@
 #include <mutex>
 #include <thread>
 
-#include "screen/DDrawUnit.h"
 #include "game/FrontUnit.h"
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
 #include "game/scoreunit.h"
 #include "platform/Ticks.h"
+#include "screen/DDrawUnit.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "testsupport/TestSupport.h"

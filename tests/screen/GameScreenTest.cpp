@@ -4,16 +4,16 @@
 #include <filesystem>
 #include <fstream>
 
-#include "screen/DDrawUnit.h"
 #include "game/FrontUnit.h"
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
 #include "game/scoreunit.h"
 #include "platform/Ticks.h"
+#include "screen/DDrawUnit.h"
+#include "sprites/SpriteDefs.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "support/Resources.h"
-#include "sprites/SpriteDefs.h"
 #include "testsupport/TestSupport.h"
 #include "tools/autoplay/GameDriver.h"
 

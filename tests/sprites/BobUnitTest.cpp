@@ -7,9 +7,9 @@
 #include <span>
 
 #include "platform/Window.h"
+#include "sprites/SpriteDefs.h"
 #include "support/LogFiles.h"
 #include "support/Random.h"
-#include "sprites/SpriteDefs.h"
 #include "testsupport/DisplayFixtures.h"
 #include "testsupport/TestSupport.h"
 

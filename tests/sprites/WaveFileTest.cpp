@@ -3,8 +3,8 @@
 #include <cstring>
 
 #include "platform/Errors.h"
-#include "support/Paths.h"
 #include "sprites/WaveFile.h"
+#include "support/Paths.h"
 #include "testsupport/TestSupport.h"
 
 namespace wavetest {

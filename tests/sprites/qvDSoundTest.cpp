@@ -9,9 +9,9 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Ticks.h"
+#include "sprites/qvDSound.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
-#include "sprites/qvDSound.h"
 #include "testsupport/TestSupport.h"
 
 namespace wavetest {

@@ -7,10 +7,10 @@
 #include <optional>
 
 #include "platform/Window.h"
-#include "surface/BmpCheck.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "support/Resources.h"
+#include "surface/BmpCheck.h"
 #include "testsupport/DisplayFixtures.h"
 #include "testsupport/TestSupport.h"
 

@@ -5,10 +5,10 @@
 #include <stdexcept>
 
 #include "platform/Window.h"
-#include "surface/DDUtils.h"
+#include "sprites/SpriteDefs.h"
 #include "support/Paths.h"
 #include "support/Resources.h"
-#include "sprites/SpriteDefs.h"
+#include "surface/DDUtils.h"
 #include "testsupport/TestSupport.h"
 
 namespace zx::test {

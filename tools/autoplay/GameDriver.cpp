@@ -6,11 +6,11 @@
 #include <map>
 #include <stdexcept>
 
-#include "music/MusicConvert.h"
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
 #include "game/SpermUnit.h"
 #include "game/scoreunit.h"
+#include "music/MusicConvert.h"
 #include "platform/Ticks.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"

@@ -12,10 +12,10 @@
 #include <cstring>
 #include <memory>
 
-#include "music/MusicConvert.h"
-#include "screen/DDrawUnit.h"
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
+#include "music/MusicConvert.h"
+#include "screen/DDrawUnit.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "support/Random.h"
