@@ -547,7 +547,7 @@ void TForm1::RunGameScreen() {
 void TForm1::ActionStartExecute() {
     Timer1->stop();
     if (!SoundsReady) {
-        const std::string dir = ProgramDir();
+        const std::string dir = DataDir();
         platform::ShowMessage(
             "Cannot start game because of low drive space. Please close program and make some more "
             "space "
@@ -556,6 +556,7 @@ void TForm1::ActionStartExecute() {
         return;
     }
     WriteLog("Program Version " + std::string(kProgramVersion));
+    if (const std::string folders = FoldersLogLine(); !folders.empty()) WriteLog(folders);
     LogSystemInfo();
     if (AvailableMemory < MinimumMemoryKb &&
         !platform::ConfirmMessage(

@@ -308,7 +308,7 @@ void LoadEnv() {
     // A damaged file must never pass for the player's highscores, nor be saved back over them at
     // exit: it is kept aside for a look, and the last good copy (or the defaults) takes its place.
     EnterProgramDir();
-    const std::string damaged = ResolvePath(kEnvDamagedFile);
+    const std::string damaged = ResolveWritePath(kEnvDamagedFile);
     if (std::rename(ResolvePath(kEnvDataFile).c_str(), damaged.c_str()) != 0)
         throw EInOutError("Cannot keep the damaged " + ResolvePath(kEnvDataFile) + " aside");
     std::optional<std::array<uint8_t, kEnvDataSize>> good;

@@ -48,7 +48,7 @@ std::vector<Pair> WorkList() {
 // Decodes one file into a temporary wave beside the target and puts it in place only when it is
 // complete: a failed or interrupted run must never leave a wave that looks newer than its MP3.
 void ConvertOne(TMPEGPlayer& player, const Pair& p) {
-    const std::string temp = ResolvePath(p.wav + ".part");
+    const std::string temp = ResolveWritePath(p.wav + ".part");
     try {
         player.SetStreamName(p.mp3);
         player.OutFilename = temp;
@@ -58,7 +58,7 @@ void ConvertOne(TMPEGPlayer& player, const Pair& p) {
         while (!player.IsDone()) platform::SleepMs(10);
         player.CloseStream();
         SyncFileAndFolder(temp);
-        if (std::rename(temp.c_str(), ResolvePath(p.wav).c_str()) != 0) throw TMPEGError(5);
+        if (std::rename(temp.c_str(), ResolveWritePath(p.wav).c_str()) != 0) throw TMPEGError(5);
         SyncFileAndFolder(p.wav);
     } catch (...) {
         try {
@@ -99,7 +99,8 @@ bool CheckSoundSpace(const std::string& mp3Path) {
         space = static_cast<int64_t>(*spaceForTesting);
     } else {
         struct statvfs vs {};
-        std::string dir = std::filesystem::path(full).parent_path().string();
+        // The waves go where the program may write, which need not be beside the MP3s.
+        std::string dir = std::filesystem::path(ResolveWritePath(mp3Path)).parent_path().string();
         if (statvfs(dir.c_str(), &vs) == 0)
             space = static_cast<int64_t>(vs.f_bavail) * static_cast<int64_t>(vs.f_frsize);
     }

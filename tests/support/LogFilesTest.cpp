@@ -153,9 +153,9 @@ TEST_F(LogFilesTest, CfgRewriteInterruptedBeforeRenameKeepsOldFile) {
     WriteProgCfg("PER Name", "Anna");
     WriteProgCfg("caveedit", "1");
     const std::string before = test::ReadText("KVD/prog.cfg");
-    SetBeforeRenameHookForTesting(Crash);
+    test::SetBeforeRename(Crash);
     EXPECT_THROW(WriteProgCfg("caveedit", "0"), std::runtime_error);
-    SetBeforeRenameHookForTesting(nullptr);
+    test::SetBeforeRename(nullptr);
     EXPECT_EQ(test::ReadText("KVD/prog.cfg"), before);
     EXPECT_EQ(ReadProgCfg("PER Name"), "Anna");
 }

@@ -80,14 +80,14 @@ SpriteSheets::SpriteSheets(ShippedSprites shipped) : SpriteSheets() {
         Load(script->Text());
         return;
     }
-    SetProgramDirForTesting(BuiltProgramDir());
+    SetFolders(TFolders::Single(BuiltProgramDir()));
     try {
         Load(script->Text());
     } catch (...) {
-        SetProgramDirForTesting(TempProgramDir());
+        SetFolders(TFolders::Single(TempProgramDir()));
         throw;
     }
-    SetProgramDirForTesting(TempProgramDir());
+    SetFolders(TFolders::Single(TempProgramDir()));
 }
 
 SpriteSheets::~SpriteSheets() { ReleaseSprites(); }

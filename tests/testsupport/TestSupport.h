@@ -7,6 +7,11 @@ namespace zx::test {
 
 // This process's own program directory (a fresh temporary directory).
 const std::string& TempProgramDir();
+// Called by every save after its temporary file is written, before the rename (nullptr: none);
+// throwing from it leaves things as a crash at that moment would.
+void SetBeforeRename(void (*hook)(const std::string& tempPath));
+// How many folder syncs followed a save since the process began.
+int FolderSyncs();
 // Empties the program directory, for tests that need a first start.
 void ResetProgramDir();
 // The log's lines as text, without line ends.
