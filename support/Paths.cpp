@@ -220,7 +220,10 @@ std::string FoldersLogLine() {
 }
 
 void EnterProgramDir() {
-    if (chdir(DataDir().c_str()) != 0)
+    // The user's data folder is made on the first start.
+    const std::string data = DataDir();
+    if (data != ProgramDir()) CreateDir(data);
+    if (chdir(data.c_str()) != 0)
         throw EInOutError("I/O error " + std::to_string(errno) + ": " + std::strerror(errno));
 }
 

@@ -14,6 +14,7 @@ pkgs=(
   sox libsox-fmt-mp3 xvfb xdotool imagemagick
   xdg-utils libcpp-httplib-dev libsqlite3-dev wrk python3-aiosmtpd
   clang clang-14 libclang-rt-14-dev clang-format
+  desktop-file-utils appstream lintian dpkg-dev dpkg util-linux
 )
 # Every program that tools/, tests/, bench/ or the build start, with the package that provides it
 # under that name. Keep it in step with what the scripts call.
@@ -22,6 +23,8 @@ declare -A programs=(
   [clang]=clang [clang++]=clang [clang-format]=clang-format
   [sox]=sox [soxi]=sox [xdg-open]=xdg-utils [Xvfb]=xvfb [xdotool]=xdotool [wrk]=wrk
   [python3]=python3-minimal
+  [desktop-file-validate]=desktop-file-utils [appstreamcli]=appstream [lintian]=lintian
+  [dpkg-deb]=dpkg [dpkg-shlibdeps]=dpkg-dev [setpriv]=util-linux [cpack]=cmake
 )
 # Python modules that tests start with /usr/bin/python3 -m.
 declare -A pymodules=([aiosmtpd]=python3-aiosmtpd)
