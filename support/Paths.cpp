@@ -220,9 +220,13 @@ std::string FoldersLogLine() {
 }
 
 void EnterProgramDir() {
-    // The user's data folder is made on the first start.
+    // The user's folders are made on the first start, before anything looks at their drive (the
+    // music's space check) or writes to them.
     const std::string data = DataDir();
-    if (data != ProgramDir()) CreateDir(data);
+    if (Folders().Overlaid()) {
+        CreateDir(data);
+        EnsureDataDir();
+    }
     if (chdir(data.c_str()) != 0)
         throw EInOutError("I/O error " + std::to_string(errno) + ": " + std::strerror(errno));
 }

@@ -43,8 +43,8 @@ std::string DataDir();
 // One line for the log's start naming the folders; empty when the program folder is all of them.
 std::string FoldersLogLine();
 
-// Makes the data folder (created when missing) the current directory; raises EInOutError when
-// it cannot.
+// Makes the data folder the current directory, creating the user's folders when missing;
+// raises EInOutError when it cannot.
 void EnterProgramDir();
 // Creates the folders written to (KVD, and snd in the cache folder); an existing directory or a
 // failure is ignored.

@@ -121,7 +121,10 @@ TEST_F(FoldersTest, ShippedFilesAreReadFromTheProgramFolderUntilTheUserHasACopy)
 }
 
 TEST_F(FoldersTest, NewFilesGoToDataAndConvertedMusicToTheCache) {
-    EnsureDataDir();
+    const fs::path before = fs::current_path();
+    EnterProgramDir();  // the first start makes the user's folders
+    EXPECT_EQ(fs::current_path(), home / ".local/share/zolvex");
+    fs::current_path(before);
     EXPECT_TRUE(fs::is_directory(home / ".local/share/zolvex/KVD"));
     EXPECT_TRUE(fs::is_directory(home / ".cache/zolvex/snd"));
     EXPECT_EQ(ResolvePath("KVD\\log.txt"), (home / ".local/share/zolvex/KVD/log.txt").string());
