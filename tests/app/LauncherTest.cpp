@@ -84,8 +84,6 @@ protected:
     }
     void TearDown() override {
         form.reset();
-        TForm1::SetGameRunForTesting(nullptr);
-        SetGameInfoAdjustForTesting(nullptr);
         platform::SetMessageHook(nullptr);
         platform::SetShellOpenForTesting(nullptr);
         platform::SetOnlineForTesting(std::nullopt);
@@ -275,7 +273,7 @@ TEST_F(LauncherTest, ActivationDeletesALogThatEndedOk) {
 TEST_F(LauncherTest, NoSoundsBlocksTheGameAndLeavesTheTimerOff) {
     TForm1& f = Form();
     bool ran = false;
-    TForm1::SetGameRunForTesting([&] { ran = true; });
+    f.GameStart.RunGame = [&] { ran = true; };
     f.SoundsReady = false;
     f.ActionStartExecute();
     EXPECT_FALSE(ran);
@@ -292,11 +290,13 @@ TEST_F(LauncherTest, LowMemoryAsksAndNoStopsTheStart) {
     TForm1& f = Form();
     f.SoundsReady = true;
     bool ran = false;
-    TForm1::SetGameRunForTesting([&] { ran = true; });
-    SetGameInfoAdjustForTesting([](TGameInfo& gi) {
+    f.GameStart.RunGame = [&] { ran = true; };
+    f.GameStart.MeasureMachine = [] {
+        TGameInfo gi;
         gi.AvailPhys = 10 * 1024;
         gi.UsedVirtual = gi.TotalVirtual;
-    });
+        return gi;
+    };
     answers = {false};
     f.ActionStartExecute();
     EXPECT_FALSE(ran);
@@ -319,10 +319,10 @@ TEST_F(LauncherTest, NewTopScoreOffersToPublishAndPlaceTwoDoesNot) {
     EnvData.Highscores[0] = {"Best", 5000};
     EnvData.Highscores[1] = {"Next", 3000};
     int32_t score = 4000;  // place 2
-    TForm1::SetGameRunForTesting([&] {
+    f.GameStart.RunGame = [&] {
         InsertScore(score);
         WriteLog("OK");
-    });
+    };
     int dialogs = 0;
     const auto answerNo = [&] {
         QTimer::singleShot(0, [&] {
@@ -349,7 +349,7 @@ TEST_F(LauncherTest, NewTopScoreOffersToPublishAndPlaceTwoDoesNot) {
 TEST_F(LauncherTest, AbnormalEndOfAGameLooksTheErrorUp) {
     TForm1& f = Form();
     f.SoundsReady = true;
-    TForm1::SetGameRunForTesting([] { WriteLog("ERROR"); });
+    f.GameStart.RunGame = [] { WriteLog("ERROR"); };
     answers = {false};
     f.ActionStartExecute();
     EXPECT_EQ(messages, std::vector<std::string>{kQuestion});
