@@ -206,11 +206,8 @@ private:
     uint64_t presents_ = 0;
 };
 
-// Creates the display object for the default device. A test can make the creation fail.
+// Creates the display object for the default device.
 HRESULT DirectDrawCreate(GameWindow* window, std::unique_ptr<DirectDraw>& out);
-void FailDirectDrawCreateForTesting(HRESULT result);  // DD_OK: succeed again
-// Creation runs out of memory: std::bad_alloc, as an allocation of the set-up can.
-void DirectDrawCreateOutOfMemoryForTesting(bool on);
 
 // The documented description of a result code ("Generic failure.", "Unrecognized Error").
 std::string DDErrorText(HRESULT code);
