@@ -387,7 +387,7 @@ void DirectDraw::SetFocus(bool focused) {
     focused_ = focused;
     if (!focused && Exclusive())
         for (auto& w : surfaces_)
-            if (auto s = w.lock()) s->lost_ = true;
+            if (auto s = w.lock()) s->Lose();
 }
 
 namespace {

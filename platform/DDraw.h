@@ -126,8 +126,9 @@ public:
     uint8_t* Bits() { return pixels_.data(); }
     const uint8_t* Bits() const { return pixels_.data(); }
 
-    // Tests: make this surface report lost until restored.
-    void MarkLostForTesting() { lost_ = true; }
+    // The display takes the surface's memory (focus lost in full screen): it reports lost until
+    // restored.
+    void Lose() { lost_ = true; }
 
 private:
     friend class DirectDraw;

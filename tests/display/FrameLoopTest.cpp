@@ -289,7 +289,7 @@ TEST_F(FrameLoopTest, BackStopsTheLoopWhoseEndClosesTheWindow) {
 TEST_F(FrameLoopTest, LostSurfaceCostsOneFrameAndIsRestored) {
     TTestForm f(2);
     f.Show();
-    DD.FlipList[1]->MarkLostForTesting();
+    DD.FlipList[1]->Lose();
     f.Threadnotify(1);
     EXPECT_EQ(f.StateRuns, 0) << "the lost frame draws nothing and runs no state";
     EXPECT_TRUE(DD.SurfacesLost);
