@@ -75,7 +75,7 @@ public:
     platform::GameWindow& Window() { return *window_; }
 
     // Creates the display object at set-up; a test may put a failing one in before Show.
-    std::function<HRESULT(platform::GameWindow*, std::unique_ptr<platform::DirectDraw>&)>
+    std::function<platform::HRESULT(platform::GameWindow*, std::unique_ptr<platform::DirectDraw>&)>
         CreateDirectDraw = platform::DirectDrawCreate;
 
     // The display's state: read and set by the game screen, its tests and the loop thread's owner.
