@@ -21,7 +21,8 @@ namespace zx {
 namespace {
 
 std::mutex dirMutex;
-std::string& TestDir() {
+// Set by SetProgramDir; empty: the executable's directory.
+std::string& ChosenDir() {
     static std::string dir;
     return dir;
 }
@@ -85,15 +86,15 @@ void SyncFolderOf(const std::string& file) {
 
 std::string ProgramDir() {
     std::lock_guard lock(dirMutex);
-    if (!TestDir().empty()) return TestDir();
+    if (!ChosenDir().empty()) return ChosenDir();
     static const std::string dir = ExeDir();
     return dir;
 }
 
-void SetProgramDirForTesting(const std::string& dir) {
+void SetProgramDir(const std::string& dir) {
     std::lock_guard lock(dirMutex);
-    TestDir() = dir;
-    while (TestDir().size() > 1 && TestDir().back() == '/') TestDir().pop_back();
+    ChosenDir() = dir;
+    while (ChosenDir().size() > 1 && ChosenDir().back() == '/') ChosenDir().pop_back();
 }
 
 void EnterProgramDir() {

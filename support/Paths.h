@@ -12,9 +12,9 @@ namespace zx {
 
 // Directory of the running executable, without a trailing separator.
 std::string ProgramDir();
-// Tests and the development tools that play in a directory of their own; the program never
-// calls this.
-void SetProgramDirForTesting(const std::string& dir);
+// Makes dir the program directory of this process: the scripted players and the test programs
+// play in a directory of their own. The program itself keeps the executable's directory.
+void SetProgramDir(const std::string& dir);
 
 // Makes the program directory the current directory; raises EInOutError when it cannot.
 void EnterProgramDir();
