@@ -25,6 +25,7 @@
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "support/SystemInfo.h"
+#include "testsupport/Desktop.h"
 #include "testsupport/LocalHttpServer.h"
 #include "testsupport/QtTestSupport.h"
 #include "testsupport/TestSupport.h"
@@ -42,16 +43,19 @@ const std::string kUnknown =
     "Sorry, this error is unknown. Would you like to send us an error report?";
 const std::string kOffline = "Operation Failed: Can't connect to the Internet";
 
-// The order below is the order of construction: the program directory and the seams first, then
+// The order below is the order of construction: the program directory and the desktop first, then
 // the maker's server, then the launcher that reads both.
 class LauncherTest : public testing::Test {
 protected:
+    // Declared first, gone last: the desktop stays the test's until the end.
+    test::Desktop desktop;
+
     void SetUp() override {
         test::TestApplication();
         test::ResetProgramDir();
         EnsureDataDir();
-        platform::SetOnlineForTesting(false);
-        platform::SetShellOpenForTesting([this](const std::string& u) {
+        desktop.Online(false);
+        desktop.Open([this](const std::string& u) {
             opened.push_back(u);
             return true;
         });
@@ -85,8 +89,6 @@ protected:
     void TearDown() override {
         form.reset();
         platform::SetMessageHook(nullptr);
-        platform::SetShellOpenForTesting(nullptr);
-        platform::SetOnlineForTesting(std::nullopt);
     }
     TForm1& Form() {
         if (!form) form = std::make_unique<TForm1>();
@@ -179,7 +181,7 @@ TEST_F(LauncherTest, NavigationStaysInsideOnlyForAddressesThatBeginWithTheStartP
 
 TEST_F(LauncherTest, ClickedForeignLinkOpensInTheUsersBrowserAndKeepsThePage) {
     TForm1& f = Form();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     f.Timer1Timer();
     ASSERT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
     emit f.WebBrowser1->anchorClicked(
@@ -197,7 +199,7 @@ TEST_F(LauncherTest, TimerFollowsTheOnlineState) {
     f.Timer1Timer();  // offline: nothing to show
     EXPECT_FALSE(f.WebBrowser1->isVisibleTo(&f));
 
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     f.Timer1Timer();  // online: the start page in its frame
     EXPECT_TRUE(f.WebBrowser1->isVisibleTo(&f));
     EXPECT_EQ(f.WebBrowser1->geometry(), QRect(52, 53, 292, 171));
@@ -210,7 +212,7 @@ TEST_F(LauncherTest, TimerFollowsTheOnlineState) {
     EXPECT_FALSE(f.HighscorePageShown);
     EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
 
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     f.Timer1Timer();
     EXPECT_FALSE(f.WebBrowser1->isVisibleTo(&f));
     EXPECT_EQ(f.WebBrowser1->size(), QSize(1, 1));
@@ -226,7 +228,7 @@ TEST_F(LauncherTest, GotoHighscoreOfflineSaysSo) {
 
 TEST_F(LauncherTest, KnownErrorOpensItsPageAndClearsTheLog) {
     TForm1& f = Form();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     WriteLogLines({"InitDDraw: 2", "Cannot find Wave: back", "ERROR"});
     f.ShowErrorSolution();  // the browser is hidden: the user's browser opens the page
     EXPECT_EQ(messages, std::vector<std::string>{kQuestion});
@@ -408,7 +410,7 @@ TEST_F(LauncherTest, InfoBoxChecksTheVersionOnTheServer) {
     EXPECT_EQ(info.Label2->text(), "Version 1.10");
     EXPECT_EQ(info.Label4->text(), "Memory Needed (Aproximately): 90000Kb");
     EXPECT_TRUE(info.Label3->text().startsWith("Available Memory: "));
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     info.Button2Click();
     EXPECT_EQ(messages,
               std::vector<std::string>{"The version you are running is the latest available one."});
