@@ -143,9 +143,11 @@ TEST_F(BobTest, SortStaysLinearWhenOneBobTravels) {
         slots[i]->Z = -static_cast<float>(3000 - i);
     }
     Bobs->sortz();
-    slots.back()->Z = -100000;  // from the front to the very back
+    slots.back()->Z = -100000;  // the nearest bob goes to the very back: first place
+    Bobs->sortz();
+    ASSERT_EQ(*Bobs->bobarray[1], slots.back());
     const int64_t before = Bobs->sortsteps;
-    for (int k = 0; k < 50; ++k) {
+    for (int k = 0; k < 50; ++k) {  // from first place to last and back, 50 times
         slots.back()->Z = (k % 2) ? -100000.0f : 0.0f;
         Bobs->sortz();
     }
