@@ -201,8 +201,15 @@ std::pair<int, std::string> TZolvexServer::Submit(const std::string& target,
         return {429,
                 "Error=Too many scores from your address; please try again in a few minutes\r\n"};
     const std::optional<std::string> cs = RawQueryValue(target, "cs");
-    const TReadResult read = ReadSubmission(cs ? *cs : std::string());
-    if (!read.Submission) return {200, FormatAnswer({{"Error", read.Error}})};
+    const TReadResult read = ReadSubmission(cs ? *cs : std::string(), options_.Level.get());
+    if (!read.Submission) {
+        if (options_.LogRequests) {
+            std::lock_guard lock(logMutex_);
+            std::fprintf(stderr, "zolvex-server: refused a score from %s: %s\n", address.c_str(),
+                         read.Error.c_str());
+        }
+        return {200, FormatAnswer({{"Error", read.Error}})};
+    }
     const int64_t now = clock_();
     TSubmitOutcome out;
     try {

@@ -34,6 +34,9 @@ struct TServerOptions {
     int Threads = 64;
     int ReadTimeoutSeconds = 5, WriteTimeoutSeconds = 5, KeepAliveSeconds = 5;
     bool LogRequests = true;
+    // The level the game is played on; without it only what the score code alone allows is
+    // checked.
+    std::shared_ptr<const TLevelLimits> Level;
 };
 
 // Unix seconds; tests put the server into any week.

@@ -1,5 +1,6 @@
 // zolvex-server: the maker's server for the game, its pages and its highscore list.
-//   zolvex-server [--listen HOST:PORT] [--data DIR] [--pages DIR] [--rate PER_MINUTE] [--burst N]
+//   zolvex-server [--listen HOST:PORT] [--data DIR] [--pages DIR] [--level FILE]
+//                 [--rate PER_MINUTE] [--burst N]
 //                 [--threads N] [--trust-proxy] [--quiet]
 #include <atomic>
 #include <csignal>
@@ -13,6 +14,9 @@
 
 #include "server/Server.h"
 
+#ifndef ZOLVEX_DEFAULT_LEVEL
+#define ZOLVEX_DEFAULT_LEVEL "Level1.txt"
+#endif
 #ifndef ZOLVEX_DEFAULT_PAGES
 #define ZOLVEX_DEFAULT_PAGES "pages"
 #endif
@@ -21,18 +25,19 @@ namespace {
 
 void Usage(const char* self) {
     std::fprintf(stderr,
-                 "usage: %s [--listen HOST:PORT] [--data DIR] [--pages DIR] [--rate PER_MINUTE] "
-                 "[--burst N]\n"
+                 "usage: %s [--listen HOST:PORT] [--data DIR] [--pages DIR] [--level FILE]\n"
+                 "          [--rate PER_MINUTE] [--burst N]\n"
                  "          [--threads N] [--trust-proxy] [--quiet]\n"
                  "  --listen       address and port to serve on (127.0.0.1:8080)\n"
                  "  --data         folder of the highscore database (./zolvex-data)\n"
                  "  --pages        folder of the pages (%s)\n"
+                 "  --level        the game's level in plain text, to check scores against (%s)\n"
                  "  --rate/--burst scores one address may publish per minute, and at once (6, 5); "
                  "0 is no limit\n"
                  "  --threads      connections served at the same time (64)\n"
                  "  --trust-proxy  take the client's address from X-Real-IP (behind nginx)\n"
                  "  --quiet        no line per request\n",
-                 self, ZOLVEX_DEFAULT_PAGES);
+                 self, ZOLVEX_DEFAULT_PAGES, ZOLVEX_DEFAULT_LEVEL);
 }
 
 bool ParseNumber(const char* s, double& out) {
@@ -47,6 +52,7 @@ int main(int argc, char** argv) {
     zx::server::TServerOptions options;
     options.PagesDir = ZOLVEX_DEFAULT_PAGES;
     std::string data = "zolvex-data";
+    std::string level = ZOLVEX_DEFAULT_LEVEL;
     for (int i = 1; i < argc; ++i) {
         const bool more = i + 1 < argc;
         double n = 0;
@@ -61,6 +67,8 @@ int main(int argc, char** argv) {
             options.Port = static_cast<int>(n);
         } else if (!std::strcmp(argv[i], "--data") && more) {
             data = argv[++i];
+        } else if (!std::strcmp(argv[i], "--level") && more) {
+            level = argv[++i];
         } else if (!std::strcmp(argv[i], "--pages") && more) {
             options.PagesDir = argv[++i];
         } else if (!std::strcmp(argv[i], "--rate") && more && ParseNumber(argv[i + 1], n)) {
@@ -100,6 +108,8 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
+        options.Level =
+            std::make_shared<const zx::server::TLevelLimits>(zx::server::LoadLevelLimits(level));
         auto store = zx::server::OpenSqliteStore(data);
         zx::server::TZolvexServer server(options, std::move(store));
         const int port = server.Bind();

@@ -47,7 +47,11 @@ TScoreStats FairGame(bool won, int extraCatches = 0) {
         if (k >= 4 && won) s.EscapedCount[k] = 0;
     }
     s.Caught[1] += extraCatches;
-    if (!won) s.EscapedCount[5] = 1;
+    s.Spawned[1] += extraCatches;
+    if (!won) {
+        s.EscapedCount[5] = 1;
+        ++s.Spawned[5];
+    }
     return s;
 }
 
