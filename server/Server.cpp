@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -94,8 +96,12 @@ void TZolvexServer::Routes() {
     h.set_payload_max_length(64 * 1024);  // nothing here takes a body
     h.set_tcp_nodelay(true);
 
-    h.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+    h.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
         requestStart = std::chrono::steady_clock::now();
+        // Many ranges of one small file would be answered as a body many times its size; only a
+        // request of a single range gets a part, any other the whole file. The request is the
+        // library's own, handed over as const only by its interface.
+        if (req.ranges.size() > 1) const_cast<httplib::Request&>(req).ranges.clear();
         return httplib::Server::HandlerResponse::Unhandled;
     });
     if (options_.LogRequests) {
@@ -239,6 +245,12 @@ std::pair<int, std::string> TZolvexServer::SubmitForTesting(const std::string& t
 }
 
 int TZolvexServer::Bind() {
+    // Without SO_REUSEPORT: a second server on the same port must fail to start, not share the
+    // traffic with this one.
+    http_->set_socket_options([](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     if (options_.Port == 0) {
         const int port = http_->bind_to_any_port(options_.Host);
         if (port <= 0) throw std::runtime_error("cannot listen on " + options_.Host);
@@ -246,7 +258,8 @@ int TZolvexServer::Bind() {
     }
     if (!http_->bind_to_port(options_.Host, options_.Port))
         throw std::runtime_error("cannot listen on " + options_.Host + ":" +
-                                 std::to_string(options_.Port));
+                                 std::to_string(options_.Port) +
+                                 " (in use by another program, or not an address of this machine)");
     return options_.Port;
 }
 

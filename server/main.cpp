@@ -10,7 +10,11 @@
 #include <string>
 #include <thread>
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/file.h>
+
+#include <filesystem>
 
 #include "server/Server.h"
 
@@ -64,6 +68,10 @@ int main(int argc, char** argv) {
                 return 2;
             }
             options.Host = v.substr(0, colon);
+            // An IPv6 address is written in brackets, as in a URL.
+            if (options.Host.size() > 2 && options.Host.front() == '[' &&
+                options.Host.back() == ']')
+                options.Host = options.Host.substr(1, options.Host.size() - 2);
             options.Port = static_cast<int>(n);
         } else if (!std::strcmp(argv[i], "--data") && more) {
             data = argv[++i];
@@ -110,12 +118,21 @@ int main(int argc, char** argv) {
     try {
         options.Level =
             std::make_shared<const zx::server::TLevelLimits>(zx::server::LoadLevelLimits(level));
+        // One server per data folder: a second one would keep ranks of its own beside the first.
+        std::filesystem::create_directories(data);
+        const std::string lockPath = (std::filesystem::path(data) / "zolvex-server.lock").string();
+        const int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0)
+            throw std::runtime_error("the data folder " + data +
+                                     " is in use by another zolvex-server");
         auto store = zx::server::OpenSqliteStore(data);
         zx::server::TZolvexServer server(options, std::move(store));
         const int port = server.Bind();
+        const bool v6 = options.Host.find(':') != std::string::npos;
         std::fprintf(stderr,
-                     "zolvex-server: serving http://%s:%d/zvxinternal (data %s, pages %s)\n",
-                     options.Host.c_str(), port, data.c_str(), options.PagesDir.c_str());
+                     "zolvex-server: serving http://%s%s%s:%d/zvxinternal (data %s, pages %s)\n",
+                     v6 ? "[" : "", options.Host.c_str(), v6 ? "]" : "", port, data.c_str(),
+                     options.PagesDir.c_str());
         std::atomic<bool> signalled{false};
         std::thread waiter([&] {
             int sig = 0;

@@ -1,0 +1,81 @@
+// What a server reached directly must withstand: a second copy started on its port or its data,
+// requests for many ranges, and an IPv6 loopback address.
+#include <gtest/gtest.h>
+
+#include "ServerFixtures.h"
+
+namespace zx {
+namespace {
+
+std::string StartFailure(const std::string& data, std::vector<std::string> extra = {},
+                         int port = 0) {
+    try {
+        test::ChildServer second(data, std::move(extra), port);
+    } catch (const std::runtime_error& e) {
+        return e.what();
+    }
+    return "started";
+}
+
+TEST(ServerStart, ASecondServerOnTheSamePortOrDataIsRefusedWithAReason) {
+    test::TempFolder data, other;
+    test::ChildServer first(data.Path());
+    EXPECT_NE(StartFailure(data.Path())
+                  .find("the data folder " + data.Path() + " is in use by another zolvex-server"),
+              std::string::npos);
+    EXPECT_NE(StartFailure(other.Path(), {}, first.Port())
+                  .find("cannot listen on 127.0.0.1:" + std::to_string(first.Port())),
+              std::string::npos);
+    // The first one still answers every request.
+    httplib::Client cli("127.0.0.1", first.Port());
+    for (int i = 0; i < 10; ++i) {
+        auto res = cli.Get("/zvxinternal/version.txt");
+        ASSERT_TRUE(res);
+        EXPECT_EQ(res->status, 200);
+    }
+}
+
+TEST(ServerStart, AServerStoppedFreesItsDataFolderForTheNext) {
+    test::TempFolder data;
+    { test::ChildServer first(data.Path()); }
+    test::ChildServer again(data.Path());
+    EXPECT_GT(again.Port(), 0);
+}
+
+TEST(ServerRanges, ManyRangesGetTheWholeFileOnceAndOneRangeItsPart) {
+    test::TempFolder data;
+    test::InProcessServer server(data.Path());
+    httplib::Client cli("127.0.0.1", server.Port());
+    auto whole = cli.Get("/zvxinternal/index.html");
+    ASSERT_TRUE(whole);
+    const size_t size = whole->body.size();
+    std::string ranges = "bytes=0-" + std::to_string(size - 1);
+    for (int i = 0; i < 879; ++i) ranges += ",0-" + std::to_string(size - 1);
+    auto many = cli.Get("/zvxinternal/index.html", {{"Range", ranges}});
+    ASSERT_TRUE(many);
+    EXPECT_EQ(many->status, 200);
+    EXPECT_EQ(many->body.size(), size);
+    auto one = cli.Get("/zvxinternal/index.html", {{"Range", "bytes=0-9"}});
+    ASSERT_TRUE(one);
+    EXPECT_EQ(one->status, 206);
+    EXPECT_EQ(one->body, whole->body.substr(0, 10));
+}
+
+TEST(ServerListen, AnIpv6LoopbackAddressIsServed) {
+    test::TempFolder data;
+    server::TServerOptions o = test::QuietOptions();
+    o.Host = "::1";
+    std::unique_ptr<test::InProcessServer> server;
+    try {
+        server = std::make_unique<test::InProcessServer>(data.Path(), o);
+    } catch (const std::runtime_error&) {
+        GTEST_SKIP() << "this machine has no IPv6 loopback";
+    }
+    httplib::Client cli("::1", server->Port());
+    auto res = cli.Get("/zvxinternal/version.txt");
+    ASSERT_TRUE(res);
+    EXPECT_EQ(res->status, 200);
+}
+
+}  // namespace
+}  // namespace zx
