@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ServerFixtures.h"
+#include "server/Html.h"
 
 namespace zx {
 namespace {
@@ -75,6 +76,38 @@ TEST(ServerListen, AnIpv6LoopbackAddressIsServed) {
     auto res = cli.Get("/zvxinternal/version.txt");
     ASSERT_TRUE(res);
     EXPECT_EQ(res->status, 200);
+}
+
+TEST(ServerLimits, AnIpv6ClientIsCountedByItsSlash64) {
+    EXPECT_EQ(server::RateKey("2001:db8:1:2:aaaa:bbbb:cccc:dddd"), "2001:db8:1:2::/64");
+    EXPECT_EQ(server::RateKey("2001:db8:1:2::1"), "2001:db8:1:2::/64");
+    EXPECT_EQ(server::RateKey("2001:db8:1:3::1"), "2001:db8:1:3::/64");
+    EXPECT_EQ(server::RateKey("::ffff:192.0.2.7"), "192.0.2.7");
+    EXPECT_EQ(server::RateKey("192.0.2.7"), "192.0.2.7");
+    EXPECT_EQ(server::RateKey("not an address"), "not an address");
+
+    server::TRateLimiter limiter(1, 2);
+    const auto t0 = server::TRateLimiter::Clock::now();
+    EXPECT_TRUE(limiter.Allow("2001:db8::1", t0));
+    EXPECT_TRUE(limiter.Allow("2001:db8::ffff:2", t0));
+    EXPECT_FALSE(limiter.Allow("2001:db8::3:4:5", t0)) << "the same /64 under a third address";
+    EXPECT_TRUE(limiter.Allow("2001:db8:0:1::1", t0)) << "the next /64";
+}
+
+TEST(HighscorePage, EqualScoresShareAPlaceAndTheNextSkipsAhead) {
+    const std::vector<server::THighscoreRow> rows = {
+        {"Ann", "", "", 900}, {"Ben", "", "", 500}, {"Cy", "", "", 500}, {"Di", "", "", 100}};
+    const std::string page = server::HighscorePage(rows, {}, "1 January");
+    auto placeOf = [&](const std::string& name) {
+        const size_t at = page.find("<b>" + name + "</b>");
+        const size_t dot = page.rfind(".</td>", at);
+        const size_t open = page.rfind('>', dot);
+        return page.substr(open + 1, dot - open - 1);
+    };
+    EXPECT_EQ(placeOf("Ann"), "1");
+    EXPECT_EQ(placeOf("Ben"), "2");
+    EXPECT_EQ(placeOf("Cy"), "2");
+    EXPECT_EQ(placeOf("Di"), "4");
 }
 
 }  // namespace
