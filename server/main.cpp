@@ -12,7 +12,9 @@
 
 #include <fcntl.h>
 #include <pthread.h>
+#include <sqlite3.h>
 #include <sys/file.h>
+#include <unistd.h>
 
 #include <filesystem>
 
@@ -40,8 +42,49 @@ void Usage(const char* self) {
                  "0 is no limit\n"
                  "  --threads      connections served at the same time (64)\n"
                  "  --trust-proxy  take the client's address from X-Real-IP (behind nginx)\n"
-                 "  --quiet        no line per request\n",
-                 self, ZOLVEX_DEFAULT_PAGES, ZOLVEX_DEFAULT_LEVEL);
+                 "  --quiet        no line per request\n"
+                 "       %s backup [--data DIR] FILE\n"
+                 "  a consistent copy of the live highscore database into FILE\n",
+                 self, ZOLVEX_DEFAULT_PAGES, ZOLVEX_DEFAULT_LEVEL, self);
+}
+
+// A copy of the live database, taken while the server runs: one read transaction, so the copy is
+// consistent, written beside the target and renamed over it once complete and on disk.
+int Backup(const std::string& data, const std::string& target) {
+    const std::string source = (std::filesystem::path(data) / "scores.db").string();
+    const std::string temp = target + ".part";
+    sqlite3* from = nullptr;
+    sqlite3* to = nullptr;
+    auto fail = [&](const std::string& why) {
+        std::fprintf(stderr, "zolvex-server: backup failed: %s\n", why.c_str());
+        sqlite3_close(from);
+        sqlite3_close(to);
+        std::remove(temp.c_str());
+        return 1;
+    };
+    if (sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        return fail("cannot open " + source);
+    sqlite3_busy_timeout(from, 10000);
+    std::remove(temp.c_str());
+    if (sqlite3_open_v2(temp.c_str(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK)
+        return fail("cannot create " + temp);
+    sqlite3_backup* b = sqlite3_backup_init(to, "main", from, "main");
+    if (!b) return fail(sqlite3_errmsg(to));
+    int rc;
+    while ((rc = sqlite3_backup_step(b, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED)
+        sqlite3_sleep(50);
+    sqlite3_backup_finish(b);
+    if (rc != SQLITE_DONE) return fail(sqlite3_errstr(rc));
+    if (sqlite3_close(to) != SQLITE_OK) return fail("cannot close " + temp);
+    to = nullptr;
+    const int fd = open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || fsync(fd) != 0) return fail("cannot sync " + temp);
+    close(fd);
+    if (std::rename(temp.c_str(), target.c_str()) != 0) return fail("cannot rename to " + target);
+    sqlite3_close(from);
+    std::printf("zolvex-server: backup of %s written to %s\n", source.c_str(), target.c_str());
+    return 0;
 }
 
 bool ParseNumber(const char* s, double& out) {
@@ -53,6 +96,20 @@ bool ParseNumber(const char* s, double& out) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // zolvex-server backup [--data DIR] FILE
+    if (argc >= 3 && !std::strcmp(argv[1], "backup")) {
+        std::string data = "zolvex-data";
+        int at = 2;
+        if (argc == 5 && !std::strcmp(argv[2], "--data")) {
+            data = argv[3];
+            at = 4;
+        }
+        if (at != argc - 1) {
+            Usage(argv[0]);
+            return 2;
+        }
+        return Backup(data, argv[at]);
+    }
     zx::server::TServerOptions options;
     options.PagesDir = ZOLVEX_DEFAULT_PAGES;
     std::string data = "zolvex-data";

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "ServerFixtures.h"
+#include "payload/ScoreCode.h"
 #include "server/Html.h"
 
 namespace zx {
@@ -92,6 +93,41 @@ TEST(ServerLimits, AnIpv6ClientIsCountedByItsSlash64) {
     EXPECT_TRUE(limiter.Allow("2001:db8::ffff:2", t0));
     EXPECT_FALSE(limiter.Allow("2001:db8::3:4:5", t0)) << "the same /64 under a third address";
     EXPECT_TRUE(limiter.Allow("2001:db8:0:1::1", t0)) << "the next /64";
+}
+
+TEST(ServerBackup, ACopyTakenWhileTheServerRunsHoldsEveryAnsweredScore) {
+    test::TempFolder data, copy;
+    test::ChildServer server(data.Path());
+    for (int i = 0; i < 5; ++i) {
+        const std::string name = "Kept" + std::to_string(i);
+        const auto target = std::string("/score2.php?cs=") +
+                            ScramblePayload(BuildPayload([&] {
+                                                TPayloadFields f;
+                                                f.Name = name;
+                                                f.Score = 0;
+                                                f.GamesStarted = f.GamesWon = 1;
+                                                TScoreStats st;
+                                                st.Seconds = 20 + i;
+                                                st.Spawned[1] = st.EscapedCount[1] = 5 + i;
+                                                st.Spawned[4] = st.EscapedCount[4] = 1;
+                                                f.ScoreCode = MakeScoreCode(
+                                                    st, test::TestRandom(static_cast<uint32_t>(i)));
+                                                return f;
+                                            }()),
+                                            test::TestRandom(static_cast<uint32_t>(i)));
+        httplib::Client cli("127.0.0.1", server.Port());
+        auto res = cli.Get(target.c_str());
+        ASSERT_TRUE(res && ParseAnswer(res->body).count("Rang")) << (res ? res->body : "");
+    }
+    const std::string file = copy.Path() + "/scores.db";
+    const std::string command = std::string(ZOLVEX_SERVER_EXE) + " backup --data " + data.Path() +
+                                " " + file + " > /dev/null";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_FALSE(std::filesystem::exists(file + ".part"));
+    EXPECT_EQ(server::OpenSqliteStore(copy.Path())->SubmissionCount(), 5);
+    // The server goes on taking scores.
+    httplib::Client cli("127.0.0.1", server.Port());
+    EXPECT_TRUE(cli.Get("/zvxinternal/version.txt"));
 }
 
 TEST(HighscorePage, EqualScoresShareAPlaceAndTheNextSkipsAhead) {
