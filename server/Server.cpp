@@ -69,7 +69,19 @@ TZolvexServer::TZolvexServer(TServerOptions options, std::shared_ptr<IScoreStore
 
 TZolvexServer::~TZolvexServer() = default;
 
+void TZolvexServer::ReloadPages() {
+    LoadPages();
+    if (options_.LogRequests) {
+        std::lock_guard lock(logMutex_);
+        std::fprintf(stderr, "zolvex-server: pages read again from %s\n",
+                     options_.PagesDir.c_str());
+    }
+}
+
+// The pages are read whole into a new table and swapped in at once: a request sees the old set or
+// the new one, never half of each, and a folder that cannot be read leaves the old set serving.
 void TZolvexServer::LoadPages() {
+    auto pages = std::make_shared<std::map<std::string, Page>>();
     const fs::path root(options_.PagesDir);
     if (!fs::is_directory(root)) throw std::runtime_error("no pages folder " + root.string());
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
@@ -79,9 +91,10 @@ void TZolvexServer::LoadPages() {
         std::ifstream in(entry.path(), std::ios::binary);
         std::ostringstream body;
         body << in.rdbuf();
-        pages_[fs::relative(entry.path(), root).generic_string()] = {body.str(), type};
+        (*pages)[fs::relative(entry.path(), root).generic_string()] = {body.str(), type};
     }
-    if (!pages_.count("index.html")) throw std::runtime_error("no index.html in " + root.string());
+    if (!pages->count("index.html")) throw std::runtime_error("no index.html in " + root.string());
+    pages_.store(std::move(pages));
 }
 
 void TZolvexServer::Routes() {
@@ -164,8 +177,9 @@ std::string TZolvexServer::AddressOf(const httplib::Request& req) const {
 
 void TZolvexServer::ServePage(const std::string& key, const httplib::Request& req,
                               httplib::Response& res) const {
-    auto it = pages_.find(key);
-    if (it == pages_.end()) {
+    const std::shared_ptr<const std::map<std::string, Page>> pages = pages_.load();
+    auto it = pages->find(key);
+    if (it == pages->end()) {
         res.status = 404;
         return;
     }

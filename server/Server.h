@@ -58,6 +58,9 @@ public:
     void Run();
     // From any thread.
     void Stop();
+    // Reads the pages folder again (pages, errors.txt, version.txt); throws and keeps serving the
+    // pages it had when the folder cannot be read. From any thread.
+    void ReloadPages();
     void WaitUntilReadyForTesting();
 
     // The answer to a /score2.php request line's target, for the fuzzer: status and body.
@@ -81,7 +84,7 @@ private:
     TClock clock_;
     TRateLimiter limiter_;
     std::unique_ptr<httplib::Server> http_;
-    std::map<std::string, Page> pages_;
+    std::atomic<std::shared_ptr<const std::map<std::string, Page>>> pages_;
     // The highscore page is made again only after a new score or when the week changes.
     std::mutex highscoreMutex_;
     std::atomic<uint64_t> scoresVersion_{1};

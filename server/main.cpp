@@ -165,10 +165,12 @@ int main(int argc, char** argv) {
     act.sa_handler = [](int) {};
     sigaction(SIGINT, &act, nullptr);
     sigaction(SIGTERM, &act, nullptr);
+    sigaction(SIGHUP, &act, nullptr);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
@@ -193,7 +195,14 @@ int main(int argc, char** argv) {
         std::atomic<bool> signalled{false};
         std::thread waiter([&] {
             int sig = 0;
-            sigwait(&stopSignals, &sig);
+            // SIGHUP: the pages, errors.txt and version.txt are read again.
+            while (sigwait(&stopSignals, &sig) == 0 && sig == SIGHUP) {
+                try {
+                    server.ReloadPages();
+                } catch (const std::exception& e) {
+                    std::fprintf(stderr, "zolvex-server: pages not read again: %s\n", e.what());
+                }
+            }
             signalled = true;
             std::fprintf(stderr, "zolvex-server: %s, stopping\n",
                          sig == SIGINT ? "interrupted" : "terminated");

@@ -2,6 +2,8 @@
 // requests for many ranges, and an IPv6 loopback address.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "ServerFixtures.h"
 #include "payload/ScoreCode.h"
 #include "server/Html.h"
@@ -128,6 +130,38 @@ TEST(ServerBackup, ACopyTakenWhileTheServerRunsHoldsEveryAnsweredScore) {
     // The server goes on taking scores.
     httplib::Client cli("127.0.0.1", server.Port());
     EXPECT_TRUE(cli.Get("/zvxinternal/version.txt"));
+}
+
+TEST(ServerPages, ChangedPagesAreServedAfterSighupAndAnUnreadableFolderKeepsTheOld) {
+    test::TempFolder data, pages;
+    std::filesystem::copy(ZOLVEX_SERVER_PAGES, pages.Path(),
+                          std::filesystem::copy_options::recursive);
+    test::ChildServer server(data.Path(), {"--pages", pages.Path()});
+    auto errors = [&] {
+        httplib::Client cli("127.0.0.1", server.Port());
+        auto res = cli.Get("/zvxinternal/errors.txt");
+        return res ? res->body : std::string("(no answer)");
+    };
+    const std::string before = errors();
+    {
+        std::ofstream out(pages.Path() + "/errors.txt", std::ios::trunc);
+        out << "new list\n";
+    }
+    EXPECT_EQ(errors(), before) << "read once at start, not per request";
+    kill(server.Pid(), SIGHUP);
+    std::string after;
+    for (int i = 0; i < 500 && (after = errors()) == before; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(after, "new list\n");
+    std::filesystem::remove(pages.Path() + "/index.html");
+    kill(server.Pid(), SIGHUP);
+    for (int i = 0; i < 500 && server.Log().find("pages not read again") == std::string::npos; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_NE(server.Log().find("pages not read again: no index.html"), std::string::npos);
+    httplib::Client cli("127.0.0.1", server.Port());
+    auto start = cli.Get("/zvxinternal");
+    ASSERT_TRUE(start);
+    EXPECT_EQ(start->status, 200) << "the old pages go on serving";
 }
 
 TEST(HighscorePage, EqualScoresShareAPlaceAndTheNextSkipsAhead) {
