@@ -117,8 +117,10 @@ void TZolvexServer::Routes() {
         if (req.ranges.size() > 1) const_cast<httplib::Request&>(req).ranges.clear();
         return httplib::Server::HandlerResponse::Unhandled;
     });
-    if (options_.LogRequests) {
+    {
         h.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+            metrics_.Request(RouteOf(req.path), res.status);
+            if (!options_.LogRequests) return;
             // A request refused before routing (a request line too long) has no start.
             const bool timed = requestStart != std::chrono::steady_clock::time_point{};
             const auto us = timed ? std::chrono::duration_cast<std::chrono::microseconds>(
@@ -152,6 +154,23 @@ void TZolvexServer::Routes() {
     });
     h.Get("/game/game_zolvex.html", [this](const httplib::Request& req, httplib::Response& res) {
         ServePage("campaign/game_zolvex.html", req, res);
+    });
+    // For a collector on this machine only: nginx passes none of its requests here, and a request
+    // that came through a proxy carries X-Real-IP.
+    h.Get("/metrics", [this](const httplib::Request& req, httplib::Response& res) {
+        const bool loopback = req.remote_addr == "127.0.0.1" || req.remote_addr == "::1" ||
+                              req.remote_addr == "::ffff:127.0.0.1";
+        if (!loopback || req.has_header("X-Real-IP") || req.has_header("X-Forwarded-For")) {
+            res.status = 404;
+            return;
+        }
+        std::optional<uint64_t> wal;
+        if (!options_.DataDir.empty()) {
+            std::error_code ec;
+            const auto size = fs::file_size(fs::path(options_.DataDir) / "scores.db-wal", ec);
+            wal = ec ? 0 : static_cast<uint64_t>(size);
+        }
+        res.set_content(metrics_.Text(wal), "text/plain; version=0.0.4");
     });
     h.Get("/score2.php", [this](const httplib::Request& req, httplib::Response& res) {
         auto [status, body] = Submit(req.target, AddressOf(req));
@@ -217,12 +236,15 @@ void TZolvexServer::ServeHighscores(httplib::Response& res) {
 
 std::pair<int, std::string> TZolvexServer::Submit(const std::string& target,
                                                   const std::string& address) {
-    if (!limiter_.Allow(address))
+    if (!limiter_.Allow(address)) {
+        metrics_.Submission("rate_limited");
         return {429,
                 "Error=Too many scores from your address; please try again in a few minutes\r\n"};
+    }
     const std::optional<std::string> cs = RawQueryValue(target, "cs");
     const TReadResult read = ReadSubmission(cs ? *cs : std::string(), options_.Level.get());
     if (!read.Submission) {
+        metrics_.Submission(read.Error);
         if (options_.LogRequests) {
             std::lock_guard lock(logMutex_);
             std::fprintf(stderr, "zolvex-server: refused a score from %s: %s\n", address.c_str(),
@@ -233,14 +255,22 @@ std::pair<int, std::string> TZolvexServer::Submit(const std::string& target,
     const int64_t now = clock_();
     TSubmitOutcome out;
     try {
+        const auto start = std::chrono::steady_clock::now();
         out = store_->Submit(*read.Submission, address, now, WeekStartOf(now));
+        metrics_.Commit(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     } catch (const std::exception& e) {
+        metrics_.Submission("store_failed");
         std::lock_guard lock(logMutex_);
         std::fprintf(stderr, "zolvex-server: storing a score failed: %s\n", e.what());
         return {503,
                 "Error=The highscore list cannot be written just now; please try again later\r\n"};
     }
-    if (!out.Accepted) return {200, FormatAnswer({{"Error", "This score was published before"}})};
+    if (!out.Accepted) {
+        metrics_.Submission("replay");
+        return {200, FormatAnswer({{"Error", "This score was published before"}})};
+    }
+    metrics_.Submission("accepted");
     ++scoresVersion_;
     std::vector<std::pair<std::string, std::string>> lines;
     if (out.NewPlayerId) lines.emplace_back("ID", out.PlayerId);

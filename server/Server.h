@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "server/Metrics.h"
 #include "server/RateLimiter.h"
 #include "server/ScoreStore.h"
 
@@ -37,6 +38,8 @@ struct TServerOptions {
     // The level the game is played on; without it only what the score code alone allows is
     // checked.
     std::shared_ptr<const TLevelLimits> Level;
+    // The data folder, for the size of the write-ahead log in the metrics; empty leaves it out.
+    std::string DataDir;
 };
 
 // Unix seconds; tests put the server into any week.
@@ -83,6 +86,7 @@ private:
     std::shared_ptr<IScoreStore> store_;
     TClock clock_;
     TRateLimiter limiter_;
+    TMetrics metrics_;
     std::unique_ptr<httplib::Server> http_;
     std::atomic<std::shared_ptr<const std::map<std::string, Page>>> pages_;
     // The highscore page is made again only after a new score or when the week changes.

@@ -184,6 +184,7 @@ int main(int argc, char** argv) {
         if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0)
             throw std::runtime_error("the data folder " + data +
                                      " is in use by another zolvex-server");
+        options.DataDir = data;
         auto store = zx::server::OpenSqliteStore(data);
         zx::server::TZolvexServer server(options, std::move(store));
         const int port = server.Bind();

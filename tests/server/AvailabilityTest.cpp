@@ -97,6 +97,20 @@ TEST(ServerLimits, AnIpv6ClientIsCountedByItsSlash64) {
     EXPECT_TRUE(limiter.Allow("2001:db8:0:1::1", t0)) << "the next /64";
 }
 
+// A short lost game without a catch, one of its own for each i; score as given.
+TPayloadFields LostGame(int i, int32_t score = 0) {
+    TPayloadFields f;
+    f.Name = "Lost" + std::to_string(i);
+    f.Score = score;
+    f.GamesStarted = f.GamesWon = 1;
+    TScoreStats st;
+    st.Seconds = 20 + i;
+    st.Spawned[1] = st.EscapedCount[1] = 5 + i;
+    st.Spawned[4] = st.EscapedCount[4] = 1;
+    f.ScoreCode = MakeScoreCode(st, test::TestRandom(static_cast<uint32_t>(i)));
+    return f;
+}
+
 TEST(ServerBackup, ACopyTakenWhileTheServerRunsHoldsEveryAnsweredScore) {
     test::TempFolder data, copy;
     test::ChildServer server(data.Path());
@@ -162,6 +176,37 @@ TEST(ServerPages, ChangedPagesAreServedAfterSighupAndAnUnreadableFolderKeepsTheO
     auto start = cli.Get("/zvxinternal");
     ASSERT_TRUE(start);
     EXPECT_EQ(start->status, 200) << "the old pages go on serving";
+}
+
+TEST(ServerMetrics, RequestsAndSubmissionsAreCountedForALoopbackCollectorOnly) {
+    test::TempFolder data;
+    test::ChildServer server(data.Path());
+    const TPayloadFields game = LostGame(1);
+    EXPECT_TRUE(test::Publish(server.Port(), game).Lines.count("Rang"));
+    EXPECT_FALSE(test::Publish(server.Port(), game).Lines.count("Rang"));
+    EXPECT_FALSE(test::Publish(server.Port(), LostGame(2, 100)).Lines.count("Rang"));
+    httplib::Client cli("127.0.0.1", server.Port());
+    ASSERT_TRUE(cli.Get("/zvxinternal/nothing.html"));
+    auto res = cli.Get("/metrics");
+    ASSERT_TRUE(res);
+    ASSERT_EQ(res->status, 200);
+    const std::string& m = res->body;
+    EXPECT_NE(m.find("zolvex_requests_total{route=\"submit\",status=\"200\"} 3\n"),
+              std::string::npos)
+        << m;
+    EXPECT_NE(m.find("zolvex_requests_total{route=\"pages\",status=\"404\"} 1\n"),
+              std::string::npos);
+    EXPECT_NE(m.find("zolvex_submissions_total{outcome=\"accepted\"} 1\n"), std::string::npos);
+    EXPECT_NE(m.find("zolvex_submissions_total{outcome=\"replay\"} 1\n"), std::string::npos);
+    EXPECT_NE(m.find("zolvex_submissions_total{outcome=\"The score is higher than its score code "
+                     "explains\"} 1\n"),
+              std::string::npos);
+    EXPECT_NE(m.find("zolvex_commit_seconds_count 2\n"), std::string::npos);
+    EXPECT_NE(m.find("zolvex_wal_bytes "), std::string::npos);
+    // What came through a proxy is someone outside.
+    auto proxied = cli.Get("/metrics", {{"X-Real-IP", "203.0.113.9"}});
+    ASSERT_TRUE(proxied);
+    EXPECT_EQ(proxied->status, 404);
 }
 
 TEST(HighscorePage, EqualScoresShareAPlaceAndTheNextSkipsAhead) {
