@@ -9,7 +9,7 @@ pkgs=(
   qt6-base-dev libcurl4-openssl-dev libmpg123-dev libmp3lame-dev libcairo2-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   sox libsox-fmt-mp3 xvfb xdotool imagemagick
-  xdg-utils libcpp-httplib-dev libsqlite3-dev wrk python3-aiosmtpd
+  xdg-utils libcpp-httplib-dev libsqlite3-dev wrk python3-aiosmtpd nginx-light openssl
   clang-14 libclang-rt-14-dev
 )
 missing=()
