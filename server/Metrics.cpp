@@ -31,8 +31,12 @@ std::string_view RouteOf(std::string_view path) {
 }
 
 void TMetrics::Request(std::string_view route, int status) {
-    std::lock_guard lock(mutex_);
-    ++requests_[{std::string(route), status}];
+    size_t r = kRoutes.size() - 1, st = 0;
+    for (size_t i = 0; i < kRoutes.size(); ++i)
+        if (kRoutes[i] == route) r = i;
+    for (size_t i = 1; i < kStatuses.size(); ++i)
+        if (kStatuses[i] == status) st = i;
+    requests_[r][st].fetch_add(1, std::memory_order_relaxed);
 }
 
 void TMetrics::Submission(std::string_view outcome) {
@@ -57,11 +61,15 @@ std::string TMetrics::Text(std::optional<uint64_t> walBytes) const {
     char line[512];
     out += "# HELP zolvex_requests_total Requests answered, by route and status.\n";
     out += "# TYPE zolvex_requests_total counter\n";
-    for (const auto& [key, n] : requests_) {
-        std::snprintf(line, sizeof line, "zolvex_requests_total{route=\"%s\",status=\"%d\"} %llu\n",
-                      Label(key.first).c_str(), key.second, static_cast<unsigned long long>(n));
-        out += line;
-    }
+    for (size_t r = 0; r < kRoutes.size(); ++r)
+        for (size_t st = 0; st < kStatuses.size(); ++st) {
+            const uint64_t n = requests_[r][st].load(std::memory_order_relaxed);
+            if (n == 0) continue;
+            std::snprintf(
+                line, sizeof line, "zolvex_requests_total{route=\"%s\",status=\"%d\"} %llu\n",
+                std::string(kRoutes[r]).c_str(), kStatuses[st], static_cast<unsigned long long>(n));
+            out += line;
+        }
     out += "# HELP zolvex_submissions_total Scores sent, by outcome (a refusal by its reason).\n";
     out += "# TYPE zolvex_submissions_total counter\n";
     for (const auto& [outcome, n] : submissions_) {
