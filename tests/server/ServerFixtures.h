@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -164,10 +165,21 @@ public:
         return log_;
     }
 
+    // Whether the server writes this text to standard error: the log arrives through a pipe
+    // read by a thread of its own, so a line written before an answer may come after it.
+    bool LogShows(const std::string& text) {
+        std::unique_lock lock(logMutex_);
+        return logCv_.wait_for(lock, std::chrono::seconds(10),
+                               [&] { return log_.find(text) != std::string::npos; });
+    }
+
 private:
     void Remember(const std::string& line) {
-        std::lock_guard lock(logMutex_);
-        if (log_.size() < (1u << 20)) log_ += line;
+        {
+            std::lock_guard lock(logMutex_);
+            if (log_.size() < (1u << 20)) log_ += line;
+        }
+        logCv_.notify_all();
     }
     int Wait() {
         int status = 0;
@@ -180,6 +192,7 @@ private:
     FILE* stderr_ = nullptr;
     std::thread drain_;
     std::mutex logMutex_;
+    std::condition_variable logCv_;
     std::string log_;
 };
 
