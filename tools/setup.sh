@@ -12,7 +12,7 @@ pkgs=(
   qt6-base-dev libcurl4-openssl-dev libmpg123-dev libmp3lame-dev libcairo2-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   sox libsox-fmt-mp3 xvfb xdotool imagemagick
-  xdg-utils libcpp-httplib-dev libsqlite3-dev wrk python3-aiosmtpd
+  xdg-utils libcpp-httplib-dev libsqlite3-dev wrk python3-aiosmtpd nginx openssl
   clang clang-14 libclang-rt-14-dev clang-format
 )
 # Every program that tools/, tests/, bench/ or the build start, with the package that provides it
@@ -21,7 +21,7 @@ declare -A programs=(
   [cmake]=cmake [ctest]=cmake [ninja]=ninja-build [git]=git [strip]=binutils
   [clang]=clang [clang++]=clang [clang-format]=clang-format
   [sox]=sox [soxi]=sox [xdg-open]=xdg-utils [Xvfb]=xvfb [xdotool]=xdotool [wrk]=wrk
-  [python3]=python3-minimal
+  [python3]=python3-minimal [nginx]=nginx [openssl]=openssl
 )
 # Python modules that tests start with /usr/bin/python3 -m.
 declare -A pymodules=([aiosmtpd]=python3-aiosmtpd)
