@@ -62,7 +62,7 @@ std::string Signature(const std::string& mp3) {
 
 std::string FailedSignature(const std::string& name) {
     try {
-        EnsureDataDir();
+        if (!FileExists(kFailedMusicFile)) return {};
         return GetCfgValue(kFailedMusicFile, name);
     } catch (const std::exception&) {
         return {};
