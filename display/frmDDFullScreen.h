@@ -62,6 +62,12 @@ public:
     void Close();
     // Posts a close request that is handled from the event loop.
     void PostClose();
+    // The program is asked to end (a logout, a kill): the screen winds down through its states
+    // as after Escape, but nobody is left to look at the info picture, so it does not wait there.
+    void PostEnd() {
+        EndRequested = true;
+        PostClose();
+    }
     // Runs the destruction sequence (also run by the destructor if nobody did).
     void Destroy();
 
@@ -103,6 +109,7 @@ public:
     int32_t PendingShots = 0;
     bool Closing = false;
     bool EscapePressed = false;
+    bool EndRequested = false;
     int32_t BackScroll = 0;
 
 protected:
