@@ -62,7 +62,16 @@ void GameWindow::SetBordered(bool bordered) {
 
 void GameWindow::SetClientSize(int width, int height) {
     SDL_SetWindowSize(window_, width, height);
-    SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+    // Centred on the usable area from the new size: SDL's own centring may still see the old
+    // size while the window manager has not answered the resize.
+    int display = SDL_GetWindowDisplayIndex(window_);
+    if (display < 0) display = 0;
+    SDL_Rect b{};
+    if (SDL_GetDisplayUsableBounds(display, &b) == 0 && b.w > 0 && b.h > 0)
+        SDL_SetWindowPosition(window_, b.x + (b.w - width) / 2,
+                              b.y + (b.h > height ? (b.h - height) / 2 : 0));
+    else
+        SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
 }
 
 Size GameWindow::ClientSize() const {

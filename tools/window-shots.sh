@@ -13,6 +13,8 @@ prog=${ZOLVEX_PROGRAM_DIR:-$root/build/zolvex}
 mkdir -p "$out"
 num=77
 for size in "${sizes[@]}"; do
+  # A display number nobody else holds.
+  while [ -e /tmp/.X$num-lock ] || [ -e /tmp/.X11-unix/X$num ]; do num=$((num + 1)); done
   display=:$num
   num=$((num + 1))
   Xvfb "$display" -screen 0 "${size}x24" -nolisten tcp >/dev/null 2>&1 &
@@ -38,7 +40,9 @@ for size in "${sizes[@]}"; do
   DISPLAY=$display xdotool windowactivate "$win" key alt+Return
   sleep 2
   shot 4-fullscreen
-  kill "$game" 2>/dev/null || true
+  # The game screen takes a termination request as a close request and winds down through
+  # its states; here the picture is all that was wanted.
+  kill -KILL "$game" 2>/dev/null || true
   wait "$game" 2>/dev/null || true
   kill "$wm" "$xvfb" 2>/dev/null || true
   wait "$wm" "$xvfb" 2>/dev/null || true
