@@ -163,21 +163,31 @@ void MagnifyRowsFiltered(const LockGuard& d, const LockGuard& s, const Rect& dr,
             const uint32_t fx = static_cast<uint32_t>(uc >> 8) & 255;
             const uint32_t px[4] = {Load<B>(r0 + x0 * B), Load<B>(r0 + x1 * B),
                                     Load<B>(r1 + x0 * B), Load<B>(r1 + x1 * B)};
-            uint32_t w[4] = {(256 - fx) * (256 - fy), fx * (256 - fy), (256 - fx) * fy, fx * fy};
-            uint32_t cover = 65536;
-            if (keyed) {
-                cover = 0;
-                for (int i = 0; i < 4; ++i) {
-                    if ((px[i] & masks) == key) w[i] = 0;
-                    cover += w[i];
-                }
-                if (cover * 2 <= 65536) continue;
+            if (!keyed || ((px[0] & masks) != key && (px[1] & masks) != key &&
+                           (px[2] & masks) != key && (px[3] & masks) != key)) {
+                // All four opaque (the inside of a sprite): two steps of 32-bit arithmetic.
+                auto lerp = [&](uint32_t a, uint32_t b, uint32_t t) {
+                    uint32_t r = 0;
+                    for (const uint32_t m : {f.rMask, f.gMask, f.bMask})
+                        r |= (((a & m) * (256 - t) + (b & m) * t) >> 8) & m;
+                    return r;
+                };
+                const uint32_t top = lerp(px[0], px[1], fx), bottom = lerp(px[2], px[3], fx);
+                Store<B>(drow + x * B, (Load<B>(drow + x * B) & ~masks) | lerp(top, bottom, fy));
+                continue;
             }
+            uint32_t w[4] = {(256 - fx) * (256 - fy), fx * (256 - fy), (256 - fx) * fy, fx * fy};
+            uint32_t cover = 0;
+            for (int i = 0; i < 4; ++i) {
+                if ((px[i] & masks) == key) w[i] = 0;
+                cover += w[i];
+            }
+            if (cover * 2 <= 65536) continue;
             uint32_t out = Load<B>(drow + x * B) & ~masks;
             for (const uint32_t m : {f.rMask, f.gMask, f.bMask}) {
                 uint64_t sum = 0;
                 for (int i = 0; i < 4; ++i) sum += static_cast<uint64_t>(px[i] & m) * w[i];
-                out |= static_cast<uint32_t>(cover == 65536 ? sum >> 16 : sum / cover) & m;
+                out |= static_cast<uint32_t>(sum / cover) & m;
             }
             Store<B>(drow + x * B, out);
         }
