@@ -485,7 +485,13 @@ void TDDFullScreenForm::ToggleFullscreen() {
 void TDDFullScreenForm::SetDisplayKind(uint8_t kind) {
     if (DirectDrawObject) return;
     DisplayKind = kind;
-    if (kind == 2) window_->SetBordered(true);
+    if (kind == 2) {
+        window_->SetBordered(true);
+        // Sized before it is first shown, so that the desktop places it at that size.
+        window_->SetResizable(true);
+        const Size client = InitialClientSize();
+        window_->SetClientSize(client.w, client.h);
+    }
 }
 
 // ---- window events ----
