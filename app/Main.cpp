@@ -350,9 +350,16 @@ void TForm1::RepaintNow() {
 }
 
 void TForm1::ShowPicture(const char* name) {
-    const QPixmap pm = JpegResourcePixmap(name);
+    // On a desktop of twice the density (or more) the picture drawn at 2x shows, not a stretch;
+    // the layout stays in the picture's own units.
+    QPixmap pm;
+    if (devicePixelRatioF() > 1.0) {
+        pm = JpegResourcePixmap((std::string(name) + "2X").c_str());
+        if (!pm.isNull()) pm.setDevicePixelRatio(2.0);
+    }
+    if (pm.isNull()) pm = JpegResourcePixmap(name);
     Image1->setPixmap(pm);
-    Image1->resize(pm.size());
+    Image1->resize(pm.deviceIndependentSize().toSize());
 }
 
 void TForm1::FormCreate() {

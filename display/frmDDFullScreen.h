@@ -45,6 +45,9 @@ public:
     void ShowLoadingScreen();
     void TrackMouse();
     void SetDisplayKind(uint8_t kind);
+    // The window kind between its window and full screen (Alt+Enter); logged. Nothing in the
+    // full-screen kinds.
+    void ToggleFullscreen();
     // A program that steers the mouse (a replay, the auto-player, a test) hands its position in
     // here, in game-area coordinates; TrackMouse then reads it instead of the desktop's cursor.
     void SetScriptedPointer(int32_t x, int32_t y) {
@@ -144,8 +147,12 @@ private:
     void LogBroken(const std::string& message);
     // Ends the loop thread, also when it waits for a frame that will not run.
     void StopLoopThread();
+    // The window kind's client size: the one the player left last time, or a share of the desktop.
+    platform::Size InitialClientSize();
+    void RememberClientSize();
 
     std::unique_ptr<platform::GameWindow> window_;
+    platform::Size windowedSize_;  // the window's size before Alt+Enter made it full screen
     bool scriptedPointer_ = false;
     int32_t scriptedX_ = 0, scriptedY_ = 0;
     // Owners behind the program-wide Bobs and DSound while the display is set up.
