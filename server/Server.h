@@ -2,6 +2,7 @@
 // The maker's server: the start page and its pages, the list of known errors, the version file,
 // the live highscore page and /score2.php, which takes published scores.
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -84,6 +85,7 @@ private:
     std::atomic<uint64_t> scoresVersion_{1};
     uint64_t cachedVersion_ = 0;
     int64_t cachedWeek_ = 0;
+    std::chrono::steady_clock::time_point cachedAt_{};
     std::string cachedHighscores_;
     std::mutex logMutex_;
     std::atomic<bool> runEntered_{false}, runExited_{false}, stopRequested_{false};

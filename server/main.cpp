@@ -1,6 +1,7 @@
 // zolvex-server: the maker's server for the game, its pages and its highscore list.
-//   zolvex-server [--listen HOST:PORT] [--data DIR] [--pages DIR] [--rate PER_MINUTE] [--burst N]
-//                 [--threads N] [--trust-proxy] [--quiet]
+//   zolvex-server [--listen HOST:PORT] [--data DIR | --store postgresql://...] [--pages DIR]
+//                 [--rate PER_MINUTE] [--burst N] [--threads N] [--trust-proxy] [--quiet]
+//   zolvex-server migrate --from DIR --to postgresql://...
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -11,6 +12,7 @@
 
 #include <pthread.h>
 
+#include "server/Migrate.h"
 #include "server/Server.h"
 
 #ifndef ZOLVEX_DEFAULT_PAGES
@@ -33,6 +35,13 @@ void Usage(const char* self) {
                  "  --trust-proxy  take the client's address from X-Real-IP (behind nginx)\n"
                  "  --quiet        no line per request\n",
                  self, ZOLVEX_DEFAULT_PAGES);
+    std::fprintf(
+        stderr,
+        "  --store        a PostgreSQL address (postgresql://...) in place of --data, for "
+        "several servers\n"
+        "       %s migrate --from DIR --to postgresql://...\n"
+        "  copies the database of DIR into an empty PostgreSQL store and checks the counts\n",
+        self);
 }
 
 bool ParseNumber(const char* s, double& out) {
@@ -41,9 +50,36 @@ bool ParseNumber(const char* s, double& out) {
     return end && *end == '\0' && end != s && out >= 0;
 }
 
+int Migrate(int argc, char** argv) {
+    std::string from, to;
+    for (int i = 2; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--from"))
+            from = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--to"))
+            to = argv[i + 1];
+        else
+            from.clear(), to.clear(), i = argc;
+    }
+    if (argc % 2 || from.empty() || !zx::server::IsPgAddress(to)) {
+        Usage(argv[0]);
+        return 2;
+    }
+    try {
+        const auto n = zx::server::MigrateSqliteToPg(from, to);
+        std::printf("copied %lld submissions, %lld players, %lld week bests; the counts match\n",
+                    static_cast<long long>(n.Submissions), static_cast<long long>(n.Players),
+                    static_cast<long long>(n.WeekBests));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zolvex-server: migrate: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && !std::strcmp(argv[1], "migrate")) return Migrate(argc, argv);
     zx::server::TServerOptions options;
     options.PagesDir = ZOLVEX_DEFAULT_PAGES;
     std::string data = "zolvex-data";
@@ -60,6 +96,9 @@ int main(int argc, char** argv) {
             options.Host = v.substr(0, colon);
             options.Port = static_cast<int>(n);
         } else if (!std::strcmp(argv[i], "--data") && more) {
+            data = argv[++i];
+        } else if (!std::strcmp(argv[i], "--store") && more &&
+                   zx::server::IsPgAddress(argv[i + 1])) {
             data = argv[++i];
         } else if (!std::strcmp(argv[i], "--pages") && more) {
             options.PagesDir = argv[++i];
@@ -100,12 +139,14 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
-        auto store = zx::server::OpenSqliteStore(data);
+        auto store = zx::server::OpenScoreStore(data);
         zx::server::TZolvexServer server(options, std::move(store));
         const int port = server.Bind();
+        // The password of a database address stays out of the log.
+        const std::string shown = zx::server::IsPgAddress(data) ? "postgresql" : data;
         std::fprintf(stderr,
                      "zolvex-server: serving http://%s:%d/zvxinternal (data %s, pages %s)\n",
-                     options.Host.c_str(), port, data.c_str(), options.PagesDir.c_str());
+                     options.Host.c_str(), port, shown.c_str(), options.PagesDir.c_str());
         std::atomic<bool> signalled{false};
         std::thread waiter([&] {
             int sig = 0;

@@ -10,6 +10,7 @@ pkgs=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   sox libsox-fmt-mp3 xvfb xdotool imagemagick
   xdg-utils libcpp-httplib-dev libsqlite3-dev wrk python3-aiosmtpd
+  postgresql-15 libpq-dev nginx-light
   clang-14 libclang-rt-14-dev
 )
 missing=()
