@@ -106,7 +106,8 @@ void AppendField(std::string& out, sqlite3_stmt* st, int col, bool bytes) {
 int64_t CopyRows(sqlite3* src, PGconn* dst, const char* select, const char* copy,
                  const std::string& bytesColumns) {
     SqliteQuery q(src, select);
-    Exec(dst, copy);
+    if (Result start(PQexec(dst, copy)); PQresultStatus(start.get()) != PGRES_COPY_IN)
+        throw MigrateError(std::string(copy) + ": " + Trimmed(PQerrorMessage(dst)));
     std::string buffer;
     int64_t rows = 0;
     auto flush = [&] {

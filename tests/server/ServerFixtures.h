@@ -89,7 +89,8 @@ private:
 // zolvex-server as its own process, on a port it picks and announces on standard error.
 class ChildServer {
 public:
-    explicit ChildServer(const std::string& dataDir) {
+    // storeFlag "--store" takes a PostgreSQL address in place of the folder.
+    explicit ChildServer(const std::string& dataDir, const char* storeFlag = "--data") {
         int err[2];
         if (pipe(err) != 0) throw std::runtime_error("pipe failed");
         pid_ = fork();
@@ -98,7 +99,7 @@ public:
             dup2(err[1], 2);
             close(err[0]);
             close(err[1]);
-            execl(ZOLVEX_SERVER_EXE, ZOLVEX_SERVER_EXE, "--listen", "127.0.0.1:0", "--data",
+            execl(ZOLVEX_SERVER_EXE, ZOLVEX_SERVER_EXE, "--listen", "127.0.0.1:0", storeFlag,
                   dataDir.c_str(), "--rate", "0", "--threads", "16", static_cast<char*>(nullptr));
             _exit(127);
         }
