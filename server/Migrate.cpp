@@ -169,7 +169,9 @@ TMigrateCounts MigrateSqliteToPg(const std::string& folder, const std::string& c
     source.WeekBests = sqliteCount("SELECT count(*) FROM week_best");
 
     Exec(pg, "BEGIN");
-    Exec(pg, "LOCK TABLE submissions, players, week_best, score_counts, week_score_counts");
+    Exec(pg,
+         "LOCK TABLE submissions, players, week_best, score_counts, score_blocks, "
+         "week_score_counts, week_score_blocks");
     if (const int64_t there = PgCount(pg, "SELECT count(*) FROM submissions"); there != 0)
         throw MigrateError("the target already holds " + std::to_string(there) + " scores");
 
@@ -186,14 +188,7 @@ TMigrateCounts MigrateSqliteToPg(const std::string& folder, const std::string& c
     copied.WeekBests =
         CopyRows(raw, pg, "SELECT week, player, best, best_submission FROM week_best",
                  "COPY week_best(week, player, best, best_submission) FROM STDIN", "");
-    Exec(pg, "DELETE FROM score_counts");
-    Exec(pg, "DELETE FROM week_score_counts");
-    Exec(pg,
-         "INSERT INTO score_counts(score, players) SELECT best, count(*) FROM players GROUP BY "
-         "best");
-    Exec(pg,
-         "INSERT INTO week_score_counts(week, score, players) SELECT week, best, count(*) FROM "
-         "week_best GROUP BY week, best");
+    Exec(pg, "SELECT zolvex_recount_all()");
     // New submissions are numbered after the copied ones.
     Exec(pg,
          "SELECT setval(pg_get_serial_sequence('submissions', 'id'), COALESCE(max(id), 1), "

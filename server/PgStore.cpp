@@ -1,14 +1,16 @@
 // The score store on PostgreSQL, for several servers in front of one database.
 //
 // A submission is one call of the function zolvex_submit, bound and prepared, in a transaction of
-// its own: one round trip, and an answer only after the commit. Ranks come from a count of players
-// per best score (score_counts, and week_score_counts per week): scores are small integers in a
-// range of some thousands, so a rank is a sum over at most that many rows, whatever the number of
-// players, and the count tables stay small enough to sit in memory.
+// its own: one round trip, and an answer only after the commit. Ranks come from counts of players
+// per best score, kept beside the bests: score_counts per score value and score_blocks per block
+// of 1024 points (and the same per week). Scores are small integers, some thousands of values
+// apart, so "how many players are above s" is a sum over the blocks above s's block plus the
+// values above s within its block: a hundred or two of rows, however many players there are.
+// The counts are small enough to stay in memory.
 //
 // Every transaction takes its row locks in one order (the player, the score code, the player's
-// week, then the count rows by ascending score, overall before the week), so two submissions never
-// wait for each other in a circle.
+// week, then the count rows: overall values, overall blocks, week values, week blocks, each by
+// ascending score), so two submissions never wait for each other in a circle.
 #include <arpa/inet.h>
 #include <libpq-fe.h>
 
@@ -41,9 +43,78 @@ CREATE TABLE IF NOT EXISTS week_best(
 CREATE INDEX IF NOT EXISTS week_best_rank ON week_best(week, best DESC, best_submission);
 CREATE TABLE IF NOT EXISTS score_counts(
   score INTEGER PRIMARY KEY, players BIGINT NOT NULL);
+CREATE TABLE IF NOT EXISTS score_blocks(
+  block INTEGER PRIMARY KEY, players BIGINT NOT NULL);
 CREATE TABLE IF NOT EXISTS week_score_counts(
   week BIGINT NOT NULL, score INTEGER NOT NULL, players BIGINT NOT NULL,
   PRIMARY KEY(week, score));
+CREATE TABLE IF NOT EXISTS week_score_blocks(
+  week BIGINT NOT NULL, block INTEGER NOT NULL, players BIGINT NOT NULL,
+  PRIMARY KEY(week, block));
+
+-- Players whose best is above p_score, overall and within a week.
+CREATE OR REPLACE FUNCTION zolvex_above(p_score INTEGER) RETURNS BIGINT
+LANGUAGE sql STABLE AS $fn$
+  SELECT COALESCE((SELECT sum(players) FROM score_blocks WHERE block > p_score >> 10), 0)
+       + COALESCE((SELECT sum(players) FROM score_counts
+                   WHERE score > p_score AND score < ((p_score >> 10) + 1)::BIGINT << 10), 0)
+$fn$;
+CREATE OR REPLACE FUNCTION zolvex_week_above(p_week BIGINT, p_score INTEGER) RETURNS BIGINT
+LANGUAGE sql STABLE AS $fn$
+  SELECT COALESCE((SELECT sum(players) FROM week_score_blocks
+                   WHERE week = p_week AND block > p_score >> 10), 0)
+       + COALESCE((SELECT sum(players) FROM week_score_counts
+                   WHERE week = p_week AND score > p_score
+                     AND score < ((p_score >> 10) + 1)::BIGINT << 10), 0)
+$fn$;
+
+-- One player's best moves from p_old (none: NULL) to p_new, in the counts of all time
+-- (p_week NULL) or of a week.
+CREATE OR REPLACE FUNCTION zolvex_recount_one(p_week BIGINT, p_old INTEGER, p_new INTEGER)
+RETURNS void LANGUAGE plpgsql AS $fn$
+BEGIN
+  IF p_week IS NULL THEN
+    IF p_old IS NOT NULL THEN
+      UPDATE score_counts SET players = players - 1 WHERE score = p_old;
+    END IF;
+    INSERT INTO score_counts(score, players) VALUES (p_new, 1)
+      ON CONFLICT (score) DO UPDATE SET players = score_counts.players + 1;
+    IF p_old IS NULL OR p_old >> 10 <> p_new >> 10 THEN
+      IF p_old IS NOT NULL THEN
+        UPDATE score_blocks SET players = players - 1 WHERE block = p_old >> 10;
+      END IF;
+      INSERT INTO score_blocks(block, players) VALUES (p_new >> 10, 1)
+        ON CONFLICT (block) DO UPDATE SET players = score_blocks.players + 1;
+    END IF;
+  ELSE
+    IF p_old IS NOT NULL THEN
+      UPDATE week_score_counts SET players = players - 1 WHERE week = p_week AND score = p_old;
+    END IF;
+    INSERT INTO week_score_counts(week, score, players) VALUES (p_week, p_new, 1)
+      ON CONFLICT (week, score) DO UPDATE SET players = week_score_counts.players + 1;
+    IF p_old IS NULL OR p_old >> 10 <> p_new >> 10 THEN
+      IF p_old IS NOT NULL THEN
+        UPDATE week_score_blocks SET players = players - 1
+          WHERE week = p_week AND block = p_old >> 10;
+      END IF;
+      INSERT INTO week_score_blocks(week, block, players) VALUES (p_week, p_new >> 10, 1)
+        ON CONFLICT (week, block) DO UPDATE SET players = week_score_blocks.players + 1;
+    END IF;
+  END IF;
+END
+$fn$;
+
+-- The counts made afresh from the bests (after a bulk load).
+CREATE OR REPLACE FUNCTION zolvex_recount_all() RETURNS void LANGUAGE sql AS $fn$
+  DELETE FROM score_counts;
+  DELETE FROM score_blocks;
+  DELETE FROM week_score_counts;
+  DELETE FROM week_score_blocks;
+  INSERT INTO score_counts SELECT best, count(*) FROM players GROUP BY best;
+  INSERT INTO score_blocks SELECT best >> 10, count(*) FROM players GROUP BY 1;
+  INSERT INTO week_score_counts SELECT week, best, count(*) FROM week_best GROUP BY week, best;
+  INSERT INTO week_score_blocks SELECT week, best >> 10, count(*) FROM week_best GROUP BY 1, 2;
+$fn$;
 
 CREATE OR REPLACE FUNCTION zolvex_submit(
   p_player TEXT, p_score INTEGER, p_code TEXT, p_name BYTEA, p_city BYTEA, p_country BYTEA,
@@ -85,18 +156,15 @@ BEGIN
     WHERE week = p_week AND player = o_player FOR UPDATE;
 
   -- Others' bests above the score; the player's own earlier best does not count against them.
-  o_rank := 1 + COALESCE((SELECT sum(players) FROM score_counts WHERE score > p_score), 0)
-            - CASE WHEN v_best > p_score THEN 1 ELSE 0 END;
+  o_rank := 1 + zolvex_above(p_score) - CASE WHEN v_best > p_score THEN 1 ELSE 0 END;
   IF v_best IS NOT NULL THEN
-    o_old_rank := 1 + COALESCE((SELECT sum(players) FROM score_counts WHERE score > v_best), 0);
+    o_old_rank := 1 + zolvex_above(v_best);
   END IF;
   o_top := GREATEST(p_score, (SELECT max(score) FROM score_counts WHERE players > 0));
-  o_week_rank := 1 + COALESCE((SELECT sum(players) FROM week_score_counts
-                               WHERE week = p_week AND score > p_score), 0)
+  o_week_rank := 1 + zolvex_week_above(p_week, p_score)
                  - CASE WHEN v_week_best > p_score THEN 1 ELSE 0 END;
   IF v_week_best IS NOT NULL THEN
-    o_week_old_rank := 1 + COALESCE((SELECT sum(players) FROM week_score_counts
-                                     WHERE week = p_week AND score > v_week_best), 0);
+    o_week_old_rank := 1 + zolvex_week_above(p_week, v_week_best);
   END IF;
   o_week_top := GREATEST(p_score, (SELECT max(score) FROM week_score_counts
                                    WHERE week = p_week AND players > 0));
@@ -105,11 +173,9 @@ BEGIN
     INSERT INTO players(id, best, best_submission) VALUES (o_player, p_score, v_row);
   ELSIF p_score > v_best THEN
     UPDATE players SET best = p_score, best_submission = v_row WHERE id = o_player;
-    UPDATE score_counts SET players = players - 1 WHERE score = v_best;
   END IF;
   IF v_best IS NULL OR p_score > v_best THEN
-    INSERT INTO score_counts(score, players) VALUES (p_score, 1)
-      ON CONFLICT (score) DO UPDATE SET players = score_counts.players + 1;
+    PERFORM zolvex_recount_one(NULL, v_best, p_score);
   END IF;
   IF v_week_best IS NULL THEN
     INSERT INTO week_best(week, player, best, best_submission)
@@ -117,12 +183,9 @@ BEGIN
   ELSIF p_score > v_week_best THEN
     UPDATE week_best SET best = p_score, best_submission = v_row
       WHERE week = p_week AND player = o_player;
-    UPDATE week_score_counts SET players = players - 1
-      WHERE week = p_week AND score = v_week_best;
   END IF;
   IF v_week_best IS NULL OR p_score > v_week_best THEN
-    INSERT INTO week_score_counts(week, score, players) VALUES (p_week, p_score, 1)
-      ON CONFLICT (week, score) DO UPDATE SET players = week_score_counts.players + 1;
+    PERFORM zolvex_recount_one(p_week, v_week_best, p_score);
   END IF;
 END
 $fn$;

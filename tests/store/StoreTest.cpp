@@ -3,6 +3,7 @@
 // writers at once. Then what only a shared database has to stand: losing it and getting it back.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <mutex>
 #include <set>
@@ -124,6 +125,24 @@ TEST_P(StoreTest, RanksCountEachOtherPlayersBestOnceAndEqualBestsShareARank) {
     const TSubmitOutcome cid2 = Send(Score(-50, "c2", cid.PlayerId));
     EXPECT_EQ(cid2.Rank, 4) << "Ann, Dan and Ben; not Cid himself";
     EXPECT_EQ(cid2.OldRank, 3);
+}
+
+TEST_P(StoreTest, RanksAreExactOnBothSidesOfEveryThousandAndOfZero) {
+    std::vector<int32_t> all = {-2049, -1025, -1024, -1023, -1,   0,    1,
+                                1023,  1024,  1025,  2047,  2048, 2048, 60000};
+    for (size_t i = 0; i < all.size(); ++i) Send(Score(all[i], "b" + std::to_string(i)));
+    std::vector<int32_t> week;  // the probes go to a week of their own
+    auto above = [](const std::vector<int32_t>& v, int32_t s) {
+        return std::count_if(v.begin(), v.end(), [&](int32_t b) { return b > s; });
+    };
+    for (int32_t probe : {-3000, -2049, -1025, -1024, -2, -1, 0, 1022, 1023, 1024, 2047, 2048,
+                          59999, 60000, 70000}) {
+        const TSubmitOutcome p = Send(Score(probe, "p" + std::to_string(probe)), kWeek2);
+        EXPECT_EQ(p.Rank, 1 + above(all, probe)) << probe;
+        EXPECT_EQ(p.WeekRank, 1 + above(week, probe)) << probe;
+        all.push_back(probe);
+        week.push_back(probe);
+    }
 }
 
 TEST_P(StoreTest, AWeekRanksOnlyItsOwnScoresAndKeepsItsOldRank) {
