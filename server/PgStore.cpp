@@ -3,7 +3,8 @@
 // A submission is one call of the function zolvex_submit, bound and prepared, in a transaction of
 // its own: one round trip, and an answer only after the commit. Ranks come from counts of players
 // per best score, kept beside the bests: score_counts per score value and score_blocks per block
-// of 1024 points (and the same per week). Scores are small integers, some thousands of values
+// of 1024 points (and the same per week). A block's count is split in stripes, each connection
+// writing its own, since a count row locked by one transaction waits for its commit. Scores are small integers, some thousands of values
 // apart, so "how many players are above s" is a sum over the blocks above s's block plus the
 // values above s within its block: a hundred or two of rows, however many players there are.
 // The counts are small enough to stay in memory.
@@ -44,13 +45,14 @@ CREATE INDEX IF NOT EXISTS week_best_rank ON week_best(week, best DESC, best_sub
 CREATE TABLE IF NOT EXISTS score_counts(
   score INTEGER PRIMARY KEY, players BIGINT NOT NULL);
 CREATE TABLE IF NOT EXISTS score_blocks(
-  block INTEGER PRIMARY KEY, players BIGINT NOT NULL);
+  block INTEGER NOT NULL, stripe INTEGER NOT NULL, players BIGINT NOT NULL,
+  PRIMARY KEY(block, stripe));
 CREATE TABLE IF NOT EXISTS week_score_counts(
   week BIGINT NOT NULL, score INTEGER NOT NULL, players BIGINT NOT NULL,
   PRIMARY KEY(week, score));
 CREATE TABLE IF NOT EXISTS week_score_blocks(
-  week BIGINT NOT NULL, block INTEGER NOT NULL, players BIGINT NOT NULL,
-  PRIMARY KEY(week, block));
+  week BIGINT NOT NULL, block INTEGER NOT NULL, stripe INTEGER NOT NULL, players BIGINT NOT NULL,
+  PRIMARY KEY(week, block, stripe));
 
 -- Players whose best is above p_score, overall and within a week.
 CREATE OR REPLACE FUNCTION zolvex_above(p_score INTEGER) RETURNS BIGINT
@@ -72,6 +74,10 @@ $fn$;
 -- (p_week NULL) or of a week.
 CREATE OR REPLACE FUNCTION zolvex_recount_one(p_week BIGINT, p_old INTEGER, p_new INTEGER)
 RETURNS void LANGUAGE plpgsql AS $fn$
+DECLARE
+  -- A block is counted in stripes, one per connection mod 8, so that submissions at once in
+  -- the same block do not wait for each other's commits.
+  v_stripe INTEGER := pg_backend_pid() % 8;
 BEGIN
   IF p_week IS NULL THEN
     IF p_old IS NOT NULL THEN
@@ -81,10 +87,11 @@ BEGIN
       ON CONFLICT (score) DO UPDATE SET players = score_counts.players + 1;
     IF p_old IS NULL OR p_old >> 10 <> p_new >> 10 THEN
       IF p_old IS NOT NULL THEN
-        UPDATE score_blocks SET players = players - 1 WHERE block = p_old >> 10;
+        INSERT INTO score_blocks(block, stripe, players) VALUES (p_old >> 10, v_stripe, -1)
+          ON CONFLICT (block, stripe) DO UPDATE SET players = score_blocks.players - 1;
       END IF;
-      INSERT INTO score_blocks(block, players) VALUES (p_new >> 10, 1)
-        ON CONFLICT (block) DO UPDATE SET players = score_blocks.players + 1;
+      INSERT INTO score_blocks(block, stripe, players) VALUES (p_new >> 10, v_stripe, 1)
+        ON CONFLICT (block, stripe) DO UPDATE SET players = score_blocks.players + 1;
     END IF;
   ELSE
     IF p_old IS NOT NULL THEN
@@ -94,11 +101,13 @@ BEGIN
       ON CONFLICT (week, score) DO UPDATE SET players = week_score_counts.players + 1;
     IF p_old IS NULL OR p_old >> 10 <> p_new >> 10 THEN
       IF p_old IS NOT NULL THEN
-        UPDATE week_score_blocks SET players = players - 1
-          WHERE week = p_week AND block = p_old >> 10;
+        INSERT INTO week_score_blocks(week, block, stripe, players)
+          VALUES (p_week, p_old >> 10, v_stripe, -1)
+          ON CONFLICT (week, block, stripe) DO UPDATE SET players = week_score_blocks.players - 1;
       END IF;
-      INSERT INTO week_score_blocks(week, block, players) VALUES (p_week, p_new >> 10, 1)
-        ON CONFLICT (week, block) DO UPDATE SET players = week_score_blocks.players + 1;
+      INSERT INTO week_score_blocks(week, block, stripe, players)
+        VALUES (p_week, p_new >> 10, v_stripe, 1)
+        ON CONFLICT (week, block, stripe) DO UPDATE SET players = week_score_blocks.players + 1;
     END IF;
   END IF;
 END
@@ -111,9 +120,9 @@ CREATE OR REPLACE FUNCTION zolvex_recount_all() RETURNS void LANGUAGE sql AS $fn
   DELETE FROM week_score_counts;
   DELETE FROM week_score_blocks;
   INSERT INTO score_counts SELECT best, count(*) FROM players GROUP BY best;
-  INSERT INTO score_blocks SELECT best >> 10, count(*) FROM players GROUP BY 1;
+  INSERT INTO score_blocks SELECT best >> 10, 0, count(*) FROM players GROUP BY 1;
   INSERT INTO week_score_counts SELECT week, best, count(*) FROM week_best GROUP BY week, best;
-  INSERT INTO week_score_blocks SELECT week, best >> 10, count(*) FROM week_best GROUP BY 1, 2;
+  INSERT INTO week_score_blocks SELECT week, best >> 10, 0, count(*) FROM week_best GROUP BY 1, 2;
 $fn$;
 
 CREATE OR REPLACE FUNCTION zolvex_submit(
