@@ -54,20 +54,25 @@ CREATE TABLE IF NOT EXISTS week_score_blocks(
   week BIGINT NOT NULL, block INTEGER NOT NULL, stripe INTEGER NOT NULL, players BIGINT NOT NULL,
   PRIMARY KEY(week, block, stripe));
 
--- Players whose best is above p_score, overall and within a week.
+-- Players whose best is above p_score, overall and within a week. PL/pgSQL keeps the plans of
+-- a session, where an SQL function would plan its query at every call.
 CREATE OR REPLACE FUNCTION zolvex_above(p_score INTEGER) RETURNS BIGINT
-LANGUAGE sql STABLE AS $fn$
-  SELECT COALESCE((SELECT sum(players) FROM score_blocks WHERE block > p_score >> 10), 0)
+LANGUAGE plpgsql STABLE AS $fn$
+BEGIN
+  RETURN COALESCE((SELECT sum(players) FROM score_blocks WHERE block > p_score >> 10), 0)
        + COALESCE((SELECT sum(players) FROM score_counts
-                   WHERE score > p_score AND score < ((p_score >> 10) + 1)::BIGINT << 10), 0)
+                   WHERE score > p_score AND score < ((p_score >> 10) + 1)::BIGINT << 10), 0);
+END
 $fn$;
 CREATE OR REPLACE FUNCTION zolvex_week_above(p_week BIGINT, p_score INTEGER) RETURNS BIGINT
-LANGUAGE sql STABLE AS $fn$
-  SELECT COALESCE((SELECT sum(players) FROM week_score_blocks
+LANGUAGE plpgsql STABLE AS $fn$
+BEGIN
+  RETURN COALESCE((SELECT sum(players) FROM week_score_blocks
                    WHERE week = p_week AND block > p_score >> 10), 0)
        + COALESCE((SELECT sum(players) FROM week_score_counts
                    WHERE week = p_week AND score > p_score
-                     AND score < ((p_score >> 10) + 1)::BIGINT << 10), 0)
+                     AND score < ((p_score >> 10) + 1)::BIGINT << 10), 0);
+END
 $fn$;
 
 -- One player's best moves from p_old (none: NULL) to p_new, in the counts of all time

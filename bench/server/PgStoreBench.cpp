@@ -4,6 +4,8 @@
 //   bench_pgstore submit URI M THREADS    sends M submissions through the store from THREADS threads,
 //                                         half of them by known players, and prints the time of each
 //                                         submission's database work (store, ranks, tops): p50, p99
+//   bench_pgstore work URI M              the same work of M submissions from one connection, each
+//                                         rolled back: the statements without the commit's flush
 // Both take the week of the clock now.
 #include <libpq-fe.h>
 
@@ -145,12 +147,61 @@ int Submit(const char* uri, long m, int threads) {
     return 0;
 }
 
+int Work(const char* uri, long m) {
+    zx::server::OpenPgStore(uri, 1).reset();
+    PGconn* c = Connect(uri);
+    PGresult* prep = PQprepare(
+        c, "w",
+        "SELECT * FROM zolvex_submit($1, $2, $3, 'Bench', 'Bern', 'CH', '', 0, 'm', '', 1, 1, "
+        "'127.0.0.1', $4, $5)",
+        0, nullptr);
+    PQclear(prep);
+    std::vector<std::string> known;
+    PGresult* r = PQexec(c, "SELECT id FROM players TABLESAMPLE SYSTEM (2) LIMIT 20000");
+    for (int i = 0; i < PQntuples(r); ++i) known.emplace_back(PQgetvalue(r, i, 0));
+    PQclear(r);
+    if (known.empty()) known.emplace_back();
+    const int64_t now = Now(), week = zx::server::WeekStartOf(now);
+    const std::string nowText = std::to_string(now), weekText = std::to_string(week);
+    std::mt19937 gen(static_cast<uint32_t>(now));
+    std::normal_distribution<double> score(20000, 8000);
+    std::vector<double> ms;
+    for (long i = 0; i < m; ++i) {
+        const std::string player = i % 2 ? known[gen() % known.size()] : std::string();
+        const std::string points = std::to_string(
+            static_cast<int32_t>(std::clamp(score(gen), -5000.0, 60000.0)) / 10 * 10);
+        const std::string code = "work-" + nowText + "-" + std::to_string(i);
+        const char* values[5] = {player.c_str(), points.c_str(), code.c_str(), nowText.c_str(),
+                                 weekText.c_str()};
+        Exec(c, "BEGIN");
+        const auto t0 = Clock::now();
+        PGresult* w = PQexecPrepared(c, "w", 5, values, nullptr, nullptr, 0);
+        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t0).count());
+        if (PQresultStatus(w) != PGRES_TUPLES_OK) {
+            std::fprintf(stderr, "%s", PQerrorMessage(c));
+            return 1;
+        }
+        PQclear(w);
+        Exec(c, "ROLLBACK");
+    }
+    PQfinish(c);
+    std::sort(ms.begin(), ms.end());
+    auto at = [&](double p) {
+        return ms[static_cast<size_t>(p * static_cast<double>(ms.size() - 1))];
+    };
+    std::printf(
+        "statements of %zu submissions, without the commit: p50 %.2f ms p99 %.2f ms max %.2f ms\n",
+        ms.size(), at(0.5), at(0.99), ms.back());
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc == 4 && !std::strcmp(argv[1], "fill")) return Fill(argv[2], std::atol(argv[3]));
+    if (argc == 4 && !std::strcmp(argv[1], "work")) return Work(argv[2], std::atol(argv[3]));
     if (argc == 5 && !std::strcmp(argv[1], "submit"))
         return Submit(argv[2], std::atol(argv[3]), std::atoi(argv[4]));
-    std::fprintf(stderr, "usage: %s fill URI N | submit URI M THREADS\n", argv[0]);
+    std::fprintf(stderr, "usage: %s fill URI N | submit URI M THREADS | work URI M\n", argv[0]);
     return 2;
 }

@@ -4,7 +4,8 @@
 # 1. starts a PostgreSQL 15 of its own in a temporary folder (as nobody when run as root), with
 #    its disk settings as shipped (fsync and synchronous commit on);
 # 2. fills a database with PLAYERS players (1000000) and times a submission's database work
-#    through the store, from one thread and from eight: p50 and p99;
+#    through the store, from one thread and from eight: p50 and p99 (and, apart, the statements
+#    without the commit's flush to disk);
 # 3. replays the same distinct valid submissions with wrk for SECONDS against one server with
 #    SQLite, one server with PostgreSQL, and two servers with PostgreSQL behind nginx (each on a
 #    fresh store): accepted submissions per second and p99, and the rows stored against the
@@ -43,6 +44,7 @@ db() {
 echo "== a submission's database work with $players players"
 million=$(db million)
 "$build/bench/server/bench_pgstore" fill "$million" "$players"
+"$build/bench/server/bench_pgstore" work "$million" 5000
 "$build/bench/server/bench_pgstore" submit "$million" 5000 1
 "$build/bench/server/bench_pgstore" submit "$million" 10000 8
 
