@@ -21,5 +21,9 @@ case "$kind" in
            target=(--target fuzz_all) ;;
   *) echo "usage: $0 [plain|asan|release|fuzz]" >&2; exit 2 ;;
 esac
+# ccache, where installed, lets rebuilds and several checkouts on one machine share compiled units.
+if command -v ccache >/dev/null; then
+  extra+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+fi
 cmake -S . -B "$dir" -G Ninja -DCMAKE_COMPILE_WARNING_AS_ERROR=ON "${extra[@]}" >/dev/null
 cmake --build "$dir" -j"$(nproc)" "${target[@]}"

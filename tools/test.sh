@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 status=0
+echo "=== format"
+tools/format.sh --check || status=1
 for kind in plain asan; do
   dir=build; [ "$kind" = asan ] && dir=build-asan
   echo "=== $kind build"

@@ -1,6 +1,13 @@
 #include "support/TestSupport.h"
 
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <cstdlib>
 #include <filesystem>
@@ -63,5 +70,63 @@ std::vector<std::string> GameLogLines() {
 }
 
 std::string BuiltProgramDir() { return ZOLVEX_PROGRAM_DIR_BUILD; }
+
+bool MountPrivateTmpfs(const std::string& dir, size_t bytes, std::string& why) {
+    if (unshare(CLONE_NEWNS) != 0) {
+        why = std::string("no mount namespace of its own: ") + std::strerror(errno);
+        return false;
+    }
+    // Without this the mount would travel back to the parent's namespace on shared mounts.
+    if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        why = std::string("mounts cannot be made private: ") + std::strerror(errno);
+        return false;
+    }
+    const std::string options = "size=" + std::to_string(bytes);
+    if (mount("tmpfs", dir.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+        why = std::string("no tmpfs at ") + dir + ": " + std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
+bool CanMountPrivateTmpfs(std::string& why) {
+    if (geteuid() != 0) {
+        why = "mounting a small tmpfs needs root (CI runs as root)";
+        return false;
+    }
+    int pipefd[2];
+    if (pipe(pipefd) != 0) return false;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(pipefd[0]);
+        std::string reason;
+        const bool ok = MountPrivateTmpfs(TempProgramDir(), 1 << 16, reason);
+        if (!ok && write(pipefd[1], reason.data(), reason.size()) < 0) _exit(2);
+        _exit(ok ? 0 : 1);
+    }
+    close(pipefd[1]);
+    char buf[256];
+    const ssize_t n = read(pipefd[0], buf, sizeof buf);
+    close(pipefd[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    if (n > 0) why.assign(buf, static_cast<size_t>(n));
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string FillFileSystem(const std::string& dir) {
+    const std::string filler = dir + "/filler";
+    const int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (fd < 0) return filler;
+    // Big steps first, then down to single bytes, so that not even the tail of a page is left.
+    static const char zeros[1 << 16] = {};
+    for (size_t step = sizeof zeros; step > 0; step /= 2) {
+        while (write(fd, zeros, step) == static_cast<ssize_t>(step)) {
+        }
+    }
+    fsync(fd);
+    close(fd);
+    return filler;
+}
 
 }  // namespace zx::test

@@ -19,4 +19,15 @@ void WriteText(const std::string& relPath, const std::string& bytes);
 // The built program directory with the generated assets (sheets, sounds, level, cave).
 std::string BuiltProgramDir();
 
+// A real full disk, not a simulated one: for a process of its own (a forked child or a death
+// test), which then sees a small empty tmpfs at dir in a mount namespace of its own, so nothing
+// outside that process is touched and the mount goes with it. Needs root (CI runs as root);
+// returns false with the reason in why where the system does not allow it.
+bool MountPrivateTmpfs(const std::string& dir, size_t bytes, std::string& why);
+// Whether MountPrivateTmpfs can work here, asked in a throwaway child; the reason if not.
+bool CanMountPrivateTmpfs(std::string& why);
+// Takes every byte the file system holding dir has left, with one file (returned) whose removal
+// gives them back.
+std::string FillFileSystem(const std::string& dir);
+
 }  // namespace zx::test
