@@ -248,9 +248,19 @@ constexpr const char* kWeekTop =
 constexpr const char* kCount = "SELECT count(*) FROM submissions";
 
 PGconn* Connect(const std::string& conninfo) {
-    // The address may set its own timeout; this one only stands when it does not.
-    const char* keys[] = {"connect_timeout", "dbname", nullptr};
-    const char* values[] = {"3", conninfo.c_str(), nullptr};
+    // A database that stops answering (a machine gone, a network cut) shows within seconds, and
+    // no statement holds a connection of the pool for long: the server answers 503 instead of
+    // keeping the player waiting. The address may set any of these itself; these stand otherwise.
+    const char* keys[] = {"connect_timeout",
+                          "keepalives_idle",
+                          "keepalives_interval",
+                          "keepalives_count",
+                          "tcp_user_timeout",
+                          "options",
+                          "dbname",
+                          nullptr};
+    const char* values[] = {
+        "3", "10", "3", "3", "10000", "-c statement_timeout=10000", conninfo.c_str(), nullptr};
     PGconn* c = PQconnectdbParams(keys, values, 1);
     if (!c) throw PgError("out of memory");
     if (PQstatus(c) != CONNECTION_OK) {
