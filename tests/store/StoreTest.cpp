@@ -243,6 +243,21 @@ TEST_P(StoreTest, WritersAtOnceLoseNothingAndTakeEachCodeOnce) {
 INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return info.param; });
 
+TEST(SqliteStore, ASecondStoreOnAFolderInUseIsRefusedUntilTheFirstCloses) {
+    test::TempFolder folder;
+    auto first = server::OpenSqliteStore(folder.Path());
+    try {
+        server::OpenSqliteStore(folder.Path());
+        ADD_FAILURE() << "a second store opened the same folder";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("in use by another zolvex-server"), std::string::npos)
+            << e.what();
+    }
+    first->Submit(Score(10, "kept"), "x", kWeek1, kWeek1);
+    first.reset();
+    EXPECT_EQ(server::OpenSqliteStore(folder.Path())->SubmissionCount(), 1);
+}
+
 TEST(PgStore, ASubmissionWhileTheDatabaseIsDownFailsAndTheStoreRecoversByItself) {
     test::PgCluster* cluster = test::PgCluster::Shared();
     if (!cluster) GTEST_SKIP() << test::PgCluster::Why();
