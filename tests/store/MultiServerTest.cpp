@@ -173,6 +173,29 @@ TEST(SharedStore, EveryAnsweredScoreSurvivesAKilledServerAndADatabaseRestart) {
         static_cast<long long>(stored), games.size());
 }
 
+TEST(SharedStore, WithoutItsDatabaseAServerAnswers503WithAnErrorLineAndThenGoesOn) {
+    NEED_POSTGRESQL();
+    test::ChildServer server(cluster->NewDatabase(), "--store");
+    ASSERT_TRUE(Publish(server.Port(), WonGame("Before", 3)).Lines.count("Rang"));
+    cluster->Stop();
+    const test::Answer refused = Publish(server.Port(), WonGame("During", 4));
+    int pageStatus = 0;
+    const std::string page = Get(server.Port(), "/zvxinternal/highscore.html", &pageStatus);
+    cluster->Restart();
+    EXPECT_EQ(refused.Status, 503);
+    EXPECT_EQ(refused.Body,
+              "Error=The highscore list cannot be written just now; please try again later\r\n");
+    EXPECT_EQ(pageStatus, 503) << "the page was not made since the score before";
+    EXPECT_EQ(page, "Error=The highscore list cannot be read just now; please try again later\r\n");
+
+    const test::Answer after = Publish(server.Port(), WonGame("After", 5));
+    EXPECT_EQ(after.Lines.at("Rang"), "1") << after.Body;
+    const std::string back = Get(server.Port(), "/zvxinternal/highscore.html", &pageStatus);
+    EXPECT_EQ(pageStatus, 200);
+    EXPECT_NE(back.find("After"), std::string::npos);
+    EXPECT_EQ(back.find("During"), std::string::npos);
+}
+
 int RunMigrate(const std::string& from, const std::string& to, std::string& output) {
     const std::string cmd =
         std::string(ZOLVEX_SERVER_EXE) + " migrate --from '" + from + "' --to '" + to + "' 2>&1";
