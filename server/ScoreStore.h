@@ -52,7 +52,7 @@ std::unique_ptr<IScoreStore> OpenSqliteStore(const std::string& folder);
 // PostgreSQL at a connection string (a postgresql:// address or key=value pairs), through a pool
 // of `connections`. Ranks, identifiers and replays are decided by the database, so any number of
 // servers may share it. Throws when the database cannot be reached or its tables cannot be made.
-std::unique_ptr<IScoreStore> OpenPgStore(const std::string& conninfo, int connections = 8);
+std::unique_ptr<IScoreStore> OpenPgStore(const std::string& conninfo, int connections = 16);
 
 // A postgresql:// or postgres:// address.
 bool IsPgAddress(const std::string& where);
