@@ -227,7 +227,7 @@ std::string ErrorOf(PGconn* c, const PGresult* r) {
 // A retried transaction cannot have taken effect: deadlocks and serialisation failures.
 bool MayRetry(const PGresult* r) {
     const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
-    return state && state[0] == '4' && state[1] == '0';
+    return state && (!std::strcmp(state, "40001") || !std::strcmp(state, "40P01"));
 }
 
 void ExecOrThrow(PGconn* c, const char* sql) {
