@@ -1,6 +1,7 @@
 #include "server/Server.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdio>
@@ -93,6 +94,13 @@ void TZolvexServer::Routes() {
     h.set_keep_alive_max_count(1000);
     h.set_payload_max_length(64 * 1024);  // nothing here takes a body
     h.set_tcp_nodelay(true);
+    // Debian's library listens with a backlog of 5: of a burst of new connections (nginx opening
+    // upstream connections) some would be dropped and retried by TCP a second later. The
+    // listening socket is kept, to be listened on again with a longer backlog once bound.
+    h.set_socket_options([this](socket_t sock) {
+        httplib::default_socket_options(sock);
+        listenSocket_ = static_cast<int>(sock);
+    });
 
     h.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
         requestStart = std::chrono::steady_clock::now();
@@ -251,15 +259,15 @@ std::pair<int, std::string> TZolvexServer::SubmitForTesting(const std::string& t
 }
 
 int TZolvexServer::Bind() {
-    if (options_.Port == 0) {
-        const int port = http_->bind_to_any_port(options_.Host);
+    int port = options_.Port;
+    if (port == 0) {
+        port = http_->bind_to_any_port(options_.Host);
         if (port <= 0) throw std::runtime_error("cannot listen on " + options_.Host);
-        return port;
+    } else if (!http_->bind_to_port(options_.Host, port)) {
+        throw std::runtime_error("cannot listen on " + options_.Host + ":" + std::to_string(port));
     }
-    if (!http_->bind_to_port(options_.Host, options_.Port))
-        throw std::runtime_error("cannot listen on " + options_.Host + ":" +
-                                 std::to_string(options_.Port));
-    return options_.Port;
+    if (listenSocket_ >= 0) ::listen(listenSocket_, 1024);
+    return port;
 }
 
 void TZolvexServer::Run() {

@@ -88,6 +88,7 @@ private:
     std::chrono::steady_clock::time_point cachedAt_{};
     std::string cachedHighscores_;
     std::mutex logMutex_;
+    int listenSocket_ = -1;
     std::atomic<bool> runEntered_{false}, runExited_{false}, stopRequested_{false};
 };
 
