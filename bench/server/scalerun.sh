@@ -23,7 +23,7 @@ pids=()
 as_owner() { if [ "$(id -u)" = 0 ]; then runuser -u nobody -- "$@"; else "$@"; fi; }
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  [ -f "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
+  [ -s "$work/nginx.pid" ] && kill "$(cat "$work/nginx.pid" 2>/dev/null)" 2>/dev/null || true
   [ -d "$work/pg" ] && as_owner "$pgbin/pg_ctl" -D "$work/pg" -m fast -w stop >/dev/null 2>&1 || true
   rm -rf "$work"
 }
@@ -116,4 +116,3 @@ EOF
 nginx -c "$work/nginx.conf" -p "$work" -e "$work/nginx-error.log"
 for _ in $(seq 100); do [ -s "$work/nginx.pid" ] && break; sleep 0.05; done
 replay "two servers behind nginx, PostgreSQL" $((base + 4)) "$two"
-kill "$(cat "$work/nginx.pid")"
