@@ -191,13 +191,11 @@ void TZolvexServer::ServePage(const std::string& key, const httplib::Request& re
 }
 
 void TZolvexServer::ServeHighscores(httplib::Response& res) {
-    const int64_t week = WeekStartOf(clock_());
+    const int64_t now = clock_(), week = WeekStartOf(now);
     std::lock_guard lock(highscoreMutex_);
     const uint64_t version = scoresVersion_.load();
-    // Scores that other servers take show up here within a second.
-    const auto now = std::chrono::steady_clock::now();
-    const bool aged =
-        store_->SharedWithOtherServers() && now - cachedAt_ >= std::chrono::seconds(1);
+    // Scores that other servers take show up here with the next second.
+    const bool aged = store_->SharedWithOtherServers() && now != cachedAt_;
     if (version != cachedVersion_ || week != cachedWeek_ || aged) {
         try {
             cachedHighscores_ = HighscorePage(store_->Top(20, std::nullopt), store_->Top(20, week),

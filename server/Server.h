@@ -2,7 +2,6 @@
 // The maker's server: the start page and its pages, the list of known errors, the version file,
 // the live highscore page and /score2.php, which takes published scores.
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -85,7 +84,7 @@ private:
     std::atomic<uint64_t> scoresVersion_{1};
     uint64_t cachedVersion_ = 0;
     int64_t cachedWeek_ = 0;
-    std::chrono::steady_clock::time_point cachedAt_{};
+    int64_t cachedAt_ = 0;
     std::string cachedHighscores_;
     std::mutex logMutex_;
     int listenSocket_ = -1;

@@ -90,6 +90,43 @@ TEST(SharedStore, TwoServersAnswerOneRankingOneReplayRefusalAndOnePage) {
     EXPECT_NE(pageA.find("Again"), std::string::npos);
 }
 
+// A server in this process on a PostgreSQL store, with a clock the test sets.
+class ServerOnPg {
+public:
+    ServerOnPg(const std::string& db, const std::atomic<int64_t>& now)
+        : server_(test::QuietOptions(), server::OpenPgStore(db, 2), [&now] { return now.load(); }) {
+        port_ = server_.Bind();
+        thread_ = std::thread([this] { server_.Run(); });
+        server_.WaitUntilReadyForTesting();
+    }
+    ~ServerOnPg() {
+        server_.Stop();
+        thread_.join();
+    }
+    int Port() const { return port_; }
+
+private:
+    server::TZolvexServer server_;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+TEST(SharedStore, AServersPageShowsAnotherServersScoreWithTheNextSecond) {
+    NEED_POSTGRESQL();
+    const std::string db = cluster->NewDatabase();
+    std::atomic<int64_t> now{test::kAMonday + 3 * 86400};
+    ServerOnPg a(db, now), b(db, now);
+    ASSERT_TRUE(Publish(a.Port(), WonGame("Early", 1)).Lines.count("Rang"));
+    const std::string before = Get(b.Port(), "/zvxinternal/highscore.html");
+    ASSERT_NE(before.find("Early"), std::string::npos);
+    ASSERT_TRUE(Publish(a.Port(), WonGame("Later", 2)).Lines.count("Rang"));
+    EXPECT_EQ(Get(b.Port(), "/zvxinternal/highscore.html"), before) << "kept within the second";
+    EXPECT_NE(Get(a.Port(), "/zvxinternal/highscore.html").find("Later"), std::string::npos)
+        << "the server that took the score shows it at once";
+    ++now;
+    EXPECT_NE(Get(b.Port(), "/zvxinternal/highscore.html").find("Later"), std::string::npos);
+}
+
 TEST(SharedStore, EveryAnsweredScoreSurvivesAKilledServerAndADatabaseRestart) {
     NEED_POSTGRESQL();
     const std::string db = cluster->NewDatabase();
