@@ -1,10 +1,10 @@
 #include "app/HighscoreuploadedUnit.h"
 
-#include "app/Internet.h"
 #include "app/Main.h"
+#include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
-#include "sprites/Ansi.h"
+#include "support/Ansi.h"
 
 namespace zx {
 namespace {

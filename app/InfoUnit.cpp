@@ -1,10 +1,10 @@
 #include "app/InfoUnit.h"
 
-#include "app/Internet.h"
 #include "app/Main.h"
 #include "game/LevelFile.h"
+#include "net/Internet.h"
 #include "platform/Dialogs.h"
-#include "sprites/SystemInfo.h"
+#include "support/SystemInfo.h"
 
 namespace zx {
 

@@ -14,20 +14,21 @@
 
 #include "app/EditorUnit.h"
 #include "app/InfoUnit.h"
-#include "app/Internet.h"
+#include "app/KnownErrors.h"
 #include "app/NewHighscoreUnit.h"
 #include "app/PublishErrorreportUnit.h"
 #include "app/PublishHighscoreUnit.h"
 #include "app/Static.h"
-#include "display/DDrawUnit.h"
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
+#include "net/Internet.h"
 #include "platform/Dialogs.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "sprites/Random.h"
-#include "sprites/Resources.h"
-#include "sprites/SystemInfo.h"
+#include "screen/DDrawUnit.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "support/Random.h"
+#include "support/Resources.h"
+#include "support/SystemInfo.h"
 
 namespace zx {
 namespace {

@@ -18,7 +18,7 @@
 #include <optional>
 #include <string>
 
-#include "app/MusicConvert.h"
+#include "music/MusicConvert.h"
 
 namespace zx {
 

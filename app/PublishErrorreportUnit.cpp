@@ -3,12 +3,12 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "app/ErrorMail.h"
 #include "app/Main.h"
+#include "net/ErrorMail.h"
 #include "platform/Dialogs.h"
-#include "sprites/Ansi.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
+#include "support/Ansi.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
 
 namespace zx {
 namespace {

@@ -4,12 +4,12 @@
 #include <QVBoxLayout>
 
 #include "app/HighscoreuploadedUnit.h"
-#include "app/Internet.h"
 #include "app/Main.h"
 #include "game/GameRecords.h"
+#include "net/Internet.h"
 #include "platform/Dialogs.h"
-#include "sprites/Ansi.h"
-#include "sprites/Random.h"
+#include "support/Ansi.h"
+#include "support/Random.h"
 
 namespace zx {
 namespace {

@@ -6,8 +6,8 @@
 #include "game/GameRecords.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
-#include "sprites/LogFiles.h"
 #include "sprites/SpriteDefs.h"
+#include "support/LogFiles.h"
 
 namespace zx {
 namespace {

@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "sprites/BobUnit.h"
-#include "sprites/DDUtils.h"
 #include "sprites/SpriteDefs.h"
+#include "surface/DDUtils.h"
 
 using namespace zx;
 using platform::PixelFormat;

@@ -10,7 +10,7 @@
 
 #include "display/frmDDFullScreen.h"
 #include "platform/Ticks.h"
-#include "sprites/Paths.h"
+#include "support/Paths.h"
 
 namespace {
 

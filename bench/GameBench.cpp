@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "platform/DDraw.h"
-#include "sprites/Paths.h"
+#include "support/Paths.h"
 #include "tools/autoplay/GameDriver.h"
 
 namespace {

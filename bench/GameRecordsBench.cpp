@@ -6,7 +6,7 @@
 #include "game/GameRecords.h"
 #include "game/Highscores.h"
 #include "game/LevelFile.h"
-#include "sprites/Paths.h"
+#include "support/Paths.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <filesystem>
 #include <new>
 
-#include "app/MusicConvert.h"
-#include "sprites/Paths.h"
+#include "music/MusicConvert.h"
 #include "sprites/qvDSound.h"
+#include "support/Paths.h"
 
 namespace {
 std::atomic<long> allocations{0};

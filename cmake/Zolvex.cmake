@@ -14,16 +14,33 @@ function(zolvex_warnings target)
   endif()
 endfunction()
 
-# A static library made of every source file of a layer folder, so that new units
-# join the build by being added to the folder.
+# Include folders per target: each folder's target exposes an include root of its own in the
+# build tree, holding one link named after the folder (build/include/support/support -> support/).
+# A file reaches "support/Paths.h" only when its target links the support layer, directly or
+# through a layer above it, so including from a layer above one's own does not build.
+set(ZOLVEX_INCLUDE_ROOT ${CMAKE_BINARY_DIR}/include)
+function(zolvex_include_root target)
+  file(RELATIVE_PATH folder ${CMAKE_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR})
+  string(REPLACE "/" "_" rootname "${folder}")
+  set(root ${ZOLVEX_INCLUDE_ROOT}/${rootname})
+  get_filename_component(parent ${root}/${folder} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  file(CREATE_LINK ${CMAKE_CURRENT_SOURCE_DIR} ${root}/${folder} SYMBOLIC)
+  get_target_property(type ${target} TYPE)
+  if(type STREQUAL "INTERFACE_LIBRARY")
+    target_include_directories(${target} INTERFACE ${root})
+  else()
+    target_include_directories(${target} PUBLIC ${root})
+  endif()
+endfunction()
+
+# One layer folder: a static library of the sources listed, with its include root and the
+# layers and libraries it stands on.
+#   zolvex_layer(zolvex_sprites SOURCES BobUnit.cpp ... LIBS zolvex_surface)
 function(zolvex_layer name)
-  cmake_parse_arguments(L "" "" "LIBS;EXCLUDE" ${ARGN})
-  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.c)
-  foreach(x ${L_EXCLUDE})
-    list(REMOVE_ITEM srcs ${CMAKE_CURRENT_SOURCE_DIR}/${x})
-  endforeach()
-  add_library(${name} STATIC ${srcs})
-  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  cmake_parse_arguments(L "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${L_SOURCES})
+  zolvex_include_root(${name})
   target_link_libraries(${name} PUBLIC ${L_LIBS})
   zolvex_warnings(${name})
 endfunction()

@@ -7,8 +7,8 @@
 #include <map>
 #include <tuple>
 
-#include "sprites/LogFiles.h"
 #include "sprites/SpriteDefs.h"
+#include "support/LogFiles.h"
 
 namespace zx {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "sprites/DDUtils.h"
+#include "surface/DDUtils.h"
 
 namespace zx {
 

@@ -5,9 +5,9 @@
 #include "display/TextUnit.h"
 #include "platform/Dialogs.h"
 #include "platform/Ticks.h"
-#include "sprites/DDUtils.h"
-#include "sprites/LogFiles.h"
 #include "sprites/SpriteDefs.h"
+#include "support/LogFiles.h"
+#include "surface/DDUtils.h"
 
 namespace zx {
 

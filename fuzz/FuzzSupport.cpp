@@ -14,11 +14,11 @@
 #include "platform/DisplayState.h"
 #include "platform/Window.h"
 #include "sprites/BobUnit.h"
-#include "sprites/DDUtils.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "sprites/Resources.h"
 #include "sprites/SpriteDefs.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "support/Resources.h"
+#include "surface/DDUtils.h"
 
 namespace zx::fuzz {
 

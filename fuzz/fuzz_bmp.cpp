@@ -3,8 +3,8 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "platform/Errors.h"
-#include "sprites/BmpCheck.h"
-#include "sprites/DDUtils.h"
+#include "surface/BmpCheck.h"
+#include "surface/DDUtils.h"
 
 using namespace zx;
 

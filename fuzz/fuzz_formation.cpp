@@ -11,7 +11,7 @@
 #include "game/SpermUnit.h"
 #include "platform/Errors.h"
 #include "sprites/BobUnit.h"
-#include "sprites/Random.h"
+#include "support/Random.h"
 
 using namespace zx;
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Internet.h"
+#include "app/KnownErrors.h"
 #include "fuzz/FuzzSupport.h"
 #include "game/LevelFile.h"
 

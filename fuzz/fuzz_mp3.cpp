@@ -5,7 +5,7 @@
 #include <string>
 
 #include "fuzz/FuzzSupport.h"
-#include "sprites/Paths.h"
+#include "support/Paths.h"
 
 extern "C" {
 int init();

@@ -4,8 +4,8 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "platform/Errors.h"
-#include "sprites/LogFiles.h"
 #include "sprites/SpriteDefs.h"
+#include "support/LogFiles.h"
 
 using namespace zx;
 

@@ -3,8 +3,8 @@
 
 #include "fuzz/FuzzSupport.h"
 #include "platform/Errors.h"
-#include "sprites/Paths.h"
 #include "sprites/qvDSound.h"
+#include "support/Paths.h"
 
 using namespace zx;
 

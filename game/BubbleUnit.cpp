@@ -3,8 +3,8 @@
 #include <string>
 
 #include "game/GameRecords.h"
-#include "sprites/Random.h"
 #include "sprites/SpriteDefs.h"
+#include "support/Random.h"
 
 namespace zx {
 

@@ -1,7 +1,7 @@
 #include "game/BubblepointUnit.h"
 
 #include "game/GameGlobals.h"
-#include "sprites/Random.h"
+#include "support/Random.h"
 
 #include "game/scoreunit.h"
 

@@ -8,9 +8,9 @@
 #include "game/GameRecords.h"
 #include "platform/Errors.h"
 #include "platform/Ticks.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
 #include "sprites/SpriteDefs.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
 
 namespace zx {
 

@@ -8,10 +8,10 @@
 #include "game/LevelFile.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
-#include "sprites/Ansi.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "sprites/Random.h"
+#include "support/Ansi.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "support/Random.h"
 
 namespace zx {
 

@@ -4,9 +4,9 @@
 
 #include "game/GameRecords.h"
 #include "platform/Errors.h"
-#include "sprites/Ansi.h"
-#include "sprites/Paths.h"
-#include "sprites/Random.h"
+#include "support/Ansi.h"
+#include "support/Paths.h"
+#include "support/Random.h"
 
 namespace zx {
 namespace {

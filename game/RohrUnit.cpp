@@ -7,8 +7,8 @@
 #include "game/GameGlobals.h"
 #include "game/SchussUnit.h"
 #include "game/scoreunit.h"
-#include "sprites/DDUtils.h"
 #include "sprites/qvDSound.h"
+#include "surface/DDUtils.h"
 
 namespace zx {
 

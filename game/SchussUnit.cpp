@@ -6,10 +6,10 @@
 #include "game/SpermUnit.h"
 #include "game/scoreunit.h"
 #include "platform/DisplayState.h"
-#include "sprites/DDUtils.h"
-#include "sprites/Random.h"
 #include "sprites/SpriteDefs.h"
 #include "sprites/qvDSound.h"
+#include "support/Random.h"
+#include "surface/DDUtils.h"
 
 namespace zx {
 

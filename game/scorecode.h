@@ -2,7 +2,7 @@
 // The score code lives in the payload library, which the server shares; the game writes its codes
 // with the program's one generator, so that a replayed game writes the same code.
 #include "payload/ScoreCode.h"
-#include "sprites/Random.h"
+#include "support/Random.h"
 
 namespace zx {
 

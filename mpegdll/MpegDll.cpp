@@ -3,6 +3,10 @@
 // error of the decoding thread is reported by the "ResetPlayerMode" that follows its end.
 //
 // It never plays to the sound card: the program only converts, and plays the waves itself.
+// This file defines the entry points.
+#define MPEGDLL_LIBRARY
+#include "mpegdll/MpegDll.h"
+
 #include <mpg123.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -17,8 +21,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#define MPEGDLL_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "platform/DisplayState.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Random.h"
 #include "sprites/SpriteDefs.h"
+#include "support/LogFiles.h"
+#include "support/Random.h"
 
 namespace zx {
 

@@ -4,11 +4,11 @@
 #include <cctype>
 #include <cstring>
 
-#include "sprites/Ansi.h"
-#include "sprites/BmpCheck.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
 #include "sprites/qvDSound.h"
+#include "support/Ansi.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "surface/BmpCheck.h"
 
 namespace zx {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sprites/DDUtils.h"
+#include "surface/DDUtils.h"
 
 namespace zx {
 

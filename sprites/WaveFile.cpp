@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "platform/Errors.h"
-#include "sprites/Paths.h"
+#include "support/Paths.h"
 
 namespace zx {
 namespace {

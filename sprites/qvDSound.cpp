@@ -4,10 +4,10 @@
 #include <cmath>
 #include <optional>
 
-#include "sprites/Ansi.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
 #include "sprites/WaveFile.h"
+#include "support/Ansi.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
 
 namespace zx {
 

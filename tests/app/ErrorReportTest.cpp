@@ -23,15 +23,15 @@
 #include <thread>
 #include <vector>
 
-#include "app/ErrorMail.h"
 #include "app/Main.h"
 #include "app/PublishErrorreportUnit.h"
+#include "net/ErrorMail.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "support/QtTestSupport.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "testsupport/QtTestSupport.h"
+#include "testsupport/TestSupport.h"
 
 extern char** environ;
 

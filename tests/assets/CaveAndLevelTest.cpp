@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "support/TestSupport.h"
+#include "testsupport/TestSupport.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "support/TestSupport.h"
+#include "testsupport/TestSupport.h"
 
 namespace {
 

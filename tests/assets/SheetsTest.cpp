@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "sprites/Ansi.h"
-#include "sprites/Resources.h"
-#include "support/TestSupport.h"
+#include "support/Ansi.h"
+#include "support/Resources.h"
+#include "testsupport/TestSupport.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "support/TestSupport.h"
+#include "testsupport/TestSupport.h"
 
 namespace {
 

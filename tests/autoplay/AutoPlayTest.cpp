@@ -10,9 +10,9 @@
 #include "game/Highscores.h"
 #include "game/LevelFile.h"
 #include "game/scorecode.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "testsupport/TestSupport.h"
 #include "tools/autoplay/GameDriver.h"
 
 using namespace zx;

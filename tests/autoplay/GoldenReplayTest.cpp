@@ -15,7 +15,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "support/TestSupport.h"
+#include "testsupport/TestSupport.h"
 #include "tools/autoplay/GameDriver.h"
 
 using namespace zx;

@@ -4,8 +4,8 @@
 
 #include "display/frmDDFullScreen.h"
 #include "platform/Ticks.h"
-#include "sprites/LogFiles.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "testsupport/TestSupport.h"
 
 using namespace zx;
 using namespace zx::platform;

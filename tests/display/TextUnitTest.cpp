@@ -3,10 +3,10 @@
 #include <gtest/gtest.h>
 
 #include "platform/Window.h"
-#include "sprites/LogFiles.h"
 #include "sprites/SpriteDefs.h"
-#include "support/DisplayFixtures.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "testsupport/DisplayFixtures.h"
+#include "testsupport/TestSupport.h"
 
 namespace zx {
 namespace {

@@ -6,10 +6,10 @@
 #include <string>
 
 #include "game/GameRecords.h"
-#include "sprites/DDUtils.h"
-#include "sprites/Random.h"
 #include "sprites/SpriteDefs.h"
-#include "support/DisplayFixtures.h"
+#include "support/Random.h"
+#include "surface/DDUtils.h"
+#include "testsupport/DisplayFixtures.h"
 
 namespace zx {
 namespace {

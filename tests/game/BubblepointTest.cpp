@@ -5,9 +5,9 @@
 #include <memory>
 #include <string>
 
-#include "sprites/Random.h"
 #include "sprites/SpriteDefs.h"
-#include "support/DisplayFixtures.h"
+#include "support/Random.h"
+#include "testsupport/DisplayFixtures.h"
 
 namespace zx {
 namespace {

@@ -9,11 +9,11 @@
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
 #include "platform/Errors.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
 #include "sprites/SpriteDefs.h"
-#include "support/GameFixtures.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "testsupport/GameFixtures.h"
+#include "testsupport/TestSupport.h"
 
 namespace zx {
 namespace {

@@ -8,8 +8,8 @@
 #include "game/LevelFile.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
-#include "sprites/Paths.h"
-#include "support/TestSupport.h"
+#include "support/Paths.h"
+#include "testsupport/TestSupport.h"
 
 using namespace zx;
 

@@ -5,9 +5,9 @@
 #include "game/GameRecords.h"
 #include "game/LevelFile.h"
 #include "platform/Errors.h"
-#include "sprites/Paths.h"
-#include "sprites/Random.h"
-#include "support/TestSupport.h"
+#include "support/Paths.h"
+#include "support/Random.h"
+#include "testsupport/TestSupport.h"
 
 using namespace zx;
 

@@ -7,7 +7,7 @@
 #include "game/SchussUnit.h"
 #include "game/scoreunit.h"
 #include "sprites/qvDSound.h"
-#include "support/GameFixtures.h"
+#include "testsupport/GameFixtures.h"
 
 namespace zx {
 namespace {

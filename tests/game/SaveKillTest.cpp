@@ -18,10 +18,10 @@
 #include "game/GameRecords.h"
 #include "game/LevelFile.h"
 #include "platform/Errors.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "support/GameFixtures.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "testsupport/GameFixtures.h"
+#include "testsupport/TestSupport.h"
 
 namespace zx {
 namespace {

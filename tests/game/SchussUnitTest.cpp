@@ -9,11 +9,11 @@
 #include "game/LevelFile.h"
 #include "game/SpermUnit.h"
 #include "game/scoreunit.h"
-#include "sprites/Paths.h"
 #include "sprites/SpriteDefs.h"
 #include "sprites/qvDSound.h"
-#include "support/GameFixtures.h"
-#include "support/TestSupport.h"
+#include "support/Paths.h"
+#include "testsupport/GameFixtures.h"
+#include "testsupport/TestSupport.h"
 
 namespace zx {
 namespace {

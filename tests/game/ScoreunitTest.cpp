@@ -18,12 +18,12 @@
 #include "game/scorecode.h"
 #include "platform/Ticks.h"
 #include "platform/Window.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "sprites/Random.h"
 #include "sprites/SpriteDefs.h"
-#include "support/GameFixtures.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "support/Random.h"
+#include "testsupport/GameFixtures.h"
+#include "testsupport/TestSupport.h"
 
 namespace zx {
 namespace {

@@ -20,14 +20,14 @@
 #include "game/scoreunit.h"
 #include "platform/Errors.h"
 #include "platform/Window.h"
-#include "sprites/DDUtils.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "sprites/Random.h"
-#include "sprites/Resources.h"
 #include "sprites/SpriteDefs.h"
-#include "support/GameFixtures.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "support/Random.h"
+#include "support/Resources.h"
+#include "surface/DDUtils.h"
+#include "testsupport/GameFixtures.h"
+#include "testsupport/TestSupport.h"
 
 namespace zx {
 namespace {
@@ -489,8 +489,7 @@ TEST_F(SpermTest, TheShippedLevelPlaysThroughWithoutAnErrorLine) {
     namespace fs = std::filesystem;
     Lines level;
     const fs::path built = fs::path(test::BuiltProgramDir()) / "KVD" / "Level1.txt";
-    const fs::path plain =
-        fs::path(ZOLVEX_SOURCE_DIR) / "tools" / "assetgen" / "level" / "Level1.txt";
+    const fs::path plain = fs::path(ZOLVEX_SOURCE_DIR) / "content" / "Level1.txt";
     if (fs::exists(built)) {
         std::ifstream in(built, std::ios::binary);
         std::stringstream ss;

@@ -1,5 +1,9 @@
 // Stand-ins for a damaged decoder library: one lacks an entry point, one refuses to start.
-#define EXPORT extern "C" __attribute__((visibility("default")))
+// This file defines the entry points.
+#define MPEGDLL_LIBRARY
+#include "mpegdll/MpegDll.h"
+
+#define EXPORT MPEGDLL_EXPORT
 
 EXPORT int init() {
 #ifdef INIT_FAILS

@@ -6,65 +6,35 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
-#include "support/TestMp3.h"
-#include "support/TestSupport.h"
+#include "mpegdll/MpegDll.h"
+#include "testsupport/TestMp3.h"
+#include "testsupport/TestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-using InitFn = int (*)();
-using VoidFn = void (*)();
-using OpenFn = void (*)(const char*, int, void*, void*, void*, void*, void*, void*, void*);
-using SetPriorityFn = void (*)(int);
-using SetOutputFn = void (*)(int, const char*);
-using PlayFn = int (*)(int, int, unsigned char*);
-using IntFn = int (*)();
-using IntArgFn = int (*)(int);
-using SeekFn = void (*)(int);
-
-struct Lib {
+// The library's own declaration of its entry points: a test that called one with other
+// arguments than the library takes would not compile.
+struct Lib : mpegdll::TMpegDllEntries {
     void* handle = nullptr;
-    InitFn init;
-    VoidFn deinit, Pause, Restart, Stop, Close;
-    OpenFn Open;
-    SetPriorityFn SetPriority;
-    SetOutputFn SetOutputDevice;
-    PlayFn Play;
-    IntFn GetFrequency, GetBitrate, GetLayer, GetPlayerMode, GetCurrentPos, LastError;
-    IntArgFn GetLength, ResetPlayerMode;
-    SeekFn Seek;
 
-    template <typename F>
-    void Get(F& f, const char* name) {
-        f = reinterpret_cast<F>(dlsym(handle, name));
-        ASSERT_NE(f, nullptr) << name;
-    }
     void Load() {
         handle = dlopen(MPEGDLL_PATH, RTLD_NOW | RTLD_LOCAL);
         ASSERT_NE(handle, nullptr) << dlerror();
-        Get(init, "init");
-        Get(deinit, "deinit");
-        Get(Open, "Open");
-        Get(Pause, "Pause");
-        Get(Restart, "Restart");
-        Get(Stop, "Stop");
-        Get(SetPriority, "SetPriority");
-        Get(SetOutputDevice, "SetOutputDevice");
-        Get(Play, "Play");
-        Get(Close, "Close");
-        Get(GetFrequency, "GetFrequency");
-        Get(GetBitrate, "GetBitrate");
-        Get(GetLayer, "GetLayer");
-        Get(GetPlayerMode, "GetPlayerMode");
-        Get(GetCurrentPos, "GetCurrentPos");
-        Get(GetLength, "GetLength");
-        Get(ResetPlayerMode, "ResetPlayerMode");
-        Get(Seek, "Seek");
-        Get(LastError, "LastError");
+        std::string missing;
+        const bool all = mpegdll::LookupMpegDllEntries(
+            [&](const char* name) {
+                void* address = dlsym(handle, name);
+                if (!address) missing += std::string(" ") + name;
+                return address;
+            },
+            *this);
+        ASSERT_TRUE(all) << "missing:" << missing;
     }
 };
 

@@ -11,16 +11,16 @@
 
 #include "ServerFixtures.h"
 #include "app/HighscoreuploadedUnit.h"
-#include "app/Internet.h"
 #include "app/PublishHighscoreUnit.h"
 #include "game/GameRecords.h"
 #include "game/Highscores.h"
+#include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
-#include "sprites/LogFiles.h"
-#include "support/LocalHttpServer.h"
-#include "support/QtTestSupport.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "testsupport/LocalHttpServer.h"
+#include "testsupport/QtTestSupport.h"
+#include "testsupport/TestSupport.h"
 #include "tools/autoplay/GameDriver.h"
 
 namespace zx {

@@ -5,7 +5,7 @@
 #include "ServerFixtures.h"
 #include "game/GameRecords.h"
 #include "game/Highscores.h"
-#include "support/TestSupport.h"
+#include "testsupport/TestSupport.h"
 #include "tools/autoplay/GameDriver.h"
 
 namespace zx {

@@ -7,11 +7,11 @@
 #include <span>
 
 #include "platform/Window.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Random.h"
 #include "sprites/SpriteDefs.h"
-#include "support/DisplayFixtures.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "support/Random.h"
+#include "testsupport/DisplayFixtures.h"
+#include "testsupport/TestSupport.h"
 
 namespace zx {
 namespace {

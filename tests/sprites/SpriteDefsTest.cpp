@@ -5,11 +5,11 @@
 #include <filesystem>
 
 #include "platform/Window.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "sprites/Resources.h"
-#include "support/DisplayFixtures.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "support/Resources.h"
+#include "testsupport/DisplayFixtures.h"
+#include "testsupport/TestSupport.h"
 
 namespace zx {
 namespace {

@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "platform/Errors.h"
-#include "sprites/Paths.h"
 #include "sprites/WaveFile.h"
-#include "support/TestSupport.h"
+#include "support/Paths.h"
+#include "testsupport/TestSupport.h"
 
 namespace wavetest {
 

@@ -9,10 +9,10 @@
 
 #include "platform/Dialogs.h"
 #include "platform/Ticks.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
 #include "sprites/qvDSound.h"
-#include "support/TestSupport.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "testsupport/TestSupport.h"
 
 namespace wavetest {
 std::string MakeWave(const std::string& samples, uint16_t channels, uint32_t rate, uint16_t bits);

@@ -5,12 +5,12 @@
 #include <cmath>
 #include <vector>
 
-#include "display/DDrawUnit.h"
 #include "game/GameGlobals.h"
 #include "game/RohrUnit.h"
 #include "game/SchussUnit.h"
 #include "game/SpermUnit.h"
 #include "game/scoreunit.h"
+#include "screen/DDrawUnit.h"
 #include "sprites/SpriteDefs.h"
 
 namespace zx {

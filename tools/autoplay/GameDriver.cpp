@@ -6,15 +6,15 @@
 #include <map>
 #include <stdexcept>
 
-#include "app/MusicConvert.h"
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
 #include "game/SpermUnit.h"
 #include "game/scoreunit.h"
+#include "music/MusicConvert.h"
 #include "platform/Ticks.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "sprites/Random.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "support/Random.h"
 
 namespace zx {
 

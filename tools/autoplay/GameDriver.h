@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "display/DDrawUnit.h"
+#include "screen/DDrawUnit.h"
 #include "tools/autoplay/AutoPlayer.h"
 #include "tools/autoplay/Replay.h"
 #include "tools/autoplay/SwarmWatch.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "display/InputMap.h"
+#include "screen/InputMap.h"
 
 namespace zx {
 

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "sprites/Paths.h"
+#include "support/Paths.h"
 #include "tools/autoplay/GameDriver.h"
 
 namespace {

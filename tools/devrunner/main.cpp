@@ -16,10 +16,10 @@
 #include "display/frmDDFullScreen.h"
 #include "platform/Ticks.h"
 #include "sprites/BobUnit.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Random.h"
-#include "sprites/Resources.h"
 #include "sprites/SpriteDefs.h"
+#include "support/LogFiles.h"
+#include "support/Random.h"
+#include "support/Resources.h"
 
 namespace {
 

@@ -12,13 +12,13 @@
 #include <cstring>
 #include <memory>
 
-#include "app/MusicConvert.h"
-#include "display/DDrawUnit.h"
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
-#include "sprites/LogFiles.h"
-#include "sprites/Paths.h"
-#include "sprites/Random.h"
+#include "music/MusicConvert.h"
+#include "screen/DDrawUnit.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "support/Random.h"
 #include "tools/autoplay/GameDriver.h"
 
 namespace {

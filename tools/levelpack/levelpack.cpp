@@ -8,8 +8,8 @@
 
 #include "game/LevelFile.h"
 #include "platform/Errors.h"
-#include "sprites/Paths.h"
-#include "sprites/Random.h"
+#include "support/Paths.h"
+#include "support/Random.h"
 
 namespace {
 

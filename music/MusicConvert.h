@@ -1,0 +1,55 @@
+#pragma once
+// The conversion of the shipped MP3 music into wave files beside them, which the sound manager
+// then loads like every other sound. Runs on the calling (user-interface) thread and blocks it;
+// the decoding itself runs on the decoder library's own thread.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "music/MPEGPlay.h"
+
+namespace zx {
+
+// What the launcher's progress panel does during a conversion.
+class IMusicProgress {
+public:
+    virtual ~IMusicProgress() = default;
+    // Shows the panel ("Converting Sounds...") with a bar of count steps at position 0.
+    virtual void Start(int count) = 0;
+    // One file is done.
+    virtual void Step() = 0;
+    // Hides the panel.
+    virtual void Finish() = 0;
+};
+
+// Progress as lines on standard output, for the development runner.
+class TConsoleMusicProgress : public IMusicProgress {
+public:
+    void Start(int count) override;
+    void Step() override;
+    void Finish() override;
+
+private:
+    int count_ = 0, done_ = 0;
+};
+
+// The player that exists while music is converted (or longer, when someone else made it).
+extern std::unique_ptr<TMPEGPlayer> MusicPlayer;
+extern bool PlayerCreated;
+
+// The work list holds at most this many files; the rest wait for the next activation.
+constexpr int kMaxMusicPairs = 100;
+
+// Converts every "snd\*.mp3" whose wave is missing or older. True unless a drive lacked the space
+// for a wave file. A decoder library that cannot be loaded raises its TMPEGError.
+bool ConvertMusic(IMusicProgress* progress);
+
+// True when the MP3 file's size times 20 is less than the free space of its drive; otherwise
+// shows "Not enough space for sounds on drive X:\" and answers false.
+bool CheckSoundSpace(const std::string& mp3Path);
+
+// Tests: the free space CheckSoundSpace sees (nullopt: the real one).
+void SetSoundSpaceForTesting(std::optional<uint64_t> freeBytes);
+
+}  // namespace zx

@@ -1,0 +1,80 @@
+#include "support/SystemInfo.h"
+
+#include <algorithm>
+#include <exception>
+#include <functional>
+#include <string>
+
+#include "platform/GameInfo.h"
+#include "support/LogFiles.h"
+
+namespace zx {
+
+uint32_t AvailableMemory = 0;
+
+namespace {
+
+std::string Label(const char* label) {
+    std::string s(label);
+    if (s.size() < 20) s.append(20 - s.size(), ' ');
+    return s;
+}
+
+// Physical and virtual kilobytes can together exceed 32 bits on a 64-bit system: saturate
+// instead of wrapping round to a tiny figure that would fail the memory check.
+uint32_t SumKb(uint32_t a, uint32_t b) {
+    uint64_t s = static_cast<uint64_t>(a) + b;
+    return static_cast<uint32_t>(std::min<uint64_t>(s, 0xFFFFFFFFu));
+}
+
+std::function<void(TGameInfo&)>& Adjust() {
+    static std::function<void(TGameInfo&)> adjust;
+    return adjust;
+}
+
+}  // namespace
+
+void SetGameInfoAdjustForTesting(std::function<void(TGameInfo&)> adjust) {
+    Adjust() = std::move(adjust);
+}
+
+void LogSystemInfo(const TGameInfo& gi) {
+    WriteLog(Label("OSVersion:") + gi.OSVersion);
+    WriteLog(Label("OSPlatform:") + gi.OSPlatform);
+    WriteLog(Label("DispResu:") + gi.DispResu);
+    WriteLog(Label("DirectXvs:") + gi.DirectXvs);
+    WriteLog(Label("BitsPixel:") + gi.BitsPixel);
+    WriteLog(Label("CPUvendor:") + gi.CPUvendor);
+    const char* mem[] = {"MemoryLoad:",    "TotalPhys:",    "AvailPhys:",   "TotalPageFile:",
+                         "AvailPageFile:", "TotalVirtual:", "AvailVirtual:"};
+    for (int k = 1; k <= 7; ++k) WriteLog(Label(mem[k - 1]) + std::to_string(gi.MemoryValue(k)));
+    const char* sys[] = {
+        "PageSize:", "AtiveProcessorMask:", "NumberOfProcessors:", "ProcessorType:"};
+    for (int k = 1; k <= 4; ++k) WriteLog(Label(sys[k - 1]) + std::to_string(gi.SystemValue(k)));
+    WriteLog("AllocationGranularity:" + std::to_string(gi.SystemValue(5)));
+    AvailableMemory = SumKb(gi.MemoryValue(3), gi.MemoryValue(7));
+}
+
+void LogSystemInfo() {
+    try {
+        WriteLog("Retreiving system information...");
+        TGameInfo gi;
+        if (Adjust()) Adjust()(gi);
+        LogSystemInfo(gi);
+    } catch (const std::exception& e) {
+        WriteLog(std::string("Retreiving system information failed: ") + e.what());
+    }
+}
+
+uint32_t AvailableMemoryKb() {
+    try {
+        TGameInfo gi;
+        if (Adjust()) Adjust()(gi);
+        return SumKb(gi.MemoryValue(3), gi.MemoryValue(7));
+    } catch (const std::exception& e) {
+        WriteLog(std::string("Retreiving available memory failed: ") + e.what());
+        return 0;
+    }
+}
+
+}  // namespace zx

@@ -1,0 +1,574 @@
+#include "surface/DDUtils.h"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "support/Ansi.h"
+#include "support/LogFiles.h"
+#include "support/Paths.h"
+#include "support/Resources.h"
+#include "surface/BmpCheck.h"
+
+namespace zx {
+
+using platform::BltFx;
+using platform::PixelFormat;
+using platform::Rect;
+
+namespace {
+
+// Locks a surface for the life of the guard; a failure to lock raises (a lost surface silently,
+// so that a surface lost in the middle of a frame costs that frame only).
+class LockGuard {
+public:
+    explicit LockGuard(DirectDrawSurface* s) : s_(s) {
+        void* bits = nullptr;
+        int32_t pitch = 0;
+        DDCheck(s->Lock(&bits, &pitch, platform::DDLOCK_WAIT));
+        bits_ = static_cast<uint8_t*>(bits);
+        pitch_ = pitch;
+    }
+    ~LockGuard() { s_->Unlock(); }
+    LockGuard(const LockGuard&) = delete;
+    LockGuard& operator=(const LockGuard&) = delete;
+    uint8_t* Row(int y) const { return bits_ + static_cast<ptrdiff_t>(y) * pitch_; }
+
+private:
+    DirectDrawSurface* s_;
+    uint8_t* bits_ = nullptr;
+    int32_t pitch_ = 0;
+};
+
+PixelFormat FormatOf(const DirectDrawSurface* s) {
+    PixelFormat f;
+    DDCheckNoLost(s->GetPixelFormat(f));
+    return f;
+}
+
+uint32_t Masks(const PixelFormat& f) { return f.rMask | f.gMask | f.bMask; }
+
+template <int B>
+inline uint32_t Load(const uint8_t* p) {
+    if constexpr (B == 2) {
+        uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    } else if constexpr (B == 3) {
+        return static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16));
+    } else {
+        uint32_t v;
+        std::memcpy(&v, p, 4);
+        return v;
+    }
+}
+
+template <int B>
+inline void Store(uint8_t* p, uint32_t v) {
+    if constexpr (B == 2) {
+        uint16_t w = static_cast<uint16_t>(v);
+        std::memcpy(p, &w, 2);
+    } else if constexpr (B == 3) {
+        p[0] = static_cast<uint8_t>(v);
+        p[1] = static_cast<uint8_t>(v >> 8);
+        p[2] = static_cast<uint8_t>(v >> 16);
+    } else {
+        std::memcpy(p, &v, 4);
+    }
+}
+
+bool Within(const Rect& r, int w, int h) {
+    return r.left >= 0 && r.top >= 0 && r.right <= w && r.bottom <= h && r.left <= r.right &&
+           r.top <= r.bottom;
+}
+
+// Nearest-pixel stretch with the source key, the same pixel choice as the display's own blit
+// (source index = i * sourceSize / destSize), stepped without a division per pixel.
+template <int B>
+void StretchRows(const LockGuard& d, const LockGuard& s, const Rect& dr, const Rect& sr, bool keyed,
+                 uint32_t masks, uint32_t key) {
+    const int dw = dr.Width(), dh = dr.Height(), sw = sr.Width(), sh = sr.Height();
+    const int qx = sw / dw, rx = sw % dw;
+    const int qy = sh / dh, ry = sh % dh;
+    int sy = sr.top, ey = 0;
+    for (int y = 0; y < dh; ++y) {
+        const uint8_t* srow = s.Row(sy) + static_cast<ptrdiff_t>(sr.left) * B;
+        uint8_t* drow = d.Row(dr.top + y) + static_cast<ptrdiff_t>(dr.left) * B;
+        if (dw == sw && !keyed) {
+            std::memcpy(drow, srow, static_cast<size_t>(dw) * B);
+        } else if (dw == sw) {
+            for (int x = 0; x < dw; ++x) {
+                uint32_t v = Load<B>(srow + x * B);
+                if ((v & masks) != key) Store<B>(drow + x * B, v);
+            }
+        } else {
+            // 32.32 stepping with the fraction rounded up picks the same columns as
+            // i * sw / dw: the error over a row stays below 1 / dw while dw < 65536.
+            const uint64_t step =
+                ((static_cast<uint64_t>(sw) << 32) + static_cast<uint64_t>(dw) - 1) /
+                static_cast<uint64_t>(dw);
+            const bool exact = dw < 65536;
+            if (exact && keyed) {
+                uint64_t acc = 0;
+                for (int x = 0; x < dw; ++x, acc += step) {
+                    const uint32_t v = Load<B>(srow + (acc >> 32) * B);
+                    if ((v & masks) != key) Store<B>(drow + x * B, v);
+                }
+            } else if (exact) {
+                uint64_t acc = 0;
+                for (int x = 0; x < dw; ++x, acc += step)
+                    Store<B>(drow + x * B, Load<B>(srow + (acc >> 32) * B));
+            } else {
+                int sx = 0, ex = 0;
+                for (int x = 0; x < dw; ++x) {
+                    uint32_t v = Load<B>(srow + sx * B);
+                    if (!keyed || (v & masks) != key) Store<B>(drow + x * B, v);
+                    sx += qx, ex += rx;
+                    if (ex >= dw) ex -= dw, ++sx;
+                }
+            }
+        }
+        sy += qy, ey += ry;
+        if (ey >= dh) ey -= dh, ++sy;
+    }
+}
+
+// The final copy of a sprite. Into a plain surface (the back buffer, a sheet) it runs here over
+// the locked pixels; a primary or a copy within one surface goes through the display's blit.
+void SpriteCopy(DirectDrawSurface* dest, const Rect& dr, DirectDrawSurface* src, const Rect& sr,
+                bool keyed) {
+    const bool viaDisplay = src == dest || (dest->Caps() & platform::DDSCAPS_PRIMARYSURFACE) ||
+                            !Within(dr, dest->Width(), dest->Height()) ||
+                            !Within(sr, src->Width(), src->Height()) ||
+                            !(FormatOf(src) == FormatOf(dest));
+    if (viaDisplay) {
+        uint32_t flags = platform::DDBLT_WAIT | (keyed ? platform::DDBLT_KEYSRC : 0);
+        DDCheck(dest->Blt(&dr, src, &sr, flags, nullptr));
+        return;
+    }
+    if (dr.Width() == 0 || dr.Height() == 0 || sr.Width() == 0 || sr.Height() == 0) return;
+    LockGuard d(dest);
+    LockGuard s(src);
+    const PixelFormat f = FormatOf(dest);
+    const uint32_t masks = Masks(f);
+    const bool useKey = keyed && src->HasColorKey();
+    const uint32_t key = src->ColorKey() & masks;
+    switch (dest->BytesPerPixel()) {
+        case 2: StretchRows<2>(d, s, dr, sr, useKey, masks, key); break;
+        case 3: StretchRows<3>(d, s, dr, sr, useKey, masks, key); break;
+        default: StretchRows<4>(d, s, dr, sr, useKey, masks, key); break;
+    }
+}
+
+struct BlendParams {
+    uint32_t rm, gm, bm, masks, key;
+};
+
+// One blend over the locked surfaces. Mode A: constant alpha with weights summing to 256.
+// Mode M: per-pixel alpha map with weights summing to 255.
+template <int B, bool Map>
+void BlendRows(const LockGuard& back, const LockGuard& src, const LockGuard& blend, const Rect& br,
+               const Rect& sr, bool keyed, const BlendParams& p, uint32_t alpha, const uint8_t* map,
+               int mapStride) {
+    const int w = br.Width(), h = br.Height();
+    const uint32_t stepX = (static_cast<uint32_t>(sr.Width()) << 16) / static_cast<uint32_t>(w);
+    const uint32_t stepY = (static_cast<uint32_t>(sr.Height()) << 16) / static_cast<uint32_t>(h);
+    const uint32_t inv = 256 - alpha;
+    int sy = sr.top;
+    uint32_t accY = 0;
+    for (int row = 0; row < h; ++row) {
+        const uint8_t* drow = back.Row(br.top + row) + static_cast<ptrdiff_t>(br.left) * B;
+        const uint8_t* srow = src.Row(sy) + static_cast<ptrdiff_t>(sr.left) * B;
+        const uint8_t* mrow =
+            Map ? map + static_cast<ptrdiff_t>(sy) * mapStride + sr.left : nullptr;
+        uint8_t* orow = blend.Row(row);
+        uint32_t accX = 0;
+        for (int col = 0; col < w; ++col) {
+            const uint32_t sx = accX >> 16;
+            accX += stepX;
+            const uint32_t d = Load<B>(drow + col * B);
+            const uint32_t s = Load<B>(srow + sx * B);
+            uint32_t out = d;
+            if (!keyed || (s & p.masks) != p.key) {
+                if constexpr (Map) {
+                    const uint32_t f = mrow[sx];
+                    if (f == 255) {
+                        out = s;
+                    } else if (f != 0) {
+                        const uint32_t g = 255 - f;
+                        out = ((((d & p.rm) * g + (s & p.rm) * f) & (p.rm << 8)) |
+                               (((d & p.gm) * g + (s & p.gm) * f) & (p.gm << 8)) |
+                               (((d & p.bm) * g + (s & p.bm) * f) & (p.bm << 8))) >>
+                              8;
+                    }
+                } else {
+                    out = ((((d & p.rm) * inv + (s & p.rm) * alpha) & (p.rm << 8)) |
+                           (((d & p.gm) * inv + (s & p.gm) * alpha) & (p.gm << 8)) |
+                           (((d & p.bm) * inv + (s & p.bm) * alpha) & (p.bm << 8))) >>
+                          8;
+                }
+            }
+            Store<B>(orow + col * B, out);
+        }
+        accY += stepY;
+        sy += static_cast<int>(accY >> 16);
+        accY &= 0xFFFF;
+    }
+}
+
+void Blend(DirectDrawSurface* back, DirectDrawSurface* source, DirectDrawSurface* blend,
+           const Rect& br, const Rect& sr, bool keyed, uint32_t alpha, const uint8_t* map) {
+    const PixelFormat f = FormatOf(back);
+    if (!(f.flags & platform::DDPF_RGB)) throw Exception("Not on RGB format");
+    if (f.bitCount != 16 && f.bitCount != 24 && f.bitCount != 32)
+        throw Exception("Invalid bit count");
+    if (Masks(f) & 0xFF000000u) throw Exception("Pixel format not supported");
+    if (!source || !(FormatOf(source) == f))
+        throw Exception("Back and front surface pixel formats don't match");
+    if (!blend || !(FormatOf(blend) == f))
+        throw Exception("Back and destination surface pixel formats don't match");
+    if (!Within(br, back->Width(), back->Height()))
+        throw Exception("Back rectangle outside surface boundaries");
+    if (!Within(sr, source->Width(), source->Height()))
+        throw Exception("Front rectangle outside surface boundaries");
+    if (blend->Width() < br.Width() || blend->Height() < br.Height())
+        throw Exception("Dest rectangle outside surface boundaries");
+    if (br.Width() == 0 || br.Height() == 0) return;
+    LockGuard lb(back);
+    LockGuard ls(source);
+    LockGuard lo(blend);
+    BlendParams p{f.rMask, f.gMask, f.bMask, Masks(f), source->ColorKey() & Masks(f)};
+    const int stride = (source->Width() + 3) & ~3;
+    switch (f.bitCount) {
+        case 16:
+            map ? BlendRows<2, true>(lb, ls, lo, br, sr, keyed, p, 0, map, stride)
+                : BlendRows<2, false>(lb, ls, lo, br, sr, keyed, p, alpha, nullptr, 0);
+            break;
+        case 24:
+            map ? BlendRows<3, true>(lb, ls, lo, br, sr, keyed, p, 0, map, stride)
+                : BlendRows<3, false>(lb, ls, lo, br, sr, keyed, p, alpha, nullptr, 0);
+            break;
+        default:
+            map ? BlendRows<4, true>(lb, ls, lo, br, sr, keyed, p, 0, map, stride)
+                : BlendRows<4, false>(lb, ls, lo, br, sr, keyed, p, alpha, nullptr, 0);
+            break;
+    }
+}
+
+// The file-name part of a path with either separator, without its extension.
+std::string BaseName(const std::string& path) {
+    size_t slash = path.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    return name;
+}
+
+std::string StripExtension(const std::string& path) {
+    size_t slash = path.find_last_of("/\\");
+    size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
+    return path.substr(0, dot);
+}
+
+std::optional<RgbPicture> DecodeBmp(const uint8_t* data, size_t size) {
+    TBmpHeader header;
+    if (!CheckBmpHeader(data, size, header).empty()) return std::nullopt;
+    SDL_RWops* rw = SDL_RWFromConstMem(data, static_cast<int>(size));
+    if (!rw) return std::nullopt;
+    SDL_Surface* s = SDL_LoadBMP_RW(rw, 1);
+    if (!s) return std::nullopt;
+    SDL_Surface* c = SDL_ConvertSurfaceFormat(s, SDL_PIXELFORMAT_RGB24, 0);
+    SDL_FreeSurface(s);
+    if (!c) return std::nullopt;
+    RgbPicture pic;
+    pic.width = c->w, pic.height = c->h;
+    pic.rgb.resize(static_cast<size_t>(c->w) * c->h * 3);
+    for (int y = 0; y < c->h; ++y)
+        std::memcpy(pic.rgb.data() + static_cast<size_t>(y) * c->w * 3,
+                    static_cast<uint8_t*>(c->pixels) + static_cast<ptrdiff_t>(y) * c->pitch,
+                    static_cast<size_t>(c->w) * 3);
+    SDL_FreeSurface(c);
+    return pic;
+}
+
+void DrawPicture(const RgbPicture& pic, DirectDrawSurface* surface) {
+    TDDCanvas canvas(surface);
+    SDL_Surface* dc = canvas.DC();
+    const PixelFormat f = FormatOf(surface);
+    const int bpp = surface->BytesPerPixel();
+    const int w = std::min(pic.width, dc->w), h = std::min(pic.height, dc->h);
+    for (int y = 0; y < h; ++y) {
+        const uint8_t* s = pic.rgb.data() + static_cast<size_t>(y) * pic.width * 3;
+        uint8_t* d = static_cast<uint8_t*>(dc->pixels) + static_cast<ptrdiff_t>(y) * dc->pitch;
+        for (int x = 0; x < w; ++x, s += 3)
+            platform::WritePixel(
+                d + x * bpp, bpp,
+                platform::PackColour(f, (uint32_t{s[0]} << 16) | (uint32_t{s[1]} << 8) | s[2]));
+    }
+}
+
+uint8_t Expand(uint32_t p, uint32_t mask) {
+    if (!mask) return 0;
+    int shift = std::countr_zero(mask);
+    uint32_t max = mask >> shift;
+    return static_cast<uint8_t>(((p & mask) >> shift) * 255 / max);
+}
+
+}  // namespace
+
+SurfacePtr CreateOffscreenSurface(int width, int height, uint32_t extraCaps) {
+    if (!DD.DirectDraw) throw Exception("Direct Draw object not created");
+    platform::SurfaceDesc desc;
+    desc.caps = platform::DDSCAPS_OFFSCREENPLAIN | extraCaps;
+    desc.width = static_cast<uint32_t>(std::max(width, 0));
+    desc.height = static_cast<uint32_t>(std::max(height, 0));
+    SurfacePtr s;
+    DDCheckNoLost(DD.DirectDraw->CreateSurface(desc, s));
+    return s;
+}
+
+DirectDrawSurface* FrontSurface() { return DD.FlipList.empty() ? nullptr : DD.FlipList[0].get(); }
+DirectDrawSurface* BackBuffer() { return DD.FlipList.size() < 2 ? nullptr : DD.FlipList[1].get(); }
+
+bool IsBackSurface(const DirectDrawSurface* surface) {
+    if (!surface) return false;
+    for (size_t i = 1; i < DD.FlipList.size(); ++i)
+        if (DD.FlipList[i].get() == surface) return true;
+    return false;
+}
+
+uint32_t RGBToSurfaceColour(DirectDrawSurface* surface, uint32_t colour) {
+    if (!surface) throw Exception("Cannot convert a colour for NIL surface");
+    const PixelFormat f = FormatOf(surface);
+    if (!(f.flags & platform::DDPF_RGB)) throw Exception("Not on RGB format");
+    return platform::PackColour(f, colour);
+}
+
+void BlitRect(DirectDrawSurface* dest, const Rect* destRect, DirectDrawSurface* source,
+              const Rect* sourceRect, uint32_t flags, const BltFx* fx) {
+    if (!dest) throw Exception("Blit into NIL surface");
+    Rect moved;
+    const Rect* dr = destRect;
+    if (IsBackSurface(dest)) {
+        moved = destRect ? *destRect : Rect{0, 0, DD.ScreenW, DD.ScreenH};
+        moved.left += DD.DisplayOffsetX, moved.right += DD.DisplayOffsetX;
+        moved.top += DD.DisplayOffsetY, moved.bottom += DD.DisplayOffsetY;
+        dr = &moved;
+    }
+    DDCheck(dest->Blt(dr, source, sourceRect, flags, fx));
+}
+
+void ColorFill(DirectDrawSurface* surface, int32_t x, int32_t y, int32_t width, int32_t height,
+               uint32_t colour) {
+    try {
+        BltFx fx;
+        fx.fillColor = RGBToSurfaceColour(surface, colour);
+        Rect r{x, y, x + width, y + height};
+        BlitRect(surface, &r, nullptr, nullptr, platform::DDBLT_COLORFILL | platform::DDBLT_WAIT,
+                 &fx);
+    } catch (const Exception& e) {
+        WriteLog("Error in Colorfill: " + e.Message() + " (" + std::to_string(x) + "," +
+                 std::to_string(y) + "," + std::to_string(width) + "," + std::to_string(height) +
+                 "," + std::to_string(colour) + ")");
+        throw;
+    }
+}
+
+void BlitClipped(DirectDrawSurface* source, int32_t sourceX, int32_t sourceY, int32_t width,
+                 int32_t height, DirectDrawSurface* dest, int32_t destX, int32_t destY, int keyFlag,
+                 int32_t clipLeft, int32_t clipTop, int32_t clipRight, int32_t clipBottom) {
+    const int32_t top = std::max(clipTop - destY, 0);
+    const int32_t bottom = std::max(destY + height - 1 - clipBottom, 0);
+    const int32_t left = std::max(clipLeft - destX, 0);
+    const int32_t right = std::max(destX + width - 1 - clipRight, 0);
+    if (top >= height || destY > clipBottom || left >= width || destX > clipRight) return;
+    const int32_t w = width - left - right, h = height - top - bottom;
+    if (w <= 0 || h <= 0) return;  // clip bounds narrower than nothing
+    Rect sr{sourceX + left, sourceY + top, sourceX + left + w, sourceY + top + h};
+    Rect dr{destX + left, destY + top, destX + left + w, destY + top + h};
+    uint32_t flags = platform::DDBLT_WAIT | (keyFlag == 1 ? platform::DDBLT_KEYSRC : 0);
+    BlitRect(dest, &dr, source, &sr, flags, nullptr);
+}
+
+void BlitSprite(DirectDrawSurface* source, const uint8_t* alphaMap, int32_t sourceX,
+                int32_t sourceY, int32_t sourceWidth, int32_t sourceHeight, DirectDrawSurface* dest,
+                int32_t destX, int32_t destY, int32_t destWidth, int32_t destHeight, int keyFlag,
+                uint8_t alpha, int32_t clipLeft, int32_t clipTop, int32_t clipRight,
+                int32_t clipBottom) {
+    if (sourceWidth == 0 || sourceHeight == 0) return;
+    const int32_t top = std::max(clipTop - destY, 0);
+    const int32_t bottom = std::max(destY + destHeight - 1 - clipBottom, 0);
+    const int32_t left = std::max(clipLeft - destX, 0);
+    const int32_t right = std::max(destX + destWidth - 1 - clipRight, 0);
+    if (top >= destHeight || destY > clipBottom || left >= destWidth || destX > clipRight) return;
+    int32_t sl = 0, sr = 0, st = 0, sb = 0;
+    if (left != 0 || right != 0) {
+        const double scale = static_cast<double>(destWidth) / sourceWidth;
+        sl = RoundEven(left / scale);
+        sr = RoundEven(right / scale);
+    }
+    if (top != 0 || bottom != 0) {
+        const double scale = static_cast<double>(destHeight) / sourceHeight;
+        st = RoundEven(top / scale);
+        sb = RoundEven(bottom / scale);
+    }
+    if (sl + sr >= sourceWidth || st + sb >= sourceHeight) return;
+    const int32_t dw = destWidth - left - right, dh = destHeight - top - bottom;
+    if (dw <= 0 || dh <= 0) return;
+    if (!source || !dest) throw Exception("Blit with NIL surface");
+    const Rect srect{sourceX + sl, sourceY + st, sourceX + sourceWidth - sr,
+                     sourceY + sourceHeight - sb};
+    const int32_t dx = DD.DisplayOffsetX + destX + left, dy = DD.DisplayOffsetY + destY + top;
+    const Rect drect{dx, dy, dx + dw, dy + dh};
+    const bool keyed = keyFlag == 1;
+    if ((DD.TransparencyOn && alpha < 255) || alphaMap) {
+        DirectDrawSurface* blend = DD.BlendSurface.get();
+        if (DD.TransparencyOn && alpha < 255)
+            BlendConstantAlpha(dest, source, blend, drect, srect, alpha, keyed);
+        else
+            BlendWithAlphaMap(dest, source, blend, drect, srect, keyed, alphaMap);
+        SpriteCopy(dest, drect, blend, Rect{0, 0, dw, dh}, false);
+        return;
+    }
+    SpriteCopy(dest, drect, source, srect, keyed);
+}
+
+void BlendConstantAlpha(DirectDrawSurface* back, DirectDrawSurface* source,
+                        DirectDrawSurface* blend, const Rect& backRect, const Rect& sourceRect,
+                        uint8_t alpha, bool keyed) {
+    if (!back) throw Exception("Not on RGB format");
+    Blend(back, source, blend, backRect, sourceRect, keyed, alpha, nullptr);
+}
+
+void BlendWithAlphaMap(DirectDrawSurface* back, DirectDrawSurface* source, DirectDrawSurface* blend,
+                       const Rect& backRect, const Rect& sourceRect, bool keyed,
+                       const uint8_t* alphaMap) {
+    if (!back) throw Exception("Not on RGB format");
+    if (!alphaMap) throw Exception("No alpha map");
+    Blend(back, source, blend, backRect, sourceRect, keyed, 0, alphaMap);
+}
+
+void ReplaceColour(DirectDrawSurface* surface, uint32_t fromColour, uint32_t toColour) {
+    const uint32_t from = RGBToSurfaceColour(surface, fromColour);
+    const uint32_t to = RGBToSurfaceColour(surface, toColour);
+    const PixelFormat f = FormatOf(surface);
+    LockGuard lock(surface);
+    if (f.bitCount != 16 && f.bitCount != 24 && f.bitCount != 32)
+        throw Exception("Invalid bit count");
+    const uint32_t c = Masks(f);
+    const int bpp = surface->BytesPerPixel();
+    for (int y = 0; y < surface->Height(); ++y) {
+        uint8_t* row = lock.Row(y);
+        for (int x = 0; x < surface->Width(); ++x) {
+            uint8_t* p = row + x * bpp;
+            const uint32_t v = platform::ReadPixel(p, bpp);
+            if ((v & c) == from) platform::WritePixel(p, bpp, (v & ~c) | to);
+        }
+    }
+}
+
+TDDCanvas::TDDCanvas(DirectDrawSurface* surface) : surface_(surface) {
+    if (!surface) throw Exception("Cannot create canvas for NIL surface");
+}
+
+TDDCanvas::~TDDCanvas() { Release(); }
+
+SDL_Surface* TDDCanvas::DC() {
+    if (!dc_) DDCheck(surface_->GetDC(&dc_));
+    return dc_;
+}
+
+void TDDCanvas::Release() {
+    if (dc_) surface_->ReleaseDC(dc_);
+    dc_ = nullptr;
+}
+
+bool LoadPictureToSurface(const std::string& fileName, SurfacePtr& surface, int* width,
+                          int* height) {
+    if (fileName.empty()) return false;
+    const std::string name = StripExtension(fileName);
+    const std::string resName = UpperCase(BaseName(name));
+    std::optional<RgbPicture> pic;
+    if (auto res = FindResource("BITMAP", resName)) {
+        pic = DecodeBmp(res->data, res->size);
+    } else if (auto jres = FindResource("JPEG", resName)) {
+        pic = DecodeJpeg(jres->data, jres->size);
+    } else if (FileExists(name + ".bmp")) {
+        if (auto bytes = ReadFileBytes(name + ".bmp"))
+            pic = DecodeBmp(bytes->data(), bytes->size());
+        WriteLog(ResolvePath(name + ".bmp") + " loaded as file");
+    } else if (FileExists(name + ".jpg")) {
+        if (auto bytes = ReadFileBytes(name + ".jpg"))
+            pic = DecodeJpeg(bytes->data(), bytes->size());
+        WriteLog(ResolvePath(name + ".jpg") + " loaded as file");
+    } else {
+        WriteLog(name + " not found!");
+        return false;
+    }
+    // A picture that is there but cannot be decoded is a failure while drawing, not a miss.
+    if (!pic) throw Exception("Cannot read picture " + name);
+    if (width) *width = pic->width;
+    if (height) *height = pic->height;
+    if (!surface)
+        surface = CreateOffscreenSurface(pic->width, pic->height, platform::DDSCAPS_SYSTEMMEMORY);
+    DrawPicture(*pic, surface.get());
+    return true;
+}
+
+void ReloadPictureToNewSurface(const std::string& fileName, SurfacePtr& surface) {
+    surface.reset();
+    LoadPictureToSurface(fileName, surface);
+}
+
+void SaveSurfaceAsJpeg(DirectDrawSurface* surface, const std::string& fileName) {
+    TDDCanvas canvas(surface);
+    SDL_Surface* dc = canvas.DC();
+    const PixelFormat f = FormatOf(surface);
+    const int bpp = surface->BytesPerPixel();
+    RgbPicture pic;
+    pic.width = dc->w, pic.height = dc->h;
+    pic.rgb.resize(static_cast<size_t>(dc->w) * dc->h * 3);
+    uint8_t* o = pic.rgb.data();
+    for (int y = 0; y < dc->h; ++y) {
+        const uint8_t* row =
+            static_cast<const uint8_t*>(dc->pixels) + static_cast<ptrdiff_t>(y) * dc->pitch;
+        for (int x = 0; x < dc->w; ++x) {
+            const uint32_t p = platform::ReadPixel(row + x * bpp, bpp);
+            *o++ = Expand(p, f.rMask);
+            *o++ = Expand(p, f.gMask);
+            *o++ = Expand(p, f.bMask);
+        }
+    }
+    canvas.Release();
+    std::vector<uint8_t> jpeg = EncodeJpeg(pic, 100);
+    if (jpeg.empty()) throw Exception("Cannot encode " + fileName + " as JPEG");
+    ReplaceFileContents(fileName, jpeg);
+}
+
+std::string SaveScreenshot() {
+    EnterProgramDir();
+    CreateDir("Screenshots");
+    int n = 1;
+    while (FileExists("Screenshots\\Shot_" + std::to_string(n) + ".jpg")) ++n;
+    std::string path = ResolvePath("Screenshots\\Shot_" + std::to_string(n) + ".jpg");
+    DirectDrawSurface* back = BackBuffer();
+    if (!back) throw Exception("Cannot create canvas for NIL surface");
+    SaveSurfaceAsJpeg(back, path);
+    return path;
+}
+
+int32_t StereoPan(double x, double z) {
+    const long double wf = DD.ScreenWf;
+    const long double w = DD.ScreenW;
+    const long double v = -0.2L * x * (wf / z) * (20000.0L / w);
+    // An object exactly at the viewer (z = 0) would divide by zero: centre it rather than fail.
+    if (std::isnan(v)) return 0;
+    if (v >= 10000.0L) return 10000;
+    if (v <= -10000.0L) return -10000;
+    return static_cast<int32_t>(std::nearbyintl(v));
+}
+
+int32_t RoundEven(double v) { return static_cast<int32_t>(std::nearbyint(v)); }
+
+}  // namespace zx
