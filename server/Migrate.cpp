@@ -1,7 +1,10 @@
 #include "server/Migrate.h"
 
+#include <fcntl.h>
 #include <libpq-fe.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -141,6 +144,16 @@ int64_t CopyRows(sqlite3* src, PGconn* dst, const char* select, const char* copy
 TMigrateCounts MigrateSqliteToPg(const std::string& folder, const std::string& conninfo) {
     const std::string path = (std::filesystem::path(folder) / "scores.db").string();
     if (!std::filesystem::is_regular_file(path)) throw MigrateError("no store at " + path);
+    // Scores a running server took after the copy would be missing from the target.
+    const std::string lockPath = (std::filesystem::path(folder) / "scores.lock").string();
+    const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (lock < 0) throw MigrateError("cannot open " + lockPath);
+    const struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{lock};
+    if (flock(lock, LOCK_EX | LOCK_NB) != 0)
+        throw MigrateError("a zolvex-server is using " + folder + "; stop it first");
     // Opening the store makes its tables and functions.
     OpenPgStore(conninfo, 1).reset();
 

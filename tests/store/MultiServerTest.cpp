@@ -301,6 +301,12 @@ TEST(Migrate, CopiesPlayersScoresAndWeeksAndTheServersGoOnFromThere) {
     EXPECT_EQ(ann.WeekOldRank, 1);
     EXPECT_EQ(pg->SubmissionCount(), 6);
 
+    // A folder a server still uses is not copied: what it takes later would be lost.
+    {
+        auto running = server::OpenSqliteStore(folder.Path());
+        EXPECT_EQ(RunMigrate(folder.Path(), cluster->NewDatabase(), out), 1);
+        EXPECT_NE(out.find("stop it first"), std::string::npos) << out;
+    }
     // A store that holds scores is never written over.
     EXPECT_EQ(RunMigrate(folder.Path(), db, out), 1);
     EXPECT_NE(out.find("the target already holds 6 scores"), std::string::npos) << out;
