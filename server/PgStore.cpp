@@ -15,6 +15,7 @@
 #include <arpa/inet.h>
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -299,13 +300,23 @@ public:
 
     TSubmitOutcome Submit(const TSubmission& s, const std::string& address, int64_t now,
                           int64_t weekStart) override {
+        // The database takes texts as UTF-8 and refuses anything else. An identifier with other
+        // bytes was never given out, so it counts as none; an address keeps its ASCII.
+        const auto ascii = [](const std::string& t) {
+            return std::all_of(t.begin(), t.end(),
+                               [](char c) { return static_cast<unsigned char>(c) < 128; });
+        };
+        std::string address7 = address;
+        for (char& c : address7)
+            if (static_cast<unsigned char>(c) >= 128) c = '?';
+        const std::string player = ascii(s.PlayerId) ? s.PlayerId : std::string();
         const std::string score = std::to_string(s.Score), age = std::to_string(s.Age),
                           sex(1, s.Sex), started = std::to_string(s.GamesStarted),
                           won = std::to_string(s.GamesWon), time = std::to_string(now),
                           week = std::to_string(weekStart);
-        const std::string* params[15] = {&s.PlayerId, &score,   &s.ScoreCode, &s.Name, &s.City,
-                                         &s.Country,  &s.Email, &age,         &sex,    &s.Comment,
-                                         &started,    &won,     &address,     &time,   &week};
+        const std::string* params[15] = {&player,    &score,   &s.ScoreCode, &s.Name, &s.City,
+                                         &s.Country, &s.Email, &age,         &sex,    &s.Comment,
+                                         &started,   &won,     &address7,    &time,   &week};
         const char* values[15];
         int lengths[15], formats[15];
         for (int i = 0; i < 15; ++i) {

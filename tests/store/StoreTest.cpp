@@ -76,6 +76,13 @@ TEST_P(StoreTest, AFirstScoreGetsAFreshIdentifierEvenWhenItBringsOneNeverGivenOu
     EXPECT_NE(picked.PlayerId, "0123456789abcdef0123456789abcdef");
     EXPECT_NE(picked.PlayerId, a.PlayerId);
 
+    // Bytes a game's damaged settings could hold, in the identifier and in a proxy's address.
+    const TSubmitOutcome odd =
+        store_->Submit(Score(3200, "c4", "ab\xe9\xff"), "10.0.0.\xe9", kWeek1 + 60, kWeek1);
+    EXPECT_TRUE(odd.Accepted);
+    EXPECT_TRUE(odd.NewPlayerId);
+    EXPECT_EQ(odd.PlayerId.size(), 32u);
+
     const TSubmitOutcome known = Send(Score(3500, "c3", a.PlayerId));
     EXPECT_FALSE(known.NewPlayerId);
     EXPECT_EQ(known.PlayerId, a.PlayerId);
