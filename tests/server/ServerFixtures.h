@@ -15,6 +15,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "payload/Payload.h"
 #include "server/Server.h"
@@ -89,18 +90,24 @@ private:
 // zolvex-server as its own process, on a port it picks and announces on standard error.
 class ChildServer {
 public:
-    // storeFlag "--store" takes a PostgreSQL address in place of the folder.
-    explicit ChildServer(const std::string& dataDir, const char* storeFlag = "--data") {
+    // extra: more arguments after the data folder's.
+    explicit ChildServer(const std::string& dataDir, std::vector<std::string> extra = {}) {
         int err[2];
         if (pipe(err) != 0) throw std::runtime_error("pipe failed");
+        std::vector<std::string> args = {
+            ZOLVEX_SERVER_EXE, "--listen", "127.0.0.1:0", "--data", dataDir,
+            "--rate",          "0",        "--threads",   "16"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
         pid_ = fork();
         if (pid_ < 0) throw std::runtime_error("fork failed");
         if (pid_ == 0) {
             dup2(err[1], 2);
             close(err[0]);
             close(err[1]);
-            execl(ZOLVEX_SERVER_EXE, ZOLVEX_SERVER_EXE, "--listen", "127.0.0.1:0", storeFlag,
-                  dataDir.c_str(), "--rate", "0", "--threads", "16", static_cast<char*>(nullptr));
+            execv(ZOLVEX_SERVER_EXE, argv.data());
             _exit(127);
         }
         close(err[1]);

@@ -47,6 +47,10 @@ TPayloadFields WonGame(const std::string& name, int extra, const std::string& id
     return f;
 }
 
+// A child server's --store takes the place of its data folder, which is never opened.
+constexpr const char* kNoFolder = "-";
+std::vector<std::string> OnStore(const std::string& db) { return {"--store", db}; }
+
 std::string Get(int port, const std::string& path, int* status = nullptr) {
     httplib::Client cli("127.0.0.1", port);
     auto res = cli.Get(path.c_str());
@@ -61,7 +65,7 @@ std::string Get(int port, const std::string& path, int* status = nullptr) {
 TEST(SharedStore, TwoServersAnswerOneRankingOneReplayRefusalAndOnePage) {
     NEED_POSTGRESQL();
     const std::string db = cluster->NewDatabase();
-    test::ChildServer a(db, "--store"), b(db, "--store");
+    test::ChildServer a(kNoFolder, OnStore(db)), b(kNoFolder, OnStore(db));
     const int ports[2] = {a.Port(), b.Port()};
     std::vector<TPayloadFields> games;
     for (int i = 0; i < 10; ++i) games.push_back(WonGame("P" + std::to_string(i), 20 - 2 * i));
@@ -132,8 +136,8 @@ TEST(SharedStore, EveryAnsweredScoreSurvivesAKilledServerAndADatabaseRestart) {
     const std::string db = cluster->NewDatabase();
     std::vector<TPayloadFields> games;
     for (int i = 0; i < 400; ++i) games.push_back(WonGame("Burst" + std::to_string(i), i % 40));
-    auto a = std::make_unique<test::ChildServer>(db, "--store");
-    test::ChildServer b(db, "--store");
+    auto a = std::make_unique<test::ChildServer>(kNoFolder, OnStore(db));
+    test::ChildServer b(kNoFolder, OnStore(db));
     std::mutex mutex;
     std::vector<std::string> answered;
     std::atomic<size_t> next{0};
@@ -212,7 +216,7 @@ TEST(SharedStore, EveryAnsweredScoreSurvivesAKilledServerAndADatabaseRestart) {
 
 TEST(SharedStore, WithoutItsDatabaseAServerAnswers503WithAnErrorLineAndThenGoesOn) {
     NEED_POSTGRESQL();
-    test::ChildServer server(cluster->NewDatabase(), "--store");
+    test::ChildServer server(kNoFolder, OnStore(cluster->NewDatabase()));
     ASSERT_TRUE(Publish(server.Port(), WonGame("Before", 3)).Lines.count("Rang"));
     cluster->Stop();
     const test::Answer refused = Publish(server.Port(), WonGame("During", 4));
