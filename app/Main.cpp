@@ -35,11 +35,6 @@ namespace {
 
 TForm1* theForm = nullptr;
 
-std::function<void()>& GameRunOverride() {
-    static std::function<void()> run;
-    return run;
-}
-
 // The start area reacts to any mouse button, as the picture's button promises.
 class TShape : public QWidget {
 public:
@@ -521,11 +516,9 @@ void TForm1::ShowErrorSolution() {
 
 void TForm1::Shape1MouseDown() { ActionStart->trigger(); }
 
-void TForm1::SetGameRunForTesting(std::function<void()> run) { GameRunOverride() = std::move(run); }
-
 void TForm1::RunGameScreen() {
-    if (GameRunOverride()) {
-        GameRunOverride()();
+    if (GameStart.RunGame) {
+        GameStart.RunGame();
         return;
     }
     auto screen = std::make_unique<TDDFullScreenForm1>();
@@ -556,7 +549,10 @@ void TForm1::ActionStartExecute() {
         return;
     }
     WriteLog("Program Version " + std::string(kProgramVersion));
-    LogSystemInfo();
+    if (GameStart.MeasureMachine)
+        LogSystemInfo(GameStart.MeasureMachine);
+    else
+        LogSystemInfo();
     if (AvailableMemory < MinimumMemoryKb &&
         !platform::ConfirmMessage(
             "There seems to be not enough available memory on your system. Would you like "

@@ -67,7 +67,7 @@ void TDDFullScreenForm::InitDDraw() {
     LoopRunning = false;
     WriteLog("-1");
 
-    DDCheckNoLost(DirectDrawCreate(window_.get(), DirectDrawObject));
+    DDCheckNoLost(CreateDirectDraw(window_.get(), DirectDrawObject));
     DD.DirectDraw = DirectDrawObject.get();
     WriteLog("0");
     try {

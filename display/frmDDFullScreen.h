@@ -74,6 +74,10 @@ public:
     const std::string& LogFailure() const { return logFailure_; }
     platform::GameWindow& Window() { return *window_; }
 
+    // Creates the display object at set-up; a test may put a failing one in before Show.
+    std::function<platform::HRESULT(platform::GameWindow*, std::unique_ptr<platform::DirectDraw>&)>
+        CreateDirectDraw = platform::DirectDrawCreate;
+
     // The display's state: read and set by the game screen, its tests and the loop thread's owner.
     std::unique_ptr<platform::DirectDraw> DirectDrawObject;
     uint32_t CoopLevel =

@@ -20,8 +20,6 @@ bool PlayerCreated = false;
 
 namespace {
 
-std::optional<uint64_t> spaceForTesting;
-
 // Last-write time in nanoseconds; nullopt when the file does not exist.
 std::optional<int64_t> WriteTime(const std::string& path) {
     struct stat st {};
@@ -88,28 +86,26 @@ void TConsoleMusicProgress::Step() {
 
 void TConsoleMusicProgress::Finish() {}
 
-void SetSoundSpaceForTesting(std::optional<uint64_t> freeBytes) { spaceForTesting = freeBytes; }
+std::optional<uint64_t> DriveFreeSpace(const std::string& dir) {
+    struct statvfs vs {};
+    if (statvfs(dir.c_str(), &vs) != 0) return std::nullopt;
+    return static_cast<uint64_t>(vs.f_bavail) * static_cast<uint64_t>(vs.f_frsize);
+}
 
-bool CheckSoundSpace(const std::string& mp3Path) {
+bool CheckSoundSpace(const std::string& mp3Path, const TFreeSpace& freeSpace) {
     std::string full = ResolvePath(mp3Path);
     struct stat st {};
     int64_t size = stat(full.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
-    int64_t space = -1;
-    if (spaceForTesting) {
-        space = static_cast<int64_t>(*spaceForTesting);
-    } else {
-        struct statvfs vs {};
-        std::string dir = std::filesystem::path(full).parent_path().string();
-        if (statvfs(dir.c_str(), &vs) == 0)
-            space = static_cast<int64_t>(vs.f_bavail) * static_cast<int64_t>(vs.f_frsize);
-    }
+    const std::optional<uint64_t> bytes =
+        freeSpace(std::filesystem::path(full).parent_path().string());
+    const int64_t space = bytes ? static_cast<int64_t>(*bytes) : -1;
     if (size * 20 < space) return true;
     std::string drive = mp3Path.empty() ? std::string() : mp3Path.substr(0, 1);
     platform::ShowMessage("Not enough space for sounds on drive " + drive + ":\\");
     return false;
 }
 
-bool ConvertMusic(IMusicProgress* progress) {
+bool ConvertMusic(IMusicProgress* progress, const TFreeSpace& freeSpace) {
     EnterProgramDir();
     std::vector<Pair> list = WorkList();
     if (list.empty()) return true;
@@ -131,7 +127,7 @@ bool ConvertMusic(IMusicProgress* progress) {
 
     bool result = true;
     for (const Pair& p : list) {
-        if (!CheckSoundSpace(p.mp3)) {
+        if (!CheckSoundSpace(p.mp3, freeSpace)) {
             result = false;
             break;
         }

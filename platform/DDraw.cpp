@@ -11,9 +11,6 @@
 namespace zx::platform {
 namespace {
 
-std::atomic<HRESULT> failCreate{DD_OK};
-std::atomic<bool> createOutOfMemory{false};
-
 PixelFormat FormatFor(uint32_t bits) {
     PixelFormat f;
     f.flags = DDPF_RGB;
@@ -287,15 +284,10 @@ DirectDraw::~DirectDraw() {
 }
 
 HRESULT DirectDrawCreate(GameWindow* window, std::unique_ptr<DirectDraw>& out) {
-    if (HRESULT r = failCreate.load(); r != DD_OK) return r;
-    if (createOutOfMemory) throw std::bad_alloc();
     if (!window) return DDERR_INVALIDPARAMS;
     out = std::make_unique<DirectDraw>(window);
     return DD_OK;
 }
-
-void FailDirectDrawCreateForTesting(HRESULT result) { failCreate = result; }
-void DirectDrawCreateOutOfMemoryForTesting(bool on) { createOutOfMemory = on; }
 
 HRESULT DirectDraw::SetCooperativeLevel(uint32_t flags) {
     coop_ = flags;
@@ -395,7 +387,7 @@ void DirectDraw::SetFocus(bool focused) {
     focused_ = focused;
     if (!focused && Exclusive())
         for (auto& w : surfaces_)
-            if (auto s = w.lock()) s->lost_ = true;
+            if (auto s = w.lock()) s->Lose();
 }
 
 namespace {

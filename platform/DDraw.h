@@ -126,8 +126,9 @@ public:
     uint8_t* Bits() { return pixels_.data(); }
     const uint8_t* Bits() const { return pixels_.data(); }
 
-    // Tests: make this surface report lost until restored.
-    void MarkLostForTesting() { lost_ = true; }
+    // The display takes the surface's memory (focus lost in full screen): it reports lost until
+    // restored.
+    void Lose() { lost_ = true; }
 
 private:
     friend class DirectDraw;
@@ -206,11 +207,8 @@ private:
     uint64_t presents_ = 0;
 };
 
-// Creates the display object for the default device. A test can make the creation fail.
+// Creates the display object for the default device.
 HRESULT DirectDrawCreate(GameWindow* window, std::unique_ptr<DirectDraw>& out);
-void FailDirectDrawCreateForTesting(HRESULT result);  // DD_OK: succeed again
-// Creation runs out of memory: std::bad_alloc, as an allocation of the set-up can.
-void DirectDrawCreateOutOfMemoryForTesting(bool on);
 
 // The documented description of a result code ("Generic failure.", "Unrecognized Error").
 std::string DDErrorText(HRESULT code);

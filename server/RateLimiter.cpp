@@ -31,7 +31,7 @@ bool TRateLimiter::Allow(const std::string& address, Clock::time_point now) {
     return true;
 }
 
-size_t TRateLimiter::TrackedForTesting() {
+size_t TRateLimiter::Tracked() {
     std::lock_guard lock(mutex_);
     return buckets_.size();
 }

@@ -16,7 +16,8 @@ public:
         : perSecond_(perMinute / 60.0), burst_(burst), maxAddresses_(maxAddresses) {}
 
     bool Allow(const std::string& address, Clock::time_point now = Clock::now());
-    size_t TrackedForTesting();
+    // Addresses with a bucket now: the limiter's memory, never above maxAddresses.
+    size_t Tracked();
 
 private:
     struct Bucket {

@@ -251,7 +251,7 @@ std::pair<int, std::string> TZolvexServer::Submit(const std::string& target,
     return {200, FormatAnswer(lines)};
 }
 
-std::pair<int, std::string> TZolvexServer::SubmitForTesting(const std::string& target,
+std::pair<int, std::string> TZolvexServer::AnswerSubmission(const std::string& target,
                                                             const std::string& address) {
     return Submit(target, address);
 }
@@ -282,7 +282,7 @@ void TZolvexServer::Stop() {
     http_->stop();
 }
 
-void TZolvexServer::WaitUntilReadyForTesting() {
+void TZolvexServer::WaitUntilListening() {
     while (!http_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 

@@ -55,10 +55,12 @@ public:
     void Run();
     // From any thread.
     void Stop();
-    void WaitUntilReadyForTesting();
+    // Blocks until Run is listening.
+    void WaitUntilListening();
 
-    // The answer to a /score2.php request line's target, for the fuzzer: status and body.
-    std::pair<int, std::string> SubmitForTesting(const std::string& target,
+    // The answer to a /score2.php request line's target from an address, without a socket:
+    // status and body.
+    std::pair<int, std::string> AnswerSubmission(const std::string& target,
                                                  const std::string& address);
 
 private:

@@ -59,16 +59,17 @@ private:
 // ---------------------------------------------------------------------------------------------
 // The manager
 
-TqvDSound::TqvDSound(void* window, bool soundOn, bool openAnyway, int rate, int bits, int channels)
+TqvDSound::TqvDSound(void* window, bool soundOn, bool openAnyway, int rate, int bits, int channels,
+                     const TSoundLibrary& library)
     : InitFailed(true), SoundOn(soundOn), OpenAnyway(openAnyway) {
     if (!SoundOn && !OpenAnyway) return;
     try {
-        if (!DirectSoundAvailable()) {
+        if (!library.Available()) {
             SoundOn = false;
             OpenAnyway = false;
             return;
         }
-        DSCheck(DirectSoundCreate(Device));
+        DSCheck(library.Create(Device));
         DSCheck(Device->SetCooperativeLevel(window, DSSCL_PRIORITY));
         BufferDesc desc;
         desc.flags = DSBCAPS_PRIMARYBUFFER;

@@ -27,16 +27,9 @@ uint32_t SumKb(uint32_t a, uint32_t b) {
     return static_cast<uint32_t>(std::min<uint64_t>(s, 0xFFFFFFFFu));
 }
 
-std::function<void(TGameInfo&)>& Adjust() {
-    static std::function<void(TGameInfo&)> adjust;
-    return adjust;
-}
-
 }  // namespace
 
-void SetGameInfoAdjustForTesting(std::function<void(TGameInfo&)> adjust) {
-    Adjust() = std::move(adjust);
-}
+TGameInfo MeasureGameInfo() { return TGameInfo(); }
 
 void LogSystemInfo(const TGameInfo& gi) {
     WriteLog(Label("OSVersion:") + gi.OSVersion);
@@ -55,21 +48,20 @@ void LogSystemInfo(const TGameInfo& gi) {
     AvailableMemory = SumKb(gi.MemoryValue(3), gi.MemoryValue(7));
 }
 
-void LogSystemInfo() {
+void LogSystemInfo(const std::function<TGameInfo()>& measure) {
     try {
         WriteLog("Retreiving system information...");
-        TGameInfo gi;
-        if (Adjust()) Adjust()(gi);
-        LogSystemInfo(gi);
+        LogSystemInfo(measure());
     } catch (const std::exception& e) {
         WriteLog(std::string("Retreiving system information failed: ") + e.what());
     }
 }
 
+void LogSystemInfo() { LogSystemInfo(MeasureGameInfo); }
+
 uint32_t AvailableMemoryKb() {
     try {
         TGameInfo gi;
-        if (Adjust()) Adjust()(gi);
         return SumKb(gi.MemoryValue(3), gi.MemoryValue(7));
     } catch (const std::exception& e) {
         WriteLog(std::string("Retreiving available memory failed: ") + e.what());

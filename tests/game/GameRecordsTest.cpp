@@ -9,6 +9,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "support/Paths.h"
+#include "testsupport/SaveSteps.h"
 #include "testsupport/TestSupport.h"
 
 using namespace zx;
@@ -91,10 +92,7 @@ protected:
             return true;
         });
     }
-    void TearDown() override {
-        platform::SetMessageHook(nullptr);
-        SetBeforeRenameHookForTesting(nullptr);
-    }
+    void TearDown() override { platform::SetMessageHook(nullptr); }
     std::vector<std::string> messages;
 };
 
@@ -285,10 +283,10 @@ TEST_F(RecordsTest, DamagedEnvFileGivesWayToTheLastGoodCopy) {
 }
 
 TEST_F(RecordsTest, SavesSyncTheFolderAndTheNextStartRemovesTheirLeftovers) {
-    const int before = FolderSyncsForTesting();
+    const int before = test::FolderSyncs();
     SaveEnv();
     SaveGameData("KVD\\game.dat");
-    EXPECT_GE(FolderSyncsForTesting(), before + 2) << "each rename is followed by a folder sync";
+    EXPECT_GE(test::FolderSyncs(), before + 2) << "each rename is followed by a folder sync";
 
     CreateDir("snd");
     CreateDir("Screenshots");
@@ -323,14 +321,15 @@ TEST_F(RecordsTest, InterruptedSavesLeaveTheOldFilesWhole) {
     SaveGameData("KVD\\game.dat");
     std::string oldEnv = Bytes("KVD/env.dat"), oldGame = Bytes("KVD/game.dat");
 
-    SetBeforeRenameHookForTesting(
-        [](const std::string&) { throw std::runtime_error("power cut"); });
-    EnvData.City = "Genf";
-    EnvData.Highscores[0].Score = 999999;
-    GameData.Level = 9;
-    EXPECT_THROW(SaveEnv(), std::runtime_error);
-    EXPECT_THROW(SaveGameData("KVD\\game.dat"), std::runtime_error);
-    SetBeforeRenameHookForTesting(nullptr);
+    {
+        test::BeforeRename powerCut(
+            [](const std::string&) { throw std::runtime_error("power cut"); });
+        EnvData.City = "Genf";
+        EnvData.Highscores[0].Score = 999999;
+        GameData.Level = 9;
+        EXPECT_THROW(SaveEnv(), std::runtime_error);
+        EXPECT_THROW(SaveGameData("KVD\\game.dat"), std::runtime_error);
+    }
 
     EXPECT_EQ(Bytes("KVD/env.dat"), oldEnv);
     EXPECT_EQ(Bytes("KVD/game.dat"), oldGame);

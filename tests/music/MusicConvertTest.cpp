@@ -57,7 +57,6 @@ protected:
     }
     void TearDown() override {
         platform::SetMessageHook(nullptr);
-        SetSoundSpaceForTesting(std::nullopt);
         MusicPlayer.reset();
         PlayerCreated = false;
     }
@@ -229,18 +228,18 @@ TEST_F(MusicTest, SpaceForTwentyTimesTheMp3IsNeeded) {
     const std::string mp3 = Dir() + "/snd/big.mp3";
     { std::ofstream f(mp3); }
     ASSERT_EQ(truncate(mp3.c_str(), 10 * 1000 * 1000), 0);
-    SetSoundSpaceForTesting(200u * 1000 * 1000);
-    EXPECT_FALSE(CheckSoundSpace(mp3));
+    auto freeBytes = [](uint64_t n) {
+        return [n](const std::string&) { return std::optional<uint64_t>(n); };
+    };
+    EXPECT_FALSE(CheckSoundSpace(mp3, freeBytes(200u * 1000 * 1000)));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "Not enough space for sounds on drive " + mp3.substr(0, 1) + ":\\");
-    SetSoundSpaceForTesting(200u * 1000 * 1000 + 1);
-    EXPECT_TRUE(CheckSoundSpace(mp3));
+    EXPECT_TRUE(CheckSoundSpace(mp3, freeBytes(200u * 1000 * 1000 + 1)));
 
     // Without room the conversion stops, reports false and writes nothing.
     InstallLibrary();
-    SetSoundSpaceForTesting(0);
     Progress pr;
-    EXPECT_FALSE(ConvertMusic(&pr));
+    EXPECT_FALSE(ConvertMusic(&pr, freeBytes(0)));
     EXPECT_FALSE(fs::exists(Dir() + "/snd/big.wav"));
     EXPECT_EQ(pr.finished, 1);
 }

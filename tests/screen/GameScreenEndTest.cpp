@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "game/FrontUnit.h"
@@ -294,12 +295,14 @@ TEST_F(GameScreenEndTest, AFailedSaveAfterAFinishedGameLeavesThroughTheInfoPictu
 // way every failure of it does.
 TEST_F(GameScreenEndTest, OutOfMemoryDuringSetUpEndsTheScreenWithError) {
     screen.reset();
-    platform::DirectDrawCreateOutOfMemoryForTesting(true);
     screen = std::make_unique<TDDFullScreenForm1>();
     GameScreen = screen.get();
     screen->SetDisplayKind(2);
+    screen->CreateDirectDraw = [](platform::GameWindow*,
+                                  std::unique_ptr<platform::DirectDraw>&) -> platform::HRESULT {
+        throw std::bad_alloc();
+    };
     EXPECT_NO_THROW(screen->Show());
-    platform::DirectDrawCreateOutOfMemoryForTesting(false);
     EXPECT_TRUE(screen->ErrorFlag);
     EXPECT_FALSE(screen->LoopRunning);
     EXPECT_EQ(Count(test::LogLines(), "Error initiating DirectX: std::bad_alloc"), 1u);

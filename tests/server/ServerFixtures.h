@@ -65,7 +65,7 @@ public:
                                                           [this] { return now_.load(); })) {
         port_ = server_->Bind();
         thread_ = std::thread([this] { server_->Run(); });
-        server_->WaitUntilReadyForTesting();
+        server_->WaitUntilListening();
     }
     ~InProcessServer() {
         server_->Stop();

@@ -492,7 +492,7 @@ TEST(ServerLimits, BucketsRefillAndTheirTableStaysBounded) {
     EXPECT_TRUE(limiter.Allow("a", t0 + std::chrono::milliseconds(1100)));
     for (int i = 0; i < 10000; ++i)
         limiter.Allow("addr" + std::to_string(i), t0 + std::chrono::seconds(2));
-    EXPECT_LE(limiter.TrackedForTesting(), 100u);
+    EXPECT_LE(limiter.Tracked(), 100u);
     server::TRateLimiter off(0, 1);
     for (int i = 0; i < 100; ++i) EXPECT_TRUE(off.Allow("a"));
 }
@@ -523,7 +523,7 @@ TEST_F(ServerTest, DamagedRequestsAreAnsweredAndNeverStored) {
         std::string cs = ScramblePayload(text, test::TestRandom(static_cast<uint32_t>(round)));
         if (round % 3 == 0) cs[pick(cs.size())] = "%+-|A\x80"[pick(6)];  // damage after scrambling
         const auto [status, body] =
-            server_->Server().SubmitForTesting("/score2.php?cs=" + cs, "fuzz");
+            server_->Server().AnswerSubmission("/score2.php?cs=" + cs, "fuzz");
         EXPECT_TRUE(status == 200 || status == 429) << status;
         const TPayloadAnswer a = ParseAnswer(body);
         EXPECT_TRUE(a.count("Rang") != a.count("Error")) << body;

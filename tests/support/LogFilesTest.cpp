@@ -9,6 +9,7 @@
 #include "support/Ansi.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
+#include "testsupport/SaveSteps.h"
 #include "testsupport/TestSupport.h"
 
 using namespace zx;
@@ -153,9 +154,10 @@ TEST_F(LogFilesTest, CfgRewriteInterruptedBeforeRenameKeepsOldFile) {
     WriteProgCfg("PER Name", "Anna");
     WriteProgCfg("caveedit", "1");
     const std::string before = test::ReadText("KVD/prog.cfg");
-    SetBeforeRenameHookForTesting(Crash);
-    EXPECT_THROW(WriteProgCfg("caveedit", "0"), std::runtime_error);
-    SetBeforeRenameHookForTesting(nullptr);
+    {
+        test::BeforeRename crash(Crash);
+        EXPECT_THROW(WriteProgCfg("caveedit", "0"), std::runtime_error);
+    }
     EXPECT_EQ(test::ReadText("KVD/prog.cfg"), before);
     EXPECT_EQ(ReadProgCfg("PER Name"), "Anna");
 }

@@ -289,7 +289,7 @@ TEST_F(DDUtilsTest, BlendChecksRaiseTheirMessagesAndLeaveSurfacesUnlocked) {
               }),
               "Pixel format not supported");
     // A lost surface in the middle of a blend costs the frame silently; nothing stays locked.
-    src->MarkLostForTesting();
+    src->Lose();
     EXPECT_THROW(BlendConstantAlpha(back.get(), src.get(), blend.get(), {0, 0, 4, 4}, {0, 0, 4, 4},
                                     9, false),
                  EDirectXSurfaceLostError);
