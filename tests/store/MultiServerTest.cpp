@@ -101,7 +101,7 @@ public:
         : server_(test::QuietOptions(), server::OpenPgStore(db, 2), [&now] { return now.load(); }) {
         port_ = server_.Bind();
         thread_ = std::thread([this] { server_.Run(); });
-        server_.WaitUntilReadyForTesting();
+        server_.WaitUntilListening();
     }
     ~ServerOnPg() {
         server_.Stop();
