@@ -156,6 +156,8 @@ private:
     bool firstShown_ = false;
     bool closing_ = false;
     bool stopAfterGame_ = false;
+    // What the start has to tell the player once the window is up (a settings file reset).
+    std::string startNote_;
     // The last of the program's own windows that had the focus, while it is open.
     QPointer<QWidget> lastOwnWindow_;
     std::optional<std::chrono::steady_clock::time_point> lastFailedLoad_;

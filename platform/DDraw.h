@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Presentation.h"
+
 namespace zx::platform {
 
 using HRESULT = int32_t;
@@ -204,6 +206,8 @@ private:
     SDL_Surface* wrap_ = nullptr;  // the frame's pixels seen as an SDL surface, no copy
     SDL_Surface* conv_ = nullptr;  // the frame in the window's format, before scaling
     int texW_ = 0, texH_ = 0;
+    int outW_ = 0, outH_ = 0;  // the output the game area was last laid onto
+    Presentation pres_;
     uint64_t presents_ = 0;
 };
 

@@ -8,6 +8,10 @@
 
 namespace zx::server {
 
+// The key a client's address is counted under: an IPv6 address by its /64, an IPv4 one (also
+// written IPv4-mapped) as it is.
+std::string RateKey(const std::string& address);
+
 class TRateLimiter {
 public:
     using Clock = std::chrono::steady_clock;

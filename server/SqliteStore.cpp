@@ -179,6 +179,9 @@ public:
         // Copying the log back into the database costs a sync of its own; done by the writer it
         // would hold up every answer of the batch behind it, so a thread of its own does it.
         Exec(write_.get(), "PRAGMA wal_autocheckpoint=0");
+        // Once emptied, the log file is cut back to this size rather than kept at its largest.
+        Exec(write_.get(), "PRAGMA journal_size_limit=4194304");
+        walPath_ = path + "-wal";
         checkpoint_ = Open(path);
         writer_ = std::thread([this] { WriterLoop(); });
         checkpointer_ = std::thread([this] { CheckpointLoop(); });
@@ -380,7 +383,20 @@ private:
                 }
             }
             WriteBatch(batch);
+            BoundLog();
         }
+    }
+
+    // Under submissions without a pause the passive checkpoints never find the log's end: each
+    // copies what was written before it, and the log only grows. Past the limit the writer,
+    // between two batches, copies all of it and starts the log anew; readers hold it up for a
+    // moment at most, and the batch waiting behind pays one sync more.
+    void BoundLog() {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(walPath_, ec);
+        if (ec || size < kWalLimit) return;
+        sqlite3_wal_checkpoint_v2(write_.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                  nullptr);
     }
 
     void WriteBatch(const std::vector<Pending*>& batch) {
@@ -435,6 +451,8 @@ private:
         }
     }
 
+    static constexpr uintmax_t kWalLimit = 64u << 20;
+    std::string walPath_;
     FolderLock lock_;  // first made, last undone
     Db write_, read_, checkpoint_;
     std::unique_ptr<Statements> w_;

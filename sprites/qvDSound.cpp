@@ -116,10 +116,15 @@ void TqvDSound::LoadDir(const std::string& directory) {
     }
 }
 
-TqvDSoundFile* TqvDSound::FindWave(const std::string& name) {
+TqvDSoundFile* TqvDSound::FindOptionalWave(const std::string& name) {
     std::string key = LowerCase(name);
     for (auto it = Files.rbegin(); it != Files.rend(); ++it)
         if (!(*it)->Name.empty() && (*it)->Name == key) return *it;
+    return nullptr;
+}
+
+TqvDSoundFile* TqvDSound::FindWave(const std::string& name) {
+    if (TqvDSoundFile* f = FindOptionalWave(name)) return f;
     throw Exception("Cannot find Wave: " + name);
 }
 

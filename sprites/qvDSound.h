@@ -48,6 +48,9 @@ public:
     // The latest loaded file of that name (any letter case); duplicates are never returned.
     // Raises "Cannot find Wave: " + name.
     TqvDSoundFile* FindWave(const std::string& name);
+    // The same, or nullptr: for sounds the game can do without (the music, when it could not be
+    // converted).
+    TqvDSoundFile* FindOptionalWave(const std::string& name);
     void SetVolumeAll(int32_t volume);
     // True when every file could be restored.
     bool RestoreAll();

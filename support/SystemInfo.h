@@ -7,7 +7,7 @@ namespace zx {
 
 class TGameInfo;
 
-// Available physical plus available virtual memory in kilobytes, as last measured.
+// Available memory in kilobytes (the kernel's MemAvailable), as last measured.
 extern uint32_t AvailableMemory;
 
 // The figures of this machine, measured now.
@@ -19,7 +19,7 @@ void LogSystemInfo();
 void LogSystemInfo(const std::function<TGameInfo()>& measure);
 // The same report from given figures (tests).
 void LogSystemInfo(const TGameInfo& info);
-// Available physical plus virtual memory in kilobytes, 0 after a logged failure.
+// Available memory in kilobytes (MemAvailable), 0 after a logged failure.
 uint32_t AvailableMemoryKb();
 
 }  // namespace zx

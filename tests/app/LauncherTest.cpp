@@ -272,6 +272,21 @@ TEST_F(LauncherTest, ActivationDeletesALogThatEndedOk) {
     EXPECT_TRUE(messages.empty());
 }
 
+// A settings file of a size the program never writes is kept aside: the player hears of it once,
+// and the launcher does not take the note for a game that ended badly.
+TEST_F(LauncherTest, ADamagedSettingsFileIsToldOnceAndAsksNothingAboutAnError) {
+    test::WriteText("KVD\\env.dat", std::string(2000, 'x'));
+    TForm1& f = Form();
+    EXPECT_TRUE(FileExists("KVD\\env.dat.damaged"));
+    EXPECT_TRUE(messages.empty()) << "not before the window is up";
+    f.FormActivate();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("was damaged (2000 bytes)"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[0].find("reset to their defaults"), std::string::npos) << messages[0];
+    f.FormActivate();
+    EXPECT_EQ(messages.size(), 1u) << "once; and no abnormal-end question";
+}
+
 TEST_F(LauncherTest, NoSoundsBlocksTheGameAndLeavesTheTimerOff) {
     TForm1& f = Form();
     bool ran = false;
@@ -376,6 +391,34 @@ TEST_F(LauncherTest, HelpOpensTheRulesPageUnlessEIsHeld) {
               std::vector<std::string>{GameServerAddress(false, "/zvxinternal/zvxrulesengl.htm")});
     f.ActionBugspageExecute();
     EXPECT_EQ(opened.back(), GameServerAddress(false, "/zvxinternal/errors.htm"));
+}
+
+// E held + F1 opens the editor, which takes the keys: the E released there must not leave the
+// launcher thinking E is still down, or every later F1 would open the editor again.
+TEST_F(LauncherTest, TheEReleasedInTheEditorLetsTheNextF1OpenTheHelpPage) {
+    TForm1& f = Form();
+    f.show();
+    QTest::keyPress(&f, Qt::Key_E);
+    ASSERT_TRUE(f.EditorKeyDown);
+    f.ActionHilfeExecute();
+    TEditorForm* editor = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* e = qobject_cast<TEditorForm*>(w)) editor = e;
+    ASSERT_NE(editor, nullptr) << "E + F1 opens the editor";
+    EXPECT_TRUE(opened.empty());
+    QTest::keyRelease(editor, Qt::Key_E);
+    EXPECT_FALSE(f.EditorKeyDown);
+    delete editor;
+    f.ActionHilfeExecute();
+    EXPECT_EQ(opened,
+              std::vector<std::string>{GameServerAddress(false, "/zvxinternal/zvxrulesengl.htm")});
+
+    // E pressed, then the keys go to another program, where E is released.
+    QTest::keyPress(&f, Qt::Key_E);
+    ASSERT_TRUE(f.EditorKeyDown);
+    QEvent away(QEvent::WindowDeactivate);
+    QApplication::sendEvent(&f, &away);
+    EXPECT_FALSE(f.EditorKeyDown);
 }
 
 TEST_F(LauncherTest, StartRemovesWhatAnInterruptedSaveLeft) {

@@ -163,6 +163,42 @@ TEST_F(GameScreenEndTest, OneClickOnTheCloseButtonIsOneRefusedRequest) {
     EXPECT_EQ(test::LogLines().back(), "OK");
 }
 
+// A logout or a kill during a game: the screen goes through its states, saving on the way, and
+// ends without waiting for a click on the info picture (9000 ticks: three minutes).
+TEST_F(GameScreenEndTest, AnEndRequestMidGameClosesWithoutWaitingAtTheInfoPicture) {
+    Play();
+    screen->PostEnd();
+    DrainEvents();
+    Ticks(3);
+    EXPECT_TRUE(FileExists("KVD\\game.dat")) << "the state is saved on the way out";
+    Ticks(2);
+    EXPECT_TRUE(In(&TDDFullScreenForm1::glsIdle)) << "past the info picture";
+    {
+        Watchdog dog("the game screen after an end request", 30);
+        EXPECT_TRUE(RunUntilClosed(5000));
+    }
+    auto lines = test::LogLines();
+    EXPECT_EQ(Count(lines, "glsInfo: End"), 1u);
+    EXPECT_EQ(Count(lines, "Back: Start"), 1u);
+    screen.reset();
+    EXPECT_EQ(test::LogLines().back(), "OK") << "an asked-for end is a normal end";
+}
+
+// The same request while the title waits for the first click.
+TEST_F(GameScreenEndTest, AnEndRequestAtTheTitleClosesToo) {
+    Ticks(2);
+    ASSERT_TRUE(In(&TDDFullScreenForm1::glsBegin));
+    screen->PostEnd();
+    DrainEvents();
+    Ticks(5);
+    {
+        Watchdog dog("the game screen after an end request at the title", 30);
+        EXPECT_TRUE(RunUntilClosed(5000));
+    }
+    screen.reset();
+    EXPECT_EQ(test::LogLines().back(), "OK");
+}
+
 TEST_F(GameScreenEndTest, TheCaveEditorKeepsItsPlacementsWhenTheCloseButtonIsClicked) {
     screen.reset();
     test::ResetProgramDir();

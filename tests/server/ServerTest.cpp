@@ -47,7 +47,11 @@ TScoreStats FairGame(bool won, int extraCatches = 0) {
         if (k >= 4 && won) s.EscapedCount[k] = 0;
     }
     s.Caught[1] += extraCatches;
-    if (!won) s.EscapedCount[5] = 1;
+    s.Spawned[1] += extraCatches;
+    if (!won) {
+        s.EscapedCount[5] = 1;
+        ++s.Spawned[5];
+    }
     return s;
 }
 
@@ -558,7 +562,12 @@ TEST(ServerProcess, ScoresSurviveAnOrderlyStopAndARestart) {
 TEST(ServerProcess, EveryAnsweredScoreSurvivesAKillDuringABurst) {
     test::TempFolder data;
     std::vector<TPayloadFields> games;
-    for (int i = 0; i < 600; ++i) games.push_back(WonGame("Burst" + std::to_string(i), i % 50));
+    // Each a game of its own: another catch or another shot.
+    for (int i = 0; i < 600; ++i) {
+        TScoreStats st = FairGame(true, i % 50);
+        st.CondomShots += i / 50;
+        games.push_back(Entry("Burst" + std::to_string(i), st, RulesScore(st, true)));
+    }
     std::mutex mutex;
     std::vector<std::string> answered;  // score codes the server said it took
     {
@@ -595,7 +604,7 @@ TEST(ServerProcess, EveryAnsweredScoreSurvivesAKillDuringABurst) {
     server::TSubmission s;
     s.Name = "again";
     for (const std::string& code : answered) {
-        s.ScoreCode = code;
+        s.ScoreCode = "=" + DecodeScoreCode(code).value();  // a game is kept by its digits
         EXPECT_FALSE(store->Submit(s, "test", test::kAMonday, test::kAMonday).Accepted);
     }
 }

@@ -17,11 +17,12 @@ namespace {
 using test::Publish;
 
 // A won game of a fair player; every extra catch is 50 points more.
-TPayloadFields WonGame(const std::string& name, int extra, const std::string& id = {}) {
+TPayloadFields WonGame(const std::string& name, int extra, const std::string& id = {},
+                       int missed = 0) {
     static auto rand = test::TestRandom(7);
     TScoreStats s;
     s.Seconds = 91;
-    s.CondomShots = 64 + extra;
+    s.CondomShots = 64 + extra + missed;
     s.Torpedoes = 3;
     const int spawned[7] = {0, 40 + extra, 12, 2, 10, 6, 4};
     const int early[7] = {0, 5, 2, 0, 3, 1, 1};
@@ -135,7 +136,9 @@ TEST(SharedStore, EveryAnsweredScoreSurvivesAKilledServerAndADatabaseRestart) {
     NEED_POSTGRESQL();
     const std::string db = cluster->NewDatabase();
     std::vector<TPayloadFields> games;
-    for (int i = 0; i < 400; ++i) games.push_back(WonGame("Burst" + std::to_string(i), i % 40));
+    // Distinct games: the server knows a game by its statistics.
+    for (int i = 0; i < 400; ++i)
+        games.push_back(WonGame("Burst" + std::to_string(i), i % 40, {}, i / 40));
     auto a = std::make_unique<test::ChildServer>(kNoFolder, OnStore(db));
     test::ChildServer b(kNoFolder, OnStore(db));
     std::mutex mutex;
@@ -204,7 +207,7 @@ TEST(SharedStore, EveryAnsweredScoreSurvivesAKilledServerAndADatabaseRestart) {
     server::TSubmission s;
     s.Name = "again";
     for (const std::string& code : answered) {
-        s.ScoreCode = code;
+        s.ScoreCode = "=" + DecodeScoreCode(code).value();  // a game is kept by its digits
         EXPECT_FALSE(store->Submit(s, "test", test::kAMonday, test::kAMonday).Accepted) << code;
     }
     EXPECT_EQ(answered.size() + inDoubt + lost, games.size());
