@@ -1,6 +1,7 @@
 #include "server/Server.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
 
 #include <sys/socket.h>
 
@@ -222,14 +223,31 @@ void TZolvexServer::ServePage(const std::string& key, const httplib::Request& re
 }
 
 void TZolvexServer::ServeHighscores(httplib::Response& res) {
-    const int64_t week = WeekStartOf(clock_());
+    const int64_t now = clock_(), week = WeekStartOf(now);
     std::lock_guard lock(highscoreMutex_);
     const uint64_t version = scoresVersion_.load();
-    if (version != cachedVersion_ || week != cachedWeek_) {
-        cachedHighscores_ =
-            HighscorePage(store_->Top(20, std::nullopt), store_->Top(20, week), DayCaption(week));
+    // Scores that other servers take show up here with the next second.
+    const bool aged = store_->SharedWithOtherServers() && now != cachedAt_;
+    if (version != cachedVersion_ || week != cachedWeek_ || aged) {
+        try {
+            cachedHighscores_ = HighscorePage(store_->Top(20, std::nullopt), store_->Top(20, week),
+                                              DayCaption(week));
+        } catch (const std::exception& e) {
+            {
+                std::lock_guard logLock(logMutex_);
+                std::fprintf(stderr, "zolvex-server: reading the highscores failed: %s\n",
+                             e.what());
+            }
+            cachedVersion_ = 0;
+            res.status = 503;
+            res.set_content(
+                "Error=The highscore list cannot be read just now; please try again later\r\n",
+                kAnswerType);
+            return;
+        }
         cachedVersion_ = version;
         cachedWeek_ = week;
+        cachedAt_ = now;
     }
     res.set_content(cachedHighscores_, "text/html; charset=utf-8");
 }
@@ -290,21 +308,24 @@ std::pair<int, std::string> TZolvexServer::AnswerSubmission(const std::string& t
 
 int TZolvexServer::Bind() {
     // Without SO_REUSEPORT: a second server on the same port must fail to start, not share the
-    // traffic with this one.
-    http_->set_socket_options([](int sock) {
+    // traffic with this one. The socket is kept to be listened on again with a longer backlog:
+    // Debian's library listens with one of 5, and of a burst of new connections (nginx opening
+    // upstream connections) some would be dropped and retried by TCP a second later.
+    http_->set_socket_options([this](int sock) {
         int yes = 1;
         setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listenSocket_ = sock;
     });
-    if (options_.Port == 0) {
-        const int port = http_->bind_to_any_port(options_.Host);
+    int port = options_.Port;
+    if (port == 0) {
+        port = http_->bind_to_any_port(options_.Host);
         if (port <= 0) throw std::runtime_error("cannot listen on " + options_.Host);
-        return port;
-    }
-    if (!http_->bind_to_port(options_.Host, options_.Port))
-        throw std::runtime_error("cannot listen on " + options_.Host + ":" +
-                                 std::to_string(options_.Port) +
+    } else if (!http_->bind_to_port(options_.Host, port)) {
+        throw std::runtime_error("cannot listen on " + options_.Host + ":" + std::to_string(port) +
                                  " (in use by another program, or not an address of this machine)");
-    return options_.Port;
+    }
+    if (listenSocket_ >= 0) ::listen(listenSocket_, 1024);
+    return port;
 }
 
 void TZolvexServer::Run() {

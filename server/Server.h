@@ -96,8 +96,10 @@ private:
     std::atomic<uint64_t> scoresVersion_{1};
     uint64_t cachedVersion_ = 0;
     int64_t cachedWeek_ = 0;
+    int64_t cachedAt_ = 0;
     std::string cachedHighscores_;
     std::mutex logMutex_;
+    int listenSocket_ = -1;
     std::atomic<bool> runEntered_{false}, runExited_{false}, stopRequested_{false};
 };
 

@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <deque>
@@ -132,6 +135,31 @@ CREATE TABLE IF NOT EXISTS week_best(
 CREATE INDEX IF NOT EXISTS week_best_rank ON week_best(week, best);
 )";
 
+// The ranks live in the memory of the process that holds the store: a second server on the same
+// folder would answer from ranks that miss the first one's scores. One process per folder; several
+// servers share a PostgreSQL store instead.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder) {
+        std::filesystem::create_directories(folder);
+        const std::string path = (std::filesystem::path(folder) / "scores.lock").string();
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) throw SqliteError("cannot open " + path);
+        if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd_);
+            throw SqliteError("the scores in " + folder +
+                              " are in use by another zolvex-server; several servers share a "
+                              "PostgreSQL store (--store)");
+        }
+    }
+    ~FolderLock() { ::close(fd_); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 struct Pending {
     const TSubmission* s;
     const std::string* address;
@@ -141,8 +169,7 @@ struct Pending {
 
 class SqliteStore final : public IScoreStore {
 public:
-    explicit SqliteStore(const std::string& folder) {
-        std::filesystem::create_directories(folder);
+    explicit SqliteStore(const std::string& folder) : lock_(folder) {
         const std::string path = (std::filesystem::path(folder) / "scores.db").string();
         write_ = Open(path);
         Exec(write_.get(), kSchema);
@@ -426,6 +453,7 @@ private:
 
     static constexpr uintmax_t kWalLimit = 64u << 20;
     std::string walPath_;
+    FolderLock lock_;  // first made, last undone
     Db write_, read_, checkpoint_;
     std::unique_ptr<Statements> w_;
     // Only the writer thread touches these.

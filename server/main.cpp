@@ -1,7 +1,8 @@
 // zolvex-server: the maker's server for the game, its pages and its highscore list.
-//   zolvex-server [--listen HOST:PORT] [--data DIR] [--pages DIR] [--level FILE]
-//                 [--rate PER_MINUTE] [--burst N]
+//   zolvex-server [--listen HOST:PORT] [--data DIR | --store postgresql://...] [--pages DIR]
+//                 [--level FILE] [--rate PER_MINUTE] [--burst N]
 //                 [--threads N] [--trust-proxy] [--quiet]
+//   zolvex-server migrate --from DIR --to postgresql://...
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -18,6 +19,7 @@
 
 #include <filesystem>
 
+#include "server/Migrate.h"
 #include "server/Server.h"
 
 #ifndef ZOLVEX_DEFAULT_LEVEL
@@ -46,6 +48,13 @@ void Usage(const char* self) {
                  "       %s backup [--data DIR] FILE\n"
                  "  a consistent copy of the live highscore database into FILE\n",
                  self, ZOLVEX_DEFAULT_PAGES, ZOLVEX_DEFAULT_LEVEL, self);
+    std::fprintf(
+        stderr,
+        "  --store        a PostgreSQL address (postgresql://...) in place of --data, for "
+        "several servers\n"
+        "       %s migrate --from DIR --to postgresql://...\n"
+        "  copies the database of DIR into an empty PostgreSQL store and checks the counts\n",
+        self);
 }
 
 // A copy of the live database, taken while the server runs: one read transaction, so the copy is
@@ -93,9 +102,36 @@ bool ParseNumber(const char* s, double& out) {
     return end && *end == '\0' && end != s && out >= 0;
 }
 
+int Migrate(int argc, char** argv) {
+    std::string from, to;
+    for (int i = 2; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--from"))
+            from = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--to"))
+            to = argv[i + 1];
+        else
+            from.clear(), to.clear(), i = argc;
+    }
+    if (argc % 2 || from.empty() || !zx::server::IsPgAddress(to)) {
+        Usage(argv[0]);
+        return 2;
+    }
+    try {
+        const auto n = zx::server::MigrateSqliteToPg(from, to);
+        std::printf("copied %lld submissions, %lld players, %lld week bests; the counts match\n",
+                    static_cast<long long>(n.Submissions), static_cast<long long>(n.Players),
+                    static_cast<long long>(n.WeekBests));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zolvex-server: migrate: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && !std::strcmp(argv[1], "migrate")) return Migrate(argc, argv);
     // zolvex-server backup [--data DIR] FILE
     if (argc >= 3 && !std::strcmp(argv[1], "backup")) {
         std::string data = "zolvex-data";
@@ -131,6 +167,9 @@ int main(int argc, char** argv) {
                 options.Host = options.Host.substr(1, options.Host.size() - 2);
             options.Port = static_cast<int>(n);
         } else if (!std::strcmp(argv[i], "--data") && more) {
+            data = argv[++i];
+        } else if (!std::strcmp(argv[i], "--store") && more &&
+                   zx::server::IsPgAddress(argv[i + 1])) {
             data = argv[++i];
         } else if (!std::strcmp(argv[i], "--level") && more) {
             level = argv[++i];
@@ -177,21 +216,28 @@ int main(int argc, char** argv) {
     try {
         options.Level =
             std::make_shared<const zx::server::TLevelLimits>(zx::server::LoadLevelLimits(level));
-        // One server per data folder: a second one would keep ranks of its own beside the first.
-        std::filesystem::create_directories(data);
-        const std::string lockPath = (std::filesystem::path(data) / "zolvex-server.lock").string();
-        const int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0)
-            throw std::runtime_error("the data folder " + data +
-                                     " is in use by another zolvex-server");
-        options.DataDir = data;
-        auto store = zx::server::OpenSqliteStore(data);
+        const bool shared = zx::server::IsPgAddress(data);
+        if (!shared) {
+            // One server per data folder: a second one would keep ranks of its own beside the
+            // first.
+            std::filesystem::create_directories(data);
+            const std::string lockPath =
+                (std::filesystem::path(data) / "zolvex-server.lock").string();
+            const int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0)
+                throw std::runtime_error("the data folder " + data +
+                                         " is in use by another zolvex-server");
+            options.DataDir = data;
+        }
+        auto store = zx::server::OpenScoreStore(data);
         zx::server::TZolvexServer server(options, std::move(store));
         const int port = server.Bind();
         const bool v6 = options.Host.find(':') != std::string::npos;
+        // The password of a database address stays out of the log.
+        const std::string shown = shared ? "postgresql" : data;
         std::fprintf(stderr,
                      "zolvex-server: serving http://%s%s%s:%d/zvxinternal (data %s, pages %s)\n",
-                     v6 ? "[" : "", options.Host.c_str(), v6 ? "]" : "", port, data.c_str(),
+                     v6 ? "[" : "", options.Host.c_str(), v6 ? "]" : "", port, shown.c_str(),
                      options.PagesDir.c_str());
         std::atomic<bool> signalled{false};
         std::thread waiter([&] {

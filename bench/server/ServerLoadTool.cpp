@@ -1,6 +1,7 @@
 // Helper of the server's load run (loadrun.sh):
 //   bench_serverload requests N FILE   writes N distinct valid /score2.php request targets
-//   bench_serverload count DATA_DIR    prints the number of scores stored in DATA_DIR
+//   bench_serverload count STORE       prints the number of scores stored in STORE (a data folder
+//                                      or a postgresql:// address)
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -69,10 +70,10 @@ int main(int argc, char** argv) {
         return out ? 0 : 1;
     }
     if (argc == 3 && !std::strcmp(argv[1], "count")) {
-        std::printf("%lld\n", static_cast<long long>(
-                                  zx::server::OpenSqliteStore(argv[2])->SubmissionCount()));
+        std::printf("%lld\n",
+                    static_cast<long long>(zx::server::OpenScoreStore(argv[2])->SubmissionCount()));
         return 0;
     }
-    std::fprintf(stderr, "usage: %s requests N FILE | count DATA_DIR\n", argv[0]);
+    std::fprintf(stderr, "usage: %s requests N FILE | count STORE\n", argv[0]);
     return 2;
 }
