@@ -12,6 +12,8 @@
 #include <QScreen>
 #include <QWindow>
 
+#include <utility>
+
 #include "app/EditorUnit.h"
 #include "app/InfoUnit.h"
 #include "app/KnownErrors.h"
@@ -34,11 +36,6 @@ namespace zx {
 namespace {
 
 TForm1* theForm = nullptr;
-
-std::function<void()>& GameRunOverride() {
-    static std::function<void()> run;
-    return run;
-}
 
 // The start area reacts to any mouse button, as the picture's button promises.
 class TShape : public QWidget {
@@ -353,9 +350,16 @@ void TForm1::RepaintNow() {
 }
 
 void TForm1::ShowPicture(const char* name) {
-    const QPixmap pm = JpegResourcePixmap(name);
+    // On a desktop of twice the density (or more) the picture drawn at 2x shows, not a stretch;
+    // the layout stays in the picture's own units.
+    QPixmap pm;
+    if (devicePixelRatioF() > 1.0) {
+        pm = JpegResourcePixmap((std::string(name) + "2X").c_str());
+        if (!pm.isNull()) pm.setDevicePixelRatio(2.0);
+    }
+    if (pm.isNull()) pm = JpegResourcePixmap(name);
     Image1->setPixmap(pm);
-    Image1->resize(pm.size());
+    Image1->resize(pm.deviceIndependentSize().toSize());
 }
 
 void TForm1::FormCreate() {
@@ -366,7 +370,7 @@ void TForm1::FormCreate() {
     // Before anything is saved: what an interrupted save left behind goes.
     RemoveSaveLeftovers();
     SetEnvDefaults();
-    LoadEnv();
+    startNote_ = LoadEnv();
     SetGameDataDefaults();
     LoadGameData(kGameDataFile);
     ShowPicture("MENUE");
@@ -432,12 +436,14 @@ void TForm1::FormActivate() {
     // A message box shown from here returns the focus to the launcher: that is no new activation.
     if (activating_ || gameRunning_ || closing_) return;
     activating_ = true;
+    ReportCfgFailuresAgain();
     struct Done {
         bool& flag;
         ~Done() { flag = false; }
     } done{activating_};
     HideBrowser();
     RepaintNow();
+    if (!startNote_.empty()) platform::ShowMessage(std::exchange(startNote_, {}));
     Timer1Timer();
     TPanelProgress progress(*this);
     try {
@@ -521,11 +527,9 @@ void TForm1::ShowErrorSolution() {
 
 void TForm1::Shape1MouseDown() { ActionStart->trigger(); }
 
-void TForm1::SetGameRunForTesting(std::function<void()> run) { GameRunOverride() = std::move(run); }
-
 void TForm1::RunGameScreen() {
-    if (GameRunOverride()) {
-        GameRunOverride()();
+    if (GameStart.RunGame) {
+        GameStart.RunGame();
         return;
     }
     auto screen = std::make_unique<TDDFullScreenForm1>();
@@ -557,7 +561,10 @@ void TForm1::ActionStartExecute() {
     }
     WriteLog("Program Version " + std::string(kProgramVersion));
     if (const std::string folders = FoldersLogLine(); !folders.empty()) WriteLog(folders);
-    LogSystemInfo();
+    if (GameStart.MeasureMachine)
+        LogSystemInfo(GameStart.MeasureMachine);
+    else
+        LogSystemInfo();
     if (AvailableMemory < MinimumMemoryKb &&
         !platform::ConfirmMessage(
             "There seems to be not enough available memory on your system. Would you like "
@@ -592,7 +599,7 @@ void TForm1::ActionStartExecute() {
 void TForm1::RequestStop() {
     if (gameRunning_) {
         stopAfterGame_ = true;
-        if (GameScreen) GameScreen->PostClose();
+        if (GameScreen) GameScreen->PostEnd();
         return;
     }
     close();
@@ -657,8 +664,17 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
         auto* w = qobject_cast<QWidget*>(watched);
         auto* k = static_cast<QKeyEvent*>(e);
-        if (w && w->window() == this && k->key() == Qt::Key_E && !k->isAutoRepeat())
-            EditorKeyDown = e->type() == QEvent::KeyPress;
+        // E is held while the launcher has the keys; its release counts wherever it lands, since
+        // F1 with E held opens the editor, which then takes the keys.
+        if (w && k->key() == Qt::Key_E && !k->isAutoRepeat()) {
+            if (e->type() == QEvent::KeyRelease)
+                EditorKeyDown = false;
+            else if (w->window() == this)
+                EditorKeyDown = true;
+        }
+    } else if (e->type() == QEvent::WindowDeactivate && watched == this) {
+        // A release while another program has the keys never reaches this one.
+        EditorKeyDown = false;
     }
     return QMainWindow::eventFilter(watched, e);
 }

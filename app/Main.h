@@ -19,6 +19,7 @@
 #include <string>
 
 #include "music/MusicConvert.h"
+#include "platform/GameInfo.h"
 
 namespace zx {
 
@@ -125,8 +126,14 @@ public:
     // Dialogs call this when they close: the focus comes back to the launcher.
     void OwnWindowClosed();
 
-    // Tests: what the game screen does between its creation and its end (nullptr: the real one).
-    static void SetGameRunForTesting(std::function<void()> run);
+    // What starting a game asks of the machine; empty members are the real ones, a test sets
+    // its own.
+    struct TGameStart {
+        // Measures the machine for the log's report and the memory check.
+        std::function<TGameInfo()> MeasureMachine;
+        // Plays the game screen from its creation to its end.
+        std::function<void()> RunGame;
+    } GameStart;
 
 protected:
     void closeEvent(QCloseEvent* e) override;
@@ -149,6 +156,8 @@ private:
     bool firstShown_ = false;
     bool closing_ = false;
     bool stopAfterGame_ = false;
+    // What the start has to tell the player once the window is up (a settings file reset).
+    std::string startNote_;
     // The last of the program's own windows that had the focus, while it is open.
     QPointer<QWidget> lastOwnWindow_;
     std::optional<std::chrono::steady_clock::time_point> lastFailedLoad_;

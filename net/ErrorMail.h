@@ -19,7 +19,9 @@ struct TMailLimits {
     long ConnectTimeoutMs = 10000;
     long TotalTimeoutMs = 60000;
 };
-void SetMailLimitsForTesting(const TMailLimits& limits);
+// The limits every mail keeps: the ones above. A weak symbol: a test program that defines its own
+// gets that at link time.
+TMailLimits MailLimits();
 
 // Sends the description (UTF-8) from the sender's address to the maker's mailbox ("MailTo"
 // through "MailServer", port 25 unless "host:port" says otherwise), with the file at

@@ -32,11 +32,6 @@
 namespace zx {
 namespace {
 
-std::mutex limitsMutex;
-THttpLimits& Limits() {
-    static THttpLimits limits;
-    return limits;
-}
 std::function<void()>& Pump() {
     static std::function<void()> pump;
     return pump;
@@ -127,10 +122,7 @@ std::string StartPageAddress() { return GameServerAddress(true, "/zvxinternal");
 
 std::string WebSiteAddress() { return "http://" + HostSetting("WebSite") + "/"; }
 
-void SetHttpLimitsForTesting(const THttpLimits& limits) {
-    std::lock_guard lock(limitsMutex);
-    Limits() = limits;
-}
+__attribute__((weak)) THttpLimits HttpLimits() { return {}; }
 
 void SetDownloadPump(std::function<void()> pump) { Pump() = std::move(pump); }
 
@@ -171,11 +163,7 @@ CURLcode PerformWithPump(CURL* easy) {
 
 std::string HttpGet(const std::string& url, const std::vector<std::string>& headers) {
     CurlGlobalInit();
-    THttpLimits limits;
-    {
-        std::lock_guard lock(limitsMutex);
-        limits = Limits();
-    }
+    const THttpLimits limits = HttpLimits();
     TCurlEasy easy(curl_easy_init());
     if (!easy) throw EHttpError("Cannot start an HTTP client", 0);
     Body body;

@@ -44,7 +44,9 @@ struct THttpLimits {
     long TotalTimeoutMs = 15000;
     size_t MaxBodyBytes = 1 << 20;
 };
-void SetHttpLimitsForTesting(const THttpLimits& limits);
+// The limits every download keeps: the ones above. A weak symbol: a test program that defines its
+// own (short time-outs against a stalled server) gets that at link time.
+THttpLimits HttpLimits();
 
 // GET of the address with extra header lines ("Name: value"); the body as received. Raises
 // EHttpError.

@@ -9,21 +9,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
-#include <mutex>
 #include <sstream>
 
 namespace zx::platform {
 namespace {
-
-std::mutex seamMutex;
-std::optional<bool>& OnlineOverride() {
-    static std::optional<bool> v;
-    return v;
-}
-std::function<bool(const std::string&)>& OpenOverride() {
-    static std::function<bool(const std::string&)> f;
-    return f;
-}
 
 // Double fork: the grandchild runs the browser in a session of its own, the child ends at
 // once and is reaped here, so nothing is left for the program to wait for. A close-on-exec
@@ -89,11 +78,7 @@ bool HasDefaultRoute(const std::string& routeTable) {
     return false;
 }
 
-bool IsOnline() {
-    {
-        std::lock_guard lock(seamMutex);
-        if (OnlineOverride()) return *OnlineOverride();
-    }
+bool RouteTableOnline() {
     std::ifstream f("/proc/net/route");
     if (!f) return false;
     std::stringstream ss;
@@ -101,24 +86,10 @@ bool IsOnline() {
     return HasDefaultRoute(ss.str());
 }
 
-bool ShellOpen(const std::string& url) {
-    std::function<bool(const std::string&)> open;
-    {
-        std::lock_guard lock(seamMutex);
-        open = OpenOverride();
-    }
-    if (open) return open(url);
+__attribute__((weak)) bool IsOnline() { return RouteTableOnline(); }
+
+__attribute__((weak)) bool ShellOpen(const std::string& url) {
     return SpawnDetached("xdg-open", url);
-}
-
-void SetOnlineForTesting(std::optional<bool> online) {
-    std::lock_guard lock(seamMutex);
-    OnlineOverride() = online;
-}
-
-void SetShellOpenForTesting(std::function<bool(const std::string&)> open) {
-    std::lock_guard lock(seamMutex);
-    OpenOverride() = std::move(open);
 }
 
 std::string RuntimeDir() {

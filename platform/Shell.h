@@ -7,9 +7,14 @@
 
 namespace zx::platform {
 
+// The desktop's answers, IsOnline and ShellOpen, are weak symbols: a test program that defines
+// its own (a desktop that is offline, a browser that records the address) gets those at link
+// time.
+// Whether the computer is online: RouteTableOnline.
+bool IsOnline();
 // True when the system has a default route: the closest a desktop comes to "connected to the
 // Internet" without sending anything anywhere.
-bool IsOnline();
+bool RouteTableOnline();
 // Reads a routing table in the form of /proc/net/route; a default route is a line whose
 // destination and mask are both 00000000 and whose interface is up (flag RTF_UP).
 bool HasDefaultRoute(const std::string& routeTable);
@@ -17,10 +22,6 @@ bool HasDefaultRoute(const std::string& routeTable);
 // Starts the desktop's handler for the address (xdg-open), detached: the program neither waits
 // for it nor leaves a zombie behind. False when it could not be started.
 bool ShellOpen(const std::string& url);
-
-// Tests: fix the online state (nullopt: the real one) and replace the browser start.
-void SetOnlineForTesting(std::optional<bool> online);
-void SetShellOpenForTesting(std::function<bool(const std::string&)> open);
 
 // One running copy per user: an exclusive flock on a file in the user's runtime directory. The
 // kernel drops the lock when the process ends however it ends, so a crash never leaves the

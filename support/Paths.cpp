@@ -16,7 +16,6 @@
 
 #include "platform/Errors.h"
 #include "support/Ansi.h"
-#include "support/FileEvents.h"
 
 namespace zx {
 namespace {
@@ -87,7 +86,7 @@ void SyncFolderOf(const std::string& file) {
     if (fd < 0) return;
     fsync(fd);
     close(fd);
-    fileevents::FolderSynced();
+    SaveStepFolderSynced(dir);
 }
 
 struct TResolved {
@@ -327,7 +326,7 @@ void ReplaceFileContents(std::string_view path, const void* data, size_t size) {
         left -= static_cast<size_t>(n);
     }
     if (fsync(fd) != 0 || close(fd) != 0) fail("Cannot write");
-    fileevents::BeforeRename(tmp);
+    SaveStepBeforeRename(tmp);
     if (rename(tmp.c_str(), full.c_str()) != 0) fail("Cannot replace");
     SyncFolderOf(full);
 }
@@ -429,9 +428,7 @@ std::optional<uint64_t> FreeDiskSpace() {
     return static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
 }
 
-namespace fileevents {
-[[gnu::weak]] void BeforeRename(const std::string&) {}
-[[gnu::weak]] void FolderSynced() {}
-}  // namespace fileevents
+__attribute__((weak)) void SaveStepBeforeRename(const std::string&) {}
+__attribute__((weak)) void SaveStepFolderSynced(const std::string&) {}
 
 }  // namespace zx

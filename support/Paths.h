@@ -104,4 +104,11 @@ void RemoveSaveLeftovers();
 // Free bytes on the file system of the data folder (the one the settings are written to).
 std::optional<uint64_t> FreeDiskSpace();
 
+// Two moments of every save, for a program that watches saves: the temporary file is whole and
+// about to replace the old one (an exception from here leaves things as a crash at that moment
+// would), and the folder has been synced after the rename. The program's own do nothing; they are
+// weak symbols, so a test program that defines its own gets those at link time.
+void SaveStepBeforeRename(const std::string& tempPath);
+void SaveStepFolderSynced(const std::string& folder);
+
 }  // namespace zx

@@ -30,6 +30,8 @@
 #include "platform/Shell.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
+#include "testsupport/Desktop.h"
+#include "testsupport/NetLimits.h"
 #include "testsupport/QtTestSupport.h"
 #include "testsupport/TestSupport.h"
 
@@ -293,11 +295,15 @@ std::string QuotedPrintableDecode(const std::string& text) {
 
 class ErrorReportTest : public testing::Test {
 protected:
+    // Declared first, gone last: the desktop and the limits stay the test's until the end.
+    test::Desktop desktop;
+    test::NetLimits netLimits;
+
     void SetUp() override {
         test::TestApplication();
         test::ResetProgramDir();
         EnsureDataDir();
-        platform::SetOnlineForTesting(true);
+        desktop.Online(true);
         platform::SetMessageHook([this](platform::MessageKind kind, const std::string& t) {
             messages.push_back(t);
             kinds.push_back(kind);
@@ -307,9 +313,7 @@ protected:
     }
     void TearDown() override {
         form.reset();
-        SetMailLimitsForTesting(TMailLimits{});
         platform::SetMessageHook(nullptr);
-        platform::SetOnlineForTesting(std::nullopt);
     }
     TPublishErrorreportForm& Open() {
         form = std::make_unique<TPublishErrorreportForm>();
@@ -423,7 +427,7 @@ TEST_F(ErrorReportTest, FailedSendKeepsTheLogAndTheDialogForAnotherTry) {
     EXPECT_EQ(f.Memo1->toPlainText(), "It crashed");
 
     messages.clear();
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     Send(f);
     EXPECT_EQ(messages, std::vector<std::string>{kOffline});
     EXPECT_EQ(test::ReadText("KVD\\LOG.TXT"), log);
@@ -431,10 +435,10 @@ TEST_F(ErrorReportTest, FailedSendKeepsTheLogAndTheDialogForAnotherTry) {
 
     // A server that takes the connection and then says nothing is given up on in time.
     messages.clear();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     SilentServer silent;
     WriteProgCfg("MailServer", silent.HostPort());
-    SetMailLimitsForTesting(TMailLimits{500, 1000});
+    netLimits.Mail(TMailLimits{500, 1000});
     Send(f);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("imed out"), std::string::npos) << messages[0];
@@ -472,7 +476,7 @@ TEST_F(ErrorReportTest, OfflineSaysSoAndSendsNothing) {
     LocalSmtpServer smtp;
     WriteProgCfg("MailServer", smtp.HostPort());
     test::WriteText("KVD\\LOG.TXT", LogBytes());
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     TPublishErrorreportForm& f = Open();
     Send(f);
     EXPECT_EQ(messages, std::vector<std::string>{kOffline});
@@ -538,7 +542,7 @@ TEST_F(ErrorReportTest, ClearLogfileDeletesTheLogAndSendsNothing) {
 
 // The launcher's menu item opens the dialog modally, with its controls in place.
 TEST_F(ErrorReportTest, LauncherOpensTheDialogModally) {
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     test::WriteText("KVD\\LOG.TXT", LogBytes());
     TForm1 launcher;
     bool seen = false;

@@ -25,6 +25,7 @@
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "support/SystemInfo.h"
+#include "testsupport/Desktop.h"
 #include "testsupport/LocalHttpServer.h"
 #include "testsupport/QtTestSupport.h"
 #include "testsupport/TestSupport.h"
@@ -42,16 +43,19 @@ const std::string kUnknown =
     "Sorry, this error is unknown. Would you like to send us an error report?";
 const std::string kOffline = "Operation Failed: Can't connect to the Internet";
 
-// The order below is the order of construction: the program directory and the seams first, then
+// The order below is the order of construction: the program directory and the desktop first, then
 // the maker's server, then the launcher that reads both.
 class LauncherTest : public testing::Test {
 protected:
+    // Declared first, gone last: the desktop stays the test's until the end.
+    test::Desktop desktop;
+
     void SetUp() override {
         test::TestApplication();
         test::ResetProgramDir();
         EnsureDataDir();
-        platform::SetOnlineForTesting(false);
-        platform::SetShellOpenForTesting([this](const std::string& u) {
+        desktop.Online(false);
+        desktop.Open([this](const std::string& u) {
             opened.push_back(u);
             return true;
         });
@@ -84,11 +88,7 @@ protected:
     }
     void TearDown() override {
         form.reset();
-        TForm1::SetGameRunForTesting(nullptr);
-        SetGameInfoAdjustForTesting(nullptr);
         platform::SetMessageHook(nullptr);
-        platform::SetShellOpenForTesting(nullptr);
-        platform::SetOnlineForTesting(std::nullopt);
     }
     TForm1& Form() {
         if (!form) form = std::make_unique<TForm1>();
@@ -181,7 +181,7 @@ TEST_F(LauncherTest, NavigationStaysInsideOnlyForAddressesThatBeginWithTheStartP
 
 TEST_F(LauncherTest, ClickedForeignLinkOpensInTheUsersBrowserAndKeepsThePage) {
     TForm1& f = Form();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     f.Timer1Timer();
     ASSERT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
     emit f.WebBrowser1->anchorClicked(
@@ -199,7 +199,7 @@ TEST_F(LauncherTest, TimerFollowsTheOnlineState) {
     f.Timer1Timer();  // offline: nothing to show
     EXPECT_FALSE(f.WebBrowser1->isVisibleTo(&f));
 
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     f.Timer1Timer();  // online: the start page in its frame
     EXPECT_TRUE(f.WebBrowser1->isVisibleTo(&f));
     EXPECT_EQ(f.WebBrowser1->geometry(), QRect(52, 53, 292, 171));
@@ -212,7 +212,7 @@ TEST_F(LauncherTest, TimerFollowsTheOnlineState) {
     EXPECT_FALSE(f.HighscorePageShown);
     EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
 
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     f.Timer1Timer();
     EXPECT_FALSE(f.WebBrowser1->isVisibleTo(&f));
     EXPECT_EQ(f.WebBrowser1->size(), QSize(1, 1));
@@ -228,7 +228,7 @@ TEST_F(LauncherTest, GotoHighscoreOfflineSaysSo) {
 
 TEST_F(LauncherTest, KnownErrorOpensItsPageAndClearsTheLog) {
     TForm1& f = Form();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     WriteLogLines({"InitDDraw: 2", "Cannot find Wave: back", "ERROR"});
     f.ShowErrorSolution();  // the browser is hidden: the user's browser opens the page
     EXPECT_EQ(messages, std::vector<std::string>{kQuestion});
@@ -272,10 +272,25 @@ TEST_F(LauncherTest, ActivationDeletesALogThatEndedOk) {
     EXPECT_TRUE(messages.empty());
 }
 
+// A settings file of a size the program never writes is kept aside: the player hears of it once,
+// and the launcher does not take the note for a game that ended badly.
+TEST_F(LauncherTest, ADamagedSettingsFileIsToldOnceAndAsksNothingAboutAnError) {
+    test::WriteText("KVD\\env.dat", std::string(2000, 'x'));
+    TForm1& f = Form();
+    EXPECT_TRUE(FileExists("KVD\\env.dat.damaged"));
+    EXPECT_TRUE(messages.empty()) << "not before the window is up";
+    f.FormActivate();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("was damaged (2000 bytes)"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[0].find("reset to their defaults"), std::string::npos) << messages[0];
+    f.FormActivate();
+    EXPECT_EQ(messages.size(), 1u) << "once; and no abnormal-end question";
+}
+
 TEST_F(LauncherTest, NoSoundsBlocksTheGameAndLeavesTheTimerOff) {
     TForm1& f = Form();
     bool ran = false;
-    TForm1::SetGameRunForTesting([&] { ran = true; });
+    f.GameStart.RunGame = [&] { ran = true; };
     f.SoundsReady = false;
     f.ActionStartExecute();
     EXPECT_FALSE(ran);
@@ -292,11 +307,13 @@ TEST_F(LauncherTest, LowMemoryAsksAndNoStopsTheStart) {
     TForm1& f = Form();
     f.SoundsReady = true;
     bool ran = false;
-    TForm1::SetGameRunForTesting([&] { ran = true; });
-    SetGameInfoAdjustForTesting([](TGameInfo& gi) {
+    f.GameStart.RunGame = [&] { ran = true; };
+    f.GameStart.MeasureMachine = [] {
+        TGameInfo gi;
         gi.AvailPhys = 10 * 1024;
         gi.UsedVirtual = gi.TotalVirtual;
-    });
+        return gi;
+    };
     answers = {false};
     f.ActionStartExecute();
     EXPECT_FALSE(ran);
@@ -319,10 +336,10 @@ TEST_F(LauncherTest, NewTopScoreOffersToPublishAndPlaceTwoDoesNot) {
     EnvData.Highscores[0] = {"Best", 5000};
     EnvData.Highscores[1] = {"Next", 3000};
     int32_t score = 4000;  // place 2
-    TForm1::SetGameRunForTesting([&] {
+    f.GameStart.RunGame = [&] {
         InsertScore(score);
         WriteLog("OK");
-    });
+    };
     int dialogs = 0;
     const auto answerNo = [&] {
         QTimer::singleShot(0, [&] {
@@ -349,7 +366,7 @@ TEST_F(LauncherTest, NewTopScoreOffersToPublishAndPlaceTwoDoesNot) {
 TEST_F(LauncherTest, AbnormalEndOfAGameLooksTheErrorUp) {
     TForm1& f = Form();
     f.SoundsReady = true;
-    TForm1::SetGameRunForTesting([] { WriteLog("ERROR"); });
+    f.GameStart.RunGame = [] { WriteLog("ERROR"); };
     answers = {false};
     f.ActionStartExecute();
     EXPECT_EQ(messages, std::vector<std::string>{kQuestion});
@@ -374,6 +391,34 @@ TEST_F(LauncherTest, HelpOpensTheRulesPageUnlessEIsHeld) {
               std::vector<std::string>{GameServerAddress(false, "/zvxinternal/zvxrulesengl.htm")});
     f.ActionBugspageExecute();
     EXPECT_EQ(opened.back(), GameServerAddress(false, "/zvxinternal/errors.htm"));
+}
+
+// E held + F1 opens the editor, which takes the keys: the E released there must not leave the
+// launcher thinking E is still down, or every later F1 would open the editor again.
+TEST_F(LauncherTest, TheEReleasedInTheEditorLetsTheNextF1OpenTheHelpPage) {
+    TForm1& f = Form();
+    f.show();
+    QTest::keyPress(&f, Qt::Key_E);
+    ASSERT_TRUE(f.EditorKeyDown);
+    f.ActionHilfeExecute();
+    TEditorForm* editor = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* e = qobject_cast<TEditorForm*>(w)) editor = e;
+    ASSERT_NE(editor, nullptr) << "E + F1 opens the editor";
+    EXPECT_TRUE(opened.empty());
+    QTest::keyRelease(editor, Qt::Key_E);
+    EXPECT_FALSE(f.EditorKeyDown);
+    delete editor;
+    f.ActionHilfeExecute();
+    EXPECT_EQ(opened,
+              std::vector<std::string>{GameServerAddress(false, "/zvxinternal/zvxrulesengl.htm")});
+
+    // E pressed, then the keys go to another program, where E is released.
+    QTest::keyPress(&f, Qt::Key_E);
+    ASSERT_TRUE(f.EditorKeyDown);
+    QEvent away(QEvent::WindowDeactivate);
+    QApplication::sendEvent(&f, &away);
+    EXPECT_FALSE(f.EditorKeyDown);
 }
 
 TEST_F(LauncherTest, StartRemovesWhatAnInterruptedSaveLeft) {
@@ -408,7 +453,7 @@ TEST_F(LauncherTest, InfoBoxChecksTheVersionOnTheServer) {
     EXPECT_EQ(info.Label2->text(), "Version 1.10");
     EXPECT_EQ(info.Label4->text(), "Memory Needed (Aproximately): 90000Kb");
     EXPECT_TRUE(info.Label3->text().startsWith("Available Memory: "));
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     info.Button2Click();
     EXPECT_EQ(messages,
               std::vector<std::string>{"The version you are running is the latest available one."});

@@ -10,7 +10,9 @@
 #include "platform/Shell.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
+#include "testsupport/Desktop.h"
 #include "testsupport/LocalHttpServer.h"
+#include "testsupport/NetLimits.h"
 #include "testsupport/TestSupport.h"
 
 namespace {
@@ -36,15 +38,14 @@ struct MessageRecorder {
 
 class InternetTest : public testing::Test {
 protected:
+    // Declared first, gone last: the desktop and the limits stay the test's until the end.
+    test::Desktop desktop;
+    test::NetLimits netLimits;
+
     void SetUp() override {
         test::ResetProgramDir();
         EnsureDataDir();
-        platform::SetOnlineForTesting(true);
-    }
-    void TearDown() override {
-        platform::SetOnlineForTesting(std::nullopt);
-        platform::SetShellOpenForTesting(nullptr);
-        SetHttpLimitsForTesting(THttpLimits{});
+        desktop.Online(true);
     }
 };
 
@@ -88,8 +89,7 @@ TEST_F(InternetTest, StalledServerEndsInATimeOut) {
         res.set_content("late", "text/plain");
     });
     server.Start();
-    SetHttpLimitsForTesting(
-        {.ConnectTimeoutMs = 500, .TotalTimeoutMs = 700, .MaxBodyBytes = 1 << 20});
+    netLimits.Http({.ConnectTimeoutMs = 500, .TotalTimeoutMs = 700, .MaxBodyBytes = 1 << 20});
     const auto t0 = std::chrono::steady_clock::now();
     EXPECT_THROW(DownloadText(server.Url("/stall")), EHttpError);
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2500));
@@ -101,11 +101,9 @@ TEST_F(InternetTest, OversizedBodyIsRefused) {
         res.set_content(std::string(5000, 'x'), "text/plain");
     });
     server.Start();
-    SetHttpLimitsForTesting(
-        {.ConnectTimeoutMs = 5000, .TotalTimeoutMs = 15000, .MaxBodyBytes = 4096});
+    netLimits.Http({.ConnectTimeoutMs = 5000, .TotalTimeoutMs = 15000, .MaxBodyBytes = 4096});
     EXPECT_THROW(DownloadText(server.Url("/big")), EHttpError);
-    SetHttpLimitsForTesting(
-        {.ConnectTimeoutMs = 5000, .TotalTimeoutMs = 15000, .MaxBodyBytes = 5000});
+    netLimits.Http({.ConnectTimeoutMs = 5000, .TotalTimeoutMs = 15000, .MaxBodyBytes = 5000});
     EXPECT_EQ(DownloadText(server.Url("/big")).size(), 5000u);
 }
 
@@ -117,7 +115,7 @@ TEST_F(InternetTest, NoConnectionRaisesAndOfflineSaysSo) {
     EXPECT_THROW(DownloadText(url), EHttpError);
 
     MessageRecorder messages;
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     EXPECT_EQ(DownloadText(url), "");
     EXPECT_EQ(messages.texts,
               std::vector<std::string>{"Operation Failed: Can't connect to the Internet"});
@@ -143,7 +141,7 @@ TEST_F(InternetTest, HostsComeFromTheConfigurationWhenGiven) {
 TEST_F(InternetTest, BrowserThatCannotStartGivesTheGotoBox) {
     MessageRecorder messages;
     std::vector<std::string> opened;
-    platform::SetShellOpenForTesting([&](const std::string& u) {
+    desktop.Open([&](const std::string& u) {
         opened.push_back(u);
         return false;
     });

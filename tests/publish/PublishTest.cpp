@@ -18,7 +18,9 @@
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "support/LogFiles.h"
+#include "testsupport/Desktop.h"
 #include "testsupport/LocalHttpServer.h"
+#include "testsupport/NetLimits.h"
 #include "testsupport/QtTestSupport.h"
 #include "testsupport/TestSupport.h"
 #include "tools/autoplay/GameDriver.h"
@@ -28,27 +30,26 @@ namespace {
 
 const std::string kFailure = "Could not publish Highscore: ";
 
-// Order of construction: the program directory with a played game, the seams, then the dialog.
+// Order of construction: the program directory with a played game, the desktop, then the dialog.
 class PublishTest : public testing::Test {
 protected:
+    // Declared first, gone last: the desktop and the limits stay the test's until the end.
+    test::Desktop desktop;
+    test::NetLimits netLimits;
+
     void SetUp() override {
         test::TestApplication();
         test::ResetProgramDir();
         PrepareGameDir(test::BuiltProgramDir(), test::TempProgramDir(), TMusic::StandIns);
         SetEnvDefaults();
         SetGameDataDefaults();
-        platform::SetOnlineForTesting(true);
+        desktop.Online(true);
         platform::SetMessageHook([this](platform::MessageKind, const std::string& t) {
             messages.push_back(t);
             return true;
         });
     }
-    void TearDown() override {
-        platform::SetMessageHook(nullptr);
-        platform::SetOnlineForTesting(std::nullopt);
-        platform::SetShellOpenForTesting(nullptr);
-        SetHttpLimitsForTesting(THttpLimits{});
-    }
+    void TearDown() override { platform::SetMessageHook(nullptr); }
 
     // A game of the good player, entered at place 1 of an empty list under the name "Robo".
     static void PlayIntoPlaceOne(uint32_t seed) {
@@ -168,8 +169,7 @@ TEST_F(PublishTest, FailedExchangesSayWhyAndKeepTheDialog) {
     WriteProgCfg("ScoreServer", peer.HostPort());
     EnvData.Highscores[0] = {"Robo", 500};
     EnvData.PlayerId = "";
-    SetHttpLimitsForTesting(
-        {.ConnectTimeoutMs = 500, .TotalTimeoutMs = 800, .MaxBodyBytes = 1 << 20});
+    netLimits.Http({.ConnectTimeoutMs = 500, .TotalTimeoutMs = 800, .MaxBodyBytes = 1 << 20});
     auto* form = new TPublishHighscoreForm();
     form->show();
 
@@ -189,7 +189,7 @@ TEST_F(PublishTest, FailedExchangesSayWhyAndKeepTheDialog) {
     expectFailure("", "");                                            // no answer in time
     peer.Stop();
     expectFailure("", "");  // nobody listening
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     messages.clear();
     Publish(*form);
     EXPECT_EQ(messages, (std::vector<std::string>{"Operation Failed: Can't connect to the Internet",
@@ -201,7 +201,7 @@ TEST_F(PublishTest, OpenWebsiteOpensTheGamePageOrSaysWhereItIs) {
     TPayloadAnswer answer =
         ParseAnswer("Rang=4\r\nPlatz1=900\r\nwRang=2\r\nwAlterrang=3\r\nwPlatz1=700\r\n");
     std::vector<std::string> opened;
-    platform::SetShellOpenForTesting([&](const std::string& u) {
+    desktop.Open([&](const std::string& u) {
         opened.push_back(u);
         return false;
     });
