@@ -209,7 +209,9 @@ bool ConvertMusic(IMusicProgress* progress, const TFreeSpace& freeSpace) {
             folderFailureTold = true;
             break;
         } catch (const Exception& e) {
-            std::string text = "MP3 conversion error on " + p.mp3 + "\r\n" + e.Message();
+            // The file as the player finds it on disk, with the system's separators.
+            std::string text =
+                "MP3 conversion error on " + ResolvePath(p.mp3) + "\r\n" + e.Message();
             platform::ShowMessage(text);
             WriteLog(text);
             RememberFailed(w.name, p.mp3);

@@ -214,11 +214,11 @@ TEST_F(MusicTest, BrokenFilesAreReportedLeaveNoWaveAndTheListStopsAtAHundred) {
     EXPECT_EQ(pr.steps, 0);
     ASSERT_EQ(messages.size(), 100u);
     std::string want =
-        "MP3 conversion error on " + Dir() + "\\snd\\bad1000.mp3\r\nInput stream error";
+        "MP3 conversion error on " + Dir() + "/snd/bad1000.mp3\r\nInput stream error";
     EXPECT_EQ(messages.front(), want);
     auto log = test::LogLines();
     ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log[0], "MP3 conversion error on " + Dir() + "\\snd\\bad1000.mp3");
+    EXPECT_EQ(log[0], "MP3 conversion error on " + Dir() + "/snd/bad1000.mp3");
     EXPECT_EQ(log[1], "Input stream error");
     for (const auto& e : fs::directory_iterator(Dir() + "/snd"))
         EXPECT_EQ(e.path().extension(), ".mp3") << e.path();
