@@ -320,5 +320,80 @@ TEST(Migrate, CopiesPlayersScoresAndWeeksAndTheServersGoOnFromThere) {
     EXPECT_EQ(pg->SubmissionCount(), 6);
 }
 
+int RunAdmin(const std::string& where, const std::string& command, std::string& output) {
+    const std::string option = server::IsPgAddress(where) ? "--store" : "--data";
+    const std::string cmd = std::string(ZOLVEX_SERVER_EXE) + " admin " + option + " '" + where +
+                            "' " + command + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[512];
+    output.clear();
+    while (std::fgets(buf, sizeof buf, p)) output += buf;
+    const int status = pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The operator's round beside a running server: find the cheater's score, hide it, restore it,
+// refuse a name. Answers follow at once; on SQLite so does the page (a shared store's page is
+// read again each second, as the test above shows).
+void ModerateLive(const std::string& where, test::ChildServer& server, bool checkPage) {
+    const int port = server.Port();
+    const TPayloadFields ann = WonGame("Ann", 0), cheat = WonGame("Cheater", 20);
+    ASSERT_EQ(Publish(port, ann).Lines.at("Rang"), "1");
+    ASSERT_EQ(Publish(port, cheat).Lines.at("Platz1"), std::to_string(cheat.Score));
+
+    std::string out;
+    ASSERT_EQ(RunAdmin(where, "list Cheat", out), 0) << out;
+    const size_t row = out.find('\n') + 1;
+    ASSERT_NE(out.find("\tCheater\tBern\t", row), std::string::npos) << out;
+    const std::string number = out.substr(row, out.find('\t', row) - row);
+    ASSERT_EQ(RunAdmin(where, "hide score " + number, out), 0) << out;
+    EXPECT_EQ(out, "hid score " + number + "\n");
+
+    const TPayloadFields ben = WonGame("Ben", 10);
+    const test::Answer afterHide = Publish(port, ben);
+    EXPECT_EQ(afterHide.Lines.at("Rang"), "1") << afterHide.Body;
+    EXPECT_EQ(afterHide.Lines.at("Platz1"), std::to_string(ben.Score));
+    EXPECT_EQ(afterHide.Lines.at("wPlatz1"), std::to_string(ben.Score));
+    if (checkPage) {
+        const std::string page = Get(port, "/zvxinternal/highscore.html");
+        EXPECT_EQ(page.find("Cheater"), std::string::npos);
+        EXPECT_NE(page.find("Ben"), std::string::npos);
+    }
+    ASSERT_EQ(RunAdmin(where, "list Cheater", out), 0) << out;
+    EXPECT_NE(out.find("\thidden\n"), std::string::npos) << out;
+
+    ASSERT_EQ(RunAdmin(where, "restore score " + number, out), 0) << out;
+    const test::Answer afterRestore = Publish(port, WonGame("Cid", 5));
+    EXPECT_EQ(afterRestore.Lines.at("Rang"), "3") << afterRestore.Body;
+    EXPECT_EQ(afterRestore.Lines.at("Platz1"), std::to_string(cheat.Score));
+    if (checkPage) {
+        EXPECT_NE(Get(port, "/zvxinternal/highscore.html").find("Cheater"), std::string::npos);
+    }
+
+    ASSERT_EQ(RunAdmin(where, "refuse Dora", out), 0) << out;
+    const test::Answer refused = Publish(port, WonGame("DORA", 2));
+    EXPECT_EQ(refused.Lines.at("Error"), "This name is not accepted on the highscore list")
+        << refused.Body;
+    EXPECT_FALSE(refused.Lines.count("Rang"));
+    EXPECT_TRUE(server.LogShows("the name is refused"));
+    ASSERT_EQ(RunAdmin(where, "refused", out), 0) << out;
+    EXPECT_EQ(out, "Dora\n");
+    EXPECT_EQ(RunAdmin(where, "hide score 999999", out), 1);
+    EXPECT_EQ(RunAdmin(where, "hide nothing", out), 2);
+}
+
+TEST(Moderation, TheAdminCommandHidesRestoresAndRefusesOnARunningSqliteServer) {
+    test::TempFolder folder;
+    test::ChildServer server(folder.Path());
+    ModerateLive(folder.Path(), server, true);
+}
+
+TEST(Moderation, TheAdminCommandHidesRestoresAndRefusesOnARunningPgServer) {
+    NEED_POSTGRESQL();
+    const std::string db = cluster->NewDatabase();
+    test::ChildServer server(kNoFolder, OnStore(db));
+    ModerateLive(db, server, false);
+}
+
 }  // namespace
 }  // namespace zx
