@@ -275,13 +275,18 @@ TEST(Migrate, CopiesPlayersScoresAndWeeksAndTheServersGoOnFromThere) {
         const std::string ben = send(600, "b1", "", "Ben", week1).PlayerId;
         send(650, "b2", ben, "Ben", week2);
         send(-20, "c1", "", "Cid \x80", week2);
+        const std::string dan = send(900, "d1", "", "Dan", week2).PlayerId;
+        const std::string eve = send(950, "e1", "", "Eve", week2).PlayerId;
+        ASSERT_TRUE(sqlite->SetPlayerHidden(dan, true));
+        ASSERT_TRUE(sqlite->SetScoreHidden(sqlite->FindScores(eve, 1).at(0).Submission, true));
+        sqlite->SetNameRefused("Fay", true);
         overall = sqlite->Top(10, std::nullopt);
         weekly = sqlite->Top(10, week2);
     }
     const std::string db = cluster->NewDatabase();
     std::string out;
     ASSERT_EQ(RunMigrate(folder.Path(), db, out), 0) << out;
-    EXPECT_EQ(out, "copied 5 submissions, 3 players, 5 week bests; the counts match\n");
+    EXPECT_EQ(out, "copied 7 submissions, 3 players, 5 week bests; the counts match\n");
 
     auto pg = server::OpenPgStore(db, 2);
     auto same = [](const std::vector<server::THighscoreRow>& x,
@@ -295,6 +300,9 @@ TEST(Migrate, CopiesPlayersScoresAndWeeksAndTheServersGoOnFromThere) {
     EXPECT_TRUE(same(pg->Top(10, std::nullopt), overall));
     EXPECT_TRUE(same(pg->Top(10, week2), weekly));
     EXPECT_EQ(pg->Top(10, std::nullopt).at(2).Name, "Cid \x80");
+    EXPECT_EQ(pg->RefusedNames(), std::vector<std::string>{"Fay"});
+    EXPECT_TRUE(pg->FindScores("Dan", 1).at(0).PlayerHidden);
+    EXPECT_TRUE(pg->FindScores("Eve", 1).at(0).Hidden);
     server::TSubmission s;
     s.ScoreCode = "a1";
     EXPECT_FALSE(pg->Submit(s, "x", week2, week2).Accepted) << "a migrated code is a replay";
@@ -306,7 +314,7 @@ TEST(Migrate, CopiesPlayersScoresAndWeeksAndTheServersGoOnFromThere) {
     EXPECT_EQ(ann.OldRank, 1);
     EXPECT_EQ(ann.Rank, 1) << "her own 800 is not above her, and Ben's 650 is below";
     EXPECT_EQ(ann.WeekOldRank, 1);
-    EXPECT_EQ(pg->SubmissionCount(), 6);
+    EXPECT_EQ(pg->SubmissionCount(), 8);
 
     // A folder a server still uses is not copied: what it takes later would be lost.
     {
@@ -316,8 +324,8 @@ TEST(Migrate, CopiesPlayersScoresAndWeeksAndTheServersGoOnFromThere) {
     }
     // A store that holds scores is never written over.
     EXPECT_EQ(RunMigrate(folder.Path(), db, out), 1);
-    EXPECT_NE(out.find("the target already holds 6 scores"), std::string::npos) << out;
-    EXPECT_EQ(pg->SubmissionCount(), 6);
+    EXPECT_NE(out.find("the target already holds 8 scores"), std::string::npos) << out;
+    EXPECT_EQ(pg->SubmissionCount(), 8);
 }
 
 int RunAdmin(const std::string& where, const std::string& command, std::string& output) {
