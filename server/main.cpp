@@ -182,6 +182,12 @@ int Admin(int argc, char** argv) {
         Usage(argv[0]);
         return 2;
     }
+    // A mistyped folder must not become a new, empty store.
+    if (!zx::server::IsPgAddress(where) &&
+        !std::filesystem::is_regular_file(std::filesystem::path(where) / "scores.db")) {
+        std::fprintf(stderr, "zolvex-server: admin: no scores in %s\n", where.c_str());
+        return 1;
+    }
     try {
         auto store = zx::server::OpenScoreStoreForModeration(where);
         if (args[0] == "list") {
