@@ -654,6 +654,11 @@ private:
     // One moderation change in a transaction of its own, the generation raised with it.
     template <class F>
     bool Moderate(F&& change) {
+        // Without the counter a running server's page would not learn of the change.
+        if (!changed_->Load())
+            throw SqliteError(
+                "cannot write scores.moderation beside the scores; run this as the "
+                "server's user or as root");
         std::lock_guard lock(moderateMutex_);
         sqlite3* db = moderate_.get();
         Exec(db, "BEGIN IMMEDIATE");
