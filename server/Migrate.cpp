@@ -154,7 +154,9 @@ TMigrateCounts MigrateSqliteToPg(const std::string& folder, const std::string& c
     } closer{lock};
     if (flock(lock, LOCK_EX | LOCK_NB) != 0)
         throw MigrateError("a zolvex-server is using " + folder + "; stop it first");
-    // Opening the store makes its tables and functions.
+    // Opening the stores makes their tables and functions; a source older than moderation gains
+    // its (empty) tables.
+    OpenSqliteStore(folder, true).reset();
     OpenPgStore(conninfo, 1).reset();
 
     sqlite3* raw = nullptr;
@@ -184,7 +186,7 @@ TMigrateCounts MigrateSqliteToPg(const std::string& folder, const std::string& c
     Exec(pg, "BEGIN");
     Exec(pg,
          "LOCK TABLE submissions, players, week_best, score_counts, score_blocks, "
-         "week_score_counts, week_score_blocks");
+         "week_score_counts, week_score_blocks, hidden_players, refused_names");
     if (const int64_t there = PgCount(pg, "SELECT count(*) FROM submissions"); there != 0)
         throw MigrateError("the target already holds " + std::to_string(there) + " scores");
 
@@ -192,15 +194,19 @@ TMigrateCounts MigrateSqliteToPg(const std::string& folder, const std::string& c
     copied.Submissions = CopyRows(
         raw, pg,
         "SELECT id, player, score, score_code, name, city, country, email, age, sex, comment, "
-        "games_started, games_won, address, time, week FROM submissions ORDER BY id",
+        "games_started, games_won, address, time, week, hidden FROM submissions ORDER BY id",
         "COPY submissions(id, player, score, score_code, name, city, country, email, age, sex, "
-        "comment, games_started, games_won, address, time, week) FROM STDIN",
+        "comment, games_started, games_won, address, time, week, hidden) FROM STDIN",
         "....bbbb..b");
     copied.Players = CopyRows(raw, pg, "SELECT id, best, best_submission FROM players",
                               "COPY players(id, best, best_submission) FROM STDIN", "");
     copied.WeekBests =
         CopyRows(raw, pg, "SELECT week, player, best, best_submission FROM week_best",
                  "COPY week_best(week, player, best, best_submission) FROM STDIN", "");
+    // Hidden players and refused names stay so; the bests copied already leave them out.
+    CopyRows(raw, pg, "SELECT id FROM hidden_players", "COPY hidden_players(id) FROM STDIN", "");
+    CopyRows(raw, pg, "SELECT name_key, name FROM refused_names",
+             "COPY refused_names(name_key, name) FROM STDIN", "bb");
     Exec(pg, "SELECT zolvex_recount_all()");
     // New submissions are numbered after the copied ones.
     Exec(pg,

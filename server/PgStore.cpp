@@ -22,6 +22,7 @@
 #include <mutex>
 #include <stdexcept>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "server/ScoreStore.h"
@@ -54,6 +55,13 @@ CREATE TABLE IF NOT EXISTS week_score_counts(
 CREATE TABLE IF NOT EXISTS week_score_blocks(
   week BIGINT NOT NULL, block INTEGER NOT NULL, stripe INTEGER NOT NULL, players BIGINT NOT NULL,
   PRIMARY KEY(week, block, stripe));
+ALTER TABLE submissions ADD COLUMN IF NOT EXISTS hidden BOOLEAN NOT NULL DEFAULT false;
+-- Only hidden scores are in it, so submissions pay nothing for it.
+CREATE INDEX IF NOT EXISTS submissions_hidden ON submissions(player) WHERE hidden;
+CREATE TABLE IF NOT EXISTS hidden_players(id TEXT PRIMARY KEY);
+CREATE TABLE IF NOT EXISTS refused_names(name_key BYTEA PRIMARY KEY, name BYTEA);
+CREATE TABLE IF NOT EXISTS moderation(generation BIGINT NOT NULL);
+INSERT INTO moderation SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM moderation);
 
 -- Players whose best is above p_score, overall and within a week. PL/pgSQL keeps the plans of
 -- a session, where an SQL function would plan its query at every call.
@@ -119,6 +127,57 @@ BEGIN
 END
 $fn$;
 
+-- One player's best p_old leaves the counts of all time (p_week NULL) or of a week.
+CREATE OR REPLACE FUNCTION zolvex_uncount_one(p_week BIGINT, p_old INTEGER)
+RETURNS void LANGUAGE plpgsql AS $fn$
+DECLARE
+  v_stripe INTEGER := pg_backend_pid() % 8;
+BEGIN
+  IF p_week IS NULL THEN
+    UPDATE score_counts SET players = players - 1 WHERE score = p_old;
+    INSERT INTO score_blocks(block, stripe, players) VALUES (p_old >> 10, v_stripe, -1)
+      ON CONFLICT (block, stripe) DO UPDATE SET players = score_blocks.players - 1;
+  ELSE
+    UPDATE week_score_counts SET players = players - 1 WHERE week = p_week AND score = p_old;
+    INSERT INTO week_score_blocks(week, block, stripe, players)
+      VALUES (p_week, p_old >> 10, v_stripe, -1)
+      ON CONFLICT (week, block, stripe) DO UPDATE SET players = week_score_blocks.players - 1;
+  END IF;
+END
+$fn$;
+
+-- A player's bests and their counts made again from the scores still shown, after one was
+-- hidden or restored; the first score to reach a best holds it, as when the scores came in.
+CREATE OR REPLACE FUNCTION zolvex_rebest(p_player TEXT) RETURNS void LANGUAGE plpgsql AS $fn$
+DECLARE
+  r RECORD;
+BEGIN
+  FOR r IN SELECT best FROM players WHERE id = p_player FOR UPDATE LOOP
+    PERFORM zolvex_uncount_one(NULL, r.best);
+  END LOOP;
+  DELETE FROM players WHERE id = p_player;
+  FOR r IN SELECT week, best FROM week_best WHERE player = p_player ORDER BY week FOR UPDATE LOOP
+    PERFORM zolvex_uncount_one(r.week, r.best);
+  END LOOP;
+  DELETE FROM week_best WHERE player = p_player;
+  IF EXISTS (SELECT 1 FROM hidden_players WHERE id = p_player) THEN
+    RETURN;
+  END IF;
+  INSERT INTO players(id, best, best_submission)
+    SELECT player, score, id FROM submissions WHERE player = p_player AND NOT hidden
+    ORDER BY score DESC, id LIMIT 1;
+  INSERT INTO week_best(week, player, best, best_submission)
+    SELECT DISTINCT ON (week) week, player, score, id FROM submissions
+    WHERE player = p_player AND NOT hidden ORDER BY week, score DESC, id;
+  FOR r IN SELECT best FROM players WHERE id = p_player LOOP
+    PERFORM zolvex_recount_one(NULL, NULL, r.best);
+  END LOOP;
+  FOR r IN SELECT week, best FROM week_best WHERE player = p_player ORDER BY week LOOP
+    PERFORM zolvex_recount_one(r.week, NULL, r.best);
+  END LOOP;
+END
+$fn$;
+
 -- The counts made afresh from the bests (after a bulk load).
 CREATE OR REPLACE FUNCTION zolvex_recount_all() RETURNS void LANGUAGE sql AS $fn$
   DELETE FROM score_counts;
@@ -131,25 +190,38 @@ CREATE OR REPLACE FUNCTION zolvex_recount_all() RETURNS void LANGUAGE sql AS $fn
   INSERT INTO week_score_blocks SELECT week, best >> 10, 0, count(*) FROM week_best GROUP BY 1, 2;
 $fn$;
 
+DROP FUNCTION IF EXISTS zolvex_submit(TEXT, INTEGER, TEXT, BYTEA, BYTEA, BYTEA, BYTEA, INTEGER,
+  TEXT, BYTEA, INTEGER, INTEGER, TEXT, BIGINT, BIGINT);
 CREATE OR REPLACE FUNCTION zolvex_submit(
   p_player TEXT, p_score INTEGER, p_code TEXT, p_name BYTEA, p_city BYTEA, p_country BYTEA,
   p_email BYTEA, p_age INTEGER, p_sex TEXT, p_comment BYTEA, p_started INTEGER, p_won INTEGER,
-  p_address TEXT, p_time BIGINT, p_week BIGINT,
+  p_address TEXT, p_time BIGINT, p_week BIGINT, p_name_key BYTEA,
   OUT o_accepted BOOLEAN, OUT o_player TEXT, OUT o_new BOOLEAN, OUT o_rank BIGINT,
   OUT o_old_rank BIGINT, OUT o_top INTEGER, OUT o_week_rank BIGINT, OUT o_week_old_rank BIGINT,
-  OUT o_week_top INTEGER)
+  OUT o_week_top INTEGER, OUT o_refused BOOLEAN)
 LANGUAGE plpgsql AS $fn$
 DECLARE
   v_best INTEGER;
   v_week_best INTEGER;
   v_row BIGINT;
+  v_hidden BOOLEAN := false;
+  v_known BOOLEAN := false;
 BEGIN
   o_accepted := false;
   o_new := false;
+  o_refused := EXISTS (SELECT 1 FROM refused_names WHERE name_key = p_name_key);
+  IF o_refused THEN
+    RETURN;
+  END IF;
   IF p_player <> '' THEN
     SELECT best INTO v_best FROM players WHERE id = p_player FOR UPDATE;
+    -- A hidden player keeps playing under their identifier, and nobody sees their scores.
+    IF v_best IS NULL THEN
+      v_hidden := EXISTS (SELECT 1 FROM hidden_players WHERE id = p_player);
+      v_known := v_hidden OR EXISTS (SELECT 1 FROM submissions WHERE player = p_player AND hidden);
+    END IF;
   END IF;
-  IF v_best IS NULL THEN
+  IF v_best IS NULL AND NOT v_known THEN
     -- An identifier never given out is replaced, so that nobody can pick one.
     o_player := replace(gen_random_uuid()::text, '-', '');
     o_new := true;
@@ -183,6 +255,9 @@ BEGIN
   END IF;
   o_week_top := GREATEST(p_score, (SELECT max(score) FROM week_score_counts
                                    WHERE week = p_week AND players > 0));
+  IF v_hidden THEN
+    RETURN;  -- stored, counted nowhere
+  END IF;
 
   IF v_best IS NULL THEN
     INSERT INTO players(id, best, best_submission) VALUES (o_player, p_score, v_row);
@@ -213,6 +288,11 @@ struct PgError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
+// A deadlock or serialisation failure: the transaction may simply be run again.
+struct PgRetry : PgError {
+    using PgError::PgError;
+};
+
 struct ResultFree {
     void operator()(PGresult* r) const { PQclear(r); }
 };
@@ -238,7 +318,8 @@ void ExecOrThrow(PGconn* c, const char* sql) {
 }
 
 constexpr const char* kSubmit =
-    "SELECT * FROM zolvex_submit($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15)";
+    "SELECT * FROM zolvex_submit($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, "
+    "$16)";
 constexpr const char* kTop =
     "SELECT s.name, s.city, s.country, p.best FROM players p JOIN submissions s "
     "ON s.id = p.best_submission ORDER BY p.best DESC, p.best_submission LIMIT $1";
@@ -313,22 +394,22 @@ public:
         const std::string score = std::to_string(s.Score), age = std::to_string(s.Age),
                           sex(1, s.Sex), started = std::to_string(s.GamesStarted),
                           won = std::to_string(s.GamesWon), time = std::to_string(now),
-                          week = std::to_string(weekStart);
-        const std::string* params[15] = {&player,    &score,   &s.ScoreCode, &s.Name, &s.City,
-                                         &s.Country, &s.Email, &age,         &sex,    &s.Comment,
-                                         &started,   &won,     &address7,    &time,   &week};
-        const char* values[15];
-        int lengths[15], formats[15];
-        for (int i = 0; i < 15; ++i) {
+                          week = std::to_string(weekStart), nameKey = RefusalKey(s.Name);
+        const std::string* params[16] = {
+            &player, &score,     &s.ScoreCode, &s.Name, &s.City,   &s.Country, &s.Email, &age,
+            &sex,    &s.Comment, &started,     &won,    &address7, &time,      &week,    &nameKey};
+        const char* values[16];
+        int lengths[16], formats[16];
+        for (int i = 0; i < 16; ++i) {
             values[i] = params[i]->c_str();
             lengths[i] = static_cast<int>(params[i]->size());
             // Names and comments are kept as the bytes that were sent, whatever their encoding.
-            const bool bytes = i >= 3 && (i <= 6 || i == 9);
+            const bool bytes = i >= 3 && (i <= 6 || i == 9 || i == 15);
             formats[i] = bytes ? 1 : 0;
         }
         for (int attempt = 0;; ++attempt) {
             Lease lease(*this);
-            Result r(PQexecPrepared(lease.Conn(), "submit", 15, values, lengths, formats, 0));
+            Result r(PQexecPrepared(lease.Conn(), "submit", 16, values, lengths, formats, 0));
             if (PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1 ||
                 PQtransactionStatus(lease.Conn()) != PQTRANS_IDLE) {
                 const std::string e = ErrorOf(lease.Conn(), r.get());
@@ -366,7 +447,147 @@ public:
 
     bool SharedWithOtherServers() const override { return true; }
 
+    std::vector<TModerationRow> FindScores(const std::string& nameOrId, size_t limit) override {
+        // An identifier is ASCII; other bytes can only be part of a name.
+        const bool ascii = std::all_of(nameOrId.begin(), nameOrId.end(),
+                                       [](char c) { return static_cast<unsigned char>(c) < 128; });
+        const std::string id = ascii ? nameOrId : std::string(), n = std::to_string(limit);
+        return Transact([&](PGconn* c) {
+            Result r = Run(c,
+                           "SELECT s.id, s.player, s.score, s.name, s.city, s.time, s.hidden, "
+                           "h.id IS NOT NULL FROM submissions s LEFT JOIN hidden_players h "
+                           "ON h.id = s.player WHERE s.player = $1 OR position($2::bytea IN "
+                           "s.name) > 0 ORDER BY s.score DESC, s.id LIMIT $3::bigint",
+                           {{&id, false}, {&nameOrId, true}, {&n, false}}, 1);
+            std::vector<TModerationRow> rows;
+            for (int i = 0; i < PQntuples(r.get()); ++i) {
+                auto bytes = [&](int col) {
+                    return std::string(PQgetvalue(r.get(), i, col),
+                                       static_cast<size_t>(PQgetlength(r.get(), i, col)));
+                };
+                auto number = [&](int col) {
+                    int64_t v = 0;
+                    for (char b : bytes(col)) v = v * 256 + static_cast<unsigned char>(b);
+                    return PQgetlength(r.get(), i, col) == 4
+                               ? static_cast<int64_t>(static_cast<int32_t>(v))
+                               : v;
+                };
+                rows.push_back({number(0), bytes(1), number(2), bytes(3), bytes(4), number(5),
+                                bytes(6) == "\x01", bytes(7) == "\x01"});
+            }
+            return rows;
+        });
+    }
+
+    bool SetPlayerHidden(const std::string& player, bool hidden) override {
+        return Transact([&](PGconn* c) {
+            Result known =
+                Run(c, "SELECT 1 FROM submissions WHERE player = $1 LIMIT 1", {{&player, false}});
+            if (PQntuples(known.get()) == 0) return false;
+            Run(c,
+                hidden ? "INSERT INTO hidden_players(id) VALUES ($1) ON CONFLICT DO NOTHING"
+                       : "DELETE FROM hidden_players WHERE id = $1",
+                {{&player, false}});
+            Run(c, "SELECT zolvex_rebest($1)", {{&player, false}});
+            Run(c, "UPDATE moderation SET generation = generation + 1", {});
+            return true;
+        });
+    }
+
+    bool SetScoreHidden(int64_t submission, bool hidden) override {
+        const std::string id = std::to_string(submission), flag = hidden ? "true" : "false";
+        return Transact([&](PGconn* c) {
+            Result r = Run(c,
+                           "UPDATE submissions SET hidden = $2::boolean WHERE id = $1::bigint "
+                           "RETURNING player",
+                           {{&id, false}, {&flag, false}});
+            if (PQntuples(r.get()) == 0) return false;
+            const std::string player = PQgetvalue(r.get(), 0, 0);
+            Run(c, "SELECT zolvex_rebest($1)", {{&player, false}});
+            Run(c, "UPDATE moderation SET generation = generation + 1", {});
+            return true;
+        });
+    }
+
+    void SetNameRefused(const std::string& name, bool refused) override {
+        const std::string key = RefusalKey(name);
+        Transact([&](PGconn* c) {
+            if (refused)
+                Run(c,
+                    "INSERT INTO refused_names(name_key, name) VALUES ($1::bytea, $2::bytea) "
+                    "ON CONFLICT (name_key) DO UPDATE SET name = excluded.name",
+                    {{&key, true}, {&name, true}});
+            else
+                Run(c, "DELETE FROM refused_names WHERE name_key = $1::bytea", {{&key, true}});
+            Run(c, "UPDATE moderation SET generation = generation + 1", {});
+            return true;
+        });
+    }
+
+    std::vector<std::string> RefusedNames() override {
+        return Transact([&](PGconn* c) {
+            Result r = Run(c, "SELECT name FROM refused_names ORDER BY name_key", {}, 1);
+            std::vector<std::string> names;
+            for (int i = 0; i < PQntuples(r.get()); ++i)
+                names.emplace_back(PQgetvalue(r.get(), i, 0),
+                                   static_cast<size_t>(PQgetlength(r.get(), i, 0)));
+            return names;
+        });
+    }
+
+    int64_t ModerationGeneration() override {
+        return Transact([&](PGconn* c) {
+            Result r = Run(c, "SELECT generation FROM moderation", {});
+            return PQntuples(r.get()) ? std::stoll(PQgetvalue(r.get(), 0, 0)) : int64_t{0};
+        });
+    }
+
 private:
+    // One statement of a moderation transaction; each parameter as text or as bytes.
+    static Result Run(PGconn* c, const char* sql,
+                      std::initializer_list<std::pair<const std::string*, bool>> params,
+                      int resultFormat = 0) {
+        std::vector<const char*> values;
+        std::vector<int> lengths, formats;
+        for (const auto& [value, bytes] : params) {
+            values.push_back(value->c_str());
+            lengths.push_back(static_cast<int>(value->size()));
+            formats.push_back(bytes ? 1 : 0);
+        }
+        Result r(PQexecParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(),
+                              lengths.data(), formats.data(), resultFormat));
+        const auto st = PQresultStatus(r.get());
+        if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
+            if (MayRetry(r.get())) throw PgRetry(ErrorOf(c, r.get()));
+            throw PgError("moderating: " + ErrorOf(c, r.get()));
+        }
+        return r;
+    }
+
+    // A moderation change in one transaction, run again after a deadlock with submissions.
+    template <class F>
+    std::invoke_result_t<F&, PGconn*> Transact(F&& body) {
+        for (int attempt = 0;; ++attempt) {
+            Lease lease(*this);
+            PGconn* c = lease.Conn();
+            try {
+                ExecOrThrow(c, "BEGIN");
+                auto result = body(c);
+                ExecOrThrow(c, "COMMIT");
+                return result;
+            } catch (const PgRetry&) {
+                Result(PQexec(c, "ROLLBACK"));
+                lease.CheckHealth();
+                if (attempt < 3) continue;
+                throw;
+            } catch (...) {
+                Result(PQexec(c, "ROLLBACK"));
+                lease.CheckHealth();
+                throw;
+            }
+        }
+    }
+
     // One connection of the pool, taken for one statement.
     class Lease {
     public:
@@ -460,6 +681,7 @@ private:
         auto null = [&](int col) { return PQgetisnull(r, 0, col) != 0; };
         auto num = [&](int col) { return std::stoll(PQgetvalue(r, 0, col)); };
         TSubmitOutcome out;
+        out.NameRefused = text(9) == "t";
         out.Accepted = text(0) == "t";
         if (!out.Accepted) return out;
         out.PlayerId = text(1);
@@ -493,6 +715,11 @@ bool IsPgAddress(const std::string& where) {
 std::unique_ptr<IScoreStore> OpenScoreStore(const std::string& where) {
     if (IsPgAddress(where)) return OpenPgStore(where);
     return OpenSqliteStore(where);
+}
+
+std::unique_ptr<IScoreStore> OpenScoreStoreForModeration(const std::string& where) {
+    if (IsPgAddress(where)) return OpenPgStore(where, 1);
+    return OpenSqliteStore(where, true);
 }
 
 }  // namespace zx::server

@@ -21,11 +21,23 @@ struct TSubmitOutcome {
     int64_t WeekRank = 0;            // the same within the current week
     std::optional<int64_t> WeekOldRank;
     int64_t WeekTop = 0;
+    bool NameRefused = false;  // not stored: the name is on the refused list
 };
 
 struct THighscoreRow {
     std::string Name, City, Country;  // as sent
     int64_t Score = 0;
+};
+
+// One stored score as moderation lists it.
+struct TModerationRow {
+    int64_t Submission = 0;  // the score's number, for hiding it alone
+    std::string Player;
+    int64_t Score = 0;
+    std::string Name, City;  // as sent
+    int64_t Time = 0;
+    bool Hidden = false;        // this score alone
+    bool PlayerHidden = false;  // every score of its player
 };
 
 class IScoreStore {
@@ -42,12 +54,28 @@ public:
     // True when other servers write to the same scores, so that what this one has shown may be
     // out of date without a submission of its own.
     virtual bool SharedWithOtherServers() const { return false; }
+
+    // Moderation. Hidden scores and players stay stored but count in no rank, answer or list;
+    // restoring brings them back as they were. Each change takes effect at once, also for a server
+    // that runs on the same store in another process, and raises ModerationGeneration().
+    // Scores whose player is `nameOrId`, or whose name holds it; the best first.
+    virtual std::vector<TModerationRow> FindScores(const std::string& nameOrId, size_t limit) = 0;
+    // False when the player or score is not known.
+    virtual bool SetPlayerHidden(const std::string& player, bool hidden) = 0;
+    virtual bool SetScoreHidden(int64_t submission, bool hidden) = 0;
+    // A refused name is compared by RefusalKey: a submission under it is not stored.
+    virtual void SetNameRefused(const std::string& name, bool refused) = 0;
+    virtual std::vector<std::string> RefusedNames() = 0;
+    virtual int64_t ModerationGeneration() = 0;
 };
+
+// A name as refusals compare it: ASCII letters in lower case, spaces at either end dropped.
+std::string RefusalKey(const std::string& name);
 
 // SQLite in the given folder (created if missing), write-ahead log, a full sync per commit.
 // Submissions arriving together share one commit, each in a savepoint of its own, and none is
 // answered before that commit is on disk.
-std::unique_ptr<IScoreStore> OpenSqliteStore(const std::string& folder);
+std::unique_ptr<IScoreStore> OpenSqliteStore(const std::string& folder, bool forModeration = false);
 
 // PostgreSQL at a connection string (a postgresql:// address or key=value pairs), through a pool
 // of `connections`. Ranks, identifiers and replays are decided by the database, so any number of
@@ -58,6 +86,9 @@ std::unique_ptr<IScoreStore> OpenPgStore(const std::string& conninfo, int connec
 bool IsPgAddress(const std::string& where);
 // PostgreSQL for such an address, else SQLite in the folder.
 std::unique_ptr<IScoreStore> OpenScoreStore(const std::string& where);
+// The same store for moderation beside a running server: for SQLite, no lock on the folder and no
+// writer of its own (Submit throws).
+std::unique_ptr<IScoreStore> OpenScoreStoreForModeration(const std::string& where);
 
 // Monday 00:00 UTC of the week that holds t (Unix seconds).
 int64_t WeekStartOf(int64_t t);

@@ -228,7 +228,16 @@ void TZolvexServer::ServeHighscores(httplib::Response& res) {
     const uint64_t version = scoresVersion_.load();
     // Scores that other servers take show up here with the next second.
     const bool aged = store_->SharedWithOtherServers() && now != cachedAt_;
-    if (version != cachedVersion_ || week != cachedWeek_ || aged) {
+    int64_t moderation = cachedModeration_;
+    try {
+        // Hiding and refusing happen in another process; the page follows at once. A shared
+        // store's page is read again each second anyway.
+        if (!store_->SharedWithOtherServers()) moderation = store_->ModerationGeneration();
+    } catch (const std::exception&) {
+        moderation = -1;  // unknown: read the page afresh
+    }
+    if (version != cachedVersion_ || week != cachedWeek_ || aged ||
+        moderation != cachedModeration_) {
         try {
             cachedHighscores_ = HighscorePage(store_->Top(20, std::nullopt), store_->Top(20, week),
                                               DayCaption(week));
@@ -246,6 +255,7 @@ void TZolvexServer::ServeHighscores(httplib::Response& res) {
             return;
         }
         cachedVersion_ = version;
+        cachedModeration_ = moderation;
         cachedWeek_ = week;
         cachedAt_ = now;
     }
@@ -283,6 +293,13 @@ std::pair<int, std::string> TZolvexServer::Submit(const std::string& target,
         std::fprintf(stderr, "zolvex-server: storing a score failed: %s\n", e.what());
         return {503,
                 "Error=The highscore list cannot be written just now; please try again later\r\n"};
+    }
+    if (out.NameRefused) {
+        metrics_.Submission("name_refused");
+        std::lock_guard lock(logMutex_);
+        std::fprintf(stderr, "zolvex-server: refused a score from %s: the name is refused\n",
+                     address.c_str());
+        return {200, FormatAnswer({{"Error", "This name is not accepted on the highscore list"}})};
     }
     if (!out.Accepted) {
         metrics_.Submission("replay");

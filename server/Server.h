@@ -95,6 +95,7 @@ private:
     std::mutex highscoreMutex_;
     std::atomic<uint64_t> scoresVersion_{1};
     uint64_t cachedVersion_ = 0;
+    int64_t cachedModeration_ = -1;
     int64_t cachedWeek_ = 0;
     int64_t cachedAt_ = 0;
     std::string cachedHighscores_;

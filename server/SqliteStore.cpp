@@ -1,8 +1,11 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/file.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <filesystem>
@@ -24,6 +27,15 @@ int64_t WeekStartOf(int64_t t) {
     int64_t into = (t - kFirstMonday) % kWeek;
     if (into < 0) into += kWeek;
     return t - into;
+}
+
+std::string RefusalKey(const std::string& name) {
+    const size_t first = name.find_first_not_of(' ');
+    if (first == std::string::npos) return {};
+    std::string key = name.substr(first, name.find_last_not_of(' ') - first + 1);
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return key;
 }
 
 namespace {
@@ -133,7 +145,40 @@ CREATE TABLE IF NOT EXISTS week_best(
   week INTEGER NOT NULL, player TEXT NOT NULL, best INTEGER NOT NULL,
   best_submission INTEGER NOT NULL, PRIMARY KEY(week, player)) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS week_best_rank ON week_best(week, best);
+CREATE TABLE IF NOT EXISTS hidden_players(id TEXT PRIMARY KEY) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS refused_names(name_key BLOB PRIMARY KEY, name BLOB) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS moderation(generation INTEGER NOT NULL);
+INSERT INTO moderation SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM moderation);
 )";
+
+// Stores made before moderation lack the column; adding it is instant, whatever their size.
+void AddHiddenColumn(sqlite3* db) {
+    Stmt has(db, "SELECT 1 FROM pragma_table_info('submissions') WHERE name = 'hidden'");
+    if (!has.One())
+        Exec(db, "ALTER TABLE submissions ADD COLUMN hidden INTEGER NOT NULL DEFAULT 0");
+    // Only hidden scores are in it, so submissions pay nothing for it.
+    Exec(db, "CREATE INDEX IF NOT EXISTS submissions_hidden ON submissions(player) WHERE hidden");
+}
+
+// A player's bests made again from the scores still shown, after one was hidden or restored.
+void Rebest(sqlite3* db, const std::string& player) {
+    Stmt(db, "DELETE FROM players WHERE id = ?1").Bind(1, player).Step();
+    Stmt(db, "DELETE FROM week_best WHERE player = ?1").Bind(1, player).Step();
+    Stmt(db,
+         "INSERT INTO players(id, best, best_submission) SELECT player, score, id FROM submissions "
+         "WHERE player = ?1 AND NOT hidden AND NOT EXISTS (SELECT 1 FROM hidden_players WHERE id "
+         "= ?1) ORDER BY score DESC, id LIMIT 1")
+        .Bind(1, player)
+        .Step();
+    // The first score to reach a best holds it, as when the scores came in.
+    Stmt(db,
+         "INSERT INTO week_best(week, player, best, best_submission) SELECT week, player, score, "
+         "id FROM (SELECT week, player, score, id, row_number() OVER (PARTITION BY week ORDER BY "
+         "score DESC, id) AS n FROM submissions WHERE player = ?1 AND NOT hidden) WHERE n = 1 "
+         "AND NOT EXISTS (SELECT 1 FROM hidden_players WHERE id = ?1)")
+        .Bind(1, player)
+        .Step();
+}
 
 // The ranks live in the memory of the process that holds the store: a second server on the same
 // folder would answer from ranks that miss the first one's scores. One process per folder; several
@@ -160,21 +205,72 @@ private:
     int fd_ = -1;
 };
 
+// A counter in a small file that every process on the folder maps: raised after each moderation
+// commit, so that a server learns of it with one read of memory per highscore page instead of a
+// query. Without the file (no right to write it) the counter is not there and the database is
+// asked.
+class SharedCounter {
+public:
+    explicit SharedCounter(const std::string& path) {
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) return;
+        struct stat st {};
+        if (fstat(fd_, &st) != 0 || (st.st_size < 8 && ftruncate(fd_, 8) != 0)) return;
+        void* p = mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
+        if (p != MAP_FAILED) value_ = static_cast<int64_t*>(p);
+    }
+    ~SharedCounter() {
+        if (value_) munmap(value_, 8);
+        if (fd_ >= 0) ::close(fd_);
+    }
+    SharedCounter(const SharedCounter&) = delete;
+    SharedCounter& operator=(const SharedCounter&) = delete;
+
+    std::optional<int64_t> Load() const {
+        if (!value_) return std::nullopt;
+        return std::atomic_ref<int64_t>(*value_).load();
+    }
+    void Raise() {
+        if (value_) std::atomic_ref<int64_t>(*value_).fetch_add(1);
+    }
+
+private:
+    int fd_ = -1;
+    int64_t* value_ = nullptr;
+};
+
 struct Pending {
     const TSubmission* s;
     const std::string* address;
     int64_t now, week;
+    bool hidden;  // the player is hidden: stored, counted nowhere
     std::promise<TSubmitOutcome> done;
 };
 
 class SqliteStore final : public IScoreStore {
 public:
-    explicit SqliteStore(const std::string& folder) : lock_(folder) {
+    SqliteStore(const std::string& folder, bool forModeration) {
+        if (forModeration)
+            std::filesystem::create_directories(folder);
+        else
+            lock_.emplace(folder);
         const std::string path = (std::filesystem::path(folder) / "scores.db").string();
         write_ = Open(path);
-        Exec(write_.get(), kSchema);
+        Exec(write_.get(), "BEGIN IMMEDIATE");
+        try {
+            Exec(write_.get(), kSchema);
+            AddHiddenColumn(write_.get());
+            Exec(write_.get(), "COMMIT");
+        } catch (...) {
+            sqlite3_exec(write_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
         read_ = Open(path);
+        moderate_ = Open(path);
+        changed_.emplace((std::filesystem::path(folder) / "scores.moderation").string());
+        if (forModeration) return;
         w_ = std::make_unique<Statements>(write_.get());
+        generation_ = w_->generation.One().value_or(0);
         LoadRanks();
         // Copying the log back into the database costs a sync of its own; done by the writer it
         // would hold up every answer of the batch behind it, so a thread of its own does it.
@@ -194,6 +290,7 @@ public:
         }
         queueCv_.notify_all();
         stopCv_.notify_all();
+        if (!w_) return;  // moderation only: nothing of its own to finish
         writer_.join();
         checkpointer_.join();
         w_.reset();
@@ -204,7 +301,8 @@ public:
 
     TSubmitOutcome Submit(const TSubmission& s, const std::string& address, int64_t now,
                           int64_t weekStart) override {
-        Pending p{&s, &address, now, weekStart, {}};
+        if (!w_) throw std::runtime_error("this store is opened for moderation only");
+        Pending p{&s, &address, now, weekStart, false, {}};
         auto result = p.done.get_future();
         {
             std::lock_guard lock(queueMutex_);
@@ -213,6 +311,76 @@ public:
         }
         queueCv_.notify_one();
         return result.get();
+    }
+
+    std::vector<TModerationRow> FindScores(const std::string& nameOrId, size_t limit) override {
+        std::lock_guard lock(readMutex_);
+        Stmt q(read_.get(),
+               "SELECT s.id, s.player, s.score, s.name, s.city, s.time, s.hidden, h.id IS NOT NULL "
+               "FROM submissions s LEFT JOIN hidden_players h ON h.id = s.player "
+               "WHERE s.player = ?1 OR instr(s.name, ?2) > 0 ORDER BY s.score DESC, s.id LIMIT ?3");
+        q.Bind(1, nameOrId).BindBytes(2, nameOrId).Bind(3, static_cast<int64_t>(limit));
+        std::vector<TModerationRow> rows;
+        while (q.Step())
+            rows.push_back({q.Int(0), q.Text(1), q.Int(2), q.Text(3), q.Text(4), q.Int(5),
+                            q.Int(6) != 0, q.Int(7) != 0});
+        return rows;
+    }
+
+    bool SetPlayerHidden(const std::string& player, bool hidden) override {
+        return Moderate([&](sqlite3* db) {
+            if (!Stmt(db, "SELECT 1 FROM submissions WHERE player = ?1 LIMIT 1")
+                     .Bind(1, player)
+                     .One())
+                return false;
+            Stmt(db, hidden ? "INSERT OR IGNORE INTO hidden_players(id) VALUES(?1)"
+                            : "DELETE FROM hidden_players WHERE id = ?1")
+                .Bind(1, player)
+                .Step();
+            Rebest(db, player);
+            return true;
+        });
+    }
+
+    bool SetScoreHidden(int64_t submission, bool hidden) override {
+        return Moderate([&](sqlite3* db) {
+            Stmt find(db, "SELECT player FROM submissions WHERE id = ?1");
+            find.Bind(1, submission);
+            if (!find.Step()) return false;
+            const std::string player = find.Text(0);
+            find.Done();
+            Stmt(db, "UPDATE submissions SET hidden = ?2 WHERE id = ?1")
+                .Bind(1, submission)
+                .Bind(2, int64_t{hidden})
+                .Step();
+            Rebest(db, player);
+            return true;
+        });
+    }
+
+    void SetNameRefused(const std::string& name, bool refused) override {
+        Moderate([&](sqlite3* db) {
+            Stmt(db, refused ? "INSERT OR REPLACE INTO refused_names(name_key, name) VALUES(?1, ?2)"
+                             : "DELETE FROM refused_names WHERE name_key = ?1")
+                .BindBytes(1, RefusalKey(name))
+                .BindBytes(2, name)
+                .Step();
+            return true;
+        });
+    }
+
+    std::vector<std::string> RefusedNames() override {
+        std::lock_guard lock(readMutex_);
+        Stmt q(read_.get(), "SELECT name FROM refused_names ORDER BY name_key");
+        std::vector<std::string> names;
+        while (q.Step()) names.push_back(q.Text(0));
+        return names;
+    }
+
+    int64_t ModerationGeneration() override {
+        if (const auto shared = changed_->Load()) return *shared;
+        std::lock_guard lock(readMutex_);
+        return Stmt(read_.get(), "SELECT generation FROM moderation").One().value_or(0);
     }
 
     std::vector<THighscoreRow> Top(size_t count, std::optional<int64_t> weekStart) override {
@@ -263,10 +431,15 @@ private:
                       "ON CONFLICT(week, player) DO UPDATE SET best = excluded.best, "
                       "best_submission = excluded.best_submission WHERE excluded.best > "
                       "week_best.best"),
+              refused(db, "SELECT 1 FROM refused_names WHERE name_key = ?1"),
+              playerHidden(db, "SELECT 1 FROM hidden_players WHERE id = ?1"),
+              hasHiddenScore(db, "SELECT 1 FROM submissions WHERE player = ?1 AND hidden LIMIT 1"),
+              generation(db, "SELECT generation FROM moderation"),
               allBests(db, "SELECT id, best FROM players"),
               weekBests(db, "SELECT player, best FROM week_best WHERE week = ?1") {}
         Stmt begin, commit, rollback, savepoint, release, undo, codeSeen, playerBest, weekBest,
-            insert, setPlayer, setWeek, allBests, weekBests;
+            insert, setPlayer, setWeek, refused, playerHidden, hasHiddenScore, generation, allBests,
+            weekBests;
     };
 
     std::string NewPlayerId() {
@@ -281,15 +454,27 @@ private:
         }
     }
 
-    TSubmitOutcome Apply(const Pending& p) {
+    TSubmitOutcome Apply(Pending& p) {
         Statements& w = *w_;
         const TSubmission& s = *p.s;
         TSubmitOutcome out;
+        if (w.refused.BindBytes(1, RefusalKey(s.Name)).One()) {
+            out.NameRefused = true;
+            return out;
+        }
         if (w.codeSeen.Bind(1, s.ScoreCode).One()) return out;  // not accepted: a replay
         out.Accepted = true;
         std::optional<int64_t> oldBest;
-        if (!s.PlayerId.empty()) oldBest = overall_.BestOf(s.PlayerId);
-        if (oldBest) {
+        bool known = false;
+        if (!s.PlayerId.empty()) {
+            oldBest = overall_.BestOf(s.PlayerId);
+            // A hidden player keeps playing under their identifier, and nobody sees their scores.
+            if (!oldBest) {
+                p.hidden = w.playerHidden.Bind(1, s.PlayerId).One().has_value();
+                known = p.hidden || w.hasHiddenScore.Bind(1, s.PlayerId).One().has_value();
+            }
+        }
+        if (oldBest || known) {
             out.PlayerId = s.PlayerId;
         } else {
             // An identifier this server never gave out is replaced, so that nobody can pick one.
@@ -319,8 +504,8 @@ private:
             .Bind(15, p.week)
             .Step();
         const int64_t row = sqlite3_last_insert_rowid(write_.get());
-        w.setPlayer.Bind(1, me).Bind(2, s.Score).Bind(3, row).Step();
-        w.setWeek.Bind(1, p.week).Bind(2, me).Bind(3, s.Score).Bind(4, row).Step();
+        if (!p.hidden) w.setPlayer.Bind(1, me).Bind(2, s.Score).Bind(3, row).Step();
+        if (!p.hidden) w.setWeek.Bind(1, p.week).Bind(2, me).Bind(3, s.Score).Bind(4, row).Step();
 
         // Others' bests are what the ranks count, and this submission changes none of them.
         out.Rank = overall_.RankOf(s.Score, me);
@@ -352,7 +537,7 @@ private:
 
     // After a savepoint is released: the indexes follow the tables.
     void OfferToIndexes(const Pending& p, const TSubmitOutcome& out) {
-        if (!out.Accepted) return;
+        if (!out.Accepted || p.hidden) return;
         overall_.Offer(out.PlayerId, p.s->Score);
         WeekIndex(p.week).Offer(out.PlayerId, p.s->Score);
     }
@@ -409,6 +594,21 @@ private:
             for (Pending* p : batch) p->done.set_exception(std::current_exception());
             return;
         }
+        try {
+            // Moderation from another connection or process changed the bests under the indexes.
+            const int64_t generation = w.generation.One().value_or(0);
+            if (generation != generation_) {
+                LoadRanks();
+                generation_ = generation;
+            }
+        } catch (...) {
+            try {
+                w.rollback.Step();
+            } catch (...) {
+            }
+            for (Pending* p : batch) p->done.set_exception(std::current_exception());
+            return;
+        }
         for (size_t i = 0; i < batch.size(); ++i) {
             try {
                 w.savepoint.Step();
@@ -451,10 +651,36 @@ private:
         }
     }
 
+    // One moderation change in a transaction of its own, the generation raised with it.
+    template <class F>
+    bool Moderate(F&& change) {
+        // Without the counter a running server's page would not learn of the change.
+        if (!changed_->Load())
+            throw SqliteError(
+                "cannot write scores.moderation beside the scores; run this as the "
+                "server's user or as root");
+        std::lock_guard lock(moderateMutex_);
+        sqlite3* db = moderate_.get();
+        Exec(db, "BEGIN IMMEDIATE");
+        try {
+            const bool done = change(db);
+            if (done) Exec(db, "UPDATE moderation SET generation = generation + 1");
+            Exec(db, "COMMIT");
+            if (done) changed_->Raise();
+            return done;
+        } catch (...) {
+            sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
     static constexpr uintmax_t kWalLimit = 64u << 20;
     std::string walPath_;
-    FolderLock lock_;  // first made, last undone
-    Db write_, read_, checkpoint_;
+    std::optional<FolderLock> lock_;  // first made, last undone; none for moderation only
+    Db write_, read_, checkpoint_, moderate_;
+    std::mutex moderateMutex_;
+    std::optional<SharedCounter> changed_;
+    int64_t generation_ = 0;  // of the moderation the indexes follow
     std::unique_ptr<Statements> w_;
     // Only the writer thread touches these.
     TRankIndex overall_;
@@ -471,8 +697,8 @@ private:
 
 }  // namespace
 
-std::unique_ptr<IScoreStore> OpenSqliteStore(const std::string& folder) {
-    return std::make_unique<SqliteStore>(folder);
+std::unique_ptr<IScoreStore> OpenSqliteStore(const std::string& folder, bool forModeration) {
+    return std::make_unique<SqliteStore>(folder, forModeration);
 }
 
 }  // namespace zx::server

@@ -3,13 +3,17 @@
 //                 [--level FILE] [--rate PER_MINUTE] [--burst N]
 //                 [--threads N] [--trust-proxy] [--quiet]
 //   zolvex-server migrate --from DIR --to postgresql://...
+//   zolvex-server admin [--data DIR | --store postgresql://...] COMMAND ...
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -53,8 +57,16 @@ void Usage(const char* self) {
         "  --store        a PostgreSQL address (postgresql://...) in place of --data, for "
         "several servers\n"
         "       %s migrate --from DIR --to postgresql://...\n"
-        "  copies the database of DIR into an empty PostgreSQL store and checks the counts\n",
-        self);
+        "  copies the database of DIR into an empty PostgreSQL store and checks the counts\n"
+        "       %s admin [--data DIR | --store postgresql://...] COMMAND, beside a running "
+        "server:\n"
+        "  list [NAME-OR-ID]          scores of that player or with that in their name, best "
+        "first\n"
+        "  hide|restore player ID     every score of a player\n"
+        "  hide|restore score NUMBER  one score, by the number that list shows\n"
+        "  refuse|allow NAME          scores under that name (any case) are not taken\n"
+        "  refused                    the refused names\n",
+        self, self);
 }
 
 // A copy of the live database, taken while the server runs: one read transaction, so the copy is
@@ -128,10 +140,101 @@ int Migrate(int argc, char** argv) {
     return 0;
 }
 
+// Names as sent may hold any bytes; a control character must not reach the operator's terminal.
+std::string Printable(const std::string& s) {
+    std::string out;
+    for (unsigned char c : s) {
+        if (c < 32 || c == 127) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+int Admin(int argc, char** argv) {
+    std::string where = "zolvex-data";
+    int at = 2;
+    if (at + 1 < argc &&
+        (!std::strcmp(argv[at], "--data") ||
+         (!std::strcmp(argv[at], "--store") && zx::server::IsPgAddress(argv[at + 1])))) {
+        where = argv[at + 1];
+        at += 2;
+    }
+    const std::vector<std::string> args(argv + std::min(at, argc), argv + argc);
+    const auto is = [&](size_t n, const char* command) {
+        return args.size() == n && args[0] == command;
+    };
+    const bool hide = !args.empty() && args[0] == "hide";
+    int64_t number = 0;
+    const bool scoreCommand = (is(3, "hide") || is(3, "restore")) && args[1] == "score";
+    if (scoreCommand) {
+        char* end = nullptr;
+        number = std::strtoll(args[2].c_str(), &end, 10);
+        if (!end || *end || args[2].empty()) number = 0;
+    }
+    const bool playerCommand = (is(3, "hide") || is(3, "restore")) && args[1] == "player";
+    if (!(is(1, "list") || is(2, "list") || is(1, "refused") || is(2, "refuse") || is(2, "allow") ||
+          playerCommand || (scoreCommand && number > 0))) {
+        Usage(argv[0]);
+        return 2;
+    }
+    // A mistyped folder must not become a new, empty store.
+    if (!zx::server::IsPgAddress(where) &&
+        !std::filesystem::is_regular_file(std::filesystem::path(where) / "scores.db")) {
+        std::fprintf(stderr, "zolvex-server: admin: no scores in %s\n", where.c_str());
+        return 1;
+    }
+    try {
+        auto store = zx::server::OpenScoreStoreForModeration(where);
+        if (args[0] == "list") {
+            const auto rows = store->FindScores(args.size() > 1 ? args[1] : std::string(), 1000);
+            std::printf("number\tplayer\tscore\tname\tcity\ttime (UTC)\tstate\n");
+            for (const auto& r : rows) {
+                const time_t t = static_cast<time_t>(r.Time);
+                char when[32] = "";
+                std::tm tm{};
+                if (gmtime_r(&t, &tm)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
+                std::printf("%lld\t%s\t%lld\t%s\t%s\t%s\t%s\n",
+                            static_cast<long long>(r.Submission), r.Player.c_str(),
+                            static_cast<long long>(r.Score), Printable(r.Name).c_str(),
+                            Printable(r.City).c_str(), when,
+                            r.PlayerHidden ? "player hidden"
+                            : r.Hidden     ? "hidden"
+                                           : "shown");
+            }
+        } else if (args[0] == "refused") {
+            for (const auto& name : store->RefusedNames())
+                std::printf("%s\n", Printable(name).c_str());
+        } else if (args[0] == "refuse" || args[0] == "allow") {
+            store->SetNameRefused(args[1], args[0] == "refuse");
+            std::printf("%s %s\n", args[0] == "refuse" ? "refused" : "allowed",
+                        Printable(args[1]).c_str());
+        } else {
+            const bool found = playerCommand ? store->SetPlayerHidden(args[2], hide)
+                                             : store->SetScoreHidden(number, hide);
+            if (!found) {
+                std::fprintf(stderr, "zolvex-server: admin: no %s %s\n", args[1].c_str(),
+                             args[2].c_str());
+                return 1;
+            }
+            std::printf("%s %s %s\n", hide ? "hid" : "restored", args[1].c_str(), args[2].c_str());
+        }
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zolvex-server: admin: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc > 1 && !std::strcmp(argv[1], "migrate")) return Migrate(argc, argv);
+    if (argc > 1 && !std::strcmp(argv[1], "admin")) return Admin(argc, argv);
     // zolvex-server backup [--data DIR] FILE
     if (argc >= 3 && !std::strcmp(argv[1], "backup")) {
         std::string data = "zolvex-data";

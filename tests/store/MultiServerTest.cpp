@@ -275,13 +275,18 @@ TEST(Migrate, CopiesPlayersScoresAndWeeksAndTheServersGoOnFromThere) {
         const std::string ben = send(600, "b1", "", "Ben", week1).PlayerId;
         send(650, "b2", ben, "Ben", week2);
         send(-20, "c1", "", "Cid \x80", week2);
+        const std::string dan = send(900, "d1", "", "Dan", week2).PlayerId;
+        const std::string eve = send(950, "e1", "", "Eve", week2).PlayerId;
+        ASSERT_TRUE(sqlite->SetPlayerHidden(dan, true));
+        ASSERT_TRUE(sqlite->SetScoreHidden(sqlite->FindScores(eve, 1).at(0).Submission, true));
+        sqlite->SetNameRefused("Fay", true);
         overall = sqlite->Top(10, std::nullopt);
         weekly = sqlite->Top(10, week2);
     }
     const std::string db = cluster->NewDatabase();
     std::string out;
     ASSERT_EQ(RunMigrate(folder.Path(), db, out), 0) << out;
-    EXPECT_EQ(out, "copied 5 submissions, 3 players, 5 week bests; the counts match\n");
+    EXPECT_EQ(out, "copied 7 submissions, 3 players, 5 week bests; the counts match\n");
 
     auto pg = server::OpenPgStore(db, 2);
     auto same = [](const std::vector<server::THighscoreRow>& x,
@@ -295,6 +300,9 @@ TEST(Migrate, CopiesPlayersScoresAndWeeksAndTheServersGoOnFromThere) {
     EXPECT_TRUE(same(pg->Top(10, std::nullopt), overall));
     EXPECT_TRUE(same(pg->Top(10, week2), weekly));
     EXPECT_EQ(pg->Top(10, std::nullopt).at(2).Name, "Cid \x80");
+    EXPECT_EQ(pg->RefusedNames(), std::vector<std::string>{"Fay"});
+    EXPECT_TRUE(pg->FindScores("Dan", 1).at(0).PlayerHidden);
+    EXPECT_TRUE(pg->FindScores("Eve", 1).at(0).Hidden);
     server::TSubmission s;
     s.ScoreCode = "a1";
     EXPECT_FALSE(pg->Submit(s, "x", week2, week2).Accepted) << "a migrated code is a replay";
@@ -306,7 +314,7 @@ TEST(Migrate, CopiesPlayersScoresAndWeeksAndTheServersGoOnFromThere) {
     EXPECT_EQ(ann.OldRank, 1);
     EXPECT_EQ(ann.Rank, 1) << "her own 800 is not above her, and Ben's 650 is below";
     EXPECT_EQ(ann.WeekOldRank, 1);
-    EXPECT_EQ(pg->SubmissionCount(), 6);
+    EXPECT_EQ(pg->SubmissionCount(), 8);
 
     // A folder a server still uses is not copied: what it takes later would be lost.
     {
@@ -316,8 +324,86 @@ TEST(Migrate, CopiesPlayersScoresAndWeeksAndTheServersGoOnFromThere) {
     }
     // A store that holds scores is never written over.
     EXPECT_EQ(RunMigrate(folder.Path(), db, out), 1);
-    EXPECT_NE(out.find("the target already holds 6 scores"), std::string::npos) << out;
-    EXPECT_EQ(pg->SubmissionCount(), 6);
+    EXPECT_NE(out.find("the target already holds 8 scores"), std::string::npos) << out;
+    EXPECT_EQ(pg->SubmissionCount(), 8);
+}
+
+int RunAdmin(const std::string& where, const std::string& command, std::string& output) {
+    const std::string option = server::IsPgAddress(where) ? "--store" : "--data";
+    const std::string cmd = std::string(ZOLVEX_SERVER_EXE) + " admin " + option + " '" + where +
+                            "' " + command + " 2>&1";
+    FILE* p = popen(cmd.c_str(), "r");
+    char buf[512];
+    output.clear();
+    while (std::fgets(buf, sizeof buf, p)) output += buf;
+    const int status = pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// The operator's round beside a running server: find the cheater's score, hide it, restore it,
+// refuse a name. Answers follow at once; on SQLite so does the page (a shared store's page is
+// read again each second, as the test above shows).
+void ModerateLive(const std::string& where, test::ChildServer& server, bool checkPage) {
+    const int port = server.Port();
+    const TPayloadFields ann = WonGame("Ann", 0), cheat = WonGame("Cheater", 20);
+    ASSERT_EQ(Publish(port, ann).Lines.at("Rang"), "1");
+    ASSERT_EQ(Publish(port, cheat).Lines.at("Platz1"), std::to_string(cheat.Score));
+
+    if (checkPage) {
+        ASSERT_NE(Get(port, "/zvxinternal/highscore.html").find("Cheater"), std::string::npos);
+    }
+    std::string out;
+    ASSERT_EQ(RunAdmin(where, "list Cheat", out), 0) << out;
+    const size_t row = out.find('\n') + 1;
+    ASSERT_NE(out.find("\tCheater\tBern\t", row), std::string::npos) << out;
+    const std::string number = out.substr(row, out.find('\t', row) - row);
+    ASSERT_EQ(RunAdmin(where, "hide score " + number, out), 0) << out;
+    EXPECT_EQ(out, "hid score " + number + "\n");
+    if (checkPage) {  // no score taken since: the page follows the moderation itself
+        const std::string page = Get(port, "/zvxinternal/highscore.html");
+        EXPECT_EQ(page.find("Cheater"), std::string::npos);
+        EXPECT_NE(page.find("Ann"), std::string::npos);
+    }
+
+    const TPayloadFields ben = WonGame("Ben", 10);
+    const test::Answer afterHide = Publish(port, ben);
+    EXPECT_EQ(afterHide.Lines.at("Rang"), "1") << afterHide.Body;
+    EXPECT_EQ(afterHide.Lines.at("Platz1"), std::to_string(ben.Score));
+    EXPECT_EQ(afterHide.Lines.at("wPlatz1"), std::to_string(ben.Score));
+    ASSERT_EQ(RunAdmin(where, "list Cheater", out), 0) << out;
+    EXPECT_NE(out.find("\thidden\n"), std::string::npos) << out;
+
+    ASSERT_EQ(RunAdmin(where, "restore score " + number, out), 0) << out;
+    if (checkPage) {
+        EXPECT_NE(Get(port, "/zvxinternal/highscore.html").find("Cheater"), std::string::npos);
+    }
+    const test::Answer afterRestore = Publish(port, WonGame("Cid", 5));
+    EXPECT_EQ(afterRestore.Lines.at("Rang"), "3") << afterRestore.Body;
+    EXPECT_EQ(afterRestore.Lines.at("Platz1"), std::to_string(cheat.Score));
+
+    ASSERT_EQ(RunAdmin(where, "refuse Dora", out), 0) << out;
+    const test::Answer refused = Publish(port, WonGame("DORA", 2));
+    EXPECT_EQ(refused.Lines.at("Error"), "This name is not accepted on the highscore list")
+        << refused.Body;
+    EXPECT_FALSE(refused.Lines.count("Rang"));
+    EXPECT_TRUE(server.LogShows("the name is refused"));
+    ASSERT_EQ(RunAdmin(where, "refused", out), 0) << out;
+    EXPECT_EQ(out, "Dora\n");
+    EXPECT_EQ(RunAdmin(where, "hide score 999999", out), 1);
+    EXPECT_EQ(RunAdmin(where, "hide nothing", out), 2);
+}
+
+TEST(Moderation, TheAdminCommandHidesRestoresAndRefusesOnARunningSqliteServer) {
+    test::TempFolder folder;
+    test::ChildServer server(folder.Path());
+    ModerateLive(folder.Path(), server, true);
+}
+
+TEST(Moderation, TheAdminCommandHidesRestoresAndRefusesOnARunningPgServer) {
+    NEED_POSTGRESQL();
+    const std::string db = cluster->NewDatabase();
+    test::ChildServer server(kNoFolder, OnStore(db));
+    ModerateLive(db, server, false);
 }
 
 }  // namespace

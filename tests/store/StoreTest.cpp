@@ -247,6 +247,111 @@ TEST_P(StoreTest, WritersAtOnceLoseNothingAndTakeEachCodeOnce) {
     EXPECT_EQ(store_->Top(1000, std::nullopt).size(), 322u);
 }
 
+// Moderation is done by a second opening of the store, as the admin command does beside a
+// running server: the store that takes the submissions must follow it at once.
+int64_t NumberOf(server::IScoreStore& store, const std::string& name, int64_t score) {
+    for (const auto& row : store.FindScores(name, 100))
+        if (row.Name == name && row.Score == score) return row.Submission;
+    return 0;
+}
+
+TEST_P(StoreTest, AHiddenScoreLeavesRanksListsAndTopAtOnceAndRestoringBringsItBack) {
+    auto admin = server::OpenScoreStoreForModeration(where_);
+    const std::string cheater = Send(Score(3000, "c1", "", "Cheater")).PlayerId;
+    Send(Score(9000, "c2", cheater, "Cheater"));
+    Send(Score(5000, "a1", "", "Ann"));
+    Send(Score(4000, "b1", "", "Ben"));
+    const int64_t generation = admin->ModerationGeneration();
+    const int64_t forged = NumberOf(*admin, "Cheater", 9000);
+    ASSERT_NE(forged, 0);
+
+    ASSERT_TRUE(admin->SetScoreHidden(forged, true));
+    EXPECT_GT(admin->ModerationGeneration(), generation);
+    for (const auto& list : {store_->Top(10, std::nullopt), store_->Top(10, kWeek1)}) {
+        ASSERT_EQ(list.size(), 3u);
+        EXPECT_EQ(list[0].Name, "Ann");
+        EXPECT_EQ(list[2].Name, "Cheater") << "his earlier score stays";
+        EXPECT_EQ(list[2].Score, 3000);
+    }
+    const TSubmitOutcome dan = Send(Score(4500, "d1", "", "Dan"));
+    EXPECT_EQ(dan.Rank, 2);
+    EXPECT_EQ(dan.Top, 5000);
+    EXPECT_EQ(dan.WeekRank, 2);
+    EXPECT_EQ(dan.WeekTop, 5000);
+    const TSubmitOutcome again = Send(Score(1000, "c3", cheater, "Cheater"));
+    EXPECT_FALSE(again.NewPlayerId);
+    EXPECT_EQ(again.OldRank, 4) << "Ann, Dan and Ben above his 3000";
+    EXPECT_EQ(again.Rank, 4) << "his own 3000 is not above him";
+    Reopen();
+    EXPECT_EQ(store_->Top(10, std::nullopt).at(0).Name, "Ann");
+    EXPECT_EQ(store_->SubmissionCount(), 6) << "hidden, not deleted";
+
+    ASSERT_TRUE(admin->SetScoreHidden(forged, false));
+    EXPECT_EQ(store_->Top(10, std::nullopt).at(0).Score, 9000);
+    const TSubmitOutcome eve = Send(Score(4200, "e1", "", "Eve"));
+    EXPECT_EQ(eve.Rank, 4) << "below the cheater, Ann and Dan";
+    EXPECT_EQ(eve.Top, 9000);
+    EXPECT_EQ(eve.WeekTop, 9000);
+    EXPECT_FALSE(admin->SetScoreHidden(987654, true));
+}
+
+TEST_P(StoreTest, AHiddenPlayerVanishesEverywhereKeepsTheirIdentifierAndComesBackWhole) {
+    auto admin = server::OpenScoreStoreForModeration(where_);
+    const std::string cheater = Send(Score(9000, "c1", "", "Cheater"), kWeek1).PlayerId;
+    Send(Score(7000, "c2", cheater, "Cheater"), kWeek2);
+    const std::string ann = Send(Score(5000, "a1", "", "Ann"), kWeek1).PlayerId;
+
+    ASSERT_TRUE(admin->SetPlayerHidden(cheater, true));
+    ASSERT_EQ(store_->Top(10, std::nullopt).size(), 1u);
+    EXPECT_TRUE(store_->Top(10, kWeek2).empty());
+    const auto rows = admin->FindScores(cheater, 10);
+    ASSERT_EQ(rows.size(), 2u);
+    EXPECT_TRUE(rows[0].PlayerHidden);
+    EXPECT_FALSE(rows[0].Hidden);
+    EXPECT_EQ(rows[0].Score, 9000);
+
+    // Still playing: stored under the same identifier, shown nowhere, counted in no rank.
+    const TSubmitOutcome hidden = Send(Score(9900, "c3", cheater, "Cheater"), kWeek2);
+    EXPECT_TRUE(hidden.Accepted);
+    EXPECT_FALSE(hidden.NewPlayerId);
+    EXPECT_EQ(hidden.PlayerId, cheater);
+    EXPECT_TRUE(store_->Top(10, kWeek2).empty());
+    const TSubmitOutcome annAgain = Send(Score(4000, "a2", ann, "Ann"), kWeek2);
+    EXPECT_EQ(annAgain.OldRank, 1);
+    EXPECT_EQ(annAgain.Top, 5000);
+    EXPECT_EQ(annAgain.WeekRank, 1);
+    EXPECT_EQ(annAgain.WeekTop, 4000);
+
+    ASSERT_TRUE(admin->SetPlayerHidden(cheater, false));
+    EXPECT_EQ(store_->Top(10, std::nullopt).at(0).Score, 9900);
+    const auto week2 = store_->Top(10, kWeek2);
+    ASSERT_EQ(week2.size(), 2u);
+    EXPECT_EQ(week2[0].Score, 9900);
+    const TSubmitOutcome ben = Send(Score(100, "b1", "", "Ben"), kWeek2);
+    EXPECT_EQ(ben.Rank, 3);
+    EXPECT_EQ(ben.WeekRank, 3);
+    EXPECT_EQ(ben.WeekTop, 9900);
+    EXPECT_FALSE(admin->SetPlayerHidden("0123456789abcdef0123456789abcdef", true));
+}
+
+TEST_P(StoreTest, ARefusedNameIsNotStoredWhateverItsCaseOrSpacesUntilAllowed) {
+    auto admin = server::OpenScoreStoreForModeration(where_);
+    admin->SetNameRefused("Cheater", true);
+    EXPECT_EQ(admin->RefusedNames(), std::vector<std::string>{"Cheater"});
+    const TSubmitOutcome refused = Send(Score(9000, "c1", "", " CHEATER "));
+    EXPECT_TRUE(refused.NameRefused);
+    EXPECT_FALSE(refused.Accepted);
+    EXPECT_TRUE(store_->Top(10, std::nullopt).empty());
+    EXPECT_EQ(store_->SubmissionCount(), 0);
+    EXPECT_TRUE(Send(Score(100, "c2", "", "Cheaters")).Accepted);
+
+    admin->SetNameRefused("cheater", false);
+    EXPECT_TRUE(admin->RefusedNames().empty());
+    const TSubmitOutcome allowed = Send(Score(9000, "c1", "", " CHEATER "));
+    EXPECT_TRUE(allowed.Accepted) << "a refused score was not stored, so it is no replay";
+    EXPECT_FALSE(allowed.NameRefused);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return info.param; });
 
