@@ -4,6 +4,8 @@
 #include <QAction>
 #include <QFrame>
 #include <QHash>
+#include <QImage>
+#include <QSet>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
@@ -14,11 +16,14 @@
 #include <QUrl>
 
 #include <chrono>
+#include <memory>
+#include <vector>
 #include <functional>
 #include <optional>
 #include <string>
 
 #include "music/MusicConvert.h"
+#include "net/Internet.h"
 
 namespace zx {
 
@@ -28,9 +33,16 @@ class TStartPageBrowser : public QTextBrowser {
     Q_OBJECT
 public:
     explicit TStartPageBrowser(QWidget* parent);
-    // Asks BeforeNavigate2; when it keeps the navigation here, loads the page.
+    ~TStartPageBrowser() override;
+    // Asks BeforeNavigate2; when it keeps the navigation here, starts loading the page (off the
+    // window's thread; DocumentComplete follows when it is shown).
     void Navigate(const QString& url);
     bool LastLoadFailed() const { return lastLoadFailed_; }
+    bool Loading() const { return loading_; }
+    // Gives up the page and pictures on their way.
+    void CancelLoads();
+    // Limits of the page's and pictures' downloads.
+    THttpLimits Limits;
 
     // Answers whether a navigation stays inside (true) or is cancelled.
     std::function<bool(const QUrl&)> BeforeNavigate2;
@@ -42,10 +54,20 @@ protected:
 
 private:
     void Clicked(const QUrl& link);
+    void PageArrived(const QUrl& target, const std::string& body, bool failed);
+    void PictureArrived(const QUrl& url, const std::string& bytes);
+    QImage DecodePicture(const std::string& bytes);
     QUrl current_;
     bool lastLoadFailed_ = false;
-    // Pictures of the start page change rarely; a small cache spares a download per repaint.
-    QHash<QUrl, QByteArray> pictures_;
+    bool loading_ = false;
+    // Results of an older navigation are dropped.
+    int generation_ = 0;
+    std::shared_ptr<TTransfer> pageLoad_;
+    std::vector<std::shared_ptr<TTransfer>> pictureLoads_;
+    // The page's pictures, decoded once; a null image for one that failed or is too large.
+    QHash<QUrl, QImage> pictures_;
+    QSet<QUrl> pendingPictures_;
+    qint64 pagePixels_ = 0;
 };
 
 // The launcher's progress panel as the music conversion sees it.
@@ -64,7 +86,9 @@ private:
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
-    explicit TForm1(QWidget* parent = nullptr);
+    // runGame: what starting a game does between the game screen's creation and its end
+    // (empty: the real game screen).
+    explicit TForm1(QWidget* parent = nullptr, std::function<void()> runGame = {});
     ~TForm1() override;
 
     // Components.
@@ -125,9 +149,6 @@ public:
     // Dialogs call this when they close: the focus comes back to the launcher.
     void OwnWindowClosed();
 
-    // Tests: what the game screen does between its creation and its end (nullptr: the real one).
-    static void SetGameRunForTesting(std::function<void()> run);
-
 protected:
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
@@ -149,10 +170,16 @@ private:
     bool firstShown_ = false;
     bool closing_ = false;
     bool stopAfterGame_ = false;
+    bool startPending_ = false;
+    std::function<void()> runGame_;
     // The last of the program's own windows that had the focus, while it is open.
     QPointer<QWidget> lastOwnWindow_;
     std::optional<std::chrono::steady_clock::time_point> lastFailedLoad_;
 };
+
+// The launcher, made; a launcher that cannot be made (unreadable settings, an unusable program
+// folder) gives an error box saying why and nullptr, so that the program ends cleanly.
+std::unique_ptr<TForm1> CreateLauncher(std::function<void()> runGame = {});
 
 // A UTF-8 text of the program's as a Qt string.
 QString Qs(const std::string& s);

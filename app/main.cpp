@@ -7,10 +7,12 @@
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <csignal>
+#include <memory>
 
 #include "app/Main.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
+#include "support/Paths.h"
 
 namespace {
 
@@ -30,7 +32,10 @@ int main(int argc, char** argv) {
     // The program takes no arguments; Qt still needs to see argv for its own platform options.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zolvex"));
-    zx::platform::SingleInstanceLock lock("Zolvex Application");
+    // One copy per user and per program folder: two copies would each save their settings over
+    // the other's.
+    zx::platform::SingleInstanceLock lock(
+        zx::platform::InstanceLockName("Zolvex Application", zx::ProgramDir()));
     if (lock.AnotherRunning()) {
         QMessageBox::information(
             nullptr, QStringLiteral("Zolvex"),
@@ -41,7 +46,12 @@ int main(int argc, char** argv) {
     QApplication::setFont(zx::LauncherFont());
     int rc = 0;
     {
-        zx::TForm1 form;
+        std::unique_ptr<zx::TForm1> created = zx::CreateLauncher();
+        if (!created) {
+            zx::platform::SetMessageHook(nullptr);
+            return 1;
+        }
+        zx::TForm1& form = *created;
         if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
             auto* notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &form);
             QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {

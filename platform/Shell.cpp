@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
@@ -122,17 +124,31 @@ void SetShellOpenForTesting(std::function<bool(const std::string&)> open) {
 }
 
 std::string RuntimeDir() {
-    if (const char* xdg = std::getenv("XDG_RUNTIME_DIR"); xdg && *xdg) {
-        struct stat st {};
-        if (stat(xdg, &st) == 0 && S_ISDIR(st.st_mode)) return xdg;
-    }
+    // Not taken from the environment: two copies started with different environments (one
+    // without XDG_RUNTIME_DIR, say) must still find the same lock.
+    const std::string run = "/run/user/" + std::to_string(getuid());
+    struct stat st {};
+    if (lstat(run.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid() &&
+        access(run.c_str(), W_OK) == 0)
+        return run;
     // A folder of our own, so that another user cannot pre-create (and hold) our lock file.
     std::string dir = "/tmp/zolvex-" + std::to_string(getuid());
     if (mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) return "/tmp";
-    struct stat st {};
     if (lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != getuid())
         return "/tmp";
     return dir;
+}
+
+std::string InstanceLockName(const std::string& name, const std::string& programDir) {
+    // FNV-1a: the same folder gives the same name in every build of the program.
+    uint64_t h = 1469598103934665603ULL;
+    for (const char c : programDir) {
+        h ^= static_cast<unsigned char>(c);
+        h *= 1099511628211ULL;
+    }
+    char hex[17];
+    std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(h));
+    return name + " " + hex;
 }
 
 SingleInstanceLock::SingleInstanceLock(const std::string& name)

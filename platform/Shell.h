@@ -44,7 +44,10 @@ private:
     std::string path_;
 };
 
-// The directory for the lock: $XDG_RUNTIME_DIR, else a private folder under /tmp.
+// The directory for the lock: the user's /run/user/<uid>, else a private folder under /tmp;
+// never taken from the environment, which differs between two starts.
 std::string RuntimeDir();
+// The lock's name for one program folder: one copy per user and per folder.
+std::string InstanceLockName(const std::string& name, const std::string& programDir);
 
 }  // namespace zx::platform

@@ -47,7 +47,6 @@ protected:
         platform::SetMessageHook(nullptr);
         platform::SetOnlineForTesting(std::nullopt);
         platform::SetShellOpenForTesting(nullptr);
-        SetHttpLimitsForTesting(THttpLimits{});
     }
 
     // A game of the good player, entered at place 1 of an empty list under the name "Robo".
@@ -65,13 +64,18 @@ protected:
     // Clicks "Publish"; a result dialog that opens is read and closed with "Ok".
     std::vector<std::string> Publish(TPublishHighscoreForm& form) {
         std::vector<std::string> shown;
-        QTimer::singleShot(0, [&] {
+        // The answer comes while the dialog waits with its event loop running: the result
+        // dialog is looked for until the click has been handled.
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
             if (auto* d =
                     qobject_cast<THighscoreuploadedForm*>(QApplication::activeModalWidget())) {
+                watch.stop();
                 for (QLabel* l : d->Lines) shown.push_back(l->text().toStdString());
                 QTest::mouseClick(d->Button2, Qt::LeftButton);
             }
         });
+        watch.start(5);
         QTest::mouseClick(form.Button1, Qt::LeftButton);
         return shown;
     }
@@ -168,9 +172,8 @@ TEST_F(PublishTest, FailedExchangesSayWhyAndKeepTheDialog) {
     WriteProgCfg("ScoreServer", peer.HostPort());
     EnvData.Highscores[0] = {"Robo", 500};
     EnvData.PlayerId = "";
-    SetHttpLimitsForTesting(
-        {.ConnectTimeoutMs = 500, .TotalTimeoutMs = 800, .MaxBodyBytes = 1 << 20});
     auto* form = new TPublishHighscoreForm();
+    form->HttpLimits = {.ConnectTimeoutMs = 500, .TotalTimeoutMs = 800, .MaxBodyBytes = 1 << 20};
     form->show();
 
     const auto expectFailure = [&](const std::string& why, const std::string& after) {
