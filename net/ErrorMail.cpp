@@ -69,12 +69,13 @@ std::string MessageId(long long now, const std::string& domain) {
            ">";
 }
 
-// Every reply line of the server comes through here; the last one explains a refusal.
-size_t KeepReply(char* data, size_t size, size_t nitems, void* userdata) {
-    auto* last = static_cast<std::string*>(userdata);
+// Every reply line of the server comes through here; the first refusal (a code of 400 or more)
+// is kept: it explains why the mail did not go, whatever the goodbye after it says.
+size_t KeepRefusal(char* data, size_t size, size_t nitems, void* userdata) {
+    auto* refusal = static_cast<std::string*>(userdata);
     std::string line(data, size * nitems);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (!line.empty()) *last = line;
+    if (refusal->empty() && line.size() >= 3 && (line[0] == '4' || line[0] == '5')) *refusal = line;
     return size * nitems;
 }
 
@@ -205,11 +206,11 @@ void SendErrorMail(const std::string& sender, const std::string& body,
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(c, CURLOPT_MIMEPOST, mime.get());
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
-    std::string lastReply;
-    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &KeepReply);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &lastReply);
+    std::string refusal;
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &KeepRefusal);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &refusal);
 
-    const CURLcode result = PerformTransfer(c, limits.TotalTimeoutMs, transfer);
+    const CURLcode result = PerformTransfer(c, limits.TotalTimeoutMs, transfer, errbuf);
     if (result != CURLE_OK) {
         std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(result);
         while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r'))
@@ -217,8 +218,10 @@ void SendErrorMail(const std::string& sender, const std::string& body,
         // The server's own code and words tell a refused recipient from a full mailbox.
         long reply = 0;
         curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &reply);
-        if (reply >= 400) detail += " (" + std::to_string(reply) + ")";
-        if (!lastReply.empty()) detail += ": " + ShortPeerText(lastReply);
+        if (!refusal.empty())
+            detail += ": " + ShortPeerText(refusal);
+        else if (reply >= 400)
+            detail += " (" + std::to_string(reply) + ")";
         throw EMailError(detail);
     }
 }

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <memory>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <thread>
 
@@ -192,7 +193,8 @@ std::string ShortPeerText(std::string_view text, size_t maxChars) {
     return out;
 }
 
-CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer) {
+CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer,
+                         char* errbuf) {
     TProgressGate gate;
     gate.transfer = transfer;
     gate.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalTimeoutMs);
@@ -206,7 +208,12 @@ CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* trans
     CURLcode result = curl_easy_perform(easy);
     if (result == CURLE_ABORTED_BY_CALLBACK) {
         if (transfer && transfer->Cancelled()) throw ETransferCancelled();
-        if (gate.timedOut) result = CURLE_OPERATION_TIMEDOUT;
+        if (gate.timedOut) {
+            result = CURLE_OPERATION_TIMEDOUT;
+            if (errbuf)
+                std::snprintf(errbuf, CURL_ERROR_SIZE, "Operation timed out after %ld milliseconds",
+                              totalTimeoutMs);
+        }
     }
     return result;
 }
@@ -236,7 +243,7 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
     for (const std::string& h : headers)
         if (!AppendCurlList(headerList, h)) throw EHttpError("Cannot start an HTTP client", 0);
     if (headerList) curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
-    const CURLcode result = PerformTransfer(c, limits.TotalTimeoutMs, transfer);
+    const CURLcode result = PerformTransfer(c, limits.TotalTimeoutMs, transfer, errbuf);
     if (body.tooLarge)
         throw EHttpError("The answer of " + url + " is larger than " +
                              std::to_string(limits.MaxBodyBytes) + " bytes",

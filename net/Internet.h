@@ -97,7 +97,9 @@ bool AppendCurlList(TCurlList& list, const std::string& line);
 // Runs one libcurl transfer to its end, its total time-out or the transfer's cancel, whichever
 // comes first; the time-out holds inside libcurl's blocking waits too (a mail server that goes
 // quiet after the message).
-CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer);
+// errbuf (CURL_ERROR_SIZE bytes, or null) is the handle's error buffer, told about a time-out.
+CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer,
+                         char* errbuf);
 
 // Line ends made CR LF, as the launcher's texts are read.
 std::string ToCrLf(std::string_view text);

@@ -462,7 +462,9 @@ TEST_F(ErrorReportTest, ReportReachesTheMailboxWithTheLogAttachedByteForByte) {
     ASSERT_EQ(mail.parts.size(), 2u);
     TMailPart& text = mail.parts[0];
     EXPECT_EQ(Lower(text.headers["content-type"]), "text/plain; charset=utf-8");
-    EXPECT_EQ(QuotedPrintableDecode(text.body), "The cannon froze.\n.\nThen it crashed. Grüße");
+    // What the player gave as contact is in the text too, whatever form it has.
+    EXPECT_EQ(QuotedPrintableDecode(text.body),
+              "Contact: player@example.test\n\nThe cannon froze.\n.\nThen it crashed. Grüße");
     TMailPart& attachment = mail.parts[1];
     EXPECT_NE(attachment.headers["content-disposition"].find("attachment"), std::string::npos);
     EXPECT_NE(attachment.headers["content-disposition"].find("filename=\"LOG.TXT\""),

@@ -500,7 +500,6 @@ TEST_F(LauncherTest, WindowTakesInputDuringTheKnownErrorCheckAndClosingEndsTheWa
     SilentPeer silent;
     WriteProgCfg("GameServer", silent.HostPort());
     TForm1& f = Form();
-    f.show();
     platform::SetOnlineForTesting(true);
     WriteLogLines({"Something", "ERROR"});
     answers = {true};
@@ -571,23 +570,25 @@ TEST_F(LauncherTest, ClosingTheLauncherClosesItsDialogsAndSavesWhatTheyDid) {
     form.reset();
     TForm1& g = Form();
     g.show();
-    bool stillOpenAfterStop = true;
+    bool closedByFallback = false;
     QTimer::singleShot(100, [&] { g.RequestStop(); });
     QTimer::singleShot(3000, [&] {
-        // Only for the old behaviour: the box must not be there any more.
-        if (auto* box = qobject_cast<TInfoForm*>(QApplication::activeModalWidget())) box->reject();
-    });
-    QTimer::singleShot(500, [&] {
-        stillOpenAfterStop = qobject_cast<TInfoForm*>(QApplication::activeModalWidget()) != nullptr;
+        // Only for a box the stop left open: the test must not hang on it.
+        if (auto* box = qobject_cast<TInfoForm*>(QApplication::activeModalWidget())) {
+            closedByFallback = true;
+            box->reject();
+        }
     });
     g.ActionInfo->trigger();
-    EXPECT_FALSE(stillOpenAfterStop);
+    EXPECT_FALSE(closedByFallback);
     EXPECT_FALSE(g.isVisible());
 }
 
 // An error while the launcher is made ends in an error box, not in an abort.
 TEST_F(LauncherTest, LauncherThatCannotBeMadeSaysWhyAndGivesNothing) {
-    fs::create_directories(fs::path(ProgramDir()) / "KVD" / "env.dat" / "inside");
+    // A damaged settings file that cannot be kept aside: the place for it is taken by a folder.
+    test::WriteText("KVD\\env.dat", std::string(2000, '\x5a'));
+    fs::create_directories(fs::path(ProgramDir()) / "KVD" / "env.dat.damaged" / "inside");
     std::unique_ptr<TForm1> launcher = CreateLauncher();
     EXPECT_EQ(launcher, nullptr);
     ASSERT_EQ(messages.size(), 1u);
