@@ -4,9 +4,9 @@
 
 #include <QApplication>
 #include <QBuffer>
-#include <QImageReader>
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -243,18 +243,18 @@ void TStartPageBrowser::Navigate(const QString& url) {
     loading_ = true;
     auto body = std::make_shared<std::string>();
     const std::string address = target.toString().toStdString();
-    pageLoad_ = StartTransfer(
-        [address, body, limits = Limits](const TTransfer& t) {
-            *body = DownloadText(address, {}, limits, &t);
-        },
-        [this, generation, target, body](std::exception_ptr failure) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, generation, target, body, failure] {
-                    if (generation == generation_) PageArrived(target, *body, failure != nullptr);
-                },
-                Qt::QueuedConnection);
-        });
+    pageLoad_ =
+        StartTransfer([address, body, limits = Limits](
+                          const TTransfer& t) { *body = DownloadText(address, {}, limits, &t); },
+                      [this, generation, target, body](std::exception_ptr failure) {
+                          QMetaObject::invokeMethod(
+                              this,
+                              [this, generation, target, body, failure] {
+                                  if (generation == generation_)
+                                      PageArrived(target, *body, failure != nullptr);
+                              },
+                              Qt::QueuedConnection);
+                      });
 }
 
 void TStartPageBrowser::PageArrived(const QUrl& target, const std::string& body, bool failed) {
@@ -529,6 +529,9 @@ void TForm1::FocusWindowChanged(QWindow* now) {
 
 void TForm1::OwnWindowClosed() {
     lastOwnWindow_ = nullptr;
+    // A dialog the activation itself opened (the error report after the abnormal-end question)
+    // is part of it: its closing must not ask the question again, in a loop.
+    if (activating_) return;
     // A closing dialog and the focus returning with it are one activation.
     if (activatePending_) return;
     activatePending_ = true;

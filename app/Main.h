@@ -5,22 +5,22 @@
 #include <QFrame>
 #include <QHash>
 #include <QImage>
-#include <QSet>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
+#include <QSet>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
 
 #include <chrono>
-#include <memory>
-#include <vector>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "music/MusicConvert.h"
 #include "net/Internet.h"

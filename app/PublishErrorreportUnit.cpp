@@ -147,9 +147,10 @@ void TPublishErrorreportForm::Button1Click() {
         bool& flag;
         ~Sending() { flag = false; }
     } sendingDone{sending_};
-    AwaitTransfer(
-        [&](const TTransfer& t) { SendErrorMail(sender, body, logPath, limits, &t); },
-        {.Status = Status, .BusyText = QStringLiteral("Sending the report ..."), .Cancel = nullptr});
+    AwaitTransfer([&](const TTransfer& t) { SendErrorMail(sender, body, logPath, limits, &t); },
+                  {.Status = Status,
+                   .BusyText = QStringLiteral("Sending the report ..."),
+                   .Cancel = nullptr});
     platform::ShowMessage("Thanks for your help!");
     ClearLog();
     close();

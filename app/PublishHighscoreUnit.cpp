@@ -4,8 +4,8 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
-#include "app/HighscoreuploadedUnit.h"
 #include "app/Await.h"
+#include "app/HighscoreuploadedUnit.h"
 #include "app/Main.h"
 #include "game/GameRecords.h"
 #include "net/Internet.h"
@@ -165,12 +165,15 @@ void TPublishHighscoreForm::Button1Click() {
             } publishingDone{publishing_};
             AwaitTransfer(
                 [&](const TTransfer& t) {
-                    answerText = DownloadText(address,
-                                              {"Accept: text/html, */*",
-                                               "User-Agent: Mozilla/3.0 (compatible; Indy Library)"},
-                                              limits, &t);
+                    answerText =
+                        DownloadText(address,
+                                     {"Accept: text/html, */*",
+                                      "User-Agent: Mozilla/3.0 (compatible; Indy Library)"},
+                                     limits, &t);
                 },
-                {.Status = Status, .BusyText = QStringLiteral("Publishing ..."), .Cancel = nullptr});
+                {.Status = Status,
+                 .BusyText = QStringLiteral("Publishing ..."),
+                 .Cancel = nullptr});
             lastResponse_ = std::move(answerText);
         }
         const TPayloadAnswer answer = ParseAnswer(lastResponse_);

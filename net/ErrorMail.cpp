@@ -167,8 +167,7 @@ void SendErrorMail(const std::string& sender, const std::string& body,
     if (!mime) throw EMailError("Out of memory while building the mail");
 
     curl_mimepart* text = curl_mime_addpart(mime.get());
-    const std::string bodyText =
-        ToCrLf(typed.empty() ? body : "Contact: " + typed + "\n\n" + body);
+    const std::string bodyText = ToCrLf(typed.empty() ? body : "Contact: " + typed + "\n\n" + body);
     curl_mime_data(text, bodyText.data(), bodyText.size());
     curl_mime_type(text, "text/plain; charset=UTF-8");
     curl_mime_encoder(text, "quoted-printable");

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <memory>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -34,7 +34,6 @@
 
 namespace zx {
 namespace {
-
 
 std::string CfgOr(std::string_view key, std::string_view def) {
     std::string v;
@@ -193,8 +192,7 @@ std::string ShortPeerText(std::string_view text, size_t maxChars) {
     return out;
 }
 
-CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer,
-                         char* errbuf) {
+CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer, char* errbuf) {
     TProgressGate gate;
     gate.transfer = transfer;
     gate.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalTimeoutMs);
@@ -262,8 +260,8 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
                                              : "";
         // The server's own words say why ("too many scores").
         const std::string why = ShortPeerText(body.data);
-        throw EHttpError("HTTP " + std::to_string(status) + reason + (why.empty() ? "" : ": " + why),
-                         status);
+        throw EHttpError(
+            "HTTP " + std::to_string(status) + reason + (why.empty() ? "" : ": " + why), status);
     }
     return std::move(body.data);
 }

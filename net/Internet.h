@@ -3,8 +3,8 @@
 // and the user's browser.
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -98,8 +98,7 @@ bool AppendCurlList(TCurlList& list, const std::string& line);
 // comes first; the time-out holds inside libcurl's blocking waits too (a mail server that goes
 // quiet after the message).
 // errbuf (CURL_ERROR_SIZE bytes, or null) is the handle's error buffer, told about a time-out.
-CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer,
-                         char* errbuf);
+CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer, char* errbuf);
 
 // Line ends made CR LF, as the launcher's texts are read.
 std::string ToCrLf(std::string_view text);

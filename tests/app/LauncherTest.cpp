@@ -1,18 +1,18 @@
-#include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QBuffer>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPointer>
-#include <QTextDocument>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 
 #include <chrono>
@@ -102,9 +102,10 @@ protected:
         platform::SetOnlineForTesting(std::nullopt);
     }
     TForm1& Form() {
-        if (!form) form = std::make_unique<TForm1>(nullptr, [this] {
-            if (gameRun) gameRun();
-        });
+        if (!form)
+            form = std::make_unique<TForm1>(nullptr, [this] {
+                if (gameRun) gameRun();
+            });
         return *form;
     }
     static void WriteLogLines(const std::vector<std::string>& lines) {
@@ -489,9 +490,8 @@ TEST_F(LauncherTest, HostInCapitalsIsStillTheStartPage) {
     WaitForPage(f);
     EXPECT_TRUE(opened.empty()) << opened.front();
     EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
-    EXPECT_TRUE(f.WebBrowser1BeforeNavigate2(QUrl("http://localhost:" +
-                                                  QString::number(server.Port()) +
-                                                  "/zvxinternal/highscore.html")));
+    EXPECT_TRUE(f.WebBrowser1BeforeNavigate2(QUrl(
+        "http://localhost:" + QString::number(server.Port()) + "/zvxinternal/highscore.html")));
 }
 
 // While the known-error list is on its way from a server that never answers, the launcher takes
@@ -544,6 +544,31 @@ TEST_F(LauncherTest, StartClickedDuringTheActivationRunsAfterIt) {
     EXPECT_FALSE(ran);  // not in the middle of the check
     EXPECT_TRUE(test::RunEventsUntil([&] { return ran; }));
     EXPECT_EQ(messages, (std::vector<std::string>{kQuestion, kUnknown}));
+}
+
+// The error report offered by the activation, closed without sending, does not bring the
+// question back: it is asked once per activation.
+TEST_F(LauncherTest, ReportClosedUnsentDoesNotAskTheQuestionAgain) {
+    TForm1& f = Form();
+    platform::SetOnlineForTesting(true);
+    errorsList = "<zn=1><z1=nothing like it><W=x.htm>\r\n";
+    WriteLogLines({"Something", "ERROR"});
+    answers = {true, true, true, true};  // look it up, send a report; Yes to anything after
+    int reports = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* d = QApplication::activeModalWidget();
+            d && d->objectName() == "PublishErrorreportForm") {
+            ++reports;
+            d->close();
+        }
+    });
+    closer.start(10);
+    f.FormActivate();
+    test::RunEventsUntil([] { return false; }, 300);
+    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(messages, (std::vector<std::string>{kQuestion, kUnknown}));
+    EXPECT_TRUE(FileExists("KVD\\LOG.TXT"));
 }
 
 // Closing the launcher ends the program: no dialog stays open behind it, and what the dialogs
@@ -642,8 +667,8 @@ TEST_F(LauncherTest, HugePictureOfTheStartPageIsNotDecoded) {
     EXPECT_EQ(picture("/small.png").size(), QSize(10, 10));
     test::RunEventsUntil([] { return false; }, 500);
     for (int i = 0; i < 8; ++i) {
-        const QVariant v =
-            doc->resource(QTextDocument::ImageResource, QUrl("/huge" + QString::number(i) + ".png"));
+        const QVariant v = doc->resource(QTextDocument::ImageResource,
+                                         QUrl("/huge" + QString::number(i) + ".png"));
         EXPECT_TRUE(v.typeId() != QMetaType::QByteArray && v.value<QImage>().isNull()) << i;
     }
 }
@@ -785,7 +810,8 @@ TEST(MessageBoxTest, ConfirmationAnswersWhatTheUserClicked) {
 TEST(SingleInstanceTest, LockIsTheSameWhateverTheEnvironmentAndPerProgramFolder) {
     const char* saved = std::getenv("XDG_RUNTIME_DIR");
     const std::string before = saved ? saved : "";
-    const fs::path elsewhere = fs::temp_directory_path() / ("zolvex-xdg-" + std::to_string(getpid()));
+    const fs::path elsewhere =
+        fs::temp_directory_path() / ("zolvex-xdg-" + std::to_string(getpid()));
     fs::create_directories(elsewhere);
     setenv("XDG_RUNTIME_DIR", elsewhere.c_str(), 1);
     const std::string withXdg = platform::RuntimeDir();

@@ -90,7 +90,8 @@ TEST_F(InternetTest, StalledServerEndsInATimeOut) {
         res.set_content("late", "text/plain");
     });
     server.Start();
-    const THttpLimits limits{.ConnectTimeoutMs = 500, .TotalTimeoutMs = 700, .MaxBodyBytes = 1 << 20};
+    const THttpLimits limits{
+        .ConnectTimeoutMs = 500, .TotalTimeoutMs = 700, .MaxBodyBytes = 1 << 20};
     try {
         DownloadText(server.Url("/stall"), {}, limits);
         FAIL() << "a stalled server must time out";
