@@ -99,7 +99,7 @@ void TInfoForm::Button2Click() {
                 "There is a new version (" + check.Version + ") of this program available at " +
                 check.Address +
                 ". Would you like to go to that website to download the new version?"))
-            OpenUrlInBrowser(check.Address);
+            OpenInBrowser(check.Address);
         return;
     }
     platform::ShowMessage("The version you are running is the latest available one.");

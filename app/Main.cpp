@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QSocketNotifier>
 #include <QWindow>
 
 #include "app/Await.h"
@@ -26,6 +27,7 @@
 #include "game/GameRecords.h"
 #include "net/Internet.h"
 #include "platform/Dialogs.h"
+#include "platform/Shell.h"
 #include "screen/DDrawUnit.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
@@ -104,6 +106,22 @@ QString Normalized(const QUrl& u) {
 }  // namespace
 
 TForm1* Form1() { return theForm; }
+
+void OpenInBrowser(const std::string& url) {
+    const auto failed = [url] { platform::ShowError("Unable to start Browser. Goto\r" + url); };
+    const int fd = platform::ShellOpenWatched(url);
+    if (fd < 0) {
+        failed();
+        return;
+    }
+    // The handler's end is awaited by the event loop, not by the window.
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, fd, failed] {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+        if (platform::ShellOpenStatus(fd) != 0) failed();
+    });
+}
 
 std::unique_ptr<TForm1> CreateLauncher(std::function<void()> runGame) {
     try {
@@ -610,7 +628,7 @@ bool TForm1::WebBrowser1BeforeNavigate2(const QUrl& target) {
     // (in a query, say) is somebody else's page and goes to the user's browser.
     // Host names know no case: "LocalHost" in the settings is the page at "localhost".
     if (Normalized(target).startsWith(Normalized(QUrl(Qs(StartPageAddress()))))) return true;
-    OpenUrlInBrowser(target.toString().toStdString());
+    OpenInBrowser(target.toString().toStdString());
     return false;
 }
 
@@ -636,7 +654,7 @@ void TForm1::ShowErrorSolution() {
         if (BrowserVisible())
             WebBrowser1->Navigate(Qs(page));
         else
-            OpenUrlInBrowser(page);
+            OpenInBrowser(page);
         if (!known.KeepLog) ClearLog();
         return;
     }
@@ -733,7 +751,7 @@ void TForm1::ActionHilfeExecute() {
         editor->show();
         return;
     }
-    OpenUrlInBrowser(GameServerAddress(false, "/zvxinternal/zvxrulesengl.htm"));
+    OpenInBrowser(GameServerAddress(false, "/zvxinternal/zvxrulesengl.htm"));
 }
 
 void TForm1::ActionEinstellungenExecute() {
@@ -741,7 +759,7 @@ void TForm1::ActionEinstellungenExecute() {
     options->show();
 }
 
-void TForm1::ActionwebsiteExecute() { OpenUrlInBrowser(WebSiteAddress()); }
+void TForm1::ActionwebsiteExecute() { OpenInBrowser(WebSiteAddress()); }
 
 void TForm1::ActionCloseExecute() { close(); }
 
@@ -779,7 +797,7 @@ void TForm1::ActionInfoExecute() {
 }
 
 void TForm1::ActionBugspageExecute() {
-    OpenUrlInBrowser(GameServerAddress(false, "/zvxinternal/errors.htm"));
+    OpenInBrowser(GameServerAddress(false, "/zvxinternal/errors.htm"));
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {

@@ -181,6 +181,11 @@ private:
 // folder) gives an error box saying why and nullptr, so that the program ends cleanly.
 std::unique_ptr<TForm1> CreateLauncher(std::function<void()> runGame = {});
 
+// Opens the address in the user's browser. A browser that cannot be started, or whose start
+// fails (the handler's exit status is not 0), gives the error box "Unable to start Browser. Goto"
+// with the address on the next line; the handler is awaited off the window's thread.
+void OpenInBrowser(const std::string& url);
+
 // A UTF-8 text of the program's as a Qt string.
 QString Qs(const std::string& s);
 

@@ -18,6 +18,14 @@ bool HasDefaultRoute(const std::string& routeTable);
 // for it nor leaves a zombie behind. False when it could not be started.
 bool ShellOpen(const std::string& url);
 
+// Starts the handler as ShellOpen does and lets the caller learn how it ended: -1 when it could
+// not be started, else a descriptor that turns readable once the handler has ended (a handler
+// that fails, exit status not 0, fails to show the page as much as a missing one).
+int ShellOpenWatched(const std::string& url);
+// The handler's exit status from that descriptor (blocks until it is there: call it once the
+// descriptor is readable); closes the descriptor. -1 when unknown.
+int ShellOpenStatus(int fd);
+
 // Tests: fix the online state (nullopt: the real one) and replace the browser start.
 void SetOnlineForTesting(std::optional<bool> online);
 void SetShellOpenForTesting(std::function<bool(const std::string&)> open);

@@ -546,6 +546,25 @@ TEST_F(LauncherTest, StartClickedDuringTheActivationRunsAfterIt) {
     EXPECT_EQ(messages, (std::vector<std::string>{kQuestion, kUnknown}));
 }
 
+// A browser handler that starts and then fails is reported like one that is missing.
+TEST_F(LauncherTest, FailingBrowserHandlerGivesTheGotoBox) {
+    TForm1& f = Form();
+    platform::SetShellOpenForTesting(nullptr);
+    const fs::path bin = fs::path(ProgramDir()) / "fakebin";
+    fs::create_directories(bin);
+    test::WriteText("fakebin/xdg-open", "#!/bin/sh\nexit 4\n");
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+    f.ActionBugspageExecute();
+    const bool reported = test::RunEventsUntil([&] { return !messages.empty(); }, 10000);
+    setenv("PATH", path.c_str(), 1);
+    ASSERT_TRUE(reported);
+    EXPECT_EQ(messages,
+              std::vector<std::string>{"Unable to start Browser. Goto\r" +
+                                       GameServerAddress(false, "/zvxinternal/errors.htm")});
+}
+
 // The error report offered by the activation, closed without sending, does not bring the
 // question back: it is asked once per activation.
 TEST_F(LauncherTest, ReportClosedUnsentDoesNotAskTheQuestionAgain) {
