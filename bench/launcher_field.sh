@@ -123,3 +123,74 @@ for dialog in "alt+f o:Options" "alt+h i:Info" "alt+i e:Send Errorreport"; do
   [ -n "$shown" ] && state=open || state="NOT FOUND"
   echo "$name $state: SIGTERM ended the program after $after ms, env.dat: $saved bytes"
 done
+
+# The error report against a mail server that takes the message and then goes quiet.
+python3 -c '
+import socket, threading
+s = socket.socket()
+s.bind(("127.0.0.1", 0)); s.listen(16)
+print(s.getsockname()[1], flush=True)
+def serve(c):
+    f = c.makefile("rb")
+    c.sendall(b"220 quiet.test ESMTP\r\n")
+    data = False
+    for line in f:
+        line = line.rstrip(b"\r\n")
+        if data:
+            if line == b".":
+                data = False  # and not a word more
+            continue
+        verb = line[:4].upper()
+        if verb == b"DATA":
+            data = True
+            c.sendall(b"354 go ahead\r\n")
+        else:
+            c.sendall(b"250 ok\r\n")
+while True:
+    c, _ = s.accept()
+    threading.Thread(target=serve, args=(c,), daemon=True).start()
+' >"$work/smtpport" &
+pids+=($!)
+until [ -s "$work/smtpport" ]; do sleep 0.05; done
+smtpport=$(cat "$work/smtpport")
+echo "mail server on 127.0.0.1:$smtpport goes quiet after the message"
+report() {
+  prepare
+  printf 'MailServer: 127.0.0.1:%s\r\n' "$smtpport" >>"$work/prog/KVD/prog.cfg"
+  printf 'Program Version 1.10\r\nglsLoop: Access violation\r\nERROR\r\n' >"$work/prog/KVD/LOG.TXT"
+  start
+  sleep 1
+  # The abnormal end is asked about first: No, then the report from the menu.
+  box=$(xdotool search --onlyvisible --name '^Zolvex$' 2>/dev/null | head -1 || true)
+  [ -n "$box" ] && xdotool windowactivate --sync "$box" >/dev/null 2>&1 && xdotool key n && sleep 0.5
+  xdotool windowactivate --sync "$win" >/dev/null 2>&1 || true
+  xdotool key alt+i; sleep 0.3; xdotool key e; sleep 1
+  dlg=$(xdotool search --onlyvisible --name '^Send Errorreport$' | head -1)
+  xdotool type --delay 20 "It froze."
+  xdotool key Tab Tab Tab space
+  sent=$(now)
+}
+report
+sleep 2
+[ -n "$shots" ] && import -window root "$shots/report_sending.png"
+# The dialog takes input meanwhile: a title change by the window manager shows it repaints; the
+# description field still takes keys.
+failed=""
+for _ in $(seq 1800); do
+  if xdotool search --onlyvisible --name '^Zolvex$' >/dev/null 2>&1; then failed=$(ms "$sent" "$(now)"); break; fi
+  sleep 0.05
+done
+[ -n "$shots" ] && import -window root "$shots/report_failed.png"
+log=$([ -f "$work/prog/KVD/LOG.TXT" ] && echo kept || echo gone)
+echo "report: failure shown ${failed:-never} ms after the send; the log is $log"
+xdotool key Return
+sleep 0.5
+t0=$(now)
+kill -TERM "$zpid"
+echo "SIGTERM with the report dialog open: ended after $(ended_after "$t0") ms"
+
+report
+sleep 2
+t0=$(now)
+kill -TERM "$zpid"
+echo "SIGTERM while the report is being sent: ended after $(ended_after "$t0") ms, log $([ -f "$work/prog/KVD/LOG.TXT" ] && echo kept || echo gone)"
