@@ -12,6 +12,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSocketNotifier>
 #include <QWindow>
 
@@ -483,6 +484,8 @@ void TForm1::RepaintNow() {
 }
 
 void TForm1::ShowPicture(const char* name) {
+    if (shownPicture_ == name) return;
+    shownPicture_ = name;
     const QPixmap pm = JpegResourcePixmap(name);
     Image1->setPixmap(pm);
     Image1->resize(pm.size());
@@ -610,16 +613,18 @@ void TForm1::Timer1Timer() {
             WebBrowser1->Navigate(Qs(StartPageAddress()));
         }
     }
-    if (BrowserVisible() && !online) {
-        HideBrowser();
-        ShowPicture("MENUE");
-    }
+    if (BrowserVisible() && !online) HideBrowser();
+    // Offline the picture without the news frame, also when an activation hid the browser first.
+    if (!online) ShowPicture("MENUE");
 }
 
 void TForm1::WebBrowser1DocumentComplete() {
     lastFailedLoad_.reset();
     ShowPicture("MENUE_NET");
     WebBrowser1->setGeometry(52, 53, 292, 171);
+    // Laid out while out of sight (1 by 1), a page would open scrolled past its banner.
+    WebBrowser1->verticalScrollBar()->setValue(0);
+    WebBrowser1->horizontalScrollBar()->setValue(0);
     WebBrowser1->raise();
 }
 

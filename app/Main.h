@@ -171,6 +171,7 @@ private:
     bool closing_ = false;
     bool stopAfterGame_ = false;
     bool startPending_ = false;
+    std::string shownPicture_;
     std::function<void()> runGame_;
     // The last of the program's own windows that had the focus, while it is open.
     QPointer<QWidget> lastOwnWindow_;

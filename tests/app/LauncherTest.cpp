@@ -11,6 +11,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPointer>
+#include <QScrollBar>
 #include <QTest>
 #include <QTextDocument>
 #include <QTimer>
@@ -544,6 +545,38 @@ TEST_F(LauncherTest, StartClickedDuringTheActivationRunsAfterIt) {
     EXPECT_FALSE(ran);  // not in the middle of the check
     EXPECT_TRUE(test::RunEventsUntil([&] { return ran; }));
     EXPECT_EQ(messages, (std::vector<std::string>{kQuestion, kUnknown}));
+}
+
+// Offline after an activation the launcher shows the picture without the news frame; back online
+// the start page opens at its top.
+TEST_F(LauncherTest, OfflineAfterAnActivationShowsThePlainPictureAndOnlineThePageFromTheTop) {
+    server.Server().Get("/zvxinternal/long", [](const httplib::Request&, httplib::Response& res) {
+        std::string page = "<html><body><p>Banner</p>";
+        for (int i = 0; i < 200; ++i) page += "<p>line " + std::to_string(i) + "</p>";
+        res.set_content(page + "</body></html>", "text/html");
+    });
+    TForm1& f = Form();
+    f.show();
+    const QImage plain = JpegResourcePixmap("MENUE").toImage();
+    const QImage framed = JpegResourcePixmap("MENUE_NET").toImage();
+    platform::SetOnlineForTesting(true);
+    f.Timer1Timer();
+    WaitForPage(f);
+    EXPECT_EQ(f.Image1->pixmap().toImage(), framed);
+    platform::SetOnlineForTesting(false);
+    f.FormActivate();
+    EXPECT_EQ(f.Image1->pixmap().toImage(), plain);
+
+    platform::SetOnlineForTesting(true);
+    f.WebBrowser1->Navigate(Qs(StartPageAddress() + "/long"));
+    WaitForPage(f);
+    f.WebBrowser1->verticalScrollBar()->setValue(f.WebBrowser1->verticalScrollBar()->maximum());
+    platform::SetOnlineForTesting(false);
+    f.Timer1Timer();
+    platform::SetOnlineForTesting(true);
+    f.Timer1Timer();
+    WaitForPage(f);
+    EXPECT_EQ(f.WebBrowser1->verticalScrollBar()->value(), 0);
 }
 
 // A browser handler that starts and then fails is reported like one that is missing.
