@@ -358,6 +358,14 @@ TEST_F(LauncherTest, LowMemoryAsksAndNoStopsTheStart) {
                             "you like to try to start the game anyway?"});
     EXPECT_TRUE(f.Timer1->isActive());
     EXPECT_EQ(test::LogLines().front(), "Program Version 1.10");
+    // The display is known before the game screen has started: the block has its values.
+    int displayLines = 0;
+    for (const std::string& line : test::LogLines()) {
+        if (line.rfind("DispResu:", 0) != 0 && line.rfind("BitsPixel:", 0) != 0) continue;
+        ++displayLines;
+        EXPECT_NE(line.find_first_not_of(' ', line.find(':') + 1), std::string::npos) << line;
+    }
+    EXPECT_EQ(displayLines, 2);
 
     // Yes to the start; the game writes no "OK", so No to the abnormal-end question that follows
     // (a Yes would lead on to the modal error report).
