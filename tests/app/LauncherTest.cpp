@@ -813,6 +813,19 @@ TEST_F(LauncherTest, EditorShowsTheCurrentLevelAndSavesItScrambled) {
     editor->close();
 }
 
+TEST_F(LauncherTest, ReturnOnTheEditorsFocusedExitButtonClosesIt) {
+    Form();
+    GameData.Level = 3;
+    SaveLevel({"[Formation 1]"});
+    auto* editor = new TEditorForm();
+    editor->show();
+    QApplication::setActiveWindow(editor);
+    editor->Button1->setFocus();
+    ASSERT_EQ(editor->focusWidget(), editor->Button1);
+    QTest::keyClick(editor->Button1, Qt::Key_Return);
+    EXPECT_FALSE(editor->isVisible());
+}
+
 TEST_F(LauncherTest, EditorWithoutALevelFileShowsTheError) {
     Form();
     GameData.Level = 9;
