@@ -14,6 +14,7 @@ namespace {
 
 struct TWait {
     std::shared_ptr<TTransfer> transfer;
+    const QObject* owner = nullptr;
     QEventLoop* loop = nullptr;
     bool cancelled = false;
 };
@@ -29,8 +30,11 @@ constexpr int kBusyAfterMs = 500;
 
 bool Waiting() { return !Waits().empty(); }
 
-void CancelAllWaits() {
+void CancelAllWaits() { CancelWaitsOf(nullptr); }
+
+void CancelWaitsOf(const QObject* owner) {
     for (TWait* w : Waits()) {
+        if (owner && w->owner != owner) continue;
         w->cancelled = true;
         if (w->transfer) w->transfer->Cancel();
         if (w->loop) w->loop->quit();
@@ -42,6 +46,7 @@ void AwaitTransfer(const std::function<void(const TTransfer&)>& work,
     QEventLoop loop;
     TWait wait;
     wait.loop = &loop;
+    wait.owner = options.Owner;
     bool finished = false;
     std::exception_ptr failure;
     wait.transfer = StartTransfer(work, [&loop, &finished, &failure](std::exception_ptr e) {

@@ -17,6 +17,8 @@ struct TAwaitOptions {
     QString BusyText = QStringLiteral("Please wait ...");
     // Pressed while waiting, it cancels the wait (the dialog stays as it was).
     QAbstractButton* Cancel = nullptr;
+    // The window the wait belongs to: CancelWaitsOf(Owner) ends it when that window closes.
+    QObject* Owner = nullptr;
 };
 
 // Runs work off the window's thread and returns when it is done, with the event loop running
@@ -29,5 +31,7 @@ void AwaitTransfer(const std::function<void(const TTransfer&)>& work,
 bool Waiting();
 // Cancels every running wait: the program is ending.
 void CancelAllWaits();
+// Cancels the waits of one window (it is closing).
+void CancelWaitsOf(const QObject* owner);
 
 }  // namespace zx

@@ -52,7 +52,7 @@ TInfoForm::TInfoForm(QWidget* parent) : QDialog(parent) {
 }
 
 void TInfoForm::done(int r) {
-    if (checking_) CancelAllWaits();
+    if (checking_) CancelWaitsOf(this);
     QDialog::done(r);
 }
 
@@ -90,7 +90,8 @@ void TInfoForm::Button2Click() {
     AwaitTransfer([&](const TTransfer& t) { text = DownloadText(address, {}, HttpLimits, &t); },
                   {.Status = Status,
                    .BusyText = QStringLiteral("Looking for a new version ..."),
-                   .Cancel = nullptr});
+                   .Cancel = nullptr,
+                   .Owner = this});
     if (text.empty()) return;
     const TVersionCheck check = CheckVersionText(text);
     if (!check.Valid) return;

@@ -71,6 +71,7 @@ QString HtmlText(const std::string& bytes) {
 // Pictures of a page are checked before they are decoded: a small file may hold a huge picture.
 constexpr qint64 kMaxPicturePixels = 2048 * 2048;
 constexpr qint64 kMaxPagePixels = 4 * 1024 * 1024 * 2;
+constexpr qsizetype kMaxPagePictures = 64;
 
 // A message box shows this much of a text at most; the rest is cut, not drawn off the screen.
 constexpr qsizetype kMaxMessageChars = 800;
@@ -305,6 +306,11 @@ QVariant TStartPageBrowser::loadResource(int type, const QUrl& name) {
     // Asked for in the middle of the layout: fetched meanwhile, the place stays empty until the
     // picture is there.
     if (pendingPictures_.contains(url)) return {};
+    // A page of a thousand pictures gets its first few, one transfer each.
+    if (pendingPictures_.size() + pictures_.size() >= kMaxPagePictures) {
+        pictures_.insert(url, QImage());
+        return {};
+    }
     pendingPictures_.insert(url);
     const int generation = generation_;
     auto bytes = std::make_shared<std::string>();

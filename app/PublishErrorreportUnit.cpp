@@ -150,7 +150,8 @@ void TPublishErrorreportForm::Button1Click() {
     AwaitTransfer([&](const TTransfer& t) { SendErrorMail(sender, body, logPath, limits, &t); },
                   {.Status = Status,
                    .BusyText = QStringLiteral("Sending the report ..."),
-                   .Cancel = nullptr});
+                   .Cancel = nullptr,
+                   .Owner = this});
     platform::ShowMessage("Thanks for your help!");
     ClearLog();
     close();
@@ -169,7 +170,7 @@ void TPublishErrorreportForm::FormClose() {
 }
 
 void TPublishErrorreportForm::done(int r) {
-    if (sending_) CancelAllWaits();
+    if (sending_) CancelWaitsOf(this);
     if (!closed_) {
         closed_ = true;
         Guarded([this] { FormClose(); });

@@ -173,7 +173,8 @@ void TPublishHighscoreForm::Button1Click() {
                 },
                 {.Status = Status,
                  .BusyText = QStringLiteral("Publishing ..."),
-                 .Cancel = nullptr});
+                 .Cancel = nullptr,
+                 .Owner = this});
             lastResponse_ = std::move(answerText);
         }
         const TPayloadAnswer answer = ParseAnswer(lastResponse_);
@@ -197,7 +198,7 @@ void TPublishHighscoreForm::Button1Click() {
 }
 
 void TPublishHighscoreForm::done(int r) {
-    if (publishing_) CancelAllWaits();
+    if (publishing_) CancelWaitsOf(this);
     QDialog::done(r);
 }
 

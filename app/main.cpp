@@ -6,10 +6,13 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <memory>
 
 #include "app/Main.h"
+#include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "support/Paths.h"
@@ -71,5 +74,8 @@ int main(int argc, char** argv) {
         rc = QApplication::exec();
     }
     zx::platform::SetMessageHook(nullptr);
+    // The settings are saved. A transfer cancelled on the way out ends at its next progress call;
+    // one that does not end in time must not run on while the libraries are taken down.
+    if (!zx::WaitForTransfers(std::chrono::milliseconds(1500))) std::_Exit(rc);
     return rc;
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <memory>
 #include <mutex>
@@ -156,10 +157,25 @@ bool TTransfer::Cancelled() const {
     return cancelled_;
 }
 
+namespace {
+std::mutex runningMutex;
+std::condition_variable runningChanged;
+int running = 0;
+}  // namespace
+
+bool WaitForTransfers(std::chrono::milliseconds bound) {
+    std::unique_lock lock(runningMutex);
+    return runningChanged.wait_for(lock, bound, [] { return running == 0; });
+}
+
 std::shared_ptr<TTransfer> StartTransfer(std::function<void(const TTransfer&)> work,
                                          std::function<void(std::exception_ptr)> done) {
     CurlGlobalInit();
     auto transfer = std::make_shared<TTransfer>();
+    {
+        std::lock_guard lock(runningMutex);
+        ++running;
+    }
     // Detached: a transfer stuck in a peer's silence must not hold up the program's end; it holds
     // its own share of the state and reports to nobody once cancelled.
     std::thread([transfer, work = std::move(work), done = std::move(done)] {
@@ -169,9 +185,15 @@ std::shared_ptr<TTransfer> StartTransfer(std::function<void(const TTransfer&)> w
         } catch (...) {
             failure = std::current_exception();
         }
-        // Under the lock: Cancel() returning means the completion is not running and never will.
-        std::lock_guard lock(transfer->mutex_);
-        if (!transfer->cancelled_ && done) done(failure);
+        {
+            // Under the lock: Cancel() returning means the completion is not running and never
+            // will.
+            std::lock_guard lock(transfer->mutex_);
+            if (!transfer->cancelled_ && done) done(failure);
+        }
+        std::lock_guard lock(runningMutex);
+        --running;
+        runningChanged.notify_all();
     }).detach();
     return transfer;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // The launcher's links to the outside: the maker's hosts, the HTTP download every dialog uses,
 // and the user's browser.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -72,6 +73,11 @@ private:
 // unless cancelled first. The caller brings the result back to its own thread.
 std::shared_ptr<TTransfer> StartTransfer(std::function<void(const TTransfer&)> work,
                                          std::function<void(std::exception_ptr)> done);
+
+// Waits up to the given time for the transfers still running to end (a cancelled one ends at its
+// next progress call); true when none is left. The program's end calls it before it lets the
+// process go, so that no transfer runs while the libraries are taken down.
+bool WaitForTransfers(std::chrono::milliseconds bound);
 
 // At most maxChars characters of a peer's text, cut at a character boundary, with "..." when
 // cut: what a message box shows of a server's answer.
