@@ -16,6 +16,8 @@
 #include <QSocketNotifier>
 #include <QWindow>
 
+#include <utility>
+
 #include "app/Await.h"
 #include "app/EditorUnit.h"
 #include "app/InfoUnit.h"
@@ -125,9 +127,9 @@ void OpenInBrowser(const std::string& url) {
     });
 }
 
-std::unique_ptr<TForm1> CreateLauncher(std::function<void()> runGame) {
+std::unique_ptr<TForm1> CreateLauncher() {
     try {
-        return std::make_unique<TForm1>(nullptr, std::move(runGame));
+        return std::make_unique<TForm1>();
     } catch (const std::exception& e) {
         theForm = nullptr;  // the half-made window is gone
         platform::ShowError(e.what());
@@ -375,8 +377,7 @@ void TPanelProgress::Finish() {
 
 // --- the launcher -----------------------------------------------------------------------------
 
-TForm1::TForm1(QWidget* parent, std::function<void()> runGame)
-    : QMainWindow(parent), runGame_(std::move(runGame)) {
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     theForm = this;
     setObjectName(QStringLiteral("Form1"));
     setWindowTitle(QStringLiteral("Zolvex!"));
@@ -490,11 +491,20 @@ void TForm1::RepaintNow() {
 }
 
 void TForm1::ShowPicture(const char* name) {
-    if (shownPicture_ == name) return;
-    shownPicture_ = name;
-    const QPixmap pm = JpegResourcePixmap(name);
+    // On a desktop of twice the density (or more) the picture drawn at 2x shows, not a stretch;
+    // the layout stays in the picture's own units.
+    const bool dense = devicePixelRatioF() > 1.0;
+    const std::string shown = std::string(name) + (dense ? "2X" : "");
+    if (shownPicture_ == shown) return;
+    shownPicture_ = shown;
+    QPixmap pm;
+    if (dense) {
+        pm = JpegResourcePixmap((std::string(name) + "2X").c_str());
+        if (!pm.isNull()) pm.setDevicePixelRatio(2.0);
+    }
+    if (pm.isNull()) pm = JpegResourcePixmap(name);
     Image1->setPixmap(pm);
-    Image1->resize(pm.size());
+    Image1->resize(pm.deviceIndependentSize().toSize());
 }
 
 void TForm1::FormCreate() {
@@ -505,7 +515,7 @@ void TForm1::FormCreate() {
     // Before anything is saved: what an interrupted save left behind goes.
     RemoveSaveLeftovers();
     SetEnvDefaults();
-    LoadEnv();
+    startNote_ = LoadEnv();
     SetGameDataDefaults();
     LoadGameData(kGameDataFile);
     ShowPicture("MENUE");
@@ -572,12 +582,14 @@ void TForm1::FormActivate() {
     // A message box shown from here returns the focus to the launcher: that is no new activation.
     if (activating_ || gameRunning_ || closing_) return;
     activating_ = true;
+    ReportCfgFailuresAgain();
     struct Done {
         bool& flag;
         ~Done() { flag = false; }
     } done{activating_};
     HideBrowser();
     RepaintNow();
+    if (!startNote_.empty()) platform::ShowMessage(std::exchange(startNote_, {}));
     Timer1Timer();
     TPanelProgress progress(*this);
     try {
@@ -677,8 +689,8 @@ void TForm1::ShowErrorSolution() {
 void TForm1::Shape1MouseDown() { ActionStart->trigger(); }
 
 void TForm1::RunGameScreen() {
-    if (runGame_) {
-        runGame_();
+    if (GameStart.RunGame) {
+        GameStart.RunGame();
         return;
     }
     auto screen = std::make_unique<TDDFullScreenForm1>();
@@ -715,7 +727,10 @@ void TForm1::ActionStartExecute() {
         return;
     }
     WriteLog("Program Version " + std::string(kProgramVersion));
-    LogSystemInfo();
+    if (GameStart.MeasureMachine)
+        LogSystemInfo(GameStart.MeasureMachine);
+    else
+        LogSystemInfo();
     if (AvailableMemory < MinimumMemoryKb &&
         !platform::ConfirmMessage(
             "There seems to be not enough available memory on your system. Would you like "
@@ -750,7 +765,7 @@ void TForm1::ActionStartExecute() {
 void TForm1::RequestStop() {
     if (gameRunning_) {
         stopAfterGame_ = true;
-        if (GameScreen) GameScreen->PostClose();
+        if (GameScreen) GameScreen->PostEnd();
         return;
     }
     close();
@@ -815,8 +830,17 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e) {
     if (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) {
         auto* w = qobject_cast<QWidget*>(watched);
         auto* k = static_cast<QKeyEvent*>(e);
-        if (w && w->window() == this && k->key() == Qt::Key_E && !k->isAutoRepeat())
-            EditorKeyDown = e->type() == QEvent::KeyPress;
+        // E is held while the launcher has the keys; its release counts wherever it lands, since
+        // F1 with E held opens the editor, which then takes the keys.
+        if (w && k->key() == Qt::Key_E && !k->isAutoRepeat()) {
+            if (e->type() == QEvent::KeyRelease)
+                EditorKeyDown = false;
+            else if (w->window() == this)
+                EditorKeyDown = true;
+        }
+    } else if (e->type() == QEvent::WindowDeactivate && watched == this) {
+        // A release while another program has the keys never reaches this one.
+        EditorKeyDown = false;
     }
     return QMainWindow::eventFilter(watched, e);
 }

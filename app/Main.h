@@ -24,6 +24,7 @@
 
 #include "music/MusicConvert.h"
 #include "net/Internet.h"
+#include "platform/GameInfo.h"
 
 namespace zx {
 
@@ -86,9 +87,7 @@ private:
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
-    // runGame: what starting a game does between the game screen's creation and its end
-    // (empty: the real game screen).
-    explicit TForm1(QWidget* parent = nullptr, std::function<void()> runGame = {});
+    explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
 
     // Components.
@@ -149,6 +148,15 @@ public:
     // Dialogs call this when they close: the focus comes back to the launcher.
     void OwnWindowClosed();
 
+    // What starting a game asks of the machine; empty members are the real ones, a test sets
+    // its own.
+    struct TGameStart {
+        // Measures the machine for the log's report and the memory check.
+        std::function<TGameInfo()> MeasureMachine;
+        // Plays the game screen from its creation to its end.
+        std::function<void()> RunGame;
+    } GameStart;
+
 protected:
     void closeEvent(QCloseEvent* e) override;
     void showEvent(QShowEvent* e) override;
@@ -172,7 +180,8 @@ private:
     bool stopAfterGame_ = false;
     bool startPending_ = false;
     std::string shownPicture_;
-    std::function<void()> runGame_;
+    // What the start has to tell the player once the window is up (a settings file reset).
+    std::string startNote_;
     // The last of the program's own windows that had the focus, while it is open.
     QPointer<QWidget> lastOwnWindow_;
     std::optional<std::chrono::steady_clock::time_point> lastFailedLoad_;
@@ -180,7 +189,7 @@ private:
 
 // The launcher, made; a launcher that cannot be made (unreadable settings, an unusable program
 // folder) gives an error box saying why and nullptr, so that the program ends cleanly.
-std::unique_ptr<TForm1> CreateLauncher(std::function<void()> runGame = {});
+std::unique_ptr<TForm1> CreateLauncher();
 
 // Opens the address in the user's browser. A browser that cannot be started, or whose start
 // fails (the handler's exit status is not 0), gives the error box "Unable to start Browser. Goto"

@@ -14,6 +14,9 @@ namespace zx {
 using namespace platform;
 
 namespace {
+// The prog.cfg key that keeps the window kind's client size, "800x600".
+constexpr const char* kWindowSizeKey = "GameWindowSize";
+
 uint32_t RegisterEvents() {
     static const uint32_t base = SDL_RegisterEvents(3);
     return base;
@@ -67,14 +70,17 @@ void TDDFullScreenForm::InitDDraw() {
     LoopRunning = false;
     WriteLog("-1");
 
-    DDCheckNoLost(DirectDrawCreate(window_.get(), DirectDrawObject));
+    DDCheckNoLost(CreateDirectDraw(window_.get(), DirectDrawObject));
     DD.DirectDraw = DirectDrawObject.get();
     WriteLog("0");
     try {
         if (DisplayKind == 2) {
             DDCheckNoLost(DirectDrawObject->SetCooperativeLevel(DDSCL_NORMAL));
             WriteLog("1");
-            window_->SetClientSize(static_cast<int>(ScreenWidth), static_cast<int>(ScreenHeight));
+            window_->SetGameArea(static_cast<int>(ScreenWidth), static_cast<int>(ScreenHeight));
+            window_->SetResizable(true);
+            const Size client = InitialClientSize();
+            window_->SetClientSize(client.w, client.h);
             SurfaceDesc pd;
             pd.caps = DDSCAPS_PRIMARYSURFACE;
             DDCheckNoLost(DirectDrawObject->CreateSurface(pd, PrimarySurface));
@@ -409,7 +415,7 @@ void TDDFullScreenForm::TrackMouse() {
     }
     int x = 0, y = 0;
     window_->CursorPos(x, y);
-    if (DisplayKind == 2) {
+    if (DisplayKind == 2 && !window_->Fullscreen()) {
         int ox = 0, oy = 0;
         window_->ClientOrigin(ox, oy);
         x -= ox;
@@ -424,10 +430,68 @@ void TDDFullScreenForm::TrackMouse() {
     MouseY = y;
 }
 
+Size TDDFullScreenForm::InitialClientSize() {
+    const Size desk = window_->UsableDesktop();
+    const int gw = static_cast<int>(ScreenWidth), gh = static_cast<int>(ScreenHeight);
+    Size kept;
+    try {
+        const std::string v = ReadProgCfg(kWindowSizeKey);
+        char tail = 0;
+        if (std::sscanf(v.c_str(), "%dx%d%c", &kept.w, &kept.h, &tail) != 2) kept = {};
+    } catch (const Exception&) {
+        kept = {};
+    }
+    // A size kept from a larger desktop, or a damaged entry, gives way to the desktop's share.
+    const bool fits = desk.w <= 0 || (kept.w <= desk.w && kept.h <= desk.h);
+    if (kept.w >= gw / 4 && kept.h >= gh / 4 && fits) return kept;
+    return FirstWindowSize(desk.w, desk.h, gw, gh);
+}
+
+void TDDFullScreenForm::RememberClientSize() {
+    if (DisplayKind != 2 || !DirectDrawObject || window_->Fullscreen()) return;
+    if (SDL_GetWindowFlags(window_->Handle()) & SDL_WINDOW_MAXIMIZED) return;
+    const Size s = window_->ClientSize();
+    if (s.w <= 0 || s.h <= 0) return;
+    try {
+        WriteProgCfg(kWindowSizeKey, std::to_string(s.w) + "x" + std::to_string(s.h));
+    } catch (const Exception&) {
+        // Not kept: the next game starts at the desktop's share.
+    }
+}
+
+void TDDFullScreenForm::ToggleFullscreen() {
+    if (DisplayKind != 2 || !DirectDrawObject) return;
+    if (window_->Fullscreen()) {
+        window_->SetFullscreenDesktop(false);
+        // Not every desktop gives the window its size back by itself.
+        if (windowedSize_.w > 0) window_->SetClientSize(windowedSize_.w, windowedSize_.h);
+        GameWindow::ShowCursor(true);
+        const Size s = window_->ClientSize();
+        WriteLog("Alt+Enter: window " + std::to_string(s.w) + "x" + std::to_string(s.h));
+    } else {
+        RememberClientSize();
+        const bool maximised = SDL_GetWindowFlags(window_->Handle()) & SDL_WINDOW_MAXIMIZED;
+        windowedSize_ = maximised ? Size{} : window_->ClientSize();
+        if (!window_->SetFullscreenDesktop(true)) {
+            WriteLog("Alt+Enter: no full screen");
+            return;
+        }
+        GameWindow::ShowCursor(false);
+        WriteLog("Alt+Enter: full screen");
+    }
+    FormPaint();
+}
+
 void TDDFullScreenForm::SetDisplayKind(uint8_t kind) {
     if (DirectDrawObject) return;
     DisplayKind = kind;
-    if (kind == 2) window_->SetBordered(true);
+    if (kind == 2) {
+        window_->SetBordered(true);
+        // Sized before it is first shown, so that the desktop places it at that size.
+        window_->SetResizable(true);
+        const Size client = InitialClientSize();
+        window_->SetClientSize(client.w, client.h);
+    }
 }
 
 // ---- window events ----
@@ -470,6 +534,7 @@ bool TDDFullScreenForm::FormClose() {
         Closing = true;
         return false;
     }
+    RememberClientSize();
     GameWindow::ShowCursor(true);
     LogQuietly("FormClose: End");
     LogQuietly(ErrorFlag ? "ERROR" : "OK");
@@ -554,9 +619,15 @@ bool TDDFullScreenForm::ProcessEvent(int timeoutMs) {
             case SDL_WINDOWEVENT_FOCUS_LOST:
                 if (DirectDrawObject) DirectDrawObject->SetFocus(false);
                 break;
-            case SDL_WINDOWEVENT_EXPOSED: FormPaint(); break;
+            case SDL_WINDOWEVENT_EXPOSED:
+            case SDL_WINDOWEVENT_SIZE_CHANGED: FormPaint(); break;
             default: break;
         }
+    } else if (e.type == SDL_KEYDOWN && e.key.windowID == win &&
+               (e.key.keysym.sym == SDLK_RETURN || e.key.keysym.sym == SDLK_KP_ENTER) &&
+               (e.key.keysym.mod & KMOD_ALT) && DisplayKind == 2) {
+        // The display's own key: the game never sees it, so a name entry takes no Enter from it.
+        if (!e.key.repeat) ToggleFullscreen();
     } else {
         HandleInput(e);
     }

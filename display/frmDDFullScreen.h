@@ -45,6 +45,9 @@ public:
     void ShowLoadingScreen();
     void TrackMouse();
     void SetDisplayKind(uint8_t kind);
+    // The window kind between its window and full screen (Alt+Enter); logged. Nothing in the
+    // full-screen kinds.
+    void ToggleFullscreen();
     // A program that steers the mouse (a replay, the auto-player, a test) hands its position in
     // here, in game-area coordinates; TrackMouse then reads it instead of the desktop's cursor.
     void SetScriptedPointer(int32_t x, int32_t y) {
@@ -62,6 +65,12 @@ public:
     void Close();
     // Posts a close request that is handled from the event loop.
     void PostClose();
+    // The program is asked to end (a logout, a kill): the screen winds down through its states
+    // as after Escape, but nobody is left to look at the info picture, so it does not wait there.
+    void PostEnd() {
+        EndRequested = true;
+        PostClose();
+    }
     // Runs the destruction sequence (also run by the destructor if nobody did).
     void Destroy();
 
@@ -73,6 +82,10 @@ public:
     // cannot wind down through its states, so it ends at once; the caller shows this.
     const std::string& LogFailure() const { return logFailure_; }
     platform::GameWindow& Window() { return *window_; }
+
+    // Creates the display object at set-up; a test may put a failing one in before Show.
+    std::function<platform::HRESULT(platform::GameWindow*, std::unique_ptr<platform::DirectDraw>&)>
+        CreateDirectDraw = platform::DirectDrawCreate;
 
     // The display's state: read and set by the game screen, its tests and the loop thread's owner.
     std::unique_ptr<platform::DirectDraw> DirectDrawObject;
@@ -99,6 +112,7 @@ public:
     int32_t PendingShots = 0;
     bool Closing = false;
     bool EscapePressed = false;
+    bool EndRequested = false;
     int32_t BackScroll = 0;
 
 protected:
@@ -133,8 +147,12 @@ private:
     void LogBroken(const std::string& message);
     // Ends the loop thread, also when it waits for a frame that will not run.
     void StopLoopThread();
+    // The window kind's client size: the one the player left last time, or a share of the desktop.
+    platform::Size InitialClientSize();
+    void RememberClientSize();
 
     std::unique_ptr<platform::GameWindow> window_;
+    platform::Size windowedSize_;  // the window's size before Alt+Enter made it full screen
     bool scriptedPointer_ = false;
     int32_t scriptedX_ = 0, scriptedY_ = 0;
     // Owners behind the program-wide Bobs and DSound while the display is set up.

@@ -295,29 +295,31 @@ void SetEnvDefaults() {
     for (std::string& code : e.ScoreCodes) code.clear();
 }
 
-void LoadEnv() {
+std::string LoadEnv() {
     SetEnvDefaults();
-    if (!FileExists(kEnvDataFile)) return;
+    if (!FileExists(kEnvDataFile)) return {};
     auto bytes = ReadFileBytes(kEnvDataFile);
     if (!bytes) throw EInOutError("Cannot read " + ResolvePath(kEnvDataFile));
     auto record = EnvRecordOfFile(*bytes);
     if (record && EnvRecordPlausible(*record)) {
         EnvDataFromBytes(EnvData, *record);
-        return;
+        return {};
     }
     // A damaged file must never pass for the player's highscores, nor be saved back over them at
     // exit: it is kept aside for a look, and the last good copy (or the defaults) takes its place.
     EnterProgramDir();
+    const std::string original = ResolvePath(kEnvDataFile);
     const std::string damaged = ResolvePath(kEnvDamagedFile);
-    if (std::rename(ResolvePath(kEnvDataFile).c_str(), damaged.c_str()) != 0)
-        throw EInOutError("Cannot keep the damaged " + ResolvePath(kEnvDataFile) + " aside");
+    if (std::rename(original.c_str(), damaged.c_str()) != 0)
+        throw EInOutError("Cannot keep the damaged " + original + " aside");
     std::optional<std::array<uint8_t, kEnvDataSize>> good;
     if (auto copy = ReadFileBytes(kEnvGoodCopyFile)) good = EnvRecordOfFile(*copy);
     if (good && !EnvRecordPlausible(*good)) good.reset();
     if (good) EnvDataFromBytes(EnvData, *good);
-    WriteLog("LoadEnv: " + std::string(kEnvDataFile) + " is damaged (" +
-             std::to_string(bytes->size()) + " bytes), kept as " + std::string(kEnvDamagedFile) +
-             "; " + (good ? "the last good copy is used" : "the defaults are used"));
+    return "The settings file " + original + " was damaged (" + std::to_string(bytes->size()) +
+           " bytes) and has been kept as " + damaged + ". " +
+           (good ? "The settings as they were saved before are used."
+                 : "The settings, highscores and player details were reset to their defaults.");
 }
 
 void SaveEnv() {

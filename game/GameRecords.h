@@ -101,9 +101,11 @@ void SetEnvDefaults();
 // Removes the leftovers of interrupted saves, sets the defaults, then reads KVD\env.dat when it
 // exists: the plain record of 1592 bytes, or a scrambled one of 9552 bytes or more. A file of
 // any other size, or whose record cannot have been written by the program, is kept aside as
-// KVD\env.dat.damaged and logged; the last good copy (KVD\env.dat.good) or the defaults take its
-// place. Raises EInOutError when the file exists but cannot be read or kept aside.
-void LoadEnv();
+// KVD\env.dat.damaged; the last good copy (KVD\env.dat.good) or the defaults take its place, and
+// the answer is the note that tells the player so (empty when the file was read). Nothing goes to
+// the log: its last line tells how the last game ended, and no game ran. Raises EInOutError when
+// the file exists but cannot be read or kept aside.
+std::string LoadEnv();
 // Writes KVD\env.dat scrambled (9552 bytes), replacing the old file only once the new one is
 // complete; the file replaced, when good, stays as the last good copy. Raises EInOutError.
 void SaveEnv();

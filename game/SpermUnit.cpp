@@ -289,6 +289,60 @@ void TSpermien::RunCommand(std::string_view line) {
     }
 }
 
+bool TSpermien::HasSwimmers() const {
+    std::string line;
+    // The rows of a formation, as ReadRow and ReleaseRow take them.
+    auto releases = [&](size_t from) {
+        for (size_t r = from; r < Lines.size(); ++r) {
+            TrimLower(Lines[r], line);
+            if (std::string_view(line).starts_with("end")) return false;
+            size_t start = 0;
+            int n = 0;
+            for (size_t i = 0; i < line.size() && n < MaxCells; ++i) {
+                if (line[i] != ';') continue;
+                ++n;
+                const size_t len = i - start;
+                const char letter = line[start];
+                int number = 0;
+                if (len >= 2 && letter >= 'a' && letter <= 'z' &&
+                    CellNumber(line.data() + start + 1,
+                               static_cast<int>(std::min<size_t>(len - 1, 2)), number))
+                    return true;
+                start = i + 1;
+            }
+        }
+        return false;
+    };
+    for (const std::string& raw : Lines) {
+        if (IsBlankLine(raw)) continue;
+        TrimLower(raw, line);
+        const Keyword* key = nullptr;
+        for (const Keyword& k : kKeywords)
+            if (line.starts_with(k.Text) && (!key || k.Text.size() > key->Text.size())) key = &k;
+        if (!key) continue;
+        if (key->Kind == Order::End) break;
+        if (key->Kind != Order::Formation) continue;
+        std::string_view value = std::string_view(line).substr(key->Text.size());
+        if (const size_t eq = value.find('='); eq != std::string_view::npos)
+            value = value.substr(eq + 1);
+        int n = 0;
+        try {
+            n = StrToInt(std::string(value.substr(0, 200)));
+        } catch (const Exception&) {
+            continue;  // play stops there with its own error
+        }
+        char marker[32];
+        const int len = std::snprintf(marker, sizeof marker, "DefineFormation%d", n);
+        const std::string_view wanted(marker, static_cast<size_t>(len));
+        for (size_t i = 0; i < Lines.size(); ++i)
+            if (EqualNoCase(Lines[i], wanted)) {
+                if (releases(i + 1)) return true;
+                break;
+            }
+    }
+    return false;
+}
+
 void TSpermien::StartFormation(int n) {
     char marker[32];
     const int len = std::snprintf(marker, sizeof marker, "DefineFormation%d", n);

@@ -72,6 +72,10 @@ public:
     void StartPlay();
     // End of a game: script stopped, every sperm inactive.
     void StopAll();
+    // True when the main sequence, read as play reads it, starts at least one formation with a row
+    // that releases a swimmer. A level without one (garbage lines, a damaged file) would make a
+    // game without opponents, won by waiting.
+    bool HasSwimmers() const;
     // Slot of the first active, unhit sperm with y1 < y < y2 and x1 < front end < x2; -1 if none.
     int FindTarget(float y1, float y2, float x1, float x2) const;
     void MarkHit(int index);

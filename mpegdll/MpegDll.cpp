@@ -227,6 +227,9 @@ MPEGDLL_EXPORT void Open(const char* name, int mode, void*, void*, void*, void*,
         return;
     }
     mpg123_param(P.mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    // A damaged stretch in the middle of a file is skipped, however long, up to the next frame
+    // that decodes: the rest of the music is worth more than the whole file failing.
+    mpg123_param(P.mh, MPG123_RESYNC_LIMIT, -1, 0);
     long rate = 0;
     int channels = 0, enc = 0;
     if (mpg123_open(P.mh, name) != MPG123_OK ||

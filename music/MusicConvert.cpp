@@ -1,9 +1,13 @@
 #include "music/MusicConvert.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <vector>
 
@@ -20,7 +24,16 @@ bool PlayerCreated = false;
 
 namespace {
 
-std::optional<uint64_t> spaceForTesting;
+// The music folder that could not be written, once told; a folder that takes a wave again
+// clears it, so a later failure is told again.
+bool folderFailureTold = false;
+
+// A wave that cannot be created beside its MP3: every other file of the folder would fail the
+// same way, and no disk space is lacking.
+class EMusicFolderError : public Exception {
+public:
+    using Exception::Exception;
+};
 
 // Last-write time in nanoseconds; nullopt when the file does not exist.
 std::optional<int64_t> WriteTime(const std::string& path) {
@@ -33,22 +46,69 @@ struct Pair {
     std::string mp3, wav;
 };
 
-std::vector<Pair> WorkList() {
-    std::vector<Pair> list;
+// The MP3 files that could not be converted, each with the size and time it had then: one is
+// tried again only once it has changed, rather than at every activation.
+constexpr std::string_view kFailedMusicFile = "KVD\\music.failed";
+
+std::string Signature(const std::string& mp3) {
+    struct stat st {};
+    if (stat(ResolvePath(mp3).c_str(), &st) != 0) return {};
+    return std::to_string(st.st_size) + " " +
+           std::to_string(static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 +
+                          st.st_mtim.tv_nsec);
+}
+
+std::string FailedSignature(const std::string& name) {
+    try {
+        if (!FileExists(kFailedMusicFile)) return {};
+        return GetCfgValue(kFailedMusicFile, name);
+    } catch (const std::exception&) {
+        return {};
+    }
+}
+
+void RememberFailed(const std::string& name, const std::string& mp3) {
+    try {
+        EnsureDataDir();
+        SetCfgValue(kFailedMusicFile, name, Signature(mp3));
+    } catch (const std::exception&) {
+        // Not remembered: the file is tried again at the next activation.
+    }
+}
+
+struct Work {
+    std::string name;
+    Pair files;
+};
+
+std::vector<Work> WorkList() {
+    std::vector<Work> list;
     for (const TFolderFile& file : ListFolder("snd", ".mp3")) {
         if (static_cast<int>(list.size()) >= kMaxMusicPairs) break;
         std::string mp3 = ProgramDir() + "\\snd\\" + file.Name;
         std::string wav = mp3.substr(0, mp3.size() - 3) + "wav";
         auto wt = WriteTime(wav), mt = WriteTime(mp3);
-        if (!wt || (mt && *wt < *mt)) list.push_back({mp3, wav});
+        if (wt && !(mt && *wt < *mt)) continue;
+        const std::string failed = FailedSignature(file.Name);
+        if (!failed.empty() && failed == Signature(mp3)) continue;
+        list.push_back({file.Name, {mp3, wav}});
     }
     return list;
+}
+
+// The wave's temporary file, created before the decoder starts: a folder that takes no file is
+// told as such instead of as the decoder's "Output device failure".
+void CreateTemp(const std::string& temp) {
+    const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw EMusicFolderError(std::strerror(errno));
+    close(fd);
 }
 
 // Decodes one file into a temporary wave beside the target and puts it in place only when it is
 // complete: a failed or interrupted run must never leave a wave that looks newer than its MP3.
 void ConvertOne(TMPEGPlayer& player, const Pair& p) {
     const std::string temp = ResolvePath(p.wav + ".part");
+    CreateTemp(temp);
     try {
         player.SetStreamName(p.mp3);
         player.OutFilename = temp;
@@ -88,30 +148,28 @@ void TConsoleMusicProgress::Step() {
 
 void TConsoleMusicProgress::Finish() {}
 
-void SetSoundSpaceForTesting(std::optional<uint64_t> freeBytes) { spaceForTesting = freeBytes; }
+std::optional<uint64_t> DriveFreeSpace(const std::string& dir) {
+    struct statvfs vs {};
+    if (statvfs(dir.c_str(), &vs) != 0) return std::nullopt;
+    return static_cast<uint64_t>(vs.f_bavail) * static_cast<uint64_t>(vs.f_frsize);
+}
 
-bool CheckSoundSpace(const std::string& mp3Path) {
+bool CheckSoundSpace(const std::string& mp3Path, const TFreeSpace& freeSpace) {
     std::string full = ResolvePath(mp3Path);
     struct stat st {};
     int64_t size = stat(full.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
-    int64_t space = -1;
-    if (spaceForTesting) {
-        space = static_cast<int64_t>(*spaceForTesting);
-    } else {
-        struct statvfs vs {};
-        std::string dir = std::filesystem::path(full).parent_path().string();
-        if (statvfs(dir.c_str(), &vs) == 0)
-            space = static_cast<int64_t>(vs.f_bavail) * static_cast<int64_t>(vs.f_frsize);
-    }
+    const std::optional<uint64_t> bytes =
+        freeSpace(std::filesystem::path(full).parent_path().string());
+    const int64_t space = bytes ? static_cast<int64_t>(*bytes) : -1;
     if (size * 20 < space) return true;
     std::string drive = mp3Path.empty() ? std::string() : mp3Path.substr(0, 1);
     platform::ShowMessage("Not enough space for sounds on drive " + drive + ":\\");
     return false;
 }
 
-bool ConvertMusic(IMusicProgress* progress) {
+bool ConvertMusic(IMusicProgress* progress, const TFreeSpace& freeSpace) {
     EnterProgramDir();
-    std::vector<Pair> list = WorkList();
+    std::vector<Work> list = WorkList();
     if (list.empty()) return true;
 
     if (progress) progress->Start(static_cast<int>(list.size()));
@@ -130,18 +188,30 @@ bool ConvertMusic(IMusicProgress* progress) {
     }
 
     bool result = true;
-    for (const Pair& p : list) {
-        if (!CheckSoundSpace(p.mp3)) {
+    for (const Work& w : list) {
+        const Pair& p = w.files;
+        if (!CheckSoundSpace(p.mp3, freeSpace)) {
             result = false;
             break;
         }
         try {
             ConvertOne(*MusicPlayer, p);
+            folderFailureTold = false;
             if (progress) progress->Step();
+        } catch (const EMusicFolderError& e) {
+            // Not the file's fault and no game's: nothing for the log, whose last line tells how
+            // the last game ended. The game plays without the music that is missing.
+            if (!folderFailureTold)
+                platform::ShowMessage("The music cannot be converted: the folder " +
+                                      ResolvePath("snd") + " cannot be written (" + e.Message() +
+                                      "). The game plays without it.");
+            folderFailureTold = true;
+            break;
         } catch (const Exception& e) {
             std::string text = "MP3 conversion error on " + p.mp3 + "\r\n" + e.Message();
             platform::ShowMessage(text);
             WriteLog(text);
+            RememberFailed(w.name, p.mp3);
         }
     }
 

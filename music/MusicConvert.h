@@ -3,6 +3,7 @@
 // then loads like every other sound. Runs on the calling (user-interface) thread and blocks it;
 // the decoding itself runs on the decoder library's own thread.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -41,15 +42,16 @@ extern bool PlayerCreated;
 // The work list holds at most this many files; the rest wait for the next activation.
 constexpr int kMaxMusicPairs = 100;
 
+// The free bytes of the drive holding a folder; nullopt where it cannot be asked.
+using TFreeSpace = std::function<std::optional<uint64_t>(const std::string& dir)>;
+std::optional<uint64_t> DriveFreeSpace(const std::string& dir);
+
 // Converts every "snd\*.mp3" whose wave is missing or older. True unless a drive lacked the space
 // for a wave file. A decoder library that cannot be loaded raises its TMPEGError.
-bool ConvertMusic(IMusicProgress* progress);
+bool ConvertMusic(IMusicProgress* progress, const TFreeSpace& freeSpace = DriveFreeSpace);
 
 // True when the MP3 file's size times 20 is less than the free space of its drive; otherwise
 // shows "Not enough space for sounds on drive X:\" and answers false.
-bool CheckSoundSpace(const std::string& mp3Path);
-
-// Tests: the free space CheckSoundSpace sees (nullopt: the real one).
-void SetSoundSpaceForTesting(std::optional<uint64_t> freeBytes);
+bool CheckSoundSpace(const std::string& mp3Path, const TFreeSpace& freeSpace = DriveFreeSpace);
 
 }  // namespace zx

@@ -11,9 +11,6 @@
 namespace zx::platform {
 namespace {
 
-std::atomic<HRESULT> failCreate{DD_OK};
-std::atomic<bool> createOutOfMemory{false};
-
 PixelFormat FormatFor(uint32_t bits) {
     PixelFormat f;
     f.flags = DDPF_RGB;
@@ -287,15 +284,10 @@ DirectDraw::~DirectDraw() {
 }
 
 HRESULT DirectDrawCreate(GameWindow* window, std::unique_ptr<DirectDraw>& out) {
-    if (HRESULT r = failCreate.load(); r != DD_OK) return r;
-    if (createOutOfMemory) throw std::bad_alloc();
     if (!window) return DDERR_INVALIDPARAMS;
     out = std::make_unique<DirectDraw>(window);
     return DD_OK;
 }
-
-void FailDirectDrawCreateForTesting(HRESULT result) { failCreate = result; }
-void DirectDrawCreateOutOfMemoryForTesting(bool on) { createOutOfMemory = on; }
 
 HRESULT DirectDraw::SetCooperativeLevel(uint32_t flags) {
     coop_ = flags;
@@ -348,7 +340,9 @@ HRESULT DirectDraw::CreateSurface(const SurfaceDesc& desc, SurfacePtr& out) {
         if (coop_ & DDSCL_FULLSCREEN) {
             w = static_cast<int>(mode_.width), h = static_cast<int>(mode_.height);
         } else {
-            SDL_GetWindowSize(window_->Handle(), &w, &h);
+            // A window shows the game area at any size: its primary stays the game area's.
+            const Size g = window_->GameArea();
+            w = g.w, h = g.h;
         }
         if (w <= 0 || h <= 0) return DDERR_INVALIDPARAMS;
         s = std::make_shared<DirectDrawSurface>(this, desc.caps | DDSCAPS_FRONTBUFFER, w, h,
@@ -395,7 +389,7 @@ void DirectDraw::SetFocus(bool focused) {
     focused_ = focused;
     if (!focused && Exclusive())
         for (auto& w : surfaces_)
-            if (auto s = w.lock()) s->lost_ = true;
+            if (auto s = w.lock()) s->Lose();
 }
 
 namespace {
@@ -436,40 +430,47 @@ bool DirectDraw::EnsurePresenter(int width, int height) {
             SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
         }
     }
-    if (texW_ == width && texH_ == height && (texture_ || !renderer_)) return true;
-    texW_ = width, texH_ = height;
+    if (texW_ != width || texH_ != height || (renderer_ && !texture_)) {
+        texW_ = width, texH_ = height;
+        outW_ = outH_ = 0;
+        if (renderer_) {
+            if (texture_) SDL_DestroyTexture(texture_);
+            texture_ = SDL_CreateTexture(renderer_, SdlFormatOf(format_),
+                                         SDL_TEXTUREACCESS_STREAMING, width, height);
+            if (!texture_) return false;
+        }
+    }
+    // The window may have been resized since the last frame: lay the game area out again.
     int ow = 0, oh = 0;
     if (renderer_) {
-        if (texture_) SDL_DestroyTexture(texture_);
-        texture_ = SDL_CreateTexture(renderer_, SdlFormatOf(format_), SDL_TEXTUREACCESS_STREAMING,
-                                     width, height);
-        if (!texture_) return false;
-        // The game area keeps its aspect on a display of another size.
-        SDL_RenderSetLogicalSize(renderer_, width, height);
         SDL_GetRendererOutputSize(renderer_, &ow, &oh);
     } else {
         SDL_Surface* ws = SDL_GetWindowSurface(window_->Handle());
         if (!ws) return false;
         ow = ws->w, oh = ws->h;
     }
-    int ww = 0, wh = 0;
-    SDL_GetWindowSize(window_->Handle(), &ww, &wh);
-    double scale = std::min(ow / static_cast<double>(width), oh / static_cast<double>(height));
-    // Mouse positions arrive in window points, the output works in pixels.
-    double pts = ow > 0 ? static_cast<double>(ww) / ow : 1.0;
-    window_->SetPresentation(static_cast<int>((ow - width * scale) / 2 * pts),
-                             static_cast<int>((oh - height * scale) / 2 * pts), scale * pts);
+    if (ow != outW_ || oh != outH_) {
+        outW_ = ow, outH_ = oh;
+        pres_ = FitGameArea(ow, oh, width, height);
+        if (texture_)
+            SDL_SetTextureScaleMode(texture_,
+                                    pres_.smooth ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
+        window_->SetPresentation(pres_, width, height, ow, oh);
+    }
     return true;
 }
 
 void DirectDraw::Present(const uint8_t* pixels, int pitch, int width, int height) {
     if (!EnsurePresenter(width, height)) return;
     ++presents_;
+    const SDL_Rect dst{pres_.x, pres_.y, pres_.w, pres_.h};
     if (renderer_) {
+        // The graphics card scales: one upload of the game area's pixels whatever the window's
+        // size, so a large window costs the processor no more than a small one.
         SDL_UpdateTexture(texture_, nullptr, pixels, pitch);
         SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
         SDL_RenderClear(renderer_);
-        SDL_RenderCopy(renderer_, texture_, nullptr, nullptr);
+        SDL_RenderCopy(renderer_, texture_, nullptr, &dst);
         SDL_RenderPresent(renderer_);
         return;
     }
@@ -486,11 +487,6 @@ void DirectDraw::Present(const uint8_t* pixels, int pitch, int width, int height
     if (ws->w == width && ws->h == height) {
         SDL_BlitSurface(wrap_, nullptr, ws, nullptr);
     } else {
-        double scale =
-            std::min(ws->w / static_cast<double>(width), ws->h / static_cast<double>(height));
-        SDL_Rect dst{static_cast<int>((ws->w - width * scale) / 2),
-                     static_cast<int>((ws->h - height * scale) / 2),
-                     static_cast<int>(width * scale), static_cast<int>(height * scale)};
         // Only the bars beside the picture need the black.
         const SDL_Rect bars[4] = {{0, 0, ws->w, dst.y},
                                   {0, dst.y + dst.h, ws->w, ws->h - dst.y - dst.h},
@@ -509,7 +505,11 @@ void DirectDraw::Present(const uint8_t* pixels, int pitch, int width, int height
             SDL_BlitSurface(wrap_, nullptr, conv_, nullptr);
             from = conv_;
         }
-        SDL_BlitScaled(from, nullptr, ws, &dst);
+        SDL_Rect to = dst;
+        // Filtering needs 32-bit pixels on both sides; anything else is stretched sharp.
+        if (!pres_.smooth || from->format->BytesPerPixel != 4 ||
+            SDL_SoftStretchLinear(from, nullptr, ws, &to) != 0)
+            SDL_BlitScaled(from, nullptr, ws, &to);
     }
     SDL_UpdateWindowSurface(window_->Handle());
 }

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/Presentation.h"
+
 namespace zx::platform {
 
 using HRESULT = int32_t;
@@ -126,8 +128,9 @@ public:
     uint8_t* Bits() { return pixels_.data(); }
     const uint8_t* Bits() const { return pixels_.data(); }
 
-    // Tests: make this surface report lost until restored.
-    void MarkLostForTesting() { lost_ = true; }
+    // The display takes the surface's memory (focus lost in full screen): it reports lost until
+    // restored.
+    void Lose() { lost_ = true; }
 
 private:
     friend class DirectDraw;
@@ -203,14 +206,13 @@ private:
     SDL_Surface* wrap_ = nullptr;  // the frame's pixels seen as an SDL surface, no copy
     SDL_Surface* conv_ = nullptr;  // the frame in the window's format, before scaling
     int texW_ = 0, texH_ = 0;
+    int outW_ = 0, outH_ = 0;  // the output the game area was last laid onto
+    Presentation pres_;
     uint64_t presents_ = 0;
 };
 
-// Creates the display object for the default device. A test can make the creation fail.
+// Creates the display object for the default device.
 HRESULT DirectDrawCreate(GameWindow* window, std::unique_ptr<DirectDraw>& out);
-void FailDirectDrawCreateForTesting(HRESULT result);  // DD_OK: succeed again
-// Creation runs out of memory: std::bad_alloc, as an allocation of the set-up can.
-void DirectDrawCreateOutOfMemoryForTesting(bool on);
 
 // The documented description of a result code ("Generic failure.", "Unrecognized Error").
 std::string DDErrorText(HRESULT code);

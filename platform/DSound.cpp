@@ -23,20 +23,12 @@ struct SampleData {
     std::vector<DirectSoundBuffer*> users;
 };
 
-namespace {
-
-bool missingForTesting = false;
-bool openFailsForTesting = false;
-
-}  // namespace
-
 // The opened mixer and its channels. One exists while any DirectSound or buffer holds it.
 class AudioDevice {
 public:
     static std::shared_ptr<AudioDevice> Acquire() {
         std::lock_guard lock(mutex_);
         if (auto d = current_.lock()) return d;
-        if (openFailsForTesting) return nullptr;
         auto d = std::shared_ptr<AudioDevice>(new AudioDevice());
         if (!d->Open(44100, 2)) return nullptr;
         current_ = d;
@@ -405,7 +397,7 @@ HRESULT DirectSoundBuffer::GetStatus(uint32_t* status) {
 
 HRESULT DirectSoundBuffer::Restore() {
     if (!lost_) return DS_OK;
-    if (restoreFails_) return DSERR_BUFFERLOST;
+    if (!restorable_) return DSERR_BUFFERLOST;
     lost_ = false;
     return DS_OK;
 }
@@ -434,7 +426,9 @@ HRESULT DirectSoundBuffer::SetFormat(const WaveFormat& f) {
     return DS_OK;
 }
 
-void DirectSoundBuffer::MarkLostForTesting() {
+void DirectSoundBuffer::Lose(bool restorable) {
+    restorable_ = restorable;
+    if (lost_) return;
     lost_ = true;
     if (!samples_) return;
     for (DirectSoundBuffer* u : samples_->users) u->Halt();
@@ -495,19 +489,17 @@ HRESULT DirectSound::DuplicateSoundBuffer(const SoundBufferPtr& source, SoundBuf
     return DS_OK;
 }
 
-bool DirectSoundAvailable() { return !missingForTesting; }
+// The mixer is linked into the program: it is always there.
+bool DirectSoundAvailable() { return true; }
 
 HRESULT DirectSoundCreate(std::unique_ptr<DirectSound>& out) {
     out.reset();
-    if (missingForTesting) return DSERR_NODRIVER;
     auto device = AudioDevice::Acquire();
     if (!device) return DSERR_NODRIVER;
     out.reset(new DirectSound(std::move(device)));
     return DS_OK;
 }
 
-void SetDirectSoundMissingForTesting(bool missing) { missingForTesting = missing; }
-void SetAudioOpenFailsForTesting(bool fails) { openFailsForTesting = fails; }
 int SoundChannelsInUse() { return AudioDevice::InUseNow(); }
 
 }  // namespace zx::platform

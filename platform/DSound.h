@@ -113,10 +113,9 @@ public:
     // Shared with duplicates of this buffer.
     const SampleData* Samples() const { return samples_.get(); }
 
-    // Tests: the buffer reports lost (its memory wiped) until restored.
-    void MarkLostForTesting();
-    // Tests: restoring fails until this is cleared.
-    void SetRestoreFailsForTesting(bool fails) { restoreFails_ = fails; }
+    // The device takes the buffer's memory, as an audio device that goes away does: the buffer is
+    // wiped and reports lost until restored; while restorable is false, restoring fails.
+    void Lose(bool restorable = true);
 
 private:
     friend class DirectSound;
@@ -132,7 +131,7 @@ private:
     int32_t volume_ = 0;
     int32_t pan_ = 0;
     bool lost_ = false;
-    bool restoreFails_ = false;
+    bool restorable_ = true;
     bool locked_ = false;
     bool looping_ = false;
     bool started_ = false;
@@ -163,14 +162,11 @@ private:
     uint32_t coop_ = 0;
 };
 
-// True when the sound library can be used at all (a test can make it missing).
+// True when the sound library can be used at all.
 bool DirectSoundAvailable();
 // Opens the default audio device. DSERR_NODRIVER when there is none or it cannot be opened.
 HRESULT DirectSoundCreate(std::unique_ptr<DirectSound>& out);
 
-// Tests.
-void SetDirectSoundMissingForTesting(bool missing);
-void SetAudioOpenFailsForTesting(bool fails);
 // Mixer channels in use by buffers right now.
 int SoundChannelsInUse();
 

@@ -18,16 +18,6 @@
 namespace zx::platform {
 namespace {
 
-std::mutex seamMutex;
-std::optional<bool>& OnlineOverride() {
-    static std::optional<bool> v;
-    return v;
-}
-std::function<bool(const std::string&)>& OpenOverride() {
-    static std::function<bool(const std::string&)> f;
-    return f;
-}
-
 // Double fork: the grandchild runs the browser in a session of its own, the child ends at
 // once and is reaped here, so nothing is left for the program to wait for. A close-on-exec
 // pipe carries an exec failure back; success closes it empty.
@@ -150,29 +140,18 @@ std::map<int, pid_t>& Watchers() {
 
 }  // namespace
 
-int ShellOpenWatched(const std::string& url) {
-    std::function<bool(const std::string&)> open;
-    {
-        std::lock_guard lock(seamMutex);
-        open = OpenOverride();
-    }
-    if (open) {
-        // The stand-in's answer as an exit status, handed over the same way.
-        const bool started = open(url);
-        int fds[2];
-        if (pipe2(fds, O_CLOEXEC) != 0) return -1;
-        const int code = started ? 0 : 3;
-        (void)!write(fds[1], &code, sizeof code);
-        close(fds[1]);
-        return fds[0];
-    }
+int StartWatched(const std::string& program, const std::string& arg) {
     pid_t watcher = -1;
-    const int fd = SpawnWatched("xdg-open", url, watcher);
+    const int fd = SpawnWatched(program, arg, watcher);
     if (fd >= 0) {
         std::lock_guard lock(watchersMutex);
         Watchers()[fd] = watcher;
     }
     return fd;
+}
+
+__attribute__((weak)) int ShellOpenWatched(const std::string& url) {
+    return StartWatched("xdg-open", url);
 }
 
 int ShellOpenStatus(int fd) {
@@ -213,11 +192,7 @@ bool HasDefaultRoute(const std::string& routeTable) {
     return false;
 }
 
-bool IsOnline() {
-    {
-        std::lock_guard lock(seamMutex);
-        if (OnlineOverride()) return *OnlineOverride();
-    }
+bool RouteTableOnline() {
     std::ifstream f("/proc/net/route");
     if (!f) return false;
     std::stringstream ss;
@@ -225,24 +200,10 @@ bool IsOnline() {
     return HasDefaultRoute(ss.str());
 }
 
-bool ShellOpen(const std::string& url) {
-    std::function<bool(const std::string&)> open;
-    {
-        std::lock_guard lock(seamMutex);
-        open = OpenOverride();
-    }
-    if (open) return open(url);
+__attribute__((weak)) bool IsOnline() { return RouteTableOnline(); }
+
+__attribute__((weak)) bool ShellOpen(const std::string& url) {
     return SpawnDetached("xdg-open", url);
-}
-
-void SetOnlineForTesting(std::optional<bool> online) {
-    std::lock_guard lock(seamMutex);
-    OnlineOverride() = online;
-}
-
-void SetShellOpenForTesting(std::function<bool(const std::string&)> open) {
-    std::lock_guard lock(seamMutex);
-    OpenOverride() = std::move(open);
 }
 
 std::string RuntimeDir() {

@@ -7,9 +7,14 @@
 
 namespace zx::platform {
 
+// The desktop's answers, IsOnline, ShellOpen and ShellOpenWatched, are weak symbols: a test
+// program that defines its own (a desktop that is offline, a browser that records the address)
+// gets those at link time.
+// Whether the computer is online: RouteTableOnline.
+bool IsOnline();
 // True when the system has a default route: the closest a desktop comes to "connected to the
 // Internet" without sending anything anywhere.
-bool IsOnline();
+bool RouteTableOnline();
 // Reads a routing table in the form of /proc/net/route; a default route is a line whose
 // destination and mask are both 00000000 and whose interface is up (flag RTF_UP).
 bool HasDefaultRoute(const std::string& routeTable);
@@ -20,15 +25,15 @@ bool ShellOpen(const std::string& url);
 
 // Starts the handler as ShellOpen does and lets the caller learn how it ended: -1 when it could
 // not be started, else a descriptor that turns readable once the handler has ended (a handler
-// that fails, exit status not 0, fails to show the page as much as a missing one).
+// that fails, exit status not 0, fails to show the page as much as a missing one):
+// StartWatched with xdg-open.
 int ShellOpenWatched(const std::string& url);
+// Starts the program with the one argument in a session of its own and hands back a descriptor
+// that turns readable once it has ended; -1 when it could not be started.
+int StartWatched(const std::string& program, const std::string& arg);
 // The handler's exit status from that descriptor (blocks until it is there: call it once the
 // descriptor is readable); closes the descriptor. -1 when unknown.
 int ShellOpenStatus(int fd);
-
-// Tests: fix the online state (nullopt: the real one) and replace the browser start.
-void SetOnlineForTesting(std::optional<bool> online);
-void SetShellOpenForTesting(std::function<bool(const std::string&)> open);
 
 // One running copy per user: an exclusive flock on a file in the user's runtime directory. The
 // kernel drops the lock when the process ends however it ends, so a crash never leaves the

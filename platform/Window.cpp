@@ -62,7 +62,43 @@ void GameWindow::SetBordered(bool bordered) {
 
 void GameWindow::SetClientSize(int width, int height) {
     SDL_SetWindowSize(window_, width, height);
-    SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+    // Centred on the usable area from the new size: SDL's own centring may still see the old
+    // size while the window manager has not answered the resize.
+    int display = SDL_GetWindowDisplayIndex(window_);
+    if (display < 0) display = 0;
+    SDL_Rect b{};
+    if (SDL_GetDisplayUsableBounds(display, &b) == 0 && b.w > 0 && b.h > 0)
+        SDL_SetWindowPosition(window_, b.x + (b.w - width) / 2,
+                              b.y + (b.h > height ? (b.h - height) / 2 : 0));
+    else
+        SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+}
+
+Size GameWindow::ClientSize() const {
+    Size s;
+    SDL_GetWindowSize(window_, &s.w, &s.h);
+    return s;
+}
+
+void GameWindow::SetResizable(bool resizable) {
+    SDL_SetWindowResizable(window_, resizable ? SDL_TRUE : SDL_FALSE);
+}
+
+Size GameWindow::UsableDesktop() const {
+    int display = SDL_GetWindowDisplayIndex(window_);
+    if (display < 0) display = 0;
+    SDL_Rect r{};
+    if (SDL_GetDisplayUsableBounds(display, &r) != 0 || r.w <= 0 || r.h <= 0) {
+        SDL_DisplayMode dm{};
+        if (SDL_GetDesktopDisplayMode(display, &dm) != 0) return {};
+        return {dm.w, dm.h};
+    }
+    return {r.w, r.h};
+}
+
+void GameWindow::SetGameArea(int width, int height) {
+    gameW_ = width;
+    gameH_ = height;
 }
 
 void GameWindow::Show() {
@@ -113,21 +149,36 @@ bool GameWindow::Fullscreen() const {
     return (SDL_GetWindowFlags(window_) & SDL_WINDOW_FULLSCREEN_DESKTOP) != 0;
 }
 
-void GameWindow::SetPresentation(int offsetX, int offsetY, double scale) {
-    presOffsetX_ = offsetX;
-    presOffsetY_ = offsetY;
-    presScale_ = scale > 0 ? scale : 1.0;
+void GameWindow::SetPresentation(const Presentation& p, int gameW, int gameH, int outW, int outH) {
+    pres_ = p;
+    presGameW_ = gameW, presGameH_ = gameH;
+    presOutW_ = outW, presOutH_ = outH;
 }
 
 void GameWindow::CursorPos(int& x, int& y) const {
-    if (Fullscreen()) {
-        int wx = 0, wy = 0;
+    // The pointer relative to the window, in window points.
+    int wx = 0, wy = 0, ox = 0, oy = 0;
+    const bool full = Fullscreen();
+    if (full) {
         SDL_GetMouseState(&wx, &wy);
-        x = static_cast<int>((wx - presOffsetX_) / presScale_);
-        y = static_cast<int>((wy - presOffsetY_) / presScale_);
-        return;
+    } else {
+        // Read globally, so that the cannon follows a pointer that has left the window.
+        SDL_GetGlobalMouseState(&wx, &wy);
+        ClientOrigin(ox, oy);
+        wx -= ox, wy -= oy;
     }
-    SDL_GetGlobalMouseState(&x, &y);
+    if (presOutW_ > 0 && presOutH_ > 0) {
+        // Points to output pixels (they differ on a desktop with a scale), then to the game.
+        int ww = 0, wh = 0;
+        SDL_GetWindowSize(window_, &ww, &wh);
+        if (ww > 0 && wh > 0 && (ww != presOutW_ || wh != presOutH_)) {
+            wx = static_cast<int>(static_cast<long long>(wx) * presOutW_ / ww);
+            wy = static_cast<int>(static_cast<long long>(wy) * presOutH_ / wh);
+        }
+        OutputToGame(pres_, presGameW_, presGameH_, wx, wy, wx, wy);
+    }
+    x = wx + ox;
+    y = wy + oy;
 }
 
 void GameWindow::ShowCursor(bool show) { SDL_ShowCursor(show ? SDL_ENABLE : SDL_DISABLE); }

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/Presentation.h"
+
 namespace zx::platform {
 
 class GameWindow {
@@ -20,7 +22,16 @@ public:
     uint32_t Id() const { return SDL_GetWindowID(window_); }
     void SetCaption(const std::string& caption);
     void SetBordered(bool bordered);
+    // Sets the client area's size and centres the window on its display.
     void SetClientSize(int width, int height);
+    Size ClientSize() const;
+    // The window kind's frame can be resized and maximised; its picture follows the client area.
+    void SetResizable(bool resizable);
+    // The usable area of the desktop the window is on (without panels), in window points.
+    Size UsableDesktop() const;
+    // The size of the game's display shown in the window kind (the primary's size there).
+    void SetGameArea(int width, int height);
+    Size GameArea() const { return {gameW_, gameH_}; }
     void Show();
     void Hide();
     bool Visible() const;
@@ -33,20 +44,23 @@ public:
     bool SetFullscreenMode(int width, int height);
     void LeaveFullscreen();
 
-    // The cursor in screen coordinates of the game's display: in a full-screen kind the
-    // coordinates of the shown display mode (mapped back through any scaling), in the window
-    // kind the desktop's.
+    // The cursor in screen coordinates of the game's display: in full screen the coordinates of
+    // the shown display (mapped back through any scaling); in a window the client origin plus
+    // the game point under the pointer, so that subtracting the origin gives the game point at
+    // any window size.
     void CursorPos(int& x, int& y) const;
-    // The presenter tells how the game's display is laid onto the window (scaled kind 0).
-    void SetPresentation(int offsetX, int offsetY, double scale);
+    // The presenter tells how the game's display (gameW x gameH) is laid onto the window's
+    // output of outW x outH pixels; pointer positions are mapped back through it.
+    void SetPresentation(const Presentation& p, int gameW, int gameH, int outW, int outH);
     bool Fullscreen() const;
 
     static void ShowCursor(bool show);
 
 private:
     SDL_Window* window_ = nullptr;
-    int presOffsetX_ = 0, presOffsetY_ = 0;
-    double presScale_ = 1.0;
+    Presentation pres_;
+    int presGameW_ = 0, presGameH_ = 0, presOutW_ = 0, presOutH_ = 0;
+    int gameW_ = 800, gameH_ = 600;
 };
 
 // Starts SDL's video (and events) once for the process; false when no display can be had.

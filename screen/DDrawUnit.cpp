@@ -10,6 +10,7 @@
 #include "game/FrontUnit.h"
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
+#include "game/LevelFile.h"
 #include "game/RohrUnit.h"
 #include "game/SchussUnit.h"
 #include "game/SpermUnit.h"
@@ -63,10 +64,25 @@ void Unpublish(std::unique_ptr<T>& owner, T*& global) {
     owner.reset();
 }
 
-void StopSound(const char* name) {
-    TqvDSoundFile* f = DSound->FindWave(name);
-    f->Loop = false;
-    f->Stop();
+// The music is made from the MP3 files at each activation of the launcher; where that failed
+// (a damaged file, a folder that cannot be written) the game plays without it.
+void PlayMusic(const char* name) {
+    if (TqvDSoundFile* f = DSound->FindOptionalWave(name)) {
+        f->Loop = true;
+        f->SetPosition(0);
+        f->Play();
+    }
+}
+
+void StopMusic(const char* name) {
+    if (TqvDSoundFile* f = DSound->FindOptionalWave(name)) {
+        f->Loop = false;
+        f->Stop();
+    }
+}
+
+void SetMusicVolume(const char* name, int32_t volume) {
+    if (TqvDSoundFile* f = DSound->FindOptionalWave(name)) f->SetVolume(volume);
 }
 
 }  // namespace
@@ -103,11 +119,11 @@ void TDDFullScreenForm1::InitDDraw() {
         DSound->SetVolumeAll(VolumeFromLevel(EnvData.EffectsVolume));
         WriteLog("2b");
         const int32_t music = VolumeFromLevel(EnvData.MusicVolume);
-        DSound->FindWave("back")->SetVolume(music);
+        SetMusicVolume("back", music);
         WriteLog("2c");
-        DSound->FindWave("Track 30")->SetVolume(music);
+        SetMusicVolume("Track 30", music);
         WriteLog("2d");
-        DSound->FindWave("Tr_36_03")->SetVolume(music);
+        SetMusicVolume("Tr_36_03", music);
         GlsProc = &TDDFullScreenForm1::glsInit;
         WriteLog("3");
         SetFlipping(true);
@@ -140,6 +156,9 @@ void TDDFullScreenForm1::InitLevel() {
     GamePlaying = false;
     WriteLog("1");
     auto& swarm = Publish(spermien_, Spermien);
+    if (!swarm.HasSwimmers())
+        throw Exception("The level file \"" + ResolvePath(LevelFileName()) +
+                        "\" holds nothing to play");
     for (int i = 0; i < 50; ++i) swarm.AddSperm();
     WriteLog("2");
     Publish(rohre_, Rohre).AddCannon();
@@ -213,7 +232,7 @@ void TDDFullScreenForm1::glsInit() {
     }
     if (EnvData.MusicOn) {
         WriteLog("glsInit: Music on");
-        PlayFromStart("Track 30", true);
+        PlayMusic("Track 30");
     }
     ObjectsLive = true;
     BackScroll = 0;
@@ -244,7 +263,7 @@ void TDDFullScreenForm1::glsBegin() {
     Anzeige->StartPlay();
     Spermien->StartPlay();
     HelpShown = true;
-    if (EnvData.MusicOn) StopSound("Track 30");
+    if (EnvData.MusicOn) StopMusic("Track 30");
     PlayFromStart("coming", false);
     TickCounter = 100;
     GamePlaying = true;
@@ -268,7 +287,7 @@ void TDDFullScreenForm1::glsBegin2() {
     if (--TickCounter == 0) {
         WriteLog("glsBegin2: Return");
         GlsProc = &TDDFullScreenForm1::glsLoop;
-        if (EnvData.MusicOn) PlayFromStart("back", true);
+        if (EnvData.MusicOn) PlayMusic("back");
     }
 }
 
@@ -281,13 +300,13 @@ void TDDFullScreenForm1::glsLoop() {
     } else if (ResultLost && Clicked) {
         WriteLog("glsLoop: Lost");
         BackScroll = 0;
-        StopSound("back");
+        StopMusic("back");
         GlsProc = &TDDFullScreenForm1::glsExit;
     } else if (ResultWon && Clicked) {
         WriteLog("glsLoop: Won");
         ++EnvData.GamesWon;
         BackScroll = 0;
-        StopSound("back");
+        StopMusic("back");
         GlsProc = &TDDFullScreenForm1::glsExit;
     } else {
         TrackMouse();
@@ -364,7 +383,7 @@ void TDDFullScreenForm1::glsExit() {
 }
 
 void TDDFullScreenForm1::glsInfo() {
-    if (--TickCounter == 0 || Clicked || EscapePressed) {
+    if (--TickCounter == 0 || Clicked || EscapePressed || EndRequested) {
         WriteLog("glsInfo: End");
         GlsProc = &TDDFullScreenForm1::glsEnd;
     }

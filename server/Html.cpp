@@ -18,9 +18,13 @@ void Rows(std::string& out, const std::vector<THighscoreRow>& rows) {
         out += "<tr><td colspan=\"3\"><i>No scores yet: be the first!</i></td></tr>\n";
         return;
     }
-    int rank = 0;
-    for (const THighscoreRow& r : rows) {
-        out += "<tr><td align=\"right\" width=\"24\">" + std::to_string(++rank) + ".</td><td><b>" +
+    // Equal scores share a place, the next lower one takes its place after all of them: the
+    // same ranks the answers to a submission give.
+    size_t place = 0;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const THighscoreRow& r = rows[i];
+        if (i == 0 || r.Score != rows[i - 1].Score) place = i + 1;
+        out += "<tr><td align=\"right\" width=\"24\">" + std::to_string(place) + ".</td><td><b>" +
                HtmlText(r.Name) + "</b>";
         std::string where = r.City;
         if (!r.Country.empty()) where += where.empty() ? r.Country : ", " + r.Country;

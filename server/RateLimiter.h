@@ -8,6 +8,10 @@
 
 namespace zx::server {
 
+// The key a client's address is counted under: an IPv6 address by its /64, an IPv4 one (also
+// written IPv4-mapped) as it is.
+std::string RateKey(const std::string& address);
+
 class TRateLimiter {
 public:
     using Clock = std::chrono::steady_clock;
@@ -16,7 +20,8 @@ public:
         : perSecond_(perMinute / 60.0), burst_(burst), maxAddresses_(maxAddresses) {}
 
     bool Allow(const std::string& address, Clock::time_point now = Clock::now());
-    size_t TrackedForTesting();
+    // Addresses with a bucket now: the limiter's memory, never above maxAddresses.
+    size_t Tracked();
 
 private:
     struct Bucket {

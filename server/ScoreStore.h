@@ -39,12 +39,25 @@ public:
     // that week only.
     virtual std::vector<THighscoreRow> Top(size_t count, std::optional<int64_t> weekStart) = 0;
     virtual int64_t SubmissionCount() = 0;
+    // True when other servers write to the same scores, so that what this one has shown may be
+    // out of date without a submission of its own.
+    virtual bool SharedWithOtherServers() const { return false; }
 };
 
 // SQLite in the given folder (created if missing), write-ahead log, a full sync per commit.
 // Submissions arriving together share one commit, each in a savepoint of its own, and none is
 // answered before that commit is on disk.
 std::unique_ptr<IScoreStore> OpenSqliteStore(const std::string& folder);
+
+// PostgreSQL at a connection string (a postgresql:// address or key=value pairs), through a pool
+// of `connections`. Ranks, identifiers and replays are decided by the database, so any number of
+// servers may share it. Throws when the database cannot be reached or its tables cannot be made.
+std::unique_ptr<IScoreStore> OpenPgStore(const std::string& conninfo, int connections = 16);
+
+// A postgresql:// or postgres:// address.
+bool IsPgAddress(const std::string& where);
+// PostgreSQL for such an address, else SQLite in the folder.
+std::unique_ptr<IScoreStore> OpenScoreStore(const std::string& where);
 
 // Monday 00:00 UTC of the week that holds t (Unix seconds).
 int64_t WeekStartOf(int64_t t);

@@ -1,6 +1,9 @@
 #include "server/Server.h"
 
 #include <httplib.h>
+#include <sys/socket.h>
+
+#include <sys/socket.h>
 
 #include <chrono>
 #include <cstdio>
@@ -67,7 +70,19 @@ TZolvexServer::TZolvexServer(TServerOptions options, std::shared_ptr<IScoreStore
 
 TZolvexServer::~TZolvexServer() = default;
 
+void TZolvexServer::ReloadPages() {
+    LoadPages();
+    if (options_.LogRequests) {
+        std::lock_guard lock(logMutex_);
+        std::fprintf(stderr, "zolvex-server: pages read again from %s\n",
+                     options_.PagesDir.c_str());
+    }
+}
+
+// The pages are read whole into a new table and swapped in at once: a request sees the old set or
+// the new one, never half of each, and a folder that cannot be read leaves the old set serving.
 void TZolvexServer::LoadPages() {
+    auto pages = std::make_shared<std::map<std::string, Page>>();
     const fs::path root(options_.PagesDir);
     if (!fs::is_directory(root)) throw std::runtime_error("no pages folder " + root.string());
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
@@ -77,9 +92,10 @@ void TZolvexServer::LoadPages() {
         std::ifstream in(entry.path(), std::ios::binary);
         std::ostringstream body;
         body << in.rdbuf();
-        pages_[fs::relative(entry.path(), root).generic_string()] = {body.str(), type};
+        (*pages)[fs::relative(entry.path(), root).generic_string()] = {body.str(), type};
     }
-    if (!pages_.count("index.html")) throw std::runtime_error("no index.html in " + root.string());
+    if (!pages->count("index.html")) throw std::runtime_error("no index.html in " + root.string());
+    pages_.store(std::move(pages));
 }
 
 void TZolvexServer::Routes() {
@@ -94,12 +110,18 @@ void TZolvexServer::Routes() {
     h.set_payload_max_length(64 * 1024);  // nothing here takes a body
     h.set_tcp_nodelay(true);
 
-    h.set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+    h.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
         requestStart = std::chrono::steady_clock::now();
+        // Many ranges of one small file would be answered as a body many times its size; only a
+        // request of a single range gets a part, any other the whole file. The request is the
+        // library's own, handed over as const only by its interface.
+        if (req.ranges.size() > 1) const_cast<httplib::Request&>(req).ranges.clear();
         return httplib::Server::HandlerResponse::Unhandled;
     });
-    if (options_.LogRequests) {
+    {
         h.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+            metrics_.Request(RouteOf(req.path), res.status);
+            if (!options_.LogRequests) return;
             // A request refused before routing (a request line too long) has no start.
             const bool timed = requestStart != std::chrono::steady_clock::time_point{};
             const auto us = timed ? std::chrono::duration_cast<std::chrono::microseconds>(
@@ -134,6 +156,23 @@ void TZolvexServer::Routes() {
     h.Get("/game/game_zolvex.html", [this](const httplib::Request& req, httplib::Response& res) {
         ServePage("campaign/game_zolvex.html", req, res);
     });
+    // For a collector on this machine only: nginx passes none of its requests here, and a request
+    // that came through a proxy carries X-Real-IP.
+    h.Get("/metrics", [this](const httplib::Request& req, httplib::Response& res) {
+        const bool loopback = req.remote_addr == "127.0.0.1" || req.remote_addr == "::1" ||
+                              req.remote_addr == "::ffff:127.0.0.1";
+        if (!loopback || req.has_header("X-Real-IP") || req.has_header("X-Forwarded-For")) {
+            res.status = 404;
+            return;
+        }
+        std::optional<uint64_t> wal;
+        if (!options_.DataDir.empty()) {
+            std::error_code ec;
+            const auto size = fs::file_size(fs::path(options_.DataDir) / "scores.db-wal", ec);
+            wal = ec ? 0 : static_cast<uint64_t>(size);
+        }
+        res.set_content(metrics_.Text(wal), "text/plain; version=0.0.4");
+    });
     h.Get("/score2.php", [this](const httplib::Request& req, httplib::Response& res) {
         auto [status, body] = Submit(req.target, AddressOf(req));
         res.status = status;
@@ -158,8 +197,9 @@ std::string TZolvexServer::AddressOf(const httplib::Request& req) const {
 
 void TZolvexServer::ServePage(const std::string& key, const httplib::Request& req,
                               httplib::Response& res) const {
-    auto it = pages_.find(key);
-    if (it == pages_.end()) {
+    const std::shared_ptr<const std::map<std::string, Page>> pages = pages_.load();
+    auto it = pages->find(key);
+    if (it == pages->end()) {
         res.status = 404;
         return;
     }
@@ -183,37 +223,72 @@ void TZolvexServer::ServePage(const std::string& key, const httplib::Request& re
 }
 
 void TZolvexServer::ServeHighscores(httplib::Response& res) {
-    const int64_t week = WeekStartOf(clock_());
+    const int64_t now = clock_(), week = WeekStartOf(now);
     std::lock_guard lock(highscoreMutex_);
     const uint64_t version = scoresVersion_.load();
-    if (version != cachedVersion_ || week != cachedWeek_) {
-        cachedHighscores_ =
-            HighscorePage(store_->Top(20, std::nullopt), store_->Top(20, week), DayCaption(week));
+    // Scores that other servers take show up here with the next second.
+    const bool aged = store_->SharedWithOtherServers() && now != cachedAt_;
+    if (version != cachedVersion_ || week != cachedWeek_ || aged) {
+        try {
+            cachedHighscores_ = HighscorePage(store_->Top(20, std::nullopt), store_->Top(20, week),
+                                              DayCaption(week));
+        } catch (const std::exception& e) {
+            {
+                std::lock_guard logLock(logMutex_);
+                std::fprintf(stderr, "zolvex-server: reading the highscores failed: %s\n",
+                             e.what());
+            }
+            cachedVersion_ = 0;
+            res.status = 503;
+            res.set_content(
+                "Error=The highscore list cannot be read just now; please try again later\r\n",
+                kAnswerType);
+            return;
+        }
         cachedVersion_ = version;
         cachedWeek_ = week;
+        cachedAt_ = now;
     }
     res.set_content(cachedHighscores_, "text/html; charset=utf-8");
 }
 
 std::pair<int, std::string> TZolvexServer::Submit(const std::string& target,
                                                   const std::string& address) {
-    if (!limiter_.Allow(address))
+    if (!limiter_.Allow(address)) {
+        metrics_.Submission("rate_limited");
         return {429,
                 "Error=Too many scores from your address; please try again in a few minutes\r\n"};
+    }
     const std::optional<std::string> cs = RawQueryValue(target, "cs");
-    const TReadResult read = ReadSubmission(cs ? *cs : std::string());
-    if (!read.Submission) return {200, FormatAnswer({{"Error", read.Error}})};
+    const TReadResult read = ReadSubmission(cs ? *cs : std::string(), options_.Level.get());
+    if (!read.Submission) {
+        metrics_.Submission(read.Error);
+        if (options_.LogRequests) {
+            std::lock_guard lock(logMutex_);
+            std::fprintf(stderr, "zolvex-server: refused a score from %s: %s\n", address.c_str(),
+                         read.Error.c_str());
+        }
+        return {200, FormatAnswer({{"Error", read.Error}})};
+    }
     const int64_t now = clock_();
     TSubmitOutcome out;
     try {
+        const auto start = std::chrono::steady_clock::now();
         out = store_->Submit(*read.Submission, address, now, WeekStartOf(now));
+        metrics_.Commit(
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     } catch (const std::exception& e) {
+        metrics_.Submission("store_failed");
         std::lock_guard lock(logMutex_);
         std::fprintf(stderr, "zolvex-server: storing a score failed: %s\n", e.what());
         return {503,
                 "Error=The highscore list cannot be written just now; please try again later\r\n"};
     }
-    if (!out.Accepted) return {200, FormatAnswer({{"Error", "This score was published before"}})};
+    if (!out.Accepted) {
+        metrics_.Submission("replay");
+        return {200, FormatAnswer({{"Error", "This score was published before"}})};
+    }
+    metrics_.Submission("accepted");
     ++scoresVersion_;
     std::vector<std::pair<std::string, std::string>> lines;
     if (out.NewPlayerId) lines.emplace_back("ID", out.PlayerId);
@@ -226,21 +301,31 @@ std::pair<int, std::string> TZolvexServer::Submit(const std::string& target,
     return {200, FormatAnswer(lines)};
 }
 
-std::pair<int, std::string> TZolvexServer::SubmitForTesting(const std::string& target,
+std::pair<int, std::string> TZolvexServer::AnswerSubmission(const std::string& target,
                                                             const std::string& address) {
     return Submit(target, address);
 }
 
 int TZolvexServer::Bind() {
-    if (options_.Port == 0) {
-        const int port = http_->bind_to_any_port(options_.Host);
+    // Without SO_REUSEPORT: a second server on the same port must fail to start, not share the
+    // traffic with this one. The socket is kept to be listened on again with a longer backlog:
+    // Debian's library listens with one of 5, and of a burst of new connections (nginx opening
+    // upstream connections) some would be dropped and retried by TCP a second later.
+    http_->set_socket_options([this](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        listenSocket_ = sock;
+    });
+    int port = options_.Port;
+    if (port == 0) {
+        port = http_->bind_to_any_port(options_.Host);
         if (port <= 0) throw std::runtime_error("cannot listen on " + options_.Host);
-        return port;
+    } else if (!http_->bind_to_port(options_.Host, port)) {
+        throw std::runtime_error("cannot listen on " + options_.Host + ":" + std::to_string(port) +
+                                 " (in use by another program, or not an address of this machine)");
     }
-    if (!http_->bind_to_port(options_.Host, options_.Port))
-        throw std::runtime_error("cannot listen on " + options_.Host + ":" +
-                                 std::to_string(options_.Port));
-    return options_.Port;
+    if (listenSocket_ >= 0) ::listen(listenSocket_, 1024);
+    return port;
 }
 
 void TZolvexServer::Run() {
@@ -257,7 +342,7 @@ void TZolvexServer::Stop() {
     http_->stop();
 }
 
-void TZolvexServer::WaitUntilReadyForTesting() {
+void TZolvexServer::WaitUntilListening() {
     while (!http_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 

@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 
+#include "server/Metrics.h"
 #include "server/RateLimiter.h"
 #include "server/ScoreStore.h"
 
@@ -34,6 +35,11 @@ struct TServerOptions {
     int Threads = 64;
     int ReadTimeoutSeconds = 5, WriteTimeoutSeconds = 5, KeepAliveSeconds = 5;
     bool LogRequests = true;
+    // The level the game is played on; without it only what the score code alone allows is
+    // checked.
+    std::shared_ptr<const TLevelLimits> Level;
+    // The data folder, for the size of the write-ahead log in the metrics; empty leaves it out.
+    std::string DataDir;
 };
 
 // Unix seconds; tests put the server into any week.
@@ -55,10 +61,15 @@ public:
     void Run();
     // From any thread.
     void Stop();
-    void WaitUntilReadyForTesting();
+    // Reads the pages folder again (pages, errors.txt, version.txt); throws and keeps serving the
+    // pages it had when the folder cannot be read. From any thread.
+    void ReloadPages();
+    // Blocks until Run is listening.
+    void WaitUntilListening();
 
-    // The answer to a /score2.php request line's target, for the fuzzer: status and body.
-    std::pair<int, std::string> SubmitForTesting(const std::string& target,
+    // The answer to a /score2.php request line's target from an address, without a socket:
+    // status and body.
+    std::pair<int, std::string> AnswerSubmission(const std::string& target,
                                                  const std::string& address);
 
 private:
@@ -77,15 +88,18 @@ private:
     std::shared_ptr<IScoreStore> store_;
     TClock clock_;
     TRateLimiter limiter_;
+    TMetrics metrics_;
     std::unique_ptr<httplib::Server> http_;
-    std::map<std::string, Page> pages_;
+    std::atomic<std::shared_ptr<const std::map<std::string, Page>>> pages_;
     // The highscore page is made again only after a new score or when the week changes.
     std::mutex highscoreMutex_;
     std::atomic<uint64_t> scoresVersion_{1};
     uint64_t cachedVersion_ = 0;
     int64_t cachedWeek_ = 0;
+    int64_t cachedAt_ = 0;
     std::string cachedHighscores_;
     std::mutex logMutex_;
+    int listenSocket_ = -1;
     std::atomic<bool> runEntered_{false}, runExited_{false}, stopRequested_{false};
 };
 

@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <deque>
@@ -132,6 +135,31 @@ CREATE TABLE IF NOT EXISTS week_best(
 CREATE INDEX IF NOT EXISTS week_best_rank ON week_best(week, best);
 )";
 
+// The ranks live in the memory of the process that holds the store: a second server on the same
+// folder would answer from ranks that miss the first one's scores. One process per folder; several
+// servers share a PostgreSQL store instead.
+class FolderLock {
+public:
+    explicit FolderLock(const std::string& folder) {
+        std::filesystem::create_directories(folder);
+        const std::string path = (std::filesystem::path(folder) / "scores.lock").string();
+        fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+        if (fd_ < 0) throw SqliteError("cannot open " + path);
+        if (flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+            ::close(fd_);
+            throw SqliteError("the scores in " + folder +
+                              " are in use by another zolvex-server; several servers share a "
+                              "PostgreSQL store (--store)");
+        }
+    }
+    ~FolderLock() { ::close(fd_); }
+    FolderLock(const FolderLock&) = delete;
+    FolderLock& operator=(const FolderLock&) = delete;
+
+private:
+    int fd_ = -1;
+};
+
 struct Pending {
     const TSubmission* s;
     const std::string* address;
@@ -141,8 +169,7 @@ struct Pending {
 
 class SqliteStore final : public IScoreStore {
 public:
-    explicit SqliteStore(const std::string& folder) {
-        std::filesystem::create_directories(folder);
+    explicit SqliteStore(const std::string& folder) : lock_(folder) {
         const std::string path = (std::filesystem::path(folder) / "scores.db").string();
         write_ = Open(path);
         Exec(write_.get(), kSchema);
@@ -152,6 +179,9 @@ public:
         // Copying the log back into the database costs a sync of its own; done by the writer it
         // would hold up every answer of the batch behind it, so a thread of its own does it.
         Exec(write_.get(), "PRAGMA wal_autocheckpoint=0");
+        // Once emptied, the log file is cut back to this size rather than kept at its largest.
+        Exec(write_.get(), "PRAGMA journal_size_limit=4194304");
+        walPath_ = path + "-wal";
         checkpoint_ = Open(path);
         writer_ = std::thread([this] { WriterLoop(); });
         checkpointer_ = std::thread([this] { CheckpointLoop(); });
@@ -353,7 +383,20 @@ private:
                 }
             }
             WriteBatch(batch);
+            BoundLog();
         }
+    }
+
+    // Under submissions without a pause the passive checkpoints never find the log's end: each
+    // copies what was written before it, and the log only grows. Past the limit the writer,
+    // between two batches, copies all of it and starts the log anew; readers hold it up for a
+    // moment at most, and the batch waiting behind pays one sync more.
+    void BoundLog() {
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(walPath_, ec);
+        if (ec || size < kWalLimit) return;
+        sqlite3_wal_checkpoint_v2(write_.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
+                                  nullptr);
     }
 
     void WriteBatch(const std::vector<Pending*>& batch) {
@@ -408,6 +451,9 @@ private:
         }
     }
 
+    static constexpr uintmax_t kWalLimit = 64u << 20;
+    std::string walPath_;
+    FolderLock lock_;  // first made, last undone
     Db write_, read_, checkpoint_;
     std::unique_ptr<Statements> w_;
     // Only the writer thread touches these.

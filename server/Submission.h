@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "payload/Payload.h"
+#include "server/LevelLimits.h"
 
 namespace zx::server {
 
@@ -19,6 +20,8 @@ struct TSubmission {
     int32_t Age = 0;
     char Sex = ' ';
     int32_t GamesStarted = 0, GamesWon = 0;
+    // What publishes a game once: the decoded digits of its score code ("=" and 55 digits), or,
+    // for a game without a catch, the code's text as sent.
     std::string ScoreCode;
 };
 
@@ -33,17 +36,21 @@ struct TReadResult {
     std::string Error;
 };
 
-// From the value of "cs=" exactly as it stood in the request line.
-TReadResult ReadSubmission(std::string_view encoded);
+// From the value of "cs=" exactly as it stood in the request line. With a level, the statistics
+// are checked against what it can send.
+TReadResult ReadSubmission(std::string_view encoded, const TLevelLimits* level = nullptr);
 // From the 14 fields of an unscrambled payload.
-TReadResult SubmissionFromFields(const std::vector<std::string>& fields);
+TReadResult SubmissionFromFields(const std::vector<std::string>& fields,
+                                 const TLevelLimits* level = nullptr);
 
 // Points per catch of each kind 1..6, and the other amounts of the game's rules.
 inline constexpr int32_t kCatchPoints[7] = {0, 100, 80, 500, 120, 160, 250};
 inline constexpr int32_t kEarlyBonus = 50, kCondomCost = 50, kTorpedoCost = 100, kPauseCost = 100,
                          kWinBonus = 10000, kTorpedoesPerGame = 10, kGameSeconds = 90;
 
-// Why the score cannot come from a game with these statistics, or nothing when it can.
-std::optional<std::string> WhyScoreUnexplained(int64_t score, const TScoreStats& stats);
+// Why the score cannot come from a game with these statistics (on this level, when given), or
+// nothing when it can.
+std::optional<std::string> WhyScoreUnexplained(int64_t score, const TScoreStats& stats,
+                                               const TLevelLimits* level = nullptr);
 
 }  // namespace zx::server

@@ -1,6 +1,8 @@
 // zolvex-server: the maker's server for the game, its pages and its highscore list.
-//   zolvex-server [--listen HOST:PORT] [--data DIR] [--pages DIR] [--rate PER_MINUTE] [--burst N]
+//   zolvex-server [--listen HOST:PORT] [--data DIR | --store postgresql://...] [--pages DIR]
+//                 [--level FILE] [--rate PER_MINUTE] [--burst N]
 //                 [--threads N] [--trust-proxy] [--quiet]
+//   zolvex-server migrate --from DIR --to postgresql://...
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -9,10 +11,20 @@
 #include <string>
 #include <thread>
 
+#include <fcntl.h>
 #include <pthread.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <unistd.h>
 
+#include <filesystem>
+
+#include "server/Migrate.h"
 #include "server/Server.h"
 
+#ifndef ZOLVEX_DEFAULT_LEVEL
+#define ZOLVEX_DEFAULT_LEVEL "Level1.txt"
+#endif
 #ifndef ZOLVEX_DEFAULT_PAGES
 #define ZOLVEX_DEFAULT_PAGES "pages"
 #endif
@@ -21,18 +33,67 @@ namespace {
 
 void Usage(const char* self) {
     std::fprintf(stderr,
-                 "usage: %s [--listen HOST:PORT] [--data DIR] [--pages DIR] [--rate PER_MINUTE] "
-                 "[--burst N]\n"
+                 "usage: %s [--listen HOST:PORT] [--data DIR] [--pages DIR] [--level FILE]\n"
+                 "          [--rate PER_MINUTE] [--burst N]\n"
                  "          [--threads N] [--trust-proxy] [--quiet]\n"
                  "  --listen       address and port to serve on (127.0.0.1:8080)\n"
                  "  --data         folder of the highscore database (./zolvex-data)\n"
                  "  --pages        folder of the pages (%s)\n"
+                 "  --level        the game's level in plain text, to check scores against (%s)\n"
                  "  --rate/--burst scores one address may publish per minute, and at once (6, 5); "
                  "0 is no limit\n"
                  "  --threads      connections served at the same time (64)\n"
                  "  --trust-proxy  take the client's address from X-Real-IP (behind nginx)\n"
-                 "  --quiet        no line per request\n",
-                 self, ZOLVEX_DEFAULT_PAGES);
+                 "  --quiet        no line per request\n"
+                 "       %s backup [--data DIR] FILE\n"
+                 "  a consistent copy of the live highscore database into FILE\n",
+                 self, ZOLVEX_DEFAULT_PAGES, ZOLVEX_DEFAULT_LEVEL, self);
+    std::fprintf(
+        stderr,
+        "  --store        a PostgreSQL address (postgresql://...) in place of --data, for "
+        "several servers\n"
+        "       %s migrate --from DIR --to postgresql://...\n"
+        "  copies the database of DIR into an empty PostgreSQL store and checks the counts\n",
+        self);
+}
+
+// A copy of the live database, taken while the server runs: one read transaction, so the copy is
+// consistent, written beside the target and renamed over it once complete and on disk.
+int Backup(const std::string& data, const std::string& target) {
+    const std::string source = (std::filesystem::path(data) / "scores.db").string();
+    const std::string temp = target + ".part";
+    sqlite3* from = nullptr;
+    sqlite3* to = nullptr;
+    auto fail = [&](const std::string& why) {
+        std::fprintf(stderr, "zolvex-server: backup failed: %s\n", why.c_str());
+        sqlite3_close(from);
+        sqlite3_close(to);
+        std::remove(temp.c_str());
+        return 1;
+    };
+    if (sqlite3_open_v2(source.c_str(), &from, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK)
+        return fail("cannot open " + source);
+    sqlite3_busy_timeout(from, 10000);
+    std::remove(temp.c_str());
+    if (sqlite3_open_v2(temp.c_str(), &to, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+        SQLITE_OK)
+        return fail("cannot create " + temp);
+    sqlite3_backup* b = sqlite3_backup_init(to, "main", from, "main");
+    if (!b) return fail(sqlite3_errmsg(to));
+    int rc;
+    while ((rc = sqlite3_backup_step(b, -1)) == SQLITE_BUSY || rc == SQLITE_LOCKED)
+        sqlite3_sleep(50);
+    sqlite3_backup_finish(b);
+    if (rc != SQLITE_DONE) return fail(sqlite3_errstr(rc));
+    if (sqlite3_close(to) != SQLITE_OK) return fail("cannot close " + temp);
+    to = nullptr;
+    const int fd = open(temp.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 || fsync(fd) != 0) return fail("cannot sync " + temp);
+    close(fd);
+    if (std::rename(temp.c_str(), target.c_str()) != 0) return fail("cannot rename to " + target);
+    sqlite3_close(from);
+    std::printf("zolvex-server: backup of %s written to %s\n", source.c_str(), target.c_str());
+    return 0;
 }
 
 bool ParseNumber(const char* s, double& out) {
@@ -41,12 +102,54 @@ bool ParseNumber(const char* s, double& out) {
     return end && *end == '\0' && end != s && out >= 0;
 }
 
+int Migrate(int argc, char** argv) {
+    std::string from, to;
+    for (int i = 2; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--from"))
+            from = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--to"))
+            to = argv[i + 1];
+        else
+            from.clear(), to.clear(), i = argc;
+    }
+    if (argc % 2 || from.empty() || !zx::server::IsPgAddress(to)) {
+        Usage(argv[0]);
+        return 2;
+    }
+    try {
+        const auto n = zx::server::MigrateSqliteToPg(from, to);
+        std::printf("copied %lld submissions, %lld players, %lld week bests; the counts match\n",
+                    static_cast<long long>(n.Submissions), static_cast<long long>(n.Players),
+                    static_cast<long long>(n.WeekBests));
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zolvex-server: migrate: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 1 && !std::strcmp(argv[1], "migrate")) return Migrate(argc, argv);
+    // zolvex-server backup [--data DIR] FILE
+    if (argc >= 3 && !std::strcmp(argv[1], "backup")) {
+        std::string data = "zolvex-data";
+        int at = 2;
+        if (argc == 5 && !std::strcmp(argv[2], "--data")) {
+            data = argv[3];
+            at = 4;
+        }
+        if (at != argc - 1) {
+            Usage(argv[0]);
+            return 2;
+        }
+        return Backup(data, argv[at]);
+    }
     zx::server::TServerOptions options;
     options.PagesDir = ZOLVEX_DEFAULT_PAGES;
     std::string data = "zolvex-data";
+    std::string level = ZOLVEX_DEFAULT_LEVEL;
     for (int i = 1; i < argc; ++i) {
         const bool more = i + 1 < argc;
         double n = 0;
@@ -58,9 +161,18 @@ int main(int argc, char** argv) {
                 return 2;
             }
             options.Host = v.substr(0, colon);
+            // An IPv6 address is written in brackets, as in a URL.
+            if (options.Host.size() > 2 && options.Host.front() == '[' &&
+                options.Host.back() == ']')
+                options.Host = options.Host.substr(1, options.Host.size() - 2);
             options.Port = static_cast<int>(n);
         } else if (!std::strcmp(argv[i], "--data") && more) {
             data = argv[++i];
+        } else if (!std::strcmp(argv[i], "--store") && more &&
+                   zx::server::IsPgAddress(argv[i + 1])) {
+            data = argv[++i];
+        } else if (!std::strcmp(argv[i], "--level") && more) {
+            level = argv[++i];
         } else if (!std::strcmp(argv[i], "--pages") && more) {
             options.PagesDir = argv[++i];
         } else if (!std::strcmp(argv[i], "--rate") && more && ParseNumber(argv[i + 1], n)) {
@@ -92,24 +204,52 @@ int main(int argc, char** argv) {
     act.sa_handler = [](int) {};
     sigaction(SIGINT, &act, nullptr);
     sigaction(SIGTERM, &act, nullptr);
+    sigaction(SIGHUP, &act, nullptr);
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
     sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
     try {
-        auto store = zx::server::OpenSqliteStore(data);
+        options.Level =
+            std::make_shared<const zx::server::TLevelLimits>(zx::server::LoadLevelLimits(level));
+        const bool shared = zx::server::IsPgAddress(data);
+        if (!shared) {
+            // One server per data folder: a second one would keep ranks of its own beside the
+            // first.
+            std::filesystem::create_directories(data);
+            const std::string lockPath =
+                (std::filesystem::path(data) / "zolvex-server.lock").string();
+            const int lockFd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+            if (lockFd < 0 || flock(lockFd, LOCK_EX | LOCK_NB) != 0)
+                throw std::runtime_error("the data folder " + data +
+                                         " is in use by another zolvex-server");
+            options.DataDir = data;
+        }
+        auto store = zx::server::OpenScoreStore(data);
         zx::server::TZolvexServer server(options, std::move(store));
         const int port = server.Bind();
+        const bool v6 = options.Host.find(':') != std::string::npos;
+        // The password of a database address stays out of the log.
+        const std::string shown = shared ? "postgresql" : data;
         std::fprintf(stderr,
-                     "zolvex-server: serving http://%s:%d/zvxinternal (data %s, pages %s)\n",
-                     options.Host.c_str(), port, data.c_str(), options.PagesDir.c_str());
+                     "zolvex-server: serving http://%s%s%s:%d/zvxinternal (data %s, pages %s)\n",
+                     v6 ? "[" : "", options.Host.c_str(), v6 ? "]" : "", port, shown.c_str(),
+                     options.PagesDir.c_str());
         std::atomic<bool> signalled{false};
         std::thread waiter([&] {
             int sig = 0;
-            sigwait(&stopSignals, &sig);
+            // SIGHUP: the pages, errors.txt and version.txt are read again.
+            while (sigwait(&stopSignals, &sig) == 0 && sig == SIGHUP) {
+                try {
+                    server.ReloadPages();
+                } catch (const std::exception& e) {
+                    std::fprintf(stderr, "zolvex-server: pages not read again: %s\n", e.what());
+                }
+            }
             signalled = true;
             std::fprintf(stderr, "zolvex-server: %s, stopping\n",
                          sig == SIGINT ? "interrupted" : "terminated");

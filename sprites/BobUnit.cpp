@@ -166,6 +166,7 @@ void TBobs::sortz() {
             while (j >= 1) {
                 const TBob* a = *bobarray[j];
                 if (!a) throw Exception("empty bob slot");
+                ++sortsteps;
                 z1 = a->Z, z2 = b->Z;
                 if (!(a->Layer > b->Layer || (a->Layer == b->Layer && a->Z > b->Z))) break;
                 bobarray[j + 1] = bobarray[j];

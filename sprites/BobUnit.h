@@ -57,6 +57,8 @@ public:
     // The slots in paint order; bobarray.Count() is the number of bobs.
     TPool<TBobSlot*, Places> bobarray;
     int32_t callcounter = 0;
+    // Comparisons sortz has made: the work of a sort, counted rather than timed.
+    int64_t sortsteps = 0;
 
 private:
     // The list owns every bob; the owners' slots only refer to them.

@@ -59,16 +59,17 @@ private:
 // ---------------------------------------------------------------------------------------------
 // The manager
 
-TqvDSound::TqvDSound(void* window, bool soundOn, bool openAnyway, int rate, int bits, int channels)
+TqvDSound::TqvDSound(void* window, bool soundOn, bool openAnyway, int rate, int bits, int channels,
+                     const TSoundLibrary& library)
     : InitFailed(true), SoundOn(soundOn), OpenAnyway(openAnyway) {
     if (!SoundOn && !OpenAnyway) return;
     try {
-        if (!DirectSoundAvailable()) {
+        if (!library.Available()) {
             SoundOn = false;
             OpenAnyway = false;
             return;
         }
-        DSCheck(DirectSoundCreate(Device));
+        DSCheck(library.Create(Device));
         DSCheck(Device->SetCooperativeLevel(window, DSSCL_PRIORITY));
         BufferDesc desc;
         desc.flags = DSBCAPS_PRIMARYBUFFER;
@@ -115,10 +116,15 @@ void TqvDSound::LoadDir(const std::string& directory) {
     }
 }
 
-TqvDSoundFile* TqvDSound::FindWave(const std::string& name) {
+TqvDSoundFile* TqvDSound::FindOptionalWave(const std::string& name) {
     std::string key = LowerCase(name);
     for (auto it = Files.rbegin(); it != Files.rend(); ++it)
         if (!(*it)->Name.empty() && (*it)->Name == key) return *it;
+    return nullptr;
+}
+
+TqvDSoundFile* TqvDSound::FindWave(const std::string& name) {
+    if (TqvDSoundFile* f = FindOptionalWave(name)) return f;
     throw Exception("Cannot find Wave: " + name);
 }
 

@@ -5,6 +5,7 @@
 //
 // All calls come from the main thread.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -23,11 +24,20 @@ public:
 
 class TqvDSoundFile;
 
+// The sound library as the manager finds it: whether it is there at all, and how its device is
+// opened. The program uses the system's; a test passes one that is missing or has no device.
+struct TSoundLibrary {
+    std::function<bool()> Available = platform::DirectSoundAvailable;
+    std::function<platform::HRESULT(std::unique_ptr<platform::DirectSound>&)> Create =
+        platform::DirectSoundCreate;
+};
+
 class TqvDSound {
 public:
     // Opens the device and sets the primary format unless both switches are off. Any failure
     // leaves the manager silent (InitFailed stays true), without a message.
-    TqvDSound(void* window, bool soundOn, bool openAnyway, int rate, int bits, int channels);
+    TqvDSound(void* window, bool soundOn, bool openAnyway, int rate, int bits, int channels,
+              const TSoundLibrary& library = {});
     // Destroys every file, then releases the primary buffer and the device.
     ~TqvDSound();
     TqvDSound(const TqvDSound&) = delete;
@@ -38,6 +48,9 @@ public:
     // The latest loaded file of that name (any letter case); duplicates are never returned.
     // Raises "Cannot find Wave: " + name.
     TqvDSoundFile* FindWave(const std::string& name);
+    // The same, or nullptr: for sounds the game can do without (the music, when it could not be
+    // converted).
+    TqvDSoundFile* FindOptionalWave(const std::string& name);
     void SetVolumeAll(int32_t volume);
     // True when every file could be restored.
     bool RestoreAll();

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "platform/Dialogs.h"
@@ -160,14 +161,31 @@ void SetCfgValue(std::string_view file, std::string_view key, std::string_view v
     ReplaceFileContents(file, out);
 }
 
+namespace {
+
+std::mutex cfgReportsMutex;
+std::set<std::string> cfgFailuresReported;
+
+// True the first time a file is named since the last ReportCfgFailuresAgain.
+bool FirstCfgFailure(const std::string& path) {
+    std::lock_guard lock(cfgReportsMutex);
+    return cfgFailuresReported.insert(path).second;
+}
+
+}  // namespace
+
+void ReportCfgFailuresAgain() {
+    std::lock_guard lock(cfgReportsMutex);
+    cfgFailuresReported.clear();
+}
+
 std::string GetCfgValue(std::string_view file, std::string_view key) {
     EnterProgramDir();
     auto data = ReadFileBytes(file);
     if (!data) {
-        if (!CreateEmpty(ResolvePath(file))) {
+        const std::string path = ResolvePath(file);
+        if (!CreateEmpty(path) && FirstCfgFailure(path))
             platform::ShowMessage("Datei " + std::string(file) + " konnte nicht erzeugt werden");
-            return {};
-        }
         return {};
     }
     auto lines = SplitLines(*data);

@@ -17,6 +17,9 @@ bool LogEndedOK();
 // Keyed text files: lines "key: value", the last line with a matching key counts.
 void SetCfgValue(std::string_view file, std::string_view key, std::string_view value);
 std::string GetCfgValue(std::string_view file, std::string_view key);
+// A keyed file that cannot be created is reported once until this is called: the launcher calls
+// it at each activation, so the player hears of it once per activation, not at every lookup.
+void ReportCfgFailuresAgain();
 void WriteProgCfg(std::string_view key, std::string_view value);
 std::string ReadProgCfg(std::string_view key);
 std::string ReadProgCfgDefault(std::string_view key, std::string_view def);

@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstring>
@@ -21,12 +20,11 @@ namespace zx {
 namespace {
 
 std::mutex dirMutex;
-std::string& TestDir() {
+// Set by SetProgramDir; empty: the executable's directory.
+std::string& ChosenDir() {
     static std::string dir;
     return dir;
 }
-std::atomic<void (*)(const std::string&)> beforeRename{nullptr};
-std::atomic<int> folderSyncs{0};
 
 std::string ExeDir() {
     std::vector<char> buf(PATH_MAX + 1);
@@ -78,22 +76,22 @@ void SyncFolderOf(const std::string& file) {
     if (fd < 0) return;
     fsync(fd);
     close(fd);
-    ++folderSyncs;
+    SaveStepFolderSynced(dir);
 }
 
 }  // namespace
 
 std::string ProgramDir() {
     std::lock_guard lock(dirMutex);
-    if (!TestDir().empty()) return TestDir();
+    if (!ChosenDir().empty()) return ChosenDir();
     static const std::string dir = ExeDir();
     return dir;
 }
 
-void SetProgramDirForTesting(const std::string& dir) {
+void SetProgramDir(const std::string& dir) {
     std::lock_guard lock(dirMutex);
-    TestDir() = dir;
-    while (TestDir().size() > 1 && TestDir().back() == '/') TestDir().pop_back();
+    ChosenDir() = dir;
+    while (ChosenDir().size() > 1 && ChosenDir().back() == '/') ChosenDir().pop_back();
 }
 
 void EnterProgramDir() {
@@ -199,7 +197,7 @@ void ReplaceFileContents(std::string_view path, const void* data, size_t size) {
         left -= static_cast<size_t>(n);
     }
     if (fsync(fd) != 0 || close(fd) != 0) fail("Cannot write");
-    if (auto hook = beforeRename.load()) hook(tmp);
+    SaveStepBeforeRename(tmp);
     if (rename(tmp.c_str(), full.c_str()) != 0) fail("Cannot replace");
     SyncFolderOf(full);
 }
@@ -277,14 +275,13 @@ void RemoveSaveLeftovers() {
     }
 }
 
-int FolderSyncsForTesting() { return folderSyncs.load(); }
-
 std::optional<uint64_t> FreeDiskSpace() {
     struct statvfs st {};
     if (statvfs(ProgramDir().c_str(), &st) != 0) return std::nullopt;
     return static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
 }
 
-void SetBeforeRenameHookForTesting(void (*hook)(const std::string&)) { beforeRename = hook; }
+__attribute__((weak)) void SaveStepBeforeRename(const std::string&) {}
+__attribute__((weak)) void SaveStepFolderSynced(const std::string&) {}
 
 }  // namespace zx

@@ -12,9 +12,9 @@ namespace zx {
 
 // Directory of the running executable, without a trailing separator.
 std::string ProgramDir();
-// Tests and the development tools that play in a directory of their own; the program never
-// calls this.
-void SetProgramDirForTesting(const std::string& dir);
+// Makes dir the program directory of this process: the scripted players and the test programs
+// play in a directory of their own. The program itself keeps the executable's directory.
+void SetProgramDir(const std::string& dir);
 
 // Makes the program directory the current directory; raises EInOutError when it cannot.
 void EnterProgramDir();
@@ -68,10 +68,11 @@ void RemoveSaveLeftovers();
 // Free bytes on the file system of the program directory.
 std::optional<uint64_t> FreeDiskSpace();
 
-// Test hook: called after the temporary file is written and before the rename. Throwing from
-// it leaves things as a crash at that moment would.
-void SetBeforeRenameHookForTesting(void (*hook)(const std::string& tempPath));
-// How many folder syncs followed a save since the process began.
-int FolderSyncsForTesting();
+// Two moments of every save, for a program that watches saves: the temporary file is whole and
+// about to replace the old one (an exception from here leaves things as a crash at that moment
+// would), and the folder has been synced after the rename. The program's own do nothing; they are
+// weak symbols, so a test program that defines its own gets those at link time.
+void SaveStepBeforeRename(const std::string& tempPath);
+void SaveStepFolderSynced(const std::string& folder);
 
 }  // namespace zx

@@ -1,6 +1,5 @@
 #include "support/SystemInfo.h"
 
-#include <algorithm>
 #include <exception>
 #include <functional>
 #include <string>
@@ -20,23 +19,13 @@ std::string Label(const char* label) {
     return s;
 }
 
-// Physical and virtual kilobytes can together exceed 32 bits on a 64-bit system: saturate
-// instead of wrapping round to a tiny figure that would fail the memory check.
-uint32_t SumKb(uint32_t a, uint32_t b) {
-    uint64_t s = static_cast<uint64_t>(a) + b;
-    return static_cast<uint32_t>(std::min<uint64_t>(s, 0xFFFFFFFFu));
-}
-
-std::function<void(TGameInfo&)>& Adjust() {
-    static std::function<void(TGameInfo&)> adjust;
-    return adjust;
-}
+// What a game can still get without pushing others out: the kernel's own estimate of available
+// memory. The free address space of a 64-bit process is no limit worth asking the player about.
+uint32_t AvailableKb(const TGameInfo& gi) { return gi.MemoryValue(3); }
 
 }  // namespace
 
-void SetGameInfoAdjustForTesting(std::function<void(TGameInfo&)> adjust) {
-    Adjust() = std::move(adjust);
-}
+TGameInfo MeasureGameInfo() { return TGameInfo(); }
 
 void LogSystemInfo(const TGameInfo& gi) {
     WriteLog(Label("OSVersion:") + gi.OSVersion);
@@ -52,25 +41,24 @@ void LogSystemInfo(const TGameInfo& gi) {
         "PageSize:", "AtiveProcessorMask:", "NumberOfProcessors:", "ProcessorType:"};
     for (int k = 1; k <= 4; ++k) WriteLog(Label(sys[k - 1]) + std::to_string(gi.SystemValue(k)));
     WriteLog("AllocationGranularity:" + std::to_string(gi.SystemValue(5)));
-    AvailableMemory = SumKb(gi.MemoryValue(3), gi.MemoryValue(7));
+    AvailableMemory = AvailableKb(gi);
 }
 
-void LogSystemInfo() {
+void LogSystemInfo(const std::function<TGameInfo()>& measure) {
     try {
         WriteLog("Retreiving system information...");
-        TGameInfo gi;
-        if (Adjust()) Adjust()(gi);
-        LogSystemInfo(gi);
+        LogSystemInfo(measure());
     } catch (const std::exception& e) {
         WriteLog(std::string("Retreiving system information failed: ") + e.what());
     }
 }
 
+void LogSystemInfo() { LogSystemInfo(MeasureGameInfo); }
+
 uint32_t AvailableMemoryKb() {
     try {
         TGameInfo gi;
-        if (Adjust()) Adjust()(gi);
-        return SumKb(gi.MemoryValue(3), gi.MemoryValue(7));
+        return AvailableKb(gi);
     } catch (const std::exception& e) {
         WriteLog(std::string("Retreiving available memory failed: ") + e.what());
         return 0;

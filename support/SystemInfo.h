@@ -7,17 +7,19 @@ namespace zx {
 
 class TGameInfo;
 
-// Available physical plus available virtual memory in kilobytes, as last measured.
+// Available memory in kilobytes (the kernel's MemAvailable), as last measured.
 extern uint32_t AvailableMemory;
+
+// The figures of this machine, measured now.
+TGameInfo MeasureGameInfo();
 
 // Writes the report to the log and sets AvailableMemory; a failure is logged and ignored.
 void LogSystemInfo();
+// The same with the figures measure gives (the launcher's own measurement, a test's machine).
+void LogSystemInfo(const std::function<TGameInfo()>& measure);
 // The same report from given figures (tests).
 void LogSystemInfo(const TGameInfo& info);
-// Available physical plus virtual memory in kilobytes, 0 after a logged failure.
+// Available memory in kilobytes (MemAvailable), 0 after a logged failure.
 uint32_t AvailableMemoryKb();
-
-// Tests: changes the measured figures before they are used (a machine short of memory, say).
-void SetGameInfoAdjustForTesting(std::function<void(TGameInfo&)> adjust);
 
 }  // namespace zx

@@ -11,9 +11,10 @@ pkgs=(
   libturbojpeg0-dev libjpeg62-turbo-dev
   qt6-base-dev libcurl4-openssl-dev libmpg123-dev libmp3lame-dev libcairo2-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  sox libsox-fmt-mp3 xvfb xdotool imagemagick imagemagick-6.q16 openbox
-  xdg-utils libcpp-httplib-dev libsqlite3-dev wrk python3-aiosmtpd
+  sox libsox-fmt-mp3 xvfb xdotool imagemagick imagemagick-6.q16 openbox wmctrl
+  xdg-utils libcpp-httplib-dev libsqlite3-dev wrk python3-aiosmtpd nginx openssl
   clang clang-14 libclang-rt-14-dev clang-format
+  postgresql-15 libpq-dev util-linux
 )
 # Every program that tools/, tests/, bench/ or the build start, with the package that provides it
 # under that name. Keep it in step with what the scripts call.
@@ -21,8 +22,8 @@ declare -A programs=(
   [cmake]=cmake [ctest]=cmake [ninja]=ninja-build [git]=git [strip]=binutils
   [clang]=clang [clang++]=clang [clang-format]=clang-format
   [sox]=sox [soxi]=sox [xdg-open]=xdg-utils [Xvfb]=xvfb [xdotool]=xdotool [wrk]=wrk
-  [openbox]=openbox [import]=imagemagick-6.q16
-  [python3]=python3-minimal
+  [openbox]=openbox [wmctrl]=wmctrl [import]=imagemagick-6.q16
+  [python3]=python3-minimal [nginx]=nginx [openssl]=openssl [runuser]=util-linux
 )
 # Python modules that tests start with /usr/bin/python3 -m.
 declare -A pymodules=([aiosmtpd]=python3-aiosmtpd)

@@ -1,6 +1,8 @@
 // Helper of the server's load run (loadrun.sh):
 //   bench_serverload requests N FILE   writes N distinct valid /score2.php request targets
-//   bench_serverload count DATA_DIR    prints the number of scores stored in DATA_DIR
+//   bench_serverload count STORE       prints the number of scores stored in STORE (a data folder
+//                                      or a postgresql:// address)
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,14 +21,19 @@ zx::TPayloadFields RandomGame(std::mt19937& gen, const zx::RandomIntFn& rand) {
     auto n = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(gen); };
     zx::TScoreStats s;
     const bool won = n(0, 2) > 0;
-    s.Seconds = won ? n(90, 93) : n(10, 89);
+    // Within what the shipped level sends of each kind, so that the server takes them all.
+    static const int kMostOf[7] = {0, 60, 48, 6, 47, 19, 18};
+    s.Seconds = won ? n(92, 95) : n(91, 99);
     s.CondomShots = n(20, 150);
-    s.Torpedoes = n(0, 10);
+    s.Torpedoes = n(1, 10);
     int64_t score = won ? zx::server::kWinBonus : 0;
     for (size_t k = 1; k <= 6; ++k) {
-        s.Spawned[k] = n(5, 60);
+        s.Spawned[k] = n(std::min(5, kMostOf[k]), kMostOf[k]);
         s.CaughtEarly[k] = n(0, s.Spawned[k] / 4);
         s.Caught[k] = n(0, s.Spawned[k] - s.CaughtEarly[k]);
+        // A lost game lets at least one virus through.
+        if (!won && k == 4 && s.Caught[k] + s.CaughtEarly[k] >= s.Spawned[k])
+            s.Caught[k] = s.Spawned[k] - s.CaughtEarly[k] - 1;
         s.EscapedCount[k] = (won && k >= 4) ? 0 : s.Spawned[k] - s.Caught[k] - s.CaughtEarly[k];
         score += zx::server::kCatchPoints[k] * (s.Caught[k] + s.CaughtEarly[k]) +
                  zx::server::kEarlyBonus * s.CaughtEarly[k];
@@ -63,10 +70,10 @@ int main(int argc, char** argv) {
         return out ? 0 : 1;
     }
     if (argc == 3 && !std::strcmp(argv[1], "count")) {
-        std::printf("%lld\n", static_cast<long long>(
-                                  zx::server::OpenSqliteStore(argv[2])->SubmissionCount()));
+        std::printf("%lld\n",
+                    static_cast<long long>(zx::server::OpenScoreStore(argv[2])->SubmissionCount()));
         return 0;
     }
-    std::fprintf(stderr, "usage: %s requests N FILE | count DATA_DIR\n", argv[0]);
+    std::fprintf(stderr, "usage: %s requests N FILE | count STORE\n", argv[0]);
     return 2;
 }

@@ -3,7 +3,10 @@
 #   bench/server/loadrun.sh [BUILD_DIR] [SECONDS] [CONNECTIONS]
 # 1. writes distinct valid score submissions to a file; 2. replays them for SECONDS with wrk and
 # reports accepted submissions per second and the p50/p99 latency; 3. checks that the database
-# holds exactly the accepted count; 4. measures the start page for SECONDS.
+# holds exactly the accepted count; 4. measures the start page and the highscore page for
+# SECONDS; 5. where nginx is installed, measures nginx serving the same two files (the highscore
+# page as the server last answered it) with the same load, and gives the server's rate as a
+# ratio to nginx's.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../../build}" && pwd)
@@ -37,9 +40,34 @@ echo "rows stored: $rows, accepted: $accepted"
   --threads $((conns + 8)) 2> "$work/server.log" &
 pid=$!
 for _ in $(seq 100); do grep -q serving "$work/server.log" && break; sleep 0.05; done
+rate() { wrk -t$threads -c$conns -d${seconds}s --latency "$1" | tee "$work/last.txt" |
+  grep -E 'Requests/sec|50%|99%|Non-2xx' >&2; sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p' "$work/last.txt"; }
 echo "== start page: wrk -t$threads -c$conns -d${seconds}s"
-wrk -t$threads -c$conns -d${seconds}s --latency "http://127.0.0.1:$port/zvxinternal" | grep -E 'Requests/sec|50%|99%|Non-2xx'
+start=$(rate "http://127.0.0.1:$port/zvxinternal")
 echo "== highscore page: wrk -t$threads -c$conns -d${seconds}s"
-wrk -t$threads -c$conns -d${seconds}s --latency "http://127.0.0.1:$port/zvxinternal/highscore.html" | grep -E 'Requests/sec|50%|99%|Non-2xx'
+high=$(rate "http://127.0.0.1:$port/zvxinternal/highscore.html")
+mkdir -p "$work/static"
+cp "$(dirname "$build/server/pages/index.html")/index.html" "$work/static/index.html"
+curl -s "http://127.0.0.1:$port/zvxinternal/highscore.html" > "$work/static/highscore.html"
 kill -TERM $pid
 wait $pid
+
+if [ -x /usr/sbin/nginx ]; then
+  nport=$((port + 1))
+  cat > "$work/nginx.conf" <<CONF
+user root; daemon off; worker_processes 2; pid $work/nginx.pid; error_log $work/nginx.log;
+events { worker_connections 1024; }
+http { access_log off; client_body_temp_path $work/cb; proxy_temp_path $work/px;
+  fastcgi_temp_path $work/fc; uwsgi_temp_path $work/uw; scgi_temp_path $work/sc;
+  server { listen 127.0.0.1:$nport; root $work/static; } }
+CONF
+  /usr/sbin/nginx -p "$work" -c "$work/nginx.conf" &
+  npid=$!
+  sleep 0.5
+  echo "== nginx, the same start page"
+  nstart=$(rate "http://127.0.0.1:$nport/index.html")
+  echo "== nginx, the same highscore page"
+  nhigh=$(rate "http://127.0.0.1:$nport/highscore.html")
+  kill -TERM $npid; wait $npid || true
+  echo "ratio to nginx: start page $(echo "scale=2; $start / $nstart" | bc), highscore page $(echo "scale=2; $high / $nhigh" | bc)"
+fi

@@ -31,6 +31,7 @@
 #include "platform/Shell.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
+#include "testsupport/Desktop.h"
 #include "testsupport/QtTestSupport.h"
 #include "testsupport/TestSupport.h"
 
@@ -380,11 +381,14 @@ std::string QuotedPrintableDecode(const std::string& text) {
 
 class ErrorReportTest : public testing::Test {
 protected:
+    // Declared first, gone last: the desktop stays the test's until the end.
+    test::Desktop desktop;
+
     void SetUp() override {
         test::TestApplication();
         test::ResetProgramDir();
         EnsureDataDir();
-        platform::SetOnlineForTesting(true);
+        desktop.Online(true);
         platform::SetMessageHook([this](platform::MessageKind kind, const std::string& t) {
             messages.push_back(t);
             kinds.push_back(kind);
@@ -395,7 +399,6 @@ protected:
     void TearDown() override {
         form.reset();
         platform::SetMessageHook(nullptr);
-        platform::SetOnlineForTesting(std::nullopt);
     }
     TPublishErrorreportForm& Open() {
         form = std::make_unique<TPublishErrorreportForm>();
@@ -511,7 +514,7 @@ TEST_F(ErrorReportTest, FailedSendKeepsTheLogAndTheDialogForAnotherTry) {
     EXPECT_EQ(f.Memo1->toPlainText(), "It crashed");
 
     messages.clear();
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     Send(f);
     EXPECT_EQ(messages, std::vector<std::string>{kOffline});
     EXPECT_EQ(test::ReadText("KVD\\LOG.TXT"), log);
@@ -519,7 +522,7 @@ TEST_F(ErrorReportTest, FailedSendKeepsTheLogAndTheDialogForAnotherTry) {
 
     // A server that takes the connection and then says nothing is given up on in time.
     messages.clear();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     SilentServer silent;
     WriteProgCfg("MailServer", silent.HostPort());
     f.MailLimits = TMailLimits{500, 1000};
@@ -560,7 +563,7 @@ TEST_F(ErrorReportTest, OfflineSaysSoAndSendsNothing) {
     LocalSmtpServer smtp;
     WriteProgCfg("MailServer", smtp.HostPort());
     test::WriteText("KVD\\LOG.TXT", LogBytes());
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     TPublishErrorreportForm& f = Open();
     Send(f);
     EXPECT_EQ(messages, std::vector<std::string>{kOffline});
@@ -626,7 +629,7 @@ TEST_F(ErrorReportTest, ClearLogfileDeletesTheLogAndSendsNothing) {
 
 // The launcher's menu item opens the dialog modally, with its controls in place.
 TEST_F(ErrorReportTest, LauncherOpensTheDialogModally) {
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     test::WriteText("KVD\\LOG.TXT", LogBytes());
     TForm1 launcher;
     bool seen = false;

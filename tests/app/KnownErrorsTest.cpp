@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -36,6 +38,25 @@ TEST_F(KnownErrorsTest, TwoLineRuleFindsItsTextsInConsecutiveLines) {
     // The same texts one line apart do not match.
     WriteLogLines({"Cannot find Wave: shot", "x", "InitDDraw: 2"});
     EXPECT_EQ(FindKnownError("<zn=2><z1=Cannot find Wave><z2=InitDDraw: 2><W=wave.htm>").Page, "");
+}
+
+// The shipped list: the page about a music file says "the log names the file", so that log is
+// kept; a level with nothing to play finds the level page, as a missing level does.
+TEST_F(KnownErrorsTest, TheShippedListKeepsTheLogThatNamesABrokenMusicFile) {
+    std::ifstream in(std::string(ZOLVEX_SOURCE_DIR) + "/server/pages/errors.txt", std::ios::binary);
+    ASSERT_TRUE(in);
+    const std::string list((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    WriteLogLines({"MP3 conversion error on /opt/zolvex/snd/mine.mp3", "Internal decoder error"});
+    auto r = FindKnownError(list);
+    EXPECT_EQ(r.Page, "mp3.htm");
+    EXPECT_TRUE(r.KeepLog);
+    WriteLogLines({"InitLevel: Start",
+                   "Exception raised in Threadnotify while glsproc: The level file "
+                   "\"/opt/zolvex/KVD/Level1.txt\" holds nothing to play",
+                   "ERROR"});
+    r = FindKnownError(list);
+    EXPECT_EQ(r.Page, "level.htm");
+    EXPECT_FALSE(r.KeepLog);
 }
 
 TEST_F(KnownErrorsTest, KeepLogFlagIsAnyTagBeginningWithS) {

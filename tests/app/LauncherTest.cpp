@@ -37,6 +37,7 @@
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "support/SystemInfo.h"
+#include "testsupport/Desktop.h"
 #include "testsupport/LocalHttpServer.h"
 #include "testsupport/QtTestSupport.h"
 #include "testsupport/TestSupport.h"
@@ -55,16 +56,19 @@ const std::string kUnknown =
     "Sorry, this error is unknown. Would you like to send us an error report?";
 const std::string kOffline = "Operation Failed: Can't connect to the Internet";
 
-// The order below is the order of construction: the program directory and the seams first, then
+// The order below is the order of construction: the program directory and the desktop first, then
 // the maker's server, then the launcher that reads both.
 class LauncherTest : public testing::Test {
 protected:
+    // Declared first, gone last: the desktop stays the test's until the end.
+    test::Desktop desktop;
+
     void SetUp() override {
         test::TestApplication();
         test::ResetProgramDir();
         EnsureDataDir();
-        platform::SetOnlineForTesting(false);
-        platform::SetShellOpenForTesting([this](const std::string& u) {
+        desktop.Online(false);
+        desktop.Open([this](const std::string& u) {
             opened.push_back(u);
             return true;
         });
@@ -97,16 +101,10 @@ protected:
     }
     void TearDown() override {
         form.reset();
-        SetGameInfoAdjustForTesting(nullptr);
         platform::SetMessageHook(nullptr);
-        platform::SetShellOpenForTesting(nullptr);
-        platform::SetOnlineForTesting(std::nullopt);
     }
     TForm1& Form() {
-        if (!form)
-            form = std::make_unique<TForm1>(nullptr, [this] {
-                if (gameRun) gameRun();
-            });
+        if (!form) form = std::make_unique<TForm1>();
         return *form;
     }
     static void WriteLogLines(const std::vector<std::string>& lines) {
@@ -121,8 +119,6 @@ protected:
     std::string errorsList = "<zn=1><z1=Cannot find Wave><W=wave.htm>\r\n";
     test::LocalHttpServer server;
     std::unique_ptr<TForm1> form;
-    // What a started game does here.
-    std::function<void()> gameRun;
 };
 
 // A server that lets clients connect and then never says a word.
@@ -227,7 +223,7 @@ TEST_F(LauncherTest, NavigationStaysInsideOnlyForAddressesThatBeginWithTheStartP
 
 TEST_F(LauncherTest, ClickedForeignLinkOpensInTheUsersBrowserAndKeepsThePage) {
     TForm1& f = Form();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     f.Timer1Timer();
     WaitForPage(f);
     ASSERT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
@@ -247,7 +243,7 @@ TEST_F(LauncherTest, TimerFollowsTheOnlineState) {
     f.Timer1Timer();  // offline: nothing to show
     EXPECT_FALSE(f.WebBrowser1->isVisibleTo(&f));
 
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     f.Timer1Timer();  // online: the start page in its frame
     WaitForPage(f);
     EXPECT_TRUE(f.WebBrowser1->isVisibleTo(&f));
@@ -263,7 +259,7 @@ TEST_F(LauncherTest, TimerFollowsTheOnlineState) {
     EXPECT_FALSE(f.HighscorePageShown);
     EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
 
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     f.Timer1Timer();
     EXPECT_FALSE(f.WebBrowser1->isVisibleTo(&f));
     EXPECT_EQ(f.WebBrowser1->size(), QSize(1, 1));
@@ -279,7 +275,7 @@ TEST_F(LauncherTest, GotoHighscoreOfflineSaysSo) {
 
 TEST_F(LauncherTest, KnownErrorOpensItsPageAndClearsTheLog) {
     TForm1& f = Form();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     WriteLogLines({"InitDDraw: 2", "Cannot find Wave: back", "ERROR"});
     f.ShowErrorSolution();  // the browser is hidden: the user's browser opens the page
     EXPECT_EQ(messages, std::vector<std::string>{kQuestion});
@@ -325,10 +321,25 @@ TEST_F(LauncherTest, ActivationDeletesALogThatEndedOk) {
     EXPECT_TRUE(messages.empty());
 }
 
+// A settings file of a size the program never writes is kept aside: the player hears of it once,
+// and the launcher does not take the note for a game that ended badly.
+TEST_F(LauncherTest, ADamagedSettingsFileIsToldOnceAndAsksNothingAboutAnError) {
+    test::WriteText("KVD\\env.dat", std::string(2000, 'x'));
+    TForm1& f = Form();
+    EXPECT_TRUE(FileExists("KVD\\env.dat.damaged"));
+    EXPECT_TRUE(messages.empty()) << "not before the window is up";
+    f.FormActivate();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("was damaged (2000 bytes)"), std::string::npos) << messages[0];
+    EXPECT_NE(messages[0].find("reset to their defaults"), std::string::npos) << messages[0];
+    f.FormActivate();
+    EXPECT_EQ(messages.size(), 1u) << "once; and no abnormal-end question";
+}
+
 TEST_F(LauncherTest, NoSoundsBlocksTheGameAndLeavesTheTimerOff) {
     TForm1& f = Form();
     bool ran = false;
-    gameRun = ([&] { ran = true; });
+    f.GameStart.RunGame = [&] { ran = true; };
     f.SoundsReady = false;
     f.ActionStartExecute();
     EXPECT_FALSE(ran);
@@ -345,11 +356,13 @@ TEST_F(LauncherTest, LowMemoryAsksAndNoStopsTheStart) {
     TForm1& f = Form();
     f.SoundsReady = true;
     bool ran = false;
-    gameRun = ([&] { ran = true; });
-    SetGameInfoAdjustForTesting([](TGameInfo& gi) {
+    f.GameStart.RunGame = [&] { ran = true; };
+    f.GameStart.MeasureMachine = [] {
+        TGameInfo gi;
         gi.AvailPhys = 10 * 1024;
         gi.UsedVirtual = gi.TotalVirtual;
-    });
+        return gi;
+    };
     answers = {false};
     f.ActionStartExecute();
     EXPECT_FALSE(ran);
@@ -380,10 +393,10 @@ TEST_F(LauncherTest, NewTopScoreOffersToPublishAndPlaceTwoDoesNot) {
     EnvData.Highscores[0] = {"Best", 5000};
     EnvData.Highscores[1] = {"Next", 3000};
     int32_t score = 4000;  // place 2
-    gameRun = ([&] {
+    f.GameStart.RunGame = [&] {
         InsertScore(score);
         WriteLog("OK");
-    });
+    };
     int dialogs = 0;
     const auto answerNo = [&] {
         QTimer::singleShot(0, [&] {
@@ -410,7 +423,7 @@ TEST_F(LauncherTest, NewTopScoreOffersToPublishAndPlaceTwoDoesNot) {
 TEST_F(LauncherTest, AbnormalEndOfAGameLooksTheErrorUp) {
     TForm1& f = Form();
     f.SoundsReady = true;
-    gameRun = ([] { WriteLog("ERROR"); });
+    f.GameStart.RunGame = [] { WriteLog("ERROR"); };
     answers = {false};
     f.ActionStartExecute();
     EXPECT_EQ(messages, std::vector<std::string>{kQuestion});
@@ -435,6 +448,34 @@ TEST_F(LauncherTest, HelpOpensTheRulesPageUnlessEIsHeld) {
               std::vector<std::string>{GameServerAddress(false, "/zvxinternal/zvxrulesengl.htm")});
     f.ActionBugspageExecute();
     EXPECT_EQ(opened.back(), GameServerAddress(false, "/zvxinternal/errors.htm"));
+}
+
+// E held + F1 opens the editor, which takes the keys: the E released there must not leave the
+// launcher thinking E is still down, or every later F1 would open the editor again.
+TEST_F(LauncherTest, TheEReleasedInTheEditorLetsTheNextF1OpenTheHelpPage) {
+    TForm1& f = Form();
+    f.show();
+    QTest::keyPress(&f, Qt::Key_E);
+    ASSERT_TRUE(f.EditorKeyDown);
+    f.ActionHilfeExecute();
+    TEditorForm* editor = nullptr;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* e = qobject_cast<TEditorForm*>(w)) editor = e;
+    ASSERT_NE(editor, nullptr) << "E + F1 opens the editor";
+    EXPECT_TRUE(opened.empty());
+    QTest::keyRelease(editor, Qt::Key_E);
+    EXPECT_FALSE(f.EditorKeyDown);
+    delete editor;
+    f.ActionHilfeExecute();
+    EXPECT_EQ(opened,
+              std::vector<std::string>{GameServerAddress(false, "/zvxinternal/zvxrulesengl.htm")});
+
+    // E pressed, then the keys go to another program, where E is released.
+    QTest::keyPress(&f, Qt::Key_E);
+    ASSERT_TRUE(f.EditorKeyDown);
+    QEvent away(QEvent::WindowDeactivate);
+    QApplication::sendEvent(&f, &away);
+    EXPECT_FALSE(f.EditorKeyDown);
 }
 
 TEST_F(LauncherTest, StartRemovesWhatAnInterruptedSaveLeft) {
@@ -469,7 +510,7 @@ TEST_F(LauncherTest, InfoBoxChecksTheVersionOnTheServer) {
     EXPECT_EQ(info.Label2->text(), "Version 1.10");
     EXPECT_EQ(info.Label4->text(), "Memory Needed (Aproximately): 90000Kb");
     EXPECT_TRUE(info.Label3->text().startsWith("Available Memory: "));
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     info.Button2Click();
     EXPECT_EQ(messages,
               std::vector<std::string>{"The version you are running is the latest available one."});
@@ -494,7 +535,7 @@ TEST_F(LauncherTest, InfoBoxChecksTheVersionOnTheServer) {
 TEST_F(LauncherTest, HostInCapitalsIsStillTheStartPage) {
     WriteProgCfg("GameServer", "LocalHost:" + std::to_string(server.Port()));
     TForm1& f = Form();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     f.Timer1Timer();
     WaitForPage(f);
     EXPECT_TRUE(opened.empty()) << opened.front();
@@ -509,7 +550,7 @@ TEST_F(LauncherTest, WindowTakesInputDuringTheKnownErrorCheckAndClosingEndsTheWa
     SilentPeer silent;
     WriteProgCfg("GameServer", silent.HostPort());
     TForm1& f = Form();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     WriteLogLines({"Something", "ERROR"});
     answers = {true};
     QLineEdit probe;
@@ -539,11 +580,11 @@ TEST_F(LauncherTest, WindowTakesInputDuringTheKnownErrorCheckAndClosingEndsTheWa
 // A click on START during the known-error check is kept: the game starts once the check is over.
 TEST_F(LauncherTest, StartClickedDuringTheActivationRunsAfterIt) {
     TForm1& f = Form();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     errorsList = "<zn=1><z1=nothing like it><W=x.htm>\r\n";
     WriteLogLines({"Something", "ERROR"});
     bool ran = false;
-    gameRun = [&] {
+    f.GameStart.RunGame = [&] {
         ran = true;
         WriteLog("OK");
     };
@@ -567,21 +608,21 @@ TEST_F(LauncherTest, OfflineAfterAnActivationShowsThePlainPictureAndOnlineThePag
     f.show();
     const QImage plain = JpegResourcePixmap("MENUE").toImage();
     const QImage framed = JpegResourcePixmap("MENUE_NET").toImage();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     f.Timer1Timer();
     WaitForPage(f);
     EXPECT_EQ(f.Image1->pixmap().toImage(), framed);
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     f.FormActivate();
     EXPECT_EQ(f.Image1->pixmap().toImage(), plain);
 
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     f.WebBrowser1->Navigate(Qs(StartPageAddress() + "/long"));
     WaitForPage(f);
     f.WebBrowser1->verticalScrollBar()->setValue(f.WebBrowser1->verticalScrollBar()->maximum());
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     f.Timer1Timer();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     f.Timer1Timer();
     WaitForPage(f);
     EXPECT_EQ(f.WebBrowser1->verticalScrollBar()->value(), 0);
@@ -590,17 +631,13 @@ TEST_F(LauncherTest, OfflineAfterAnActivationShowsThePlainPictureAndOnlineThePag
 // A browser handler that starts and then fails is reported like one that is missing.
 TEST_F(LauncherTest, FailingBrowserHandlerGivesTheGotoBox) {
     TForm1& f = Form();
-    platform::SetShellOpenForTesting(nullptr);
     const fs::path bin = fs::path(ProgramDir()) / "fakebin";
     fs::create_directories(bin);
     test::WriteText("fakebin/xdg-open", "#!/bin/sh\nexit 4\n");
     fs::permissions(bin / "xdg-open", fs::perms::owner_all);
-    const std::string path = std::getenv("PATH") ? std::getenv("PATH") : "";
-    setenv("PATH", (bin.string() + ":" + path).c_str(), 1);
+    desktop.Handler((bin / "xdg-open").string());
     f.ActionBugspageExecute();
-    const bool reported = test::RunEventsUntil([&] { return !messages.empty(); }, 10000);
-    setenv("PATH", path.c_str(), 1);
-    ASSERT_TRUE(reported);
+    ASSERT_TRUE(test::RunEventsUntil([&] { return !messages.empty(); }, 10000));
     EXPECT_EQ(messages,
               std::vector<std::string>{"Unable to start Browser. Goto\r" +
                                        GameServerAddress(false, "/zvxinternal/errors.htm")});
@@ -610,7 +647,7 @@ TEST_F(LauncherTest, FailingBrowserHandlerGivesTheGotoBox) {
 // question back: it is asked once per activation.
 TEST_F(LauncherTest, ReportClosedUnsentDoesNotAskTheQuestionAgain) {
     TForm1& f = Form();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     errorsList = "<zn=1><z1=nothing like it><W=x.htm>\r\n";
     WriteLogLines({"Something", "ERROR"});
     answers = {true, true, true, true};  // look it up, send a report; Yes to anything after
@@ -712,7 +749,7 @@ TEST_F(LauncherTest, HugePictureOfTheStartPageIsNotDecoded) {
     WriteProgCfg("GameServer", pictures.HostPort());
     TForm1& f = Form();
     f.show();
-    platform::SetOnlineForTesting(true);
+    desktop.Online(true);
     f.Timer1Timer();
     WaitForPage(f);
     QTextDocument* doc = f.WebBrowser1->document();

@@ -249,10 +249,9 @@ TEST(GeneratedResources, SheetsAreBitmapResourcesIdenticalToTheFiles) {
 }
 
 TEST(GeneratedResources, PicturesDecodeAtTheirSizes) {
-    const std::pair<const char*, std::pair<int, int>> pics[] = {{"BACK", {800, 600}},
-                                                                {"INFO", {800, 600}},
-                                                                {"MENUE", {400, 340}},
-                                                                {"MENUE_NET", {400, 340}}};
+    const std::pair<const char*, std::pair<int, int>> pics[] = {
+        {"BACK", {800, 600}},      {"INFO", {800, 600}},    {"MENUE", {400, 340}},
+        {"MENUE_NET", {400, 340}}, {"MENUE2X", {800, 680}}, {"MENUE_NET2X", {800, 680}}};
     for (const auto& [name, size] : pics) {
         SCOPED_TRACE(name);
         auto pic = zx::LoadJpegResource(name);

@@ -61,11 +61,7 @@ uint32_t PixelAt(DirectDrawSurface& s, int x, int y) {
 
 class FrameLoopTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        test::ResetProgramDir();
-        FailDirectDrawCreateForTesting(DD_OK);
-    }
-    void TearDown() override { FailDirectDrawCreateForTesting(DD_OK); }
+    void SetUp() override { test::ResetProgramDir(); }
 };
 
 }  // namespace
@@ -205,9 +201,11 @@ TEST_F(FrameLoopTest, BackImageWrapsAroundAtTheScrollOffset) {
 }
 
 TEST_F(FrameLoopTest, FailedDisplayCreationEndsTheScreenWithError) {
-    FailDirectDrawCreateForTesting(DDERR_GENERIC);
     {
         TTestForm f(0, true);
+        f.CreateDirectDraw = [](platform::GameWindow*, std::unique_ptr<DirectDraw>&) {
+            return DDERR_GENERIC;
+        };
         f.ShowModal();
         EXPECT_TRUE(f.ErrorFlag);
         EXPECT_FALSE(f.LoopRunning);
@@ -291,7 +289,7 @@ TEST_F(FrameLoopTest, BackStopsTheLoopWhoseEndClosesTheWindow) {
 TEST_F(FrameLoopTest, LostSurfaceCostsOneFrameAndIsRestored) {
     TTestForm f(2);
     f.Show();
-    DD.FlipList[1]->MarkLostForTesting();
+    DD.FlipList[1]->Lose();
     f.Threadnotify(1);
     EXPECT_EQ(f.StateRuns, 0) << "the lost frame draws nothing and runs no state";
     EXPECT_TRUE(DD.SurfacesLost);

@@ -8,7 +8,9 @@
 #include "game/LevelFile.h"
 #include "platform/Dialogs.h"
 #include "platform/Errors.h"
+#include "support/LogFiles.h"
 #include "support/Paths.h"
+#include "testsupport/SaveSteps.h"
 #include "testsupport/TestSupport.h"
 
 using namespace zx;
@@ -91,10 +93,7 @@ protected:
             return true;
         });
     }
-    void TearDown() override {
-        platform::SetMessageHook(nullptr);
-        SetBeforeRenameHookForTesting(nullptr);
-    }
+    void TearDown() override { platform::SetMessageHook(nullptr); }
     std::vector<std::string> messages;
 };
 
@@ -168,7 +167,7 @@ TEST_F(RecordsTest, TextsAreCutToTheirRoomAndDamagedLengthsAreClamped) {
 }
 
 TEST_F(RecordsTest, FirstStartWithoutFilesGivesTheDefaults) {
-    LoadEnv();
+    EXPECT_EQ(LoadEnv(), "") << "nothing to tell the player";
     LoadGameData("KVD\\game.dat");
     const TEnvData& e = EnvData;
     EXPECT_EQ(e.DisplayMode, 0);
@@ -203,7 +202,7 @@ TEST_F(RecordsTest, FirstStartWithoutFilesGivesTheDefaults) {
 TEST_F(RecordsTest, PlainAndScrambledFilesBothRead) {
     EnvBytes b = HandBuiltEnv();
     test::WriteText("KVD/env.dat", AsText(b));
-    LoadEnv();
+    EXPECT_EQ(LoadEnv(), "");
     EXPECT_EQ(FirstDiff(EnvDataToBytes(EnvData), b), -1) << "1592 bytes: the plain record";
 
     EnvData = TEnvData{};
@@ -243,21 +242,26 @@ TEST_F(RecordsTest, DamagedEnvFileIsKeptAsideAndTheDefaultsTakeItsPlace) {
                                    AsText(good) + "x",
                                    scrambled.substr(0, 9551),
                                    AsText(garbage),
-                                   ScrambleLine(AsText(longText))};
+                                   ScrambleLine(AsText(longText)),
+                                   std::string(2000, 'x')};
     for (const std::string& file : damaged) {
         test::ResetProgramDir();
         EnsureDataDir();
         test::WriteText("KVD/env.dat", file);
-        LoadEnv();
+        const std::string note = LoadEnv();
         EXPECT_EQ(EnvData.Highscores[0].Score, kEmptyScore) << file.size();
         EXPECT_EQ(EnvData.City, "") << file.size();
         EXPECT_EQ(EnvData.Country, "Schweiz") << file.size();
         EXPECT_FALSE(FileExists("KVD/env.dat")) << file.size();
         EXPECT_EQ(Bytes("KVD/env.dat.damaged"), file) << "kept aside as it was";
-        auto log = test::LogLines();
-        ASSERT_FALSE(log.empty());
-        EXPECT_EQ(log.back(), "LoadEnv: KVD\\env.dat is damaged (" + std::to_string(file.size()) +
-                                  " bytes), kept as KVD\\env.dat.damaged; the defaults are used");
+        // No game ran: the log must not look like one that crashed.
+        EXPECT_TRUE(test::LogLines().empty());
+        EXPECT_TRUE(LogEndedOK());
+        EXPECT_EQ(note, "The settings file " + ResolvePath("KVD/env.dat") + " was damaged (" +
+                            std::to_string(file.size()) + " bytes) and has been kept as " +
+                            ResolvePath("KVD/env.dat.damaged") +
+                            ". The settings, highscores and player details were reset to their "
+                            "defaults.");
     }
 }
 
@@ -270,12 +274,12 @@ TEST_F(RecordsTest, DamagedEnvFileGivesWayToTheLastGoodCopy) {
     const std::string current = Bytes("KVD/env.dat");
     test::WriteText("KVD/env.dat", current.substr(0, 4776));
     EnvData = TEnvData{};
-    LoadEnv();
+    const std::string note = LoadEnv();
     EXPECT_EQ(EnvData.City, "Zürich") << "the copy before the last save";
     EXPECT_EQ(EnvData.Highscores[0].Score, 1000);
-    EXPECT_EQ(test::LogLines().back(),
-              "LoadEnv: KVD\\env.dat is damaged (4776 bytes), kept as KVD\\env.dat.damaged; the "
-              "last good copy is used");
+    EXPECT_TRUE(test::LogLines().empty());
+    EXPECT_NE(note.find("(4776 bytes)"), std::string::npos) << note;
+    EXPECT_NE(note.find("The settings as they were saved before are used."), std::string::npos);
     // The next save writes a whole file again, and a damaged file is never kept as the good copy.
     SaveEnv();
     EnvData = TEnvData{};
@@ -285,10 +289,10 @@ TEST_F(RecordsTest, DamagedEnvFileGivesWayToTheLastGoodCopy) {
 }
 
 TEST_F(RecordsTest, SavesSyncTheFolderAndTheNextStartRemovesTheirLeftovers) {
-    const int before = FolderSyncsForTesting();
+    const int before = test::FolderSyncs();
     SaveEnv();
     SaveGameData("KVD\\game.dat");
-    EXPECT_GE(FolderSyncsForTesting(), before + 2) << "each rename is followed by a folder sync";
+    EXPECT_GE(test::FolderSyncs(), before + 2) << "each rename is followed by a folder sync";
 
     CreateDir("snd");
     CreateDir("Screenshots");
@@ -323,14 +327,15 @@ TEST_F(RecordsTest, InterruptedSavesLeaveTheOldFilesWhole) {
     SaveGameData("KVD\\game.dat");
     std::string oldEnv = Bytes("KVD/env.dat"), oldGame = Bytes("KVD/game.dat");
 
-    SetBeforeRenameHookForTesting(
-        [](const std::string&) { throw std::runtime_error("power cut"); });
-    EnvData.City = "Genf";
-    EnvData.Highscores[0].Score = 999999;
-    GameData.Level = 9;
-    EXPECT_THROW(SaveEnv(), std::runtime_error);
-    EXPECT_THROW(SaveGameData("KVD\\game.dat"), std::runtime_error);
-    SetBeforeRenameHookForTesting(nullptr);
+    {
+        test::BeforeRename powerCut(
+            [](const std::string&) { throw std::runtime_error("power cut"); });
+        EnvData.City = "Genf";
+        EnvData.Highscores[0].Score = 999999;
+        GameData.Level = 9;
+        EXPECT_THROW(SaveEnv(), std::runtime_error);
+        EXPECT_THROW(SaveGameData("KVD\\game.dat"), std::runtime_error);
+    }
 
     EXPECT_EQ(Bytes("KVD/env.dat"), oldEnv);
     EXPECT_EQ(Bytes("KVD/game.dat"), oldGame);

@@ -363,6 +363,28 @@ TEST_F(SpermTest, AMissingFormationIsLoggedAndTheSequenceGoesOn) {
     EXPECT_EQ(t.Speed, 50);
 }
 
+// A level whose script would release nobody: garbage, formations that are missing, empty, after
+// the end or made of cells without a number. Play would be ninety empty seconds and a free win.
+TEST_F(SpermTest, OnlyAFormationThatReleasesASwimmerMakesALevelPlayable) {
+    const std::vector<Lines> nothing = {
+        {},
+        {"\x01\x7f garbage", "zq;;;", "a0;"},
+        {"speed=5", "formation=2", "end", "DefineFormation1", "a0;", "end"},
+        {"formation=1", "end", "DefineFormation1", ";;;", "a;", "ab;", "end", "a0;"},
+        {"end", "formation=1", "DefineFormation1", "a0;"},
+        {"formation=x", "DefineFormation1", "a0;"},
+        {"Formation=1", "DefineFormation1", "end", "a0;"},
+    };
+    for (const Lines& level : nothing) EXPECT_FALSE(Swarm(level).HasSwimmers()) << level.size();
+    const std::vector<Lines> some = {
+        {"formation=1", "DefineFormation1", "a0;"},
+        {"  FORMATION = 2", "end", "definefORMATION2", ";", ";;v-1;", "end"},
+        {"formation=9", "formation=1", "DefineFormation9", "end", "DefineFormation1", ";b12;"},
+    };
+    for (const Lines& level : some) EXPECT_TRUE(Swarm(level).HasSwimmers()) << level.size();
+    EXPECT_TRUE(test::LogLines().empty()) << "the check itself logs nothing";
+}
+
 TEST_F(SpermTest, EscapesAreCountedOnceAndNeverForHitSperm) {
     TSpermien& s = Playing({"bobv=virus1", "bobc=sperm3", "formation=1", "end", "DefineFormation1",
                             "v9;c9;a9;", "end"});
@@ -516,6 +538,7 @@ TEST_F(SpermTest, TheShippedLevelPlaysThroughWithoutAnErrorLine) {
     EXPECT_EQ(s.MainPointer, -1) << "the level reaches its end";
     EXPECT_TRUE(test::LogLines().empty());
     for (int k = 1; k <= 6; ++k) EXPECT_GT(s.Spawned[static_cast<size_t>(k)], 0) << "kind " << k;
+    EXPECT_TRUE(s.HasSwimmers());
     EXPECT_GT(rows, 80);
     EXPECT_LT(most, 50) << "the pool never runs dry";
     // Ninety seconds of play, give or take the run-in.

@@ -157,6 +157,28 @@ TEST_F(MpegDll, DecodesAnMp3IntoAWaveOfTheSameLengthAndFormat) {
     EXPECT_LT(peak, 10000);
 }
 
+// A few kilobytes of garbage, zeros or sync-like bytes in the middle of a file: the frames there
+// are skipped and the rest comes through, instead of the whole track failing.
+TEST_F(MpegDll, ADamagedStretchInTheMiddleIsSkippedAndTheRestDecoded) {
+    const int samples = 6 * 44100;
+    const std::vector<uint8_t> good = zx::test::EncodeMp3(44100, 2, samples, 128);
+    for (int fill : {-1, 0x00, 0xFF}) {
+        std::vector<uint8_t> bad = good;
+        uint32_t seed = 7;
+        for (size_t i = bad.size() / 2; i < bad.size() / 2 + 3000; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            bad[i] = static_cast<uint8_t>(fill < 0 ? seed >> 16 : static_cast<uint32_t>(fill));
+        }
+        const std::string mp3 = Dir() + "/damaged.mp3", wav = Dir() + "/damaged.wav";
+        WriteFile(mp3, bad);
+        EXPECT_EQ(Convert(mp3, wav), 0) << fill;
+        Wave w = CheckWave(wav);
+        // 3000 bytes are about 11 frames of 128 kbit/s: 1152 samples each, and one on each side.
+        EXPECT_GT(w.frames, static_cast<uint32_t>(samples - 14 * 1152)) << fill;
+        EXPECT_LE(w.frames, static_cast<uint32_t>(samples)) << fill;
+    }
+}
+
 TEST_F(MpegDll, KeepsTheRateAndChannelsOfTheFile) {
     std::string mp3 = Dir() + "/mono.mp3", wav = Dir() + "/mono.wav";
     WriteFile(mp3, zx::test::EncodeMp3(22050, 1, 22050, 48));

@@ -57,7 +57,6 @@ protected:
     }
     void TearDown() override {
         platform::SetMessageHook(nullptr);
-        SetSoundSpaceForTesting(std::nullopt);
         MusicPlayer.reset();
         PlayerCreated = false;
     }
@@ -225,22 +224,76 @@ TEST_F(MusicTest, BrokenFilesAreReportedLeaveNoWaveAndTheListStopsAtAHundred) {
         EXPECT_EQ(e.path().extension(), ".mp3") << e.path();
 }
 
+// A file that cannot be converted is told (and logged, for the known-error page that names it)
+// once: not at every activation, each followed by the abnormal-end question. Changed, it is tried
+// again.
+TEST_F(MusicTest, AFileThatFailedIsNotTriedAgainUntilItChanges) {
+    InstallLibrary();
+    const std::string mp3 = Dir() + "/snd/broken.mp3";
+    std::ofstream(mp3) << "not music";
+    SetMtime(mp3, -100);
+    EXPECT_TRUE(ConvertMusic(nullptr));
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(test::LogLines().size(), 2u);
+    ClearLog();
+    Progress again;
+    EXPECT_TRUE(ConvertMusic(&again));
+    EXPECT_EQ(again.started, -1) << "nothing to convert";
+    EXPECT_EQ(messages.size(), 1u);
+    EXPECT_TRUE(LogEndedOK());
+
+    // Replaced by a good file of the same name: converted.
+    MakeMp3(mp3, 0.5);
+    EXPECT_TRUE(ConvertMusic(nullptr));
+    EXPECT_EQ(messages.size(), 1u) << messages.back();
+    EXPECT_TRUE(fs::exists(Dir() + "/snd/broken.wav"));
+}
+
+// A music folder that takes no file: one clear message, nothing in the log (no game ran, and no
+// disk is full), and the launcher may start the game, which plays without the music.
+TEST_F(MusicTest, AFolderThatCannotBeWrittenIsToldOnceAndBlocksNoGame) {
+    InstallLibrary();
+    MakeMp3(Dir() + "/snd/back.mp3", 0.2);
+    MakeMp3(Dir() + "/snd/tune.mp3", 0.2);
+    // Where the wave of each would be written, something that cannot be a file.
+    fs::create_directory(Dir() + "/snd/back.wav.part");
+    fs::create_directory(Dir() + "/snd/tune.wav.part");
+    EXPECT_TRUE(ConvertMusic(nullptr)) << "no lack of space";
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("The music cannot be converted: the folder " + ResolvePath("snd") +
+                                    " cannot be written (",
+                                0),
+              0u)
+        << messages[0];
+    EXPECT_NE(messages[0].find("The game plays without it."), std::string::npos);
+    EXPECT_TRUE(test::LogLines().empty());
+    EXPECT_TRUE(ConvertMusic(nullptr));
+    EXPECT_EQ(messages.size(), 1u) << "told once";
+
+    // Writable again: converted, and a later failure is told again.
+    fs::remove(Dir() + "/snd/back.wav.part");
+    fs::remove(Dir() + "/snd/tune.wav.part");
+    EXPECT_TRUE(ConvertMusic(nullptr));
+    EXPECT_TRUE(fs::exists(Dir() + "/snd/back.wav"));
+    EXPECT_EQ(messages.size(), 1u);
+}
+
 TEST_F(MusicTest, SpaceForTwentyTimesTheMp3IsNeeded) {
     const std::string mp3 = Dir() + "/snd/big.mp3";
     { std::ofstream f(mp3); }
     ASSERT_EQ(truncate(mp3.c_str(), 10 * 1000 * 1000), 0);
-    SetSoundSpaceForTesting(200u * 1000 * 1000);
-    EXPECT_FALSE(CheckSoundSpace(mp3));
+    auto freeBytes = [](uint64_t n) {
+        return [n](const std::string&) { return std::optional<uint64_t>(n); };
+    };
+    EXPECT_FALSE(CheckSoundSpace(mp3, freeBytes(200u * 1000 * 1000)));
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_EQ(messages[0], "Not enough space for sounds on drive " + mp3.substr(0, 1) + ":\\");
-    SetSoundSpaceForTesting(200u * 1000 * 1000 + 1);
-    EXPECT_TRUE(CheckSoundSpace(mp3));
+    EXPECT_TRUE(CheckSoundSpace(mp3, freeBytes(200u * 1000 * 1000 + 1)));
 
     // Without room the conversion stops, reports false and writes nothing.
     InstallLibrary();
-    SetSoundSpaceForTesting(0);
     Progress pr;
-    EXPECT_FALSE(ConvertMusic(&pr));
+    EXPECT_FALSE(ConvertMusic(&pr, freeBytes(0)));
     EXPECT_FALSE(fs::exists(Dir() + "/snd/big.wav"));
     EXPECT_EQ(pr.finished, 1);
 }

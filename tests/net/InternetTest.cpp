@@ -13,6 +13,7 @@
 #include "platform/Shell.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
+#include "testsupport/Desktop.h"
 #include "testsupport/LocalHttpServer.h"
 #include "testsupport/TestSupport.h"
 
@@ -39,14 +40,13 @@ struct MessageRecorder {
 
 class InternetTest : public testing::Test {
 protected:
+    // Declared first, gone last: the desktop stays the test's until the end.
+    test::Desktop desktop;
+
     void SetUp() override {
         test::ResetProgramDir();
         EnsureDataDir();
-        platform::SetOnlineForTesting(true);
-    }
-    void TearDown() override {
-        platform::SetOnlineForTesting(std::nullopt);
-        platform::SetShellOpenForTesting(nullptr);
+        desktop.Online(true);
     }
 };
 
@@ -231,7 +231,7 @@ TEST_F(InternetTest, HostsComeFromTheConfigurationWhenGiven) {
 TEST_F(InternetTest, BrowserThatCannotStartGivesTheGotoBox) {
     MessageRecorder messages;
     std::vector<std::string> opened;
-    platform::SetShellOpenForTesting([&](const std::string& u) {
+    desktop.Open([&](const std::string& u) {
         opened.push_back(u);
         return false;
     });

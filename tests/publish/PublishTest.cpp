@@ -18,6 +18,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "support/LogFiles.h"
+#include "testsupport/Desktop.h"
 #include "testsupport/LocalHttpServer.h"
 #include "testsupport/QtTestSupport.h"
 #include "testsupport/TestSupport.h"
@@ -28,26 +29,25 @@ namespace {
 
 const std::string kFailure = "Could not publish Highscore: ";
 
-// Order of construction: the program directory with a played game, the seams, then the dialog.
+// Order of construction: the program directory with a played game, the desktop, then the dialog.
 class PublishTest : public testing::Test {
 protected:
+    // Declared first, gone last: the desktop stays the test's until the end.
+    test::Desktop desktop;
+
     void SetUp() override {
         test::TestApplication();
         test::ResetProgramDir();
         PrepareGameDir(test::BuiltProgramDir(), test::TempProgramDir(), TMusic::StandIns);
         SetEnvDefaults();
         SetGameDataDefaults();
-        platform::SetOnlineForTesting(true);
+        desktop.Online(true);
         platform::SetMessageHook([this](platform::MessageKind, const std::string& t) {
             messages.push_back(t);
             return true;
         });
     }
-    void TearDown() override {
-        platform::SetMessageHook(nullptr);
-        platform::SetOnlineForTesting(std::nullopt);
-        platform::SetShellOpenForTesting(nullptr);
-    }
+    void TearDown() override { platform::SetMessageHook(nullptr); }
 
     // A game of the good player, entered at place 1 of an empty list under the name "Robo".
     static void PlayIntoPlaceOne(uint32_t seed) {
@@ -192,7 +192,7 @@ TEST_F(PublishTest, FailedExchangesSayWhyAndKeepTheDialog) {
     expectFailure("", "");                                            // no answer in time
     peer.Stop();
     expectFailure("", "");  // nobody listening
-    platform::SetOnlineForTesting(false);
+    desktop.Online(false);
     messages.clear();
     Publish(*form);
     EXPECT_EQ(messages, (std::vector<std::string>{"Operation Failed: Can't connect to the Internet",
@@ -204,7 +204,7 @@ TEST_F(PublishTest, OpenWebsiteOpensTheGamePageOrSaysWhereItIs) {
     TPayloadAnswer answer =
         ParseAnswer("Rang=4\r\nPlatz1=900\r\nwRang=2\r\nwAlterrang=3\r\nwPlatz1=700\r\n");
     std::vector<std::string> opened;
-    platform::SetShellOpenForTesting([&](const std::string& u) {
+    desktop.Open([&](const std::string& u) {
         opened.push_back(u);
         return false;
     });

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <mutex>
+#include <new>
 #include <thread>
 
 #include "game/FrontUnit.h"
@@ -162,6 +163,42 @@ TEST_F(GameScreenEndTest, OneClickOnTheCloseButtonIsOneRefusedRequest) {
     EXPECT_EQ(test::LogLines().back(), "OK");
 }
 
+// A logout or a kill during a game: the screen goes through its states, saving on the way, and
+// ends without waiting for a click on the info picture (9000 ticks: three minutes).
+TEST_F(GameScreenEndTest, AnEndRequestMidGameClosesWithoutWaitingAtTheInfoPicture) {
+    Play();
+    screen->PostEnd();
+    DrainEvents();
+    Ticks(3);
+    EXPECT_TRUE(FileExists("KVD\\game.dat")) << "the state is saved on the way out";
+    Ticks(2);
+    EXPECT_TRUE(In(&TDDFullScreenForm1::glsIdle)) << "past the info picture";
+    {
+        Watchdog dog("the game screen after an end request", 30);
+        EXPECT_TRUE(RunUntilClosed(5000));
+    }
+    auto lines = test::LogLines();
+    EXPECT_EQ(Count(lines, "glsInfo: End"), 1u);
+    EXPECT_EQ(Count(lines, "Back: Start"), 1u);
+    screen.reset();
+    EXPECT_EQ(test::LogLines().back(), "OK") << "an asked-for end is a normal end";
+}
+
+// The same request while the title waits for the first click.
+TEST_F(GameScreenEndTest, AnEndRequestAtTheTitleClosesToo) {
+    Ticks(2);
+    ASSERT_TRUE(In(&TDDFullScreenForm1::glsBegin));
+    screen->PostEnd();
+    DrainEvents();
+    Ticks(5);
+    {
+        Watchdog dog("the game screen after an end request at the title", 30);
+        EXPECT_TRUE(RunUntilClosed(5000));
+    }
+    screen.reset();
+    EXPECT_EQ(test::LogLines().back(), "OK");
+}
+
 TEST_F(GameScreenEndTest, TheCaveEditorKeepsItsPlacementsWhenTheCloseButtonIsClicked) {
     screen.reset();
     test::ResetProgramDir();
@@ -294,12 +331,14 @@ TEST_F(GameScreenEndTest, AFailedSaveAfterAFinishedGameLeavesThroughTheInfoPictu
 // way every failure of it does.
 TEST_F(GameScreenEndTest, OutOfMemoryDuringSetUpEndsTheScreenWithError) {
     screen.reset();
-    platform::DirectDrawCreateOutOfMemoryForTesting(true);
     screen = std::make_unique<TDDFullScreenForm1>();
     GameScreen = screen.get();
     screen->SetDisplayKind(2);
+    screen->CreateDirectDraw = [](platform::GameWindow*,
+                                  std::unique_ptr<platform::DirectDraw>&) -> platform::HRESULT {
+        throw std::bad_alloc();
+    };
     EXPECT_NO_THROW(screen->Show());
-    platform::DirectDrawCreateOutOfMemoryForTesting(false);
     EXPECT_TRUE(screen->ErrorFlag);
     EXPECT_FALSE(screen->LoopRunning);
     EXPECT_EQ(Count(test::LogLines(), "Error initiating DirectX: std::bad_alloc"), 1u);

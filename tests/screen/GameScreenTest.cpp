@@ -7,6 +7,7 @@
 #include "game/FrontUnit.h"
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
+#include "game/LevelFile.h"
 #include "game/scoreunit.h"
 #include "platform/Ticks.h"
 #include "screen/DDrawUnit.h"
@@ -158,6 +159,31 @@ TEST_F(GameScreenTest, EscapeLeavesThroughTheInfoPictureAndBack) {
     EXPECT_TRUE(LogEndedOK());
 }
 
+// A damaged level (lines that decode to garbage) is an error naming the level, as a missing one
+// is: never ninety seconds without opponents and a win worth 10,000 points.
+TEST_F(GameScreenTest, ALevelWithNothingToPlayIsAnErrorNamingTheLevel) {
+    screen.reset();
+    PrepareProgramDir();
+    SaveLevel({"q8Zr;;x", "\x02\x03", "#", "speed=5"});
+    screen = std::make_unique<TDDFullScreenForm1>();
+    GameScreen = screen.get();
+    screen->SetDisplayKind(2);
+    screen->Show();
+    Ticks(1);
+    EXPECT_TRUE(screen->ErrorFlag);
+    EXPECT_TRUE(screen->Closing);
+    const std::string line = "Exception raised in Threadnotify while glsproc: The level file \"" +
+                             ResolvePath("KVD\\Level1.txt") + "\" holds nothing to play";
+    EXPECT_TRUE(Logged(line)) << test::LogLines().back();
+    Click();
+    Ticks(200);
+    EXPECT_FALSE(Logged("glsBegin: Return")) << "no game starts";
+    EXPECT_EQ(EnvData.GamesStarted, 0);
+    EXPECT_EQ(EnvData.GamesWon, 0);
+    EXPECT_EQ(EnvData.Highscores[0].Score, kEmptyScore);
+    EXPECT_TRUE(Logged("Back: Start"));
+}
+
 TEST_F(GameScreenTest, MusicFollowsTheSetting) {
     for (bool music : {true, false}) {
         screen.reset();
@@ -179,18 +205,49 @@ TEST_F(GameScreenTest, MusicFollowsTheSetting) {
     }
 }
 
+// The music could not be converted (a folder that cannot be written, damaged files): the game
+// sets up, plays and ends without it instead of failing on "Cannot find Wave: back".
+TEST_F(GameScreenTest, MissingMusicLeavesAGameWithoutMusic) {
+    screen.reset();
+    PrepareProgramDir();
+    for (const auto& e : fs::directory_iterator(fs::path(test::TempProgramDir()) / "snd"))
+        if (e.path().extension() == ".mp3")
+            fs::remove(fs::path(e.path()).replace_extension(".wav"));
+    EnvData.MusicOn = true;
+    screen = std::make_unique<TDDFullScreenForm1>();
+    GameScreen = screen.get();
+    screen->SetDisplayKind(2);
+    screen->Show();
+    EXPECT_FALSE(screen->ErrorFlag) << test::LogLines().back();
+    EXPECT_EQ(DSound->FindOptionalWave("back"), nullptr);
+    Ticks(2);
+    Click();
+    Ticks(105);
+    EXPECT_TRUE(In(&TDDFullScreenForm1::glsLoop));
+    Key(VK_ESCAPE);
+    Ticks(3);
+    EXPECT_FALSE(screen->ErrorFlag) << test::LogLines().back();
+    for (const auto& l : test::LogLines())
+        EXPECT_EQ(l.find("Cannot find Wave"), std::string::npos) << l;
+}
+
 TEST_F(GameScreenTest, PauseCostsAHundredAndASecondPressWithin200msIsIgnored) {
     Ticks(2);
     Click();
     Ticks(105);
     const int32_t before = Anzeige->ScoreDisplay->Points;
+    // The presses are timed on the manual clock: a loaded machine cannot stretch the 200 ms.
+    test::ManualClock clock;
     Key('P');
     EXPECT_TRUE(screen->Paused);
     EXPECT_EQ(Anzeige->ScoreDisplay->Points, before - 100);
-    platform::SleepMs(150);
+    clock.Advance(150);
     Key('P');
     EXPECT_TRUE(screen->Paused);
-    platform::SleepMs(100);
+    clock.Advance(50);
+    Key('P');
+    EXPECT_TRUE(screen->Paused) << "200 ms is not yet past 200 ms";
+    clock.Advance(1);
     Key('P');
     EXPECT_FALSE(screen->Paused);
     Key('P');

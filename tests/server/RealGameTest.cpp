@@ -33,8 +33,15 @@ protected:
         return f;
     }
 
+    static server::TServerOptions WithLevel() {
+        server::TServerOptions o = test::QuietOptions();
+        o.Level = std::make_shared<const server::TLevelLimits>(
+            server::LoadLevelLimits(ZOLVEX_SERVER_LEVEL));
+        return o;
+    }
+
     test::TempFolder data_;
-    test::InProcessServer server_{data_.Path()};
+    test::InProcessServer server_{data_.Path(), WithLevel()};
 };
 
 TEST_F(RealGameTest, AWonAndALostGameAreTakenOnceAndNeverWithTenThousandMore) {
@@ -64,6 +71,35 @@ TEST_F(RealGameTest, AWonAndALostGameAreTakenOnceAndNeverWithTenThousandMore) {
     }
     EXPECT_EQ(server_.Store().SubmissionCount(), 2);
 }
+
+// Every skill, fifty seeds each: an honest game is never refused, whatever the checks against
+// the level decide about forged ones.
+class EveryScriptedGame : public RealGameTest, public testing::WithParamInterface<TSkill> {};
+
+TEST_P(EveryScriptedGame, IsAcceptedOnTheShippedLevel) {
+    int won = 0;
+    for (uint32_t seed = 1; seed <= 50; ++seed) {
+        TGameResult r;
+        const TPayloadFields f = PlayAndEnter(GetParam(), seed, r);
+        ASSERT_TRUE(r.Finished) << "seed " << seed;
+        won += r.Won;
+        const test::Answer a = test::Publish(server_.Port(), f);
+        EXPECT_TRUE(a.Lines.count("Rang"))
+            << SkillName(GetParam()) << " seed " << seed << (r.Won ? " won " : " lost ") << f.Score
+            << ": " << a.Body;
+    }
+    EXPECT_EQ(server_.Store().SubmissionCount(), 50);
+    if (GetParam() == TSkill::Good) {
+        EXPECT_GT(won, 0) << "the checks saw won games too";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Skills, EveryScriptedGame,
+                         testing::Values(TSkill::Idle, TSkill::Careless, TSkill::Good,
+                                         TSkill::Human),
+                         [](const testing::TestParamInfo<TSkill>& i) {
+                             return std::string(SkillName(i.param));
+                         });
 
 }  // namespace
 }  // namespace zx

@@ -8,13 +8,16 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "payload/Payload.h"
 #include "server/Server.h"
@@ -64,7 +67,7 @@ public:
                                                           [this] { return now_.load(); })) {
         port_ = server_->Bind();
         thread_ = std::thread([this] { server_->Run(); });
-        server_->WaitUntilReadyForTesting();
+        server_->WaitUntilListening();
     }
     ~InProcessServer() {
         server_->Stop();
@@ -89,17 +92,31 @@ private:
 // zolvex-server as its own process, on a port it picks and announces on standard error.
 class ChildServer {
 public:
-    explicit ChildServer(const std::string& dataDir) {
+    // extra: more arguments after the data folder's; port: 0 picks a free one.
+    explicit ChildServer(const std::string& dataDir, std::vector<std::string> extra = {},
+                         int port = 0) {
         int err[2];
         if (pipe(err) != 0) throw std::runtime_error("pipe failed");
+        std::vector<std::string> args = {ZOLVEX_SERVER_EXE,
+                                         "--listen",
+                                         "127.0.0.1:" + std::to_string(port),
+                                         "--data",
+                                         dataDir,
+                                         "--rate",
+                                         "0",
+                                         "--threads",
+                                         "16"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<char*> argv;
+        for (std::string& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
         pid_ = fork();
         if (pid_ < 0) throw std::runtime_error("fork failed");
         if (pid_ == 0) {
             dup2(err[1], 2);
             close(err[0]);
             close(err[1]);
-            execl(ZOLVEX_SERVER_EXE, ZOLVEX_SERVER_EXE, "--listen", "127.0.0.1:0", "--data",
-                  dataDir.c_str(), "--rate", "0", "--threads", "16", static_cast<char*>(nullptr));
+            execv(ZOLVEX_SERVER_EXE, argv.data());
             _exit(127);
         }
         close(err[1]);
@@ -107,18 +124,21 @@ public:
         char line[1024];
         while (std::fgets(line, sizeof line, stderr_)) {
             const std::string s = line;
+            Remember(s);
             const size_t at = s.find("http://127.0.0.1:");
             if (at != std::string::npos) {
                 port_ = std::stoi(s.substr(at + 17));
                 break;
             }
         }
-        if (port_ == 0) throw std::runtime_error("the server did not start");
+        if (port_ == 0) {
+            Wait();
+            throw std::runtime_error("the server did not start: " + Log());
+        }
         // Keep reading, so that the log never blocks the server on a full pipe.
-        drain_ = std::thread([f = stderr_] {
+        drain_ = std::thread([this] {
             char buf[4096];
-            while (std::fgets(buf, sizeof buf, f)) {
-            }
+            while (std::fgets(buf, sizeof buf, stderr_)) Remember(buf);
         });
     }
     ~ChildServer() {
@@ -133,13 +153,34 @@ public:
     ChildServer& operator=(const ChildServer&) = delete;
 
     int Port() const { return port_; }
+    pid_t Pid() const { return pid_; }
     // Sends the signal and returns the exit status (or 128 + signal).
     int Signal(int sig) {
         kill(pid_, sig);
         return Wait();
     }
+    // What the server wrote to standard error so far.
+    std::string Log() {
+        std::lock_guard lock(logMutex_);
+        return log_;
+    }
+
+    // Whether the server writes this text to standard error: the log arrives through a pipe
+    // read by a thread of its own, so a line written before an answer may come after it.
+    bool LogShows(const std::string& text) {
+        std::unique_lock lock(logMutex_);
+        return logCv_.wait_for(lock, std::chrono::seconds(10),
+                               [&] { return log_.find(text) != std::string::npos; });
+    }
 
 private:
+    void Remember(const std::string& line) {
+        {
+            std::lock_guard lock(logMutex_);
+            if (log_.size() < (1u << 20)) log_ += line;
+        }
+        logCv_.notify_all();
+    }
     int Wait() {
         int status = 0;
         waitpid(pid_, &status, 0);
@@ -150,6 +191,9 @@ private:
     int port_ = 0;
     FILE* stderr_ = nullptr;
     std::thread drain_;
+    std::mutex logMutex_;
+    std::condition_variable logCv_;
+    std::string log_;
 };
 
 inline RandomIntFn TestRandom(uint32_t seed) {

@@ -71,11 +71,7 @@ protected:
             return false;
         });
     }
-    void TearDown() override {
-        platform::SetMessageHook(nullptr);
-        platform::SetAudioOpenFailsForTesting(false);
-        platform::SetDirectSoundMissingForTesting(false);
-    }
+    void TearDown() override { platform::SetMessageHook(nullptr); }
     std::vector<std::string> messages;
 };
 
@@ -176,18 +172,22 @@ TEST_F(SoundTest, OpenAnywayOpensTheDeviceButEffectsStayOff) {
 
 TEST_F(SoundTest, NoDeviceOrNoLibraryLeavesTheManagerSilentWithoutAMessage) {
     PutWave("x.wav", Second());
-    platform::SetAudioOpenFailsForTesting(true);
+    TSoundLibrary noDevice;
+    noDevice.Create = [](std::unique_ptr<platform::DirectSound>& out) {
+        out.reset();
+        return platform::DSERR_NODRIVER;
+    };
     {
-        TqvDSound snd(nullptr, true, true, 44100, 16, 2);
+        TqvDSound snd(nullptr, true, true, 44100, 16, 2, noDevice);
         EXPECT_TRUE(snd.InitFailed);
         EXPECT_TRUE(snd.SoundOn);
         snd.LoadDir(SndDir());
         snd.FindWave("x")->Play();
         EXPECT_TRUE(snd.FindWave("x")->Disabled);
     }
-    platform::SetAudioOpenFailsForTesting(false);
-    platform::SetDirectSoundMissingForTesting(true);
-    TqvDSound snd(nullptr, true, true, 44100, 16, 2);
+    TSoundLibrary missing;
+    missing.Available = [] { return false; };
+    TqvDSound snd(nullptr, true, true, 44100, 16, 2, missing);
     EXPECT_TRUE(snd.InitFailed);
     EXPECT_FALSE(snd.SoundOn);
     EXPECT_FALSE(snd.OpenAnyway);
@@ -354,7 +354,7 @@ TEST_F(SoundTest, LostBufferIsReloadedAndALoopingSoundResumes) {
     TqvDSoundFile* back = snd.FindWave("back");
     back->Loop = true;
     back->Play();
-    back->Buffer->MarkLostForTesting();
+    back->Buffer->Lose();
     EXPECT_FALSE(IsPlaying(back));
     EXPECT_TRUE(snd.RestoreAll());
     EXPECT_FALSE(back->Lost);
@@ -369,13 +369,12 @@ TEST_F(SoundTest, LostBufferIsReloadedAndALoopingSoundResumes) {
 
     // A restore that fails keeps the sound lost and silent; Play then does nothing.
     TqvDSoundFile* leer = snd.FindWave("leer");
-    leer->Buffer->MarkLostForTesting();
-    leer->Buffer->SetRestoreFailsForTesting(true);
+    leer->Buffer->Lose(false);
     EXPECT_TRUE(leer->IsLost());
     leer->Play();
     EXPECT_FALSE(IsPlaying(leer));
     EXPECT_FALSE(snd.RestoreAll());
-    leer->Buffer->SetRestoreFailsForTesting(false);
+    leer->Buffer->Lose(true);  // the device is back
     EXPECT_FALSE(leer->IsLost());
     leer->Play();
     EXPECT_TRUE(IsPlaying(leer));

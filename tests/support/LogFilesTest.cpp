@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/Dialogs.h"
 #include "platform/Errors.h"
 #include "support/Ansi.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
+#include "testsupport/SaveSteps.h"
 #include "testsupport/TestSupport.h"
 
 using namespace zx;
@@ -109,6 +111,31 @@ TEST_F(LogFilesTest, ReadProgCfgCreatesDataDirButNeverProgCfgBeside) {
     EXPECT_EQ(ReadProgCfg("caveedit"), "1") << "the file beside the program is the fallback";
 }
 
+// Every lookup of a setting reads prog.cfg (the hosts at every tick of the launcher's timer): one
+// that cannot be created is told once, until the launcher's next activation asks again.
+TEST_F(LogFilesTest, ACfgFileThatCannotBeCreatedIsReportedOnceUntilAskedAgain) {
+    std::vector<std::string> messages;
+    platform::SetMessageHook([&](platform::MessageKind, const std::string& t) {
+        messages.push_back(t);
+        return true;
+    });
+    EnsureDataDir();
+    std::filesystem::create_directory(ResolvePath("KVD\\prog.cfg"));
+    ReportCfgFailuresAgain();
+    EXPECT_EQ(ReadProgCfg("GameServer"), "");
+    EXPECT_EQ(ReadProgCfgDefault("caveedit", "0"), "0");
+    EXPECT_EQ(ReadProgCfg("ScoreServer"), "");
+    const std::vector<std::string> once = {"Datei kvd\\prog.cfg konnte nicht erzeugt werden"};
+    EXPECT_EQ(messages, once);
+    ReportCfgFailuresAgain();
+    EXPECT_EQ(ReadProgCfg("GameServer"), "");
+    EXPECT_EQ(ReadProgCfg("GameServer"), "");
+    EXPECT_EQ(messages.size(), 2u) << "once more after the next activation";
+    platform::SetMessageHook(nullptr);
+    std::filesystem::remove(ResolvePath("KVD\\prog.cfg"));
+    ReportCfgFailuresAgain();
+}
+
 TEST_F(LogFilesTest, CfgLongFileLosesNoLine) {
     EnsureDataDir();
     std::string content;
@@ -153,9 +180,10 @@ TEST_F(LogFilesTest, CfgRewriteInterruptedBeforeRenameKeepsOldFile) {
     WriteProgCfg("PER Name", "Anna");
     WriteProgCfg("caveedit", "1");
     const std::string before = test::ReadText("KVD/prog.cfg");
-    SetBeforeRenameHookForTesting(Crash);
-    EXPECT_THROW(WriteProgCfg("caveedit", "0"), std::runtime_error);
-    SetBeforeRenameHookForTesting(nullptr);
+    {
+        test::BeforeRename crash(Crash);
+        EXPECT_THROW(WriteProgCfg("caveedit", "0"), std::runtime_error);
+    }
     EXPECT_EQ(test::ReadText("KVD/prog.cfg"), before);
     EXPECT_EQ(ReadProgCfg("PER Name"), "Anna");
 }

@@ -289,7 +289,7 @@ TEST_F(DDUtilsTest, BlendChecksRaiseTheirMessagesAndLeaveSurfacesUnlocked) {
               }),
               "Pixel format not supported");
     // A lost surface in the middle of a blend costs the frame silently; nothing stays locked.
-    src->MarkLostForTesting();
+    src->Lose();
     EXPECT_THROW(BlendConstantAlpha(back.get(), src.get(), blend.get(), {0, 0, 4, 4}, {0, 0, 4, 4},
                                     9, false),
                  EDirectXSurfaceLostError);
@@ -521,6 +521,53 @@ TEST_F(DDUtilsDisplayTest, ScreenshotsTakeTheFirstFreeNumber) {
     EXPECT_EQ(pic->width, 16);
     EXPECT_NEAR(pic->rgb[1], 255, 2);
     EXPECT_NEAR(pic->rgb[0], 0, 2);
+}
+
+// A two-pixel source row magnified four times, read back along the first output row.
+std::vector<uint32_t> MagnifiedRow(int bits, uint32_t left, uint32_t right, uint32_t under) {
+    auto src = Make(2, 1, bits), dst = Make(8, 4, bits);
+    SetPx(src.get(), 0, 0, left);
+    SetPx(src.get(), 1, 0, right);
+    src->SetColorKey(platform::DDCKEY_SRCBLT, 0, 0);
+    FillAll(dst.get(), under);
+    BlitSprite(src.get(), nullptr, 0, 0, 2, 1, dst.get(), 0, 0, 8, 4, 1, 255, 0, 0, 7, 3);
+    std::vector<uint32_t> row;
+    for (int x = 0; x < 8; ++x) row.push_back(Px(dst.get(), x, 0));
+    EXPECT_EQ(Px(dst.get(), 5, 3), row[5]) << "every output row of a one-row source alike";
+    return row;
+}
+
+TEST_F(DDUtilsTest, MagnifiedAboveTwiceSpritesAreFilteredBetweenPixelCentres) {
+    // 32 bits: blue 0x10 to 0x50 in even steps between the two pixel centres, the ends held.
+    EXPECT_EQ(MagnifiedRow(32, 0x10, 0x50, 0),
+              (std::vector<uint32_t>{0x10, 0x10, 0x18, 0x28, 0x38, 0x48, 0x50, 0x50}));
+    // RGB565, each channel within its own bits: red fading into blue.
+    const auto row = MagnifiedRow(16, 0xF800, 0x001F, 0);
+    EXPECT_EQ(row[0], 0xF800u);
+    EXPECT_EQ(row[3], 0x980Bu);
+    EXPECT_EQ(row[7], 0x001Fu);
+}
+
+TEST_F(DDUtilsTest, MagnifiedKeyedPixelsStayTransparentWhereTheyWeighMost) {
+    // The key colour on the left: the back shows through until the opaque pixel outweighs it,
+    // and the opaque pixel is never darkened towards the key colour.
+    EXPECT_EQ(
+        MagnifiedRow(32, 0, 0x80, 0x123456),
+        (std::vector<uint32_t>{0x123456, 0x123456, 0x123456, 0x123456, 0x80, 0x80, 0x80, 0x80}));
+}
+
+TEST_F(DDUtilsTest, TwiceOrLessStaysTheNearestPixelCopy) {
+    for (int bits : {16, 32}) {
+        auto src = Make(2, 2, bits), a = Make(4, 4, bits);
+        SetPx(src.get(), 0, 0, 0x10);
+        SetPx(src.get(), 1, 0, 0x50);
+        SetPx(src.get(), 0, 1, 0x50);
+        SetPx(src.get(), 1, 1, 0x10);
+        BlitSprite(src.get(), nullptr, 0, 0, 2, 2, a.get(), 0, 0, 4, 4, 0, 255, 0, 0, 3, 3);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x)
+                EXPECT_EQ(Px(a.get(), x, y), ((x / 2) ^ (y / 2)) ? 0x50u : 0x10u) << x << "," << y;
+    }
 }
 
 }  // namespace

@@ -80,14 +80,14 @@ SpriteSheets::SpriteSheets(ShippedSprites shipped) : SpriteSheets() {
         Load(script->Text());
         return;
     }
-    SetProgramDirForTesting(BuiltProgramDir());
+    SetProgramDir(BuiltProgramDir());
     try {
         Load(script->Text());
     } catch (...) {
-        SetProgramDirForTesting(TempProgramDir());
+        SetProgramDir(TempProgramDir());
         throw;
     }
-    SetProgramDirForTesting(TempProgramDir());
+    SetProgramDir(TempProgramDir());
 }
 
 SpriteSheets::~SpriteSheets() { ReleaseSprites(); }

@@ -14,6 +14,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/Ticks.h"
 #include "support/Ansi.h"
 #include "support/Paths.h"
 
@@ -70,6 +71,12 @@ std::vector<std::string> GameLogLines() {
 }
 
 std::string BuiltProgramDir() { return ZOLVEX_PROGRAM_DIR_BUILD; }
+
+ManualClock::ManualClock() { platform::SetManualTicks(platform::GetTickCount()); }
+
+ManualClock::~ManualClock() { platform::SetManualTicks(std::nullopt); }
+
+void ManualClock::Advance(uint32_t ms) { platform::AdvanceTicks(ms); }
 
 bool MountPrivateTmpfs(const std::string& dir, size_t bytes, std::string& why) {
     if (unshare(CLONE_NEWNS) != 0) {

@@ -1,5 +1,6 @@
 #pragma once
 // Helpers shared by the test suites.
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,17 @@ std::string ReadText(const std::string& relPath);
 void WriteText(const std::string& relPath, const std::string& bytes);
 // The built program directory with the generated assets (sheets, sounds, level, cave).
 std::string BuiltProgramDir();
+
+// For its lifetime the program's tick count is the manual clock, started where the system's
+// clock stands and moved only by Advance: timings in a test hold however loaded the machine is.
+class ManualClock {
+public:
+    ManualClock();
+    ~ManualClock();
+    ManualClock(const ManualClock&) = delete;
+    ManualClock& operator=(const ManualClock&) = delete;
+    void Advance(uint32_t ms);
+};
 
 // A real full disk, not a simulated one: for a process of its own (a forked child or a death
 // test), which then sees a small empty tmpfs at dir in a mount namespace of its own, so nothing

@@ -114,14 +114,14 @@ void PrepareGameDir(const std::string& builtDir, const std::string& dir, TMusic 
     if (fs::exists(from / "libmpegdll.so"))
         fs::copy_file(from / "libmpegdll.so", to / "libmpegdll.so", opts);
     const std::string saved = ProgramDir();
-    SetProgramDirForTesting(dir);
+    SetProgramDir(dir);
     try {
         ConvertMusic(nullptr);
     } catch (...) {
-        SetProgramDirForTesting(saved);
+        SetProgramDir(saved);
         throw;
     }
-    SetProgramDirForTesting(saved);
+    SetProgramDir(saved);
 }
 
 THeadlessGame::THeadlessGame(uint32_t seed, IInputSource& input, const TPlayOptions& options,

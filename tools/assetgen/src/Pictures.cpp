@@ -230,11 +230,13 @@ cairo_surface_t* Info() {
     return s;
 }
 
-cairo_surface_t* Menue(bool net) {
+// scale 2 draws the same picture for desktops at twice the density.
+cairo_surface_t* Menue(bool net, int scale = 1) {
     const int w = 400, h = 340;
-    cairo_surface_t* s = Opaque(w, h);
+    cairo_surface_t* s = Opaque(w * scale, h * scale);
     PaintCaveWall(s, net ? 6363 : 6262, 0.9);
     cairo_t* cr = cairo_create(s);
+    cairo_scale(cr, scale, scale);
     FloatingCells(cr, w, h, 13, 18, false);
     Vignette(cr, w, h, 0.55);
     TitleStyle st;
@@ -305,7 +307,9 @@ void WritePictures(const std::string& stageDir) {
     const Item items[] = {{"BACK", Back},
                           {"INFO", Info},
                           {"MENUE", [] { return Menue(false); }},
-                          {"MENUE_NET", [] { return Menue(true); }}};
+                          {"MENUE_NET", [] { return Menue(true); }},
+                          {"MENUE2X", [] { return Menue(false, 2); }},
+                          {"MENUE_NET2X", [] { return Menue(true, 2); }}};
     for (const Item& it : items) {
         cairo_surface_t* s = it.make();
         WriteJpeg(s, stageDir + "/" + it.name + ".jpg");

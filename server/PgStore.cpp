@@ -1,0 +1,498 @@
+// The score store on PostgreSQL, for several servers in front of one database.
+//
+// A submission is one call of the function zolvex_submit, bound and prepared, in a transaction of
+// its own: one round trip, and an answer only after the commit. Ranks come from counts of players
+// per best score, kept beside the bests: score_counts per score value and score_blocks per block
+// of 1024 points (and the same per week). A block's count is split in stripes, each connection
+// writing its own, since a count row locked by one transaction waits for its commit. Scores are small integers, some thousands of values
+// apart, so "how many players are above s" is a sum over the blocks above s's block plus the
+// values above s within its block: a hundred or two of rows, however many players there are.
+// The counts are small enough to stay in memory.
+//
+// Every transaction takes its row locks in one order (the player, the score code, the player's
+// week, then the count rows: overall values, overall blocks, week values, week blocks, each by
+// ascending score), so two submissions never wait for each other in a circle.
+#include <arpa/inet.h>
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "server/ScoreStore.h"
+
+namespace zx::server {
+
+namespace {
+
+constexpr const char* kSchema = R"SQL(
+CREATE TABLE IF NOT EXISTS submissions(
+  id BIGSERIAL PRIMARY KEY, player TEXT NOT NULL, score INTEGER NOT NULL,
+  score_code TEXT NOT NULL UNIQUE, name BYTEA, city BYTEA, country BYTEA, email BYTEA,
+  age INTEGER, sex TEXT, comment BYTEA, games_started INTEGER, games_won INTEGER, address TEXT,
+  time BIGINT NOT NULL, week BIGINT NOT NULL);
+CREATE TABLE IF NOT EXISTS players(
+  id TEXT PRIMARY KEY, best INTEGER NOT NULL, best_submission BIGINT NOT NULL);
+CREATE INDEX IF NOT EXISTS players_rank ON players(best DESC, best_submission);
+CREATE TABLE IF NOT EXISTS week_best(
+  week BIGINT NOT NULL, player TEXT NOT NULL, best INTEGER NOT NULL,
+  best_submission BIGINT NOT NULL, PRIMARY KEY(week, player));
+CREATE INDEX IF NOT EXISTS week_best_rank ON week_best(week, best DESC, best_submission);
+CREATE TABLE IF NOT EXISTS score_counts(
+  score INTEGER PRIMARY KEY, players BIGINT NOT NULL);
+CREATE TABLE IF NOT EXISTS score_blocks(
+  block INTEGER NOT NULL, stripe INTEGER NOT NULL, players BIGINT NOT NULL,
+  PRIMARY KEY(block, stripe));
+CREATE TABLE IF NOT EXISTS week_score_counts(
+  week BIGINT NOT NULL, score INTEGER NOT NULL, players BIGINT NOT NULL,
+  PRIMARY KEY(week, score));
+CREATE TABLE IF NOT EXISTS week_score_blocks(
+  week BIGINT NOT NULL, block INTEGER NOT NULL, stripe INTEGER NOT NULL, players BIGINT NOT NULL,
+  PRIMARY KEY(week, block, stripe));
+
+-- Players whose best is above p_score, overall and within a week. PL/pgSQL keeps the plans of
+-- a session, where an SQL function would plan its query at every call.
+CREATE OR REPLACE FUNCTION zolvex_above(p_score INTEGER) RETURNS BIGINT
+LANGUAGE plpgsql STABLE AS $fn$
+BEGIN
+  RETURN COALESCE((SELECT sum(players) FROM score_blocks WHERE block > p_score >> 10), 0)
+       + COALESCE((SELECT sum(players) FROM score_counts
+                   WHERE score > p_score AND score < ((p_score >> 10) + 1)::BIGINT << 10), 0);
+END
+$fn$;
+CREATE OR REPLACE FUNCTION zolvex_week_above(p_week BIGINT, p_score INTEGER) RETURNS BIGINT
+LANGUAGE plpgsql STABLE AS $fn$
+BEGIN
+  RETURN COALESCE((SELECT sum(players) FROM week_score_blocks
+                   WHERE week = p_week AND block > p_score >> 10), 0)
+       + COALESCE((SELECT sum(players) FROM week_score_counts
+                   WHERE week = p_week AND score > p_score
+                     AND score < ((p_score >> 10) + 1)::BIGINT << 10), 0);
+END
+$fn$;
+
+-- One player's best moves from p_old (none: NULL) to p_new, in the counts of all time
+-- (p_week NULL) or of a week.
+CREATE OR REPLACE FUNCTION zolvex_recount_one(p_week BIGINT, p_old INTEGER, p_new INTEGER)
+RETURNS void LANGUAGE plpgsql AS $fn$
+DECLARE
+  -- A block is counted in stripes, one per connection mod 8, so that submissions at once in
+  -- the same block do not wait for each other's commits.
+  v_stripe INTEGER := pg_backend_pid() % 8;
+BEGIN
+  IF p_week IS NULL THEN
+    IF p_old IS NOT NULL THEN
+      UPDATE score_counts SET players = players - 1 WHERE score = p_old;
+    END IF;
+    INSERT INTO score_counts(score, players) VALUES (p_new, 1)
+      ON CONFLICT (score) DO UPDATE SET players = score_counts.players + 1;
+    IF p_old IS NULL OR p_old >> 10 <> p_new >> 10 THEN
+      IF p_old IS NOT NULL THEN
+        INSERT INTO score_blocks(block, stripe, players) VALUES (p_old >> 10, v_stripe, -1)
+          ON CONFLICT (block, stripe) DO UPDATE SET players = score_blocks.players - 1;
+      END IF;
+      INSERT INTO score_blocks(block, stripe, players) VALUES (p_new >> 10, v_stripe, 1)
+        ON CONFLICT (block, stripe) DO UPDATE SET players = score_blocks.players + 1;
+    END IF;
+  ELSE
+    IF p_old IS NOT NULL THEN
+      UPDATE week_score_counts SET players = players - 1 WHERE week = p_week AND score = p_old;
+    END IF;
+    INSERT INTO week_score_counts(week, score, players) VALUES (p_week, p_new, 1)
+      ON CONFLICT (week, score) DO UPDATE SET players = week_score_counts.players + 1;
+    IF p_old IS NULL OR p_old >> 10 <> p_new >> 10 THEN
+      IF p_old IS NOT NULL THEN
+        INSERT INTO week_score_blocks(week, block, stripe, players)
+          VALUES (p_week, p_old >> 10, v_stripe, -1)
+          ON CONFLICT (week, block, stripe) DO UPDATE SET players = week_score_blocks.players - 1;
+      END IF;
+      INSERT INTO week_score_blocks(week, block, stripe, players)
+        VALUES (p_week, p_new >> 10, v_stripe, 1)
+        ON CONFLICT (week, block, stripe) DO UPDATE SET players = week_score_blocks.players + 1;
+    END IF;
+  END IF;
+END
+$fn$;
+
+-- The counts made afresh from the bests (after a bulk load).
+CREATE OR REPLACE FUNCTION zolvex_recount_all() RETURNS void LANGUAGE sql AS $fn$
+  DELETE FROM score_counts;
+  DELETE FROM score_blocks;
+  DELETE FROM week_score_counts;
+  DELETE FROM week_score_blocks;
+  INSERT INTO score_counts SELECT best, count(*) FROM players GROUP BY best;
+  INSERT INTO score_blocks SELECT best >> 10, 0, count(*) FROM players GROUP BY 1;
+  INSERT INTO week_score_counts SELECT week, best, count(*) FROM week_best GROUP BY week, best;
+  INSERT INTO week_score_blocks SELECT week, best >> 10, 0, count(*) FROM week_best GROUP BY 1, 2;
+$fn$;
+
+CREATE OR REPLACE FUNCTION zolvex_submit(
+  p_player TEXT, p_score INTEGER, p_code TEXT, p_name BYTEA, p_city BYTEA, p_country BYTEA,
+  p_email BYTEA, p_age INTEGER, p_sex TEXT, p_comment BYTEA, p_started INTEGER, p_won INTEGER,
+  p_address TEXT, p_time BIGINT, p_week BIGINT,
+  OUT o_accepted BOOLEAN, OUT o_player TEXT, OUT o_new BOOLEAN, OUT o_rank BIGINT,
+  OUT o_old_rank BIGINT, OUT o_top INTEGER, OUT o_week_rank BIGINT, OUT o_week_old_rank BIGINT,
+  OUT o_week_top INTEGER)
+LANGUAGE plpgsql AS $fn$
+DECLARE
+  v_best INTEGER;
+  v_week_best INTEGER;
+  v_row BIGINT;
+BEGIN
+  o_accepted := false;
+  o_new := false;
+  IF p_player <> '' THEN
+    SELECT best INTO v_best FROM players WHERE id = p_player FOR UPDATE;
+  END IF;
+  IF v_best IS NULL THEN
+    -- An identifier never given out is replaced, so that nobody can pick one.
+    o_player := replace(gen_random_uuid()::text, '-', '');
+    o_new := true;
+  ELSE
+    o_player := p_player;
+  END IF;
+  INSERT INTO submissions(player, score, score_code, name, city, country, email, age, sex,
+                          comment, games_started, games_won, address, time, week)
+    VALUES (o_player, p_score, p_code, p_name, p_city, p_country, p_email, p_age, p_sex,
+            p_comment, p_started, p_won, p_address, p_time, p_week)
+    ON CONFLICT (score_code) DO NOTHING RETURNING id INTO v_row;
+  IF v_row IS NULL THEN
+    o_player := NULL;
+    o_new := false;
+    RETURN;
+  END IF;
+  o_accepted := true;
+  SELECT best INTO v_week_best FROM week_best
+    WHERE week = p_week AND player = o_player FOR UPDATE;
+
+  -- Others' bests above the score; the player's own earlier best does not count against them.
+  o_rank := 1 + zolvex_above(p_score) - CASE WHEN v_best > p_score THEN 1 ELSE 0 END;
+  IF v_best IS NOT NULL THEN
+    o_old_rank := 1 + zolvex_above(v_best);
+  END IF;
+  o_top := GREATEST(p_score, (SELECT max(score) FROM score_counts WHERE players > 0));
+  o_week_rank := 1 + zolvex_week_above(p_week, p_score)
+                 - CASE WHEN v_week_best > p_score THEN 1 ELSE 0 END;
+  IF v_week_best IS NOT NULL THEN
+    o_week_old_rank := 1 + zolvex_week_above(p_week, v_week_best);
+  END IF;
+  o_week_top := GREATEST(p_score, (SELECT max(score) FROM week_score_counts
+                                   WHERE week = p_week AND players > 0));
+
+  IF v_best IS NULL THEN
+    INSERT INTO players(id, best, best_submission) VALUES (o_player, p_score, v_row);
+  ELSIF p_score > v_best THEN
+    UPDATE players SET best = p_score, best_submission = v_row WHERE id = o_player;
+  END IF;
+  IF v_best IS NULL OR p_score > v_best THEN
+    PERFORM zolvex_recount_one(NULL, v_best, p_score);
+  END IF;
+  IF v_week_best IS NULL THEN
+    INSERT INTO week_best(week, player, best, best_submission)
+      VALUES (p_week, o_player, p_score, v_row);
+  ELSIF p_score > v_week_best THEN
+    UPDATE week_best SET best = p_score, best_submission = v_row
+      WHERE week = p_week AND player = o_player;
+  END IF;
+  IF v_week_best IS NULL OR p_score > v_week_best THEN
+    PERFORM zolvex_recount_one(p_week, v_week_best, p_score);
+  END IF;
+END
+$fn$;
+)SQL";
+
+// Two servers starting together must not both create the tables.
+constexpr const char* kSchemaLock = "SELECT pg_advisory_xact_lock(7291001)";
+
+struct PgError : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
+struct ResultFree {
+    void operator()(PGresult* r) const { PQclear(r); }
+};
+using Result = std::unique_ptr<PGresult, ResultFree>;
+
+std::string ErrorOf(PGconn* c, const PGresult* r) {
+    std::string e = r ? PQresultErrorMessage(r) : "";
+    if (e.empty()) e = PQerrorMessage(c);
+    while (!e.empty() && (e.back() == '\n' || e.back() == ' ')) e.pop_back();
+    return e.empty() ? std::string("no answer from the database") : e;
+}
+
+// A retried transaction cannot have taken effect: deadlocks and serialisation failures.
+bool MayRetry(const PGresult* r) {
+    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    return state && (!std::strcmp(state, "40001") || !std::strcmp(state, "40P01"));
+}
+
+void ExecOrThrow(PGconn* c, const char* sql) {
+    Result r(PQexec(c, sql));
+    const auto st = PQresultStatus(r.get());
+    if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) throw PgError(ErrorOf(c, r.get()));
+}
+
+constexpr const char* kSubmit =
+    "SELECT * FROM zolvex_submit($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15)";
+constexpr const char* kTop =
+    "SELECT s.name, s.city, s.country, p.best FROM players p JOIN submissions s "
+    "ON s.id = p.best_submission ORDER BY p.best DESC, p.best_submission LIMIT $1";
+constexpr const char* kWeekTop =
+    "SELECT s.name, s.city, s.country, w.best FROM week_best w JOIN submissions s "
+    "ON s.id = w.best_submission WHERE w.week = $2 "
+    "ORDER BY w.best DESC, w.best_submission LIMIT $1";
+constexpr const char* kCount = "SELECT count(*) FROM submissions";
+
+PGconn* Connect(const std::string& conninfo) {
+    // A database that stops answering (a machine gone, a network cut) shows within seconds, and
+    // no statement holds a connection of the pool for long: the server answers 503 instead of
+    // keeping the player waiting. The address may set any of these itself; these stand otherwise.
+    const char* keys[] = {"connect_timeout",
+                          "keepalives_idle",
+                          "keepalives_interval",
+                          "keepalives_count",
+                          "tcp_user_timeout",
+                          "options",
+                          "dbname",
+                          nullptr};
+    const char* values[] = {
+        "3", "10", "3", "3", "10000", "-c statement_timeout=10000", conninfo.c_str(), nullptr};
+    PGconn* c = PQconnectdbParams(keys, values, 1);
+    if (!c) throw PgError("out of memory");
+    if (PQstatus(c) != CONNECTION_OK) {
+        const std::string e = ErrorOf(c, nullptr);
+        PQfinish(c);
+        throw PgError("cannot reach the database: " + e);
+    }
+    return c;
+}
+
+class PgStore final : public IScoreStore {
+public:
+    PgStore(std::string conninfo, int connections)
+        : conninfo_(std::move(conninfo)),
+          slots_(static_cast<size_t>(std::max(1, connections)), nullptr) {
+        PGconn* c = Connect(conninfo_);
+        try {
+            ExecOrThrow(c, "BEGIN");
+            ExecOrThrow(c, kSchemaLock);
+            ExecOrThrow(c, "SET LOCAL client_min_messages = warning");
+            ExecOrThrow(c, kSchema);
+            ExecOrThrow(c, "COMMIT");
+            Prepare(c);
+        } catch (...) {
+            PQfinish(c);
+            throw;
+        }
+        slots_[0] = c;
+        for (size_t i = 0; i < slots_.size(); ++i) free_.push_back(i);
+    }
+
+    ~PgStore() override {
+        for (PGconn* c : slots_)
+            if (c) PQfinish(c);
+    }
+
+    TSubmitOutcome Submit(const TSubmission& s, const std::string& address, int64_t now,
+                          int64_t weekStart) override {
+        // The database takes texts as UTF-8 and refuses anything else. An identifier with other
+        // bytes was never given out, so it counts as none; an address keeps its ASCII.
+        const auto ascii = [](const std::string& t) {
+            return std::all_of(t.begin(), t.end(),
+                               [](char c) { return static_cast<unsigned char>(c) < 128; });
+        };
+        std::string address7 = address;
+        for (char& c : address7)
+            if (static_cast<unsigned char>(c) >= 128) c = '?';
+        const std::string player = ascii(s.PlayerId) ? s.PlayerId : std::string();
+        const std::string score = std::to_string(s.Score), age = std::to_string(s.Age),
+                          sex(1, s.Sex), started = std::to_string(s.GamesStarted),
+                          won = std::to_string(s.GamesWon), time = std::to_string(now),
+                          week = std::to_string(weekStart);
+        const std::string* params[15] = {&player,    &score,   &s.ScoreCode, &s.Name, &s.City,
+                                         &s.Country, &s.Email, &age,         &sex,    &s.Comment,
+                                         &started,   &won,     &address7,    &time,   &week};
+        const char* values[15];
+        int lengths[15], formats[15];
+        for (int i = 0; i < 15; ++i) {
+            values[i] = params[i]->c_str();
+            lengths[i] = static_cast<int>(params[i]->size());
+            // Names and comments are kept as the bytes that were sent, whatever their encoding.
+            const bool bytes = i >= 3 && (i <= 6 || i == 9);
+            formats[i] = bytes ? 1 : 0;
+        }
+        for (int attempt = 0;; ++attempt) {
+            Lease lease(*this);
+            Result r(PQexecPrepared(lease.Conn(), "submit", 15, values, lengths, formats, 0));
+            if (PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1 ||
+                PQtransactionStatus(lease.Conn()) != PQTRANS_IDLE) {
+                const std::string e = ErrorOf(lease.Conn(), r.get());
+                lease.CheckHealth();
+                if (MayRetry(r.get()) && attempt < 3) continue;
+                throw PgError("storing a score: " + e);
+            }
+            return Outcome(r.get());
+        }
+    }
+
+    std::vector<THighscoreRow> Top(size_t count, std::optional<int64_t> weekStart) override {
+        const std::string n = std::to_string(count);
+        const std::string week = weekStart ? std::to_string(*weekStart) : std::string();
+        const char* values[2] = {n.c_str(), week.c_str()};
+        // Binary, so that the names come back as the bytes that were stored.
+        Result r = Read(weekStart ? "week_top" : "top", weekStart ? 2 : 1, values, 1);
+        std::vector<THighscoreRow> rows;
+        for (int i = 0; i < PQntuples(r.get()); ++i) {
+            auto bytes = [&](int col) {
+                return std::string(PQgetvalue(r.get(), i, col),
+                                   static_cast<size_t>(PQgetlength(r.get(), i, col)));
+            };
+            uint32_t best = 0;
+            std::memcpy(&best, PQgetvalue(r.get(), i, 3), sizeof best);
+            rows.push_back({bytes(0), bytes(1), bytes(2), static_cast<int32_t>(ntohl(best))});
+        }
+        return rows;
+    }
+
+    int64_t SubmissionCount() override {
+        Result r = Read("count", 0, nullptr, 0);
+        return std::stoll(PQgetvalue(r.get(), 0, 0));
+    }
+
+    bool SharedWithOtherServers() const override { return true; }
+
+private:
+    // One connection of the pool, taken for one statement.
+    class Lease {
+    public:
+        explicit Lease(PgStore& store) : store_(store) {
+            std::unique_lock lock(store_.mutex_);
+            store_.cv_.wait(lock, [this] { return !store_.free_.empty(); });
+            slot_ = store_.free_.back();
+            store_.free_.pop_back();
+            lock.unlock();
+            try {
+                PGconn*& c = store_.slots_[slot_];
+                // A connection the database has closed (a restart) shows it when read; it is
+                // replaced before anything is sent on it, so no statement is left in doubt.
+                if (c) {
+                    PQconsumeInput(c);
+                    if (PQstatus(c) != CONNECTION_OK) Drop();
+                }
+                if (!c) {
+                    c = Connect(store_.conninfo_);
+                    try {
+                        store_.Prepare(c);
+                    } catch (...) {
+                        Drop();
+                        throw;
+                    }
+                }
+            } catch (...) {
+                Return();
+                throw;
+            }
+        }
+        ~Lease() { Return(); }
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+
+        PGconn* Conn() const { return store_.slots_[slot_]; }
+        // After a failed statement: a broken connection is not handed out again.
+        void CheckHealth() {
+            if (PQstatus(Conn()) != CONNECTION_OK)
+                Drop();
+            else if (PQtransactionStatus(Conn()) != PQTRANS_IDLE)
+                Drop();
+        }
+
+    private:
+        void Drop() {
+            PQfinish(store_.slots_[slot_]);
+            store_.slots_[slot_] = nullptr;
+        }
+        void Return() {
+            if (returned_) return;
+            returned_ = true;
+            {
+                std::lock_guard lock(store_.mutex_);
+                store_.free_.push_back(slot_);
+            }
+            store_.cv_.notify_one();
+        }
+        PgStore& store_;
+        size_t slot_ = 0;
+        bool returned_ = false;
+    };
+
+    void Prepare(PGconn* c) {
+        // An answer means the score is on the database's disk, whatever the server's default.
+        ExecOrThrow(c, "SET synchronous_commit = on");
+        const std::pair<const char*, const char*> statements[] = {
+            {"submit", kSubmit}, {"top", kTop}, {"week_top", kWeekTop}, {"count", kCount}};
+        for (const auto& [name, sql] : statements) {
+            Result r(PQprepare(c, name, sql, 0, nullptr));
+            if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) throw PgError(ErrorOf(c, r.get()));
+        }
+    }
+
+    // A read: retried once on a fresh connection, since it changes nothing.
+    Result Read(const char* statement, int n, const char* const* values, int resultFormat) {
+        for (int attempt = 0;; ++attempt) {
+            Lease lease(*this);
+            Result r(
+                PQexecPrepared(lease.Conn(), statement, n, values, nullptr, nullptr, resultFormat));
+            if (PQresultStatus(r.get()) == PGRES_TUPLES_OK) return r;
+            const std::string e = ErrorOf(lease.Conn(), r.get());
+            lease.CheckHealth();
+            if (attempt < 1) continue;
+            throw PgError("reading the scores: " + e);
+        }
+    }
+
+    static TSubmitOutcome Outcome(const PGresult* r) {
+        auto text = [&](int col) { return std::string(PQgetvalue(r, 0, col)); };
+        auto null = [&](int col) { return PQgetisnull(r, 0, col) != 0; };
+        auto num = [&](int col) { return std::stoll(PQgetvalue(r, 0, col)); };
+        TSubmitOutcome out;
+        out.Accepted = text(0) == "t";
+        if (!out.Accepted) return out;
+        out.PlayerId = text(1);
+        out.NewPlayerId = text(2) == "t";
+        out.Rank = num(3);
+        if (!null(4)) out.OldRank = num(4);
+        out.Top = num(5);
+        out.WeekRank = num(6);
+        if (!null(7)) out.WeekOldRank = num(7);
+        out.WeekTop = num(8);
+        return out;
+    }
+
+    const std::string conninfo_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<PGconn*> slots_;  // null: not connected yet, or dropped
+    std::vector<size_t> free_;
+};
+
+}  // namespace
+
+std::unique_ptr<IScoreStore> OpenPgStore(const std::string& conninfo, int connections) {
+    return std::make_unique<PgStore>(conninfo, connections);
+}
+
+bool IsPgAddress(const std::string& where) {
+    return where.rfind("postgresql://", 0) == 0 || where.rfind("postgres://", 0) == 0;
+}
+
+std::unique_ptr<IScoreStore> OpenScoreStore(const std::string& where) {
+    if (IsPgAddress(where)) return OpenPgStore(where);
+    return OpenSqliteStore(where);
+}
+
+}  // namespace zx::server

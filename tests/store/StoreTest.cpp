@@ -1,0 +1,293 @@
+// The score stores, SQLite and PostgreSQL, held to the same cases: identifiers, replays, ranks
+// over every player's best and within a week, the lists, what survives reopening, and many
+// writers at once. Then what only a shared database has to stand: losing it and getting it back.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "PgCluster.h"
+#include "server/ScoreStore.h"
+
+namespace zx {
+namespace {
+
+using server::TSubmission;
+using server::TSubmitOutcome;
+
+constexpr int64_t kWeek1 = test::kAMonday, kWeek2 = test::kAMonday + 7 * 86400;
+
+TSubmission Score(int32_t score, const std::string& code, const std::string& id = {},
+                  const std::string& name = "N") {
+    TSubmission s;
+    s.PlayerId = id;
+    s.Score = score;
+    s.Name = name;
+    s.City = "Bern";
+    s.Country = "CH";
+    s.ScoreCode = code;
+    return s;
+}
+
+class StoreTest : public ::testing::TestWithParam<std::string> {
+protected:
+    void SetUp() override {
+        if (GetParam() == "postgresql") {
+            cluster_ = test::PgCluster::Shared();
+            if (!cluster_) GTEST_SKIP() << test::PgCluster::Why();
+            where_ = cluster_->NewDatabase();
+        } else {
+            where_ = folder_.Path();
+        }
+        store_ = server::OpenScoreStore(where_);
+    }
+    void Reopen() {
+        store_.reset();
+        store_ = server::OpenScoreStore(where_);
+    }
+    TSubmitOutcome Send(const TSubmission& s, int64_t week = kWeek1) {
+        return store_->Submit(s, "127.0.0.1", week + 3600, week);
+    }
+
+    test::TempFolder folder_;
+    test::PgCluster* cluster_ = nullptr;
+    std::string where_;
+    std::unique_ptr<server::IScoreStore> store_;
+};
+
+TEST_P(StoreTest, AFirstScoreGetsAFreshIdentifierEvenWhenItBringsOneNeverGivenOut) {
+    const TSubmitOutcome a = Send(Score(4000, "c1"));
+    ASSERT_TRUE(a.Accepted);
+    EXPECT_TRUE(a.NewPlayerId);
+    EXPECT_EQ(a.PlayerId.size(), 32u);
+    EXPECT_EQ(a.PlayerId.find_first_not_of("0123456789abcdef"), std::string::npos);
+    EXPECT_EQ(a.Rank, 1);
+    EXPECT_FALSE(a.OldRank);
+    EXPECT_EQ(a.Top, 4000);
+    EXPECT_EQ(a.WeekRank, 1);
+    EXPECT_FALSE(a.WeekOldRank);
+    EXPECT_EQ(a.WeekTop, 4000);
+
+    const TSubmitOutcome picked = Send(Score(3000, "c2", "0123456789abcdef0123456789abcdef"));
+    EXPECT_TRUE(picked.NewPlayerId);
+    EXPECT_NE(picked.PlayerId, "0123456789abcdef0123456789abcdef");
+    EXPECT_NE(picked.PlayerId, a.PlayerId);
+
+    // Bytes a game's damaged settings could hold, in the identifier and in a proxy's address.
+    const TSubmitOutcome odd =
+        store_->Submit(Score(3200, "c4", "ab\xe9\xff"), "10.0.0.\xe9", kWeek1 + 60, kWeek1);
+    EXPECT_TRUE(odd.Accepted);
+    EXPECT_TRUE(odd.NewPlayerId);
+    EXPECT_EQ(odd.PlayerId.size(), 32u);
+
+    const TSubmitOutcome known = Send(Score(3500, "c3", a.PlayerId));
+    EXPECT_FALSE(known.NewPlayerId);
+    EXPECT_EQ(known.PlayerId, a.PlayerId);
+    EXPECT_EQ(known.OldRank, 1);
+}
+
+TEST_P(StoreTest, AScoreCodeIsTakenOnceWhoeverSendsItAndAfterReopening) {
+    const TSubmitOutcome a = Send(Score(4000, "same"));
+    ASSERT_TRUE(a.Accepted);
+    EXPECT_FALSE(Send(Score(4000, "same")).Accepted);
+    EXPECT_FALSE(Send(Score(9000, "same", a.PlayerId)).Accepted);
+    Reopen();
+    EXPECT_FALSE(Send(Score(4000, "same"), kWeek2).Accepted);
+    EXPECT_EQ(store_->SubmissionCount(), 1);
+    // The refused ones changed no list.
+    const auto top = store_->Top(10, std::nullopt);
+    ASSERT_EQ(top.size(), 1u);
+    EXPECT_EQ(top[0].Score, 4000);
+}
+
+TEST_P(StoreTest, RanksCountEachOtherPlayersBestOnceAndEqualBestsShareARank) {
+    const TSubmitOutcome ann = Send(Score(500, "a1"));
+    const TSubmitOutcome ben = Send(Score(300, "b1"));
+    const TSubmitOutcome cid = Send(Score(300, "c1"));
+    EXPECT_EQ(ben.Rank, 2);
+    EXPECT_EQ(cid.Rank, 2) << "Ben's equal best is not above Cid's";
+
+    // Below his own best: the sent score's rank, and his best's rank before.
+    const TSubmitOutcome ben2 = Send(Score(200, "b2", ben.PlayerId));
+    EXPECT_EQ(ben2.Rank, 3);
+    EXPECT_EQ(ben2.OldRank, 2);
+    EXPECT_EQ(ben2.Top, 500);
+
+    // Ann's own 500 is not above Ann.
+    const TSubmitOutcome ann2 = Send(Score(100, "a2", ann.PlayerId));
+    EXPECT_EQ(ann2.Rank, 3);
+    EXPECT_EQ(ann2.OldRank, 1);
+
+    const TSubmitOutcome ann3 = Send(Score(900, "a3", ann.PlayerId));
+    EXPECT_EQ(ann3.Rank, 1);
+    EXPECT_EQ(ann3.OldRank, 1);
+    EXPECT_EQ(ann3.Top, 900);
+
+    const TSubmitOutcome dan = Send(Score(400, "d1"));
+    EXPECT_EQ(dan.Rank, 2) << "Ann's 500 was replaced by her 900";
+    EXPECT_EQ(dan.Top, 900);
+    const TSubmitOutcome cid2 = Send(Score(-50, "c2", cid.PlayerId));
+    EXPECT_EQ(cid2.Rank, 4) << "Ann, Dan and Ben; not Cid himself";
+    EXPECT_EQ(cid2.OldRank, 3);
+}
+
+TEST_P(StoreTest, RanksAreExactOnBothSidesOfEveryThousandAndOfZero) {
+    std::vector<int32_t> all = {-2049, -1025, -1024, -1023, -1,   0,    1,
+                                1023,  1024,  1025,  2047,  2048, 2048, 60000};
+    for (size_t i = 0; i < all.size(); ++i) Send(Score(all[i], "b" + std::to_string(i)));
+    std::vector<int32_t> week;  // the probes go to a week of their own
+    auto above = [](const std::vector<int32_t>& v, int32_t s) {
+        return std::count_if(v.begin(), v.end(), [&](int32_t b) { return b > s; });
+    };
+    for (int32_t probe : {-3000, -2049, -1025, -1024, -2, -1, 0, 1022, 1023, 1024, 2047, 2048,
+                          59999, 60000, 70000}) {
+        const TSubmitOutcome p = Send(Score(probe, "p" + std::to_string(probe)), kWeek2);
+        EXPECT_EQ(p.Rank, 1 + above(all, probe)) << probe;
+        EXPECT_EQ(p.WeekRank, 1 + above(week, probe)) << probe;
+        all.push_back(probe);
+        week.push_back(probe);
+    }
+}
+
+TEST_P(StoreTest, AWeekRanksOnlyItsOwnScoresAndKeepsItsOldRank) {
+    const TSubmitOutcome ann = Send(Score(500, "a1"), kWeek1);
+    const TSubmitOutcome ben = Send(Score(300, "b1"), kWeek2);
+    EXPECT_EQ(ben.Rank, 2);
+    EXPECT_EQ(ben.WeekRank, 1);
+    EXPECT_EQ(ben.WeekTop, 300);
+    EXPECT_EQ(ben.Top, 500);
+
+    const TSubmitOutcome ann2 = Send(Score(200, "a2", ann.PlayerId), kWeek2);
+    EXPECT_EQ(ann2.OldRank, 1);
+    EXPECT_FALSE(ann2.WeekOldRank) << "Ann had not played in the second week";
+    EXPECT_EQ(ann2.WeekRank, 2);
+
+    const TSubmitOutcome ann3 = Send(Score(250, "a3", ann.PlayerId), kWeek2);
+    EXPECT_EQ(ann3.WeekOldRank, 2);
+    EXPECT_EQ(ann3.WeekRank, 2);
+    const TSubmitOutcome ann4 = Send(Score(350, "a4", ann.PlayerId), kWeek2);
+    EXPECT_EQ(ann4.WeekRank, 1);
+    EXPECT_EQ(ann4.WeekTop, 350);
+
+    const auto week1 = store_->Top(10, kWeek1), week2 = store_->Top(10, kWeek2);
+    ASSERT_EQ(week1.size(), 1u);
+    EXPECT_EQ(week1[0].Score, 500);
+    ASSERT_EQ(week2.size(), 2u);
+    EXPECT_EQ(week2[0].Score, 350);
+    EXPECT_EQ(week2[1].Score, 300);
+}
+
+TEST_P(StoreTest, ListsShowEachPlayersBestWithItsNameAndTheEarlierOfEqualBestsFirst) {
+    const TSubmitOutcome ann = Send(Score(500, "a1", {}, "Ann"));
+    Send(Score(700, "a2", ann.PlayerId, "Annie"));
+    Send(Score(600, "a3", ann.PlayerId, "Ann again"));  // not her best: the list keeps "Annie"
+    Send(Score(700, "b1", {}, "Ben"));
+    // Names are the bytes that were sent: Windows-1252, a NUL-free anything.
+    TSubmission zoe = Score(650, "z1", {}, "Z\xf6\xe9 \x80");
+    zoe.City = "Z\xfcrich";
+    Send(zoe);
+
+    const auto top = store_->Top(10, std::nullopt);
+    ASSERT_EQ(top.size(), 3u);
+    EXPECT_EQ(top[0].Name, "Annie");
+    EXPECT_EQ(top[0].Score, 700);
+    EXPECT_EQ(top[1].Name, "Ben");
+    EXPECT_EQ(top[2].Name, "Z\xf6\xe9 \x80");
+    EXPECT_EQ(top[2].City, "Z\xfcrich");
+    EXPECT_EQ(top[2].Country, "CH");
+    const auto two = store_->Top(2, kWeek1);
+    ASSERT_EQ(two.size(), 2u);
+    EXPECT_EQ(two[1].Name, "Ben");
+    EXPECT_TRUE(store_->Top(10, kWeek2).empty());
+}
+
+TEST_P(StoreTest, PlayersAndBestsSurviveReopening) {
+    const TSubmitOutcome ann = Send(Score(500, "a1"));
+    Send(Score(800, "b1"));
+    Reopen();
+    const TSubmitOutcome ann2 = Send(Score(900, "a2", ann.PlayerId));
+    EXPECT_FALSE(ann2.NewPlayerId);
+    EXPECT_EQ(ann2.OldRank, 2);
+    EXPECT_EQ(ann2.Rank, 1);
+    EXPECT_EQ(ann2.WeekOldRank, 2);
+    EXPECT_EQ(store_->SubmissionCount(), 3);
+}
+
+TEST_P(StoreTest, WritersAtOnceLoseNothingAndTakeEachCodeOnce) {
+    // Eight threads send the same 40 codes of one player each, and 40 players of their own.
+    const TSubmitOutcome shared = Send(Score(0, "start"));
+    std::mutex mutex;
+    std::map<std::string, int> taken;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 8; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 40; ++i) {
+                const TSubmitOutcome a =
+                    Send(Score(i * 10, "s" + std::to_string(i), shared.PlayerId));
+                const TSubmitOutcome b =
+                    Send(Score(1000 + t * 100 + i, "p" + std::to_string(t * 100 + i)));
+                std::lock_guard lock(mutex);
+                if (a.Accepted) ++taken["s" + std::to_string(i)];
+                if (b.Accepted) ++taken["p" + std::to_string(t * 100 + i)];
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(taken.size(), 40u + 320u);
+    for (const auto& [code, n] : taken) EXPECT_EQ(n, 1) << code;
+    EXPECT_EQ(store_->SubmissionCount(), 1 + 40 + 320);
+    // The shared player's best is the highest of their codes; every player is ranked once.
+    const TSubmitOutcome last = Send(Score(385, "last", shared.PlayerId));
+    EXPECT_EQ(last.OldRank, 321);
+    EXPECT_EQ(last.Rank, 321);
+    const TSubmitOutcome low = Send(Score(-1, "low"));
+    EXPECT_EQ(low.Rank, 322);
+    EXPECT_EQ(store_->Top(1000, std::nullopt).size(), 322u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values("sqlite", "postgresql"),
+                         [](const auto& info) { return info.param; });
+
+TEST(SqliteStore, ASecondStoreOnAFolderInUseIsRefusedUntilTheFirstCloses) {
+    test::TempFolder folder;
+    auto first = server::OpenSqliteStore(folder.Path());
+    try {
+        server::OpenSqliteStore(folder.Path());
+        ADD_FAILURE() << "a second store opened the same folder";
+    } catch (const std::exception& e) {
+        EXPECT_NE(std::string(e.what()).find("in use by another zolvex-server"), std::string::npos)
+            << e.what();
+    }
+    first->Submit(Score(10, "kept"), "x", kWeek1, kWeek1);
+    first.reset();
+    EXPECT_EQ(server::OpenSqliteStore(folder.Path())->SubmissionCount(), 1);
+}
+
+TEST(PgStore, ASubmissionWhileTheDatabaseIsDownFailsAndTheStoreRecoversByItself) {
+    test::PgCluster* cluster = test::PgCluster::Shared();
+    if (!cluster) GTEST_SKIP() << test::PgCluster::Why();
+    auto store = server::OpenPgStore(cluster->NewDatabase(), 4);
+    // Every connection of the pool opened, so that each has to notice the restart.
+    std::vector<std::thread> warm;
+    for (int t = 0; t < 8; ++t)
+        warm.emplace_back([&, t] {
+            for (int i = 0; i < 5; ++i)
+                store->Submit(Score(i, "w" + std::to_string(t * 10 + i)), "x", kWeek1, kWeek1);
+        });
+    for (auto& t : warm) t.join();
+
+    cluster->Stop();
+    EXPECT_THROW(store->Submit(Score(1, "down"), "x", kWeek1, kWeek1), std::exception);
+    EXPECT_THROW(store->Top(20, std::nullopt), std::exception);
+    cluster->Restart();
+    for (int i = 0; i < 10; ++i)
+        EXPECT_TRUE(
+            store->Submit(Score(100 + i, "up" + std::to_string(i)), "x", kWeek1, kWeek1).Accepted);
+    EXPECT_EQ(store->Top(3, std::nullopt).at(0).Score, 109);
+    EXPECT_EQ(store->SubmissionCount(), 40 + 10) << "the refused one was not stored";
+}
+
+}  // namespace
+}  // namespace zx
