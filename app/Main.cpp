@@ -718,7 +718,7 @@ void TForm1::ActionStartExecute() {
     }
     Timer1->stop();
     if (!SoundsReady) {
-        const std::string dir = ProgramDir();
+        const std::string dir = DataDir();
         platform::ShowMessage(
             "Cannot start game because of low drive space. Please close program and make some more "
             "space "
@@ -727,6 +727,7 @@ void TForm1::ActionStartExecute() {
         return;
     }
     WriteLog("Program Version " + std::string(kProgramVersion));
+    if (const std::string folders = FoldersLogLine(); !folders.empty()) WriteLog(folders);
     if (GameStart.MeasureMachine)
         LogSystemInfo(GameStart.MeasureMachine);
     else

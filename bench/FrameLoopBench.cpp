@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
     int kind = argc > 2 ? std::atoi(argv[2]) : 2;
     char tmpl[] = "/tmp/zolvex-bench-XXXXXX";
-    zx::SetProgramDir(mkdtemp(tmpl));
+    zx::SetFolders(zx::TFolders::Single(mkdtemp(tmpl)));
     TBenchForm f(static_cast<uint32_t>(seconds * 1000));
     f.SetDisplayKind(static_cast<uint8_t>(kind));
     f.ShowModal();

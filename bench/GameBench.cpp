@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     char tmpl[] = "/tmp/zolvex-bench-XXXXXX";
     const std::string dir = mkdtemp(tmpl);
     zx::PrepareGameDir(ZOLVEX_PROGRAM_DIR_BUILD, dir);
-    zx::SetProgramDir(dir);
+    zx::SetFolders(zx::TFolders::Single(dir));
 
     std::printf("good player, seed %u, one game each; times in ms\n", seed);
     {

@@ -16,7 +16,7 @@ struct TempProgramDir {
         std::string tmpl =
             (std::filesystem::temp_directory_path() / "zolvex-bench-XXXXXX").string();
         if (mkdtemp(tmpl.data())) dir = tmpl;
-        zx::SetProgramDir(dir);
+        zx::SetFolders(zx::TFolders::Single(dir));
         zx::EnsureDataDir();
     }
     ~TempProgramDir() {

@@ -40,7 +40,7 @@ int main() {
             !fs::exists(fs::path(e.path()).replace_extension(".mp3")))
             fs::copy_file(e.path(), dir / "snd" / e.path().filename());
     fs::copy_file(built / "libmpegdll.so", dir / "libmpegdll.so");
-    zx::SetProgramDir(dir.string());
+    zx::SetFolders(zx::TFolders::Single(dir.string()));
 
     // Conversion speed: the three shipped tracks.
     zx::TConsoleMusicProgress progress;

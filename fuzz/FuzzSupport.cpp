@@ -33,7 +33,7 @@ void InitProgramDir() {
                           : std::filesystem::temp_directory_path();
     std::string tmpl = (base / "zolvex-fuzz-XXXXXX").string();
     if (!mkdtemp(tmpl.data())) Fail("no temporary directory");
-    SetProgramDir(tmpl);
+    SetFolders(TFolders::Single(tmpl));
     EnsureDataDir();
     platform::SetMessageHook([](platform::MessageKind, const std::string&) { return false; });
     // The directory goes with the process.

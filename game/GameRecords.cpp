@@ -309,7 +309,7 @@ std::string LoadEnv() {
     // exit: it is kept aside for a look, and the last good copy (or the defaults) takes its place.
     EnterProgramDir();
     const std::string original = ResolvePath(kEnvDataFile);
-    const std::string damaged = ResolvePath(kEnvDamagedFile);
+    const std::string damaged = ResolveWritePath(kEnvDamagedFile);
     if (std::rename(original.c_str(), damaged.c_str()) != 0)
         throw EInOutError("Cannot keep the damaged " + original + " aside");
     std::optional<std::array<uint8_t, kEnvDataSize>> good;

@@ -32,9 +32,9 @@ constexpr std::array<int, 7> kPriorities = {-15, -2, -1, 0, 1, 2, 15};
 
 std::string LibraryFile(const std::string& pathToDll) {
     if (pathToDll.empty()) {
-        // The decoder ships beside the executable, a folder dlopen does not search: look there
-        // first, then leave it to the loader's search path.
-        std::string beside = ProgramDir() + "/" + kMPEGLibraryName;
+        // The decoder ships beside the executable or in the installed tree's library folder,
+        // folders dlopen does not search: look there first, then leave it to the loader.
+        std::string beside = Folders().Library + "/" + kMPEGLibraryName;
         return FileExists(beside) ? beside : kMPEGLibraryName;
     }
     char last = pathToDll.back();

@@ -107,7 +107,7 @@ void CreateTemp(const std::string& temp) {
 // Decodes one file into a temporary wave beside the target and puts it in place only when it is
 // complete: a failed or interrupted run must never leave a wave that looks newer than its MP3.
 void ConvertOne(TMPEGPlayer& player, const Pair& p) {
-    const std::string temp = ResolvePath(p.wav + ".part");
+    const std::string temp = ResolveWritePath(p.wav + ".part");
     CreateTemp(temp);
     try {
         player.SetStreamName(p.mp3);
@@ -118,7 +118,7 @@ void ConvertOne(TMPEGPlayer& player, const Pair& p) {
         while (!player.IsDone()) platform::SleepMs(10);
         player.CloseStream();
         SyncFileAndFolder(temp);
-        if (std::rename(temp.c_str(), ResolvePath(p.wav).c_str()) != 0) throw TMPEGError(5);
+        if (std::rename(temp.c_str(), ResolveWritePath(p.wav).c_str()) != 0) throw TMPEGError(5);
         SyncFileAndFolder(p.wav);
     } catch (...) {
         try {
@@ -158,8 +158,9 @@ bool CheckSoundSpace(const std::string& mp3Path, const TFreeSpace& freeSpace) {
     std::string full = ResolvePath(mp3Path);
     struct stat st {};
     int64_t size = stat(full.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
+    // The waves go where the program may write, which need not be beside the MP3s.
     const std::optional<uint64_t> bytes =
-        freeSpace(std::filesystem::path(full).parent_path().string());
+        freeSpace(std::filesystem::path(ResolveWritePath(mp3Path)).parent_path().string());
     const int64_t space = bytes ? static_cast<int64_t>(*bytes) : -1;
     if (size * 20 < space) return true;
     std::string drive = mp3Path.empty() ? std::string() : mp3Path.substr(0, 1);
@@ -203,8 +204,8 @@ bool ConvertMusic(IMusicProgress* progress, const TFreeSpace& freeSpace) {
             // the last game ended. The game plays without the music that is missing.
             if (!folderFailureTold)
                 platform::ShowMessage("The music cannot be converted: the folder " +
-                                      ResolvePath("snd") + " cannot be written (" + e.Message() +
-                                      "). The game plays without it.");
+                                      ResolveWritePath("snd") + " cannot be written (" +
+                                      e.Message() + "). The game plays without it.");
             folderFailureTold = true;
             break;
         } catch (const Exception& e) {

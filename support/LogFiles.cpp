@@ -108,7 +108,7 @@ void WriteLog(std::string_view line) {
     std::lock_guard lock(logMutex);
     EnsureDataDir();
     EnterProgramDir();
-    std::string full = ResolvePath(kLog);
+    std::string full = ResolveWritePath(kLog);
     int fd = open(full.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (fd < 0) RaiseIo("Cannot open " + full);
     const char* p = bytes.data();

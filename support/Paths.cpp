@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <mutex>
@@ -20,10 +21,19 @@ namespace zx {
 namespace {
 
 std::mutex dirMutex;
-// Set by SetProgramDir; empty: the executable's directory.
-std::string& ChosenDir() {
-    static std::string dir;
+std::optional<TFolders>& CurrentFolders() {
+    static std::optional<TFolders> folders;
+    return folders;
+}
+
+std::string WithoutTrailingSlash(std::string dir) {
+    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
     return dir;
+}
+
+std::string Env(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? v : "";
 }
 
 std::string ExeDir() {
@@ -79,36 +89,15 @@ void SyncFolderOf(const std::string& file) {
     SaveStepFolderSynced(dir);
 }
 
-}  // namespace
+struct TResolved {
+    std::string path;
+    bool exists = false;
+};
 
-std::string ProgramDir() {
-    std::lock_guard lock(dirMutex);
-    if (!ChosenDir().empty()) return ChosenDir();
-    static const std::string dir = ExeDir();
-    return dir;
-}
-
-void SetProgramDir(const std::string& dir) {
-    std::lock_guard lock(dirMutex);
-    ChosenDir() = dir;
-    while (ChosenDir().size() > 1 && ChosenDir().back() == '/') ChosenDir().pop_back();
-}
-
-void EnterProgramDir() {
-    if (chdir(ProgramDir().c_str()) != 0)
-        throw EInOutError("I/O error " + std::to_string(errno) + ": " + std::strerror(errno));
-}
-
-void EnsureDataDir() {
-    std::string kvd = ResolvePath("KVD");
-    if (!IsDir(kvd)) mkdir(kvd.c_str(), 0755);
-}
-
-std::string ResolvePath(std::string_view path) {
-    std::string p(path);
-    for (char& c : p)
-        if (c == '\\') c = '/';
-    std::string cur = (!p.empty() && p[0] == '/') ? "" : ProgramDir();
+// Follows p (separated by '/') from root, matching each existing component without regard to
+// case; root "" means p is absolute.
+TResolved ResolveFrom(const std::string& root, const std::string& p) {
+    std::string cur = root;
     bool matching = true;
     size_t i = 0;
     while (i <= p.size()) {
@@ -132,7 +121,147 @@ std::string ResolvePath(std::string_view path) {
         }
         cur += "/" + comp;
     }
-    return cur.empty() ? "/" : cur;
+    return {cur.empty() ? "/" : cur, matching};
+}
+
+// A relative path (separated by '/') against the program folder, or nullopt for an absolute
+// one outside it.
+std::optional<std::string> RelativeToProgram(std::string p, const std::string& program) {
+    if (p.empty() || p[0] != '/') return p;
+    if (p == program) return std::string();
+    if (program != "/" && p.size() > program.size() && p.compare(0, program.size(), program) == 0 &&
+        p[program.size()] == '/')
+        return p.substr(program.size() + 1);
+    return std::nullopt;
+}
+
+std::string Normalized(std::string_view path) {
+    std::string p(path);
+    for (char& c : p)
+        if (c == '\\') c = '/';
+    return p;
+}
+
+// Converted music is the cache's; everything else the program writes is the user's data.
+const std::string& WriteRoot(const TFolders& f, const std::string& rel) {
+    size_t i = rel.find_first_not_of("/.");
+    std::string_view first = std::string_view(rel).substr(i == std::string::npos ? rel.size() : i);
+    first = first.substr(0, first.find('/'));
+    return SameTextIgnoreCase(first, "snd") ? f.Cache : f.Data;
+}
+
+// The roots a relative path is looked up in, the one written to first.
+std::vector<std::string> ReadRoots(const TFolders& f, const std::string& rel) {
+    const std::string& write = WriteRoot(f, rel);
+    std::vector<std::string> roots{write};
+    for (const std::string* r : {&f.Data, &f.Cache, &f.Program})
+        if (std::find(roots.begin(), roots.end(), *r) == roots.end()) roots.push_back(*r);
+    return roots;
+}
+
+}  // namespace
+
+TFolders TFolders::Single(const std::string& dir) {
+    const std::string d = WithoutTrailingSlash(dir);
+    return {d, d, d, d};
+}
+
+TFolders FoldersFor(const std::string& exeDir, const std::string& xdgDataHome,
+                    const std::string& xdgCacheHome, const std::string& home) {
+    const std::string exe = WithoutTrailingSlash(exeDir);
+    TFolders f = TFolders::Single(exe);
+    bool installed = false;
+    if (!ResolveFrom(exe, "KVD").exists) {
+        const std::string prefix = exe.substr(0, exe.rfind('/'));
+        const std::string shared = prefix + "/share/zolvex";
+        if (IsDir(shared)) {
+            f.Program = f.Data = f.Cache = shared;
+            f.Library = prefix + "/lib/zolvex";
+            installed = true;
+        }
+    }
+    // An installed tree belongs to the package manager even when the user (root) could write
+    // it; a folder of the program's own is used as it is whenever it can be written.
+    if (!installed && access(f.Program.c_str(), W_OK) == 0) return f;
+    // The XDG rules: a relative value is invalid and ignored.
+    auto base = [&](const std::string& value, const char* fallback) {
+        return !value.empty() && value[0] == '/' ? WithoutTrailingSlash(value)
+                                                 : WithoutTrailingSlash(home) + fallback;
+    };
+    f.Data = base(xdgDataHome, "/.local/share") + "/zolvex";
+    f.Cache = base(xdgCacheHome, "/.cache") + "/zolvex";
+    return f;
+}
+
+void SetFolders(TFolders folders) {
+    for (std::string* d : {&folders.Program, &folders.Data, &folders.Cache, &folders.Library})
+        *d = WithoutTrailingSlash(*d);
+    std::lock_guard lock(dirMutex);
+    CurrentFolders() = std::move(folders);
+}
+
+TFolders Folders() {
+    std::lock_guard lock(dirMutex);
+    if (!CurrentFolders())
+        CurrentFolders() =
+            FoldersFor(ExeDir(), Env("XDG_DATA_HOME"), Env("XDG_CACHE_HOME"), Env("HOME"));
+    return *CurrentFolders();
+}
+
+std::string ProgramDir() { return Folders().Program; }
+std::string DataDir() { return Folders().Data; }
+
+std::string FoldersLogLine() {
+    const TFolders f = Folders();
+    if (!f.Overlaid()) return "";
+    return "Folders: program " + f.Program + ", data " + f.Data + ", cache " + f.Cache +
+           ", library " + f.Library;
+}
+
+void EnterProgramDir() {
+    // The user's folders are made on the first start, before anything looks at their drive (the
+    // music's space check) or writes to them.
+    const std::string data = DataDir();
+    if (Folders().Overlaid()) {
+        CreateDir(data);
+        EnsureDataDir();
+    }
+    if (chdir(data.c_str()) != 0)
+        throw EInOutError("I/O error " + std::to_string(errno) + ": " + std::strerror(errno));
+}
+
+void EnsureDataDir() {
+    const TFolders f = Folders();
+    if (!f.Overlaid()) {
+        std::string kvd = ResolvePath("KVD");
+        if (!IsDir(kvd)) mkdir(kvd.c_str(), 0755);
+        return;
+    }
+    CreateDir("KVD");
+    CreateDir("snd");
+}
+
+std::string ResolvePath(std::string_view path) {
+    const TFolders f = Folders();
+    const std::string p = Normalized(path);
+    const auto rel = RelativeToProgram(p, f.Program);
+    if (!rel) return ResolveFrom("", p).path;
+    if (!f.Overlaid()) return ResolveFrom(f.Program, *rel).path;
+    std::optional<std::string> firstGuess;
+    for (const std::string& root : ReadRoots(f, *rel)) {
+        TResolved r = ResolveFrom(root, *rel);
+        if (r.exists) return r.path;
+        if (!firstGuess) firstGuess = r.path;
+    }
+    return *firstGuess;
+}
+
+std::string ResolveWritePath(std::string_view path) {
+    const TFolders f = Folders();
+    const std::string p = Normalized(path);
+    const auto rel = RelativeToProgram(p, f.Program);
+    if (!rel) return ResolveFrom("", p).path;
+    return ResolveFrom(WriteRoot(f, *rel), *rel).path;
 }
 
 bool FileExists(std::string_view path) {
@@ -142,7 +271,7 @@ bool FileExists(std::string_view path) {
 bool DirectoryExists(std::string_view path) { return IsDir(ResolvePath(path)); }
 
 bool CreateDir(std::string_view path) {
-    std::string full = ResolvePath(path);
+    std::string full = ResolveWritePath(path);
     for (size_t k = 1; k <= full.size(); ++k) {
         if (k == full.size() || full[k] == '/') {
             std::string part = full.substr(0, k);
@@ -152,7 +281,7 @@ bool CreateDir(std::string_view path) {
     return true;
 }
 
-bool DeleteFile(std::string_view path) { return unlink(ResolvePath(path).c_str()) == 0; }
+bool DeleteFile(std::string_view path) { return unlink(ResolveWritePath(path).c_str()) == 0; }
 
 std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view path) {
     std::string full = ResolvePath(path);
@@ -175,7 +304,7 @@ std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view path) {
 }
 
 void ReplaceFileContents(std::string_view path, const void* data, size_t size) {
-    std::string full = ResolvePath(path);
+    std::string full = ResolveWritePath(path);
     std::string tmp = full + ".tmp";
     auto fail = [&](const char* what) {
         int e = errno;
@@ -209,19 +338,36 @@ std::vector<TFolderFile> ListFolder(std::string_view directory, std::string_view
         TFolderFile file;
     };
     std::vector<Keyed> found;
-    std::error_code ec;
-    for (fs::directory_iterator it(ResolvePath(directory), ec), end; !ec && it != end;
-         it.increment(ec)) {
-        std::error_code e2;
-        if (!it->is_regular_file(e2)) continue;
-        std::string name = it->path().filename().string();
-        if (name.size() < suffix.size() ||
-            !SameTextIgnoreCase(std::string_view(name).substr(name.size() - suffix.size()), suffix))
-            continue;
-        const uintmax_t size = it->file_size(e2);
-        if (e2) continue;
-        std::string key = UpperCase(name);
-        found.push_back({std::move(key), {std::move(name), size}});
+    // Over a read-only program folder the folder is the union of its copies, the user's first.
+    std::vector<std::string> dirs;
+    const TFolders f = Folders();
+    const std::string p = Normalized(directory);
+    const auto rel = RelativeToProgram(p, f.Program);
+    if (rel && f.Overlaid()) {
+        for (const std::string& root : ReadRoots(f, *rel))
+            if (TResolved r = ResolveFrom(root, *rel); r.exists) dirs.push_back(r.path);
+    } else {
+        dirs.push_back(ResolvePath(directory));
+    }
+    for (const std::string& dir : dirs) {
+        const size_t before = found.size();
+        std::error_code ec;
+        for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+            std::error_code e2;
+            if (!it->is_regular_file(e2)) continue;
+            std::string name = it->path().filename().string();
+            if (name.size() < suffix.size() ||
+                !SameTextIgnoreCase(std::string_view(name).substr(name.size() - suffix.size()),
+                                    suffix))
+                continue;
+            const uintmax_t size = it->file_size(e2);
+            if (e2) continue;
+            std::string key = UpperCase(name);
+            if (std::any_of(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(before),
+                            [&](const Keyed& k) { return k.key == key; }))
+                continue;
+            found.push_back({std::move(key), {std::move(name), size}});
+        }
     }
     std::sort(found.begin(), found.end(), [](const Keyed& a, const Keyed& b) {
         return a.key != b.key ? a.key < b.key : a.file.Name < b.file.Name;
@@ -243,7 +389,8 @@ void SyncFileAndFolder(std::string_view path) {
 }
 
 void LinkFile(std::string_view existing, std::string_view second) {
-    const std::string from = ResolvePath(existing), to = ResolvePath(second), tmp = to + ".tmp";
+    const std::string from = ResolvePath(existing), to = ResolveWritePath(second),
+                      tmp = to + ".tmp";
     unlink(tmp.c_str());
     if (link(from.c_str(), tmp.c_str()) != 0) return;
     if (rename(tmp.c_str(), to.c_str()) != 0) {
@@ -255,7 +402,7 @@ void LinkFile(std::string_view existing, std::string_view second) {
 
 void RemoveSaveLeftovers() {
     for (const char* folder : {"", "KVD", "snd", "Screenshots"}) {
-        const std::string dir = *folder ? ResolvePath(folder) : ProgramDir();
+        const std::string dir = *folder ? ResolveWritePath(folder) : DataDir();
         DIR* d = opendir(dir.c_str());
         if (!d) continue;
         std::vector<std::string> names;
@@ -277,7 +424,7 @@ void RemoveSaveLeftovers() {
 
 std::optional<uint64_t> FreeDiskSpace() {
     struct statvfs st {};
-    if (statvfs(ProgramDir().c_str(), &st) != 0) return std::nullopt;
+    if (statvfs(DataDir().c_str(), &st) != 0) return std::nullopt;
     return static_cast<uint64_t>(st.f_bavail) * st.f_frsize;
 }
 

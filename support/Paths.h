@@ -10,21 +10,57 @@
 
 namespace zx {
 
-// Directory of the running executable, without a trailing separator.
-std::string ProgramDir();
-// Makes dir the program directory of this process: the scripted players and the test programs
-// play in a directory of their own. The program itself keeps the executable's directory.
-void SetProgramDir(const std::string& dir);
+// The folders the program works in, without trailing separators. A program folder that can be
+// written (the build folder, a portable copy) is all three; an installed one, read-only, gets the
+// user's data and cache folders laid over it: what the program writes goes there, what it reads
+// is looked up there first, then in the program folder.
+struct TFolders {
+    std::string Program;  // the shipped files: level, cave, sounds, pictures
+    std::string Data;     // settings, state, prog.cfg, the log, screenshots, saved levels
+    std::string Cache;    // converted music (snd/)
+    std::string Library;  // where the decoder library was installed
 
-// Makes the program directory the current directory; raises EInOutError when it cannot.
+    // One folder for everything, the decoder library beside the executable.
+    static TFolders Single(const std::string& dir);
+    bool Overlaid() const { return Data != Program || Cache != Program; }
+};
+
+// The folders for an executable in exeDir: a folder holding KVD is the program folder itself,
+// else the installed tree's <exeDir>/../share/zolvex with the library in <exeDir>/../lib/zolvex.
+// When the program folder cannot be written, or is an installed tree, Data is $XDG_DATA_HOME/zolvex (default
+// ~/.local/share/zolvex) and Cache $XDG_CACHE_HOME/zolvex (default ~/.cache/zolvex); the
+// environment's values are passed in (empty when unset).
+TFolders FoldersFor(const std::string& exeDir, const std::string& xdgDataHome,
+                    const std::string& xdgCacheHome, const std::string& home);
+// The folders in use: set once at the start (tools and tests that play in a folder of their own
+// set theirs), else found from the running executable and the environment.
+void SetFolders(TFolders folders);
+TFolders Folders();
+// The program folder (the shipped files).
+std::string ProgramDir();
+// The folder the program writes its settings, log and screenshots to.
+std::string DataDir();
+// One line for the log's start naming the folders; empty when the program folder is all of them.
+std::string FoldersLogLine();
+
+// Makes the data folder the current directory, creating the user's folders when missing;
+// raises EInOutError when it cannot.
 void EnterProgramDir();
-// Creates KVD under the program directory; an existing directory or a failure is ignored.
+// Creates the folders written to (KVD, and snd in the cache folder); an existing directory or a
+// failure is ignored.
 void EnsureDataDir();
 
 // Resolves a path relative to the program directory (or an absolute one): '\' and '/' both
 // separate, and every component that exists is matched without regard to case. Components that
-// do not exist yet keep the spelling given, so the result can be used to create them.
+// do not exist yet keep the spelling given, so the result can be used to create them. Over a
+// read-only program folder an existing file is found in the user's folders first, then in the
+// program folder; one that exists nowhere resolves into the folder written to (snd/ into the
+// cache, everything else into the data folder). An absolute path inside the program folder
+// counts as relative to it.
 std::string ResolvePath(std::string_view path);
+// Where a write of the path goes: always in a folder the program may write, even when the file
+// is shipped in the program folder (a level the editor saves).
+std::string ResolveWritePath(std::string_view path);
 bool FileExists(std::string_view path);
 bool DirectoryExists(std::string_view path);
 // Creates the directory (and missing parents); an existing one is no failure. False on failure.
@@ -61,11 +97,11 @@ void SyncFileAndFolder(std::string_view path);
 // when the file system cannot link. Keeps the last good copy of a file about to be replaced.
 void LinkFile(std::string_view existing, std::string_view second);
 // Removes the temporary files (*.tmp, *.part) that a save or a conversion interrupted by a crash
-// or a power cut leaves beside its target, in the program folder, KVD, snd and Screenshots. For
-// the start of the program, before anything is saved.
+// or a power cut leaves beside its target, in the folder written to, KVD, snd and Screenshots.
+// For the start of the program, before anything is saved.
 void RemoveSaveLeftovers();
 
-// Free bytes on the file system of the program directory.
+// Free bytes on the file system of the data folder (the one the settings are written to).
 std::optional<uint64_t> FreeDiskSpace();
 
 // Two moments of every save, for a program that watches saves: the temporary file is whole and

@@ -14,7 +14,7 @@ pkgs=(
   sox libsox-fmt-mp3 xvfb xdotool imagemagick imagemagick-6.q16 openbox wmctrl
   xdg-utils libcpp-httplib-dev libsqlite3-dev wrk python3-aiosmtpd nginx openssl
   clang clang-14 libclang-rt-14-dev clang-format
-  postgresql-15 libpq-dev util-linux
+  desktop-file-utils appstream lintian dpkg-dev dpkg postgresql-15 libpq-dev util-linux
 )
 # Every program that tools/, tests/, bench/ or the build start, with the package that provides it
 # under that name. Keep it in step with what the scripts call.
@@ -24,6 +24,8 @@ declare -A programs=(
   [sox]=sox [soxi]=sox [xdg-open]=xdg-utils [Xvfb]=xvfb [xdotool]=xdotool [wrk]=wrk
   [openbox]=openbox [wmctrl]=wmctrl [import]=imagemagick-6.q16
   [python3]=python3-minimal [nginx]=nginx [openssl]=openssl [runuser]=util-linux
+  [desktop-file-validate]=desktop-file-utils [appstreamcli]=appstream [lintian]=lintian
+  [dpkg-deb]=dpkg [dpkg-shlibdeps]=dpkg-dev [setpriv]=util-linux [cpack]=cmake
 )
 # Python modules that tests start with /usr/bin/python3 -m.
 declare -A pymodules=([aiosmtpd]=python3-aiosmtpd)

@@ -17,6 +17,8 @@ for kind in plain asan; do
 done
 echo "=== release build"
 tools/build.sh release || status=1
+echo "=== packages"
+tools/package.sh build-release || status=1
 # Every fuzz target a short while on its committed corpus: an input that once crashed a reader
 # is kept there and must keep passing.
 echo "=== fuzz build"

@@ -60,7 +60,7 @@ void WriteBmp(const std::string& path, int w, int h, int bits) {
 class SpriteDefsTest : public testing::Test {
 protected:
     void SetUp() override { ClearLog(); }
-    void TearDown() override { SetProgramDir(test::TempProgramDir()); }
+    void TearDown() override { SetFolders(TFolders::Single(test::TempProgramDir())); }
     void Load(const std::string& text) { LoadSprites(SplitScriptLines(text)); }
 
     test::Restore<TDisplayState> savedDisplay_{DD};
@@ -135,7 +135,7 @@ TEST_F(SpriteDefsTest, TheShippedScriptLoadsEverySheetAtItsSize) {
     auto res = FindResource("TEXT", "SBMEMO");
     ASSERT_TRUE(res);
     if (ResourceNames("BITMAP").empty()) GTEST_SKIP() << "sheets not generated in this build";
-    SetProgramDir(test::BuiltProgramDir());
+    SetFolders(TFolders::Single(test::BuiltProgramDir()));
     LoadSprites(SplitScriptLines(res->Text()));
     EXPECT_EQ(SpriteCount, 58);
     EXPECT_EQ(FrameCount, 259);

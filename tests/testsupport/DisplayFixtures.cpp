@@ -80,14 +80,14 @@ SpriteSheets::SpriteSheets(ShippedSprites shipped) : SpriteSheets() {
         Load(script->Text());
         return;
     }
-    SetProgramDir(BuiltProgramDir());
+    SetFolders(TFolders::Single(BuiltProgramDir()));
     try {
         Load(script->Text());
     } catch (...) {
-        SetProgramDir(TempProgramDir());
+        SetFolders(TFolders::Single(TempProgramDir()));
         throw;
     }
-    SetProgramDir(TempProgramDir());
+    SetFolders(TFolders::Single(TempProgramDir()));
 }
 
 SpriteSheets::~SpriteSheets() { ReleaseSprites(); }

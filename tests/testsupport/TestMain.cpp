@@ -12,7 +12,7 @@ extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfi
 // Every test process works in a program directory of its own, removed at the end.
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
-    zx::SetProgramDir(zx::test::TempProgramDir());
+    zx::SetFolders(zx::TFolders::Single(zx::test::TempProgramDir()));
     int rc = RUN_ALL_TESTS();
     std::error_code ec;
     std::filesystem::remove_all(zx::test::TempProgramDir(), ec);

@@ -113,15 +113,15 @@ void PrepareGameDir(const std::string& builtDir, const std::string& dir, TMusic 
     }
     if (fs::exists(from / "libmpegdll.so"))
         fs::copy_file(from / "libmpegdll.so", to / "libmpegdll.so", opts);
-    const std::string saved = ProgramDir();
-    SetProgramDir(dir);
+    const TFolders saved = Folders();
+    SetFolders(TFolders::Single(dir));
     try {
         ConvertMusic(nullptr);
     } catch (...) {
-        SetProgramDir(saved);
+        SetFolders(saved);
         throw;
     }
-    SetProgramDir(saved);
+    SetFolders(saved);
 }
 
 THeadlessGame::THeadlessGame(uint32_t seed, IInputSource& input, const TPlayOptions& options,

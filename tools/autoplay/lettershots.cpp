@@ -50,7 +50,7 @@ int main(int argc, char** argv) {
     std::string dir = (std::filesystem::temp_directory_path() / "zolvex-letters-XXXXXX").string();
     if (!mkdtemp(dir.data())) return 1;
     zx::PrepareGameDir(zx::ProgramDir(), dir, zx::TMusic::StandIns);
-    zx::SetProgramDir(dir);
+    zx::SetFolders(zx::TFolders::Single(dir));
 
     {
         zx::TAutoPlayer player(zx::TSkill::Good, seed, "Letters");

@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     try {
         // Nothing is heard, so music the build has not converted is stood in for.
         zx::PrepareGameDir(zx::ProgramDir(), dir, zx::TMusic::StandIns);
-        zx::SetProgramDir(dir);
+        zx::SetFolders(zx::TFolders::Single(dir));
         if (!replay.empty()) {
             const zx::TReplay r = zx::TReplay::Load(replay);
             zx::TReplayInput input(r);
