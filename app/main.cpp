@@ -35,10 +35,10 @@ int main(int argc, char** argv) {
     // The program takes no arguments; Qt still needs to see argv for its own platform options.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zolvex"));
-    // One copy per user and per program folder: two copies would each save their settings over
-    // the other's.
+    // One copy per user and per folder the settings are written to: two copies would each save
+    // their settings over the other's. Two installed copies share the user's data folder.
     zx::platform::SingleInstanceLock lock(
-        zx::platform::InstanceLockName("Zolvex Application", zx::ProgramDir()));
+        zx::platform::InstanceLockName("Zolvex Application", zx::DataDir()));
     if (lock.AnotherRunning()) {
         QMessageBox::information(
             nullptr, QStringLiteral("Zolvex"),

@@ -222,10 +222,10 @@ std::string RuntimeDir() {
     return dir;
 }
 
-std::string InstanceLockName(const std::string& name, const std::string& programDir) {
+std::string InstanceLockName(const std::string& name, const std::string& folder) {
     // FNV-1a: the same folder gives the same name in every build of the program.
     uint64_t h = 1469598103934665603ULL;
-    for (const char c : programDir) {
+    for (const char c : folder) {
         h ^= static_cast<unsigned char>(c);
         h *= 1099511628211ULL;
     }

@@ -60,7 +60,7 @@ private:
 // The directory for the lock: the user's /run/user/<uid>, else a private folder under /tmp;
 // never taken from the environment, which differs between two starts.
 std::string RuntimeDir();
-// The lock's name for one program folder: one copy per user and per folder.
-std::string InstanceLockName(const std::string& name, const std::string& programDir);
+// The lock's name for one folder (the one the settings go to): one copy per user and per folder.
+std::string InstanceLockName(const std::string& name, const std::string& folder);
 
 }  // namespace zx::platform
