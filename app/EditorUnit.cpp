@@ -1,5 +1,6 @@
 #include "app/EditorUnit.h"
 
+#include <QKeyEvent>
 #include <QScrollBar>
 
 #include "app/Main.h"
@@ -58,6 +59,17 @@ void TEditorForm::FormShow() {
 }
 
 void TEditorForm::Button1Click() { close(); }
+
+void TEditorForm::keyPressEvent(QKeyEvent* e) {
+    if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) &&
+        e->modifiers() == Qt::NoModifier) {
+        if (auto* button = qobject_cast<QPushButton*>(focusWidget())) {
+            button->click();
+            return;
+        }
+    }
+    QWidget::keyPressEvent(e);
+}
 
 void TEditorForm::Button2Click() {
     std::vector<std::string> lines;

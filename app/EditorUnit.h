@@ -24,6 +24,8 @@ public:
 protected:
     void showEvent(QShowEvent* e) override;
     void resizeEvent(QResizeEvent* e) override;
+    // Return on a focused button presses it, as in every dialog of the program.
+    void keyPressEvent(QKeyEvent* e) override;
 
 private:
     bool shown_ = false;

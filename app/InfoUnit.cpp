@@ -1,5 +1,6 @@
 #include "app/InfoUnit.h"
 
+#include "app/Await.h"
 #include "app/Main.h"
 #include "game/LevelFile.h"
 #include "net/Internet.h"
@@ -41,10 +42,18 @@ TInfoForm::TInfoForm(QWidget* parent) : QDialog(parent) {
     connect(Button2, &QPushButton::clicked, this, [this] {
         try {
             Button2Click();
+        } catch (const ETransferCancelled&) {
+            // The box was closed while asking.
         } catch (const std::exception& e) {
             platform::ShowError(e.what());
         }
     });
+    Status = PictureText(this, QString());
+}
+
+void TInfoForm::done(int r) {
+    if (checking_) CancelWaitsOf(this);
+    QDialog::done(r);
 }
 
 void TInfoForm::resizeEvent(QResizeEvent* e) {
@@ -56,11 +65,33 @@ void TInfoForm::resizeEvent(QResizeEvent* e) {
     Label3->setGeometry(0, 130, w, 20);
     Label4->setGeometry(0, 152, w, 20);
     Button2->setGeometry((w - 220) / 2, 196, 220, 25);
+    Status->setGeometry(0, 226, w, 20);
     Button1->setGeometry(w - 83, h - 33, 75, 25);
 }
 
 void TInfoForm::Button2Click() {
-    const std::string text = DownloadText(GameServerAddress(true, "/zvxinternal/version.txt"));
+    Autodial();
+    if (!IsOnline()) {
+        platform::ShowMessage(std::string(kOfflineMessage));
+        return;
+    }
+    const std::string address = GameServerAddress(true, "/zvxinternal/version.txt");
+    std::string text;
+    Button2->setEnabled(false);
+    struct Restore {
+        QPushButton* b;
+        ~Restore() { b->setEnabled(true); }
+    } restore{Button2};
+    checking_ = true;
+    struct Checking {
+        bool& flag;
+        ~Checking() { flag = false; }
+    } checkingDone{checking_};
+    AwaitTransfer([&](const TTransfer& t) { text = DownloadText(address, {}, HttpLimits, &t); },
+                  {.Status = Status,
+                   .BusyText = QStringLiteral("Looking for a new version ..."),
+                   .Cancel = nullptr,
+                   .Owner = this});
     if (text.empty()) return;
     const TVersionCheck check = CheckVersionText(text);
     if (!check.Valid) return;
@@ -69,7 +100,7 @@ void TInfoForm::Button2Click() {
                 "There is a new version (" + check.Version + ") of this program available at " +
                 check.Address +
                 ". Would you like to go to that website to download the new version?"))
-            OpenUrlInBrowser(check.Address);
+            OpenInBrowser(check.Address);
         return;
     }
     platform::ShowMessage("The version you are running is the latest available one.");

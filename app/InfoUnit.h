@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <string>
 
+#include "net/Internet.h"
+
 namespace zx {
 
 class TInfoForm : public QDialog {
@@ -19,11 +21,18 @@ public:
     QLabel* Label4 = nullptr;
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
+    QLabel* Status = nullptr;  // shows that the check is on its way
+    // Limits of the version check's transfer.
+    THttpLimits HttpLimits;
 
     void Button2Click();
 
 protected:
     void resizeEvent(QResizeEvent* e) override;
+    void done(int r) override;
+
+private:
+    bool checking_ = false;
 };
 
 // The version check's verdict on a version file: true when its first line names a newer version

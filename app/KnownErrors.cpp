@@ -68,17 +68,28 @@ std::string MatchKnownErrorRule(std::string_view rule, const std::vector<std::st
     // count from costing anything.
     if (static_cast<unsigned long long>(n) > logLines.size()) return {};
     const size_t count = static_cast<size_t>(n);
-    std::vector<std::string> texts(count);
-    for (size_t i = 0; i < count; ++i)
-        texts[i] = TagValue(rule, lower, "z" + std::to_string(i + 1));
-    const bool lastLines = HasFlag(lower, "zl");
-    for (size_t s = 0; s + count <= logLines.size(); ++s) {
-        if (lastLines && s != logLines.size() - count) continue;
-        bool all = true;
-        for (size_t i = 0; i < count && all; ++i)
-            all = logLines[s + i].find(texts[i]) != std::string::npos;
-        if (all) return TagValue(rule, lower, "w");
+    // Only the lines a rule names cost a comparison: a line without text matches any line, so a
+    // rule of thousands of lines and a handful of texts costs a handful of passes over the log,
+    // not lines times lines.
+    std::vector<std::pair<size_t, std::string>> texts;
+    for (size_t i = 0; i < count; ++i) {
+        std::string text = TagValue(rule, lower, "z" + std::to_string(i + 1));
+        if (!text.empty()) texts.emplace_back(i, std::move(text));
     }
+    const bool lastLines = HasFlag(lower, "zl");
+    const auto matchesAt = [&](size_t s) {
+        for (const auto& [i, text] : texts)
+            if (logLines[s + i].find(text) == std::string::npos) return false;
+        return true;
+    };
+    const size_t lastStart = logLines.size() - count;
+    if (lastLines) return matchesAt(lastStart) ? TagValue(rule, lower, "w") : std::string();
+    if (texts.empty()) return TagValue(rule, lower, "w");
+    // Starts are the places of the first text; the others are checked only there.
+    const auto& [firstAt, firstText] = texts.front();
+    for (size_t line = firstAt; line <= lastStart + firstAt; ++line)
+        if (logLines[line].find(firstText) != std::string::npos && matchesAt(line - firstAt))
+            return TagValue(rule, lower, "w");
     return {};
 }
 

@@ -3,17 +3,22 @@
 #include <fontconfig/fontconfig.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QImageReader>
 #include <QKeyEvent>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QScreen>
+#include <QScrollBar>
+#include <QSocketNotifier>
 #include <QWindow>
 
 #include <utility>
 
+#include "app/Await.h"
 #include "app/EditorUnit.h"
 #include "app/InfoUnit.h"
 #include "app/KnownErrors.h"
@@ -25,6 +30,7 @@
 #include "game/GameRecords.h"
 #include "net/Internet.h"
 #include "platform/Dialogs.h"
+#include "platform/Shell.h"
 #include "screen/DDrawUnit.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
@@ -64,11 +70,72 @@ QString HtmlText(const std::string& bytes) {
     return text;
 }
 
-constexpr int kPictureCacheEntries = 64;
+// Pictures of a page are checked before they are decoded: a small file may hold a huge picture.
+constexpr qint64 kMaxPicturePixels = 2048 * 2048;
+constexpr qint64 kMaxPagePixels = 4 * 1024 * 1024 * 2;
+constexpr qsizetype kMaxPagePictures = 64;
+
+// A message box shows this much of a text at most; the rest is cut, not drawn off the screen.
+constexpr qsizetype kMaxMessageChars = 800;
+constexpr int kMaxMessageLines = 16;
+
+QString BoundedMessage(QString t) {
+    t.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QChar('\r'), QChar('\n'));
+    bool cut = false;
+    if (t.size() > kMaxMessageChars) {
+        t.truncate(kMaxMessageChars);
+        cut = true;
+    }
+    qsizetype at = -1;
+    for (int line = 0; line < kMaxMessageLines; ++line) {
+        at = t.indexOf(QChar('\n'), at + 1);
+        if (at < 0) break;
+    }
+    if (at >= 0) {
+        t.truncate(at);
+        cut = true;
+    }
+    if (cut) t += QStringLiteral("...");
+    return t;
+}
+
+// Two addresses that name the same place: scheme and host compare without case, the rest as is.
+QString Normalized(const QUrl& u) {
+    QUrl n(u);
+    n.setScheme(u.scheme().toLower());
+    n.setHost(u.host().toLower());
+    return n.toString(QUrl::NormalizePathSegments);
+}
 
 }  // namespace
 
 TForm1* Form1() { return theForm; }
+
+void OpenInBrowser(const std::string& url) {
+    const auto failed = [url] { platform::ShowError("Unable to start Browser. Goto\r" + url); };
+    const int fd = platform::ShellOpenWatched(url);
+    if (fd < 0) {
+        failed();
+        return;
+    }
+    // The handler's end is awaited by the event loop, not by the window.
+    auto* notifier = new QSocketNotifier(fd, QSocketNotifier::Read, qApp);
+    QObject::connect(notifier, &QSocketNotifier::activated, notifier, [notifier, fd, failed] {
+        notifier->setEnabled(false);
+        notifier->deleteLater();
+        if (platform::ShellOpenStatus(fd) != 0) failed();
+    });
+}
+
+std::unique_ptr<TForm1> CreateLauncher() {
+    try {
+        return std::make_unique<TForm1>();
+    } catch (const std::exception& e) {
+        theForm = nullptr;  // the half-made window is gone
+        platform::ShowError(e.what());
+        return nullptr;
+    }
+}
 
 QString Qs(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -142,22 +209,21 @@ void MarkOwnForm(QWidget* form) {
 
 void InstallMessageBoxes() {
     platform::SetMessageHook([](platform::MessageKind kind, const std::string& text) {
-        QString t = Qs(text);
-        t.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QChar('\r'), QChar('\n'));
-        QWidget* parent = QApplication::activeWindow();
+        // Texts may carry a server's words: shown as they are, never as markup, and bounded.
+        QMessageBox box(QApplication::activeWindow());
+        box.setWindowTitle(QStringLiteral("Zolvex"));
+        box.setTextFormat(Qt::PlainText);
+        box.setText(BoundedMessage(Qs(text)));
         switch (kind) {
-            case platform::MessageKind::Info:
-                QMessageBox::information(parent, QStringLiteral("Zolvex"), t);
-                return true;
+            case platform::MessageKind::Info: box.setIcon(QMessageBox::Information); break;
             case platform::MessageKind::Confirm:
-                return QMessageBox::question(parent, QStringLiteral("Zolvex"), t,
-                                             QMessageBox::Yes | QMessageBox::No) ==
-                       QMessageBox::Yes;
-            case platform::MessageKind::Error:
-                QMessageBox::critical(parent, QStringLiteral("Zolvex"), t);
-                return true;
+                box.setIcon(QMessageBox::Question);
+                box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+                return box.exec() == QMessageBox::Yes;
+            case platform::MessageKind::Error: box.setIcon(QMessageBox::Critical); break;
         }
-        return false;
+        box.exec();
+        return true;
     });
 }
 
@@ -175,24 +241,60 @@ void TStartPageBrowser::Clicked(const QUrl& link) {
     Navigate(base.resolved(link).toString());
 }
 
+TStartPageBrowser::~TStartPageBrowser() { CancelLoads(); }
+
+void TStartPageBrowser::CancelLoads() {
+    if (pageLoad_) pageLoad_->Cancel();
+    pageLoad_.reset();
+    for (auto& t : pictureLoads_) t->Cancel();
+    pictureLoads_.clear();
+}
+
 void TStartPageBrowser::Navigate(const QString& url) {
     const QUrl target(url);
     if (BeforeNavigate2 && !BeforeNavigate2(target)) return;
-    std::string body;
-    try {
-        body = DownloadText(target.toString().toStdString());
-    } catch (const std::exception&) {
+    Autodial();
+    if (!IsOnline()) {
+        lastLoadFailed_ = true;
+        platform::ShowMessage(std::string(kOfflineMessage));
+        return;
+    }
+    // The page comes on a thread of its own; the launcher goes on meanwhile.
+    if (pageLoad_) pageLoad_->Cancel();
+    const int generation = ++generation_;
+    loading_ = true;
+    auto body = std::make_shared<std::string>();
+    const std::string address = target.toString().toStdString();
+    pageLoad_ =
+        StartTransfer([address, body, limits = Limits](
+                          const TTransfer& t) { *body = DownloadText(address, {}, limits, &t); },
+                      [this, generation, target, body](std::exception_ptr failure) {
+                          QMetaObject::invokeMethod(
+                              this,
+                              [this, generation, target, body, failure] {
+                                  if (generation == generation_)
+                                      PageArrived(target, *body, failure != nullptr);
+                              },
+                              Qt::QueuedConnection);
+                      });
+}
+
+void TStartPageBrowser::PageArrived(const QUrl& target, const std::string& body, bool failed) {
+    loading_ = false;
+    pageLoad_.reset();
+    if (failed || body.empty()) {
         // The frame keeps what it showed and the launcher's picture stays whole. Nothing goes to
         // the log: its last line must keep telling how the last game ended.
         lastLoadFailed_ = true;
         return;
     }
-    if (body.empty()) {
-        lastLoadFailed_ = true;
-        return;
-    }
     lastLoadFailed_ = false;
     current_ = target;
+    for (auto& t : pictureLoads_) t->Cancel();
+    pictureLoads_.clear();
+    pictures_.clear();
+    pendingPictures_.clear();
+    pagePixels_ = 0;
     document()->setBaseUrl(target);
     setHtml(HtmlText(body));
     if (DocumentComplete) DocumentComplete();
@@ -203,16 +305,54 @@ QVariant TStartPageBrowser::loadResource(int type, const QUrl& name) {
     const QUrl url = document()->baseUrl().resolved(name);
     if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https")) return {};
     if (auto it = pictures_.constFind(url); it != pictures_.constEnd()) return *it;
-    QByteArray bytes;
-    try {
-        const std::string data = HttpGet(url.toString().toStdString());
-        bytes = QByteArray(data.data(), static_cast<qsizetype>(data.size()));
-    } catch (const std::exception&) {
-        // A missing picture leaves its place empty; the page still shows.
+    // Asked for in the middle of the layout: fetched meanwhile, the place stays empty until the
+    // picture is there.
+    if (pendingPictures_.contains(url)) return {};
+    // A page of a thousand pictures gets its first few, one transfer each.
+    if (pendingPictures_.size() + pictures_.size() >= kMaxPagePictures) {
+        pictures_.insert(url, QImage());
+        return {};
     }
-    if (pictures_.size() >= kPictureCacheEntries) pictures_.clear();
-    pictures_.insert(url, bytes);
-    return bytes;
+    pendingPictures_.insert(url);
+    const int generation = generation_;
+    auto bytes = std::make_shared<std::string>();
+    const std::string address = url.toString().toStdString();
+    pictureLoads_.push_back(StartTransfer(
+        [address, bytes, limits = Limits](const TTransfer& t) {
+            *bytes = HttpGet(address, {}, limits, &t);
+        },
+        [this, generation, url, bytes](std::exception_ptr failure) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, generation, url, bytes, failure] {
+                    if (generation == generation_)
+                        PictureArrived(url, failure ? std::string() : *bytes);
+                },
+                Qt::QueuedConnection);
+        }));
+    return {};
+}
+
+QImage TStartPageBrowser::DecodePicture(const std::string& bytes) {
+    QByteArray data(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QBuffer buffer(&data);
+    QImageReader reader(&buffer);
+    const QSize size = reader.size();
+    if (!size.isValid()) return {};
+    const qint64 pixels = static_cast<qint64>(size.width()) * size.height();
+    // Checked from the header, before a single pixel is decoded.
+    if (pixels > kMaxPicturePixels || pagePixels_ + pixels > kMaxPagePixels) return {};
+    QImage image = reader.read();
+    if (!image.isNull()) pagePixels_ += pixels;
+    return image;
+}
+
+void TStartPageBrowser::PictureArrived(const QUrl& url, const std::string& bytes) {
+    pendingPictures_.remove(url);
+    // A missing or oversized picture leaves its place empty; the page still shows.
+    pictures_.insert(url, DecodePicture(bytes));
+    document()->markContentsDirty(0, document()->characterCount());
+    viewport()->update();
 }
 
 // --- progress of the music conversion ---------------------------------------------------------
@@ -286,7 +426,6 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
 
 TForm1::~TForm1() {
     qApp->removeEventFilter(this);
-    SetDownloadPump(nullptr);
     if (theForm == this) theForm = nullptr;
 }
 
@@ -339,6 +478,8 @@ void TForm1::CreateMenu() {
 void TForm1::Guarded(const std::function<void()>& handler) {
     try {
         handler();
+    } catch (const ETransferCancelled&) {
+        // The player (or the program's end) called the wait off: nothing to report.
     } catch (const std::exception& e) {
         platform::ShowError(e.what());
     }
@@ -352,8 +493,12 @@ void TForm1::RepaintNow() {
 void TForm1::ShowPicture(const char* name) {
     // On a desktop of twice the density (or more) the picture drawn at 2x shows, not a stretch;
     // the layout stays in the picture's own units.
+    const bool dense = devicePixelRatioF() > 1.0;
+    const std::string shown = std::string(name) + (dense ? "2X" : "");
+    if (shownPicture_ == shown) return;
+    shownPicture_ = shown;
     QPixmap pm;
-    if (devicePixelRatioF() > 1.0) {
+    if (dense) {
         pm = JpegResourcePixmap((std::string(name) + "2X").c_str());
         if (!pm.isNull()) pm.setDevicePixelRatio(2.0);
     }
@@ -388,8 +533,6 @@ void TForm1::FormCreate() {
     setFixedSize(sizeHint());
     if (QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-    // Downloads run on this thread; the window keeps painting while one waits.
-    SetDownloadPump([] { QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents); });
 }
 
 void TForm1::HideBrowser() {
@@ -423,6 +566,9 @@ void TForm1::FocusWindowChanged(QWindow* now) {
 
 void TForm1::OwnWindowClosed() {
     lastOwnWindow_ = nullptr;
+    // A dialog the activation itself opened (the error report after the abnormal-end question)
+    // is part of it: its closing must not ask the question again, in a loop.
+    if (activating_) return;
     // A closing dialog and the focus returning with it are one activation.
     if (activatePending_) return;
     activatePending_ = true;
@@ -458,6 +604,10 @@ void TForm1::FormActivate() {
         ClearLog();
     else
         ShowErrorSolution();
+    if (startPending_ && !closing_) {
+        startPending_ = false;
+        QTimer::singleShot(0, this, [this] { ActionStart->trigger(); });
+    }
 }
 
 void TForm1::Timer1Timer() {
@@ -470,7 +620,8 @@ void TForm1::Timer1Timer() {
     if (!BrowserVisible() && online) {
         WebBrowser1->setVisible(true);
         WebBrowser1->Navigate(Qs(StartPageAddress()));
-    } else if (BrowserVisible() && online && WebBrowser1->LastLoadFailed() && !HighscorePageShown) {
+    } else if (BrowserVisible() && online && WebBrowser1->LastLoadFailed() &&
+               !WebBrowser1->Loading() && !HighscorePageShown) {
         // A start page that could not be fetched is tried again now and then, not at every tick:
         // each try may wait for a slow server.
         const auto now = std::chrono::steady_clock::now();
@@ -480,26 +631,27 @@ void TForm1::Timer1Timer() {
             WebBrowser1->Navigate(Qs(StartPageAddress()));
         }
     }
-    if (BrowserVisible() && !online) {
-        HideBrowser();
-        ShowPicture("MENUE");
-    }
+    if (BrowserVisible() && !online) HideBrowser();
+    // Offline the picture without the news frame, also when an activation hid the browser first.
+    if (!online) ShowPicture("MENUE");
 }
 
 void TForm1::WebBrowser1DocumentComplete() {
     lastFailedLoad_.reset();
     ShowPicture("MENUE_NET");
     WebBrowser1->setGeometry(52, 53, 292, 171);
+    // Laid out while out of sight (1 by 1), a page would open scrolled past its banner.
+    WebBrowser1->verticalScrollBar()->setValue(0);
+    WebBrowser1->horizontalScrollBar()->setValue(0);
     WebBrowser1->raise();
 }
 
 bool TForm1::WebBrowser1BeforeNavigate2(const QUrl& target) {
     // Only addresses that begin with the start page stay inside; one that merely mentions it
     // (in a query, say) is somebody else's page and goes to the user's browser.
-    const std::string t = target.toString().toStdString();
-    const std::string start = StartPageAddress();
-    if (t.compare(0, start.size(), start) == 0) return true;
-    OpenUrlInBrowser(t);
+    // Host names know no case: "LocalHost" in the settings is the page at "localhost".
+    if (Normalized(target).startsWith(Normalized(QUrl(Qs(StartPageAddress()))))) return true;
+    OpenInBrowser(target.toString().toStdString());
     return false;
 }
 
@@ -509,14 +661,23 @@ void TForm1::ShowErrorSolution() {
                                   "errors&&solutions internet page if the error already is known "
                                   "and if there is a way to fix it?"))
         return;
-    const std::string list = DownloadText(GameServerAddress(true, "/zvxinternal/errors.txt"));
-    const TKnownError known = FindKnownError(list);
+    Autodial();
+    const bool online = IsOnline();
+    // Offline the list is empty: the error counts as unknown.
+    if (!online) platform::ShowMessage(std::string(kOfflineMessage));
+    // The list and its comparison with the log run off the window's thread; the game does not
+    // start before the answer is there.
+    TKnownError known;
+    const std::string address = GameServerAddress(true, "/zvxinternal/errors.txt");
+    AwaitTransfer([&known, address, online](const TTransfer& t) {
+        known = FindKnownError(online ? DownloadText(address, {}, {}, &t) : std::string());
+    });
     if (!known.Page.empty()) {
         const std::string page = GameServerAddress(true, "/zvxinternal/errors/") + known.Page;
         if (BrowserVisible())
             WebBrowser1->Navigate(Qs(page));
         else
-            OpenUrlInBrowser(page);
+            OpenInBrowser(page);
         if (!known.KeepLog) ClearLog();
         return;
     }
@@ -549,6 +710,12 @@ void TForm1::RunGameScreen() {
 }
 
 void TForm1::ActionStartExecute() {
+    // A click on START while the program waits for a peer is kept, not lost: the game starts
+    // once the wait (the known-error check, say) is over.
+    if (activating_ || Waiting()) {
+        startPending_ = true;
+        return;
+    }
     Timer1->stop();
     if (!SoundsReady) {
         const std::string dir = DataDir();
@@ -611,7 +778,7 @@ void TForm1::ActionHilfeExecute() {
         editor->show();
         return;
     }
-    OpenUrlInBrowser(GameServerAddress(false, "/zvxinternal/zvxrulesengl.htm"));
+    OpenInBrowser(GameServerAddress(false, "/zvxinternal/zvxrulesengl.htm"));
 }
 
 void TForm1::ActionEinstellungenExecute() {
@@ -619,7 +786,7 @@ void TForm1::ActionEinstellungenExecute() {
     options->show();
 }
 
-void TForm1::ActionwebsiteExecute() { OpenUrlInBrowser(WebSiteAddress()); }
+void TForm1::ActionwebsiteExecute() { OpenInBrowser(WebSiteAddress()); }
 
 void TForm1::ActionCloseExecute() { close(); }
 
@@ -657,7 +824,7 @@ void TForm1::ActionInfoExecute() {
 }
 
 void TForm1::ActionBugspageExecute() {
-    OpenUrlInBrowser(GameServerAddress(false, "/zvxinternal/errors.htm"));
+    OpenInBrowser(GameServerAddress(false, "/zvxinternal/errors.htm"));
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* e) {
@@ -682,6 +849,13 @@ bool TForm1::eventFilter(QObject* watched, QEvent* e) {
 void TForm1::closeEvent(QCloseEvent* e) {
     closing_ = true;
     Timer1->stop();
+    // The launcher's end is the program's end: no wait holds it up, and no dialog stays behind
+    // with what the player did in it. A dialog closed here drops what was not confirmed (as its
+    // Cancel would); what it already did is in EnvData and saved below.
+    CancelAllWaits();
+    WebBrowser1->CancelLoads();
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (w != this && w->isVisible() && w->property("zolvexForm").toBool()) w->close();
     try {
         SaveEnv();
         SaveGameData(kGameDataFile);
@@ -691,6 +865,8 @@ void TForm1::closeEvent(QCloseEvent* e) {
         platform::ShowError(err.what());
     }
     e->accept();
+    // Whatever is still open (a message box of a dialog) does not keep the program running.
+    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
 }
 
 }  // namespace zx

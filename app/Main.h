@@ -4,21 +4,26 @@
 #include <QAction>
 #include <QFrame>
 #include <QHash>
+#include <QImage>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
+#include <QSet>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
 
 #include <chrono>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "music/MusicConvert.h"
+#include "net/Internet.h"
 #include "platform/GameInfo.h"
 
 namespace zx {
@@ -29,9 +34,16 @@ class TStartPageBrowser : public QTextBrowser {
     Q_OBJECT
 public:
     explicit TStartPageBrowser(QWidget* parent);
-    // Asks BeforeNavigate2; when it keeps the navigation here, loads the page.
+    ~TStartPageBrowser() override;
+    // Asks BeforeNavigate2; when it keeps the navigation here, starts loading the page (off the
+    // window's thread; DocumentComplete follows when it is shown).
     void Navigate(const QString& url);
     bool LastLoadFailed() const { return lastLoadFailed_; }
+    bool Loading() const { return loading_; }
+    // Gives up the page and pictures on their way.
+    void CancelLoads();
+    // Limits of the page's and pictures' downloads.
+    THttpLimits Limits;
 
     // Answers whether a navigation stays inside (true) or is cancelled.
     std::function<bool(const QUrl&)> BeforeNavigate2;
@@ -43,10 +55,20 @@ protected:
 
 private:
     void Clicked(const QUrl& link);
+    void PageArrived(const QUrl& target, const std::string& body, bool failed);
+    void PictureArrived(const QUrl& url, const std::string& bytes);
+    QImage DecodePicture(const std::string& bytes);
     QUrl current_;
     bool lastLoadFailed_ = false;
-    // Pictures of the start page change rarely; a small cache spares a download per repaint.
-    QHash<QUrl, QByteArray> pictures_;
+    bool loading_ = false;
+    // Results of an older navigation are dropped.
+    int generation_ = 0;
+    std::shared_ptr<TTransfer> pageLoad_;
+    std::vector<std::shared_ptr<TTransfer>> pictureLoads_;
+    // The page's pictures, decoded once; a null image for one that failed or is too large.
+    QHash<QUrl, QImage> pictures_;
+    QSet<QUrl> pendingPictures_;
+    qint64 pagePixels_ = 0;
 };
 
 // The launcher's progress panel as the music conversion sees it.
@@ -156,12 +178,23 @@ private:
     bool firstShown_ = false;
     bool closing_ = false;
     bool stopAfterGame_ = false;
+    bool startPending_ = false;
+    std::string shownPicture_;
     // What the start has to tell the player once the window is up (a settings file reset).
     std::string startNote_;
     // The last of the program's own windows that had the focus, while it is open.
     QPointer<QWidget> lastOwnWindow_;
     std::optional<std::chrono::steady_clock::time_point> lastFailedLoad_;
 };
+
+// The launcher, made; a launcher that cannot be made (unreadable settings, an unusable program
+// folder) gives an error box saying why and nullptr, so that the program ends cleanly.
+std::unique_ptr<TForm1> CreateLauncher();
+
+// Opens the address in the user's browser. A browser that cannot be started, or whose start
+// fails (the handler's exit status is not 0), gives the error box "Unable to start Browser. Goto"
+// with the address on the next line; the handler is awaited off the window's thread.
+void OpenInBrowser(const std::string& url);
 
 // A UTF-8 text of the program's as a Qt string.
 QString Qs(const std::string& s);

@@ -3,8 +3,10 @@
 #include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "app/Await.h"
 #include "app/Main.h"
 #include "net/ErrorMail.h"
+#include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "support/Ansi.h"
 #include "support/LogFiles.h"
@@ -28,6 +30,8 @@ template <typename F>
 void Guarded(F&& handler) {
     try {
         handler();
+    } catch (const ETransferCancelled&) {
+        // Closed while sending: the report stays for another try.
     } catch (const std::exception& e) {
         platform::ShowError(e.what());
     }
@@ -78,7 +82,8 @@ TPublishErrorreportForm::TPublishErrorreportForm(QWidget* parent) : QDialog(pare
     column->addSpacing(8);
     auto* buttons = new QHBoxLayout;
     buttons->addWidget(Button2);
-    buttons->addStretch(1);
+    Status = new QLabel(this);
+    buttons->addWidget(Status, 1);
     buttons->addWidget(Button1);
     column->addLayout(buttons);
 
@@ -118,8 +123,36 @@ void TPublishErrorreportForm::FormShow() {
 }
 
 void TPublishErrorreportForm::Button1Click() {
-    if (!SendErrorMail(Edit1->text().toStdString(), Memo1->toPlainText().toStdString(), LogPath))
+    Autodial();
+    if (!IsOnline()) {
+        platform::ShowMessage(std::string(kOfflineMessage));
         return;
+    }
+    const std::string sender = Edit1->text().toStdString();
+    const std::string body = Memo1->toPlainText().toStdString();
+    const std::string logPath = LogPath;
+    const TMailLimits limits = MailLimits;
+    // One send at a time; closing the dialog calls the send off.
+    Button1->setEnabled(false);
+    Button2->setEnabled(false);
+    struct Restore {
+        TPublishErrorreportForm* f;
+        ~Restore() {
+            f->Button1->setEnabled(true);
+            f->Button2->setEnabled(true);
+        }
+    } restore{this};
+    sending_ = true;
+    struct Sending {
+        bool& flag;
+        ~Sending() { flag = false; }
+    } sendingDone{sending_};
+    AwaitTransfer([&](const TTransfer& t) { SendErrorMail(sender, body, logPath, limits, &t); },
+                  {.Status = Status,
+                   .BusyText = QStringLiteral("Sending the report ..."),
+                   .Cancel = nullptr,
+                   .Owner = this});
+    platform::ShowMessage("Thanks for your help!");
     ClearLog();
     close();
 }
@@ -137,6 +170,7 @@ void TPublishErrorreportForm::FormClose() {
 }
 
 void TPublishErrorreportForm::done(int r) {
+    if (sending_) CancelWaitsOf(this);
     if (!closed_) {
         closed_ = true;
         Guarded([this] { FormClose(); });

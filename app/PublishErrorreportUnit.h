@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "net/ErrorMail.h"
+
 namespace zx {
 
 class TPublishErrorreportForm : public QDialog {
@@ -26,6 +28,10 @@ public:
 
     // The log's real path, or empty when there was no log to attach.
     std::string LogPath;
+    // Shows that a send is on its way.
+    QLabel* Status = nullptr;
+    // Limits of the mail's transfer.
+    TMailLimits MailLimits;
 
     void FormShow();
     // Send: the log is cleared and the dialog closed only once the mail is out; a mail that did
@@ -44,6 +50,7 @@ protected:
 private:
     bool shown_ = false;
     bool closed_ = false;
+    bool sending_ = false;
 };
 
 }  // namespace zx

@@ -1,8 +1,10 @@
 #include "app/PublishHighscoreUnit.h"
 
 #include <QGridLayout>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 
+#include "app/Await.h"
 #include "app/HighscoreuploadedUnit.h"
 #include "app/Main.h"
 #include "game/GameRecords.h"
@@ -96,7 +98,11 @@ TPublishHighscoreForm::TPublishHighscoreForm(QWidget* parent) : QDialog(parent) 
 
     Button1 = new QPushButton(QStringLiteral("Publish"), this);
     Button1->setDefault(true);
-    layout->addWidget(Button1, 0, Qt::AlignRight);
+    Status = new QLabel(this);
+    auto* row2 = new QHBoxLayout;
+    row2->addWidget(Status, 1);
+    row2->addWidget(Button1);
+    layout->addLayout(row2);
     connect(Button1, &QPushButton::clicked, this, &TPublishHighscoreForm::Button1Click);
     setFixedWidth(380);
 }
@@ -137,10 +143,40 @@ void TPublishHighscoreForm::Button1Click() {
         const std::string payload = BuildPayload(PublishedFields());
         const std::string encoded = ScramblePayload(payload, [](int n) { return RandInt(n); });
         // The self-check: what the server will read back. Nothing is sent that cannot be read.
-        lastResponse_ = Trim(UnscramblePayload(encoded));
-        lastResponse_ = DownloadText(
-            ScoreRequestAddress(encoded),
-            {"Accept: text/html, */*", "User-Agent: Mozilla/3.0 (compatible; Indy Library)"});
+        lastResponse_.clear();
+        (void)UnscramblePayload(encoded);
+        Autodial();
+        if (!IsOnline()) {
+            platform::ShowMessage(std::string(kOfflineMessage));
+        } else {
+            const std::string address = ScoreRequestAddress(encoded);
+            const THttpLimits limits = HttpLimits;
+            std::string answerText;
+            // One publish at a time; the result dialog follows the server's answer.
+            Button1->setEnabled(false);
+            struct Restore {
+                QPushButton* b;
+                ~Restore() { b->setEnabled(true); }
+            } restore{Button1};
+            publishing_ = true;
+            struct Publishing {
+                bool& flag;
+                ~Publishing() { flag = false; }
+            } publishingDone{publishing_};
+            AwaitTransfer(
+                [&](const TTransfer& t) {
+                    answerText =
+                        DownloadText(address,
+                                     {"Accept: text/html, */*",
+                                      "User-Agent: Mozilla/3.0 (compatible; Indy Library)"},
+                                     limits, &t);
+                },
+                {.Status = Status,
+                 .BusyText = QStringLiteral("Publishing ..."),
+                 .Cancel = nullptr,
+                 .Owner = this});
+            lastResponse_ = std::move(answerText);
+        }
         const TPayloadAnswer answer = ParseAnswer(lastResponse_);
         if (auto id = answer.find("ID"); id != answer.end() && !id->second.empty())
             EnvData.PlayerId = CutText(AnsiToUtf8(id->second), 32);
@@ -151,10 +187,19 @@ void TPublishHighscoreForm::Button1Click() {
             uploaded.exec();
         }
         close();
+    } catch (const ETransferCancelled&) {
+        // Closed while publishing: nothing to tell.
     } catch (const std::exception& e) {
-        platform::ShowMessage("Could not publish Highscore: " + std::string(e.what()) + "\r\n" +
-                              AnsiToUtf8(lastResponse_));
+        // The server's answer is shown shortened: garbage must not make a box taller than the
+        // screen.
+        platform::ShowMessage("Could not publish Highscore: " + ShortPeerText(e.what()) + "\r\n" +
+                              ShortPeerText(AnsiToUtf8(lastResponse_)));
     }
+}
+
+void TPublishHighscoreForm::done(int r) {
+    if (publishing_) CancelWaitsOf(this);
+    QDialog::done(r);
 }
 
 }  // namespace zx

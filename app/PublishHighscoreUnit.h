@@ -10,6 +10,7 @@
 #include <QSpinBox>
 #include <string>
 
+#include "net/Internet.h"
 #include "payload/Payload.h"
 
 namespace zx {
@@ -31,14 +32,20 @@ public:
     QLineEdit* Edit4 = nullptr;      // e-mail
     QLineEdit* Edit5 = nullptr;      // comment
     QPushButton* Button1 = nullptr;  // Publish
+    QLabel* Status = nullptr;        // shows that a publish is on its way
+    // Limits of the score server's transfer.
+    THttpLimits HttpLimits;
 
     void FormShow();
     void Button1Click();
 
 protected:
     void showEvent(QShowEvent* e) override;
+    // Closing the dialog calls a publish on its way off.
+    void done(int r) override;
 
 private:
+    bool publishing_ = false;
     // The last text held as the answer, shown with a failure.
     std::string lastResponse_;
 };

@@ -6,11 +6,16 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QSocketNotifier>
+#include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <memory>
 
 #include "app/Main.h"
+#include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
+#include "support/Paths.h"
 
 namespace {
 
@@ -30,7 +35,10 @@ int main(int argc, char** argv) {
     // The program takes no arguments; Qt still needs to see argv for its own platform options.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zolvex"));
-    zx::platform::SingleInstanceLock lock("Zolvex Application");
+    // One copy per user and per folder the settings are written to: two copies would each save
+    // their settings over the other's. Two installed copies share the user's data folder.
+    zx::platform::SingleInstanceLock lock(
+        zx::platform::InstanceLockName("Zolvex Application", zx::DataDir()));
     if (lock.AnotherRunning()) {
         QMessageBox::information(
             nullptr, QStringLiteral("Zolvex"),
@@ -41,7 +49,12 @@ int main(int argc, char** argv) {
     QApplication::setFont(zx::LauncherFont());
     int rc = 0;
     {
-        zx::TForm1 form;
+        std::unique_ptr<zx::TForm1> created = zx::CreateLauncher();
+        if (!created) {
+            zx::platform::SetMessageHook(nullptr);
+            return 1;
+        }
+        zx::TForm1& form = *created;
         if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
             auto* notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &form);
             QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
@@ -61,5 +74,8 @@ int main(int argc, char** argv) {
         rc = QApplication::exec();
     }
     zx::platform::SetMessageHook(nullptr);
+    // The settings are saved. A transfer cancelled on the way out ends at its next progress call;
+    // one that does not end in time must not run on while the libraries are taken down.
+    if (!zx::WaitForTransfers(std::chrono::milliseconds(1500))) std::_Exit(rc);
     return rc;
 }

@@ -69,6 +69,16 @@ std::string MessageId(long long now, const std::string& domain) {
            ">";
 }
 
+// Every reply line of the server comes through here; the first refusal (a code of 400 or more)
+// is kept: it explains why the mail did not go, whatever the goodbye after it says.
+size_t KeepRefusal(char* data, size_t size, size_t nitems, void* userdata) {
+    auto* refusal = static_cast<std::string*>(userdata);
+    std::string line(data, size * nitems);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (refusal->empty() && line.size() >= 3 && (line[0] == '4' || line[0] == '5')) *refusal = line;
+    return size * nitems;
+}
+
 std::string DateNow(long long& unixTime) {
     const std::time_t t = std::time(nullptr);
     unixTime = static_cast<long long>(t);
@@ -78,8 +88,6 @@ std::string DateNow(long long& unixTime) {
 }
 
 }  // namespace
-
-__attribute__((weak)) TMailLimits MailLimits() { return {}; }
 
 std::string MailDate(long long unixTime, long utcOffsetSeconds) {
     static constexpr std::array<const char*, 7> days = {"Sun", "Mon", "Tue", "Wed",
@@ -113,6 +121,17 @@ bool IsPlainMailAddress(const std::string& address) {
     return true;
 }
 
+std::string MailAddressOf(const std::string& typed) {
+    std::string t = typed;
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.back()))) t.pop_back();
+    while (!t.empty() && std::isspace(static_cast<unsigned char>(t.front()))) t.erase(t.begin());
+    if (IsPlainMailAddress(t)) return t;
+    const size_t open = t.rfind('<');
+    if (open == std::string::npos || t.empty() || t.back() != '>') return {};
+    const std::string inner = t.substr(open + 1, t.size() - open - 2);
+    return IsPlainMailAddress(inner) ? inner : std::string();
+}
+
 std::string SmtpUrl(const std::string& mailServer) {
     // A colon after the last ']' (an IPv6 literal) names the port.
     const size_t bracket = mailServer.rfind(']');
@@ -122,21 +141,19 @@ std::string SmtpUrl(const std::string& mailServer) {
     return "smtp://" + mailServer + (hasPort ? "" : ":25");
 }
 
-bool SendErrorMail(const std::string& sender, const std::string& body,
-                   const std::string& attachmentPath) {
-    Autodial();
-    if (!IsOnline()) {
-        platform::ShowMessage("Operation Failed: Can't connect to the Internet");
-        return false;
-    }
+void SendErrorMail(const std::string& sender, const std::string& body,
+                   const std::string& attachmentPath, const TMailLimits& limits,
+                   const TTransfer* transfer) {
     static std::once_flag curlReady;
     std::call_once(curlReady, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    const TMailLimits limits = MailLimits();
     const std::string mailbox = HeaderSafe(HostSetting("MailTo"));
-    const std::string from = HeaderSafe(sender);
-    // An address the player made up still reaches us; only what cannot be one is left out of
-    // the envelope, where a server would refuse the whole mail for it.
-    const bool senderUsable = IsPlainMailAddress(from);
+    // "Hans Tester <hans@example.test>" is as good a contact as the bare address: the address
+    // goes into the envelope and the From line, and what the player typed always into the text.
+    // Only what holds no address is left out of the envelope, where a server would refuse the
+    // whole mail for it.
+    const std::string from = MailAddressOf(HeaderSafe(sender));
+    const bool senderUsable = !from.empty();
+    const std::string typed = HeaderSafe(sender);
 
     // Declared before the client, so that the client (which says QUIT as it goes) is freed
     // while the message it sent still exists.
@@ -150,7 +167,7 @@ bool SendErrorMail(const std::string& sender, const std::string& body,
     if (!mime) throw EMailError("Out of memory while building the mail");
 
     curl_mimepart* text = curl_mime_addpart(mime.get());
-    const std::string bodyText = ToCrLf(body);
+    const std::string bodyText = ToCrLf(typed.empty() ? body : "Contact: " + typed + "\n\n" + body);
     curl_mime_data(text, bodyText.data(), bodyText.size());
     curl_mime_type(text, "text/plain; charset=UTF-8");
     curl_mime_encoder(text, "quoted-printable");
@@ -181,7 +198,6 @@ bool SendErrorMail(const std::string& sender, const std::string& body,
     curl_easy_setopt(c, CURLOPT_PROTOCOLS_STR, "smtp");
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, limits.ConnectTimeoutMs);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, limits.TotalTimeoutMs);
     // An empty reverse path ("<>") when the player gave no usable address.
     const std::string envelopeFrom = senderUsable ? "<" + from + ">" : std::string("<>");
     curl_easy_setopt(c, CURLOPT_MAIL_FROM, envelopeFrom.c_str());
@@ -189,20 +205,24 @@ bool SendErrorMail(const std::string& sender, const std::string& body,
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(c, CURLOPT_MIMEPOST, mime.get());
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
+    std::string refusal;
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &KeepRefusal);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &refusal);
 
-    const CURLcode result = PerformWithPump(c);
+    const CURLcode result = PerformTransfer(c, limits.TotalTimeoutMs, transfer, errbuf);
     if (result != CURLE_OK) {
         std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(result);
         while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r'))
             detail.pop_back();
-        // The server's own code tells a refused recipient from a full mailbox.
+        // The server's own code and words tell a refused recipient from a full mailbox.
         long reply = 0;
         curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &reply);
-        if (reply >= 400) detail += " (" + std::to_string(reply) + ")";
+        if (!refusal.empty())
+            detail += ": " + ShortPeerText(refusal);
+        else if (reply >= 400)
+            detail += " (" + std::to_string(reply) + ")";
         throw EMailError(detail);
     }
-    platform::ShowMessage("Thanks for your help!");
-    return true;
 }
 
 }  // namespace zx

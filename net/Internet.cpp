@@ -4,8 +4,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
 #include <memory>
 #include <mutex>
+#include <thread>
 
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
@@ -31,11 +35,6 @@
 
 namespace zx {
 namespace {
-
-std::function<void()>& Pump() {
-    static std::function<void()> pump;
-    return pump;
-}
 
 std::string CfgOr(std::string_view key, std::string_view def) {
     std::string v;
@@ -71,9 +70,25 @@ size_t WriteBody(char* ptr, size_t size, size_t nmemb, void* userdata) {
     return n;
 }
 
-struct MultiDeleter {
-    void operator()(CURLM* m) const { curl_multi_cleanup(m); }
+// Called by libcurl at least once a second, also inside its blocking protocol waits: the place
+// where a cancel and the total time-out reach a transfer.
+struct TProgressGate {
+    const TTransfer* transfer = nullptr;
+    std::chrono::steady_clock::time_point deadline;
+    bool timedOut = false;
 };
+
+int ProgressGate(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    auto* gate = static_cast<TProgressGate*>(clientp);
+    if (gate->transfer && gate->transfer->Cancelled()) return 1;
+    if (std::chrono::steady_clock::now() >= gate->deadline) {
+        gate->timedOut = true;
+        return 1;
+    }
+    return 0;
+}
+
+}  // namespace
 
 std::string ToCrLf(std::string_view text) {
     std::string out;
@@ -91,6 +106,8 @@ std::string ToCrLf(std::string_view text) {
     }
     return out;
 }
+
+namespace {
 
 std::string AsciiLower(std::string_view s) {
     std::string out(s);
@@ -122,10 +139,6 @@ std::string StartPageAddress() { return GameServerAddress(true, "/zvxinternal");
 
 std::string WebSiteAddress() { return "http://" + HostSetting("WebSite") + "/"; }
 
-__attribute__((weak)) THttpLimits HttpLimits() { return {}; }
-
-void SetDownloadPump(std::function<void()> pump) { Pump() = std::move(pump); }
-
 bool AppendCurlList(TCurlList& list, const std::string& line) {
     curl_slist* grown = curl_slist_append(list.get(), line.c_str());
     if (!grown) return false;
@@ -134,36 +147,100 @@ bool AppendCurlList(TCurlList& list, const std::string& line) {
     return true;
 }
 
-CURLcode PerformWithPump(CURL* easy) {
-    std::unique_ptr<CURLM, MultiDeleter> multi(curl_multi_init());
-    if (!multi) return CURLE_FAILED_INIT;
-    curl_multi_add_handle(multi.get(), easy);
-    CURLcode result = CURLE_OK;
-    for (;;) {
-        int running = 0;
-        if (curl_multi_perform(multi.get(), &running) != CURLM_OK) {
-            result = CURLE_FAILED_INIT;
-            break;
-        }
-        int queued = 0;
-        bool done = false;
-        while (CURLMsg* msg = curl_multi_info_read(multi.get(), &queued)) {
-            if (msg->msg == CURLMSG_DONE) {
-                result = msg->data.result;
-                done = true;
-            }
-        }
-        if (done || running == 0) break;
-        curl_multi_poll(multi.get(), nullptr, 0, 30, nullptr);
-        if (Pump()) Pump()();
+void TTransfer::Cancel() {
+    std::lock_guard lock(mutex_);
+    cancelled_ = true;
+}
+
+bool TTransfer::Cancelled() const {
+    std::lock_guard lock(mutex_);
+    return cancelled_;
+}
+
+namespace {
+std::mutex runningMutex;
+std::condition_variable runningChanged;
+int running = 0;
+}  // namespace
+
+bool WaitForTransfers(std::chrono::milliseconds bound) {
+    std::unique_lock lock(runningMutex);
+    return runningChanged.wait_for(lock, bound, [] { return running == 0; });
+}
+
+std::shared_ptr<TTransfer> StartTransfer(std::function<void(const TTransfer&)> work,
+                                         std::function<void(std::exception_ptr)> done) {
+    CurlGlobalInit();
+    auto transfer = std::make_shared<TTransfer>();
+    {
+        std::lock_guard lock(runningMutex);
+        ++running;
     }
-    curl_multi_remove_handle(multi.get(), easy);
+    // Detached: a transfer stuck in a peer's silence must not hold up the program's end; it holds
+    // its own share of the state and reports to nobody once cancelled.
+    std::thread([transfer, work = std::move(work), done = std::move(done)] {
+        std::exception_ptr failure;
+        try {
+            work(*transfer);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        {
+            // Under the lock: Cancel() returning means the completion is not running and never
+            // will.
+            std::lock_guard lock(transfer->mutex_);
+            if (!transfer->cancelled_ && done) done(failure);
+        }
+        std::lock_guard lock(runningMutex);
+        --running;
+        runningChanged.notify_all();
+    }).detach();
+    return transfer;
+}
+
+std::string ShortPeerText(std::string_view text, size_t maxChars) {
+    size_t chars = 0;
+    size_t i = 0;
+    while (i < text.size() && chars < maxChars) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 1;
+        if (i + len > text.size()) len = text.size() - i;
+        i += len;
+        ++chars;
+    }
+    std::string out(text.substr(0, i));
+    while (!out.empty() && std::isspace(static_cast<unsigned char>(out.back()))) out.pop_back();
+    if (i < text.size()) out += "...";
+    return out;
+}
+
+CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer, char* errbuf) {
+    TProgressGate gate;
+    gate.transfer = transfer;
+    gate.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalTimeoutMs);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, totalTimeoutMs);
+    // A protocol's own waits for a reply (SMTP after the message) are bounded by the same time.
+    curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT,
+                     std::max(1L, (totalTimeoutMs + 999) / 1000));
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &ProgressGate);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &gate);
+    CURLcode result = curl_easy_perform(easy);
+    if (result == CURLE_ABORTED_BY_CALLBACK) {
+        if (transfer && transfer->Cancelled()) throw ETransferCancelled();
+        if (gate.timedOut) {
+            result = CURLE_OPERATION_TIMEDOUT;
+            if (errbuf)
+                std::snprintf(errbuf, CURL_ERROR_SIZE, "Operation timed out after %ld milliseconds",
+                              totalTimeoutMs);
+        }
+    }
     return result;
 }
 
-std::string HttpGet(const std::string& url, const std::vector<std::string>& headers) {
+std::string HttpGet(const std::string& url, const std::vector<std::string>& headers,
+                    const THttpLimits& limits, const TTransfer* transfer) {
     CurlGlobalInit();
-    const THttpLimits limits = HttpLimits();
     TCurlEasy easy(curl_easy_init());
     if (!easy) throw EHttpError("Cannot start an HTTP client", 0);
     Body body;
@@ -177,7 +254,6 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
     curl_easy_setopt(c, CURLOPT_MAXREDIRS, 5L);
     curl_easy_setopt(c, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, limits.ConnectTimeoutMs);
-    curl_easy_setopt(c, CURLOPT_TIMEOUT_MS, limits.TotalTimeoutMs);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
@@ -187,7 +263,7 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
     for (const std::string& h : headers)
         if (!AppendCurlList(headerList, h)) throw EHttpError("Cannot start an HTTP client", 0);
     if (headerList) curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
-    const CURLcode result = PerformWithPump(c);
+    const CURLcode result = PerformTransfer(c, limits.TotalTimeoutMs, transfer, errbuf);
     if (body.tooLarge)
         throw EHttpError("The answer of " + url + " is larger than " +
                              std::to_string(limits.MaxBodyBytes) + " bytes",
@@ -204,7 +280,10 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
         const char* reason = status == 404   ? " Not Found"
                              : status == 500 ? " Internal Server Error"
                                              : "";
-        throw EHttpError("HTTP " + std::to_string(status) + reason, status);
+        // The server's own words say why ("too many scores").
+        const std::string why = ShortPeerText(body.data);
+        throw EHttpError(
+            "HTTP " + std::to_string(status) + reason + (why.empty() ? "" : ": " + why), status);
     }
     return std::move(body.data);
 }
@@ -213,13 +292,9 @@ bool IsOnline() { return platform::IsOnline(); }
 
 void Autodial() {}
 
-std::string DownloadText(const std::string& url, const std::vector<std::string>& headers) {
-    Autodial();
-    if (!IsOnline()) {
-        platform::ShowMessage("Operation Failed: Can't connect to the Internet");
-        return {};
-    }
-    return ToCrLf(HttpGet(url, headers));
+std::string DownloadText(const std::string& url, const std::vector<std::string>& headers,
+                         const THttpLimits& limits, const TTransfer* transfer) {
+    return ToCrLf(HttpGet(url, headers, limits, transfer));
 }
 
 void OpenUrlInBrowser(const std::string& url) {

@@ -1,10 +1,13 @@
 #pragma once
 // The launcher's links to the outside: the maker's hosts, the HTTP download every dialog uses,
 // and the user's browser.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,12 +33,18 @@ std::string GameServerAddress(bool www, std::string_view path);
 std::string StartPageAddress();
 std::string WebSiteAddress();
 
-// A failed HTTP exchange: a status of 400 or more (Status set), a time-out, a refused
-// connection, an oversized answer.
+// A failed HTTP exchange: a status of 400 or more (Status set; the message carries the
+// server's own explanation, shortened), a time-out, a refused connection, an oversized answer.
 class EHttpError : public Exception {
 public:
     EHttpError(const std::string& message, long status) : Exception(message), Status(status) {}
     long Status = 0;
+};
+
+// A transfer given up because its owner cancelled it.
+class ETransferCancelled : public Exception {
+public:
+    ETransferCancelled() : Exception("Cancelled") {}
 };
 
 // Limits of every download: no launcher may freeze forever on a server that does not answer.
@@ -44,16 +53,40 @@ struct THttpLimits {
     long TotalTimeoutMs = 15000;
     size_t MaxBodyBytes = 1 << 20;
 };
-// The limits every download keeps: the ones above. A weak symbol: a test program that defines its
-// own (short time-outs against a stalled server) gets that at link time.
-THttpLimits HttpLimits();
 
-// GET of the address with extra header lines ("Name: value"); the body as received. Raises
-// EHttpError.
-std::string HttpGet(const std::string& url, const std::vector<std::string>& headers = {});
-// The launcher lets its window repaint while a download waits (it runs on the user-interface
-// thread); without a pump the download simply blocks.
-void SetDownloadPump(std::function<void()> pump);
+// One piece of network work running on a thread of its own, so that no window waits for a
+// peer. Cancel() makes a running libcurl transfer stop at its next progress call (at least once a
+// second, even inside libcurl's own blocking waits) and guarantees that the completion is not
+// called once it has returned.
+class TTransfer {
+public:
+    void Cancel();
+    bool Cancelled() const;
+
+private:
+    friend std::shared_ptr<TTransfer> StartTransfer(std::function<void(const TTransfer&)>,
+                                                    std::function<void(std::exception_ptr)>);
+    mutable std::mutex mutex_;
+    bool cancelled_ = false;
+};
+// Runs work(transfer) on a new thread; then done(nullptr or what work threw) on that same thread,
+// unless cancelled first. The caller brings the result back to its own thread.
+std::shared_ptr<TTransfer> StartTransfer(std::function<void(const TTransfer&)> work,
+                                         std::function<void(std::exception_ptr)> done);
+
+// Waits up to the given time for the transfers still running to end (a cancelled one ends at its
+// next progress call); true when none is left. The program's end calls it before it lets the
+// process go, so that no transfer runs while the libraries are taken down.
+bool WaitForTransfers(std::chrono::milliseconds bound);
+
+// At most maxChars characters of a peer's text, cut at a character boundary, with "..." when
+// cut: what a message box shows of a server's answer.
+std::string ShortPeerText(std::string_view text, size_t maxChars = 300);
+
+// GET of the address with extra header lines ("Name: value"); the body as received. Blocks the
+// calling thread: call it from a transfer's work. Raises EHttpError or ETransferCancelled.
+std::string HttpGet(const std::string& url, const std::vector<std::string>& headers = {},
+                    const THttpLimits& limits = {}, const TTransfer* transfer = nullptr);
 
 // libcurl handles owned as values, for the HTTP and the SMTP client alike.
 struct CurlEasyDeleter {
@@ -67,13 +100,20 @@ using TCurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
 // Appends a line to the list; false when memory ran out (the list is kept as it was).
 bool AppendCurlList(TCurlList& list, const std::string& line);
 
-// Runs one libcurl transfer in short waits, letting the download pump run between them (the
-// launcher repaints; input stays queued, so a second click cannot start a second transfer).
-CURLcode PerformWithPump(CURL* easy);
+// Runs one libcurl transfer to its end, its total time-out or the transfer's cancel, whichever
+// comes first; the time-out holds inside libcurl's blocking waits too (a mail server that goes
+// quiet after the message).
+// errbuf (CURL_ERROR_SIZE bytes, or null) is the handle's error buffer, told about a time-out.
+CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer, char* errbuf);
 
-// Autodial; when online, the body of a GET with line ends made CR LF; when offline, the message
-// "Operation Failed: Can't connect to the Internet" and an empty text. HTTP failures raise.
-std::string DownloadText(const std::string& url, const std::vector<std::string>& headers = {});
+// Line ends made CR LF, as the launcher's texts are read.
+std::string ToCrLf(std::string_view text);
+// A GET's body with line ends made CR LF (blocking, like HttpGet).
+std::string DownloadText(const std::string& url, const std::vector<std::string>& headers = {},
+                         const THttpLimits& limits = {}, const TTransfer* transfer = nullptr);
+// The message of every download that finds the computer offline.
+inline constexpr std::string_view kOfflineMessage =
+    "Operation Failed: Can't connect to the Internet";
 
 bool IsOnline();
 // Nothing to dial on this system: a desktop is online or it is not.

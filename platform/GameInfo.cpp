@@ -75,12 +75,16 @@ TGameInfo::TGameInfo() {
     DirectXvs =
         std::to_string(v.major) + "." + std::to_string(v.minor) + "." + std::to_string(v.patch);
     CPUvendor = FieldOf("/proc/cpuinfo", "vendor_id", ':');
-    if (SDL_WasInit(SDL_INIT_VIDEO)) {
+    // The launcher asks before the game screen has started the video: it is started for the
+    // question and stopped again.
+    const bool videoWasUp = SDL_WasInit(SDL_INIT_VIDEO) != 0;
+    if (videoWasUp || SDL_InitSubSystem(SDL_INIT_VIDEO) == 0) {
         SDL_DisplayMode dm{};
         if (SDL_GetDesktopDisplayMode(0, &dm) == 0) {
             DispResu = std::to_string(dm.w) + "," + std::to_string(dm.h);
             BitsPixel = std::to_string(SDL_BITSPERPIXEL(dm.format));
         }
+        if (!videoWasUp) SDL_QuitSubSystem(SDL_INIT_VIDEO);
     }
 
     long ps = sysconf(_SC_PAGESIZE);

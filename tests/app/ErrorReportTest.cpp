@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -31,7 +32,6 @@
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "testsupport/Desktop.h"
-#include "testsupport/NetLimits.h"
 #include "testsupport/QtTestSupport.h"
 #include "testsupport/TestSupport.h"
 
@@ -186,6 +186,92 @@ private:
     int port_ = 0;
 };
 
+// An SMTP server that plays a script: it answers every command with 250 until the one named in
+// refuseAt (refused with its text), or stalls once the message has come after DATA.
+class ScriptedSmtpServer {
+public:
+    enum class TMode { RefuseRecipient, StallAfterData };
+    explicit ScriptedSmtpServer(TMode mode) : mode_(mode) {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(fd_, 4);
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~ScriptedSmtpServer() {
+        stop_ = true;
+        shutdown(fd_, SHUT_RDWR);
+        close(fd_);
+        if (client_ >= 0) shutdown(client_, SHUT_RDWR);
+        thread_.join();
+        if (client_ >= 0) close(client_);
+    }
+    ScriptedSmtpServer(const ScriptedSmtpServer&) = delete;
+    ScriptedSmtpServer& operator=(const ScriptedSmtpServer&) = delete;
+    std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+    bool MessageReceived() const { return messageReceived_; }
+
+private:
+    void Say(const std::string& line) {
+        const std::string l = line + "\r\n";
+        (void)!write(client_, l.data(), l.size());
+    }
+    void Serve() {
+        client_ = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client_ < 0) return;
+        Say("220 scripted.test ESMTP");
+        std::string buffer;
+        bool inData = false;
+        char chunk[4096];
+        while (!stop_) {
+            const ssize_t n = read(client_, chunk, sizeof chunk);
+            if (n <= 0) return;
+            buffer.append(chunk, static_cast<size_t>(n));
+            for (size_t end; (end = buffer.find("\r\n")) != std::string::npos;) {
+                const std::string line = buffer.substr(0, end);
+                buffer.erase(0, end + 2);
+                if (inData) {
+                    if (line != ".") continue;
+                    inData = false;
+                    messageReceived_ = true;
+                    if (mode_ == TMode::StallAfterData) continue;  // and never a word again
+                    Say("250 queued");
+                    continue;
+                }
+                const std::string verb = Lower(line.substr(0, 4));
+                if (verb == "ehlo" || verb == "helo")
+                    Say("250 scripted.test");
+                else if (verb == "rcpt" && mode_ == TMode::RefuseRecipient)
+                    Say("554 5.7.1 Relaying denied: this mailbox takes no reports today");
+                else if (verb == "data") {
+                    inData = true;
+                    Say("354 go ahead");
+                } else if (verb == "quit") {
+                    Say("221 bye");
+                    return;
+                } else
+                    Say("250 ok");
+            }
+        }
+    }
+    static std::string Lower(std::string s) {
+        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        return s;
+    }
+    TMode mode_;
+    int fd_ = -1;
+    int client_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> messageReceived_{false};
+    std::thread thread_;
+};
+
 // --- reading the mail back --------------------------------------------------------------------
 
 struct TMailPart {
@@ -295,9 +381,8 @@ std::string QuotedPrintableDecode(const std::string& text) {
 
 class ErrorReportTest : public testing::Test {
 protected:
-    // Declared first, gone last: the desktop and the limits stay the test's until the end.
+    // Declared first, gone last: the desktop stays the test's until the end.
     test::Desktop desktop;
-    test::NetLimits netLimits;
 
     void SetUp() override {
         test::TestApplication();
@@ -380,7 +465,9 @@ TEST_F(ErrorReportTest, ReportReachesTheMailboxWithTheLogAttachedByteForByte) {
     ASSERT_EQ(mail.parts.size(), 2u);
     TMailPart& text = mail.parts[0];
     EXPECT_EQ(Lower(text.headers["content-type"]), "text/plain; charset=utf-8");
-    EXPECT_EQ(QuotedPrintableDecode(text.body), "The cannon froze.\n.\nThen it crashed. Grüße");
+    // What the player gave as contact is in the text too, whatever form it has.
+    EXPECT_EQ(QuotedPrintableDecode(text.body),
+              "Contact: player@example.test\n\nThe cannon froze.\n.\nThen it crashed. Grüße");
     TMailPart& attachment = mail.parts[1];
     EXPECT_NE(attachment.headers["content-disposition"].find("attachment"), std::string::npos);
     EXPECT_NE(attachment.headers["content-disposition"].find("filename=\"LOG.TXT\""),
@@ -438,7 +525,7 @@ TEST_F(ErrorReportTest, FailedSendKeepsTheLogAndTheDialogForAnotherTry) {
     desktop.Online(true);
     SilentServer silent;
     WriteProgCfg("MailServer", silent.HostPort());
-    netLimits.Mail(TMailLimits{500, 1000});
+    f.MailLimits = TMailLimits{500, 1000};
     Send(f);
     ASSERT_EQ(messages.size(), 1u);
     EXPECT_NE(messages[0].find("imed out"), std::string::npos) << messages[0];
@@ -578,6 +665,87 @@ TEST_F(ErrorReportTest, LauncherOpensTheDialogModally) {
     EXPECT_TRUE(seen);
     EXPECT_TRUE(FileExists("KVD\\LOG.TXT"));
     EXPECT_TRUE(messages.empty());
+}
+
+// A contact given with a name is the player's address all the same; what was typed is in the
+// text for whoever reads the report.
+TEST_F(ErrorReportTest, ContactWithANameKeepsTheAddressAndTheName) {
+    LocalSmtpServer smtp;
+    WriteProgCfg("MailServer", smtp.HostPort());
+    TPublishErrorreportForm& f = Open();
+    f.Edit1->setText("Hans Tester <hans@example.test>");
+    f.Memo1->setPlainText("It froze");
+    Send(f);
+    EXPECT_EQ(messages, std::vector<std::string>{kThanks});
+    const auto mails = smtp.Mails();
+    ASSERT_EQ(mails.size(), 1u);
+    TMail mail = ParseMail(mails[0]);
+    EXPECT_EQ(mail.headers["x-mailfrom"], "hans@example.test");
+    EXPECT_EQ(mail.headers["from"], "hans@example.test");
+    ASSERT_FALSE(mail.parts.empty());
+    EXPECT_EQ(QuotedPrintableDecode(mail.parts[0].body),
+              "Contact: Hans Tester <hans@example.test>\n\nIt froze");
+}
+
+// The server's own reason for a refusal reaches the player, not only its number.
+TEST_F(ErrorReportTest, RefusalShowsTheServersReason) {
+    test::WriteText("KVD\\LOG.TXT", LogBytes());
+    ScriptedSmtpServer smtp(ScriptedSmtpServer::TMode::RefuseRecipient);
+    WriteProgCfg("MailServer", smtp.HostPort());
+    TPublishErrorreportForm& f = Open();
+    f.Memo1->setPlainText("x");
+    Send(f);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(kinds[0], platform::MessageKind::Error);
+    EXPECT_NE(messages[0].find("Relaying denied: this mailbox takes no reports today"),
+              std::string::npos)
+        << messages[0];
+    EXPECT_TRUE(FileExists("KVD\\LOG.TXT"));
+}
+
+// A server that goes quiet once it has the message: the total time-out holds there too, the
+// dialog says it is sending meanwhile, and the log stays for another try.
+TEST_F(ErrorReportTest, ServerSilentAfterTheMessageGivesUpAtTheTotalTimeOut) {
+    const std::string log = SampleLog();
+    test::WriteText("KVD\\LOG.TXT", log);
+    ScriptedSmtpServer smtp(ScriptedSmtpServer::TMode::StallAfterData);
+    WriteProgCfg("MailServer", smtp.HostPort());
+    TPublishErrorreportForm& f = Open();
+    f.MailLimits = TMailLimits{500, 1500};
+    f.Memo1->setPlainText("x");
+    QString shownWhileSending;
+    bool sendDisabled = false;
+    QTimer look;
+    QObject::connect(&look, &QTimer::timeout, [&] {
+        if (smtp.MessageReceived() && !f.Status->text().isEmpty()) {
+            shownWhileSending = f.Status->text();
+            sendDisabled = !f.Button1->isEnabled();
+            look.stop();
+        }
+    });
+    look.start(20);
+    const auto t0 = std::chrono::steady_clock::now();
+    Send(f);
+    // A bound for a hung test, not a measurement: without the time-out it waits minutes.
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30));
+    EXPECT_TRUE(smtp.MessageReceived());
+    EXPECT_EQ(shownWhileSending, "Sending the report ...");
+    EXPECT_TRUE(sendDisabled);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_NE(messages[0].find("imed out"), std::string::npos) << messages[0];
+    EXPECT_EQ(test::ReadText("KVD\\LOG.TXT"), log);
+    EXPECT_TRUE(f.isVisible());
+    EXPECT_TRUE(f.Button1->isEnabled());
+    EXPECT_TRUE(f.Status->text().isEmpty());
+}
+
+TEST(ErrorMailTest, AddressOfWhatThePlayerTyped) {
+    EXPECT_EQ(MailAddressOf("hans@example.test"), "hans@example.test");
+    EXPECT_EQ(MailAddressOf("  hans@example.test "), "hans@example.test");
+    EXPECT_EQ(MailAddressOf("Hans Tester <hans@example.test>"), "hans@example.test");
+    EXPECT_EQ(MailAddressOf("Hans <not an address>"), "");
+    EXPECT_EQ(MailAddressOf("Hans"), "");
+    EXPECT_EQ(MailAddressOf("<a@b> trailing"), "");
 }
 
 TEST(ErrorMailTest, DateIsRfc5322WhateverTheLocale) {

@@ -1,12 +1,24 @@
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QBuffer>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
+#include <QScrollBar>
 #include <QTest>
+#include <QTextDocument>
 #include <QTimer>
 
+#include <chrono>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +45,7 @@
 namespace {
 
 using namespace zx;
+namespace fs = std::filesystem;
 
 const std::string kQuestion =
     "An error occurred during the execution of the program. Would you like the program to look at "
@@ -107,6 +120,35 @@ protected:
     test::LocalHttpServer server;
     std::unique_ptr<TForm1> form;
 };
+
+// A server that lets clients connect and then never says a word.
+class SilentPeer {
+public:
+    SilentPeer() {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(fd_, 16);
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~SilentPeer() { close(fd_); }
+    SilentPeer(const SilentPeer&) = delete;
+    SilentPeer& operator=(const SilentPeer&) = delete;
+    std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// The start page arrives off the window's thread; the event loop brings it in.
+void WaitForPage(TForm1& f) {
+    EXPECT_TRUE(test::RunEventsUntil([&] { return !f.WebBrowser1->Loading(); }));
+}
 
 TEST_F(LauncherTest, ActionsCarryTheirCaptionsAndShortcuts) {
     TForm1& f = Form();
@@ -183,6 +225,7 @@ TEST_F(LauncherTest, ClickedForeignLinkOpensInTheUsersBrowserAndKeepsThePage) {
     TForm1& f = Form();
     desktop.Online(true);
     f.Timer1Timer();
+    WaitForPage(f);
     ASSERT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
     emit f.WebBrowser1->anchorClicked(
         QUrl("http://elsewhere.test/?u=" + QString::fromStdString(StartPageAddress())));
@@ -190,6 +233,7 @@ TEST_F(LauncherTest, ClickedForeignLinkOpensInTheUsersBrowserAndKeepsThePage) {
     EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
     // A relative link inside the start page area loads in the frame.
     emit f.WebBrowser1->anchorClicked(QUrl("zvxinternal/highscore.html"));
+    WaitForPage(f);
     EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("Highscores"));
     EXPECT_EQ(opened.size(), 1u);
 }
@@ -201,14 +245,17 @@ TEST_F(LauncherTest, TimerFollowsTheOnlineState) {
 
     desktop.Online(true);
     f.Timer1Timer();  // online: the start page in its frame
+    WaitForPage(f);
     EXPECT_TRUE(f.WebBrowser1->isVisibleTo(&f));
     EXPECT_EQ(f.WebBrowser1->geometry(), QRect(52, 53, 292, 171));
     EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
 
     f.ActionGotoHighscoreExecute();
+    WaitForPage(f);
     EXPECT_TRUE(f.HighscorePageShown);
     EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("Highscores"));
     f.Timer1Timer();  // the next tick goes back to the start page
+    WaitForPage(f);
     EXPECT_FALSE(f.HighscorePageShown);
     EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
 
@@ -240,7 +287,9 @@ TEST_F(LauncherTest, KnownErrorOpensItsPageAndClearsTheLog) {
     errorsList = "<zn=1><z1=Cannot find Wave><S><W=wave.htm>\r\n";
     WriteLogLines({"Cannot find Wave: back", "ERROR"});
     f.Timer1Timer();
+    WaitForPage(f);
     f.ShowErrorSolution();
+    WaitForPage(f);
     EXPECT_TRUE(FileExists("KVD\\LOG.TXT"));
     EXPECT_EQ(opened.size(), 1u);
     EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("Solution"));
@@ -322,6 +371,14 @@ TEST_F(LauncherTest, LowMemoryAsksAndNoStopsTheStart) {
                             "you like to try to start the game anyway?"});
     EXPECT_TRUE(f.Timer1->isActive());
     EXPECT_EQ(test::LogLines().front(), "Program Version 1.10");
+    // The display is known before the game screen has started: the block has its values.
+    int displayLines = 0;
+    for (const std::string& line : test::LogLines()) {
+        if (line.rfind("DispResu:", 0) != 0 && line.rfind("BitsPixel:", 0) != 0) continue;
+        ++displayLines;
+        EXPECT_NE(line.find_first_not_of(' ', line.find(':') + 1), std::string::npos) << line;
+    }
+    EXPECT_EQ(displayLines, 2);
 
     // Yes to the start; the game writes no "OK", so No to the abnormal-end question that follows
     // (a Yes would lead on to the modal error report).
@@ -474,6 +531,245 @@ TEST_F(LauncherTest, InfoBoxChecksTheVersionOnTheServer) {
     EXPECT_TRUE(messages.empty());
 }
 
+// Host names know no case: the start page of "LocalHost" stays in the frame.
+TEST_F(LauncherTest, HostInCapitalsIsStillTheStartPage) {
+    WriteProgCfg("GameServer", "LocalHost:" + std::to_string(server.Port()));
+    TForm1& f = Form();
+    desktop.Online(true);
+    f.Timer1Timer();
+    WaitForPage(f);
+    EXPECT_TRUE(opened.empty()) << opened.front();
+    EXPECT_TRUE(f.WebBrowser1->toPlainText().contains("News"));
+    EXPECT_TRUE(f.WebBrowser1BeforeNavigate2(QUrl(
+        "http://localhost:" + QString::number(server.Port()) + "/zvxinternal/highscore.html")));
+}
+
+// While the known-error list is on its way from a server that never answers, the launcher takes
+// input, and closing it ends the wait at once with the settings saved.
+TEST_F(LauncherTest, WindowTakesInputDuringTheKnownErrorCheckAndClosingEndsTheWait) {
+    SilentPeer silent;
+    WriteProgCfg("GameServer", silent.HostPort());
+    TForm1& f = Form();
+    desktop.Online(true);
+    WriteLogLines({"Something", "ERROR"});
+    answers = {true};
+    QLineEdit probe;
+    probe.show();
+    QString typedDuringWait;
+    EnvData.Highscores[0] = {"Kept", 321};
+    QTimer::singleShot(100, [&] {
+        // Posted, as the window system delivers input.
+        QApplication::postEvent(&probe, new QKeyEvent(QEvent::KeyPress, Qt::Key_A, Qt::NoModifier,
+                                                      QStringLiteral("a")));
+    });
+    QTimer::singleShot(400, [&] {
+        typedDuringWait = probe.text();
+        f.close();
+    });
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_THROW(f.ShowErrorSolution(), ETransferCancelled);  // silent when run as a handler
+    // A bound for a hung test, not a measurement: the download's own time-out is 15 s.
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(10));
+    EXPECT_EQ(typedDuringWait, "a");
+    EXPECT_EQ(messages, std::vector<std::string>{kQuestion});  // nothing after the cancel
+    SetEnvDefaults();
+    LoadEnv();
+    EXPECT_EQ(EnvData.Highscores[0].Name, "Kept");
+}
+
+// A click on START during the known-error check is kept: the game starts once the check is over.
+TEST_F(LauncherTest, StartClickedDuringTheActivationRunsAfterIt) {
+    TForm1& f = Form();
+    desktop.Online(true);
+    errorsList = "<zn=1><z1=nothing like it><W=x.htm>\r\n";
+    WriteLogLines({"Something", "ERROR"});
+    bool ran = false;
+    f.GameStart.RunGame = [&] {
+        ran = true;
+        WriteLog("OK");
+    };
+    answers = {true, false};  // look the error up; no report
+    QTimer::singleShot(0, [&] { f.ActionStart->trigger(); });
+    f.FormActivate();
+    EXPECT_FALSE(ran);  // not in the middle of the check
+    EXPECT_TRUE(test::RunEventsUntil([&] { return ran; }));
+    EXPECT_EQ(messages, (std::vector<std::string>{kQuestion, kUnknown}));
+}
+
+// Offline after an activation the launcher shows the picture without the news frame; back online
+// the start page opens at its top.
+TEST_F(LauncherTest, OfflineAfterAnActivationShowsThePlainPictureAndOnlineThePageFromTheTop) {
+    server.Server().Get("/zvxinternal/long", [](const httplib::Request&, httplib::Response& res) {
+        std::string page = "<html><body><p>Banner</p>";
+        for (int i = 0; i < 200; ++i) page += "<p>line " + std::to_string(i) + "</p>";
+        res.set_content(page + "</body></html>", "text/html");
+    });
+    TForm1& f = Form();
+    f.show();
+    const QImage plain = JpegResourcePixmap("MENUE").toImage();
+    const QImage framed = JpegResourcePixmap("MENUE_NET").toImage();
+    desktop.Online(true);
+    f.Timer1Timer();
+    WaitForPage(f);
+    EXPECT_EQ(f.Image1->pixmap().toImage(), framed);
+    desktop.Online(false);
+    f.FormActivate();
+    EXPECT_EQ(f.Image1->pixmap().toImage(), plain);
+
+    desktop.Online(true);
+    f.WebBrowser1->Navigate(Qs(StartPageAddress() + "/long"));
+    WaitForPage(f);
+    f.WebBrowser1->verticalScrollBar()->setValue(f.WebBrowser1->verticalScrollBar()->maximum());
+    desktop.Online(false);
+    f.Timer1Timer();
+    desktop.Online(true);
+    f.Timer1Timer();
+    WaitForPage(f);
+    EXPECT_EQ(f.WebBrowser1->verticalScrollBar()->value(), 0);
+}
+
+// A browser handler that starts and then fails is reported like one that is missing.
+TEST_F(LauncherTest, FailingBrowserHandlerGivesTheGotoBox) {
+    TForm1& f = Form();
+    const fs::path bin = fs::path(ProgramDir()) / "fakebin";
+    fs::create_directories(bin);
+    test::WriteText("fakebin/xdg-open", "#!/bin/sh\nexit 4\n");
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    desktop.Handler((bin / "xdg-open").string());
+    f.ActionBugspageExecute();
+    ASSERT_TRUE(test::RunEventsUntil([&] { return !messages.empty(); }, 10000));
+    EXPECT_EQ(messages,
+              std::vector<std::string>{"Unable to start Browser. Goto\r" +
+                                       GameServerAddress(false, "/zvxinternal/errors.htm")});
+}
+
+// The error report offered by the activation, closed without sending, does not bring the
+// question back: it is asked once per activation.
+TEST_F(LauncherTest, ReportClosedUnsentDoesNotAskTheQuestionAgain) {
+    TForm1& f = Form();
+    desktop.Online(true);
+    errorsList = "<zn=1><z1=nothing like it><W=x.htm>\r\n";
+    WriteLogLines({"Something", "ERROR"});
+    answers = {true, true, true, true};  // look it up, send a report; Yes to anything after
+    int reports = 0;
+    QTimer closer;
+    QObject::connect(&closer, &QTimer::timeout, [&] {
+        if (auto* d = QApplication::activeModalWidget();
+            d && d->objectName() == "PublishErrorreportForm") {
+            ++reports;
+            d->close();
+        }
+    });
+    closer.start(10);
+    f.FormActivate();
+    test::RunEventsUntil([] { return false; }, 300);
+    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(messages, (std::vector<std::string>{kQuestion, kUnknown}));
+    EXPECT_TRUE(FileExists("KVD\\LOG.TXT"));
+}
+
+// Closing the launcher ends the program: no dialog stays open behind it, and what the dialogs
+// did is in the saved settings.
+TEST_F(LauncherTest, ClosingTheLauncherClosesItsDialogsAndSavesWhatTheyDid) {
+    TForm1& f = Form();
+    f.show();
+    auto* options = new TMainOptions();
+    options->show();
+    options->DisplayItems[1]->setChecked(true);
+    QTest::mouseClick(options->BtOk, Qt::LeftButton);
+    auto* again = new TMainOptions();  // left open, changed, not confirmed
+    again->show();
+    again->DisplayItems[2]->setChecked(true);
+    QPointer<TMainOptions> open(again);
+    f.close();
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(!open || !open->isVisible());
+    SetEnvDefaults();
+    LoadEnv();
+    EXPECT_EQ(EnvData.DisplayMode, 1);
+
+    // A modal box open when the program is asked to end (a logout's SIGTERM) is closed too.
+    form.reset();
+    TForm1& g = Form();
+    g.show();
+    bool closedByFallback = false;
+    QTimer::singleShot(100, [&] { g.RequestStop(); });
+    QTimer::singleShot(3000, [&] {
+        // Only for a box the stop left open: the test must not hang on it.
+        if (auto* box = qobject_cast<TInfoForm*>(QApplication::activeModalWidget())) {
+            closedByFallback = true;
+            box->reject();
+        }
+    });
+    g.ActionInfo->trigger();
+    EXPECT_FALSE(closedByFallback);
+    EXPECT_FALSE(g.isVisible());
+}
+
+// An error while the launcher is made ends in an error box, not in an abort.
+TEST_F(LauncherTest, LauncherThatCannotBeMadeSaysWhyAndGivesNothing) {
+    // A damaged settings file that cannot be kept aside: the place for it is taken by a folder.
+    test::WriteText("KVD\\env.dat", std::string(2000, '\x5a'));
+    fs::create_directories(fs::path(ProgramDir()) / "KVD" / "env.dat.damaged" / "inside");
+    std::unique_ptr<TForm1> launcher = CreateLauncher();
+    EXPECT_EQ(launcher, nullptr);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_FALSE(messages[0].empty());
+    EXPECT_EQ(Form1(), nullptr);
+}
+
+// Pictures of the start page are measured before they are decoded: a small file of a huge
+// picture stays an empty place, a normal one is shown.
+TEST_F(LauncherTest, HugePictureOfTheStartPageIsNotDecoded) {
+    const auto png = [](int w, int h) {
+        QImage image(w, h, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "PNG");
+        return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+    };
+    const std::string huge = png(5000, 5000);
+    const std::string small = png(10, 10);
+    ASSERT_LT(huge.size(), 200u * 1024);
+    test::LocalHttpServer pictures;
+    pictures.Server().Get("/zvxinternal", [&](const httplib::Request&, httplib::Response& res) {
+        std::string page = "<html><body><p>News</p><img src=\"/small.png\">";
+        for (int i = 0; i < 8; ++i) page += "<img src=\"/huge" + std::to_string(i) + ".png\">";
+        res.set_content(page + "</body></html>", "text/html");
+    });
+    pictures.Server().Get(R"(/huge\d\.png)", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(huge, "image/png");
+    });
+    pictures.Server().Get("/small.png", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(small, "image/png");
+    });
+    pictures.Start();
+    WriteProgCfg("GameServer", pictures.HostPort());
+    TForm1& f = Form();
+    f.show();
+    desktop.Online(true);
+    f.Timer1Timer();
+    WaitForPage(f);
+    QTextDocument* doc = f.WebBrowser1->document();
+    const auto picture = [&](const QString& path) {
+        return doc->resource(QTextDocument::ImageResource, QUrl(path)).value<QImage>();
+    };
+    // The pictures come after the page, as the layout asks for them.
+    ASSERT_TRUE(test::RunEventsUntil([&] {
+        f.WebBrowser1->viewport()->repaint();
+        return !picture("/small.png").isNull();
+    }));
+    EXPECT_EQ(picture("/small.png").size(), QSize(10, 10));
+    test::RunEventsUntil([] { return false; }, 500);
+    for (int i = 0; i < 8; ++i) {
+        const QVariant v = doc->resource(QTextDocument::ImageResource,
+                                         QUrl("/huge" + QString::number(i) + ".png"));
+        EXPECT_TRUE(v.typeId() != QMetaType::QByteArray && v.value<QImage>().isNull()) << i;
+    }
+}
+
 // --- options ----------------------------------------------------------------------------------
 
 class OptionsTest : public LauncherTest {};
@@ -554,6 +850,19 @@ TEST_F(LauncherTest, EditorShowsTheCurrentLevelAndSavesItScrambled) {
     editor->close();
 }
 
+TEST_F(LauncherTest, ReturnOnTheEditorsFocusedExitButtonClosesIt) {
+    Form();
+    GameData.Level = 3;
+    SaveLevel({"[Formation 1]"});
+    auto* editor = new TEditorForm();
+    editor->show();
+    QApplication::setActiveWindow(editor);
+    editor->Button1->setFocus();
+    ASSERT_EQ(editor->focusWidget(), editor->Button1);
+    QTest::keyClick(editor->Button1, Qt::Key_Return);
+    EXPECT_FALSE(editor->isVisible());
+}
+
 TEST_F(LauncherTest, EditorWithoutALevelFileShowsTheError) {
     Form();
     GameData.Level = 9;
@@ -565,6 +874,31 @@ TEST_F(LauncherTest, EditorWithoutALevelFileShowsTheError) {
 }
 
 // --- message boxes and the single instance -----------------------------------------------------
+
+// A server's answer in a message box is text, never markup, and a few hundred characters at most
+// however much it sent.
+TEST(MessageBoxTest, BoxShowsPlainTextBounded) {
+    test::TestApplication();
+    InstallMessageBoxes();
+    std::string garbage = "Could not publish Highscore: <b>bold</b><img src=x>\r\n";
+    for (int i = 0; i < 4096; ++i) garbage += i % 20 == 0 ? '\n' : static_cast<char>('a' + i % 26);
+    QString shown;
+    Qt::TextFormat format = Qt::AutoText;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        shown = box->text();
+        format = box->textFormat();
+        box->button(QMessageBox::Ok)->click();
+    });
+    platform::ShowMessage(garbage);
+    platform::SetMessageHook(nullptr);
+    EXPECT_EQ(format, Qt::PlainText);
+    EXPECT_TRUE(shown.startsWith("Could not publish Highscore: <b>bold</b><img src=x>\n"));
+    EXPECT_LE(shown.size(), 803);
+    EXPECT_LE(shown.count(QChar('\n')), 16);
+    EXPECT_TRUE(shown.endsWith("..."));
+}
 
 TEST(MessageBoxTest, ConfirmationAnswersWhatTheUserClicked) {
     test::TestApplication();
@@ -579,6 +913,25 @@ TEST(MessageBoxTest, ConfirmationAnswersWhatTheUserClicked) {
         EXPECT_EQ(platform::ConfirmMessage("Line one\rline two"), yes);
     }
     platform::SetMessageHook(nullptr);
+}
+
+// The lock does not follow the environment: a copy started without XDG_RUNTIME_DIR finds the
+// lock of one started with it. Two program folders are two locks.
+TEST(SingleInstanceTest, LockIsTheSameWhateverTheEnvironmentAndPerProgramFolder) {
+    const char* saved = std::getenv("XDG_RUNTIME_DIR");
+    const std::string before = saved ? saved : "";
+    const fs::path elsewhere =
+        fs::temp_directory_path() / ("zolvex-xdg-" + std::to_string(getpid()));
+    fs::create_directories(elsewhere);
+    setenv("XDG_RUNTIME_DIR", elsewhere.c_str(), 1);
+    const std::string withXdg = platform::RuntimeDir();
+    unsetenv("XDG_RUNTIME_DIR");
+    const std::string withoutXdg = platform::RuntimeDir();
+    if (saved) setenv("XDG_RUNTIME_DIR", before.c_str(), 1);
+    fs::remove_all(elsewhere);
+    EXPECT_EQ(withXdg, withoutXdg);
+    EXPECT_EQ(platform::InstanceLockName("Z", "/opt/a"), platform::InstanceLockName("Z", "/opt/a"));
+    EXPECT_NE(platform::InstanceLockName("Z", "/opt/a"), platform::InstanceLockName("Z", "/opt/b"));
 }
 
 TEST(SingleInstanceTest, SecondProcessIsRefusedUntilTheFirstEnds) {

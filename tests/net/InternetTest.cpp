@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,7 +15,6 @@
 #include "support/Paths.h"
 #include "testsupport/Desktop.h"
 #include "testsupport/LocalHttpServer.h"
-#include "testsupport/NetLimits.h"
 #include "testsupport/TestSupport.h"
 
 namespace {
@@ -38,9 +40,8 @@ struct MessageRecorder {
 
 class InternetTest : public testing::Test {
 protected:
-    // Declared first, gone last: the desktop and the limits stay the test's until the end.
+    // Declared first, gone last: the desktop stays the test's until the end.
     test::Desktop desktop;
-    test::NetLimits netLimits;
 
     void SetUp() override {
         test::ResetProgramDir();
@@ -89,10 +90,14 @@ TEST_F(InternetTest, StalledServerEndsInATimeOut) {
         res.set_content("late", "text/plain");
     });
     server.Start();
-    netLimits.Http({.ConnectTimeoutMs = 500, .TotalTimeoutMs = 700, .MaxBodyBytes = 1 << 20});
-    const auto t0 = std::chrono::steady_clock::now();
-    EXPECT_THROW(DownloadText(server.Url("/stall")), EHttpError);
-    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(2500));
+    const THttpLimits limits{
+        .ConnectTimeoutMs = 500, .TotalTimeoutMs = 700, .MaxBodyBytes = 1 << 20};
+    try {
+        DownloadText(server.Url("/stall"), {}, limits);
+        FAIL() << "a stalled server must time out";
+    } catch (const EHttpError& e) {
+        EXPECT_NE(std::string(e.what()).find("imed out"), std::string::npos) << e.what();
+    }
 }
 
 TEST_F(InternetTest, OversizedBodyIsRefused) {
@@ -101,24 +106,109 @@ TEST_F(InternetTest, OversizedBodyIsRefused) {
         res.set_content(std::string(5000, 'x'), "text/plain");
     });
     server.Start();
-    netLimits.Http({.ConnectTimeoutMs = 5000, .TotalTimeoutMs = 15000, .MaxBodyBytes = 4096});
-    EXPECT_THROW(DownloadText(server.Url("/big")), EHttpError);
-    netLimits.Http({.ConnectTimeoutMs = 5000, .TotalTimeoutMs = 15000, .MaxBodyBytes = 5000});
-    EXPECT_EQ(DownloadText(server.Url("/big")).size(), 5000u);
+    EXPECT_THROW(DownloadText(server.Url("/big"), {}, {.MaxBodyBytes = 4096}), EHttpError);
+    EXPECT_EQ(DownloadText(server.Url("/big"), {}, {.MaxBodyBytes = 5000}).size(), 5000u);
 }
 
-TEST_F(InternetTest, NoConnectionRaisesAndOfflineSaysSo) {
+TEST_F(InternetTest, NoConnectionRaises) {
     test::LocalHttpServer server;
     server.Start();
     const std::string url = server.Url("/x");
     server.Stop();
     EXPECT_THROW(DownloadText(url), EHttpError);
+}
 
-    MessageRecorder messages;
-    desktop.Online(false);
-    EXPECT_EQ(DownloadText(url), "");
-    EXPECT_EQ(messages.texts,
-              std::vector<std::string>{"Operation Failed: Can't connect to the Internet"});
+// The server's own reason reaches the player, shortened: its words, not a bare status.
+TEST_F(InternetTest, ErrorStatusCarriesTheServersReasonShortened) {
+    test::LocalHttpServer server;
+    server.Server().Get("/busy", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 503;
+        res.set_content("Error=The highscore list cannot be written just now\r\n", "text/plain");
+    });
+    server.Server().Get("/garbage", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 429;
+        res.set_content(std::string(4096, 'g'), "text/plain");
+    });
+    server.Start();
+    try {
+        DownloadText(server.Url("/busy"));
+        FAIL();
+    } catch (const EHttpError& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "HTTP 503: Error=The highscore list cannot be written just now");
+    }
+    try {
+        DownloadText(server.Url("/garbage"));
+        FAIL();
+    } catch (const EHttpError& e) {
+        EXPECT_EQ(std::string(e.what()), "HTTP 429: " + std::string(300, 'g') + "...");
+    }
+}
+
+TEST(PeerTextTest, CutsAtACharacterAndMarksTheCut) {
+    EXPECT_EQ(ShortPeerText("short\r\n"), "short");
+    EXPECT_EQ(ShortPeerText("abcdef", 3), "abc...");
+    // "ü" is two bytes: the cut never splits it.
+    EXPECT_EQ(ShortPeerText("\xC3\xBC\xC3\xBC\xC3\xBC", 2), "\xC3\xBC\xC3\xBC...");
+    EXPECT_EQ(ShortPeerText(std::string(1 << 20, 'x')).size(), 303u);
+}
+
+// A transfer runs on a thread of its own: the caller's thread is free while the peer is silent,
+// and a cancel ends the wait without a completion.
+TEST_F(InternetTest, TransferRunsOffTheCallersThreadAndCancelStopsIt) {
+    test::LocalHttpServer server;
+    std::atomic<bool> release{false};
+    server.Server().Get("/slow", [&](const httplib::Request&, httplib::Response& res) {
+        while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        res.set_content("done", "text/plain");
+    });
+    server.Start();
+    const std::thread::id caller = std::this_thread::get_id();
+    std::mutex m;
+    std::condition_variable cv;
+    bool finished = false;
+    std::string body;
+    std::thread::id ranOn;
+    auto t = StartTransfer(
+        [&](const TTransfer& tr) {
+            ranOn = std::this_thread::get_id();
+            body = HttpGet(server.Url("/slow"), {}, {}, &tr);
+        },
+        [&](std::exception_ptr e) {
+            std::lock_guard lock(m);
+            EXPECT_EQ(e, nullptr);
+            finished = true;
+            cv.notify_all();
+        });
+    EXPECT_FALSE(finished);  // StartTransfer returned with the peer still silent
+    release = true;
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(20), [&] { return finished; }));
+    }
+    EXPECT_EQ(body, "done");
+    EXPECT_NE(ranOn, caller);
+
+    release = false;
+    std::atomic<bool> cancelledSeen{false};
+    std::atomic<bool> completed{false};
+    auto second = StartTransfer(
+        [&](const TTransfer& tr) {
+            try {
+                HttpGet(server.Url("/slow"), {}, {}, &tr);
+            } catch (const ETransferCancelled&) {
+                cancelledSeen = true;
+                throw;
+            }
+        },
+        [&](std::exception_ptr) { completed = true; });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    second->Cancel();
+    for (int i = 0; i < 400 && !cancelledSeen; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_TRUE(cancelledSeen);  // stopped at libcurl's next progress call, not at the time-out
+    EXPECT_FALSE(completed);
+    release = true;
 }
 
 // --- hosts, browser, platform ---------------------------------------------------------------------

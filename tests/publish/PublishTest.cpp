@@ -20,7 +20,6 @@
 #include "support/LogFiles.h"
 #include "testsupport/Desktop.h"
 #include "testsupport/LocalHttpServer.h"
-#include "testsupport/NetLimits.h"
 #include "testsupport/QtTestSupport.h"
 #include "testsupport/TestSupport.h"
 #include "tools/autoplay/GameDriver.h"
@@ -33,9 +32,8 @@ const std::string kFailure = "Could not publish Highscore: ";
 // Order of construction: the program directory with a played game, the desktop, then the dialog.
 class PublishTest : public testing::Test {
 protected:
-    // Declared first, gone last: the desktop and the limits stay the test's until the end.
+    // Declared first, gone last: the desktop stays the test's until the end.
     test::Desktop desktop;
-    test::NetLimits netLimits;
 
     void SetUp() override {
         test::TestApplication();
@@ -66,13 +64,18 @@ protected:
     // Clicks "Publish"; a result dialog that opens is read and closed with "Ok".
     std::vector<std::string> Publish(TPublishHighscoreForm& form) {
         std::vector<std::string> shown;
-        QTimer::singleShot(0, [&] {
+        // The answer comes while the dialog waits with its event loop running: the result
+        // dialog is looked for until the click has been handled.
+        QTimer watch;
+        QObject::connect(&watch, &QTimer::timeout, [&] {
             if (auto* d =
                     qobject_cast<THighscoreuploadedForm*>(QApplication::activeModalWidget())) {
+                watch.stop();
                 for (QLabel* l : d->Lines) shown.push_back(l->text().toStdString());
                 QTest::mouseClick(d->Button2, Qt::LeftButton);
             }
         });
+        watch.start(5);
         QTest::mouseClick(form.Button1, Qt::LeftButton);
         return shown;
     }
@@ -169,8 +172,8 @@ TEST_F(PublishTest, FailedExchangesSayWhyAndKeepTheDialog) {
     WriteProgCfg("ScoreServer", peer.HostPort());
     EnvData.Highscores[0] = {"Robo", 500};
     EnvData.PlayerId = "";
-    netLimits.Http({.ConnectTimeoutMs = 500, .TotalTimeoutMs = 800, .MaxBodyBytes = 1 << 20});
     auto* form = new TPublishHighscoreForm();
+    form->HttpLimits = {.ConnectTimeoutMs = 500, .TotalTimeoutMs = 800, .MaxBodyBytes = 1 << 20};
     form->show();
 
     const auto expectFailure = [&](const std::string& why, const std::string& after) {

@@ -1,6 +1,10 @@
 #pragma once
 // The one QApplication of a test process (the offscreen platform, from the suite's environment).
 #include <QApplication>
+#include <QDeadlineTimer>
+#include <QThread>
+
+#include <functional>
 
 namespace zx::test {
 
@@ -12,6 +16,18 @@ inline QApplication& TestApplication() {
     // Qt's own input-device registry and crash on the way out. The process end frees it.
     static QApplication* const app = new QApplication(argc, argv);
     return *app;
+}
+
+// Runs the event loop until done() holds (true) or the time is up (false): for work that comes
+// back from a real peer on another thread. The bound only keeps a broken test from hanging.
+inline bool RunEventsUntil(const std::function<bool()>& done, int boundMs = 30000) {
+    QDeadlineTimer deadline(boundMs);
+    while (!done()) {
+        if (deadline.hasExpired()) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(2);
+    }
+    return true;
 }
 
 }  // namespace zx::test
