@@ -18,6 +18,21 @@
 namespace zx::platform {
 namespace {
 
+// In a started child: the program with no terminal to write to, or the exec's errno on errFd.
+[[noreturn]] void ExecQuietly(const std::string& program, const std::string& arg, int errFd) {
+    const int devnull = open("/dev/null", O_RDWR);
+    if (devnull >= 0) {
+        dup2(devnull, STDIN_FILENO);
+        dup2(devnull, STDOUT_FILENO);
+        dup2(devnull, STDERR_FILENO);
+        if (devnull > STDERR_FILENO) close(devnull);
+    }
+    execlp(program.c_str(), program.c_str(), arg.c_str(), static_cast<char*>(nullptr));
+    const int err = errno;
+    (void)!write(errFd, &err, sizeof err);
+    _exit(127);
+}
+
 // Double fork: the grandchild runs the browser in a session of its own, the child ends at
 // once and is reaped here, so nothing is left for the program to wait for. A close-on-exec
 // pipe carries an exec failure back; success closes it empty.
@@ -40,17 +55,7 @@ bool SpawnDetached(const std::string& program, const std::string& arg) {
             _exit(1);
         }
         if (grandchild > 0) _exit(0);
-        const int devnull = open("/dev/null", O_RDWR);
-        if (devnull >= 0) {
-            dup2(devnull, STDIN_FILENO);
-            dup2(devnull, STDOUT_FILENO);
-            dup2(devnull, STDERR_FILENO);
-            if (devnull > STDERR_FILENO) close(devnull);
-        }
-        execlp(program.c_str(), program.c_str(), arg.c_str(), static_cast<char*>(nullptr));
-        const int err = errno;
-        (void)!write(pipeFd[1], &err, sizeof err);
-        _exit(127);
+        ExecQuietly(program, arg, pipeFd[1]);
     }
     close(pipeFd[1]);
     int err = 0;
@@ -101,17 +106,7 @@ int SpawnWatched(const std::string& program, const std::string& arg, pid_t& watc
             _exit(0);
         }
         close(statusFd[1]);
-        const int devnull = open("/dev/null", O_RDWR);
-        if (devnull >= 0) {
-            dup2(devnull, STDIN_FILENO);
-            dup2(devnull, STDOUT_FILENO);
-            dup2(devnull, STDERR_FILENO);
-            if (devnull > STDERR_FILENO) close(devnull);
-        }
-        execlp(program.c_str(), program.c_str(), arg.c_str(), static_cast<char*>(nullptr));
-        const int err = errno;
-        (void)!write(execFd[1], &err, sizeof err);
-        _exit(127);
+        ExecQuietly(program, arg, execFd[1]);
     }
     close(execFd[1]);
     close(statusFd[1]);
