@@ -13,14 +13,14 @@ pkgs=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   sox libsox-fmt-mp3 xvfb xdotool imagemagick imagemagick-6.q16 openbox wmctrl
   xdg-utils libcpp-httplib-dev libsqlite3-dev wrk python3-aiosmtpd nginx openssl
-  clang clang-14 libclang-rt-14-dev clang-format
+  clang clang-14 libclang-rt-14-dev clang-format clang-tidy curl
   desktop-file-utils appstream lintian dpkg-dev dpkg postgresql-15 libpq-dev util-linux
 )
 # Every program that tools/, tests/, bench/ or the build start, with the package that provides it
 # under that name. Keep it in step with what the scripts call.
 declare -A programs=(
   [cmake]=cmake [ctest]=cmake [ninja]=ninja-build [git]=git [strip]=binutils
-  [clang]=clang [clang++]=clang [clang-format]=clang-format
+  [clang]=clang [clang++]=clang [clang-format]=clang-format [clang-tidy]=clang-tidy [curl]=curl
   [sox]=sox [soxi]=sox [xdg-open]=xdg-utils [Xvfb]=xvfb [xdotool]=xdotool [wrk]=wrk
   [openbox]=openbox [wmctrl]=wmctrl [import]=imagemagick-6.q16
   [python3]=python3-minimal [nginx]=nginx [openssl]=openssl [runuser]=util-linux
