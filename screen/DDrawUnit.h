@@ -10,17 +10,10 @@
 #include <string>
 
 #include "display/frmDDFullScreen.h"
+#include "game/GameGlobals.h"
 #include "screen/InputMap.h"
 
 namespace zx {
-
-class TSpermien;
-class TSchuesse;
-class TBubbles;
-class TBubblpoints;
-class TRohre;
-class TFront;
-class TAnzeige;
 
 // Graphics set folders, indexed by EnvData.GraphicsSet.
 const char* GraphicsSetFolder(int set);
