@@ -10,6 +10,7 @@
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "support/Resources.h"
+#include "surface/BlitKernels.h"
 #include "surface/BmpCheck.h"
 
 namespace zx {
@@ -84,125 +85,189 @@ bool Within(const Rect& r, int w, int h) {
            r.top <= r.bottom;
 }
 
+// Scratch rows of the blits, kept from call to call so that a frame allocates nothing.
+struct Scratch {
+    std::vector<int32_t> cols, x0, x1;
+    std::vector<uint8_t> fx, row, mapRow, tmp;
+    std::vector<uint8_t> lerped[2], state[2];
+};
+Scratch& ScratchRows() {
+    thread_local Scratch s;
+    return s;
+}
+
+template <class T>
+T* Sized(std::vector<T>& v, size_t n) {
+    if (v.size() < n) v.resize(n);
+    return v.data();
+}
+
+blit::Format KernelFormat(const PixelFormat& f) {
+    return blit::MakeFormat(static_cast<int>(f.bitCount / 8), f.rMask, f.gMask, f.bMask);
+}
+
 // Nearest-pixel stretch with the source key, the same pixel choice as the display's own blit
-// (source index = i * sourceSize / destSize), stepped without a division per pixel.
-template <int B>
+// (source index = i * sourceSize / destSize). The columns are worked out once per blit; a
+// source row is gathered once however many destination rows repeat it.
 void StretchRows(const LockGuard& d, const LockGuard& s, const Rect& dr, const Rect& sr, bool keyed,
-                 uint32_t masks, uint32_t key) {
+                 const blit::Format& f, uint32_t key) {
+    const int B = f.bytes;
     const int dw = dr.Width(), dh = dr.Height(), sw = sr.Width(), sh = sr.Height();
-    const int qx = sw / dw, rx = sw % dw;
     const int qy = sh / dh, ry = sh % dh;
-    int sy = sr.top, ey = 0;
+    const size_t rowBytes = static_cast<size_t>(dw) * B;
+    Scratch& k = ScratchRows();
+    int32_t* cols = nullptr;
+    uint8_t* row = nullptr;
+    if (dw != sw) {
+        cols = Sized(k.cols, static_cast<size_t>(dw));
+        row = Sized(k.row, rowBytes);
+        const int qx = sw / dw, rx = sw % dw;
+        int sx = 0, ex = 0;
+        for (int x = 0; x < dw; ++x) {
+            cols[x] = sx;
+            sx += qx, ex += rx;
+            if (ex >= dw) ex -= dw, ++sx;
+        }
+    }
+    int sy = sr.top, ey = 0, gathered = -1;
     for (int y = 0; y < dh; ++y) {
         const uint8_t* srow = s.Row(sy) + static_cast<ptrdiff_t>(sr.left) * B;
         uint8_t* drow = d.Row(dr.top + y) + static_cast<ptrdiff_t>(dr.left) * B;
-        if (dw == sw && !keyed) {
-            std::memcpy(drow, srow, static_cast<size_t>(dw) * B);
-        } else if (dw == sw) {
-            for (int x = 0; x < dw; ++x) {
-                uint32_t v = Load<B>(srow + x * B);
-                if ((v & masks) != key) Store<B>(drow + x * B, v);
-            }
-        } else {
-            // 32.32 stepping with the fraction rounded up picks the same columns as
-            // i * sw / dw: the error over a row stays below 1 / dw while dw < 65536.
-            const uint64_t step =
-                ((static_cast<uint64_t>(sw) << 32) + static_cast<uint64_t>(dw) - 1) /
-                static_cast<uint64_t>(dw);
-            const bool exact = dw < 65536;
-            if (exact && keyed) {
-                uint64_t acc = 0;
-                for (int x = 0; x < dw; ++x, acc += step) {
-                    const uint32_t v = Load<B>(srow + (acc >> 32) * B);
-                    if ((v & masks) != key) Store<B>(drow + x * B, v);
-                }
-            } else if (exact) {
-                uint64_t acc = 0;
-                for (int x = 0; x < dw; ++x, acc += step)
-                    Store<B>(drow + x * B, Load<B>(srow + (acc >> 32) * B));
-            } else {
-                int sx = 0, ex = 0;
-                for (int x = 0; x < dw; ++x) {
-                    uint32_t v = Load<B>(srow + sx * B);
-                    if (!keyed || (v & masks) != key) Store<B>(drow + x * B, v);
-                    sx += qx, ex += rx;
-                    if (ex >= dw) ex -= dw, ++sx;
-                }
-            }
+        if (cols) {
+            if (gathered != sy) blit::GatherRow(B, srow, cols, dw, row), gathered = sy;
+            srow = row;
         }
+        if (keyed)
+            blit::KeyedCopyRow(f, srow, drow, dw, key);
+        else
+            std::memcpy(drow, srow, rowBytes);
         sy += qy, ey += ry;
         if (ey >= dh) ey -= dh, ++sy;
     }
 }
 
+// The exact weighting of a filtered pixel next to the key colour: keyed pixels take no part, and
+// where they hold more than half of the weight the pixel stays transparent.
+template <int B>
+void FilteredEdgePixel(uint8_t* at, const uint32_t (&px)[4], uint32_t fx, uint32_t fy,
+                       const blit::Format& f, uint32_t key) {
+    uint32_t w[4] = {(256 - fx) * (256 - fy), fx * (256 - fy), (256 - fx) * fy, fx * fy};
+    uint32_t cover = 0;
+    for (int i = 0; i < 4; ++i) {
+        if ((px[i] & f.masks) == key) w[i] = 0;
+        cover += w[i];
+    }
+    if (cover * 2 <= 65536) return;
+    uint32_t out = Load<B>(at) & ~f.masks;
+    for (const uint32_t m : {f.rm, f.gm, f.bm}) {
+        uint64_t sum = 0;
+        for (int i = 0; i < 4; ++i) sum += static_cast<uint64_t>(px[i] & m) * w[i];
+        out |= static_cast<uint32_t>(sum / cover) & m;
+    }
+    Store<B>(at, out);
+}
+
 // A magnification above two, filtered: each destination pixel takes the four source pixels
 // around the point it shows, weighted by distance (8-bit weights, 16.16 stepping through pixel
-// centres). Keyed pixels take no part; where they hold more than half of the weight the pixel
-// stays transparent, so a letter's outline is smoothed with its inside.
+// centres), first along the row, then between the rows. Keyed pixels take no part; where they
+// hold more than half of the weight the pixel stays transparent, so a letter's outline is
+// smoothed with its inside.
+//
+// A source row mixed along x serves every destination row between it and the next, so each is
+// mixed once into a cached row; the destination rows are then one vector mix of two cached rows.
+// Pixels next to the key colour (marked while mixing along x) take the exact weighting instead.
 template <int B>
 void MagnifyRowsFiltered(const LockGuard& d, const LockGuard& s, const Rect& dr, const Rect& sr,
-                         bool keyed, const PixelFormat& f, uint32_t key) {
+                         bool keyed, const blit::Format& f, uint32_t key) {
     const int dw = dr.Width(), dh = dr.Height(), sw = sr.Width(), sh = sr.Height();
-    const uint32_t masks = f.rMask | f.gMask | f.bMask;
+    const size_t rowBytes = static_cast<size_t>(dw) * B;
     const int64_t stepX = (static_cast<int64_t>(sw) << 16) / dw;
     const int64_t stepY = (static_cast<int64_t>(sh) << 16) / dh;
+    Scratch& k = ScratchRows();
+    int32_t* x0 = Sized(k.x0, static_cast<size_t>(dw));
+    int32_t* x1 = Sized(k.x1, static_cast<size_t>(dw));
+    uint8_t* fx = Sized(k.fx, static_cast<size_t>(dw));
+    int64_t u = stepX / 2 - 32768;
+    for (int x = 0; x < dw; ++x, u += stepX) {
+        const int64_t uc = std::max<int64_t>(u, 0);
+        x0[x] = std::min(static_cast<int>(uc >> 16), sw - 1);
+        x1[x] = std::min(x0[x] + 1, sw - 1);
+        fx[x] = static_cast<uint8_t>(uc >> 8);
+    }
+    // Two cached rows: source row index, pixels mixed along x, and per pixel 0 (both opaque),
+    // 1 (both keyed) or 2 (one of each); opaque[] when the whole row is 0.
+    int cachedRow[2] = {-1, -1};
+    bool opaque[2] = {true, true};
+    uint8_t* lerped[2] = {Sized(k.lerped[0], rowBytes), Sized(k.lerped[1], rowBytes)};
+    uint8_t* state[2] = {Sized(k.state[0], static_cast<size_t>(dw)),
+                         Sized(k.state[1], static_cast<size_t>(dw))};
+    auto mixRow = [&](int y, int slot) {
+        const uint8_t* row = s.Row(sr.top + y) + static_cast<ptrdiff_t>(sr.left) * B;
+        uint8_t* out = lerped[slot];
+        uint8_t* st = state[slot];
+        bool all = true;
+        for (int x = 0; x < dw; ++x) {
+            const uint32_t a = Load<B>(row + x0[x] * B), b = Load<B>(row + x1[x] * B);
+            Store<B>(out + x * B, blit::LerpPixel(f, a, b, fx[x]));
+            if (keyed) {
+                const bool ka = (a & f.masks) == key, kb = (b & f.masks) == key;
+                st[x] = static_cast<uint8_t>(ka && kb ? 1 : (ka || kb ? 2 : 0));
+                all = all && st[x] == 0;
+            }
+        }
+        cachedRow[slot] = y, opaque[slot] = !keyed || all;
+    };
+    auto fetch = [&](int y, int avoid) {
+        for (int slot = 0; slot < 2; ++slot)
+            if (cachedRow[slot] == y) return slot;
+        const int slot = avoid == 0 ? 1 : 0;
+        mixRow(y, slot);
+        return slot;
+    };
+    uint8_t* tmp = Sized(k.tmp, rowBytes);
     int64_t v = stepY / 2 - 32768;
     for (int y = 0; y < dh; ++y, v += stepY) {
         const int64_t vc = std::max<int64_t>(v, 0);
         const int y0 = std::min(static_cast<int>(vc >> 16), sh - 1);
         const int y1 = std::min(y0 + 1, sh - 1);
         const uint32_t fy = static_cast<uint32_t>(vc >> 8) & 255;
+        const int holdsY1 = cachedRow[0] == y1 ? 0 : (cachedRow[1] == y1 ? 1 : -1);
+        const int top = fetch(y0, holdsY1);
+        const int bottom = fetch(y1, top);
+        uint8_t* drow = d.Row(dr.top + y) + static_cast<ptrdiff_t>(dr.left) * B;
+        if (opaque[top] && opaque[bottom]) {
+            blit::LerpRow(f, lerped[top], lerped[bottom], fy, drow, dw);
+            continue;
+        }
+        std::memcpy(tmp, drow, rowBytes);
+        blit::LerpRow(f, lerped[top], lerped[bottom], fy, tmp, dw);
+        const uint8_t *st = state[top], *sb = state[bottom];
         const uint8_t* r0 = s.Row(sr.top + y0) + static_cast<ptrdiff_t>(sr.left) * B;
         const uint8_t* r1 = s.Row(sr.top + y1) + static_cast<ptrdiff_t>(sr.left) * B;
-        uint8_t* drow = d.Row(dr.top + y) + static_cast<ptrdiff_t>(dr.left) * B;
-        int64_t u = stepX / 2 - 32768;
-        for (int x = 0; x < dw; ++x, u += stepX) {
-            const int64_t uc = std::max<int64_t>(u, 0);
-            const int x0 = std::min(static_cast<int>(uc >> 16), sw - 1);
-            const int x1 = std::min(x0 + 1, sw - 1);
-            const uint32_t fx = static_cast<uint32_t>(uc >> 8) & 255;
-            const uint32_t px[4] = {Load<B>(r0 + x0 * B), Load<B>(r0 + x1 * B),
-                                    Load<B>(r1 + x0 * B), Load<B>(r1 + x1 * B)};
-            if (!keyed || ((px[0] & masks) != key && (px[1] & masks) != key &&
-                           (px[2] & masks) != key && (px[3] & masks) != key)) {
-                // All four opaque (the inside of a sprite): two steps of 32-bit arithmetic.
-                auto lerp = [&](uint32_t a, uint32_t b, uint32_t t) {
-                    uint32_t r = 0;
-                    for (const uint32_t m : {f.rMask, f.gMask, f.bMask})
-                        r |= (((a & m) * (256 - t) + (b & m) * t) >> 8) & m;
-                    return r;
-                };
-                const uint32_t top = lerp(px[0], px[1], fx), bottom = lerp(px[2], px[3], fx);
-                Store<B>(drow + x * B, (Load<B>(drow + x * B) & ~masks) | lerp(top, bottom, fy));
-                continue;
+        for (int x = 0; x < dw; ++x) {
+            if ((st[x] | sb[x]) == 0) {
+                std::memcpy(drow + x * B, tmp + x * B, B);
+            } else if (st[x] != 1 || sb[x] != 1) {
+                const uint32_t px[4] = {Load<B>(r0 + x0[x] * B), Load<B>(r0 + x1[x] * B),
+                                        Load<B>(r1 + x0[x] * B), Load<B>(r1 + x1[x] * B)};
+                FilteredEdgePixel<B>(drow + x * B, px, fx[x], fy, f, key);
             }
-            uint32_t w[4] = {(256 - fx) * (256 - fy), fx * (256 - fy), (256 - fx) * fy, fx * fy};
-            uint32_t cover = 0;
-            for (int i = 0; i < 4; ++i) {
-                if ((px[i] & masks) == key) w[i] = 0;
-                cover += w[i];
-            }
-            if (cover * 2 <= 65536) continue;
-            uint32_t out = Load<B>(drow + x * B) & ~masks;
-            for (const uint32_t m : {f.rMask, f.gMask, f.bMask}) {
-                uint64_t sum = 0;
-                for (int i = 0; i < 4; ++i) sum += static_cast<uint64_t>(px[i] & m) * w[i];
-                out |= static_cast<uint32_t>(sum / cover) & m;
-            }
-            Store<B>(drow + x * B, out);
         }
     }
 }
 
 // The final copy of a sprite. Into a plain surface (the back buffer, a sheet) it runs here over
 // the locked pixels; a primary or a copy within one surface goes through the display's blit.
+bool CopiesViaDisplay(DirectDrawSurface* dest, const Rect& dr, DirectDrawSurface* src,
+                      const Rect& sr) {
+    return src == dest || (dest->Caps() & platform::DDSCAPS_PRIMARYSURFACE) ||
+           !Within(dr, dest->Width(), dest->Height()) || !Within(sr, src->Width(), src->Height()) ||
+           !(FormatOf(src) == FormatOf(dest));
+}
+
 void SpriteCopy(DirectDrawSurface* dest, const Rect& dr, DirectDrawSurface* src, const Rect& sr,
                 bool keyed) {
-    const bool viaDisplay = src == dest || (dest->Caps() & platform::DDSCAPS_PRIMARYSURFACE) ||
-                            !Within(dr, dest->Width(), dest->Height()) ||
-                            !Within(sr, src->Width(), src->Height()) ||
-                            !(FormatOf(src) == FormatOf(dest));
-    if (viaDisplay) {
+    if (CopiesViaDisplay(dest, dr, src, sr)) {
         uint32_t flags = platform::DDBLT_WAIT | (keyed ? platform::DDBLT_KEYSRC : 0);
         DDCheck(dest->Blt(&dr, src, &sr, flags, nullptr));
         return;
@@ -210,10 +275,9 @@ void SpriteCopy(DirectDrawSurface* dest, const Rect& dr, DirectDrawSurface* src,
     if (dr.Width() == 0 || dr.Height() == 0 || sr.Width() == 0 || sr.Height() == 0) return;
     LockGuard d(dest);
     LockGuard s(src);
-    const PixelFormat f = FormatOf(dest);
-    const uint32_t masks = Masks(f);
+    const blit::Format f = KernelFormat(FormatOf(dest));
     const bool useKey = keyed && src->HasColorKey();
-    const uint32_t key = src->ColorKey() & masks;
+    const uint32_t key = src->ColorKey() & f.masks;
     // Magnified more than twice (the letters flying in), pixels would show as blocks: filter.
     if (dr.Width() > 2 * sr.Width() && dr.Height() > 2 * sr.Height()) {
         switch (dest->BytesPerPixel()) {
@@ -223,71 +287,61 @@ void SpriteCopy(DirectDrawSurface* dest, const Rect& dr, DirectDrawSurface* src,
         }
         return;
     }
-    switch (dest->BytesPerPixel()) {
-        case 2: StretchRows<2>(d, s, dr, sr, useKey, masks, key); break;
-        case 3: StretchRows<3>(d, s, dr, sr, useKey, masks, key); break;
-        default: StretchRows<4>(d, s, dr, sr, useKey, masks, key); break;
-    }
+    StretchRows(d, s, dr, sr, useKey, f, key);
 }
 
-struct BlendParams {
-    uint32_t rm, gm, bm, masks, key;
-};
-
-// One blend over the locked surfaces. Mode A: constant alpha with weights summing to 256.
-// Mode M: per-pixel alpha map with weights summing to 255.
-template <int B, bool Map>
-void BlendRows(const LockGuard& back, const LockGuard& src, const LockGuard& blend, const Rect& br,
-               const Rect& sr, bool keyed, const BlendParams& p, uint32_t alpha, const uint8_t* map,
-               int mapStride) {
+// One blend over the locked surfaces, written to the blend surface's rows from (0, 0) or, with
+// no blend surface, back into back's own rectangle. Without a map: constant alpha with weights
+// summing to 256; with one: per-pixel weights summing to 255. The source is stepped 16.16.
+void BlendRows(const LockGuard& back, const LockGuard& src, const LockGuard* blend, const Rect& br,
+               const Rect& sr, bool keyed, const blit::Format& f, uint32_t key, uint32_t alpha,
+               const uint8_t* map, int mapStride) {
+    const int B = f.bytes;
     const int w = br.Width(), h = br.Height();
     const uint32_t stepX = (static_cast<uint32_t>(sr.Width()) << 16) / static_cast<uint32_t>(w);
     const uint32_t stepY = (static_cast<uint32_t>(sr.Height()) << 16) / static_cast<uint32_t>(h);
-    const uint32_t inv = 256 - alpha;
-    int sy = sr.top;
+    Scratch& k = ScratchRows();
+    int32_t* cols = nullptr;
+    uint8_t *row = nullptr, *mapRow = nullptr;
+    if (stepX != 65536) {
+        cols = Sized(k.cols, static_cast<size_t>(w));
+        row = Sized(k.row, static_cast<size_t>(w) * B);
+        mapRow = Sized(k.mapRow, static_cast<size_t>(w));
+        uint32_t accX = 0;
+        for (int col = 0; col < w; ++col, accX += stepX)
+            cols[col] = static_cast<int32_t>(accX >> 16);
+    }
+    int sy = sr.top, gathered = -1;
     uint32_t accY = 0;
-    for (int row = 0; row < h; ++row) {
-        const uint8_t* drow = back.Row(br.top + row) + static_cast<ptrdiff_t>(br.left) * B;
+    for (int r = 0; r < h; ++r) {
+        uint8_t* drow = back.Row(br.top + r) + static_cast<ptrdiff_t>(br.left) * B;
         const uint8_t* srow = src.Row(sy) + static_cast<ptrdiff_t>(sr.left) * B;
         const uint8_t* mrow =
-            Map ? map + static_cast<ptrdiff_t>(sy) * mapStride + sr.left : nullptr;
-        uint8_t* orow = blend.Row(row);
-        uint32_t accX = 0;
-        for (int col = 0; col < w; ++col) {
-            const uint32_t sx = accX >> 16;
-            accX += stepX;
-            const uint32_t d = Load<B>(drow + col * B);
-            const uint32_t s = Load<B>(srow + sx * B);
-            uint32_t out = d;
-            if (!keyed || (s & p.masks) != p.key) {
-                if constexpr (Map) {
-                    const uint32_t f = mrow[sx];
-                    if (f == 255) {
-                        out = s;
-                    } else if (f != 0) {
-                        const uint32_t g = 255 - f;
-                        out = ((((d & p.rm) * g + (s & p.rm) * f) & (p.rm << 8)) |
-                               (((d & p.gm) * g + (s & p.gm) * f) & (p.gm << 8)) |
-                               (((d & p.bm) * g + (s & p.bm) * f) & (p.bm << 8))) >>
-                              8;
-                    }
-                } else {
-                    out = ((((d & p.rm) * inv + (s & p.rm) * alpha) & (p.rm << 8)) |
-                           (((d & p.gm) * inv + (s & p.gm) * alpha) & (p.gm << 8)) |
-                           (((d & p.bm) * inv + (s & p.bm) * alpha) & (p.bm << 8))) >>
-                          8;
-                }
+            map ? map + static_cast<ptrdiff_t>(sy) * mapStride + sr.left : nullptr;
+        uint8_t* orow = blend ? blend->Row(r) : drow;
+        if (cols) {
+            if (gathered != sy) {
+                blit::GatherRow(B, srow, cols, w, row);
+                if (map) blit::GatherRow(1, mrow, cols, w, mapRow);
+                gathered = sy;
             }
-            Store<B>(orow + col * B, out);
+            srow = row, mrow = mapRow;
         }
+        if (map)
+            blit::BlendMapRow(f, drow, srow, mrow, orow, w, keyed, key);
+        else
+            blit::BlendConstRow(f, drow, srow, orow, w, alpha, keyed, key);
         accY += stepY;
         sy += static_cast<int>(accY >> 16);
         accY &= 0xFFFF;
     }
 }
 
+// inPlace writes the blend straight into back (the blend surface is still checked and locked, so
+// that it fails as the two-step blend would).
 void Blend(DirectDrawSurface* back, DirectDrawSurface* source, DirectDrawSurface* blend,
-           const Rect& br, const Rect& sr, bool keyed, uint32_t alpha, const uint8_t* map) {
+           const Rect& br, const Rect& sr, bool keyed, uint32_t alpha, const uint8_t* map,
+           bool inPlace = false) {
     const PixelFormat f = FormatOf(back);
     if (!(f.flags & platform::DDPF_RGB)) throw Exception("Not on RGB format");
     if (f.bitCount != 16 && f.bitCount != 24 && f.bitCount != 32)
@@ -307,22 +361,11 @@ void Blend(DirectDrawSurface* back, DirectDrawSurface* source, DirectDrawSurface
     LockGuard lb(back);
     LockGuard ls(source);
     LockGuard lo(blend);
-    BlendParams p{f.rMask, f.gMask, f.bMask, Masks(f), source->ColorKey() & Masks(f)};
+    const blit::Format kf = KernelFormat(f);
+    const uint32_t key = source->ColorKey() & kf.masks;
     const int stride = (source->Width() + 3) & ~3;
-    switch (f.bitCount) {
-        case 16:
-            map ? BlendRows<2, true>(lb, ls, lo, br, sr, keyed, p, 0, map, stride)
-                : BlendRows<2, false>(lb, ls, lo, br, sr, keyed, p, alpha, nullptr, 0);
-            break;
-        case 24:
-            map ? BlendRows<3, true>(lb, ls, lo, br, sr, keyed, p, 0, map, stride)
-                : BlendRows<3, false>(lb, ls, lo, br, sr, keyed, p, alpha, nullptr, 0);
-            break;
-        default:
-            map ? BlendRows<4, true>(lb, ls, lo, br, sr, keyed, p, 0, map, stride)
-                : BlendRows<4, false>(lb, ls, lo, br, sr, keyed, p, alpha, nullptr, 0);
-            break;
-    }
+    BlendRows(lb, ls, inPlace ? nullptr : &lo, br, sr, keyed, kf, key, alpha, map,
+              map ? stride : 0);
 }
 
 // The file-name part of a path with either separator, without its extension.
@@ -492,7 +535,15 @@ void BlitSprite(DirectDrawSurface* source, const uint8_t* alphaMap, int32_t sour
     const bool keyed = keyFlag == 1;
     if ((DD.TransparencyOn && alpha < 255) || alphaMap) {
         DirectDrawSurface* blend = DD.BlendSurface.get();
-        if (DD.TransparencyOn && alpha < 255)
+        const bool constant = DD.TransparencyOn && alpha < 255;
+        // Into a plain surface the blend goes straight to its place; a primary takes the blended
+        // pixels through the display's blit.
+        if (!(dest->Caps() & platform::DDSCAPS_PRIMARYSURFACE)) {
+            Blend(dest, source, blend, drect, srect, keyed, constant ? alpha : 0,
+                  constant ? nullptr : alphaMap, true);
+            return;
+        }
+        if (constant)
             BlendConstantAlpha(dest, source, blend, drect, srect, alpha, keyed);
         else
             BlendWithAlphaMap(dest, source, blend, drect, srect, keyed, alphaMap);

@@ -1,0 +1,331 @@
+#include "surface/BlitKernels.h"
+
+#include <cstddef>
+#include <cstring>
+#include <initializer_list>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace zx::blit {
+
+namespace {
+
+inline uint32_t Load(const uint8_t* p, int bytes) {
+    if (bytes == 2) {
+        uint16_t v;
+        std::memcpy(&v, p, 2);
+        return v;
+    }
+    if (bytes == 3) return static_cast<uint32_t>(p[0] | (p[1] << 8) | (p[2] << 16));
+    uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+inline void Store(uint8_t* p, int bytes, uint32_t v) {
+    if (bytes == 2) {
+        const uint16_t w = static_cast<uint16_t>(v);
+        std::memcpy(p, &w, 2);
+    } else if (bytes == 3) {
+        p[0] = static_cast<uint8_t>(v);
+        p[1] = static_cast<uint8_t>(v >> 8);
+        p[2] = static_cast<uint8_t>(v >> 16);
+    } else {
+        std::memcpy(p, &v, 4);
+    }
+}
+
+// The mask arithmetic that defines every blend: each channel stays within its own bits because
+// the weights sum to at most 256 and no mask reaches the top byte.
+inline uint32_t Mix(const Format& f, uint32_t d, uint32_t s, uint32_t wd, uint32_t ws) {
+    return ((((d & f.rm) * wd + (s & f.rm) * ws) & (f.rm << 8)) |
+            (((d & f.gm) * wd + (s & f.gm) * ws) & (f.gm << 8)) |
+            (((d & f.bm) * wd + (s & f.bm) * ws) & (f.bm << 8))) >>
+           8;
+}
+
+#if defined(__SSE2__)
+// The vector forms split each pixel into 16-bit lanes, one channel a lane: a channel times a
+// weight of at most 256 stays below 65536, so mullo/add/srli give the scalar form's bits.
+
+inline __m128i Load128(const uint8_t* p) {
+    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+}
+inline void Store128(uint8_t* p, __m128i v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(p), v); }
+
+// Eight 565 pixels: channel lanes out of and back into the packed form.
+struct Split565 {
+    __m128i r, g, b;
+};
+inline Split565 Split(__m128i p) {
+    const __m128i m6 = _mm_set1_epi16(0x3F), m5 = _mm_set1_epi16(0x1F);
+    return {_mm_srli_epi16(p, 11), _mm_and_si128(_mm_srli_epi16(p, 5), m6), _mm_and_si128(p, m5)};
+}
+inline __m128i Join(__m128i r, __m128i g, __m128i b) {
+    return _mm_or_si128(_mm_or_si128(_mm_slli_epi16(r, 11), _mm_slli_epi16(g, 5)), b);
+}
+inline __m128i MixLanes(__m128i d, __m128i s, __m128i wd, __m128i ws) {
+    return _mm_srli_epi16(_mm_add_epi16(_mm_mullo_epi16(d, wd), _mm_mullo_epi16(s, ws)), 8);
+}
+inline __m128i Mix565(__m128i d, __m128i s, __m128i wd, __m128i ws) {
+    const Split565 a = Split(d), b = Split(s);
+    return Join(MixLanes(a.r, b.r, wd, ws), MixLanes(a.g, b.g, wd, ws), MixLanes(a.b, b.b, wd, ws));
+}
+// Four 8888 pixels; wdLo/wsLo weigh pixels 0-1, wdHi/wsHi pixels 2-3 (per lane).
+inline __m128i Mix8888(__m128i d, __m128i s, __m128i wdLo, __m128i wsLo, __m128i wdHi,
+                       __m128i wsHi) {
+    const __m128i z = _mm_setzero_si128();
+    const __m128i lo = MixLanes(_mm_unpacklo_epi8(d, z), _mm_unpacklo_epi8(s, z), wdLo, wsLo);
+    const __m128i hi = MixLanes(_mm_unpackhi_epi8(d, z), _mm_unpackhi_epi8(s, z), wdHi, wsHi);
+    return _mm_packus_epi16(lo, hi);
+}
+inline __m128i Select(__m128i m, __m128i a, __m128i b) {  // m ? a : b
+    return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b));
+}
+#endif
+
+}  // namespace
+
+Format MakeFormat(int bytes, uint32_t rMask, uint32_t gMask, uint32_t bMask) {
+    Format f;
+    f.bytes = bytes;
+    f.rm = rMask, f.gm = gMask, f.bm = bMask;
+    f.masks = rMask | gMask | bMask;
+    if (bytes == 2 && rMask == 0xF800 && gMask == 0x07E0 && bMask == 0x001F)
+        f.layout = Layout::Rgb565;
+    else if (bytes == 4 && rMask == 0xFF0000 && gMask == 0xFF00 && bMask == 0xFF)
+        f.layout = Layout::Xrgb8888;
+    return f;
+}
+
+uint32_t LerpPixel(const Format& f, uint32_t a, uint32_t b, uint32_t t) {
+    if (f.layout == Layout::Xrgb8888) {
+        // Red and blue share one multiply: each product stays below 1 << 16, so the lanes
+        // never carry into each other.
+        const uint32_t rb = (((a & 0xFF00FFu) * (256 - t) + (b & 0xFF00FFu) * t) >> 8) & 0xFF00FFu;
+        const uint32_t g = (((a & 0xFF00u) * (256 - t) + (b & 0xFF00u) * t) >> 8) & 0xFF00u;
+        return rb | g;
+    }
+    if (f.layout == Layout::Rgb565) {
+        // The three channels spread 16 bits apart in one 64-bit word, one multiply each side.
+        auto spread = [](uint32_t p) {
+            return uint64_t{p & 0x1Fu} | (uint64_t{p & 0x7E0u} << 11) |
+                   (uint64_t{p & 0xF800u} << 21);
+        };
+        const uint64_t m = (spread(a) * (256 - t) + spread(b) * t) >> 8;
+        return static_cast<uint32_t>((m & 0x1F) | (((m >> 16) & 0x3F) << 5) |
+                                     (((m >> 32) & 0x1F) << 11));
+    }
+    uint32_t r = 0;
+    for (const uint32_t m : {f.rm, f.gm, f.bm}) r |= (((a & m) * (256 - t) + (b & m) * t) >> 8) & m;
+    return r;
+}
+
+// ---- scalar forms: the definition ----
+
+namespace scalar {
+
+void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, uint8_t* out, int n,
+                   uint32_t alpha, bool keyed, uint32_t key) {
+    const int B = f.bytes;
+    const uint32_t inv = 256 - alpha;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t d = Load(back + i * B, B), s = Load(src + i * B, B);
+        Store(out + i * B, B, keyed && (s & f.masks) == key ? d : Mix(f, d, s, inv, alpha));
+    }
+}
+
+void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const uint8_t* map,
+                 uint8_t* out, int n, bool keyed, uint32_t key) {
+    const int B = f.bytes;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t d = Load(back + i * B, B), s = Load(src + i * B, B), m = map[i];
+        uint32_t o = d;
+        if (!(keyed && (s & f.masks) == key)) {
+            if (m == 255)
+                o = s;
+            else if (m != 0)
+                o = Mix(f, d, s, 255 - m, m);
+        }
+        Store(out + i * B, B, o);
+    }
+}
+
+void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint32_t key) {
+    const int B = f.bytes;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t s = Load(src + i * B, B);
+        if ((s & f.masks) != key) Store(dst + i * B, B, s);
+    }
+}
+
+void LerpRow(const Format& f, const uint8_t* top, const uint8_t* bottom, uint32_t t, uint8_t* out,
+             int n) {
+    const int B = f.bytes;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t v = LerpPixel(f, Load(top + i * B, B), Load(bottom + i * B, B), t);
+        Store(out + i * B, B, (Load(out + i * B, B) & ~f.masks) | v);
+    }
+}
+
+}  // namespace scalar
+
+// ---- vector forms ----
+
+void GatherRow(int bytes, const uint8_t* row, const int32_t* cols, int n, uint8_t* out) {
+    switch (bytes) {
+        case 1:
+            for (int i = 0; i < n; ++i) out[i] = row[cols[i]];
+            break;
+        case 2: {
+            const auto* r = reinterpret_cast<const uint16_t*>(row);
+            for (int i = 0; i < n; ++i) {
+                uint16_t v;
+                std::memcpy(&v, r + cols[i], 2);
+                std::memcpy(out + 2 * i, &v, 2);
+            }
+            break;
+        }
+        case 3:
+            for (int i = 0; i < n; ++i) std::memcpy(out + 3 * i, row + 3 * cols[i], 3);
+            break;
+        default:
+            for (int i = 0; i < n; ++i) {
+                uint32_t v;
+                std::memcpy(&v, row + 4 * static_cast<ptrdiff_t>(cols[i]), 4);
+                std::memcpy(out + 4 * i, &v, 4);
+            }
+            break;
+    }
+}
+
+void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, uint8_t* out, int n,
+                   uint32_t alpha, bool keyed, uint32_t key) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i ws = _mm_set1_epi16(static_cast<int16_t>(alpha)),
+                  wd = _mm_set1_epi16(static_cast<int16_t>(256 - alpha));
+    if (f.layout == Layout::Rgb565) {
+        const __m128i k = _mm_set1_epi16(static_cast<int16_t>(key));
+        for (; i + 8 <= n; i += 8) {
+            const __m128i d = Load128(back + 2 * i), s = Load128(src + 2 * i);
+            __m128i o = Mix565(d, s, wd, ws);
+            if (keyed) o = Select(_mm_cmpeq_epi16(s, k), d, o);
+            Store128(out + 2 * i, o);
+        }
+    } else if (f.layout == Layout::Xrgb8888) {
+        const __m128i k = _mm_set1_epi32(static_cast<int32_t>(key)), m = _mm_set1_epi32(0xFFFFFF);
+        for (; i + 4 <= n; i += 4) {
+            const __m128i d = Load128(back + 4 * i), s = Load128(src + 4 * i);
+            __m128i o = _mm_and_si128(Mix8888(d, s, wd, ws, wd, ws), m);
+            if (keyed) o = Select(_mm_cmpeq_epi32(_mm_and_si128(s, m), k), d, o);
+            Store128(out + 4 * i, o);
+        }
+    }
+#endif
+    const int B = f.bytes;
+    scalar::BlendConstRow(f, back + i * B, src + i * B, out + i * B, n - i, alpha, keyed, key);
+}
+
+void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const uint8_t* map,
+                 uint8_t* out, int n, bool keyed, uint32_t key) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i z = _mm_setzero_si128(), w255 = _mm_set1_epi16(255);
+    if (f.layout == Layout::Rgb565) {
+        const __m128i k = _mm_set1_epi16(static_cast<int16_t>(key));
+        for (; i + 8 <= n; i += 8) {
+            const __m128i mm =
+                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(map + i)), z);
+            const __m128i d = Load128(back + 2 * i), s = Load128(src + 2 * i);
+            __m128i o = Mix565(d, s, _mm_sub_epi16(w255, mm), mm);
+            __m128i keepBack = _mm_cmpeq_epi16(mm, z);
+            __m128i takeSrc = _mm_cmpeq_epi16(mm, w255);
+            if (keyed) {
+                const __m128i kk = _mm_cmpeq_epi16(s, k);
+                keepBack = _mm_or_si128(keepBack, kk);
+                takeSrc = _mm_andnot_si128(kk, takeSrc);
+            }
+            o = Select(takeSrc, s, Select(keepBack, d, o));
+            Store128(out + 2 * i, o);
+        }
+    } else if (f.layout == Layout::Xrgb8888) {
+        const __m128i k = _mm_set1_epi32(static_cast<int32_t>(key)), m = _mm_set1_epi32(0xFFFFFF),
+                      w255d = _mm_set1_epi32(255);
+        for (; i + 4 <= n; i += 4) {
+            uint32_t four;
+            std::memcpy(&four, map + i, 4);
+            const __m128i m16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(four)), z);
+            const __m128i m32 = _mm_unpacklo_epi16(m16, z);  // one weight per pixel
+            const __m128i pairs = _mm_unpacklo_epi16(m16, m16);
+            const __m128i wLo = _mm_unpacklo_epi32(pairs, pairs),  // pixels 0-1, every lane
+                wHi = _mm_unpackhi_epi32(pairs, pairs);
+            const __m128i d = Load128(back + 4 * i), s = Load128(src + 4 * i);
+            __m128i o = _mm_and_si128(
+                Mix8888(d, s, _mm_sub_epi16(w255, wLo), wLo, _mm_sub_epi16(w255, wHi), wHi), m);
+            __m128i keepBack = _mm_cmpeq_epi32(m32, z);
+            __m128i takeSrc = _mm_cmpeq_epi32(m32, w255d);
+            if (keyed) {
+                const __m128i kk = _mm_cmpeq_epi32(_mm_and_si128(s, m), k);
+                keepBack = _mm_or_si128(keepBack, kk);
+                takeSrc = _mm_andnot_si128(kk, takeSrc);
+            }
+            o = Select(takeSrc, s, Select(keepBack, d, o));
+            Store128(out + 4 * i, o);
+        }
+    }
+#endif
+    const int B = f.bytes;
+    scalar::BlendMapRow(f, back + i * B, src + i * B, map + i, out + i * B, n - i, keyed, key);
+}
+
+void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint32_t key) {
+    int i = 0;
+#if defined(__SSE2__)
+    if (f.layout == Layout::Rgb565) {
+        const __m128i k = _mm_set1_epi16(static_cast<int16_t>(key));
+        for (; i + 8 <= n; i += 8) {
+            const __m128i s = Load128(src + 2 * i);
+            const __m128i kk = _mm_cmpeq_epi16(s, k);
+            if (_mm_movemask_epi8(kk) == 0xFFFF) continue;  // all transparent: leave the row
+            Store128(dst + 2 * i, Select(kk, Load128(dst + 2 * i), s));
+        }
+    } else if (f.layout == Layout::Xrgb8888) {
+        const __m128i k = _mm_set1_epi32(static_cast<int32_t>(key)), m = _mm_set1_epi32(0xFFFFFF);
+        for (; i + 4 <= n; i += 4) {
+            const __m128i s = Load128(src + 4 * i);
+            const __m128i kk = _mm_cmpeq_epi32(_mm_and_si128(s, m), k);
+            if (_mm_movemask_epi8(kk) == 0xFFFF) continue;
+            Store128(dst + 4 * i, Select(kk, Load128(dst + 4 * i), s));
+        }
+    }
+#endif
+    const int B = f.bytes;
+    scalar::KeyedCopyRow(f, src + i * B, dst + i * B, n - i, key);
+}
+
+void LerpRow(const Format& f, const uint8_t* top, const uint8_t* bottom, uint32_t t, uint8_t* out,
+             int n) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i wb = _mm_set1_epi16(static_cast<int16_t>(t)),
+                  wt = _mm_set1_epi16(static_cast<int16_t>(256 - t));
+    if (f.layout == Layout::Rgb565) {
+        for (; i + 8 <= n; i += 8)
+            Store128(out + 2 * i, Mix565(Load128(top + 2 * i), Load128(bottom + 2 * i), wt, wb));
+    } else if (f.layout == Layout::Xrgb8888) {
+        const __m128i m = _mm_set1_epi32(0xFFFFFF);
+        for (; i + 4 <= n; i += 4) {
+            const __m128i v =
+                Mix8888(Load128(top + 4 * i), Load128(bottom + 4 * i), wt, wb, wt, wb);
+            Store128(out + 4 * i, Select(m, v, Load128(out + 4 * i)));
+        }
+    }
+#endif
+    const int B = f.bytes;
+    scalar::LerpRow(f, top + i * B, bottom + i * B, t, out + i * B, n - i);
+}
+
+}  // namespace zx::blit

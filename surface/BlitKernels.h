@@ -1,0 +1,50 @@
+#pragma once
+// Row kernels of the sprite blits. Each has a vector form (used by DDUtils) and the plain scalar
+// form that defines its result pixel for pixel; the vector form must never differ from it. Only
+// DDUtils.cpp and the tests that hold the two forms against each other include this header.
+#include <cstdint>
+
+namespace zx::blit {
+
+// The two layouts the display makes have vector code; any other runs the scalar form.
+enum class Layout : uint8_t { Rgb565, Xrgb8888, Other };
+
+struct Format {
+    int bytes = 4;
+    uint32_t rm = 0, gm = 0, bm = 0, masks = 0;
+    Layout layout = Layout::Other;
+};
+Format MakeFormat(int bytes, uint32_t rMask, uint32_t gMask, uint32_t bMask);
+
+// Every kernel takes rows of n pixels; `out` may be the same row as `back`.
+
+// Constant alpha over back: per channel (back * (256 - alpha) + src * alpha) >> 8, the bits
+// outside the colour masks cleared; a source pixel of the key colour (when keyed) keeps back.
+void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, uint8_t* out, int n,
+                   uint32_t alpha, bool keyed, uint32_t key);
+// Per-pixel weight m from map: 0 keeps back, 255 copies the source pixel whole, otherwise per
+// channel (back * (255 - m) + src * m) >> 8 with the bits outside the masks cleared.
+void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const uint8_t* map,
+                 uint8_t* out, int n, bool keyed, uint32_t key);
+// dst = src where the source pixel is not of the key colour.
+void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint32_t key);
+// out[i] = row[cols[i]], pixels of `bytes` bytes (1 for alpha maps).
+void GatherRow(int bytes, const uint8_t* row, const int32_t* cols, int n, uint8_t* out);
+// Per channel (top * (256 - t) + bottom * t) >> 8 into the mask bits of out, its other bits kept.
+void LerpRow(const Format& f, const uint8_t* top, const uint8_t* bottom, uint32_t t, uint8_t* out,
+             int n);
+
+namespace scalar {
+void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, uint8_t* out, int n,
+                   uint32_t alpha, bool keyed, uint32_t key);
+void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const uint8_t* map,
+                 uint8_t* out, int n, bool keyed, uint32_t key);
+void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint32_t key);
+void LerpRow(const Format& f, const uint8_t* top, const uint8_t* bottom, uint32_t t, uint8_t* out,
+             int n);
+}  // namespace scalar
+
+// One pixel mixed with another by t/256 per channel, within the masks (other bits cleared).
+uint32_t LerpPixel(const Format& f, uint32_t a, uint32_t b, uint32_t t);
+
+}  // namespace zx::blit
