@@ -84,6 +84,42 @@ inline __m128i Mix8888(__m128i d, __m128i s, __m128i wdLo, __m128i wsLo, __m128i
 inline __m128i Select(__m128i m, __m128i a, __m128i b) {  // m ? a : b
     return _mm_or_si128(_mm_and_si128(m, a), _mm_andnot_si128(m, b));
 }
+
+// Source pixels i.. of a row, read in place or gathered through cols straight into a register.
+inline __m128i Pixels8(const uint8_t* src, const int32_t* cols, int i) {
+    if (!cols) return Load128(src + 2 * i);
+    const int32_t* c = cols + i;
+    auto at = [&](int k) {
+        return static_cast<int16_t>(Load(src + 2 * static_cast<ptrdiff_t>(c[k]), 2));
+    };
+    return _mm_setr_epi16(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7));
+}
+inline __m128i Pixels4(const uint8_t* src, const int32_t* cols, int i) {
+    if (!cols) return Load128(src + 4 * i);
+    const int32_t* c = cols + i;
+    auto at = [&](int k) {
+        return static_cast<int32_t>(Load(src + 4 * static_cast<ptrdiff_t>(c[k]), 4));
+    };
+    return _mm_setr_epi32(at(0), at(1), at(2), at(3));
+}
+// Map weights i.. in 16-bit lanes (four of them, the rest 0, for Weights4).
+inline __m128i Weights8(const uint8_t* map, const int32_t* cols, int i) {
+    if (!cols)
+        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(map + i)),
+                                 _mm_setzero_si128());
+    const int32_t* c = cols + i;
+    return _mm_setr_epi16(map[c[0]], map[c[1]], map[c[2]], map[c[3]], map[c[4]], map[c[5]],
+                          map[c[6]], map[c[7]]);
+}
+inline __m128i Weights4(const uint8_t* map, const int32_t* cols, int i) {
+    if (!cols) {
+        uint32_t four;
+        std::memcpy(&four, map + i, 4);
+        return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(four)), _mm_setzero_si128());
+    }
+    const int32_t* c = cols + i;
+    return _mm_setr_epi16(map[c[0]], map[c[1]], map[c[2]], map[c[3]], 0, 0, 0, 0);
+}
 #endif
 
 }  // namespace
@@ -127,21 +163,24 @@ uint32_t LerpPixel(const Format& f, uint32_t a, uint32_t b, uint32_t t) {
 
 namespace scalar {
 
-void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, uint8_t* out, int n,
-                   uint32_t alpha, bool keyed, uint32_t key) {
+void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, const int32_t* cols,
+                   uint8_t* out, int n, uint32_t alpha, bool keyed, uint32_t key) {
     const int B = f.bytes;
     const uint32_t inv = 256 - alpha;
     for (int i = 0; i < n; ++i) {
-        const uint32_t d = Load(back + i * B, B), s = Load(src + i * B, B);
+        const uint32_t d = Load(back + i * B, B);
+        const uint32_t s = Load(src + static_cast<ptrdiff_t>(cols ? cols[i] : i) * B, B);
         Store(out + i * B, B, keyed && (s & f.masks) == key ? d : Mix(f, d, s, inv, alpha));
     }
 }
 
 void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const uint8_t* map,
-                 uint8_t* out, int n, bool keyed, uint32_t key) {
+                 const int32_t* cols, uint8_t* out, int n, bool keyed, uint32_t key) {
     const int B = f.bytes;
     for (int i = 0; i < n; ++i) {
-        const uint32_t d = Load(back + i * B, B), s = Load(src + i * B, B), m = map[i];
+        const int at = cols ? cols[i] : i;
+        const uint32_t d = Load(back + i * B, B);
+        const uint32_t s = Load(src + static_cast<ptrdiff_t>(at) * B, B), m = map[at];
         uint32_t o = d;
         if (!(keyed && (s & f.masks) == key)) {
             if (m == 255)
@@ -157,6 +196,15 @@ void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint
     const int B = f.bytes;
     for (int i = 0; i < n; ++i) {
         const uint32_t s = Load(src + i * B, B);
+        if ((s & f.masks) != key) Store(dst + i * B, B, s);
+    }
+}
+
+void KeyedGatherRow(const Format& f, const uint8_t* row, const int32_t* cols, int n, uint8_t* dst,
+                    uint32_t key) {
+    const int B = f.bytes;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t s = Load(row + static_cast<ptrdiff_t>(cols[i]) * B, B);
         if ((s & f.masks) != key) Store(dst + i * B, B, s);
     }
 }
@@ -179,15 +227,13 @@ void GatherRow(int bytes, const uint8_t* row, const int32_t* cols, int n, uint8_
         case 1:
             for (int i = 0; i < n; ++i) out[i] = row[cols[i]];
             break;
-        case 2: {
-            const auto* r = reinterpret_cast<const uint16_t*>(row);
+        case 2:
             for (int i = 0; i < n; ++i) {
                 uint16_t v;
-                std::memcpy(&v, r + cols[i], 2);
+                std::memcpy(&v, row + 2 * static_cast<ptrdiff_t>(cols[i]), 2);
                 std::memcpy(out + 2 * i, &v, 2);
             }
             break;
-        }
         case 3:
             for (int i = 0; i < n; ++i) std::memcpy(out + 3 * i, row + 3 * cols[i], 3);
             break;
@@ -201,8 +247,8 @@ void GatherRow(int bytes, const uint8_t* row, const int32_t* cols, int n, uint8_
     }
 }
 
-void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, uint8_t* out, int n,
-                   uint32_t alpha, bool keyed, uint32_t key) {
+void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, const int32_t* cols,
+                   uint8_t* out, int n, uint32_t alpha, bool keyed, uint32_t key) {
     int i = 0;
 #if defined(__SSE2__)
     const __m128i ws = _mm_set1_epi16(static_cast<int16_t>(alpha)),
@@ -210,7 +256,7 @@ void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, uin
     if (f.layout == Layout::Rgb565) {
         const __m128i k = _mm_set1_epi16(static_cast<int16_t>(key));
         for (; i + 8 <= n; i += 8) {
-            const __m128i d = Load128(back + 2 * i), s = Load128(src + 2 * i);
+            const __m128i d = Load128(back + 2 * i), s = Pixels8(src, cols, i);
             __m128i o = Mix565(d, s, wd, ws);
             if (keyed) o = Select(_mm_cmpeq_epi16(s, k), d, o);
             Store128(out + 2 * i, o);
@@ -218,7 +264,7 @@ void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, uin
     } else if (f.layout == Layout::Xrgb8888) {
         const __m128i k = _mm_set1_epi32(static_cast<int32_t>(key)), m = _mm_set1_epi32(0xFFFFFF);
         for (; i + 4 <= n; i += 4) {
-            const __m128i d = Load128(back + 4 * i), s = Load128(src + 4 * i);
+            const __m128i d = Load128(back + 4 * i), s = Pixels4(src, cols, i);
             __m128i o = _mm_and_si128(Mix8888(d, s, wd, ws, wd, ws), m);
             if (keyed) o = Select(_mm_cmpeq_epi32(_mm_and_si128(s, m), k), d, o);
             Store128(out + 4 * i, o);
@@ -226,20 +272,20 @@ void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, uin
     }
 #endif
     const int B = f.bytes;
-    scalar::BlendConstRow(f, back + i * B, src + i * B, out + i * B, n - i, alpha, keyed, key);
+    scalar::BlendConstRow(f, back + i * B, cols ? src : src + i * B, cols ? cols + i : nullptr,
+                          out + i * B, n - i, alpha, keyed, key);
 }
 
 void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const uint8_t* map,
-                 uint8_t* out, int n, bool keyed, uint32_t key) {
+                 const int32_t* cols, uint8_t* out, int n, bool keyed, uint32_t key) {
     int i = 0;
 #if defined(__SSE2__)
     const __m128i z = _mm_setzero_si128(), w255 = _mm_set1_epi16(255);
     if (f.layout == Layout::Rgb565) {
         const __m128i k = _mm_set1_epi16(static_cast<int16_t>(key));
         for (; i + 8 <= n; i += 8) {
-            const __m128i mm =
-                _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(map + i)), z);
-            const __m128i d = Load128(back + 2 * i), s = Load128(src + 2 * i);
+            const __m128i mm = Weights8(map, cols, i);
+            const __m128i d = Load128(back + 2 * i), s = Pixels8(src, cols, i);
             __m128i o = Mix565(d, s, _mm_sub_epi16(w255, mm), mm);
             __m128i keepBack = _mm_cmpeq_epi16(mm, z);
             __m128i takeSrc = _mm_cmpeq_epi16(mm, w255);
@@ -255,14 +301,12 @@ void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const
         const __m128i k = _mm_set1_epi32(static_cast<int32_t>(key)), m = _mm_set1_epi32(0xFFFFFF),
                       w255d = _mm_set1_epi32(255);
         for (; i + 4 <= n; i += 4) {
-            uint32_t four;
-            std::memcpy(&four, map + i, 4);
-            const __m128i m16 = _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(four)), z);
+            const __m128i m16 = Weights4(map, cols, i);      // lanes 0-3, the rest 0
             const __m128i m32 = _mm_unpacklo_epi16(m16, z);  // one weight per pixel
             const __m128i pairs = _mm_unpacklo_epi16(m16, m16);
             const __m128i wLo = _mm_unpacklo_epi32(pairs, pairs),  // pixels 0-1, every lane
                 wHi = _mm_unpackhi_epi32(pairs, pairs);
-            const __m128i d = Load128(back + 4 * i), s = Load128(src + 4 * i);
+            const __m128i d = Load128(back + 4 * i), s = Pixels4(src, cols, i);
             __m128i o = _mm_and_si128(
                 Mix8888(d, s, _mm_sub_epi16(w255, wLo), wLo, _mm_sub_epi16(w255, wHi), wHi), m);
             __m128i keepBack = _mm_cmpeq_epi32(m32, z);
@@ -278,7 +322,8 @@ void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const
     }
 #endif
     const int B = f.bytes;
-    scalar::BlendMapRow(f, back + i * B, src + i * B, map + i, out + i * B, n - i, keyed, key);
+    scalar::BlendMapRow(f, back + i * B, cols ? src : src + i * B, cols ? map : map + i,
+                        cols ? cols + i : nullptr, out + i * B, n - i, keyed, key);
 }
 
 void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint32_t key) {
@@ -289,7 +334,6 @@ void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint
         for (; i + 8 <= n; i += 8) {
             const __m128i s = Load128(src + 2 * i);
             const __m128i kk = _mm_cmpeq_epi16(s, k);
-            if (_mm_movemask_epi8(kk) == 0xFFFF) continue;  // all transparent: leave the row
             Store128(dst + 2 * i, Select(kk, Load128(dst + 2 * i), s));
         }
     } else if (f.layout == Layout::Xrgb8888) {
@@ -297,13 +341,37 @@ void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint
         for (; i + 4 <= n; i += 4) {
             const __m128i s = Load128(src + 4 * i);
             const __m128i kk = _mm_cmpeq_epi32(_mm_and_si128(s, m), k);
-            if (_mm_movemask_epi8(kk) == 0xFFFF) continue;
             Store128(dst + 4 * i, Select(kk, Load128(dst + 4 * i), s));
         }
     }
 #endif
     const int B = f.bytes;
     scalar::KeyedCopyRow(f, src + i * B, dst + i * B, n - i, key);
+}
+
+void KeyedGatherRow(const Format& f, const uint8_t* row, const int32_t* cols, int n, uint8_t* dst,
+                    uint32_t key) {
+    int i = 0;
+#if defined(__SSE2__)
+    // The pixels are gathered straight into a register: no row in between to store and reload.
+    if (f.layout == Layout::Rgb565) {
+        const __m128i k = _mm_set1_epi16(static_cast<int16_t>(key));
+        for (; i + 8 <= n; i += 8) {
+            const __m128i s = Pixels8(row, cols, i);
+            const __m128i kk = _mm_cmpeq_epi16(s, k);
+            Store128(dst + 2 * i, Select(kk, Load128(dst + 2 * i), s));
+        }
+    } else if (f.layout == Layout::Xrgb8888) {
+        const __m128i k = _mm_set1_epi32(static_cast<int32_t>(key)), m = _mm_set1_epi32(0xFFFFFF);
+        for (; i + 4 <= n; i += 4) {
+            const __m128i s = Pixels4(row, cols, i);
+            const __m128i kk = _mm_cmpeq_epi32(_mm_and_si128(s, m), k);
+            Store128(dst + 4 * i, Select(kk, Load128(dst + 4 * i), s));
+        }
+    }
+#endif
+    const int B = f.bytes;
+    scalar::KeyedGatherRow(f, row, cols + i, n - i, dst + i * B, key);
 }
 
 void LerpRow(const Format& f, const uint8_t* top, const uint8_t* bottom, uint32_t t, uint8_t* out,

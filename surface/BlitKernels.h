@@ -16,18 +16,22 @@ struct Format {
 };
 Format MakeFormat(int bytes, uint32_t rMask, uint32_t gMask, uint32_t bMask);
 
-// Every kernel takes rows of n pixels; `out` may be the same row as `back`.
+// Every kernel takes rows of n pixels; `out` may be the same row as `back`. Where a kernel takes
+// `cols`, source pixel i is src[cols[i]] (and its weight map[cols[i]]); null cols reads src[i].
 
 // Constant alpha over back: per channel (back * (256 - alpha) + src * alpha) >> 8, the bits
 // outside the colour masks cleared; a source pixel of the key colour (when keyed) keeps back.
-void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, uint8_t* out, int n,
-                   uint32_t alpha, bool keyed, uint32_t key);
+void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, const int32_t* cols,
+                   uint8_t* out, int n, uint32_t alpha, bool keyed, uint32_t key);
 // Per-pixel weight m from map: 0 keeps back, 255 copies the source pixel whole, otherwise per
 // channel (back * (255 - m) + src * m) >> 8 with the bits outside the masks cleared.
 void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const uint8_t* map,
-                 uint8_t* out, int n, bool keyed, uint32_t key);
+                 const int32_t* cols, uint8_t* out, int n, bool keyed, uint32_t key);
 // dst = src where the source pixel is not of the key colour.
 void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint32_t key);
+// dst[i] = row[cols[i]] where that source pixel is not of the key colour.
+void KeyedGatherRow(const Format& f, const uint8_t* row, const int32_t* cols, int n, uint8_t* dst,
+                    uint32_t key);
 // out[i] = row[cols[i]], pixels of `bytes` bytes (1 for alpha maps).
 void GatherRow(int bytes, const uint8_t* row, const int32_t* cols, int n, uint8_t* out);
 // Per channel (top * (256 - t) + bottom * t) >> 8 into the mask bits of out, its other bits kept.
@@ -35,11 +39,13 @@ void LerpRow(const Format& f, const uint8_t* top, const uint8_t* bottom, uint32_
              int n);
 
 namespace scalar {
-void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, uint8_t* out, int n,
-                   uint32_t alpha, bool keyed, uint32_t key);
+void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, const int32_t* cols,
+                   uint8_t* out, int n, uint32_t alpha, bool keyed, uint32_t key);
 void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const uint8_t* map,
-                 uint8_t* out, int n, bool keyed, uint32_t key);
+                 const int32_t* cols, uint8_t* out, int n, bool keyed, uint32_t key);
 void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint32_t key);
+void KeyedGatherRow(const Format& f, const uint8_t* row, const int32_t* cols, int n, uint8_t* dst,
+                    uint32_t key);
 void LerpRow(const Format& f, const uint8_t* top, const uint8_t* bottom, uint32_t t, uint8_t* out,
              int n);
 }  // namespace scalar

@@ -88,7 +88,7 @@ bool Within(const Rect& r, int w, int h) {
 // Scratch rows of the blits, kept from call to call so that a frame allocates nothing.
 struct Scratch {
     std::vector<int32_t> cols, x0, x1;
-    std::vector<uint8_t> fx, row, mapRow, tmp;
+    std::vector<uint8_t> fx, row, tmp;
     std::vector<uint8_t> lerped[2], state[2];
 };
 Scratch& ScratchRows() {
@@ -129,18 +129,25 @@ void StretchRows(const LockGuard& d, const LockGuard& s, const Rect& dr, const R
             if (ex >= dw) ex -= dw, ++sx;
         }
     }
+    // Rows that repeat a source row copy one gathered row; otherwise a keyed row is gathered
+    // straight into its place.
+    const bool repeats = dh > sh;
     int sy = sr.top, ey = 0, gathered = -1;
     for (int y = 0; y < dh; ++y) {
         const uint8_t* srow = s.Row(sy) + static_cast<ptrdiff_t>(sr.left) * B;
         uint8_t* drow = d.Row(dr.top + y) + static_cast<ptrdiff_t>(dr.left) * B;
-        if (cols) {
-            if (gathered != sy) blit::GatherRow(B, srow, cols, dw, row), gathered = sy;
-            srow = row;
+        if (cols && keyed && !repeats) {
+            blit::KeyedGatherRow(f, srow, cols, dw, drow, key);
+        } else {
+            if (cols) {
+                if (gathered != sy) blit::GatherRow(B, srow, cols, dw, row), gathered = sy;
+                srow = row;
+            }
+            if (keyed)
+                blit::KeyedCopyRow(f, srow, drow, dw, key);
+            else
+                std::memcpy(drow, srow, rowBytes);
         }
-        if (keyed)
-            blit::KeyedCopyRow(f, srow, drow, dw, key);
-        else
-            std::memcpy(drow, srow, rowBytes);
         sy += qy, ey += ry;
         if (ey >= dh) ey -= dh, ++sy;
     }
@@ -300,37 +307,24 @@ void BlendRows(const LockGuard& back, const LockGuard& src, const LockGuard* ble
     const int w = br.Width(), h = br.Height();
     const uint32_t stepX = (static_cast<uint32_t>(sr.Width()) << 16) / static_cast<uint32_t>(w);
     const uint32_t stepY = (static_cast<uint32_t>(sr.Height()) << 16) / static_cast<uint32_t>(h);
-    Scratch& k = ScratchRows();
     int32_t* cols = nullptr;
-    uint8_t *row = nullptr, *mapRow = nullptr;
     if (stepX != 65536) {
-        cols = Sized(k.cols, static_cast<size_t>(w));
-        row = Sized(k.row, static_cast<size_t>(w) * B);
-        mapRow = Sized(k.mapRow, static_cast<size_t>(w));
+        cols = Sized(ScratchRows().cols, static_cast<size_t>(w));
         uint32_t accX = 0;
         for (int col = 0; col < w; ++col, accX += stepX)
             cols[col] = static_cast<int32_t>(accX >> 16);
     }
-    int sy = sr.top, gathered = -1;
+    int sy = sr.top;
     uint32_t accY = 0;
     for (int r = 0; r < h; ++r) {
         uint8_t* drow = back.Row(br.top + r) + static_cast<ptrdiff_t>(br.left) * B;
         const uint8_t* srow = src.Row(sy) + static_cast<ptrdiff_t>(sr.left) * B;
-        const uint8_t* mrow =
-            map ? map + static_cast<ptrdiff_t>(sy) * mapStride + sr.left : nullptr;
         uint8_t* orow = blend ? blend->Row(r) : drow;
-        if (cols) {
-            if (gathered != sy) {
-                blit::GatherRow(B, srow, cols, w, row);
-                if (map) blit::GatherRow(1, mrow, cols, w, mapRow);
-                gathered = sy;
-            }
-            srow = row, mrow = mapRow;
-        }
         if (map)
-            blit::BlendMapRow(f, drow, srow, mrow, orow, w, keyed, key);
+            blit::BlendMapRow(f, drow, srow, map + static_cast<ptrdiff_t>(sy) * mapStride + sr.left,
+                              cols, orow, w, keyed, key);
         else
-            blit::BlendConstRow(f, drow, srow, orow, w, alpha, keyed, key);
+            blit::BlendConstRow(f, drow, srow, cols, orow, w, alpha, keyed, key);
         accY += stepY;
         sy += static_cast<int>(accY >> 16);
         accY &= 0xFFFF;
