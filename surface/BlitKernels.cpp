@@ -136,7 +136,8 @@ Format MakeFormat(int bytes, uint32_t rMask, uint32_t gMask, uint32_t bMask) {
     return f;
 }
 
-uint32_t LerpPixel(const Format& f, uint32_t a, uint32_t b, uint32_t t) {
+namespace {
+inline uint32_t Lerp(const Format& f, uint32_t a, uint32_t b, uint32_t t) {
     if (f.layout == Layout::Xrgb8888) {
         // Red and blue share one multiply: each product stays below 1 << 16, so the lanes
         // never carry into each other.
@@ -158,6 +159,9 @@ uint32_t LerpPixel(const Format& f, uint32_t a, uint32_t b, uint32_t t) {
     for (const uint32_t m : {f.rm, f.gm, f.bm}) r |= (((a & m) * (256 - t) + (b & m) * t) >> 8) & m;
     return r;
 }
+}  // namespace
+
+uint32_t LerpPixel(const Format& f, uint32_t a, uint32_t b, uint32_t t) { return Lerp(f, a, b, t); }
 
 // ---- scalar forms: the definition ----
 
@@ -213,9 +217,26 @@ void LerpRow(const Format& f, const uint8_t* top, const uint8_t* bottom, uint32_
              int n) {
     const int B = f.bytes;
     for (int i = 0; i < n; ++i) {
-        const uint32_t v = LerpPixel(f, Load(top + i * B, B), Load(bottom + i * B, B), t);
+        const uint32_t v = Lerp(f, Load(top + i * B, B), Load(bottom + i * B, B), t);
         Store(out + i * B, B, (Load(out + i * B, B) & ~f.masks) | v);
     }
+}
+
+bool LerpColumnsRow(const Format& f, const uint8_t* row, const int32_t* x0, const int32_t* x1,
+                    const uint8_t* fx, int n, uint8_t* out, uint8_t* state, uint32_t key) {
+    const int B = f.bytes;
+    bool opaque = true;
+    for (int i = 0; i < n; ++i) {
+        const uint32_t a = Load(row + static_cast<ptrdiff_t>(x0[i]) * B, B),
+                       b = Load(row + static_cast<ptrdiff_t>(x1[i]) * B, B);
+        Store(out + i * B, B, Lerp(f, a, b, fx[i]));
+        if (state) {
+            const bool ka = (a & f.masks) == key, kb = (b & f.masks) == key;
+            state[i] = static_cast<uint8_t>(ka && kb ? 1 : (ka || kb ? 2 : 0));
+            opaque = opaque && state[i] == 0;
+        }
+    }
+    return opaque;
 }
 
 }  // namespace scalar
@@ -394,6 +415,64 @@ void LerpRow(const Format& f, const uint8_t* top, const uint8_t* bottom, uint32_
 #endif
     const int B = f.bytes;
     scalar::LerpRow(f, top + i * B, bottom + i * B, t, out + i * B, n - i);
+}
+
+bool LerpColumnsRow(const Format& f, const uint8_t* row, const int32_t* x0, const int32_t* x1,
+                    const uint8_t* fx, int n, uint8_t* out, uint8_t* state, uint32_t key) {
+    int i = 0;
+    bool opaque = true;
+#if defined(__SSE2__)
+    // Per pixel: both keyed gives 1, one keyed 2, none 0, as (any & 2) ^ (both & 3).
+    const __m128i two = _mm_set1_epi8(2), three = _mm_set1_epi8(3);
+    __m128i anyKeyed = _mm_setzero_si128();
+    if (f.layout == Layout::Rgb565) {
+        const __m128i k = _mm_set1_epi16(static_cast<int16_t>(key)), w256 = _mm_set1_epi16(256);
+        for (; i + 8 <= n; i += 8) {
+            const __m128i a = Pixels8(row, x0, i), b = Pixels8(row, x1, i);
+            const __m128i t = Weights8(fx, nullptr, i);
+            Store128(out + 2 * i, Mix565(a, b, _mm_sub_epi16(w256, t), t));
+            if (state) {
+                const __m128i ka = _mm_cmpeq_epi16(a, k), kb = _mm_cmpeq_epi16(b, k);
+                const __m128i any = _mm_packs_epi16(_mm_or_si128(ka, kb), ka),
+                              both = _mm_packs_epi16(_mm_and_si128(ka, kb), ka);
+                const __m128i st =
+                    _mm_xor_si128(_mm_and_si128(any, two), _mm_and_si128(both, three));
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(state + i), st);
+                anyKeyed = _mm_or_si128(anyKeyed, _mm_unpacklo_epi64(st, _mm_setzero_si128()));
+            }
+        }
+    } else if (f.layout == Layout::Xrgb8888) {
+        const __m128i k = _mm_set1_epi32(static_cast<int32_t>(key)), m = _mm_set1_epi32(0xFFFFFF),
+                      w256 = _mm_set1_epi16(256), z = _mm_setzero_si128();
+        for (; i + 4 <= n; i += 4) {
+            const __m128i a = Pixels4(row, x0, i), b = Pixels4(row, x1, i);
+            const __m128i t16 = Weights4(fx, nullptr, i);
+            const __m128i pairs = _mm_unpacklo_epi16(t16, t16);
+            const __m128i tLo = _mm_unpacklo_epi32(pairs, pairs),
+                          tHi = _mm_unpackhi_epi32(pairs, pairs);
+            Store128(out + 4 * i, _mm_and_si128(Mix8888(a, b, _mm_sub_epi16(w256, tLo), tLo,
+                                                        _mm_sub_epi16(w256, tHi), tHi),
+                                                m));
+            if (state) {
+                const __m128i ka = _mm_cmpeq_epi32(_mm_and_si128(a, m), k),
+                              kb = _mm_cmpeq_epi32(_mm_and_si128(b, m), k);
+                const __m128i any16 = _mm_packs_epi32(_mm_or_si128(ka, kb), z),
+                              both16 = _mm_packs_epi32(_mm_and_si128(ka, kb), z);
+                const __m128i any = _mm_packs_epi16(any16, z), both = _mm_packs_epi16(both16, z);
+                const __m128i st =
+                    _mm_xor_si128(_mm_and_si128(any, two), _mm_and_si128(both, three));
+                const int four = _mm_cvtsi128_si32(st);
+                std::memcpy(state + i, &four, 4);
+                anyKeyed = _mm_or_si128(anyKeyed, st);
+            }
+        }
+    }
+    opaque = _mm_movemask_epi8(_mm_cmpeq_epi8(anyKeyed, _mm_setzero_si128())) == 0xFFFF;
+#endif
+    const int B = f.bytes;
+    const bool rest = scalar::LerpColumnsRow(f, row, x0 + i, x1 + i, fx + i, n - i, out + i * B,
+                                             state ? state + i : nullptr, key);
+    return opaque && rest;
 }
 
 }  // namespace zx::blit

@@ -38,7 +38,15 @@ void GatherRow(int bytes, const uint8_t* row, const int32_t* cols, int n, uint8_
 void LerpRow(const Format& f, const uint8_t* top, const uint8_t* bottom, uint32_t t, uint8_t* out,
              int n);
 
+// out[i] = row[x0[i]] and row[x1[i]] mixed by fx[i]/256 per channel (other bits cleared). With
+// state, state[i] = 0 where neither source pixel is of the key colour, 1 where both are, 2 where
+// one is; the result is whether every state is 0 (true when state is null).
+bool LerpColumnsRow(const Format& f, const uint8_t* row, const int32_t* x0, const int32_t* x1,
+                    const uint8_t* fx, int n, uint8_t* out, uint8_t* state, uint32_t key);
+
 namespace scalar {
+bool LerpColumnsRow(const Format& f, const uint8_t* row, const int32_t* x0, const int32_t* x1,
+                    const uint8_t* fx, int n, uint8_t* out, uint8_t* state, uint32_t key);
 void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, const int32_t* cols,
                    uint8_t* out, int n, uint32_t alpha, bool keyed, uint32_t key);
 void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const uint8_t* map,

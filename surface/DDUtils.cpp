@@ -210,19 +210,9 @@ void MagnifyRowsFiltered(const LockGuard& d, const LockGuard& s, const Rect& dr,
                          Sized(k.state[1], static_cast<size_t>(dw))};
     auto mixRow = [&](int y, int slot) {
         const uint8_t* row = s.Row(sr.top + y) + static_cast<ptrdiff_t>(sr.left) * B;
-        uint8_t* out = lerped[slot];
-        uint8_t* st = state[slot];
-        bool all = true;
-        for (int x = 0; x < dw; ++x) {
-            const uint32_t a = Load<B>(row + x0[x] * B), b = Load<B>(row + x1[x] * B);
-            Store<B>(out + x * B, blit::LerpPixel(f, a, b, fx[x]));
-            if (keyed) {
-                const bool ka = (a & f.masks) == key, kb = (b & f.masks) == key;
-                st[x] = static_cast<uint8_t>(ka && kb ? 1 : (ka || kb ? 2 : 0));
-                all = all && st[x] == 0;
-            }
-        }
-        cachedRow[slot] = y, opaque[slot] = !keyed || all;
+        opaque[slot] = blit::LerpColumnsRow(f, row, x0, x1, fx, dw, lerped[slot],
+                                            keyed ? state[slot] : nullptr, key);
+        cachedRow[slot] = y;
     };
     auto fetch = [&](int y, int avoid) {
         for (int slot = 0; slot < 2; ++slot)

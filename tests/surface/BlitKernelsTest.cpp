@@ -126,6 +126,22 @@ TEST(BlitKernels, VectorFormsGiveTheScalarFormsPixelsAtEveryWidthAndStart) {
                 blit::KeyedGatherRow(f, s, cols.data(), n, a.data() + start * B, 0);
                 blit::scalar::KeyedGatherRow(f, s, cols.data(), n, z.data() + start * B, 0);
                 ASSERT_EQ(a, z) << "keyed gather";
+                std::vector<int32_t> next(cols);
+                for (auto& c : next) c = std::min(c + 1, 3 * n - 1);
+                const auto fx = RandomBytes(static_cast<size_t>(n), rng, 1000, 1);
+                for (bool keyed : {false, true}) {
+                    std::vector<uint8_t> sa(static_cast<size_t>(n) + 1, 9), sz(sa);
+                    a = z = back;
+                    const bool oa =
+                        blit::LerpColumnsRow(f, s, cols.data(), next.data(), fx.data(), n,
+                                             a.data() + start * B, keyed ? sa.data() : nullptr, 0);
+                    const bool oz = blit::scalar::LerpColumnsRow(f, s, cols.data(), next.data(),
+                                                                 fx.data(), n, z.data() + start * B,
+                                                                 keyed ? sz.data() : nullptr, 0);
+                    ASSERT_EQ(a, z) << "lerp along the row";
+                    ASSERT_EQ(sa, sz) << "key states";
+                    ASSERT_EQ(oa, oz);
+                }
                 for (uint32_t t : {0u, 1u, 77u, 128u, 255u}) {
                     a = z = back;
                     blit::LerpRow(f, s, s + bytes, t, a.data() + start * B, n);
