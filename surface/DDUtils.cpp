@@ -184,73 +184,107 @@ void FilteredEdgePixel(uint8_t* at, const uint32_t (&px)[4], uint32_t fx, uint32
 // mixed once into a cached row; the destination rows are then one vector mix of two cached rows.
 // Pixels next to the key colour (marked while mixing along x) take the exact weighting instead.
 template <int B>
-void MagnifyRowsFiltered(const LockGuard& d, const LockGuard& s, const Rect& dr, const Rect& sr,
-                         bool keyed, const blit::Format& f, uint32_t key) {
-    const int dw = dr.Width(), dh = dr.Height(), sw = sr.Width(), sh = sr.Height();
-    const size_t rowBytes = static_cast<size_t>(dw) * B;
-    const int64_t stepX = (static_cast<int64_t>(sw) << 16) / dw;
-    const int64_t stepY = (static_cast<int64_t>(sh) << 16) / dh;
-    Scratch& k = ScratchRows();
-    int32_t* x0 = Sized(k.x0, static_cast<size_t>(dw));
-    int32_t* x1 = Sized(k.x1, static_cast<size_t>(dw));
-    uint8_t* fx = Sized(k.fx, static_cast<size_t>(dw));
-    int64_t u = stepX / 2 - 32768;
-    for (int x = 0; x < dw; ++x, u += stepX) {
-        const int64_t uc = std::max<int64_t>(u, 0);
-        x0[x] = std::min(static_cast<int>(uc >> 16), sw - 1);
-        x1[x] = std::min(x0[x] + 1, sw - 1);
-        fx[x] = static_cast<uint8_t>(uc >> 8);
-    }
-    // Two cached rows: source row index, pixels mixed along x, and per pixel 0 (both opaque),
-    // 1 (both keyed) or 2 (one of each); opaque[] when the whole row is 0.
-    int cachedRow[2] = {-1, -1};
-    bool opaque[2] = {true, true};
-    uint8_t* lerped[2] = {Sized(k.lerped[0], rowBytes), Sized(k.lerped[1], rowBytes)};
-    uint8_t* state[2] = {Sized(k.state[0], static_cast<size_t>(dw)),
-                         Sized(k.state[1], static_cast<size_t>(dw))};
-    auto mixRow = [&](int y, int slot) {
-        const uint8_t* row = s.Row(sr.top + y) + static_cast<ptrdiff_t>(sr.left) * B;
-        opaque[slot] = blit::LerpColumnsRow(f, row, x0, x1, fx, dw, lerped[slot],
-                                            keyed ? state[slot] : nullptr, key);
-        cachedRow[slot] = y;
-    };
-    auto fetch = [&](int y, int avoid) {
-        for (int slot = 0; slot < 2; ++slot)
-            if (cachedRow[slot] == y) return slot;
-        const int slot = avoid == 0 ? 1 : 0;
-        mixRow(y, slot);
-        return slot;
-    };
-    uint8_t* tmp = Sized(k.tmp, rowBytes);
-    int64_t v = stepY / 2 - 32768;
-    for (int y = 0; y < dh; ++y, v += stepY) {
-        const int64_t vc = std::max<int64_t>(v, 0);
-        const int y0 = std::min(static_cast<int>(vc >> 16), sh - 1);
-        const int y1 = std::min(y0 + 1, sh - 1);
-        const uint32_t fy = static_cast<uint32_t>(vc >> 8) & 255;
-        const int holdsY1 = cachedRow[0] == y1 ? 0 : (cachedRow[1] == y1 ? 1 : -1);
-        const int top = fetch(y0, holdsY1);
-        const int bottom = fetch(y1, top);
-        uint8_t* drow = d.Row(dr.top + y) + static_cast<ptrdiff_t>(dr.left) * B;
-        if (opaque[top] && opaque[bottom]) {
-            blit::LerpRow(f, lerped[top], lerped[bottom], fy, drow, dw);
-            continue;
+class FilteredMagnifier {
+public:
+    FilteredMagnifier(const LockGuard& s, const Rect& sr, int dw, int dh, bool keyed,
+                      const blit::Format& f, uint32_t key)
+        : s_(s), sr_(sr), dw_(dw), sw_(sr.Width()), sh_(sr.Height()), keyed_(keyed), f_(f),
+          key_(key), rowBytes_(static_cast<size_t>(dw) * B) {
+        const int64_t stepX = (static_cast<int64_t>(sw_) << 16) / dw;
+        stepY_ = (static_cast<int64_t>(sh_) << 16) / dh;
+        Scratch& k = ScratchRows();
+        x0 = Sized(k.x0, static_cast<size_t>(dw));
+        x1 = Sized(k.x1, static_cast<size_t>(dw));
+        fx = Sized(k.fx, static_cast<size_t>(dw));
+        int64_t u = stepX / 2 - 32768;
+        for (int x = 0; x < dw; ++x, u += stepX) {
+            const int64_t uc = std::max<int64_t>(u, 0);
+            x0[x] = std::min(static_cast<int>(uc >> 16), sw_ - 1);
+            x1[x] = std::min(x0[x] + 1, sw_ - 1);
+            fx[x] = static_cast<uint8_t>(uc >> 8);
         }
-        std::memcpy(tmp, drow, rowBytes);
-        blit::LerpRow(f, lerped[top], lerped[bottom], fy, tmp, dw);
-        const uint8_t *st = state[top], *sb = state[bottom];
-        const uint8_t* r0 = s.Row(sr.top + y0) + static_cast<ptrdiff_t>(sr.left) * B;
-        const uint8_t* r1 = s.Row(sr.top + y1) + static_cast<ptrdiff_t>(sr.left) * B;
-        for (int x = 0; x < dw; ++x) {
+        for (int i = 0; i < 2; ++i) {
+            lerped_[i] = Sized(k.lerped[i], rowBytes_);
+            state_[i] = Sized(k.state[i], static_cast<size_t>(dw));
+        }
+        tmp_ = Sized(k.tmp, rowBytes_);
+    }
+
+    // Destination row y (from 0, in order) over out: pixels the key leaves transparent keep
+    // what out held.
+    void Row(int y, uint8_t* out) {
+        const int64_t v = stepY_ / 2 - 32768 + stepY_ * y;
+        const int64_t vc = std::max<int64_t>(v, 0);
+        y0 = std::min(static_cast<int>(vc >> 16), sh_ - 1);
+        y1 = std::min(y0 + 1, sh_ - 1);
+        fy = static_cast<uint32_t>(vc >> 8) & 255;
+        const int holdsY1 = cachedRow_[0] == y1 ? 0 : (cachedRow_[1] == y1 ? 1 : -1);
+        const int top = Fetch(y0, holdsY1);
+        const int bottom = Fetch(y1, top);
+        if (opaque_[top] && opaque_[bottom]) {
+            blit::LerpRow(f_, lerped_[top], lerped_[bottom], fy, out, dw_);
+            return;
+        }
+        std::memcpy(tmp_, out, rowBytes_);
+        blit::LerpRow(f_, lerped_[top], lerped_[bottom], fy, tmp_, dw_);
+        const uint8_t *st = state_[top], *sb = state_[bottom];
+        const uint8_t* r0 = SourceRow(y0);
+        const uint8_t* r1 = SourceRow(y1);
+        for (int x = 0; x < dw_; ++x) {
             if ((st[x] | sb[x]) == 0) {
-                std::memcpy(drow + x * B, tmp + x * B, B);
+                std::memcpy(out + x * B, tmp_ + x * B, B);
             } else if (st[x] != 1 || sb[x] != 1) {
                 const uint32_t px[4] = {Load<B>(r0 + x0[x] * B), Load<B>(r0 + x1[x] * B),
                                         Load<B>(r1 + x0[x] * B), Load<B>(r1 + x1[x] * B)};
-                FilteredEdgePixel<B>(drow + x * B, px, fx[x], fy, f, key);
+                FilteredEdgePixel<B>(out + x * B, px, fx[x], fy, f_, key_);
             }
         }
     }
+
+    // Per destination column: the two source columns and the weight of the second; per row
+    // (after Row): the two source rows and the weight of the second.
+    int32_t *x0, *x1;
+    uint8_t* fx;
+    int y0 = 0, y1 = 0;
+    uint32_t fy = 0;
+
+private:
+    const uint8_t* SourceRow(int y) const {
+        return s_.Row(sr_.top + y) + static_cast<ptrdiff_t>(sr_.left) * B;
+    }
+    // Two cached rows: source row index, pixels mixed along x, and per pixel 0 (both opaque),
+    // 1 (both keyed) or 2 (one of each); opaque_ when the whole row is 0.
+    int Fetch(int y, int avoid) {
+        for (int slot = 0; slot < 2; ++slot)
+            if (cachedRow_[slot] == y) return slot;
+        const int slot = avoid == 0 ? 1 : 0;
+        opaque_[slot] = blit::LerpColumnsRow(f_, SourceRow(y), x0, x1, fx, dw_, lerped_[slot],
+                                             keyed_ ? state_[slot] : nullptr, key_);
+        cachedRow_[slot] = y;
+        return slot;
+    }
+
+    const LockGuard& s_;
+    Rect sr_;
+    int dw_, sw_, sh_;
+    bool keyed_;
+    blit::Format f_;
+    uint32_t key_;
+    size_t rowBytes_;
+    int64_t stepY_;
+    int cachedRow_[2] = {-1, -1};
+    bool opaque_[2] = {true, true};
+    uint8_t* lerped_[2];
+    uint8_t* state_[2];
+    uint8_t* tmp_;
+};
+
+template <int B>
+void MagnifyRowsFiltered(const LockGuard& d, const LockGuard& s, const Rect& dr, const Rect& sr,
+                         bool keyed, const blit::Format& f, uint32_t key) {
+    FilteredMagnifier<B> m(s, sr, dr.Width(), dr.Height(), keyed, f, key);
+    for (int y = 0; y < dr.Height(); ++y)
+        m.Row(y, d.Row(dr.top + y) + static_cast<ptrdiff_t>(dr.left) * B);
 }
 
 // The final copy of a sprite. Into a plain surface (the back buffer, a sheet) it runs here over
