@@ -88,7 +88,7 @@ bool Within(const Rect& r, int w, int h) {
 // Scratch rows of the blits, kept from call to call so that a frame allocates nothing.
 struct Scratch {
     std::vector<int32_t> cols, x0, x1;
-    std::vector<uint8_t> fx, row, tmp;
+    std::vector<uint8_t> fx, row, tmp, colour, weights;
     std::vector<uint8_t> lerped[2], state[2];
 };
 Scratch& ScratchRows() {
@@ -321,6 +321,45 @@ void SpriteCopy(DirectDrawSurface* dest, const Rect& dr, DirectDrawSurface* src,
     StretchRows(d, s, dr, sr, useKey, f, key);
 }
 
+// A blend magnified more than twice draws the filtered magnification, as an unblended sprite
+// would, and weighs it by the alpha, or by the map mixed between the same source pixels (a keyed
+// pixel weighing nothing), so that an outline fades smoothly instead of in blocks.
+template <int B>
+void MagnifiedBlendRows(const LockGuard& back, const LockGuard& src, const LockGuard* blend,
+                        const Rect& br, const Rect& sr, bool keyed, const blit::Format& f,
+                        uint32_t key, uint32_t alpha, const uint8_t* map, int mapStride) {
+    const int w = br.Width(), h = br.Height();
+    FilteredMagnifier<B> m(src, sr, w, h, keyed, f, key);
+    Scratch& k = ScratchRows();
+    uint8_t* colour = Sized(k.colour, static_cast<size_t>(w) * B);
+    uint8_t* weights = Sized(k.weights, static_cast<size_t>(w));
+    auto weight = [&](int y, int x) -> uint32_t {
+        const uint8_t* p = src.Row(sr.top + y) + static_cast<ptrdiff_t>(sr.left + x) * B;
+        if (keyed && (Load<B>(p) & f.masks) == key) return 0;
+        return map[static_cast<ptrdiff_t>(sr.top + y) * mapStride + sr.left + x];
+    };
+    for (int r = 0; r < h; ++r) {
+        uint8_t* drow = back.Row(br.top + r) + static_cast<ptrdiff_t>(br.left) * B;
+        uint8_t* orow = blend ? blend->Row(r) : drow;
+        // What the key leaves transparent stays the key colour, which the blend leaves out.
+        for (int x = 0; x < w; ++x) Store<B>(colour + x * B, keyed ? key : 0);
+        m.Row(r, colour);
+        if (!map) {
+            blit::BlendConstRow(f, drow, colour, nullptr, orow, w, alpha, keyed, key);
+            continue;
+        }
+        for (int x = 0; x < w; ++x) {
+            const uint32_t fx = m.fx[x], fy = m.fy;
+            const uint32_t top =
+                (weight(m.y0, m.x0[x]) * (256 - fx) + weight(m.y0, m.x1[x]) * fx) >> 8;
+            const uint32_t bottom =
+                (weight(m.y1, m.x0[x]) * (256 - fx) + weight(m.y1, m.x1[x]) * fx) >> 8;
+            weights[x] = static_cast<uint8_t>((top * (256 - fy) + bottom * fy) >> 8);
+        }
+        blit::BlendMapRow(f, drow, colour, weights, nullptr, orow, w, keyed, key);
+    }
+}
+
 // One blend over the locked surfaces, written to the blend surface's rows from (0, 0) or, with
 // no blend surface, back into back's own rectangle. Without a map: constant alpha with weights
 // summing to 256; with one: per-pixel weights summing to 255. The source is stepped 16.16.
@@ -329,6 +368,23 @@ void BlendRows(const LockGuard& back, const LockGuard& src, const LockGuard* ble
                const uint8_t* map, int mapStride) {
     const int B = f.bytes;
     const int w = br.Width(), h = br.Height();
+    if (w > 2 * sr.Width() && h > 2 * sr.Height()) {
+        switch (B) {
+            case 2:
+                MagnifiedBlendRows<2>(back, src, blend, br, sr, keyed, f, key, alpha, map,
+                                      mapStride);
+                break;
+            case 3:
+                MagnifiedBlendRows<3>(back, src, blend, br, sr, keyed, f, key, alpha, map,
+                                      mapStride);
+                break;
+            default:
+                MagnifiedBlendRows<4>(back, src, blend, br, sr, keyed, f, key, alpha, map,
+                                      mapStride);
+                break;
+        }
+        return;
+    }
     const uint32_t stepX = (static_cast<uint32_t>(sr.Width()) << 16) / static_cast<uint32_t>(w);
     const uint32_t stepY = (static_cast<uint32_t>(sr.Height()) << 16) / static_cast<uint32_t>(h);
     int32_t* cols = nullptr;

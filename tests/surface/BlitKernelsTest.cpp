@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
+#include <set>
 #include <vector>
 
 #include "surface/DDUtils.h"
@@ -381,6 +382,51 @@ TEST_F(SpriteBlits, FilteredMagnificationKeepsFlatColourSymmetryAndTheClip) {
                 const bool inside = x >= 5 && x <= 50 && y >= 6 && y <= 52;
                 ASSERT_EQ(Px(big.get(), x, y), inside ? colour : under) << x << "," << y;
             }
+    }
+}
+
+// Sprites blended through an alpha map are filtered too when magnified more than twice: at full
+// weight they show what the unblended magnifier shows, and the weights fade between pixels.
+TEST_F(SpriteBlits, MagnifiedAlphaMapSpritesAreFilteredInColourAndWeight) {
+    for (int bits : {16, 32}) {
+        SCOPED_TRACE(bits);
+        const uint32_t under = bits == 16 ? 0x0841 : 0x010101;
+        auto src = Make(2, 1, bits), plain = Make(8, 4, bits), blended = Make(8, 4, bits);
+        SetPx(src.get(), 0, 0, bits == 16 ? 0xF800 : 0x10);
+        SetPx(src.get(), 1, 0, bits == 16 ? 0x001F : 0x50);
+        src->SetColorKey(platform::DDCKEY_SRCBLT, 0, 0);
+        DD.BlendSurface = Make(8, 4, bits);
+        for (auto* d : {plain.get(), blended.get()})
+            for (int y = 0; y < 4; ++y)
+                for (int x = 0; x < 8; ++x) SetPx(d, x, y, under);
+        const uint8_t full[4] = {255, 255, 0, 0};
+        BlitSprite(src.get(), nullptr, 0, 0, 2, 1, plain.get(), 0, 0, 8, 4, 1, 255, 0, 0, 7, 3);
+        BlitSprite(src.get(), full, 0, 0, 2, 1, blended.get(), 0, 0, 8, 4, 1, 255, 0, 0, 7, 3);
+        for (int x = 0; x < 8; ++x) EXPECT_EQ(Px(blended.get(), x, 1), Px(plain.get(), x, 1)) << x;
+
+        // One colour, weights 0 then 255: the back fades into the colour in steps, not at once.
+        const uint32_t white = bits == 16 ? 0xFFFF : 0xFFFFFF;
+        SetPx(src.get(), 0, 0, white);
+        SetPx(src.get(), 1, 0, white);
+        const uint8_t fade[4] = {0, 255, 0, 0};
+        auto d = Make(8, 4, bits);
+        for (int x = 0; x < 8; ++x) SetPx(d.get(), x, 0, under);
+        BlitSprite(src.get(), fade, 0, 0, 2, 1, d.get(), 0, 0, 8, 4, 1, 255, 0, 0, 7, 3);
+        std::vector<uint32_t> row;
+        for (int x = 0; x < 8; ++x) row.push_back(Px(d.get(), x, 0));
+        EXPECT_EQ(row.front(), under);
+        EXPECT_EQ(row.back(), white);
+        EXPECT_TRUE(std::is_sorted(row.begin(), row.end()));
+        EXPECT_GE(std::set<uint32_t>(row.begin(), row.end()).size(), 5u);
+
+        // A keyed pixel weighs nothing: next to it the back shows through, never the key colour.
+        SetPx(src.get(), 0, 0, 0);
+        const uint8_t both[4] = {255, 255, 0, 0};
+        for (int x = 0; x < 8; ++x) SetPx(d.get(), x, 0, under);
+        BlitSprite(src.get(), both, 0, 0, 2, 1, d.get(), 0, 0, 8, 4, 1, 255, 0, 0, 7, 3);
+        EXPECT_EQ(Px(d.get(), 0, 0), under);
+        EXPECT_EQ(Px(d.get(), 7, 0), white);
+        for (int x = 0; x < 8; ++x) EXPECT_NE(Px(d.get(), x, 0), 0u) << x;
     }
 }
 
