@@ -343,6 +343,11 @@ bool LerpColumnsRow(const Format& f, const uint8_t* row, const int32_t* x0, cons
     return opaque;
 }
 
+void LerpBytesRow(const uint8_t* top, const uint8_t* bottom, uint32_t t, uint8_t* out, int n) {
+    for (int i = 0; i < n; ++i)
+        out[i] = static_cast<uint8_t>((top[i] * (256 - t) + bottom[i] * t) >> 8);
+}
+
 }  // namespace scalar
 
 // ---- vector forms ----
@@ -586,6 +591,21 @@ bool LerpColumnsRow(const Format& f, const uint8_t* row, const int32_t* x0, cons
     const bool rest = scalar::LerpColumnsRow(f, row, x0 + i, x1 + i, fx + i, n - i, out + i * B,
                                              state ? state + i : nullptr, key);
     return opaque && rest;
+}
+
+void LerpBytesRow(const uint8_t* top, const uint8_t* bottom, uint32_t t, uint8_t* out, int n) {
+    int i = 0;
+#if defined(__SSE2__)
+    const __m128i z = _mm_setzero_si128(), wb = _mm_set1_epi16(static_cast<int16_t>(t)),
+                  wt = _mm_set1_epi16(static_cast<int16_t>(256 - t));
+    for (; i + 16 <= n; i += 16) {
+        const __m128i a = Load128(top + i), b = Load128(bottom + i);
+        const __m128i lo = MixLanes(_mm_unpacklo_epi8(a, z), _mm_unpacklo_epi8(b, z), wt, wb);
+        const __m128i hi = MixLanes(_mm_unpackhi_epi8(a, z), _mm_unpackhi_epi8(b, z), wt, wb);
+        Store128(out + i, _mm_packus_epi16(lo, hi));
+    }
+#endif
+    scalar::LerpBytesRow(top + i, bottom + i, t, out + i, n - i);
 }
 
 }  // namespace zx::blit

@@ -44,7 +44,11 @@ void LerpRow(const Format& f, const uint8_t* top, const uint8_t* bottom, uint32_
 bool LerpColumnsRow(const Format& f, const uint8_t* row, const int32_t* x0, const int32_t* x1,
                     const uint8_t* fx, int n, uint8_t* out, uint8_t* state, uint32_t key);
 
+// out[i] = (top[i] * (256 - t) + bottom[i] * t) >> 8 over bytes (alpha map weights).
+void LerpBytesRow(const uint8_t* top, const uint8_t* bottom, uint32_t t, uint8_t* out, int n);
+
 namespace scalar {
+void LerpBytesRow(const uint8_t* top, const uint8_t* bottom, uint32_t t, uint8_t* out, int n);
 bool LerpColumnsRow(const Format& f, const uint8_t* row, const int32_t* x0, const int32_t* x1,
                     const uint8_t* fx, int n, uint8_t* out, uint8_t* state, uint32_t key);
 void BlendConstRow(const Format& f, const uint8_t* back, const uint8_t* src, const int32_t* cols,

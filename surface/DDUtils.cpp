@@ -88,7 +88,7 @@ bool Within(const Rect& r, int w, int h) {
 // Scratch rows of the blits, kept from call to call so that a frame allocates nothing.
 struct Scratch {
     std::vector<int32_t> cols, x0, x1;
-    std::vector<uint8_t> fx, row, tmp, colour, weights;
+    std::vector<uint8_t> fx, row, tmp, colour, weights, sourceWeights, mixedWeights[2];
     std::vector<uint8_t> lerped[2], state[2];
 };
 Scratch& ScratchRows() {
@@ -333,29 +333,42 @@ void MagnifiedBlendRows(const LockGuard& back, const LockGuard& src, const LockG
     Scratch& k = ScratchRows();
     uint8_t* colour = Sized(k.colour, static_cast<size_t>(w) * B);
     uint8_t* weights = Sized(k.weights, static_cast<size_t>(w));
-    auto weight = [&](int y, int x) -> uint32_t {
-        const uint8_t* p = src.Row(sr.top + y) + static_cast<ptrdiff_t>(sr.left + x) * B;
-        if (keyed && (Load<B>(p) & f.masks) == key) return 0;
-        return map[static_cast<ptrdiff_t>(sr.top + y) * mapStride + sr.left + x];
+    // The map's weights mixed along x, for the two source rows in use, as the colours are.
+    uint8_t* own = Sized(k.sourceWeights, static_cast<size_t>(sr.Width()));
+    uint8_t* mixed[2] = {Sized(k.mixedWeights[0], static_cast<size_t>(w)),
+                         Sized(k.mixedWeights[1], static_cast<size_t>(w))};
+    int mixedRow[2] = {-1, -1};
+    auto fetch = [&](int y, int avoid) {
+        for (int slot = 0; slot < 2; ++slot)
+            if (mixedRow[slot] == y) return slot;
+        const int slot = avoid == 0 ? 1 : 0;
+        const uint8_t* p = src.Row(sr.top + y) + static_cast<ptrdiff_t>(sr.left) * B;
+        const uint8_t* mrow = map + static_cast<ptrdiff_t>(sr.top + y) * mapStride + sr.left;
+        for (int x = 0; x < sr.Width(); ++x)
+            own[x] = keyed && (Load<B>(p + x * B) & f.masks) == key ? 0 : mrow[x];
+        for (int x = 0; x < w; ++x) {
+            const uint32_t t = m.fx[x];
+            mixed[slot][x] =
+                static_cast<uint8_t>((own[m.x0[x]] * (256 - t) + own[m.x1[x]] * t) >> 8);
+        }
+        mixedRow[slot] = y;
+        return slot;
     };
     for (int r = 0; r < h; ++r) {
         uint8_t* drow = back.Row(br.top + r) + static_cast<ptrdiff_t>(br.left) * B;
         uint8_t* orow = blend ? blend->Row(r) : drow;
         // What the key leaves transparent stays the key colour, which the blend leaves out.
-        for (int x = 0; x < w; ++x) Store<B>(colour + x * B, keyed ? key : 0);
+        if (keyed)
+            for (int x = 0; x < w; ++x) Store<B>(colour + x * B, key);
         m.Row(r, colour);
         if (!map) {
             blit::BlendConstRow(f, drow, colour, nullptr, orow, w, alpha, keyed, key);
             continue;
         }
-        for (int x = 0; x < w; ++x) {
-            const uint32_t fx = m.fx[x], fy = m.fy;
-            const uint32_t top =
-                (weight(m.y0, m.x0[x]) * (256 - fx) + weight(m.y0, m.x1[x]) * fx) >> 8;
-            const uint32_t bottom =
-                (weight(m.y1, m.x0[x]) * (256 - fx) + weight(m.y1, m.x1[x]) * fx) >> 8;
-            weights[x] = static_cast<uint8_t>((top * (256 - fy) + bottom * fy) >> 8);
-        }
+        const int holdsY1 = mixedRow[0] == m.y1 ? 0 : (mixedRow[1] == m.y1 ? 1 : -1);
+        const uint8_t* top = mixed[fetch(m.y0, holdsY1)];
+        const uint8_t* bottom = mixed[fetch(m.y1, top == mixed[0] ? 0 : 1)];
+        blit::LerpBytesRow(top, bottom, m.fy, weights, w);
         blit::BlendMapRow(f, drow, colour, weights, nullptr, orow, w, keyed, key);
     }
 }

@@ -144,6 +144,10 @@ TEST(BlitKernels, VectorFormsGiveTheScalarFormsPixelsAtEveryWidthAndStart) {
                     ASSERT_EQ(oa, oz);
                 }
                 for (uint32_t t : {0u, 1u, 77u, 128u, 255u}) {
+                    std::vector<uint8_t> wa(static_cast<size_t>(n) + 1, 7), wz(wa);
+                    blit::LerpBytesRow(m, m + n, t, wa.data(), n);
+                    blit::scalar::LerpBytesRow(m, m + n, t, wz.data(), n);
+                    ASSERT_EQ(wa, wz) << "weights " << t;
                     a = z = back;
                     blit::LerpRow(f, s, s + bytes, t, a.data() + start * B, n);
                     blit::scalar::LerpRow(f, s, s + bytes, t, z.data() + start * B, n);
