@@ -224,6 +224,49 @@ __attribute__((target("avx2"))) int BlendMap8888Avx2(const uint8_t* back, const 
     }
     return i;
 }
+
+__attribute__((target("avx2"))) int KeyedCopyAvx2(const Format& f, const uint8_t* src, uint8_t* dst,
+                                                  int n, uint32_t key) {
+    const __m256i k = f.layout == Layout::Rgb565 ? _mm256_set1_epi16(static_cast<int16_t>(key))
+                                                 : _mm256_set1_epi32(static_cast<int32_t>(key));
+    const __m256i m =
+        f.layout == Layout::Rgb565 ? _mm256_set1_epi16(-1) : _mm256_set1_epi32(0xFFFFFF);
+    const int step = 32 / f.bytes;
+    int i = 0;
+    for (; i + step <= n; i += step) {
+        const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(src + i * f.bytes));
+        const __m256i sm = _mm256_and_si256(s, m);
+        const __m256i kk =
+            f.layout == Layout::Rgb565 ? _mm256_cmpeq_epi16(sm, k) : _mm256_cmpeq_epi32(sm, k);
+        auto* at = reinterpret_cast<__m256i*>(dst + i * f.bytes);
+        _mm256_storeu_si256(at, _mm256_blendv_epi8(s, _mm256_loadu_si256(at), kk));
+    }
+    return i;
+}
+
+__attribute__((target("avx2"))) int Gather32Avx2(const uint8_t* row, const int32_t* cols, int n,
+                                                 uint8_t* out) {
+    int i = 0;
+    for (; i + 8 <= n; i += 8)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + 4 * i), Pixels8x32(row, cols, i));
+    return i;
+}
+
+__attribute__((target("avx2"))) int Lerp8888Avx2(const uint8_t* top, const uint8_t* bottom,
+                                                 uint32_t t, uint8_t* out, int n) {
+    const __m256i wb = _mm256_set1_epi16(static_cast<int16_t>(t)),
+                  wt = _mm256_set1_epi16(static_cast<int16_t>(256 - t)),
+                  m = _mm256_set1_epi32(0xFFFFFF);
+    int i = 0;
+    for (; i + 8 <= n; i += 8) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(top + 4 * i));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bottom + 4 * i));
+        auto* at = reinterpret_cast<__m256i*>(out + 4 * i);
+        const __m256i v = Mix8888x8(a, b, wt, wb, wt, wb);
+        _mm256_storeu_si256(at, _mm256_blendv_epi8(_mm256_loadu_si256(at), v, m));
+    }
+    return i;
+}
 #endif
 
 }  // namespace
@@ -353,6 +396,12 @@ void LerpBytesRow(const uint8_t* top, const uint8_t* bottom, uint32_t t, uint8_t
 // ---- vector forms ----
 
 void GatherRow(int bytes, const uint8_t* row, const int32_t* cols, int n, uint8_t* out) {
+#if defined(ZX_BLIT_AVX2)
+    if (bytes == 4 && HasAvx2()) {
+        const int done = Gather32Avx2(row, cols, n, out);
+        cols += done, out += 4 * done, n -= done;
+    }
+#endif
     switch (bytes) {
         case 1:
             for (int i = 0; i < n; ++i) out[i] = row[cols[i]];
@@ -464,6 +513,9 @@ void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const
 
 void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint32_t key) {
     int i = 0;
+#if defined(ZX_BLIT_AVX2)
+    if (f.layout != Layout::Other && HasAvx2()) i = KeyedCopyAvx2(f, src, dst, n, key);
+#endif
 #if defined(__SSE2__)
     if (f.layout == Layout::Rgb565) {
         const __m128i k = _mm_set1_epi16(static_cast<int16_t>(key));
@@ -523,6 +575,9 @@ void LerpRow(const Format& f, const uint8_t* top, const uint8_t* bottom, uint32_
         for (; i + 8 <= n; i += 8)
             Store128(out + 2 * i, Mix565(Load128(top + 2 * i), Load128(bottom + 2 * i), wt, wb));
     } else if (f.layout == Layout::Xrgb8888) {
+#if defined(ZX_BLIT_AVX2)
+        if (HasAvx2()) i = Lerp8888Avx2(top, bottom, t, out, n);
+#endif
         const __m128i m = _mm_set1_epi32(0xFFFFFF);
         for (; i + 4 <= n; i += 4) {
             const __m128i v =
