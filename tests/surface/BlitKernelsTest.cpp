@@ -193,7 +193,7 @@ protected:
 // is cut by the clip and however it is scaled.
 TEST_F(SpriteBlits, BlendsInPlaceLeaveWhatTheTwoStepBlendLeaves) {
     std::mt19937 rng(3);
-    for (int bits : {16, 32}) {
+    for (int bits : {16, 24, 32}) {
         auto src = Make(61, 23, bits);
         Randomise(src.get(), rng);
         const int stride = (61 + 3) & ~3;
@@ -230,7 +230,7 @@ TEST_F(SpriteBlits, BlendsInPlaceLeaveWhatTheTwoStepBlendLeaves) {
 // Keyed stretches of any size up to twice, cut anywhere, pick the display's own blit's pixels.
 TEST_F(SpriteBlits, KeyedStretchesCutAnywhereMatchTheDisplaysBlit) {
     std::mt19937 rng(5);
-    for (int bits : {16, 32}) {
+    for (int bits : {16, 24, 32}) {
         auto src = Make(53, 31, bits);
         Randomise(src.get(), rng);
         auto plain = Make(130, 100, bits), primary = Make(130, 100, bits, 0x200);
@@ -310,7 +310,7 @@ void MagnifyByDefinition(DirectDrawSurface* d, const DirectDrawSurface* s, const
 
 TEST_F(SpriteBlits, FilteredMagnificationFollowsItsPerPixelDefinition) {
     std::mt19937 rng(9);
-    for (int bits : {16, 32}) {
+    for (int bits : {16, 24, 32}) {
         auto src = Make(40, 30, bits);
         auto ours = Make(300, 240, bits), def = Make(300, 240, bits);
         for (int round = 0; round < 60; ++round) {
