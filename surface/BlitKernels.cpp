@@ -92,39 +92,47 @@ inline __m128i Select(__m128i m, __m128i a, __m128i b) {  // m ? a : b
 }
 
 // Source pixels i.. of a row, read in place or gathered through cols straight into a register.
+// Gathered values are packed into 64-bit integers first: built lane by lane, the register goes
+// through the stack and every read waits on a store.
+inline uint64_t Pack16(const uint8_t* src, const int32_t* c) {
+    auto at = [&](int k) { return uint64_t{Load(src + 2 * static_cast<ptrdiff_t>(c[k]), 2)}; };
+    return at(0) | (at(1) << 16) | (at(2) << 32) | (at(3) << 48);
+}
 inline __m128i Pixels8(const uint8_t* src, const int32_t* cols, int i) {
     if (!cols) return Load128(src + 2 * i);
     const int32_t* c = cols + i;
-    auto at = [&](int k) {
-        return static_cast<int16_t>(Load(src + 2 * static_cast<ptrdiff_t>(c[k]), 2));
-    };
-    return _mm_setr_epi16(at(0), at(1), at(2), at(3), at(4), at(5), at(6), at(7));
+    return _mm_set_epi64x(static_cast<int64_t>(Pack16(src, c + 4)),
+                          static_cast<int64_t>(Pack16(src, c)));
 }
 inline __m128i Pixels4(const uint8_t* src, const int32_t* cols, int i) {
     if (!cols) return Load128(src + 4 * i);
     const int32_t* c = cols + i;
-    auto at = [&](int k) {
-        return static_cast<int32_t>(Load(src + 4 * static_cast<ptrdiff_t>(c[k]), 4));
-    };
-    return _mm_setr_epi32(at(0), at(1), at(2), at(3));
+    auto at = [&](int k) { return uint64_t{Load(src + 4 * static_cast<ptrdiff_t>(c[k]), 4)}; };
+    return _mm_set_epi64x(static_cast<int64_t>(at(2) | (at(3) << 32)),
+                          static_cast<int64_t>(at(0) | (at(1) << 32)));
 }
 // Map weights i.. in 16-bit lanes (four of them, the rest 0, for Weights4).
 inline __m128i Weights8(const uint8_t* map, const int32_t* cols, int i) {
-    if (!cols)
-        return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(map + i)),
-                                 _mm_setzero_si128());
-    const int32_t* c = cols + i;
-    return _mm_setr_epi16(map[c[0]], map[c[1]], map[c[2]], map[c[3]], map[c[4]], map[c[5]],
-                          map[c[6]], map[c[7]]);
+    uint64_t eight;
+    if (!cols) {
+        std::memcpy(&eight, map + i, 8);
+    } else {
+        const int32_t* c = cols + i;
+        eight = 0;
+        for (int k = 7; k >= 0; --k) eight = (eight << 8) | map[c[k]];
+    }
+    return _mm_unpacklo_epi8(_mm_set_epi64x(0, static_cast<int64_t>(eight)), _mm_setzero_si128());
 }
 inline __m128i Weights4(const uint8_t* map, const int32_t* cols, int i) {
+    uint32_t four;
     if (!cols) {
-        uint32_t four;
         std::memcpy(&four, map + i, 4);
-        return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(four)), _mm_setzero_si128());
+    } else {
+        const int32_t* c = cols + i;
+        four = uint32_t{map[c[0]]} | (uint32_t{map[c[1]]} << 8) | (uint32_t{map[c[2]]} << 16) |
+               (uint32_t{map[c[3]]} << 24);
     }
-    const int32_t* c = cols + i;
-    return _mm_setr_epi16(map[c[0]], map[c[1]], map[c[2]], map[c[3]], 0, 0, 0, 0);
+    return _mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(four)), _mm_setzero_si128());
 }
 #endif
 
