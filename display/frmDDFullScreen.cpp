@@ -520,6 +520,8 @@ void TDDFullScreenForm::FormActivate() {
 
 void TDDFullScreenForm::FormPaint() {
     if (DisplayKind != 2 || !DirectDrawObject) return;
+    // Uncovered or resized: the bars beside the picture are sent again too.
+    DirectDrawObject->SendWholeWindow();
     try {
         PresentWindowed();
     } catch (const Exception&) {
