@@ -289,6 +289,8 @@ HRESULT DirectDrawCreate(GameWindow* window, std::unique_ptr<DirectDraw>& out) {
 }
 
 HRESULT DirectDraw::SetCooperativeLevel(uint32_t flags) {
+    // Before the window is placed or goes full screen: a renderer may make the window anew.
+    ChoosePresenter();
     coop_ = flags;
     if (flags & DDSCL_FULLSCREEN) {
         if (!window_->SetFullscreenDesktop(true)) return DDERR_NOEXCLUSIVEMODE;
@@ -417,7 +419,7 @@ bool RendersOnTheProcessor(SDL_Renderer* renderer) {
 
 }  // namespace
 
-bool DirectDraw::EnsurePresenter(int width, int height) {
+void DirectDraw::ChoosePresenter() {
     if (!presenterTried_) {
         presenterTried_ = true;
         renderer_ = SDL_CreateRenderer(window_->Handle(), -1,
@@ -429,6 +431,10 @@ bool DirectDraw::EnsurePresenter(int width, int height) {
             SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
         }
     }
+}
+
+bool DirectDraw::EnsurePresenter(int width, int height) {
+    ChoosePresenter();
     if (texW_ != width || texH_ != height || (renderer_ && !texture_)) {
         texW_ = width, texH_ = height;
         outW_ = outH_ = 0;

@@ -190,6 +190,10 @@ public:
 private:
     friend class DirectDrawSurface;
     void Forget(DirectDrawSurface* s);
+    // Picks the way frames reach the window, once. SDL makes the window anew for a renderer
+    // (where the desktop places it at a position SDL kept from before), so this comes before the
+    // window is sized and placed.
+    void ChoosePresenter();
     bool EnsurePresenter(int width, int height);
 
     GameWindow* window_;

@@ -381,6 +381,22 @@ TEST_F(WindowKindTest, WindowStartsAtTheDesktopShareAndKeepsAResizedSizeForTheNe
     EXPECT_EQ(std::make_pair(s.w, s.h), std::make_pair(960, 720));
 }
 
+TEST_F(WindowKindTest, WindowIsCentredOnItsDesktopAtTheFirstSizeAndAfterAResize) {
+    TWindowForm f;
+    f.Show();
+    auto origin = [&] {
+        int x = 0, y = 0;
+        f.Window().ClientOrigin(x, y);
+        return std::make_pair(x, y);
+    };
+    EXPECT_EQ(origin(), std::make_pair(112, 84));
+    f.Window().SetClientSize(960, 720);
+    EXPECT_EQ(origin(), std::make_pair(32, 24));
+    // Larger than the desktop: the top stays on it.
+    f.Window().SetClientSize(1200, 900);
+    EXPECT_EQ(origin(), std::make_pair(-88, 0));
+}
+
 TEST_F(WindowKindTest, KeptSizeLargerThanTheDesktopOrDamagedGivesWayToTheDesktopShare) {
     for (const char* kept : {"4000x3000", "960x", "x", "100x80", "960x720x3"}) {
         WriteProgCfg("GameWindowSize", kept);
