@@ -520,8 +520,6 @@ void TDDFullScreenForm::FormActivate() {
 
 void TDDFullScreenForm::FormPaint() {
     if (DisplayKind != 2 || !DirectDrawObject) return;
-    // Uncovered or resized: the bars beside the picture are sent again too.
-    DirectDrawObject->SendWholeWindow();
     try {
         PresentWindowed();
     } catch (const Exception&) {
@@ -622,7 +620,12 @@ bool TDDFullScreenForm::ProcessEvent(int timeoutMs) {
                 if (DirectDrawObject) DirectDrawObject->SetFocus(false);
                 break;
             case SDL_WINDOWEVENT_EXPOSED:
-            case SDL_WINDOWEVENT_SIZE_CHANGED: FormPaint(); break;
+            case SDL_WINDOWEVENT_SIZE_CHANGED:
+                // Uncovered or resized, in any kind: the bars beside the picture, which frames
+                // leave alone, are sent again with the next one.
+                if (DirectDrawObject) DirectDrawObject->SendWholeWindow();
+                FormPaint();
+                break;
             default: break;
         }
     } else if (e.type == SDL_KEYDOWN && e.key.windowID == win &&
