@@ -31,12 +31,11 @@ uint32_t Expand565(uint32_t v) {
 void ConvertRow(const uint8_t* src, PixelLayout layout, int n, uint32_t* out) {
     switch (layout) {
         case PixelLayout::Rgb565:
-            for (int i = 0; i < n; ++i) out[i] = Expand565(src[2 * i] | (src[2 * i + 1] << 8));
+            for (int i = 0; i < n; ++i, src += 2) out[i] = Expand565(src[0] | (src[1] << 8));
             break;
         case PixelLayout::Bgr24:
-            for (int i = 0; i < n; ++i)
-                out[i] = static_cast<uint32_t>(src[3 * i] | (src[3 * i + 1] << 8) |
-                                               (src[3 * i + 2] << 16));
+            for (int i = 0; i < n; ++i, src += 3)
+                out[i] = static_cast<uint32_t>(src[0] | (src[1] << 8) | (src[2] << 16));
             break;
         case PixelLayout::Xrgb8888: std::memcpy(out, src, static_cast<size_t>(n) * 4); break;
     }
