@@ -1,14 +1,21 @@
 // The window kind's frame time at a small and a large client area, in one run: the frame of the
-// game area (back image into the back buffer, then the flip that shows it in the window) at
-// 800 x 600 and at 3840 x 2160, through the presenter the program picks, and through SDL's
-// renderer forced on for comparison (on a machine without a graphics card that is a software
-// rasteriser).
+// game area (back image into the back buffer, then the blit that shows it in the window) at
+// 800 x 600 and at 3840 x 2160, through the presenter the program picks; the same in 16 bits at
+// full screen (the game's 16-bit mode scaled to the desktop); the two halves of a large frame
+// (scaling, sending to the display); and SDL's renderer forced on for comparison (on a machine
+// without a graphics card a software rasteriser), with its texture upload alone, which is what a
+// frame costs the processor where a graphics card scales.
+// Each figure is the median of the frames: wall time, and the processor time of the program's
+// own thread (a display server or a rasteriser's threads work outside it).
 //   bench_WindowScaleBench [frames]        (needs a display: run it under Xvfb at 3840x2160)
 #include <SDL.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <functional>
 #include <vector>
 
 #include "platform/DDraw.h"
@@ -21,10 +28,16 @@ namespace {
 
 constexpr int kGameW = 800, kGameH = 600;
 
-double Now() {
+double WallMs() {
     return std::chrono::duration<double, std::milli>(
                std::chrono::steady_clock::now().time_since_epoch())
         .count();
+}
+
+double ThreadCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) * 1e3 + static_cast<double>(t.tv_nsec) / 1e6;
 }
 
 void Pump() {
@@ -33,8 +46,46 @@ void Pump() {
     }
 }
 
+struct Figures {
+    double wall = 0, cpu = 0;
+};
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0;
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+Figures Measure(int frames, const std::function<void()>& frame) {
+    for (int i = 0; i < 10; ++i) frame();
+    std::vector<double> wall, cpu;
+    for (int i = 0; i < frames; ++i) {
+        const double w0 = WallMs(), c0 = ThreadCpuMs();
+        frame();
+        cpu.push_back(ThreadCpuMs() - c0);
+        wall.push_back(WallMs() - w0);
+    }
+    return {Median(wall), Median(cpu)};
+}
+
+void Print(const char* what, int w, int h, const Figures& f) {
+    std::printf("  %-34s %4dx%-4d  wall %7.3f ms  thread %7.3f ms\n", what, w, h, f.wall, f.cpu);
+}
+
+void Ramp(DirectDraw& dd, DirectDrawSurface& image) {
+    void* raw = nullptr;
+    int32_t pitch = 0;
+    if (image.Lock(&raw, &pitch) != DD_OK) return;
+    auto* bits = static_cast<uint8_t*>(raw);
+    for (int y = 0; y < kGameH; ++y)
+        for (int x = 0; x < kGameW; ++x)
+            WritePixel(bits + y * pitch + x * image.BytesPerPixel(), image.BytesPerPixel(),
+                       PackColour(dd.Format(), ((x & 255) << 16) | ((y & 255) << 8) | 0x40));
+    image.Unlock();
+}
+
 // The program's own path: a window-kind display, the frame copied and blitted onto the primary.
-double ProgramFrameMs(int clientW, int clientH, int frames) {
+Figures ProgramFrame(int clientW, int clientH, int frames) {
     GameWindow window("bench");
     window.SetGameArea(kGameW, kGameH);
     window.SetBordered(true);
@@ -54,88 +105,153 @@ double ProgramFrameMs(int clientW, int clientH, int frames) {
     od.width = kGameW, od.height = kGameH;
     dd.CreateSurface(od, back);
     dd.CreateSurface(od, image);
-    // Something to show: a colour ramp.
-    void* raw = nullptr;
-    int32_t pitch = 0;
-    if (image->Lock(&raw, &pitch) == DD_OK) {
-        auto* bits = static_cast<uint8_t*>(raw);
-        for (int y = 0; y < kGameH; ++y)
-            for (int x = 0; x < kGameW; ++x)
-                WritePixel(bits + y * pitch + x * image->BytesPerPixel(), image->BytesPerPixel(),
-                           PackColour(dd.Format(), ((x & 255) << 16) | ((y & 255) << 8) | 0x40));
-        image->Unlock();
-    }
+    Ramp(dd, *image);
     int ox = 0, oy = 0;
-    auto frame = [&] {
+    const Figures f = Measure(frames, [&] {
         back->Blt(nullptr, image.get(), nullptr, DDBLT_WAIT, nullptr);
         window.ClientOrigin(ox, oy);
         Rect dst{ox, oy, ox + kGameW, oy + kGameH};
         primary->Blt(&dst, back.get(), nullptr, 16, nullptr);
-    };
-    for (int i = 0; i < 10; ++i) frame();
-    const double t0 = Now();
-    for (int i = 0; i < frames; ++i) frame();
-    const double ms = (Now() - t0) / frames;
+    });
     const Size s = window.ClientSize();
-    std::printf("  program presenter  %4dx%-4d  %7.3f ms/frame\n", s.w, s.h, ms);
-    return ms;
+    Print("program, window", s.w, s.h, f);
+    return f;
+}
+
+// The 16-bit full-screen mode where the display has no 800 x 600 mode: the game area scaled to
+// the desktop, through the flip chain.
+Figures FullScreen16(int frames) {
+    GameWindow window("bench");
+    window.Show();
+    Pump();
+    DirectDraw dd(&window);
+    if (dd.SetCooperativeLevel(DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE) != DD_OK ||
+        dd.SetDisplayMode(kGameW, kGameH, 16, 0, 0) != DD_OK) {
+        std::printf("  full screen, 16 bits: not available\n");
+        return {};
+    }
+    SurfaceDesc pd;
+    pd.caps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX;
+    pd.backBufferCount = 1;
+    SurfacePtr primary, image;
+    dd.CreateSurface(pd, primary);
+    SurfaceDesc od;
+    od.caps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
+    od.width = kGameW, od.height = kGameH;
+    dd.CreateSurface(od, image);
+    Ramp(dd, *image);
+    for (int i = 0; i < 20; ++i) Pump(), SDL_Delay(10);  // let the window reach full screen
+    auto back = primary->AttachedBackBuffer();
+    const Figures f = Measure(frames, [&] {
+        back->Blt(nullptr, image.get(), nullptr, DDBLT_WAIT, nullptr);
+        primary->Flip(nullptr, DDFLIP_WAIT);
+    });
+    const Size s = window.ClientSize();
+    Print(dd.ScaledMode() ? "program, full screen 16 bits, scaled" : "program, full screen 16 bits",
+          s.w, s.h, f);
+    return f;
+}
+
+// The halves of the program's frame on a plain window of the given size: the scaling into the
+// window's pixels, and sending the picture's rectangle to the display.
+void Halves(int clientW, int clientH, int frames) {
+    SDL_Window* w = SDL_CreateWindow("bench", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                                     clientW, clientH, 0);
+    for (int i = 0; i < 20; ++i) Pump(), SDL_Delay(10);
+    SDL_Surface* ws = w ? SDL_GetWindowSurface(w) : nullptr;
+    if (!ws || ws->format->format != SDL_PIXELFORMAT_RGB888) {
+        std::printf("  halves: no 32-bit window surface\n");
+        if (w) SDL_DestroyWindow(w);
+        return;
+    }
+    std::vector<uint32_t> game32(kGameW * kGameH), game16(kGameW * kGameH / 2);
+    for (int i = 0; i < kGameW * kGameH; ++i) game32[i] = static_cast<uint32_t>(i * 2654435761u);
+    for (auto& v : game16) v = 0x5A5AF00Fu;
+    const Presentation p = FitGameArea(ws->w, ws->h, kGameW, kGameH);
+    const SDL_Rect rect{p.x, p.y, p.w, p.h};
+    PictureScaler scaler;
+    auto* bits = static_cast<uint8_t*>(ws->pixels);
+    Print(p.smooth ? "  scale 32 bits (filtered)" : "  scale 32 bits (sharp)", p.w, p.h,
+          Measure(frames, [&] {
+              scaler.Draw(reinterpret_cast<const uint8_t*>(game32.data()), kGameW * 4, kGameW,
+                          kGameH, PixelLayout::Xrgb8888, bits, ws->pitch, p);
+          }));
+    Print(p.smooth ? "  scale 16 bits (filtered)" : "  scale 16 bits (sharp)", p.w, p.h,
+          Measure(frames, [&] {
+              scaler.Draw(reinterpret_cast<const uint8_t*>(game16.data()), kGameW * 2, kGameW,
+                          kGameH, PixelLayout::Rgb565, bits, ws->pitch, p);
+          }));
+    Print("  send the picture to the display", p.w, p.h,
+          Measure(frames, [&] { SDL_UpdateWindowSurfaceRects(w, &rect, 1); }));
+    SDL_DestroyWindow(w);
 }
 
 // SDL's renderer: one upload of the game area, scaled by the renderer into the window.
-double RendererFrameMs(int clientW, int clientH, int frames) {
+Figures RendererFrame(int clientW, int clientH, int frames) {
     SDL_Window* w = SDL_CreateWindow("bench", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                      clientW, clientH, SDL_WINDOW_RESIZABLE);
     SDL_Renderer* r = w ? SDL_CreateRenderer(w, -1, SDL_RENDERER_ACCELERATED) : nullptr;
     if (!r) {
         std::printf("  SDL renderer: none (%s)\n", SDL_GetError());
         if (w) SDL_DestroyWindow(w);
-        return 0;
+        return {};
     }
     SDL_RendererInfo info{};
     SDL_GetRendererInfo(r, &info);
     SDL_Texture* t =
-        SDL_CreateTexture(r, SDL_PIXELFORMAT_XRGB8888, SDL_TEXTUREACCESS_STREAMING, kGameW, kGameH);
+        SDL_CreateTexture(r, SDL_PIXELFORMAT_RGB888, SDL_TEXTUREACCESS_STREAMING, kGameW, kGameH);
     std::vector<uint32_t> pixels(kGameW * kGameH, 0x204080);
     int ow = 0, oh = 0;
     SDL_GetRendererOutputSize(r, &ow, &oh);
     const Presentation p = FitGameArea(ow, oh, kGameW, kGameH);
     SDL_SetTextureScaleMode(t, p.smooth ? SDL_ScaleModeLinear : SDL_ScaleModeNearest);
     const SDL_Rect dst{p.x, p.y, p.w, p.h};
-    auto frame = [&] {
+    Pump();
+    const Figures f = Measure(frames, [&] {
         SDL_UpdateTexture(t, nullptr, pixels.data(), kGameW * 4);
         SDL_RenderClear(r);
         SDL_RenderCopy(r, t, nullptr, &dst);
         SDL_RenderPresent(r);
-    };
-    Pump();
-    for (int i = 0; i < 10; ++i) frame();
-    const double t0 = Now();
-    for (int i = 0; i < frames; ++i) frame();
-    const double ms = (Now() - t0) / frames;
-    std::printf("  SDL renderer (%s) %4dx%-4d  %7.3f ms/frame\n", info.name, ow, oh, ms);
+    });
+    char what[64];
+    std::snprintf(what, sizeof what, "SDL renderer (%s)", info.name);
+    Print(what, ow, oh, f);
+    Print("  its upload of the game area alone", kGameW, kGameH,
+          Measure(frames, [&] { SDL_UpdateTexture(t, nullptr, pixels.data(), kGameW * 4); }));
     SDL_DestroyTexture(t);
     SDL_DestroyRenderer(r);
     SDL_DestroyWindow(w);
-    return ms;
+    return f;
+}
+
+void Ratio(const char* what, const Figures& small, const Figures& large) {
+    if (small.wall <= 0 || small.cpu <= 0) return;
+    std::printf("  %s 3840x2160 / 800x600: wall %.2f, thread %.2f\n", what, large.wall / small.wall,
+                large.cpu / small.cpu);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int frames = argc > 1 ? std::atoi(argv[1]) : 200;
+    const int frames = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
     if (!InitVideo()) {
         std::fprintf(stderr, "no display: %s\n", SDL_GetError());
         return 1;
     }
     SDL_DisplayMode dm{};
     SDL_GetDesktopDisplayMode(0, &dm);
-    std::printf("desktop %dx%d, video driver %s, %d frames each\n", dm.w, dm.h,
+    std::printf("desktop %dx%d, video driver %s, %d frames each, medians\n", dm.w, dm.h,
                 SDL_GetCurrentVideoDriver(), frames);
-    const double small = ProgramFrameMs(800, 600, frames);
-    const double large = ProgramFrameMs(3840, 2160, frames);
-    std::printf("  program presenter: 3840x2160 / 800x600 = %.2f\n", small > 0 ? large / small : 0);
-    const double rsmall = RendererFrameMs(800, 600, frames);
-    const double rlarge = RendererFrameMs(3840, 2160, frames);
-    if (rsmall > 0) std::printf("  SDL renderer: 3840x2160 / 800x600 = %.2f\n", rlarge / rsmall);
+    const Figures small = ProgramFrame(800, 600, frames);
+    const Figures large = ProgramFrame(3840, 2160, frames);
+    Ratio("program:", small, large);
+    FullScreen16(frames);
+    Halves(3840, 2160, frames);
+    Halves(2400, 1800, frames);
+    // The program turns SDL's renderer off where it draws on the processor; on for comparison.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "1");
+    const Figures rsmall = RendererFrame(800, 600, frames);
+    const Figures rlarge = RendererFrame(3840, 2160, frames);
+    Ratio("SDL renderer:", rsmall, rlarge);
     return 0;
 }

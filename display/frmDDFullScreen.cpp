@@ -620,7 +620,12 @@ bool TDDFullScreenForm::ProcessEvent(int timeoutMs) {
                 if (DirectDrawObject) DirectDrawObject->SetFocus(false);
                 break;
             case SDL_WINDOWEVENT_EXPOSED:
-            case SDL_WINDOWEVENT_SIZE_CHANGED: FormPaint(); break;
+            case SDL_WINDOWEVENT_SIZE_CHANGED:
+                // Uncovered or resized, in any kind: the bars beside the picture, which frames
+                // leave alone, are sent again with the next one.
+                if (DirectDrawObject) DirectDrawObject->SendWholeWindow();
+                FormPaint();
+                break;
             default: break;
         }
     } else if (e.type == SDL_KEYDOWN && e.key.windowID == win &&

@@ -276,7 +276,6 @@ DirectDraw::DirectDraw(GameWindow* window) : window_(window), format_(FormatFor(
 DirectDraw::~DirectDraw() {
     for (auto& w : surfaces_)
         if (auto s = w.lock()) s->owner_ = nullptr;
-    if (wrap_) SDL_FreeSurface(wrap_);
     if (conv_) SDL_FreeSurface(conv_);
     if (texture_) SDL_DestroyTexture(texture_);
     if (renderer_) SDL_DestroyRenderer(renderer_);
@@ -290,6 +289,8 @@ HRESULT DirectDrawCreate(GameWindow* window, std::unique_ptr<DirectDraw>& out) {
 }
 
 HRESULT DirectDraw::SetCooperativeLevel(uint32_t flags) {
+    // Before the window is placed or goes full screen: a renderer may make the window anew.
+    ChoosePresenter();
     coop_ = flags;
     if (flags & DDSCL_FULLSCREEN) {
         if (!window_->SetFullscreenDesktop(true)) return DDERR_NOEXCLUSIVEMODE;
@@ -418,7 +419,7 @@ bool RendersOnTheProcessor(SDL_Renderer* renderer) {
 
 }  // namespace
 
-bool DirectDraw::EnsurePresenter(int width, int height) {
+void DirectDraw::ChoosePresenter() {
     if (!presenterTried_) {
         presenterTried_ = true;
         renderer_ = SDL_CreateRenderer(window_->Handle(), -1,
@@ -430,6 +431,10 @@ bool DirectDraw::EnsurePresenter(int width, int height) {
             SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
         }
     }
+}
+
+bool DirectDraw::EnsurePresenter(int width, int height) {
+    ChoosePresenter();
     if (texW_ != width || texH_ != height || (renderer_ && !texture_)) {
         texW_ = width, texH_ = height;
         outW_ = outH_ = 0;
@@ -451,6 +456,7 @@ bool DirectDraw::EnsurePresenter(int width, int height) {
     }
     if (ow != outW_ || oh != outH_) {
         outW_ = ow, outH_ = oh;
+        sendWhole_ = true;
         pres_ = FitGameArea(ow, oh, width, height);
         if (texture_)
             SDL_SetTextureScaleMode(texture_,
@@ -474,44 +480,54 @@ void DirectDraw::Present(const uint8_t* pixels, int pitch, int width, int height
         SDL_RenderPresent(renderer_);
         return;
     }
+    // Without a graphics card the processor scales: straight into the window's own pixels, in
+    // one pass that also converts, and only the picture goes to the display each frame.
     SDL_Surface* ws = SDL_GetWindowSurface(window_->Handle());
     if (!ws) return;
-    if (!wrap_ || wrap_->w != width || wrap_->h != height || wrap_->pitch != pitch) {
-        if (wrap_) SDL_FreeSurface(wrap_);
-        wrap_ = SDL_CreateRGBSurfaceWithFormatFrom(const_cast<uint8_t*>(pixels), width, height,
-                                                   static_cast<int>(format_.bitCount), pitch,
-                                                   SdlFormatOf(format_));
-        if (!wrap_) return;
-    }
-    wrap_->pixels = const_cast<uint8_t*>(pixels);
-    if (ws->w == width && ws->h == height) {
-        SDL_BlitSurface(wrap_, nullptr, ws, nullptr);
-    } else {
-        // Only the bars beside the picture need the black.
+    const bool whole = sendWhole_ || ws != shownOn_ || ws->w != shownW_ || ws->h != shownH_;
+    if (SDL_LockSurface(ws) != 0) return;
+    if (whole) {
+        // The bars beside the picture: painted once per layout, sent with the whole window.
         const SDL_Rect bars[4] = {{0, 0, ws->w, dst.y},
                                   {0, dst.y + dst.h, ws->w, ws->h - dst.y - dst.h},
                                   {0, dst.y, dst.x, dst.h},
                                   {dst.x + dst.w, dst.y, ws->w - dst.x - dst.w, dst.h}};
         SDL_FillRects(ws, bars, 4, 0);
-        // SDL stretches quickly only between surfaces of one format: convert first, then stretch.
-        SDL_Surface* from = wrap_;
-        if (wrap_->format->format != ws->format->format) {
-            if (!conv_ || conv_->w != width || conv_->h != height ||
-                conv_->format->format != ws->format->format) {
-                if (conv_) SDL_FreeSurface(conv_);
-                conv_ = SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, ws->format->format);
-                if (!conv_) return;
-            }
-            SDL_BlitSurface(wrap_, nullptr, conv_, nullptr);
-            from = conv_;
-        }
-        SDL_Rect to = dst;
-        // Filtering needs 32-bit pixels on both sides; anything else is stretched sharp.
-        if (!pres_.smooth || from->format->BytesPerPixel != 4 ||
-            SDL_SoftStretchLinear(from, nullptr, ws, &to) != 0)
-            SDL_BlitScaled(from, nullptr, ws, &to);
     }
-    SDL_UpdateWindowSurface(window_->Handle());
+    const PixelLayout layout = format_.bitCount == 16   ? PixelLayout::Rgb565
+                               : format_.bitCount == 24 ? PixelLayout::Bgr24
+                                                        : PixelLayout::Xrgb8888;
+    const bool direct = ws->format->format == SDL_PIXELFORMAT_RGB888 && dst.x >= 0 && dst.y >= 0 &&
+                        dst.x + dst.w <= ws->w && dst.y + dst.h <= ws->h;
+    if (direct) {
+        scaler_.Draw(pixels, pitch, width, height, layout, static_cast<uint8_t*>(ws->pixels),
+                     ws->pitch, pres_);
+        SDL_UnlockSurface(ws);
+    } else {
+        SDL_UnlockSurface(ws);
+        // Another window format (a 16-bit desktop, one with alpha): the picture is scaled in
+        // 32 bits and SDL converts it, so that it is filtered there too.
+        if (!conv_ || conv_->w != dst.w || conv_->h != dst.h) {
+            if (conv_) SDL_FreeSurface(conv_);
+            conv_ = SDL_CreateRGBSurfaceWithFormat(0, dst.w, dst.h, 32, SDL_PIXELFORMAT_RGB888);
+            if (!conv_) return;
+        }
+        Presentation alone = pres_;
+        alone.x = alone.y = 0;
+        scaler_.Draw(pixels, pitch, width, height, layout, static_cast<uint8_t*>(conv_->pixels),
+                     conv_->pitch, alone);
+        SDL_Rect to = dst;
+        SDL_BlitSurface(conv_, nullptr, ws, &to);
+    }
+    if (whole) {
+        if (SDL_UpdateWindowSurface(window_->Handle()) != 0) return;
+        sendWhole_ = false;
+        shownOn_ = ws, shownW_ = ws->w, shownH_ = ws->h;
+    } else {
+        SDL_UpdateWindowSurfaceRects(window_->Handle(), &dst, 1);
+    }
 }
+
+void DirectDraw::SendWholeWindow() { sendWhole_ = true; }
 
 }  // namespace zx::platform

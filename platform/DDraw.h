@@ -182,11 +182,18 @@ public:
     // frame blitted onto the window kind's primary.
     void Present(const uint8_t* pixels, int pitch, int width, int height);
     uint64_t PresentCount() const { return presents_; }
+    // The next frame goes to the whole window, bars included (it was uncovered or redrawn):
+    // between layouts only the picture's rectangle is sent.
+    void SendWholeWindow();
     GameWindow* Window() const { return window_; }
 
 private:
     friend class DirectDrawSurface;
     void Forget(DirectDrawSurface* s);
+    // Picks the way frames reach the window, once. SDL makes the window anew for a renderer
+    // (where the desktop places it at a position SDL kept from before), so this comes before the
+    // window is sized and placed.
+    void ChoosePresenter();
     bool EnsurePresenter(int width, int height);
 
     GameWindow* window_;
@@ -198,13 +205,17 @@ private:
     DisplayMode mode_;
     std::vector<std::weak_ptr<DirectDrawSurface>> surfaces_;
     DirectDrawSurface* clippedPrimary_ = nullptr;
-    // With a hardware renderer frames go through one streaming texture; without one (no GPU,
-    // SDL's dummy driver) they are blitted straight into the window's own surface.
+    // With a hardware renderer frames go through one streaming texture that the graphics card
+    // scales; without one (no GPU, SDL's dummy driver) the processor scales them into the
+    // window's own surface.
     bool presenterTried_ = false;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
-    SDL_Surface* wrap_ = nullptr;  // the frame's pixels seen as an SDL surface, no copy
-    SDL_Surface* conv_ = nullptr;  // the frame in the window's format, before scaling
+    PictureScaler scaler_;
+    SDL_Surface* conv_ = nullptr;  // the scaled picture, for window formats other than 32-bit
+    bool sendWhole_ = true;
+    const SDL_Surface* shownOn_ = nullptr;  // the window surface last sent whole, and its size
+    int shownW_ = 0, shownH_ = 0;
     int texW_ = 0, texH_ = 0;
     int outW_ = 0, outH_ = 0;  // the output the game area was last laid onto
     Presentation pres_;

@@ -29,6 +29,19 @@ void RemoveModeGuard() {
     for (int sig : kFatalSignals) std::signal(sig, SIG_DFL);
 }
 
+// The display that holds the pointer, where the player just clicked to start: the window opens
+// there. The first display where the pointer's place is not known.
+int PointerDisplay() {
+    int x = 0, y = 0;
+    SDL_GetGlobalMouseState(&x, &y);
+    const SDL_Point at{x, y};
+    for (int i = 0, n = SDL_GetNumVideoDisplays(); i < n; ++i) {
+        SDL_Rect b{};
+        if (SDL_GetDisplayBounds(i, &b) == 0 && SDL_PointInRect(&at, &b)) return i;
+    }
+    return 0;
+}
+
 }  // namespace
 
 bool InitVideo() {
@@ -43,8 +56,10 @@ bool InitVideo() {
 
 GameWindow::GameWindow(const std::string& caption) {
     if (!InitVideo()) throw Exception(std::string("Cannot start the display: ") + SDL_GetError());
-    window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, 800,
-                               600, SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS);
+    const int display = PointerDisplay();
+    window_ = SDL_CreateWindow(caption.c_str(), SDL_WINDOWPOS_CENTERED_DISPLAY(display),
+                               SDL_WINDOWPOS_CENTERED_DISPLAY(display), 800, 600,
+                               SDL_WINDOW_HIDDEN | SDL_WINDOW_BORDERLESS);
     if (!window_) throw Exception(std::string("Cannot create the window: ") + SDL_GetError());
 }
 
@@ -67,11 +82,38 @@ void GameWindow::SetClientSize(int width, int height) {
     int display = SDL_GetWindowDisplayIndex(window_);
     if (display < 0) display = 0;
     SDL_Rect b{};
-    if (SDL_GetDisplayUsableBounds(display, &b) == 0 && b.w > 0 && b.h > 0)
-        SDL_SetWindowPosition(window_, b.x + (b.w - width) / 2,
-                              b.y + (b.h > height ? (b.h - height) / 2 : 0));
-    else
+    if (SDL_GetDisplayUsableBounds(display, &b) == 0 && b.w > 0 && b.h > 0) {
+        // The frame is centred where the desktop has told its size (once the window is shown),
+        // else the client area.
+        int top = 0, left = 0, bottom = 0, right = 0;
+        FrameBorders(top, left, bottom, right);
+        const int frameW = width + left + right, frameH = height + top + bottom;
+        SDL_SetWindowPosition(window_, b.x + (b.w - frameW) / 2 + left,
+                              b.y + (b.h > frameH ? (b.h - frameH) / 2 : 0) + top);
+    } else {
         SDL_SetWindowPosition(window_, SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED);
+    }
+}
+
+void GameWindow::FrameBorders(int& top, int& left, int& bottom, int& right) const {
+    top = left = bottom = right = 0;
+    if (SDL_GetWindowBordersSize(window_, &top, &left, &bottom, &right) != 0) {
+        top = left = bottom = right = 0;
+        return;  // the video driver does not know frames
+    }
+    if (!Visible() || top || left || bottom || right) return;
+    // A desktop tells the frame's size a moment after the window is shown (a window just made,
+    // or made anew for a renderer). Waiting up to a tenth of a second once, while the screen
+    // is set up, centres the frame instead of the client area, which would sit half a title
+    // bar low; a desktop without frames costs that tenth.
+    for (int i = 0; i < 10 && !(top || left || bottom || right); ++i) {
+        SDL_Delay(10);
+        SDL_PumpEvents();
+        if (SDL_GetWindowBordersSize(window_, &top, &left, &bottom, &right) != 0) {
+            top = left = bottom = right = 0;
+            return;
+        }
+    }
 }
 
 Size GameWindow::ClientSize() const {

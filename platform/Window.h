@@ -57,6 +57,9 @@ public:
     static void ShowCursor(bool show);
 
 private:
+    // The desktop's frame around the client area; zeros where there is none or it is not known.
+    void FrameBorders(int& top, int& left, int& bottom, int& right) const;
+
     SDL_Window* window_ = nullptr;
     Presentation pres_;
     int presGameW_ = 0, presGameH_ = 0, presOutW_ = 0, presOutH_ = 0;

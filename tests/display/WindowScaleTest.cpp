@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <random>
 #include <tuple>
+#include <vector>
 
 #include "display/frmDDFullScreen.h"
+#include "platform/DDraw.h"
 #include "platform/Presentation.h"
 #include "platform/Window.h"
 #include "support/LogFiles.h"
+#include "testsupport/DisplayFixtures.h"
 #include "testsupport/TestSupport.h"
 
 using namespace zx;
@@ -111,6 +117,237 @@ TEST(WindowScaleTest, FirstWindowIsTheLargestWholeStepWithinFourFifthsOfTheDeskt
     EXPECT_EQ(first(0, 0), std::make_pair(800, 600));
 }
 
+// An output image with a frame of marker pixels around the rectangle the picture goes to.
+struct Output {
+    static constexpr uint32_t kMarker = 0xA5A5A5A5;
+    Output(int w, int h) : w(w), h(h), pixels(static_cast<size_t>(w) * h, kMarker) {}
+    uint8_t* Bits() { return reinterpret_cast<uint8_t*>(pixels.data()); }
+    uint32_t At(int x, int y) const { return pixels[static_cast<size_t>(y) * w + x]; }
+    int w, h;
+    std::vector<uint32_t> pixels;
+};
+
+std::vector<uint32_t> RandomPicture(int w, int h, unsigned seed) {
+    std::mt19937 rng(seed);
+    std::vector<uint32_t> v(static_cast<size_t>(w) * h);
+    for (auto& p : v) p = rng() & 0xFFFFFF;
+    return v;
+}
+
+const uint8_t* Bytes(const std::vector<uint32_t>& v) {
+    return reinterpret_cast<const uint8_t*>(v.data());
+}
+
+int ChannelDistance(uint32_t a, uint32_t b) {
+    int d = 0;
+    for (int shift : {0, 8, 16})
+        d = std::max(d, std::abs(static_cast<int>((a >> shift) & 255) -
+                                 static_cast<int>((b >> shift) & 255)));
+    return d;
+}
+
+TEST(PictureScalerTest, At1xEveryLayoutIsCopiedExactlyAndNothingOutsideTheRectangleIsWritten) {
+    const int gw = 5, gh = 3;
+    PictureScaler scaler;
+    const Presentation p = FitGameArea(gw, gh, gw, gh);
+    Presentation inside = p;
+    inside.x = 2, inside.y = 1;
+    // 32 bits.
+    const std::vector<uint32_t> pic = RandomPicture(gw, gh, 1);
+    Output out(gw + 4, gh + 2);
+    scaler.Draw(Bytes(pic), gw * 4, gw, gh, PixelLayout::Xrgb8888, out.Bits(), out.w * 4, inside);
+    for (int y = 0; y < out.h; ++y)
+        for (int x = 0; x < out.w; ++x) {
+            const bool in = x >= 2 && x < 2 + gw && y >= 1 && y < 1 + gh;
+            ASSERT_EQ(out.At(x, y),
+                      in ? pic[static_cast<size_t>(y - 1) * gw + x - 2] : Output::kMarker)
+                << x << "," << y;
+        }
+    // 16 bits: each channel's top bits repeated into the low ones, so white stays white.
+    const uint16_t p16[4] = {0xFFFF, 0xF800, 0x07E0, 0x8410};
+    Output o16(4, 1);
+    scaler.Draw(reinterpret_cast<const uint8_t*>(p16), 8, 4, 1, PixelLayout::Rgb565, o16.Bits(), 16,
+                FitGameArea(4, 1, 4, 1));
+    EXPECT_EQ(o16.pixels, (std::vector<uint32_t>{0xFFFFFF, 0xFF0000, 0x00FF00, 0x848284}));
+    // 24 bits: bytes blue, green, red; rows padded to four bytes.
+    const uint8_t p24[8] = {0x01, 0x02, 0x03, 0x10, 0x20, 0x30, 0xEE, 0xEE};
+    Output o24(2, 1);
+    scaler.Draw(p24, 8, 2, 1, PixelLayout::Bgr24, o24.Bits(), 8, FitGameArea(2, 1, 2, 1));
+    EXPECT_EQ(o24.pixels, (std::vector<uint32_t>{0x030201, 0x302010}));
+}
+
+TEST(PictureScalerTest, WholeStepsRepeatEachPixelAndShowWhatThePointerMapsTo) {
+    const int gw = 40, gh = 30;
+    const std::vector<uint32_t> pic = RandomPicture(gw, gh, 2);
+    // The same picture in 16 bits: values that survive the trip through 5-6-5.
+    std::vector<uint16_t> pic16(pic.size());
+    for (size_t i = 0; i < pic.size(); ++i) pic16[i] = static_cast<uint16_t>(pic[i]);
+    PictureScaler scaler;
+    for (auto [ow, oh] : {std::pair{80, 60}, {125, 95}, {160, 120}}) {
+        const Presentation p = FitGameArea(ow, oh, gw, gh);
+        ASSERT_FALSE(p.smooth) << ow;
+        Output out(ow, oh), out16(ow, oh);
+        scaler.Draw(Bytes(pic), gw * 4, gw, gh, PixelLayout::Xrgb8888, out.Bits(), ow * 4, p);
+        scaler.Draw(reinterpret_cast<const uint8_t*>(pic16.data()), gw * 2, gw, gh,
+                    PixelLayout::Rgb565, out16.Bits(), ow * 4, p);
+        Output ref16(gw, gh);
+        scaler.Draw(reinterpret_cast<const uint8_t*>(pic16.data()), gw * 2, gw, gh,
+                    PixelLayout::Rgb565, ref16.Bits(), gw * 4, FitGameArea(gw, gh, gw, gh));
+        for (int y = p.y; y < p.y + p.h; ++y)
+            for (int x = p.x; x < p.x + p.w; ++x) {
+                int gx = 0, gy = 0;
+                OutputToGame(p, gw, gh, x, y, gx, gy);
+                ASSERT_EQ(out.At(x, y), pic[static_cast<size_t>(gy) * gw + gx]) << x << "," << y;
+                ASSERT_EQ(out16.At(x, y), ref16.At(gx, gy)) << x << "," << y;
+            }
+        // The bars are left to the caller.
+        if (p.x > 0) {
+            EXPECT_EQ(out.At(p.x - 1, p.y), Output::kMarker);
+        }
+    }
+}
+
+TEST(PictureScalerTest, OtherSizesAreFilteredThroughPixelCentresWithoutDarkeningTheEdges) {
+    const int gw = 800, gh = 600;
+    PictureScaler scaler;
+    // A flat colour stays exactly that colour everywhere, edges and corners included.
+    const std::vector<uint32_t> flat(static_cast<size_t>(gw) * gh, 0xC08040);
+    for (auto [ow, oh] : {std::pair{3840, 2160}, {1024, 768}, {640, 480}}) {
+        const Presentation p = FitGameArea(ow, oh, gw, gh);
+        ASSERT_TRUE(p.smooth) << ow;
+        Output out(ow, oh);
+        scaler.Draw(Bytes(flat), gw * 4, gw, gh, PixelLayout::Xrgb8888, out.Bits(), ow * 4, p);
+        for (int y = p.y; y < p.y + p.h; ++y)
+            for (int x = p.x; x < p.x + p.w; ++x)
+                ASSERT_EQ(out.At(x, y), 0xC08040u) << x << "," << y;
+    }
+    // Against bilinear filtering worked out in floating point, at the 4K fit (3.6x) and at a
+    // shrink, both in 32 and in 16 bits: within the rounding of 256ths.
+    const std::vector<uint32_t> pic = RandomPicture(gw, gh, 3);
+    std::vector<uint16_t> pic16(pic.size());
+    for (size_t i = 0; i < pic.size(); ++i) pic16[i] = static_cast<uint16_t>(pic[i]);
+    Output as32(gw, gh);
+    scaler.Draw(reinterpret_cast<const uint8_t*>(pic16.data()), gw * 2, gw, gh, PixelLayout::Rgb565,
+                as32.Bits(), gw * 4, FitGameArea(gw, gh, gw, gh));
+    for (auto [ow, oh] : {std::pair{3840, 2160}, {640, 480}}) {
+        const Presentation p = FitGameArea(ow, oh, gw, gh);
+        for (bool sixteen : {false, true}) {
+            const std::vector<uint32_t>& source = sixteen ? as32.pixels : pic;
+            Output out(ow, oh);
+            if (sixteen)
+                scaler.Draw(reinterpret_cast<const uint8_t*>(pic16.data()), gw * 2, gw, gh,
+                            PixelLayout::Rgb565, out.Bits(), ow * 4, p);
+            else
+                scaler.Draw(Bytes(pic), gw * 4, gw, gh, PixelLayout::Xrgb8888, out.Bits(), ow * 4,
+                            p);
+            auto at = [&](int i, int out, int in) {
+                return std::clamp((i + 0.5) * in / out - 0.5, 0.0, in - 1.0);
+            };
+            int worst = 0;
+            for (int y = p.y; y < p.y + p.h; y += 7)
+                for (int x = p.x; x < p.x + p.w; x += 3) {
+                    const double sx = at(x - p.x, p.w, gw), sy = at(y - p.y, p.h, gh);
+                    const int x0 = static_cast<int>(sx), y0 = static_cast<int>(sy);
+                    const int x1 = std::min(x0 + 1, gw - 1), y1 = std::min(y0 + 1, gh - 1);
+                    const double tx = sx - x0, ty = sy - y0;
+                    uint32_t want = 0;
+                    for (int shift : {0, 8, 16}) {
+                        auto c = [&](int xx, int yy) {
+                            return (source[static_cast<size_t>(yy) * gw + xx] >> shift) & 255;
+                        };
+                        const double v = (c(x0, y0) * (1 - tx) + c(x1, y0) * tx) * (1 - ty) +
+                                         (c(x0, y1) * (1 - tx) + c(x1, y1) * tx) * ty;
+                        want |= static_cast<uint32_t>(std::lround(v)) << shift;
+                    }
+                    worst = std::max(worst, ChannelDistance(out.At(x, y), want));
+                }
+            EXPECT_LE(worst, 1) << ow << (sixteen ? " 16 bits" : " 32 bits");
+        }
+    }
+}
+
+// The window kind's display on the headless driver: the frame's pixels as the window shows them.
+class PresentedTest : public ::testing::Test {
+protected:
+    void SetUp() override { test::StartVideo(); }
+    static uint32_t Shown(GameWindow& w, int x, int y) {
+        SDL_Surface* s = SDL_GetWindowSurface(w.Handle());
+        if (!s || s->format->format != SDL_PIXELFORMAT_RGB888) return 0xDEADBEEF;
+        return static_cast<const uint32_t*>(s->pixels)[y * s->pitch / 4 + x] & 0xFFFFFF;
+    }
+};
+
+TEST_F(PresentedTest, SixteenBitDisplayIsFilteredBetweenBarsAndAWindowAtAWholeStepIsSharp) {
+    // The 16-bit mode shown on an output of another shape (a desktop of 1000 x 700 here, the
+    // headless driver's full screen keeping the window's size): filtered, between side bars.
+    {
+        GameWindow window("test");
+        DirectDraw dd(&window);
+        ASSERT_EQ(dd.SetCooperativeLevel(DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE), DD_OK);
+        ASSERT_EQ(dd.SetDisplayMode(800, 600, 16, 0, 0), DD_OK);
+        window.LeaveFullscreen();
+        window.SetClientSize(1000, 700);
+        SurfaceDesc pd;
+        pd.caps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX;
+        pd.backBufferCount = 1;
+        SurfacePtr primary;
+        ASSERT_EQ(dd.CreateSurface(pd, primary), DD_OK);
+        auto back = primary->AttachedBackBuffer();
+        // Left half black, right half white.
+        for (int y = 0; y < 600; ++y)
+            for (int x = 400; x < 800; ++x)
+                WritePixel(back->Bits() + y * back->Pitch() + x * 2, 2, 0xFFFF);
+        ASSERT_EQ(primary->Flip(nullptr, DDFLIP_WAIT), DD_OK);
+        const Presentation p = FitGameArea(1000, 700, 800, 600);
+        ASSERT_EQ(Laid(p), std::make_tuple(33, 0, 933, 700, true));
+        // Bars beside the picture; white up to the picture's edge and not past it.
+        EXPECT_EQ(Shown(window, 0, 350), 0x000000u);
+        EXPECT_EQ(Shown(window, 965, 699), 0xFFFFFFu);
+        EXPECT_EQ(Shown(window, 966, 699), 0x000000u);
+        // Across the middle grey steps, not one hard jump.
+        int greys = 0;
+        for (int x = 490; x < 510; ++x) {
+            const uint32_t v = Shown(window, x, 300);
+            if (v != 0 && v != 0xFFFFFF) ++greys;
+            EXPECT_EQ(v & 0xFF, (v >> 16) & 0xFF) << x;
+        }
+        EXPECT_GE(greys, 1);
+        // What a screenshot takes is the game's own picture, untouched by the scaling.
+        EXPECT_EQ(ReadPixel(primary->Bits() + 300 * primary->Pitch() + 399 * 2, 2), 0u);
+        EXPECT_EQ(ReadPixel(primary->Bits() + 300 * primary->Pitch() + 400 * 2, 2), 0xFFFFu);
+    }
+    // A window of 1700 x 1250: 2x, sharp, between bars of 50 and 25.
+    GameWindow window("test");
+    window.SetGameArea(800, 600);
+    window.SetClientSize(1700, 1250);
+    DirectDraw dd(&window);
+    ASSERT_EQ(dd.SetCooperativeLevel(DDSCL_NORMAL), DD_OK);
+    SurfaceDesc pd;
+    pd.caps = DDSCAPS_PRIMARYSURFACE;
+    SurfacePtr primary, frame;
+    ASSERT_EQ(dd.CreateSurface(pd, primary), DD_OK);
+    ASSERT_EQ(dd.AttachWindowClipper(primary.get()), DD_OK);
+    SurfaceDesc od;
+    od.caps = DDSCAPS_OFFSCREENPLAIN;
+    od.width = 800, od.height = 600;
+    ASSERT_EQ(dd.CreateSurface(od, frame), DD_OK);
+    for (int y = 0; y < 600; ++y)
+        for (int x = 0; x < 800; ++x)
+            WritePixel(frame->Bits() + y * frame->Pitch() + x * 4, 4,
+                       (x & 1) ? 0xFFFFFF : 0x102030);
+    int ox = 0, oy = 0;
+    window.ClientOrigin(ox, oy);
+    Rect dst{ox, oy, ox + 800, oy + 600};
+    ASSERT_EQ(primary->Blt(&dst, frame.get(), nullptr, 16, nullptr), DD_OK);
+    EXPECT_EQ(Shown(window, 49, 24), 0x000000u);
+    EXPECT_EQ(Shown(window, 1650, 1225), 0x000000u);
+    // Game column 0 on output columns 50 and 51, column 1 on 52 and 53: no mixing.
+    EXPECT_EQ(Shown(window, 50, 25), 0x102030u);
+    EXPECT_EQ(Shown(window, 51, 26), 0x102030u);
+    EXPECT_EQ(Shown(window, 52, 25), 0xFFFFFFu);
+    EXPECT_EQ(Shown(window, 53, 1224), 0xFFFFFFu);
+}
+
 // A bare window-kind screen on the headless display (a 1024 x 768 desktop).
 class TWindowForm : public TDDFullScreenForm {
 public:
@@ -142,6 +379,22 @@ TEST_F(WindowKindTest, WindowStartsAtTheDesktopShareAndKeepsAResizedSizeForTheNe
     g.Show();
     const Size s = g.Window().ClientSize();
     EXPECT_EQ(std::make_pair(s.w, s.h), std::make_pair(960, 720));
+}
+
+TEST_F(WindowKindTest, WindowIsCentredOnItsDesktopAtTheFirstSizeAndAfterAResize) {
+    TWindowForm f;
+    f.Show();
+    auto origin = [&] {
+        int x = 0, y = 0;
+        f.Window().ClientOrigin(x, y);
+        return std::make_pair(x, y);
+    };
+    EXPECT_EQ(origin(), std::make_pair(112, 84));
+    f.Window().SetClientSize(960, 720);
+    EXPECT_EQ(origin(), std::make_pair(32, 24));
+    // Larger than the desktop: the top stays on it.
+    f.Window().SetClientSize(1200, 900);
+    EXPECT_EQ(origin(), std::make_pair(-88, 0));
 }
 
 TEST_F(WindowKindTest, KeptSizeLargerThanTheDesktopOrDamagedGivesWayToTheDesktopShare) {
