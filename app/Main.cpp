@@ -153,7 +153,9 @@ QFont LauncherFont() {
         // The dialog face of the layout is not on a free desktop; the face fontconfig gives for
         // Arial has the same metrics, so captions fit the boxes drawn for them.
         QString found = QStringLiteral("Liberation Sans");
-        if (FcConfig* config = FcInitLoadConfigAndFonts()) {
+        // The process's own configuration, which the toolkit loads for its fonts anyway: a
+        // second one of our own would cost the start its loading time and memory.
+        if (FcConfig* config = FcConfigReference(nullptr)) {
             FcPattern* pat = FcNameParse(reinterpret_cast<const FcChar8*>("Arial"));
             FcConfigSubstitute(config, pat, FcMatchPattern);
             FcDefaultSubstitute(pat);

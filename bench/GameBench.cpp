@@ -3,6 +3,7 @@
 // alone, the set-up from InitDDraw to the end of the first frame (the first one of the process,
 // then again for each kind), and the peak resident memory.
 //   bench_GameBench [seed]
+//   bench_GameBench setup      (the first set-up of the process alone, then the end)
 // The game is recorded once with the player and then replayed for every measurement, so each
 // figure is of the same game and none includes the player's thinking.
 #include <sys/resource.h>
@@ -12,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <string>
 #include <vector>
 
 #include "platform/DDraw.h"
@@ -44,7 +46,9 @@ long PeakRssKb() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const uint32_t seed = argc > 1 ? static_cast<uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 1;
+    const bool setupOnly = argc > 1 && std::string(argv[1]) == "setup";
+    const uint32_t seed =
+        argc > 1 && !setupOnly ? static_cast<uint32_t>(std::strtoul(argv[1], nullptr, 10)) : 1;
     setenv("SDL_VIDEODRIVER", "dummy", 1);
     setenv("SDL_AUDIODRIVER", "dummy", 1);
     char tmpl[] = "/tmp/zolvex-bench-XXXXXX";
@@ -63,6 +67,10 @@ int main(int argc, char** argv) {
         game.Tick();
         std::printf("first set-up in the process (kind 0) to the end of the first frame: %.1f\n",
                     Ms(Clock::now() - t0));
+    }
+    if (setupOnly) {
+        std::filesystem::remove_all(dir);
+        return 0;
     }
     for (uint8_t kind : {uint8_t{0}, uint8_t{2}}) {
         zx::TPlayOptions opts;

@@ -131,9 +131,10 @@ std::string FontFileFor(const std::string& family, uint8_t style) {
     auto it = cache.find({family, key});
     if (it != cache.end()) return it->second;
     std::string file;
-    // A configuration of our own, kept for the run: other users of fontconfig in the process
-    // (the launcher's toolkit) keep theirs, and nothing is torn down under them at exit.
-    static FcConfig* const config = FcInitLoadConfigAndFonts();
+    // The process's configuration, which the launcher's toolkit has loaded already (a second one
+    // would cost the game screen's set-up its loading time and memory). The reference is kept for
+    // the run: whatever another user of fontconfig does at exit, nothing is torn down under us.
+    static FcConfig* const config = FcConfigReference(nullptr);
     if (config) {
         FcPattern* pat = FcPatternCreate();
         FcPatternAddString(pat, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));

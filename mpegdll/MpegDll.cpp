@@ -12,6 +12,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -58,9 +59,53 @@ struct Player {
     std::atomic<int> threadError{kNoError};
     std::atomic<int64_t> samplesDone{0};
     int lastError = kNoError;
+    // The whole MP3 file, which the decoder reads from memory: read from the file, it asks for
+    // each frame with a call of its own, twice over (the length scan, then the decoding).
+    std::vector<unsigned char> input;
+    size_t inputPos = 0;
 };
 
 Player P;
+
+// Files up to this size are decoded from memory; a larger one is read from the file.
+constexpr off_t kMaxInMemoryInput = off_t{64} << 20;
+
+ssize_t ReadInput(void* handle, void* buf, size_t count) {
+    auto* p = static_cast<Player*>(handle);
+    const size_t n = std::min(count, p->input.size() - p->inputPos);
+    std::memcpy(buf, p->input.data() + p->inputPos, n);
+    p->inputPos += n;
+    return static_cast<ssize_t>(n);
+}
+
+off_t SeekInput(void* handle, off_t offset, int whence) {
+    auto* p = static_cast<Player*>(handle);
+    const off_t size = static_cast<off_t>(p->input.size());
+    off_t to = whence == SEEK_SET   ? offset
+               : whence == SEEK_CUR ? static_cast<off_t>(p->inputPos) + offset
+               : whence == SEEK_END ? size + offset
+                                    : -1;
+    if (to < 0 || to > size) return -1;
+    p->inputPos = static_cast<size_t>(to);
+    return to;
+}
+
+// The file's bytes into P.input; false when it cannot be read whole or is too large for memory.
+bool ReadWholeFile(const char* name) {
+    std::FILE* f = std::fopen(name, "rb");
+    if (!f) return false;
+    bool ok = std::fseek(f, 0, SEEK_END) == 0;
+    const off_t size = ok ? ftello(f) : -1;
+    ok = ok && size >= 0 && size <= kMaxInMemoryInput && std::fseek(f, 0, SEEK_SET) == 0;
+    if (ok) {
+        P.input.resize(static_cast<size_t>(size));
+        ok = std::fread(P.input.data(), 1, P.input.size(), f) == P.input.size();
+    }
+    std::fclose(f);
+    if (!ok) P.input = {};
+    P.inputPos = 0;
+    return ok;
+}
 // The entry points are meant for one caller thread; the lock keeps a careless second one from
 // tearing the player's state.
 std::mutex callMutex;
@@ -144,11 +189,12 @@ void Decode(unsigned char* done, std::FILE* out, int64_t endSample) {
         break;
     }
     // The header goes last, with the sizes of what was really written: an interrupted file is
-    // still a valid (shorter) wave.
+    // still a valid (shorter) wave. Getting it to the disk is the caller's business: the player
+    // syncs the file once before it puts it in place, and a second sync here only waited on it.
     uint8_t h[44];
     WaveHeader(h, P.rate, P.channels, static_cast<uint32_t>(dataBytes));
     if (std::fseek(out, 0, SEEK_SET) != 0 || std::fwrite(h, 1, 44, out) != 44 ||
-        std::fflush(out) != 0 || fsync(fileno(out)) != 0) {
+        std::fflush(out) != 0) {
         if (error == kNoError) error = kOutputError;
     }
     if (std::fclose(out) != 0 && error == kNoError) error = kOutputError;
@@ -181,6 +227,8 @@ void CloseStream() {
     P.channels = 0;
     P.lengthSamples = 0;
     P.samplesDone.store(0);
+    P.input = {};
+    P.inputPos = 0;
 }
 
 }  // namespace
@@ -232,8 +280,13 @@ MPEGDLL_EXPORT void Open(const char* name, int mode, void*, void*, void*, void*,
     mpg123_param(P.mh, MPG123_RESYNC_LIMIT, -1, 0);
     long rate = 0;
     int channels = 0, enc = 0;
-    if (mpg123_open(P.mh, name) != MPG123_OK ||
-        mpg123_getformat(P.mh, &rate, &channels, &enc) != MPG123_OK || rate <= 0 || channels < 1) {
+    // A file that cannot be taken into memory is still decoded, from the file itself.
+    const bool inMemory =
+        ReadWholeFile(name) &&
+        mpg123_replace_reader_handle(P.mh, ReadInput, SeekInput, nullptr) == MPG123_OK;
+    const int opened = inMemory ? mpg123_open_handle(P.mh, &P) : mpg123_open(P.mh, name);
+    if (opened != MPG123_OK || mpg123_getformat(P.mh, &rate, &channels, &enc) != MPG123_OK ||
+        rate <= 0 || channels < 1) {
         CloseStream();
         P.lastError = kInputError;
         return;

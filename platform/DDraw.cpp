@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <filesystem>
 #include <new>
 #include <string_view>
 
@@ -419,17 +420,35 @@ bool RendersOnTheProcessor(SDL_Renderer* renderer) {
 
 }  // namespace
 
+bool GraphicsDeviceNodesPresent(const std::string& devDir) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    if (fs::exists(fs::path(devDir) / "nvidiactl", ec)) return true;
+    for (fs::directory_iterator it(fs::path(devDir) / "dri", ec), end; !ec && it != end;
+         it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.rfind("renderD", 0) == 0 || name.rfind("card", 0) == 0) return true;
+    }
+    return false;
+}
+
 void DirectDraw::ChoosePresenter() {
     if (!presenterTried_) {
         presenterTried_ = true;
-        renderer_ = SDL_CreateRenderer(window_->Handle(), -1,
-                                       SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
-        if (renderer_ && RendersOnTheProcessor(renderer_)) {
+        // Without a graphics device OpenGL can only be a software rasteriser, which the test below
+        // would throw away; starting it only to find that out maps some 50 MB of libraries into
+        // the process for good and costs the first frame tens of milliseconds.
+        const bool device = GraphicsDeviceNodesPresent();
+        if (device)
+            renderer_ = SDL_CreateRenderer(window_->Handle(), -1,
+                                           SDL_RENDERER_ACCELERATED | SDL_RENDERER_PRESENTVSYNC);
+        const bool onProcessor = renderer_ && RendersOnTheProcessor(renderer_);
+        if (onProcessor) {
             SDL_DestroyRenderer(renderer_);
             renderer_ = nullptr;
-            // Otherwise SDL would back the window surface with a renderer again.
-            SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
         }
+        // Otherwise SDL would back the window surface with a renderer (again).
+        if (!device || onProcessor) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     }
 }
 

@@ -222,6 +222,10 @@ private:
     uint64_t presents_ = 0;
 };
 
+// True when the machine has a device node a hardware OpenGL driver works through (a DRI node, or
+// the proprietary NVIDIA driver's); devDir is "/dev" but in tests.
+bool GraphicsDeviceNodesPresent(const std::string& devDir = "/dev");
+
 // Creates the display object for the default device.
 HRESULT DirectDrawCreate(GameWindow* window, std::unique_ptr<DirectDraw>& out);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <random>
 #include <tuple>
 #include <vector>
@@ -22,6 +24,27 @@ namespace {
 
 std::tuple<int, int, int, int, bool> Laid(const Presentation& p) {
     return {p.x, p.y, p.w, p.h, p.smooth};
+}
+
+// Only a machine with a graphics device node is worth an OpenGL renderer: without one the window's
+// own framebuffer is used straight away, without starting a software rasteriser first.
+TEST(WindowScaleTest, GraphicsDeviceNodesAreDriNodesOrTheNvidiaControlNode) {
+    namespace fs = std::filesystem;
+    const fs::path dev = fs::path(zx::test::TempProgramDir()) / "dev";
+    fs::create_directories(dev);
+    EXPECT_FALSE(GraphicsDeviceNodesPresent(dev.string())) << "no dri folder";
+    fs::create_directories(dev / "dri" / "by-path");
+    std::ofstream(dev / "null");
+    EXPECT_FALSE(GraphicsDeviceNodesPresent(dev.string())) << "an empty dri folder";
+    std::ofstream(dev / "dri" / "renderD128");
+    EXPECT_TRUE(GraphicsDeviceNodesPresent(dev.string()));
+    fs::remove(dev / "dri" / "renderD128");
+    std::ofstream(dev / "dri" / "card0");
+    EXPECT_TRUE(GraphicsDeviceNodesPresent(dev.string()));
+    fs::remove_all(dev / "dri");
+    std::ofstream(dev / "nvidiactl");
+    EXPECT_TRUE(GraphicsDeviceNodesPresent(dev.string()));
+    EXPECT_FALSE(GraphicsDeviceNodesPresent((dev / "missing").string()));
 }
 
 TEST(WindowScaleTest, GameAreaTakesAWholeStepWhenOneFillsTheOutputElseFillsItSmoothly) {

@@ -1,6 +1,8 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <mpg123.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -155,6 +157,51 @@ TEST_F(MpegDll, DecodesAnMp3IntoAWaveOfTheSameLengthAndFormat) {
         peak = std::max(peak, std::abs(static_cast<int>(static_cast<int16_t>(Le16(d, i)))));
     EXPECT_GT(peak, 6000);
     EXPECT_LT(peak, 10000);
+}
+
+// The samples the decoder library gives for a file read on its own, from position ms on.
+std::vector<uint8_t> DecodedByMpg123(const std::string& mp3, int fromMs) {
+    mpg123_init();
+    mpg123_handle* mh = mpg123_new(nullptr, nullptr);
+    mpg123_param(mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
+    long rate = 0;
+    int channels = 0, enc = 0;
+    std::vector<uint8_t> pcm;
+    if (mpg123_open(mh, mp3.c_str()) == MPG123_OK &&
+        mpg123_getformat(mh, &rate, &channels, &enc) == MPG123_OK) {
+        mpg123_format_none(mh);
+        mpg123_format(mh, rate, channels, MPG123_ENC_SIGNED_16);
+        mpg123_scan(mh);
+        mpg123_seek(mh, static_cast<off_t>(static_cast<int64_t>(fromMs) * rate / 1000), SEEK_SET);
+        std::vector<uint8_t> buf(4096);
+        for (;;) {
+            size_t got = 0;
+            const int r = mpg123_read(mh, buf.data(), buf.size(), &got);
+            pcm.insert(pcm.end(), buf.begin(), buf.begin() + static_cast<std::ptrdiff_t>(got));
+            if (r != MPG123_OK && r != MPG123_NEW_FORMAT) break;
+        }
+        mpg123_close(mh);
+    }
+    mpg123_delete(mh);
+    mpg123_exit();
+    return pcm;
+}
+
+// However the library reads its input, the wave holds exactly what the decoder gives for the
+// file: from the start, and from a position in the middle (the seek goes through the same reader).
+TEST_F(MpegDll, TheWaveHoldsExactlyTheDecodersSamplesForTheFile) {
+    const std::string mp3 = Dir() + "/exact.mp3", wav = Dir() + "/exact.wav";
+    WriteFile(mp3, zx::test::EncodeMp3(44100, 2, 3 * 44100, 96));
+    for (int from : {0, 1234}) {
+        ASSERT_EQ(Convert(mp3, wav, from), 0) << "from " << from;
+        const std::vector<uint8_t> d = ReadFile(wav);
+        ASSERT_GE(d.size(), 44u);
+        const std::vector<uint8_t> expected = DecodedByMpg123(mp3, from);
+        EXPECT_GT(expected.size(), 44100u * 4 * (from ? 1 : 2));
+        EXPECT_TRUE(std::equal(d.begin() + 44, d.end(), expected.begin(), expected.end()))
+            << "from " << from << ": " << d.size() - 44 << " bytes written, " << expected.size()
+            << " decoded";
+    }
 }
 
 // A few kilobytes of garbage, zeros or sync-like bytes in the middle of a file: the frames there
