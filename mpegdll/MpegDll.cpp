@@ -73,6 +73,8 @@ constexpr off_t kMaxInMemoryInput = off_t{64} << 20;
 ssize_t ReadInput(void* handle, void* buf, size_t count) {
     auto* p = static_cast<Player*>(handle);
     const size_t n = std::min(count, p->input.size() - p->inputPos);
+    // An empty file has no buffer to copy from at all.
+    if (n == 0) return 0;
     std::memcpy(buf, p->input.data() + p->inputPos, n);
     p->inputPos += n;
     return static_cast<ssize_t>(n);

@@ -250,6 +250,8 @@ TEST_F(MpegDll, ReportsEachFailureThroughLastError) {
     EXPECT_EQ(Convert(Dir() + "/missing.mp3", wav), 3);
     std::ofstream(Dir() + "/text.mp3") << "this is not an mp3 file at all";
     EXPECT_EQ(Convert(Dir() + "/text.mp3", wav), 3);
+    std::ofstream(Dir() + "/empty.mp3").flush();
+    EXPECT_EQ(Convert(Dir() + "/empty.mp3", wav), 3);
 
     unsigned char done = 0;
     EXPECT_NE(lib.Play(0, 0, &done), 0);  // nothing open
