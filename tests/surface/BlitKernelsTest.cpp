@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "surface/DDUtils.h"
+#include "testsupport/DisplayFixtures.h"
 
 namespace zx {
 namespace {
@@ -19,20 +20,13 @@ namespace {
 using platform::PixelFormat;
 using platform::Rect;
 
-PixelFormat Fmt(int bits) {
-    PixelFormat f;
-    f.bitCount = static_cast<uint32_t>(bits);
-    if (bits != 16) f.rMask = 0xFF0000, f.gMask = 0x00FF00, f.bMask = 0x0000FF;
-    return f;
-}
-
 blit::Format KernelFmt(int bits) {
-    const PixelFormat f = Fmt(bits);
+    const PixelFormat f = test::TestPixelFormat(bits);
     return blit::MakeFormat(bits / 8, f.rMask, f.gMask, f.bMask);
 }
 
 SurfacePtr Make(int w, int h, int bits, uint32_t caps = platform::DDSCAPS_OFFSCREENPLAIN) {
-    return std::make_shared<DirectDrawSurface>(nullptr, caps, w, h, Fmt(bits));
+    return std::make_shared<DirectDrawSurface>(nullptr, caps, w, h, test::TestPixelFormat(bits));
 }
 
 uint32_t Px(const DirectDrawSurface* s, int x, int y) {

@@ -20,16 +20,9 @@ namespace {
 using platform::PixelFormat;
 using platform::Rect;
 
-PixelFormat Fmt(int bits) {
-    PixelFormat f;
-    f.bitCount = static_cast<uint32_t>(bits);
-    if (bits != 16) f.rMask = 0xFF0000, f.gMask = 0x00FF00, f.bMask = 0x0000FF;
-    return f;
-}
-
 SurfacePtr Make(int w, int h, int bits = 32) {
     return std::make_shared<DirectDrawSurface>(nullptr, platform::DDSCAPS_OFFSCREENPLAIN, w, h,
-                                               Fmt(bits));
+                                               test::TestPixelFormat(bits));
 }
 
 uint32_t Px(DirectDrawSurface* s, int x, int y) {

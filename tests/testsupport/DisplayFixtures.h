@@ -26,6 +26,14 @@ namespace zx::test {
 // SDL's video, which every window needs; throws when there is none.
 void StartVideo();
 
+// The pixel format of a test's surfaces in memory: 5-6-5 at 16 bits, a byte per channel otherwise.
+inline platform::PixelFormat TestPixelFormat(int bits) {
+    platform::PixelFormat f;
+    f.bitCount = static_cast<uint32_t>(bits);
+    if (bits != 16) f.rMask = 0xFF0000, f.gMask = 0x00FF00, f.bMask = 0x0000FF;
+    return f;
+}
+
 // Puts a program-wide value back as it was when this was made.
 template <class T>
 class Restore {
