@@ -1,10 +1,5 @@
 #include "server/Server.h"
 
-#include <httplib.h>
-#include <sys/socket.h>
-
-#include <sys/socket.h>
-
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -36,9 +31,6 @@ const char* TypeOf(const fs::path& p) {
     return nullptr;  // anything else in the folder is not served
 }
 
-// Each request's start, for its log line; the logger runs on the thread that served it.
-thread_local std::chrono::steady_clock::time_point requestStart;
-
 const char* const kAnswerType = "text/plain";
 
 }  // namespace
@@ -63,9 +55,8 @@ TZolvexServer::TZolvexServer(TServerOptions options, std::shared_ptr<IScoreStore
                              TClock clock)
     : options_(std::move(options)), store_(std::move(store)), clock_(std::move(clock)),
       limiter_(options_.SubmitPerMinute, options_.SubmitBurst),
-      http_(std::make_unique<httplib::Server>()) {
+      http_(std::make_unique<THttpFront>(Limits(), Handlers())) {
     LoadPages();
-    Routes();
 }
 
 TZolvexServer::~TZolvexServer() = default;
@@ -92,137 +83,159 @@ void TZolvexServer::LoadPages() {
         std::ifstream in(entry.path(), std::ios::binary);
         std::ostringstream body;
         body << in.rdbuf();
-        (*pages)[fs::relative(entry.path(), root).generic_string()] = {body.str(), type};
+        (*pages)[fs::relative(entry.path(), root).generic_string()] = {
+            std::make_shared<const std::string>(body.str()), type};
     }
     if (!pages->count("index.html")) throw std::runtime_error("no index.html in " + root.string());
     pages_.store(std::move(pages));
 }
 
-void TZolvexServer::Routes() {
-    httplib::Server& h = *http_;
-    // The pool is handed to the library, which owns and deletes it.
-    const size_t threads = static_cast<size_t>(std::max(2, options_.Threads));
-    h.new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
-    h.set_read_timeout(options_.ReadTimeoutSeconds, 0);
-    h.set_write_timeout(options_.WriteTimeoutSeconds, 0);
-    h.set_keep_alive_timeout(options_.KeepAliveSeconds);
-    h.set_keep_alive_max_count(1000);
-    h.set_payload_max_length(64 * 1024);  // nothing here takes a body
-    h.set_tcp_nodelay(true);
+THttpHandlers TZolvexServer::Handlers() {
+    THttpHandlers h;
+    h.Answer = [this](const THttpRequest& req, THttpAnswer& res) { Route(req, res); };
+    // The highscore page is read from the store when it has changed, and a score waits for its
+    // commit: both may take a while, and an event thread must never wait.
+    h.OnWorker = [](const THttpRequest& req) {
+        return req.Path == "/score2.php" || req.Path == "/zvxinternal/highscore.html";
+    };
+    h.Done = [this](const THttpRequest& req, const THttpAnswer& res, double ms) {
+        Logged(req, res, ms);
+    };
+    h.Note = [this](const std::string& text) {
+        if (!options_.LogRequests) return;
+        std::lock_guard lock(logMutex_);
+        std::fprintf(stderr, "zolvex-server: %s\n", text.c_str());
+    };
+    return h;
+}
 
-    h.set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
-        requestStart = std::chrono::steady_clock::now();
-        // Many ranges of one small file would be answered as a body many times its size; only a
-        // request of a single range gets a part, any other the whole file. The request is the
-        // library's own, handed over as const only by its interface.
-        if (req.ranges.size() > 1) const_cast<httplib::Request&>(req).ranges.clear();
-        return httplib::Server::HandlerResponse::Unhandled;
-    });
-    {
-        h.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
-            metrics_.Request(RouteOf(req.path), res.status);
-            if (!options_.LogRequests) return;
-            // A request refused before routing (a request line too long) has no start.
-            const bool timed = requestStart != std::chrono::steady_clock::time_point{};
-            const auto us = timed ? std::chrono::duration_cast<std::chrono::microseconds>(
-                                        std::chrono::steady_clock::now() - requestStart)
-                                        .count()
-                                  : 0;
-            requestStart = {};
-            const std::string address = AddressOf(req);
-            const std::string method = req.method.empty() ? "-" : req.method.substr(0, 10);
-            // The path only: the query carries players' details.
-            std::string path = req.path.substr(0, 200);
-            for (char& c : path)
-                if (static_cast<unsigned char>(c) < 32 || c == '"') c = '?';
-            char line[512];
-            std::snprintf(line, sizeof line, "%s \"%s %s\" %d %zu %.1fms\n",
-                          address.empty() ? "-" : address.c_str(), method.c_str(), path.c_str(),
-                          res.status, res.body.size(), us / 1000.0);
-            std::lock_guard lock(logMutex_);
-            std::fputs(line, stderr);
-        });
-    }
+THttpLimits TZolvexServer::Limits() const {
+    THttpLimits l;
+    l.HeaderSeconds = std::max(1, options_.HeaderSeconds);
+    l.IdleSeconds = std::max(1, options_.IdleSeconds);
+    l.PerAddress = options_.TrustProxy ? 0 : std::max(0, options_.PerAddress);
+    l.Connections = std::max(1, options_.Connections);
+    l.Workers = std::max(2, options_.Threads);
+    return l;
+}
 
-    h.Get("/zvxinternal", [this](const httplib::Request& req, httplib::Response& res) {
+void TZolvexServer::Logged(const THttpRequest& req, const THttpAnswer& res, double ms) {
+    metrics_.Request(RouteOf(req.Path), res.Status);
+    if (!options_.LogRequests) return;
+    const std::string address = AddressOf(req);
+    const std::string method = req.Method.empty() ? "-" : req.Method.substr(0, 10);
+    // The path only: the query carries players' details.
+    std::string path = req.Path.substr(0, 200);
+    for (char& c : path)
+        if (static_cast<unsigned char>(c) < 32 || c == '"') c = '?';
+    char line[512];
+    std::snprintf(line, sizeof line, "%s \"%s %s\" %d %zu %.1fms\n",
+                  address.empty() ? "-" : address.c_str(), method.c_str(), path.c_str(), res.Status,
+                  res.Size(), ms);
+    std::lock_guard lock(logMutex_);
+    std::fputs(line, stderr);
+}
+
+void TZolvexServer::Route(const THttpRequest& req, THttpAnswer& res) {
+    const std::string& path = req.Path;
+    const bool get = req.Method == "GET" || req.Method == "HEAD";
+    static const std::string kInternal = "/zvxinternal";
+    if (!get) {
+        res.Status = 404;
+    } else if (path == kInternal || path == kInternal + "/") {
         ServePage("index.html", req, res);
-    });
-    h.Get("/zvxinternal/highscore.html",
-          [this](const httplib::Request&, httplib::Response& res) { ServeHighscores(res); });
-    h.Get("/zvxinternal/(.*)", [this](const httplib::Request& req, httplib::Response& res) {
-        const std::string key = req.matches[1].str();
-        ServePage(key.empty() ? "index.html" : key, req, res);
-    });
-    h.Get("/game/game_zolvex.html", [this](const httplib::Request& req, httplib::Response& res) {
+    } else if (path == kInternal + "/highscore.html") {
+        ServeHighscores(res);
+    } else if (path.compare(0, kInternal.size() + 1, kInternal + "/") == 0) {
+        ServePage(path.substr(kInternal.size() + 1), req, res);
+    } else if (path == "/game/game_zolvex.html") {
         ServePage("campaign/game_zolvex.html", req, res);
-    });
-    // For a collector on this machine only: nginx passes none of its requests here, and a request
-    // that came through a proxy carries X-Real-IP.
-    h.Get("/metrics", [this](const httplib::Request& req, httplib::Response& res) {
-        const bool loopback = req.remote_addr == "127.0.0.1" || req.remote_addr == "::1" ||
-                              req.remote_addr == "::ffff:127.0.0.1";
-        if (!loopback || req.has_header("X-Real-IP") || req.has_header("X-Forwarded-For")) {
-            res.status = 404;
-            return;
-        }
-        std::optional<uint64_t> wal;
-        if (!options_.DataDir.empty()) {
-            std::error_code ec;
-            const auto size = fs::file_size(fs::path(options_.DataDir) / "scores.db-wal", ec);
-            wal = ec ? 0 : static_cast<uint64_t>(size);
-        }
-        res.set_content(metrics_.Text(wal), "text/plain; version=0.0.4");
-    });
-    h.Get("/score2.php", [this](const httplib::Request& req, httplib::Response& res) {
-        auto [status, body] = Submit(req.target, AddressOf(req));
-        res.status = status;
-        res.set_content(body, kAnswerType);
-    });
-    h.set_error_handler([](const httplib::Request&, httplib::Response& res) {
-        if (res.body.empty())
-            res.set_content("Error=" + std::to_string(res.status) + "\r\n", kAnswerType);
-    });
-    h.set_exception_handler(
-        [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
-            res.status = 500;
-            res.set_content("Error=The server failed; please try again later\r\n", kAnswerType);
-        });
+    } else if (path == "/metrics") {
+        ServeMetrics(req, res);
+    } else if (path == "/score2.php") {
+        auto [status, body] = Submit(req.Target, AddressOf(req));
+        res.Status = status;
+        res.SetText(std::move(body), kAnswerType);
+    } else {
+        res.Status = 404;
+    }
+    if (res.Status >= 400 && !res.Body)
+        res.SetText("Error=" + std::to_string(res.Status) + "\r\n", kAnswerType);
 }
 
-std::string TZolvexServer::AddressOf(const httplib::Request& req) const {
-    if (options_.TrustProxy && req.has_header("X-Real-IP"))
-        return req.get_header_value("X-Real-IP").substr(0, 64);
-    return req.remote_addr;
+// For a collector on this machine only: nginx passes none of its requests here, and a request that
+// came through a proxy carries X-Real-IP.
+void TZolvexServer::ServeMetrics(const THttpRequest& req, THttpAnswer& res) {
+    const std::string& from = req.RemoteAddress;
+    const bool loopback = from == "127.0.0.1" || from == "::1" || from == "::ffff:127.0.0.1";
+    if (!loopback || req.HasHeader("X-Real-IP") || req.HasHeader("X-Forwarded-For")) {
+        res.Status = 404;
+        return;
+    }
+    std::optional<uint64_t> wal;
+    if (!options_.DataDir.empty()) {
+        std::error_code ec;
+        const auto size = fs::file_size(fs::path(options_.DataDir) / "scores.db-wal", ec);
+        wal = ec ? 0 : static_cast<uint64_t>(size);
+    }
+    res.SetText(metrics_.Text(wal), "text/plain; version=0.0.4");
 }
 
-void TZolvexServer::ServePage(const std::string& key, const httplib::Request& req,
-                              httplib::Response& res) const {
+std::string TZolvexServer::AddressOf(const THttpRequest& req) const {
+    if (options_.TrustProxy && req.HasHeader("X-Real-IP"))
+        return req.Header("X-Real-IP").substr(0, 64);
+    return req.RemoteAddress;
+}
+
+void TZolvexServer::ServePage(const std::string& key, const THttpRequest& req,
+                              THttpAnswer& res) const {
     const std::shared_ptr<const std::map<std::string, Page>> pages = pages_.load();
     auto it = pages->find(key);
     if (it == pages->end()) {
-        res.status = 404;
+        res.Status = 404;
         return;
     }
     const Page& page = it->second;
+    res.Type = page.type;
     if (key != "version.txt") {
-        res.set_content(page.body, page.type.c_str());
-        return;
+        res.Body = page.body;
+    } else {
+        // The download page lives under whichever name the server is reached by (www or bare).
+        std::string host = req.Header("Host");
+        if (host.empty() || host.size() > 253 ||
+            host.find_first_not_of(
+                "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:[]") !=
+                std::string::npos)
+            host = "localhost";
+        std::string body = *page.body;
+        for (size_t at = body.find("{host}"); at != std::string::npos;
+             at = body.find("{host}", at + host.size()))
+            body.replace(at, 6, host);
+        res.Body = std::make_shared<const std::string>(std::move(body));
     }
-    // The download page lives under whichever name the server is reached by (www or bare).
-    std::string host = req.get_header_value("Host");
-    if (host.empty() || host.size() > 253 ||
-        host.find_first_not_of(
-            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-:[]") !=
-            std::string::npos)
-        host = "localhost";
-    std::string body = page.body;
-    for (size_t at = body.find("{host}"); at != std::string::npos;
-         at = body.find("{host}", at + host.size()))
-        body.replace(at, 6, host);
-    res.set_content(body, page.type.c_str());
+    res.Headers.emplace_back("Accept-Ranges", "bytes");
+    const std::string range = req.Header("Range");
+    if (range.empty()) return;
+    // Many ranges of one small file would be answered as a body many times its size; only a request
+    // of a single range gets a part, any other the whole file.
+    bool unsatisfiable = false;
+    const size_t size = res.Body->size();
+    if (auto part = SingleRange(range, size, &unsatisfiable)) {
+        res.Status = 206;
+        res.Offset = part->Offset;
+        res.Length = part->Length;
+        res.Headers.emplace_back("Content-Range",
+                                 "bytes " + std::to_string(part->Offset) + "-" +
+                                     std::to_string(part->Offset + part->Length - 1) + "/" +
+                                     std::to_string(size));
+    } else if (unsatisfiable) {
+        res.Status = 416;
+        res.Body = nullptr;
+        res.Headers.emplace_back("Content-Range", "bytes */" + std::to_string(size));
+    }
 }
 
-void TZolvexServer::ServeHighscores(httplib::Response& res) {
+void TZolvexServer::ServeHighscores(THttpAnswer& res) {
     const int64_t now = clock_(), week = WeekStartOf(now);
     std::lock_guard lock(highscoreMutex_);
     const uint64_t version = scoresVersion_.load();
@@ -236,11 +249,11 @@ void TZolvexServer::ServeHighscores(httplib::Response& res) {
     } catch (const std::exception&) {
         moderation = -1;  // unknown: read the page afresh
     }
-    if (version != cachedVersion_ || week != cachedWeek_ || aged ||
+    if (!cachedHighscores_ || version != cachedVersion_ || week != cachedWeek_ || aged ||
         moderation != cachedModeration_) {
         try {
-            cachedHighscores_ = HighscorePage(store_->Top(20, std::nullopt), store_->Top(20, week),
-                                              DayCaption(week));
+            cachedHighscores_ = std::make_shared<const std::string>(HighscorePage(
+                store_->Top(20, std::nullopt), store_->Top(20, week), DayCaption(week)));
         } catch (const std::exception& e) {
             {
                 std::lock_guard logLock(logMutex_);
@@ -248,8 +261,8 @@ void TZolvexServer::ServeHighscores(httplib::Response& res) {
                              e.what());
             }
             cachedVersion_ = 0;
-            res.status = 503;
-            res.set_content(
+            res.Status = 503;
+            res.SetText(
                 "Error=The highscore list cannot be read just now; please try again later\r\n",
                 kAnswerType);
             return;
@@ -259,7 +272,8 @@ void TZolvexServer::ServeHighscores(httplib::Response& res) {
         cachedWeek_ = week;
         cachedAt_ = now;
     }
-    res.set_content(cachedHighscores_, "text/html; charset=utf-8");
+    res.Body = cachedHighscores_;
+    res.Type = "text/html; charset=utf-8";
 }
 
 std::pair<int, std::string> TZolvexServer::Submit(const std::string& target,
@@ -323,44 +337,35 @@ std::pair<int, std::string> TZolvexServer::AnswerSubmission(const std::string& t
     return Submit(target, address);
 }
 
-int TZolvexServer::Bind() {
-    // Without SO_REUSEPORT: a second server on the same port must fail to start, not share the
-    // traffic with this one. The socket is kept to be listened on again with a longer backlog:
-    // Debian's library listens with one of 5, and of a burst of new connections (nginx opening
-    // upstream connections) some would be dropped and retried by TCP a second later.
-    http_->set_socket_options([this](int sock) {
-        int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-        listenSocket_ = sock;
-    });
-    int port = options_.Port;
-    if (port == 0) {
-        port = http_->bind_to_any_port(options_.Host);
-        if (port <= 0) throw std::runtime_error("cannot listen on " + options_.Host);
-    } else if (!http_->bind_to_port(options_.Host, port)) {
-        throw std::runtime_error("cannot listen on " + options_.Host + ":" + std::to_string(port) +
-                                 " (in use by another program, or not an address of this machine)");
-    }
-    if (listenSocket_ >= 0) ::listen(listenSocket_, 1024);
-    return port;
-}
+int TZolvexServer::Bind() { return http_->Bind(options_.Host, options_.Port); }
 
 void TZolvexServer::Run() {
-    runEntered_ = true;
-    if (!stopRequested_) http_->listen_after_bind();
-    runExited_ = true;
+    std::unique_lock lock(runMutex_);
+    if (stopRequested_) return;
+    try {
+        http_->Start();
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zolvex-server: %s\n", e.what());
+        stopRequested_ = true;
+        runChanged_.notify_all();
+        return;
+    }
+    listening_ = true;
+    runChanged_.notify_all();
+    runChanged_.wait(lock, [&] { return stopRequested_; });
+    lock.unlock();
+    http_->Stop();
 }
 
 void TZolvexServer::Stop() {
+    std::lock_guard lock(runMutex_);
     stopRequested_ = true;
-    // A stop that comes while Run is starting to listen would find nothing to stop yet.
-    while (runEntered_ && !runExited_ && !http_->is_running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    http_->stop();
+    runChanged_.notify_all();
 }
 
 void TZolvexServer::WaitUntilListening() {
-    while (!http_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::unique_lock lock(runMutex_);
+    runChanged_.wait(lock, [&] { return listening_ || stopRequested_; });
 }
 
 }  // namespace zx::server

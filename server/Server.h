@@ -2,6 +2,7 @@
 // The maker's server: the start page and its pages, the list of known errors, the version file,
 // the live highscore page and /score2.php, which takes published scores.
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -9,15 +10,10 @@
 #include <mutex>
 #include <string>
 
+#include "server/HttpFront.h"
 #include "server/Metrics.h"
 #include "server/RateLimiter.h"
 #include "server/ScoreStore.h"
-
-namespace httplib {
-class Server;
-struct Request;
-struct Response;
-}  // namespace httplib
 
 namespace zx::server {
 
@@ -31,9 +27,12 @@ struct TServerOptions {
     // Behind the shipped nginx site every request comes from the proxy; then the address is the
     // one it puts in X-Real-IP.
     bool TrustProxy = false;
-    // Each open connection holds a thread while it is kept alive.
+    // Workers for the requests that wait on the store; connections themselves hold no thread.
     int Threads = 64;
-    int ReadTimeoutSeconds = 5, WriteTimeoutSeconds = 5, KeepAliveSeconds = 5;
+    // What one client may hold: see THttpLimits. With TrustProxy the limit per address is off
+    // (every connection comes from the proxy, which limits its clients itself).
+    int HeaderSeconds = 10, IdleSeconds = 5;
+    int PerAddress = 32, Connections = 4096;
     bool LogRequests = true;
     // The level the game is played on; without it only what the score code alone allows is
     // checked.
@@ -74,22 +73,26 @@ public:
 
 private:
     struct Page {
-        std::string body, type;
+        std::shared_ptr<const std::string> body;
+        std::string type;
     };
     void LoadPages();
-    void Routes();
-    void ServePage(const std::string& key, const httplib::Request& req,
-                   httplib::Response& res) const;
-    void ServeHighscores(httplib::Response& res);
+    THttpHandlers Handlers();
+    THttpLimits Limits() const;
+    void Route(const THttpRequest& req, THttpAnswer& res);
+    void ServePage(const std::string& key, const THttpRequest& req, THttpAnswer& res) const;
+    void ServeHighscores(THttpAnswer& res);
+    void ServeMetrics(const THttpRequest& req, THttpAnswer& res);
     std::pair<int, std::string> Submit(const std::string& target, const std::string& address);
-    std::string AddressOf(const httplib::Request& req) const;
+    std::string AddressOf(const THttpRequest& req) const;
+    void Logged(const THttpRequest& req, const THttpAnswer& res, double ms);
 
     TServerOptions options_;
     std::shared_ptr<IScoreStore> store_;
     TClock clock_;
     TRateLimiter limiter_;
     TMetrics metrics_;
-    std::unique_ptr<httplib::Server> http_;
+    std::unique_ptr<THttpFront> http_;
     std::atomic<std::shared_ptr<const std::map<std::string, Page>>> pages_;
     // The highscore page is made again only after a new score or when the week changes.
     std::mutex highscoreMutex_;
@@ -98,10 +101,11 @@ private:
     int64_t cachedModeration_ = -1;
     int64_t cachedWeek_ = 0;
     int64_t cachedAt_ = 0;
-    std::string cachedHighscores_;
+    std::shared_ptr<const std::string> cachedHighscores_;
     std::mutex logMutex_;
-    int listenSocket_ = -1;
-    std::atomic<bool> runEntered_{false}, runExited_{false}, stopRequested_{false};
+    std::mutex runMutex_;
+    std::condition_variable runChanged_;
+    bool listening_ = false, stopRequested_ = false;
 };
 
 // The raw value of one query parameter, not unescaped; nothing when absent.

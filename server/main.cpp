@@ -1,7 +1,8 @@
 // zolvex-server: the maker's server for the game, its pages and its highscore list.
 //   zolvex-server [--listen HOST:PORT] [--data DIR | --store postgresql://...] [--pages DIR]
 //                 [--level FILE] [--rate PER_MINUTE] [--burst N]
-//                 [--threads N] [--trust-proxy] [--quiet]
+//                 [--threads N] [--header-seconds N] [--idle-seconds N] [--per-address N]
+//                 [--connections N] [--trust-proxy] [--quiet]
 //   zolvex-server migrate --from DIR --to postgresql://...
 //   zolvex-server admin [--data DIR | --store postgresql://...] COMMAND ...
 #include <algorithm>
@@ -39,14 +40,21 @@ void Usage(const char* self) {
     std::fprintf(stderr,
                  "usage: %s [--listen HOST:PORT] [--data DIR] [--pages DIR] [--level FILE]\n"
                  "          [--rate PER_MINUTE] [--burst N]\n"
-                 "          [--threads N] [--trust-proxy] [--quiet]\n"
+                 "          [--threads N] [--header-seconds N] [--idle-seconds N]\n"
+                 "          [--per-address N] [--connections N] [--trust-proxy] [--quiet]\n"
                  "  --listen       address and port to serve on (127.0.0.1:8080)\n"
                  "  --data         folder of the highscore database (./zolvex-data)\n"
                  "  --pages        folder of the pages (%s)\n"
                  "  --level        the game's level in plain text, to check scores against (%s)\n"
                  "  --rate/--burst scores one address may publish per minute, and at once (6, 5); "
                  "0 is no limit\n"
-                 "  --threads      connections served at the same time (64)\n"
+                 "  --threads      scores and highscore pages worked on at the same time (64)\n"
+                 "  --header-seconds  a request's head must be complete this long after its\n"
+                 "                 connection opened (10)\n"
+                 "  --idle-seconds a connection with nothing arriving is closed after this (5)\n"
+                 "  --per-address  connections at once from one address, 0 no limit (32; off\n"
+                 "                 with --trust-proxy)\n"
+                 "  --connections  connections at once in all (4096)\n"
                  "  --trust-proxy  take the client's address from X-Real-IP (behind nginx)\n"
                  "  --quiet        no line per request\n"
                  "       %s backup [--data DIR] FILE\n"
@@ -288,6 +296,22 @@ int main(int argc, char** argv) {
         } else if (!std::strcmp(argv[i], "--threads") && more && ParseNumber(argv[i + 1], n) &&
                    n >= 2 && n <= 4096) {
             options.Threads = static_cast<int>(n);
+            ++i;
+        } else if (!std::strcmp(argv[i], "--header-seconds") && more &&
+                   ParseNumber(argv[i + 1], n) && n >= 1 && n <= 3600) {
+            options.HeaderSeconds = static_cast<int>(n);
+            ++i;
+        } else if (!std::strcmp(argv[i], "--idle-seconds") && more && ParseNumber(argv[i + 1], n) &&
+                   n >= 1 && n <= 3600) {
+            options.IdleSeconds = static_cast<int>(n);
+            ++i;
+        } else if (!std::strcmp(argv[i], "--per-address") && more && ParseNumber(argv[i + 1], n) &&
+                   n <= 1000000) {
+            options.PerAddress = static_cast<int>(n);
+            ++i;
+        } else if (!std::strcmp(argv[i], "--connections") && more && ParseNumber(argv[i + 1], n) &&
+                   n >= 1 && n <= 1000000) {
+            options.Connections = static_cast<int>(n);
             ++i;
         } else if (!std::strcmp(argv[i], "--trust-proxy")) {
             options.TrustProxy = true;

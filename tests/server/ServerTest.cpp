@@ -441,7 +441,7 @@ TEST(ServerStop, AStopAsTheServerStartsIsNotLost) {
 TEST(ServerLimits, AClientThatStopsHalfwayIsCutOffAfterTheReadTimeout) {
     test::TempFolder data;
     server::TServerOptions o = test::QuietOptions();
-    o.ReadTimeoutSeconds = 1;
+    o.IdleSeconds = 1;
     test::InProcessServer server(data.Path(), o);
     const int fd = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_GE(fd, 0);
