@@ -28,8 +28,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 int64_t NowMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               Clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
         .count();
 }
 
@@ -189,7 +188,8 @@ struct THttpFront::Impl {
             length, const_cast<char*>(a.Body->data() + offset), FreeSharedBody,
             new std::shared_ptr<const std::string>(a.Body));
         if (!r) return MHD_NO;
-        if (!a.Type.empty()) MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, a.Type.c_str());
+        if (!a.Type.empty())
+            MHD_add_response_header(r, MHD_HTTP_HEADER_CONTENT_TYPE, a.Type.c_str());
         for (const auto& [name, value] : a.Headers)
             MHD_add_response_header(r, name.c_str(), value.c_str());
         if (st->HasBody) MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
@@ -265,8 +265,7 @@ struct THttpFront::Impl {
         } catch (const std::exception&) {
             st->Answer = {};
             st->Answer.Status = 500;
-            st->Answer.SetText("Error=The server failed; please try again later\r\n",
-                               "text/plain");
+            st->Answer.SetText("Error=The server failed; please try again later\r\n", "text/plain");
         }
     }
 
@@ -291,7 +290,8 @@ struct THttpFront::Impl {
     // thousands of connections.
     void Sweep() {
         std::unique_lock wake(sweepMutex);
-        while (!sweepWake.wait_for(wake, std::chrono::milliseconds(250), [&] { return sweepStop; })) {
+        while (
+            !sweepWake.wait_for(wake, std::chrono::milliseconds(250), [&] { return sweepStop; })) {
             const int64_t now = NowMs();
             std::lock_guard lock(connectionsMutex);
             for (TConnection* conn : connections) {
@@ -361,7 +361,8 @@ void THttpFront::Start() {
         getrlimit(RLIMIT_NOFILE, &files);
     }
     const rlim_t reserve = 64;  // the store, the log, the listening socket, the library's own
-    if (files.rlim_cur > reserve && static_cast<rlim_t>(m.limits.Connections) > files.rlim_cur - reserve) {
+    if (files.rlim_cur > reserve &&
+        static_cast<rlim_t>(m.limits.Connections) > files.rlim_cur - reserve) {
         const int fit = static_cast<int>(files.rlim_cur - reserve);
         if (m.handlers.Note)
             m.handlers.Note("at most " + std::to_string(fit) + " connections at once (of " +
@@ -388,7 +389,8 @@ void THttpFront::Start() {
         MHD_OPTION_END);
     if (!m.daemon) throw std::runtime_error("the HTTP server could not start");
     m.stopping = false;
-    for (int i = 0; i < std::max(1, m.limits.Workers); ++i) m.workers.emplace_back([&m] { m.Work(); });
+    for (int i = 0; i < std::max(1, m.limits.Workers); ++i)
+        m.workers.emplace_back([&m] { m.Work(); });
     m.sweepStop = false;
     m.sweeper = std::thread([&m] { m.Sweep(); });
 }
@@ -424,8 +426,7 @@ void THttpFront::Stop() {
     m.daemon = nullptr;
 }
 
-std::optional<TByteRange> SingleRange(const std::string& header, size_t size,
-                                      bool* unsatisfiable) {
+std::optional<TByteRange> SingleRange(const std::string& header, size_t size, bool* unsatisfiable) {
     if (unsatisfiable) *unsatisfiable = false;
     const std::string prefix = "bytes=";
     if (header.compare(0, prefix.size(), prefix) != 0) return std::nullopt;

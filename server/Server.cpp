@@ -93,10 +93,11 @@ void TZolvexServer::LoadPages() {
 THttpHandlers TZolvexServer::Handlers() {
     THttpHandlers h;
     h.Answer = [this](const THttpRequest& req, THttpAnswer& res) { Route(req, res); };
-    // The highscore page is read from the store when it has changed, and a score waits for its
-    // commit: both may take a while, and an event thread must never wait.
-    h.OnWorker = [](const THttpRequest& req) {
-        return req.Path == "/score2.php" || req.Path == "/zvxinternal/highscore.html";
+    // A score waits for its commit, and the highscore page is read from the store when it has
+    // changed: both may take a while, and an event thread must never wait.
+    h.OnWorker = [this](const THttpRequest& req) {
+        if (req.Path == "/score2.php") return true;
+        return req.Path == "/zvxinternal/highscore.html" && !FreshHighscores(clock_());
     };
     h.Done = [this](const THttpRequest& req, const THttpAnswer& res, double ms) {
         Logged(req, res, ms);
@@ -235,45 +236,62 @@ void TZolvexServer::ServePage(const std::string& key, const THttpRequest& req,
     }
 }
 
-void TZolvexServer::ServeHighscores(THttpAnswer& res) {
-    const int64_t now = clock_(), week = WeekStartOf(now);
-    std::lock_guard lock(highscoreMutex_);
-    const uint64_t version = scoresVersion_.load();
-    // Scores that other servers take show up here with the next second.
-    const bool aged = store_->SharedWithOtherServers() && now != cachedAt_;
-    int64_t moderation = cachedModeration_;
+int64_t TZolvexServer::CurrentModeration() const {
     try {
         // Hiding and refusing happen in another process; the page follows at once. A shared
         // store's page is read again each second anyway.
-        if (!store_->SharedWithOtherServers()) moderation = store_->ModerationGeneration();
+        return store_->SharedWithOtherServers() ? 0 : store_->ModerationGeneration();
     } catch (const std::exception&) {
-        moderation = -1;  // unknown: read the page afresh
+        return -1;  // unknown: read the page afresh
     }
-    if (!cachedHighscores_ || version != cachedVersion_ || week != cachedWeek_ || aged ||
-        moderation != cachedModeration_) {
-        try {
-            cachedHighscores_ = std::make_shared<const std::string>(HighscorePage(
-                store_->Top(20, std::nullopt), store_->Top(20, week), DayCaption(week)));
-        } catch (const std::exception& e) {
-            {
-                std::lock_guard logLock(logMutex_);
-                std::fprintf(stderr, "zolvex-server: reading the highscores failed: %s\n",
-                             e.what());
-            }
-            cachedVersion_ = 0;
-            res.Status = 503;
-            res.SetText(
-                "Error=The highscore list cannot be read just now; please try again later\r\n",
-                kAnswerType);
-            return;
-        }
-        cachedVersion_ = version;
-        cachedModeration_ = moderation;
-        cachedWeek_ = week;
-        cachedAt_ = now;
-    }
-    res.Body = cachedHighscores_;
+}
+
+std::shared_ptr<const TZolvexServer::THighscoreCache> TZolvexServer::FreshHighscores(
+    int64_t now) const {
+    auto cache = highscores_.load();
+    if (!cache || cache->Version != scoresVersion_.load() || cache->Week != WeekStartOf(now))
+        return nullptr;
+    // Scores that other servers take show up here with the next second.
+    if (store_->SharedWithOtherServers() ? now != cache->At
+                                         : cache->Moderation != CurrentModeration())
+        return nullptr;
+    return cache;
+}
+
+void TZolvexServer::ServeHighscores(THttpAnswer& res) {
+    const int64_t now = clock_(), week = WeekStartOf(now);
     res.Type = "text/html; charset=utf-8";
+    if (auto cache = FreshHighscores(now)) {
+        res.Body = cache->Page;
+        return;
+    }
+    std::lock_guard lock(highscoreMutex_);
+    if (auto cache = FreshHighscores(now)) {  // made meanwhile by another request
+        res.Body = cache->Page;
+        return;
+    }
+    auto cache = std::make_shared<THighscoreCache>();
+    cache->Version = scoresVersion_.load();
+    cache->Moderation = CurrentModeration();
+    cache->Week = week;
+    cache->At = now;
+    try {
+        cache->Page = std::make_shared<const std::string>(
+            HighscorePage(store_->Top(20, std::nullopt), store_->Top(20, week), DayCaption(week)));
+    } catch (const std::exception& e) {
+        {
+            std::lock_guard logLock(logMutex_);
+            std::fprintf(stderr, "zolvex-server: reading the highscores failed: %s\n", e.what());
+        }
+        highscores_.store(nullptr);
+        res.Status = 503;
+        res.SetText("Error=The highscore list cannot be read just now; please try again later\r\n",
+                    kAnswerType);
+        return;
+    }
+    if (cache->Moderation == -1) cache->Version = 0;  // never fresh: asked again next time
+    res.Body = cache->Page;
+    highscores_.store(std::move(cache));
 }
 
 std::pair<int, std::string> TZolvexServer::Submit(const std::string& target,

@@ -94,14 +94,18 @@ private:
     TMetrics metrics_;
     std::unique_ptr<THttpFront> http_;
     std::atomic<std::shared_ptr<const std::map<std::string, Page>>> pages_;
-    // The highscore page is made again only after a new score or when the week changes.
+    // The highscore page is made again only after a new score, a moderation or when the week
+    // changes; one request makes it, the others wait for it or take the last one made.
+    struct THighscoreCache {
+        std::shared_ptr<const std::string> Page;
+        uint64_t Version = 0;
+        int64_t Moderation = 0, Week = 0, At = 0;
+    };
+    std::shared_ptr<const THighscoreCache> FreshHighscores(int64_t now) const;
+    int64_t CurrentModeration() const;
     std::mutex highscoreMutex_;
     std::atomic<uint64_t> scoresVersion_{1};
-    uint64_t cachedVersion_ = 0;
-    int64_t cachedModeration_ = -1;
-    int64_t cachedWeek_ = 0;
-    int64_t cachedAt_ = 0;
-    std::shared_ptr<const std::string> cachedHighscores_;
+    std::atomic<std::shared_ptr<const THighscoreCache>> highscores_;
     std::mutex logMutex_;
     std::mutex runMutex_;
     std::condition_variable runChanged_;
