@@ -1,11 +1,11 @@
 // The server's HTTP side on its own: which part of a page a Range header gets, and the answers a
 // client gets for the heads and bodies nothing here expects.
 #include <arpa/inet.h>
-#include <cerrno>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <cerrno>
 
 #include "ServerFixtures.h"
 #include "server/HttpFront.h"
@@ -40,8 +40,9 @@ TEST(SingleRange, OneRangeGivesItsPartClippedToTheBody) {
 }
 
 TEST(SingleRange, SeveralMalformedOrOversizedRangesGetTheWholeBody) {
-    for (const char* h : {"bytes=0-1,5-6", "bytes=0-0,0-0,0-0", "items=0-9", "bytes=9-3", "bytes=-0",
-                          "bytes=a-b", "bytes=-", "bytes=1-2-3", "bytes=99999999999999999999-"}) {
+    for (const char* h :
+         {"bytes=0-1,5-6", "bytes=0-0,0-0,0-0", "items=0-9", "bytes=9-3", "bytes=-0", "bytes=a-b",
+          "bytes=-", "bytes=1-2-3", "bytes=99999999999999999999-"}) {
         bool past = true;
         EXPECT_FALSE(SingleRange(h, 100, &past)) << h;
         EXPECT_FALSE(past) << h;
@@ -87,21 +88,23 @@ TEST(ServerHeads, OversizedHeadsAndTargetsAreRefusedAndTheConnectionClosed) {
     std::string lines;
     for (int i = 0; i < 150; ++i) lines += "X-Line-" + std::to_string(i) + ": 1\r\n";
     bool closed = false;
-    std::string got =
-        Exchange(server.Port(), "GET /zvxinternal HTTP/1.1\r\nHost: x\r\n" + lines + "\r\n", &closed);
+    std::string got = Exchange(
+        server.Port(), "GET /zvxinternal HTTP/1.1\r\nHost: x\r\n" + lines + "\r\n", &closed);
     EXPECT_EQ(got.substr(0, 12), "HTTP/1.1 431") << got;
     EXPECT_TRUE(closed);
     // A head larger than a connection's memory for it.
-    got = Exchange(server.Port(), "GET /zvxinternal HTTP/1.1\r\nHost: x\r\nX-Big: " +
-                                      std::string(40000, 'a') + "\r\n\r\n",
-                   &closed);
+    got = Exchange(
+        server.Port(),
+        "GET /zvxinternal HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(40000, 'a') + "\r\n\r\n",
+        &closed);
     EXPECT_EQ(got.substr(0, 10), "HTTP/1.1 4") << got.substr(0, 40);
     EXPECT_TRUE(closed);
     got = Exchange(server.Port(),
                    "GET /score2.php?cs=" + std::string(9000, 'A') + " HTTP/1.1\r\nHost: x\r\n\r\n");
     EXPECT_EQ(got.substr(0, 12), "HTTP/1.1 414") << got.substr(0, 40);
     // And the server goes on.
-    got = Exchange(server.Port(), "GET /zvxinternal HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    got = Exchange(server.Port(),
+                   "GET /zvxinternal HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
     EXPECT_EQ(got.substr(0, 12), "HTTP/1.1 200");
 }
 
