@@ -60,7 +60,8 @@ public:
     bool Ok() const { return fd_ >= 0; }
     int Fd() const { return fd_; }
     bool Send(const std::string& s) const {
-        return fd_ >= 0 && send(fd_, s.data(), s.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(s.size());
+        return fd_ >= 0 &&
+               send(fd_, s.data(), s.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(s.size());
     }
     // Whether the server has closed (or reset) this connection, waiting at most `seconds`.
     bool ClosedWithin(double seconds) const {
@@ -127,8 +128,8 @@ TEST(Attacks, ANormalClientIsAnsweredWhileSlowHeadsAndThousandsOfIdleConnections
     if (!RaiseOpenFiles(2600)) GTEST_SKIP() << "this process may not open 2600 files";
     test::TempFolder data;
     // Time-outs long enough that the server really holds every attacking connection meanwhile.
-    test::ChildServer server(data.Path(), {"--quiet", "--header-seconds", "60", "--idle-seconds",
-                                           "60"});
+    test::ChildServer server(data.Path(),
+                             {"--quiet", "--header-seconds", "60", "--idle-seconds", "60"});
     std::vector<Client> idle, slow;
     for (int i = 0; i < 2000; ++i) {  // 20 from each of 100 addresses, under the limit of 32
         idle.emplace_back(server.Port(), Address(1, 1 + i / 20));
