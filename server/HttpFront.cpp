@@ -179,7 +179,7 @@ struct THttpFront::Impl {
         return MHD_get_connection_values(c, MHD_HEADER_KIND, nullptr, nullptr);
     }
 
-    static MHD_Result Queue(MHD_Connection* c, TRequestState* st) {
+    MHD_Result Queue(MHD_Connection* c, TRequestState* st) {
         THttpAnswer& a = st->Answer;
         if (!a.Body) a.Body = std::make_shared<const std::string>();
         const size_t offset = std::min(a.Offset, a.Body->size());
@@ -194,6 +194,7 @@ struct THttpFront::Impl {
             MHD_add_response_header(r, name.c_str(), value.c_str());
         if (st->HasBody) MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
         st->Answered = true;
+        if (handlers.Queued) handlers.Queued(st->Request, a);
         const MHD_Result ok = MHD_queue_response(c, static_cast<unsigned>(a.Status), r);
         MHD_destroy_response(r);
         return ok;
@@ -229,7 +230,7 @@ struct THttpFront::Impl {
                 st->Answer.Status = refuse;
                 st->Answer.SetText(ReasonBody(refuse), "text/plain");
                 st->Answer.Headers.emplace_back(MHD_HTTP_HEADER_CONNECTION, "close");
-                return Queue(c, st);
+                return self->Queue(c, st);
             }
             // Nothing here takes a body: a request with one is answered at once, its body left
             // unread and the connection closed after the answer.
@@ -243,7 +244,7 @@ struct THttpFront::Impl {
             return MHD_YES;
         }
         if (st->Answered) return MHD_YES;
-        if (st->AnswerReady) return Queue(c, st);
+        if (st->AnswerReady) return self->Queue(c, st);
         // An answer queued before the library has finished with the request would close a
         // kept-alive connection; so the worker is asked only now.
         if (self->handlers.OnWorker && self->handlers.OnWorker(st->Request)) {
@@ -256,7 +257,7 @@ struct THttpFront::Impl {
             return MHD_YES;
         }
         self->Answer(st);
-        return Queue(c, st);
+        return self->Queue(c, st);
     }
 
     void Answer(TRequestState* st) {

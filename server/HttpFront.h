@@ -71,6 +71,9 @@ struct THttpHandlers {
     std::function<void(const THttpRequest&, THttpAnswer&)> Answer;
     // True for requests whose answer may wait (for the store): those go to a worker.
     std::function<bool(const THttpRequest&)> OnWorker;
+    // As an answer is handed to the connection, before its first byte leaves: what a client has
+    // been answered is already counted when it asks for the counts.
+    std::function<void(const THttpRequest&, const THttpAnswer&)> Queued;
     // After an answer was sent or the connection broke off; milliseconds since the head was read.
     std::function<void(const THttpRequest&, const THttpAnswer&, double ms)> Done;
     // The library's own messages (a refused head, a failed accept).

@@ -99,6 +99,9 @@ THttpHandlers TZolvexServer::Handlers() {
         if (req.Path == "/score2.php") return true;
         return req.Path == "/zvxinternal/highscore.html" && !FreshHighscores(clock_());
     };
+    h.Queued = [this](const THttpRequest& req, const THttpAnswer& res) {
+        metrics_.Request(RouteOf(req.Path), res.Status);
+    };
     h.Done = [this](const THttpRequest& req, const THttpAnswer& res, double ms) {
         Logged(req, res, ms);
     };
@@ -121,7 +124,6 @@ THttpLimits TZolvexServer::Limits() const {
 }
 
 void TZolvexServer::Logged(const THttpRequest& req, const THttpAnswer& res, double ms) {
-    metrics_.Request(RouteOf(req.Path), res.Status);
     if (!options_.LogRequests) return;
     const std::string address = AddressOf(req);
     const std::string method = req.Method.empty() ? "-" : req.Method.substr(0, 10);
