@@ -23,7 +23,14 @@ struct SampleData {
     std::vector<DirectSoundBuffer*> users;
 };
 
-// The opened mixer and its channels. One exists while any DirectSound or buffer holds it.
+namespace {
+std::atomic<MixTap> mixTap{nullptr};
+std::atomic<void*> mixTapUser{nullptr};
+}  // namespace
+
+// The opened device and its channels. One exists while any DirectSound or buffer holds it.
+// Channels are changed only under the device's lock, which the audio callback runs under too:
+// a buffer that stops or dies is out of the mix before the call returns.
 class AudioDevice {
 public:
     static std::shared_ptr<AudioDevice> Acquire() {
@@ -39,26 +46,37 @@ public:
 
     bool Open(int rate, int channels) {
         if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
-        // No format changes allowed: SDL converts if the hardware differs, so the mixer always
+        SDL_AudioSpec want{};
+        want.freq = rate;
+        want.format = AUDIO_S16SYS;
+        want.channels = static_cast<Uint8>(channels);
+        want.samples = 1024;
+        want.callback = &AudioDevice::Callback;
+        want.userdata = this;
+        // No format changes allowed: SDL converts if the hardware differs, so the mix always
         // runs at exactly the format asked for.
-        if (Mix_OpenAudioDevice(rate, AUDIO_S16SYS, channels, 1024, nullptr, 0) != 0) {
+        device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+        if (device_ == 0) {
             SDL_QuitSubSystem(SDL_INIT_AUDIO);
             return false;
         }
-        open_ = true;
         rate_ = rate;
         channels_ = channels;
-        used_.assign(static_cast<size_t>(std::max(Mix_AllocateChannels(-1), 0)), false);
+        used_.assign(16, false);
+        voices_.assign(16, Voice{});
+        // Sized for the device's usual request; the callback grows it only if SDL asks for more.
+        scratch_.assign(static_cast<size_t>(want.samples) * static_cast<size_t>(channels), 0);
+        SDL_PauseAudioDevice(device_, 0);
         return true;
     }
 
     void Close() {
-        if (!open_) return;
-        Mix_HaltChannel(-1);
-        Mix_CloseAudio();
+        if (device_ == 0) return;
+        SDL_CloseAudioDevice(device_);
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
-        open_ = false;
+        device_ = 0;
         used_.clear();
+        voices_.clear();
     }
 
     // A different primary format: only while no sound buffer holds a channel.
@@ -72,22 +90,40 @@ public:
     int AcquireChannel() {
         auto it = std::find(used_.begin(), used_.end(), false);
         if (it == used_.end()) {
-            size_t grown = std::max<size_t>(16, used_.size() * 2);
-            int got = Mix_AllocateChannels(static_cast<int>(grown));
-            if (got <= static_cast<int>(used_.size())) return -1;
-            used_.resize(static_cast<size_t>(got), false);
+            size_t grown = used_.size() * 2;
+            SDL_LockAudioDevice(device_);
+            voices_.resize(grown);
+            SDL_UnlockAudioDevice(device_);
+            used_.resize(grown, false);
             it = std::find(used_.begin(), used_.end(), false);
         }
         *it = true;
-        int ch = static_cast<int>(it - used_.begin());
-        Mix_Volume(ch, MIX_MAX_VOLUME);
-        return ch;
+        return static_cast<int>(it - used_.begin());
     }
 
     void ReleaseChannel(int ch) {
         if (ch < 0 || static_cast<size_t>(ch) >= used_.size()) return;
-        Mix_HaltChannel(ch);
+        Stop(ch);
         used_[static_cast<size_t>(ch)] = false;
+    }
+
+    void Start(int ch, DirectSoundBuffer* b) {
+        SDL_LockAudioDevice(device_);
+        voices_[static_cast<size_t>(ch)] = Voice{b, true};
+        SDL_UnlockAudioDevice(device_);
+    }
+
+    void Stop(int ch) {
+        SDL_LockAudioDevice(device_);
+        voices_[static_cast<size_t>(ch)] = Voice{};
+        SDL_UnlockAudioDevice(device_);
+    }
+
+    bool Playing(int ch) {
+        SDL_LockAudioDevice(device_);
+        bool playing = voices_[static_cast<size_t>(ch)].playing;
+        SDL_UnlockAudioDevice(device_);
+        return playing;
     }
 
     int ChannelsInUse() const {
@@ -104,13 +140,22 @@ public:
     int Channels() const { return channels_; }
 
 private:
+    struct Voice {
+        DirectSoundBuffer* buffer = nullptr;
+        bool playing = false;
+    };
+
     AudioDevice() = default;
+    static void SDLCALL Callback(void* user, Uint8* stream, int len);
+
     static inline std::mutex mutex_;
     static inline std::weak_ptr<AudioDevice> current_;
-    bool open_ = false;
+    SDL_AudioDeviceID device_ = 0;
     int rate_ = 44100;
     int channels_ = 2;
     std::vector<bool> used_;
+    std::vector<Voice> voices_;     // under the device's lock
+    std::vector<int16_t> scratch_;  // the audio thread's alone
 };
 
 float GainFromVolume(int32_t volume) {
@@ -127,15 +172,12 @@ void PanGains(int32_t volume, int32_t pan, float& left, float& right) {
     right = GainFromVolume(std::max(r, DSBVOLUME_MIN));
 }
 
-// The channel's effect writes the buffer's own samples from its own position, so that positions,
-// looping and gains are exact; the chunk the mixer plays only decides how long the channel runs.
+// Writes a buffer's own samples from its own position with its gains, so that positions, looping
+// and gains are exact. False when a buffer that does not loop has run out: the rest is silence.
 struct BufferMixer {
-    static void SDLCALL Effect(int, void* stream, int len, void* udata) {
-        auto* b = static_cast<DirectSoundBuffer*>(udata);
+    static bool Render(DirectSoundBuffer* b, int16_t* out, uint32_t frames) {
         const SampleData& s = *b->samples_;
         const int ch = b->device_->Channels();
-        auto* out = static_cast<int16_t*>(stream);
-        const uint32_t frames = static_cast<uint32_t>(len) / (2u * static_cast<uint32_t>(ch));
         const uint32_t total = s.deviceFrames;
         const bool loop = b->loopAudio_.load(std::memory_order_relaxed);
         const float gl = b->gainL_.load(std::memory_order_relaxed);
@@ -143,6 +185,7 @@ struct BufferMixer {
         const float gm = (gl + gr) * 0.5f;
         uint32_t f = b->frame_.load(std::memory_order_relaxed);
         const int16_t* src = s.pcm;
+        bool more = true;
         for (uint32_t i = 0; i < frames; ++i) {
             if (f >= total) {
                 if (loop && total > 0) {
@@ -151,6 +194,7 @@ struct BufferMixer {
                     std::memset(out + static_cast<size_t>(i) * static_cast<size_t>(ch), 0,
                                 static_cast<size_t>(frames - i) * 2u * static_cast<size_t>(ch));
                     f = 0;
+                    more = false;
                     break;
                 }
             }
@@ -165,9 +209,34 @@ struct BufferMixer {
             }
             ++f;
         }
+        // A sound that ends exactly at a block's end is over too, not one more block of silence.
+        if (f >= total && !loop) {
+            f = 0;
+            more = false;
+        }
         b->frame_.store(f, std::memory_order_relaxed);
+        return more;
     }
 };
+
+void SDLCALL AudioDevice::Callback(void* user, Uint8* stream, int len) {
+    auto* d = static_cast<AudioDevice*>(user);
+    std::memset(stream, 0, static_cast<size_t>(len));
+    auto* out = reinterpret_cast<int16_t*>(stream);
+    const size_t samples = static_cast<size_t>(len) / 2;
+    const uint32_t frames = static_cast<uint32_t>(samples / static_cast<size_t>(d->channels_));
+    if (d->scratch_.size() < samples) d->scratch_.resize(samples);
+    int16_t* mine = d->scratch_.data();
+    for (Voice& v : d->voices_) {
+        if (!v.playing) continue;
+        v.playing = BufferMixer::Render(v.buffer, mine, frames);
+        // Sounds add up and clip at the sample's range, as two sources on one speaker would.
+        for (size_t i = 0; i < static_cast<size_t>(frames) * static_cast<size_t>(d->channels_); ++i)
+            out[i] = static_cast<int16_t>(std::clamp(out[i] + mine[i], -32768, 32767));
+    }
+    if (MixTap tap = mixTap.load(std::memory_order_acquire))
+        tap(mixTapUser.load(std::memory_order_acquire), stream, len);
+}
 
 namespace {
 
@@ -241,7 +310,7 @@ uint32_t DirectSoundBuffer::Size() const {
 }
 
 void DirectSoundBuffer::Halt() {
-    if (started_ && channel_ >= 0) Mix_HaltChannel(channel_);
+    if (started_ && channel_ >= 0) device_->Stop(channel_);
     started_ = false;
 }
 
@@ -304,24 +373,7 @@ HRESULT DirectSoundBuffer::Play(uint32_t, uint32_t, uint32_t flags) {
     uint32_t start = frame_.load(std::memory_order_relaxed) % total;
     frame_.store(start, std::memory_order_relaxed);
     loopAudio_.store(looping_, std::memory_order_relaxed);
-    const uint32_t frameBytes = 2u * static_cast<uint32_t>(device_->Channels());
-    // The chunk only sets the running time: the effect supplies the samples.
-    carrier_.allocated = 0;
-    carrier_.volume = MIX_MAX_VOLUME;
-    if (looping_) {
-        carrier_.abuf = reinterpret_cast<Uint8*>(const_cast<int16_t*>(samples_->pcm));
-        carrier_.alen = total * frameBytes;
-    } else {
-        carrier_.abuf =
-            reinterpret_cast<Uint8*>(const_cast<int16_t*>(samples_->pcm)) + start * frameBytes;
-        carrier_.alen = (total - start) * frameBytes;
-    }
-    if (Mix_RegisterEffect(channel_, &BufferMixer::Effect, nullptr, this) == 0)
-        return DSERR_GENERIC;
-    if (Mix_PlayChannel(channel_, &carrier_, looping_ ? -1 : 0) < 0) {
-        Mix_UnregisterAllEffects(channel_);
-        return DSERR_GENERIC;
-    }
+    device_->Start(channel_, this);
     started_ = true;
     return DS_OK;
 }
@@ -338,7 +390,7 @@ HRESULT DirectSoundBuffer::SetCurrentPosition(uint32_t position) {
     uint64_t rawFrame = position / f.blockAlign;
     uint64_t devFrame = rawFrame * static_cast<uint64_t>(device_->Rate()) / f.samplesPerSec;
     devFrame = std::min<uint64_t>(devFrame, samples_->deviceFrames);
-    bool wasPlaying = started_ && Mix_Playing(channel_);
+    bool wasPlaying = started_ && device_->Playing(channel_);
     Halt();
     frame_.store(static_cast<uint32_t>(devFrame), std::memory_order_relaxed);
     if (wasPlaying) return Play(0, 0, looping_ ? DSBPLAY_LOOPING : 0);
@@ -390,7 +442,7 @@ HRESULT DirectSoundBuffer::GetStatus(uint32_t* status) {
         *status = DSBSTATUS_BUFFERLOST;
         return DS_OK;
     }
-    if (started_ && channel_ >= 0 && Mix_Playing(channel_))
+    if (started_ && channel_ >= 0 && device_->Playing(channel_))
         *status = DSBSTATUS_PLAYING | (looping_ ? DSBSTATUS_LOOPING : 0);
     return DS_OK;
 }
@@ -489,7 +541,7 @@ HRESULT DirectSound::DuplicateSoundBuffer(const SoundBufferPtr& source, SoundBuf
     return DS_OK;
 }
 
-// The mixer is linked into the program: it is always there.
+// The mixer is part of the program: it is always there.
 bool DirectSoundAvailable() { return true; }
 
 HRESULT DirectSoundCreate(std::unique_ptr<DirectSound>& out) {
@@ -501,5 +553,10 @@ HRESULT DirectSoundCreate(std::unique_ptr<DirectSound>& out) {
 }
 
 int SoundChannelsInUse() { return AudioDevice::InUseNow(); }
+
+void SetMixTap(MixTap tap, void* user) {
+    mixTapUser.store(user, std::memory_order_release);
+    mixTap.store(tap, std::memory_order_release);
+}
 
 }  // namespace zx::platform

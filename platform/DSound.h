@@ -1,16 +1,14 @@
 #pragma once
-// A DirectSound-like buffer set over SDL2_mixer. The mixer is opened once for the device (44100 Hz,
-// 16 bits, stereo unless the primary buffer asks otherwise before any sound exists); every sound
-// buffer owns one mixer channel for its whole life, so any number of buffers (duplicates included)
-// can sound at the same time.
+// A DirectSound-like buffer set over SDL's audio device. The device is opened once (44100 Hz,
+// 16 bits, stereo unless the primary buffer asks otherwise before any sound exists) and its
+// callback mixes every playing buffer; every sound buffer owns one mixer channel for its whole
+// life, so any number of buffers (duplicates included) can sound at the same time.
 //
 // A buffer keeps its sample data in the wave's own format, as written through Lock; Unlock turns
 // it into the device's format once, so playing never converts. Positions are bytes of the
 // buffer's own format. Pan and volume are hundredths of a decibel as DirectSound counts them.
 //
 // SDL never loses a buffer's memory; tests can make a buffer report lost.
-#include <SDL_mixer.h>
-
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -139,7 +137,6 @@ private:
     std::atomic<float> gainL_{1.0f}, gainR_{1.0f};
     std::atomic<uint32_t> frame_{0};
     std::atomic<bool> loopAudio_{false};
-    Mix_Chunk carrier_{};
 };
 
 using SoundBufferPtr = std::shared_ptr<DirectSoundBuffer>;
@@ -169,5 +166,10 @@ HRESULT DirectSoundCreate(std::unique_ptr<DirectSound>& out);
 
 // Mixer channels in use by buffers right now.
 int SoundChannelsInUse();
+
+// Called on the audio thread with every finished mix, in the device's format, before it is sent;
+// nullptr removes it. Lets tests hear what a listener would.
+using MixTap = void (*)(void* user, uint8_t* stream, int bytes);
+void SetMixTap(MixTap tap, void* user);
 
 }  // namespace zx::platform

@@ -7,7 +7,7 @@
 set -euo pipefail
 pkgs=(
   build-essential binutils cmake ninja-build pkg-config git python3-minimal python3
-  libsdl2-dev libsdl2-mixer-dev libsdl2-ttf-dev fonts-liberation2 fonts-dejavu-core fonts-urw-base35 fontconfig
+  libsdl2-dev libsdl2-ttf-dev fonts-liberation2 fonts-dejavu-core fonts-urw-base35 fontconfig
   libturbojpeg0-dev libjpeg62-turbo-dev
   qt6-base-dev libcurl4-openssl-dev libmpg123-dev libmp3lame-dev libcairo2-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev

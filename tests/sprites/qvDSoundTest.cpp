@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <SDL_mixer.h>
-
 #include <algorithm>
 #include <atomic>
 #include <fstream>
@@ -282,7 +280,7 @@ TEST_F(SoundTest, OtherFormatsAreConvertedOnceAndPositionsStayInTheirOwnBytes) {
 
 // The mixed output, captured after all channels are mixed.
 std::atomic<int> peakL{0}, peakR{0};
-void SDLCALL Capture(void*, Uint8* stream, int len) {
+void Capture(void*, uint8_t* stream, int len) {
     auto* s = reinterpret_cast<int16_t*>(stream);
     int l = 0, r = 0;
     for (int i = 0; i + 1 < len / 2; i += 2) {
@@ -299,7 +297,7 @@ TEST_F(SoundTest, VolumeAndPanReachTheMixInDecibels) {
     snd.LoadDir(SndDir());
     TqvDSoundFile* f = snd.FindWave("tone");
     f->Loop = true;
-    Mix_SetPostMix(Capture, nullptr);
+    platform::SetMixTap(Capture, nullptr);
     auto settle = [&](int wantL, int wantR) {
         return WaitFor(
             [&] { return std::abs(peakL - wantL) <= 2 && std::abs(peakR - wantR) <= 2; });
@@ -315,7 +313,7 @@ TEST_F(SoundTest, VolumeAndPanReachTheMixInDecibels) {
     EXPECT_TRUE(settle(10000, 0)) << peakL << " " << peakR;
     f->Stop();
     EXPECT_TRUE(settle(0, 0));
-    Mix_SetPostMix(nullptr, nullptr);
+    platform::SetMixTap(nullptr, nullptr);
     EXPECT_THROW(f->SetVolume(1), EDirectXError);
     EXPECT_THROW(f->SetPan(10001), EDirectXError);
 }
