@@ -6,6 +6,7 @@
 # Needs Xvfb, openbox and xdotool (tools/setup.sh installs them). Runs in a copy of the program
 # directory, so the player's own settings are never touched.
 set -euo pipefail
+. "$(dirname "$0")/desktop.sh"
 build=$(realpath "${1:-build}")
 shots=${2:-}
 work=$(mktemp -d)
@@ -32,14 +33,7 @@ pids+=($!)
 until [ -s "$work/port" ]; do sleep 0.05; done
 port=$(cat "$work/port")
 
-display=:$((100 + RANDOM % 100))
-Xvfb "$display" -screen 0 1024x768x24 >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
-export DISPLAY=$display
-openbox >/dev/null 2>&1 &
-pids+=($!)
-sleep 1
+start_desktop 1024x768
 
 prepare() {
   if [ ! -d "$work/prog" ]; then
@@ -50,11 +44,8 @@ prepare() {
     >"$work/prog/KVD/prog.cfg"
 }
 start() {
-  (cd "$work/prog" && exec ./zolvex >"$work/zolvex.log" 2>&1) &
-  zpid=$!
-  until win=$(xdotool search --onlyvisible --name '^Zolvex!$' 2>/dev/null | head -1) && [ -n "$win" ]; do
-    sleep 0.01
-  done
+  start_launcher "$work/prog" "$work/zolvex.log"
+  zpid=$lpid
 }
 windows() { xdotool search --onlyvisible --class zolvex 2>/dev/null | wc -l; }
 # Waits until the process has ended; prints the milliseconds since $1 (or "not ended" after 10 s).
