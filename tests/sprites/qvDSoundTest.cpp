@@ -318,6 +318,38 @@ TEST_F(SoundTest, VolumeAndPanReachTheMixInDecibels) {
     EXPECT_THROW(f->SetPan(10001), EDirectXError);
 }
 
+TEST_F(SoundTest, SoundsAddUpClipAndLeaveTheMixWhenTheyEnd) {
+    PutWave("hum.wav", Second(1000, -1000));
+    PutWave("bang.wav", MakeWave(ConstantFrames(4410, 30000, -30000), 2, 44100, 16));
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    snd.LoadDir(SndDir());
+    TqvDSoundFile* hum = snd.FindWave("hum");
+    TqvDSoundFile* bang = snd.FindWave("bang");
+    hum->Loop = true;
+    // More sounds at once than the device starts with channels for: every one is heard.
+    std::vector<std::unique_ptr<TqvDSoundFile>> choir;
+    for (int i = 0; i < 19; ++i) choir.push_back(TqvDSoundFile::Duplicate(*hum));
+    platform::SetMixTap(Capture, nullptr);
+    auto settle = [&](int wantL, int wantR) {
+        return WaitFor([&] { return peakL == wantL && peakR == wantR; });
+    };
+    hum->Play();
+    for (auto& d : choir) {
+        d->Loop = true;
+        d->Play();
+    }
+    EXPECT_TRUE(settle(20000, 20000)) << peakL << " " << peakR;
+    bang->Play();
+    EXPECT_TRUE(settle(32767, 32768)) << peakL << " " << peakR;
+    // A tenth of a second later the bang has ended on its own and left the mix.
+    EXPECT_TRUE(WaitFor([&] { return !IsPlaying(bang); }));
+    EXPECT_TRUE(settle(20000, 20000)) << peakL << " " << peakR;
+    EXPECT_TRUE(IsPlaying(hum));
+    choir.clear();
+    EXPECT_TRUE(settle(1000, 1000)) << peakL << " " << peakR;
+    platform::SetMixTap(nullptr, nullptr);
+}
+
 TEST_F(SoundTest, DecibelsToGainAndPanSides) {
     EXPECT_FLOAT_EQ(platform::GainFromVolume(0), 1.0f);
     EXPECT_FLOAT_EQ(platform::GainFromVolume(-2000), 0.1f);
