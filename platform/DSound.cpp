@@ -1,17 +1,35 @@
 #include "platform/DSound.h"
 
 #include <SDL.h>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <thread>
 
 namespace zx::platform {
+
+// The open file a streamed sound is read from.
+struct StreamSource {
+    int fd = -1;
+    uint64_t offset = 0;  // of the first sample byte
+    ~StreamSource() {
+        if (fd >= 0) close(fd);
+    }
+};
 
 // Sample memory shared by a buffer and its duplicates.
 struct SampleData {
     WaveFormat format;
+    uint32_t flags = 0;
+    uint32_t bytes = 0;  // the buffer's size, whether its samples are in memory or in a file
+    // Set while the samples are read from a file instead of raw.
+    std::shared_ptr<StreamSource> source;
     std::vector<uint8_t> raw;  // as written through Lock, in the wave's own format
     std::vector<int16_t>
         device;  // the same sound in the device's format, unless raw is that already
@@ -172,6 +190,113 @@ void PanGains(int32_t volume, int32_t pan, float& left, float& right) {
     right = GainFromVolume(std::max(r, DSBVOLUME_MIN));
 }
 
+// Reads a streamed sound ahead of its play position into a ring, on a thread of its own: the
+// audio callback takes frames out of the ring and never waits for the disk. One producer (the
+// reader) and one consumer (the callback); the two positions only grow, so "how much is there"
+// is their difference.
+class SoundStream {
+public:
+    SoundStream(std::shared_ptr<StreamSource> source, uint32_t totalFrames, int channels)
+        : source_(std::move(source)), total_(totalFrames), channels_(channels),
+          ring_(static_cast<size_t>(kRingFrames) * static_cast<size_t>(channels)),
+          chunk_(static_cast<size_t>(kChunkFrames) * static_cast<size_t>(channels)) {
+        thread_ = std::thread([this] { Run(); });
+    }
+
+    ~SoundStream() {
+        {
+            std::lock_guard lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_one();
+        thread_.join();
+    }
+
+    // Only while the buffer's voice is out of the mix. The first frames are read here, so that
+    // the sound starts at once rather than after the reader's next turn.
+    void Restart(uint32_t startFrame, bool loop) {
+        {
+            std::lock_guard lock(mutex_);
+            next_ = startFrame;
+            loop_ = loop;
+            readPos_.store(0, std::memory_order_relaxed);
+            writePos_.store(0, std::memory_order_relaxed);
+            while (writePos_.load(std::memory_order_relaxed) < kStartFrames && Fill() > 0) {
+            }
+        }
+        wake_.notify_one();
+    }
+
+    // Audio thread: the next frame's samples, or nullptr when the reader has fallen behind.
+    const int16_t* Next() {
+        const uint64_t r = readPos_.load(std::memory_order_relaxed);
+        if (r >= writePos_.load(std::memory_order_acquire)) return nullptr;
+        readPos_.store(r + 1, std::memory_order_release);
+        return &ring_[static_cast<size_t>(r % kRingFrames) * static_cast<size_t>(channels_)];
+    }
+
+private:
+    // About 1.5 s at 44100 Hz: far more than a disk needs, far less than the sound.
+    static constexpr uint32_t kRingFrames = 65536;
+    static constexpr uint32_t kChunkFrames = 4096;
+    static constexpr uint32_t kStartFrames = 8192;
+
+    void Run() {
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            // Sleeping a tenth of the ring's length between refills keeps it nearly full
+            // without waking the reader for every block the device takes.
+            if (Fill() == 0) wake_.wait_for(lock, std::chrono::milliseconds(100));
+        }
+    }
+
+    // Under mutex_: reads the next chunk into the ring; the frames read.
+    uint32_t Fill() {
+        const uint64_t w = writePos_.load(std::memory_order_relaxed);
+        const uint64_t free = kRingFrames - (w - readPos_.load(std::memory_order_acquire));
+        if (next_ >= total_ && loop_ && total_ > 0) next_ = 0;
+        const uint32_t left = next_ < total_ ? total_ - next_ : 0;
+        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>({free, kChunkFrames, left}));
+        if (n == 0) return 0;
+        const size_t frameBytes = 2u * static_cast<size_t>(channels_);
+        const size_t want = static_cast<size_t>(n) * frameBytes;
+        auto* dst = reinterpret_cast<uint8_t*>(chunk_.data());
+        size_t got = 0;
+        const uint64_t at = source_->offset + static_cast<uint64_t>(next_) * frameBytes;
+        while (got < want) {
+            const ssize_t r =
+                pread(source_->fd, dst + got, want - got, static_cast<off_t>(at + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) break;
+            got += static_cast<size_t>(r);
+        }
+        // What the file no longer holds is silence, not a fault.
+        std::memset(dst + got, 0, want - got);
+        for (uint32_t i = 0; i < n; ++i) {
+            const size_t slot = static_cast<size_t>((w + i) % kRingFrames);
+            std::memcpy(&ring_[slot * static_cast<size_t>(channels_)],
+                        &chunk_[static_cast<size_t>(i) * static_cast<size_t>(channels_)],
+                        frameBytes);
+        }
+        next_ += n;
+        writePos_.store(w + n, std::memory_order_release);
+        return n;
+    }
+
+    std::shared_ptr<StreamSource> source_;
+    const uint32_t total_;
+    const int channels_;
+    std::vector<int16_t> ring_;
+    std::vector<int16_t> chunk_;  // the reader's alone
+    std::atomic<uint64_t> readPos_{0}, writePos_{0};
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    uint32_t next_ = 0;  // the sound's next frame to read
+    bool loop_ = false;
+    std::thread thread_;
+};
+
 // Writes a buffer's own samples from its own position with its gains, so that positions, looping
 // and gains are exact. False when a buffer that does not loop has run out: the rest is silence.
 struct BufferMixer {
@@ -185,6 +310,11 @@ struct BufferMixer {
         const float gm = (gl + gr) * 0.5f;
         uint32_t f = b->frame_.load(std::memory_order_relaxed);
         const int16_t* src = s.pcm;
+        SoundStream* stream = s.source ? b->stream_.get() : nullptr;
+        if (!src && !stream) {
+            std::memset(out, 0, static_cast<size_t>(frames) * 2u * static_cast<size_t>(ch));
+            return false;
+        }
         bool more = true;
         for (uint32_t i = 0; i < frames; ++i) {
             if (f >= total) {
@@ -198,11 +328,18 @@ struct BufferMixer {
                     break;
                 }
             }
+            const int16_t* frame =
+                stream ? stream->Next() : src + static_cast<size_t>(f) * static_cast<size_t>(ch);
+            if (!frame) {
+                // The reader is behind: a moment of silence, and the sound goes on from where
+                // it was rather than skipping.
+                std::memset(out + static_cast<size_t>(i) * static_cast<size_t>(ch), 0,
+                            static_cast<size_t>(frames - i) * 2u * static_cast<size_t>(ch));
+                break;
+            }
             for (int c = 0; c < ch; ++c) {
                 float g = ch == 2 ? (c == 0 ? gl : gr) : gm;
-                float v = static_cast<float>(src[static_cast<size_t>(f) * static_cast<size_t>(ch) +
-                                                 static_cast<size_t>(c)]) *
-                          g;
+                float v = static_cast<float>(frame[c]) * g;
                 v = std::clamp(v, -32768.0f, 32767.0f);
                 out[static_cast<size_t>(i) * static_cast<size_t>(ch) + static_cast<size_t>(c)] =
                     static_cast<int16_t>(std::lrint(v));
@@ -305,8 +442,13 @@ DirectSoundBuffer::~DirectSoundBuffer() {
     if (samples_) std::erase(samples_->users, this);
 }
 
-uint32_t DirectSoundBuffer::Size() const {
-    return samples_ ? static_cast<uint32_t>(samples_->raw.size()) : 0;
+uint32_t DirectSoundBuffer::Size() const { return samples_ ? samples_->bytes : 0; }
+
+bool DirectSoundBuffer::Streamed() const { return samples_ && samples_->source; }
+
+void DirectSoundBuffer::DropStream() {
+    Halt();
+    stream_.reset();
 }
 
 void DirectSoundBuffer::Halt() {
@@ -330,6 +472,26 @@ HRESULT DirectSoundBuffer::Lock(uint32_t offset, uint32_t bytes, void** ptr1, ui
     if (offset >= size || bytes > size) return DSERR_INVALIDPARAM;
     // The mixer may play straight from this memory: nothing plays while it is written.
     for (DirectSoundBuffer* u : samples_->users) u->Halt();
+    if (samples_->source) {
+        try {
+            samples_->raw.assign(size, 0);
+        } catch (const std::bad_alloc&) {
+            return DSERR_OUTOFMEMORY;
+        }
+        // The caller sees what the buffer holds: the file's samples (silence where it ends).
+        const StreamSource& src = *samples_->source;
+        for (size_t got = 0; got < size;) {
+            const ssize_t r = pread(src.fd, samples_->raw.data() + got, size - got,
+                                    static_cast<off_t>(src.offset + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) break;
+            got += static_cast<size_t>(r);
+        }
+        for (DirectSoundBuffer* u : samples_->users) u->DropStream();
+        samples_->source.reset();
+        samples_->pcm = nullptr;
+        samples_->deviceFrames = 0;
+    }
     uint32_t first = std::min(bytes, size - offset);
     *ptr1 = samples_->raw.data() + offset;
     *bytes1 = first;
@@ -349,7 +511,7 @@ HRESULT DirectSoundBuffer::Unlock(void*, uint32_t, void*, uint32_t) {
         f.channels == device_->Channels() && static_cast<int>(f.samplesPerSec) == device_->Rate()) {
         samples_->device = {};
         samples_->pcm = reinterpret_cast<const int16_t*>(samples_->raw.data());
-        samples_->deviceFrames = static_cast<uint32_t>(samples_->raw.size() / f.blockAlign);
+        samples_->deviceFrames = samples_->bytes / f.blockAlign;
         return DS_OK;
     }
     std::vector<int16_t> conv;
@@ -373,6 +535,17 @@ HRESULT DirectSoundBuffer::Play(uint32_t, uint32_t, uint32_t flags) {
     uint32_t start = frame_.load(std::memory_order_relaxed) % total;
     frame_.store(start, std::memory_order_relaxed);
     loopAudio_.store(looping_, std::memory_order_relaxed);
+    if (samples_->source) {
+        if (!stream_) {
+            try {
+                stream_ =
+                    std::make_unique<SoundStream>(samples_->source, total, device_->Channels());
+            } catch (const std::exception&) {
+                return DSERR_OUTOFMEMORY;
+            }
+        }
+        stream_->Restart(start, looping_);
+    }
     device_->Start(channel_, this);
     started_ = true;
     return DS_OK;
@@ -484,8 +657,36 @@ void DirectSoundBuffer::Lose(bool restorable) {
     lost_ = true;
     if (!samples_) return;
     for (DirectSoundBuffer* u : samples_->users) u->Halt();
+    if (samples_->source) {
+        for (DirectSoundBuffer* u : samples_->users) u->DropStream();
+        samples_->source.reset();
+        samples_->deviceFrames = 0;
+        return;
+    }
     std::fill(samples_->raw.begin(), samples_->raw.end(), 0);
     std::fill(samples_->device.begin(), samples_->device.end(), 0);
+}
+
+HRESULT DirectSoundBuffer::StreamFrom(const std::string& path, uint64_t offset) {
+    if (primary_ || !samples_) return DSERR_INVALIDCALL;
+    if (lost_) return DSERR_BUFFERLOST;
+    if (locked_) return DSERR_INVALIDCALL;
+    const WaveFormat& f = samples_->format;
+    if ((samples_->flags & DSBCAPS_STATIC) || f.formatTag != WAVE_FORMAT_PCM ||
+        f.bitsPerSample != 16 || f.channels != device_->Channels() ||
+        static_cast<int>(f.samplesPerSec) != device_->Rate())
+        return DSERR_UNSUPPORTED;
+    auto source = std::make_shared<StreamSource>();
+    source->fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (source->fd < 0) return DSERR_GENERIC;
+    source->offset = offset;
+    for (DirectSoundBuffer* u : samples_->users) u->DropStream();
+    std::vector<uint8_t>().swap(samples_->raw);
+    std::vector<int16_t>().swap(samples_->device);
+    samples_->pcm = nullptr;
+    samples_->source = std::move(source);
+    samples_->deviceFrames = samples_->bytes / f.blockAlign;
+    return DS_OK;
 }
 
 DirectSound::DirectSound(std::shared_ptr<AudioDevice> device) : device_(std::move(device)) {}
@@ -512,6 +713,8 @@ HRESULT DirectSound::CreateSoundBuffer(const BufferDesc& desc, SoundBufferPtr& o
     std::shared_ptr<DirectSoundBuffer> b(new DirectSoundBuffer(device_, false));
     b->samples_ = std::make_shared<SampleData>();
     b->samples_->format = *desc.format;
+    b->samples_->flags = desc.flags;
+    b->samples_->bytes = desc.bufferBytes;
     try {
         b->samples_->raw.assign(desc.bufferBytes, 0);
     } catch (const std::bad_alloc&) {

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace zx::platform {
@@ -104,6 +105,13 @@ public:
     HRESULT GetFormat(WaveFormat* format) const;
     // Primary buffer only: the device's format.
     HRESULT SetFormat(const WaveFormat& format);
+    // A buffer made without DSBCAPS_STATIC whose format is the device's may play its samples
+    // from a file instead of memory: the file's bytes from `offset` on, read a little ahead of
+    // the play position. Long music then costs a second of memory instead of all of it. Bytes the
+    // file no longer holds (cut short while playing) sound as silence. Locking the buffer brings
+    // its samples back into memory. DSERR_UNSUPPORTED when the buffer cannot stream.
+    HRESULT StreamFrom(const std::string& path, uint64_t offset);
+    bool Streamed() const;
 
     bool IsPrimary() const { return primary_; }
     int Channel() const { return channel_; }
@@ -121,6 +129,7 @@ private:
     DirectSoundBuffer(std::shared_ptr<AudioDevice> device, bool primary);
     void Halt();
     void UpdateGains();
+    void DropStream();
 
     std::shared_ptr<AudioDevice> device_;
     std::shared_ptr<SampleData> samples_;
@@ -137,6 +146,8 @@ private:
     std::atomic<float> gainL_{1.0f}, gainR_{1.0f};
     std::atomic<uint32_t> frame_{0};
     std::atomic<bool> loopAudio_{false};
+    // This buffer's own reader of a streamed sound: duplicates share the file, not the position.
+    std::unique_ptr<class SoundStream> stream_;
 };
 
 using SoundBufferPtr = std::shared_ptr<DirectSoundBuffer>;

@@ -193,6 +193,12 @@ void TqvDSoundFile::Detach() {
 }
 
 void TqvDSoundFile::LoadData() {
+    // A long sound (the music; the device refuses short ones, made static) plays from its file:
+    // only the next second or so is held in memory.
+    const TWaveInfo info = ReadWaveInfo(FileName);
+    if (info.DataSize == DataSize &&
+        Buffer->StreamFrom(ResolvePath(FileName), static_cast<uint64_t>(info.DataPos)) == DS_OK)
+        return;
     std::optional<BufferLock> lock;
     try {
         lock.emplace(*Buffer, static_cast<uint32_t>(DataSize));

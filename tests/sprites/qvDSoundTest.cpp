@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <thread>
 
 #include "platform/Dialogs.h"
@@ -348,6 +350,133 @@ TEST_F(SoundTest, SoundsAddUpClipAndLeaveTheMixWhenTheyEnd) {
     choir.clear();
     EXPECT_TRUE(settle(1000, 1000)) << peakL << " " << peakR;
     platform::SetMixTap(nullptr, nullptr);
+}
+
+// Every frame of the mix, left and right, up to a limit.
+std::mutex recordMutex;
+std::vector<int16_t> recorded;
+void Record(void*, uint8_t* stream, int len) {
+    std::lock_guard lock(recordMutex);
+    const auto* s = reinterpret_cast<const int16_t*>(stream);
+    if (recorded.size() < 44100 * 2 * 8) recorded.insert(recorded.end(), s, s + len / 2);
+}
+// The frames recorded so far that are not silence (before the start, or while a reader lags).
+std::vector<std::pair<int16_t, int16_t>> Heard() {
+    std::lock_guard lock(recordMutex);
+    std::vector<std::pair<int16_t, int16_t>> out;
+    for (size_t i = 0; i + 1 < recorded.size(); i += 2)
+        if (recorded[i] != 0 || recorded[i + 1] != 0)
+            out.emplace_back(recorded[i], recorded[i + 1]);
+    return out;
+}
+
+// Three seconds (too long to be kept in memory) whose every frame differs from its neighbours
+// and is never silence.
+constexpr uint32_t kLongFrames = 3 * 44100;
+int16_t LongLeft(uint32_t frame) { return static_cast<int16_t>(1000 + (frame * 7) % 20000); }
+std::string LongWave() {
+    std::string frames;
+    for (uint32_t i = 0; i < kLongFrames; ++i) {
+        const auto l = static_cast<uint16_t>(LongLeft(i));
+        const auto r = static_cast<uint16_t>(-LongLeft(i));
+        frames += {static_cast<char>(l & 0xff), static_cast<char>(l >> 8),
+                   static_cast<char>(r & 0xff), static_cast<char>(r >> 8)};
+    }
+    return MakeWave(frames, 2, 44100, 16);
+}
+
+class StreamTest : public SoundTest {
+protected:
+    void SetUp() override {
+        SoundTest::SetUp();
+        std::lock_guard lock(recordMutex);
+        recorded.clear();
+    }
+    void TearDown() override {
+        platform::SetMixTap(nullptr, nullptr);
+        SoundTest::TearDown();
+    }
+};
+
+TEST_F(StreamTest, ALongSoundPlaysFromItsFileSampleForSampleAcrossItsLoop) {
+    PutWave("back.wav", LongWave());
+    PutWave("bubble.wav", Second());
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    snd.LoadDir(SndDir());
+    TqvDSoundFile* back = snd.FindWave("back");
+    EXPECT_TRUE(back->Buffer->Streamed());
+    EXPECT_FALSE(snd.FindWave("bubble")->Buffer->Streamed());
+    // From a quarter second before the end, looping: the end, then the start again.
+    const uint32_t from = kLongFrames - 11025;
+    ASSERT_EQ(back->Buffer->SetCurrentPosition(from * 4), platform::DS_OK);
+    platform::SetMixTap(Record, nullptr);
+    ASSERT_EQ(back->Buffer->Play(0, 0, platform::DSBPLAY_LOOPING), platform::DS_OK);
+    ASSERT_TRUE(WaitFor([] { return Heard().size() >= 22050; }, 5000));
+    const auto heard = Heard();
+    for (uint32_t i = 0; i < 22050; ++i) {
+        const uint32_t frame = (from + i) % kLongFrames;
+        ASSERT_EQ(heard[i].first, LongLeft(frame)) << "frame " << i;
+        ASSERT_EQ(heard[i].second, -LongLeft(frame)) << "frame " << i;
+    }
+}
+
+TEST_F(StreamTest, AFileCutShortWhilePlayingGoesSilentAndTheSoundEndsOnTime) {
+    PutWave("back.wav", LongWave());
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    snd.LoadDir(SndDir());
+    TqvDSoundFile* back = snd.FindWave("back");
+    ASSERT_TRUE(back->Buffer->Streamed());
+    platform::SetMixTap(Record, nullptr);
+    const uint32_t start = platform::GetTickCount();
+    back->Play();
+    ASSERT_TRUE(WaitFor([] { return Heard().size() >= 4410; }));
+    // Cut to its header and a fifth of a second of samples.
+    std::filesystem::resize_file(ProgramDir() + "/snd/back.wav", 44 + 8820 * 4);
+    EXPECT_TRUE(WaitFor([&] { return !IsPlaying(back); }, 6000));
+    EXPECT_GE(platform::GetTickCount() - start, 2900u);
+    // What was read before the cut sounds, then silence: never more than the reader's lead.
+    const auto heard = Heard();
+    EXPECT_GE(heard.size(), 4410u);
+    EXPECT_LT(heard.size(), 8820u + 65536u);
+    for (size_t i = 0; i < heard.size(); ++i)
+        ASSERT_EQ(heard[i].first, LongLeft(static_cast<uint32_t>(i))) << "frame " << i;
+}
+
+TEST_F(StreamTest, DuplicatesKeepTheirOwnPlacesAndALockedOrLostSoundKeepsItsSamples) {
+    PutWave("back.wav", LongWave());
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    snd.LoadDir(SndDir());
+    TqvDSoundFile* back = snd.FindWave("back");
+    auto dup = TqvDSoundFile::Duplicate(*back);
+    ASSERT_TRUE(dup->Buffer->Streamed());
+    back->Play();
+    ASSERT_EQ(dup->Buffer->SetCurrentPosition(2 * 44100 * 4), platform::DS_OK);
+    ASSERT_EQ(dup->Buffer->Play(0, 0, 0), platform::DS_OK);
+    EXPECT_TRUE(WaitFor([&] { return PlayPos(back) > 4000; }));
+    EXPECT_GE(PlayPos(dup.get()), 2u * 44100 * 4);
+    EXPECT_TRUE(IsPlaying(back));
+
+    // Locked, the samples come into memory as the file has them, and play from there.
+    void* p1;
+    void* p2;
+    uint32_t n1, n2;
+    ASSERT_EQ(back->Buffer->Lock(kLongFrames * 4 - 4, 8, &p1, &n1, &p2, &n2, 0), platform::DS_OK);
+    EXPECT_FALSE(back->Buffer->Streamed());
+    EXPECT_FALSE(IsPlaying(dup.get()));
+    EXPECT_EQ(static_cast<int16_t*>(p1)[0], LongLeft(kLongFrames - 1));
+    EXPECT_EQ(static_cast<int16_t*>(p2)[1], -LongLeft(0));
+    back->Buffer->Unlock(p1, n1, p2, n2);
+    back->Play();
+    EXPECT_TRUE(WaitFor([&] { return PlayPos(back) > 4000; }));
+
+    // Lost and restored, it is read from its file again.
+    back->Loop = true;
+    back->Play();
+    back->Buffer->Lose();
+    EXPECT_TRUE(snd.RestoreAll());
+    EXPECT_TRUE(back->Buffer->Streamed());
+    EXPECT_TRUE(IsPlaying(back));
+    EXPECT_TRUE(messages.empty());
 }
 
 TEST_F(SoundTest, DecibelsToGainAndPanSides) {
