@@ -122,6 +122,17 @@ bool ParseNumber(const char* s, double& out) {
     return end && *end == '\0' && end != s && out >= 0;
 }
 
+// "NAME N" at argv[i] with N from lo to hi: stores N and steps past it.
+bool Count(int argc, char** argv, int& i, const char* name, double lo, double hi, int& out) {
+    double n = 0;
+    if (std::strcmp(argv[i], name) != 0 || i + 1 >= argc || !ParseNumber(argv[i + 1], n) ||
+        n < lo || n > hi)
+        return false;
+    out = static_cast<int>(n);
+    ++i;
+    return true;
+}
+
 int Migrate(int argc, char** argv) {
     std::string from, to;
     for (int i = 2; i + 1 < argc; i += 2) {
@@ -293,26 +304,11 @@ int main(int argc, char** argv) {
                    n >= 1) {
             options.SubmitBurst = n;
             ++i;
-        } else if (!std::strcmp(argv[i], "--threads") && more && ParseNumber(argv[i + 1], n) &&
-                   n >= 2 && n <= 4096) {
-            options.Threads = static_cast<int>(n);
-            ++i;
-        } else if (!std::strcmp(argv[i], "--header-seconds") && more &&
-                   ParseNumber(argv[i + 1], n) && n >= 1 && n <= 3600) {
-            options.HeaderSeconds = static_cast<int>(n);
-            ++i;
-        } else if (!std::strcmp(argv[i], "--idle-seconds") && more && ParseNumber(argv[i + 1], n) &&
-                   n >= 1 && n <= 3600) {
-            options.IdleSeconds = static_cast<int>(n);
-            ++i;
-        } else if (!std::strcmp(argv[i], "--per-address") && more && ParseNumber(argv[i + 1], n) &&
-                   n <= 1000000) {
-            options.PerAddress = static_cast<int>(n);
-            ++i;
-        } else if (!std::strcmp(argv[i], "--connections") && more && ParseNumber(argv[i + 1], n) &&
-                   n >= 1 && n <= 1000000) {
-            options.Connections = static_cast<int>(n);
-            ++i;
+        } else if (Count(argc, argv, i, "--threads", 2, 4096, options.Threads) ||
+                   Count(argc, argv, i, "--header-seconds", 1, 3600, options.HeaderSeconds) ||
+                   Count(argc, argv, i, "--idle-seconds", 1, 3600, options.IdleSeconds) ||
+                   Count(argc, argv, i, "--per-address", 0, 1000000, options.PerAddress) ||
+                   Count(argc, argv, i, "--connections", 1, 1000000, options.Connections)) {
         } else if (!std::strcmp(argv[i], "--trust-proxy")) {
             options.TrustProxy = true;
         } else if (!std::strcmp(argv[i], "--quiet")) {

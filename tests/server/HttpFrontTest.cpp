@@ -16,27 +16,21 @@ namespace {
 using server::SingleRange;
 
 TEST(SingleRange, OneRangeGivesItsPartClippedToTheBody) {
-    bool past = true;
-    auto r = SingleRange("bytes=0-9", 100, &past);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->Offset, 0u);
-    EXPECT_EQ(r->Length, 10u);
-    EXPECT_FALSE(past);
-    r = SingleRange("bytes=90-", 100, &past);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->Offset, 90u);
-    EXPECT_EQ(r->Length, 10u);
-    r = SingleRange("bytes=-30", 100, &past);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->Offset, 70u);
-    EXPECT_EQ(r->Length, 30u);
-    r = SingleRange("bytes=-300", 100, &past);  // more than there is: the whole body
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->Offset, 0u);
-    EXPECT_EQ(r->Length, 100u);
-    r = SingleRange("bytes=50-5000", 100, &past);
-    ASSERT_TRUE(r);
-    EXPECT_EQ(r->Length, 50u);
+    struct Case {
+        const char* header;
+        size_t offset, length;
+    };
+    for (const Case& c :
+         {Case{"bytes=0-9", 0, 10}, Case{"bytes=90-", 90, 10}, Case{"bytes=-30", 70, 30},
+          Case{"bytes=-300", 0, 100},  // more than there is: the whole body
+          Case{"bytes=50-5000", 50, 50}}) {
+        bool past = true;
+        auto r = SingleRange(c.header, 100, &past);
+        ASSERT_TRUE(r) << c.header;
+        EXPECT_EQ(r->Offset, c.offset) << c.header;
+        EXPECT_EQ(r->Length, c.length) << c.header;
+        EXPECT_FALSE(past) << c.header;
+    }
 }
 
 TEST(SingleRange, SeveralMalformedOrOversizedRangesGetTheWholeBody) {
