@@ -106,22 +106,29 @@ sound_note() {
   fi
 }
 
+# runner_rss TITLE [DRIVER]: the game runner's memory 10 s into play, with SDL's audio driver
+# DRIVER when given (dummy: a device that plays to nowhere, so that every wave is loaded and mixed
+# as with a sound card).
+runner_rss() {
+  fresh
+  (cd "$work/run" && exec env ${2:+SDL_AUDIODRIVER=$2} ./gamerunner --kind 2 --autoplay good \
+    >"$work/runner.txt" 2>&1) &
+  gpid=$!
+  pids+=("$gpid")
+  if in_play; then
+    sleep 10
+    row "$1$(sound_note)" "$(rss_mb $gpid) MB (peak $(hwm_mb $gpid) MB)" "" ""
+  else
+    row "$1" "not measured: play did not begin" "" ""
+  fi
+  kill $gpid 2>/dev/null || true
+  wait $gpid 2>/dev/null || true
+}
 note "game runner in play"
-fresh
-(cd "$work/run" && exec ./gamerunner --kind 2 --autoplay good >"$work/runner.txt" 2>&1) &
-gpid=$!
-pids+=("$gpid")
-if in_play; then
-  sleep 10
-  row "resident memory, game runner in play (window kind, 10 s into play; peak)$(sound_note)" \
-    "$(rss_mb $gpid) MB (peak $(hwm_mb $gpid) MB)" "" ""
-else
-  row "resident memory, game runner in play" "not measured: play did not begin" "" ""
-fi
-kill $gpid 2>/dev/null || true
-wait $gpid 2>/dev/null || true
-# Keep the waves the runner converted.
+runner_rss "resident memory, game runner in play (window kind, 10 s into play; peak)"
+# The waves the runner converted serve every later start.
 cp "$work/run/snd/"*.wav "$prog/snd/"
+runner_rss "resident memory, game runner in play with a sound device (SDL's dummy device; peak)" dummy
 
 note "launcher"
 stop_launcher() {
