@@ -33,6 +33,7 @@ note "blits"
   --benchmark_filter='^BM_(BlendWithAlphaMap|SDLBlitSurfaceAlpha|BlitSpriteKeyedStretch|SDLBlitScaledKeyed)/' \
   --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
   --benchmark_out="$work/blit.json" --benchmark_out_format=json >"$work/blit.txt" 2>/dev/null
+for _ in 1 2; do "$build/bench/bench_BlitBench" --benchmark_filter=NONE >>"$work/blit.txt" 2>/dev/null; done
 $py - "$work/blit.json" "$work/blit.txt" >>"$table" <<'PY'
 import json, re, sys
 runs = json.load(open(sys.argv[1]))["benchmarks"]
@@ -45,12 +46,18 @@ def pair(title, ours, peer):
         print(f"| {title}, {bits} bits | {a * 1000:.1f} us | {b * 1000:.1f} us | {a / b:.3f} |")
 pair("alpha-map blend vs SDL surface alpha blit", "BM_BlendWithAlphaMap", "BM_SDLBlitSurfaceAlpha")
 pair("keyed stretch vs SDL_BlitScaled", "BM_BlitSpriteKeyedStretch", "BM_SDLBlitScaledKeyed")
-# The heavy frame: the median of 400 single frames the bench times after its table.
+# The heavy frame: the median of 400 single frames the bench times after its table, in three
+# processes; a shared machine's neighbours move one median by half, so the lowest stands for the
+# code and the spread is shown beside it.
+frames = {}
 for line in open(sys.argv[2]):
     m = re.match(r"heavy frame (\d+) bits: median ([0-9.]+) ms, p99 ([0-9.]+) ms \((\d+) bobs\)", line)
     if m:
-        print(f"| heavy frame, {m.group(4)} sprites, {m.group(1)} bits: median (p99) "
-              f"| {m.group(2)} ms ({m.group(3)} ms) | | |")
+        frames.setdefault((m.group(1), m.group(4)), []).append((float(m.group(2)), float(m.group(3))))
+for (bits, bobs), runs in frames.items():
+    best = min(runs)
+    print(f"| heavy frame, {bobs} sprites, {bits} bits: lowest median of {len(runs)} runs (its p99; "
+          f"highest median) | {best[0]:.3f} ms ({best[1]:.3f} ms; {max(runs)[0]:.3f} ms) | | |")
 PY
 
 # ---- the MP3 conversion ----
