@@ -21,6 +21,20 @@ struct StreamSource {
     ~StreamSource() {
         if (fd >= 0) close(fd);
     }
+    // The sound's bytes from `from` on; what the file no longer holds (cut short while playing)
+    // reads as silence, not as a fault.
+    void Read(void* dst, size_t bytes, uint64_t from) const {
+        auto* d = static_cast<uint8_t*>(dst);
+        size_t got = 0;
+        while (got < bytes) {
+            const ssize_t r =
+                pread(fd, d + got, bytes - got, static_cast<off_t>(offset + from + got));
+            if (r < 0 && errno == EINTR) continue;
+            if (r <= 0) break;
+            got += static_cast<size_t>(r);
+        }
+        std::memset(d + got, 0, bytes - got);
+    }
 };
 
 // Sample memory shared by a buffer and its duplicates.
@@ -198,8 +212,7 @@ class SoundStream {
 public:
     SoundStream(std::shared_ptr<StreamSource> source, uint32_t totalFrames, int channels)
         : source_(std::move(source)), total_(totalFrames), channels_(channels),
-          ring_(static_cast<size_t>(kRingFrames) * static_cast<size_t>(channels)),
-          chunk_(static_cast<size_t>(kChunkFrames) * static_cast<size_t>(channels)) {
+          ring_(static_cast<size_t>(kRingFrames) * static_cast<size_t>(channels)) {
         thread_ = std::thread([this] { Run(); });
     }
 
@@ -250,34 +263,21 @@ private:
         }
     }
 
-    // Under mutex_: reads the next chunk into the ring; the frames read.
+    // Under mutex_: reads the next chunk straight into the ring, up to the ring's end at most;
+    // the frames read.
     uint32_t Fill() {
         const uint64_t w = writePos_.load(std::memory_order_relaxed);
         const uint64_t free = kRingFrames - (w - readPos_.load(std::memory_order_acquire));
         if (next_ >= total_ && loop_ && total_ > 0) next_ = 0;
         const uint32_t left = next_ < total_ ? total_ - next_ : 0;
-        const uint32_t n = static_cast<uint32_t>(std::min<uint64_t>({free, kChunkFrames, left}));
+        const uint32_t slot = static_cast<uint32_t>(w % kRingFrames);
+        const uint32_t n = static_cast<uint32_t>(
+            std::min<uint64_t>({free, kChunkFrames, left, kRingFrames - slot}));
         if (n == 0) return 0;
         const size_t frameBytes = 2u * static_cast<size_t>(channels_);
-        const size_t want = static_cast<size_t>(n) * frameBytes;
-        auto* dst = reinterpret_cast<uint8_t*>(chunk_.data());
-        size_t got = 0;
-        const uint64_t at = source_->offset + static_cast<uint64_t>(next_) * frameBytes;
-        while (got < want) {
-            const ssize_t r =
-                pread(source_->fd, dst + got, want - got, static_cast<off_t>(at + got));
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) break;
-            got += static_cast<size_t>(r);
-        }
-        // What the file no longer holds is silence, not a fault.
-        std::memset(dst + got, 0, want - got);
-        for (uint32_t i = 0; i < n; ++i) {
-            const size_t slot = static_cast<size_t>((w + i) % kRingFrames);
-            std::memcpy(&ring_[slot * static_cast<size_t>(channels_)],
-                        &chunk_[static_cast<size_t>(i) * static_cast<size_t>(channels_)],
-                        frameBytes);
-        }
+        source_->Read(&ring_[static_cast<size_t>(slot) * static_cast<size_t>(channels_)],
+                      static_cast<size_t>(n) * frameBytes,
+                      static_cast<uint64_t>(next_) * frameBytes);
         next_ += n;
         writePos_.store(w + n, std::memory_order_release);
         return n;
@@ -287,7 +287,6 @@ private:
     const uint32_t total_;
     const int channels_;
     std::vector<int16_t> ring_;
-    std::vector<int16_t> chunk_;  // the reader's alone
     std::atomic<uint64_t> readPos_{0}, writePos_{0};
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -311,8 +310,12 @@ struct BufferMixer {
         uint32_t f = b->frame_.load(std::memory_order_relaxed);
         const int16_t* src = s.pcm;
         SoundStream* stream = s.source ? b->stream_.get() : nullptr;
+        auto silenceFrom = [&](uint32_t i) {
+            std::memset(out + static_cast<size_t>(i) * static_cast<size_t>(ch), 0,
+                        static_cast<size_t>(frames - i) * 2u * static_cast<size_t>(ch));
+        };
         if (!src && !stream) {
-            std::memset(out, 0, static_cast<size_t>(frames) * 2u * static_cast<size_t>(ch));
+            silenceFrom(0);
             return false;
         }
         bool more = true;
@@ -321,8 +324,7 @@ struct BufferMixer {
                 if (loop && total > 0) {
                     f = 0;
                 } else {
-                    std::memset(out + static_cast<size_t>(i) * static_cast<size_t>(ch), 0,
-                                static_cast<size_t>(frames - i) * 2u * static_cast<size_t>(ch));
+                    silenceFrom(i);
                     f = 0;
                     more = false;
                     break;
@@ -333,8 +335,7 @@ struct BufferMixer {
             if (!frame) {
                 // The reader is behind: a moment of silence, and the sound goes on from where
                 // it was rather than skipping.
-                std::memset(out + static_cast<size_t>(i) * static_cast<size_t>(ch), 0,
-                            static_cast<size_t>(frames - i) * 2u * static_cast<size_t>(ch));
+                silenceFrom(i);
                 break;
             }
             for (int c = 0; c < ch; ++c) {
@@ -472,25 +473,20 @@ HRESULT DirectSoundBuffer::Lock(uint32_t offset, uint32_t bytes, void** ptr1, ui
     if (offset >= size || bytes > size) return DSERR_INVALIDPARAM;
     // The mixer may play straight from this memory: nothing plays while it is written.
     for (DirectSoundBuffer* u : samples_->users) u->Halt();
-    if (samples_->source) {
+    // The memory is made when it is first written, so that a sound that will be streamed never
+    // has it; a streamed sound locked comes back into memory as its file holds it.
+    if (samples_->raw.size() != size) {
         try {
             samples_->raw.assign(size, 0);
         } catch (const std::bad_alloc&) {
             return DSERR_OUTOFMEMORY;
         }
-        // The caller sees what the buffer holds: the file's samples (silence where it ends).
-        const StreamSource& src = *samples_->source;
-        for (size_t got = 0; got < size;) {
-            const ssize_t r = pread(src.fd, samples_->raw.data() + got, size - got,
-                                    static_cast<off_t>(src.offset + got));
-            if (r < 0 && errno == EINTR) continue;
-            if (r <= 0) break;
-            got += static_cast<size_t>(r);
+        if (samples_->source) {
+            samples_->source->Read(samples_->raw.data(), size, 0);
+            for (DirectSoundBuffer* u : samples_->users) u->DropStream();
+            samples_->source.reset();
+            samples_->deviceFrames = 0;
         }
-        for (DirectSoundBuffer* u : samples_->users) u->DropStream();
-        samples_->source.reset();
-        samples_->pcm = nullptr;
-        samples_->deviceFrames = 0;
     }
     uint32_t first = std::min(bytes, size - offset);
     *ptr1 = samples_->raw.data() + offset;
@@ -715,11 +711,6 @@ HRESULT DirectSound::CreateSoundBuffer(const BufferDesc& desc, SoundBufferPtr& o
     b->samples_->format = *desc.format;
     b->samples_->flags = desc.flags;
     b->samples_->bytes = desc.bufferBytes;
-    try {
-        b->samples_->raw.assign(desc.bufferBytes, 0);
-    } catch (const std::bad_alloc&) {
-        return DSERR_OUTOFMEMORY;
-    }
     b->channel_ = device_->AcquireChannel();
     if (b->channel_ < 0) return DSERR_OUTOFMEMORY;
     b->samples_->users.push_back(b.get());

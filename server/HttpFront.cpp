@@ -431,9 +431,9 @@ std::optional<TByteRange> SingleRange(const std::string& header, size_t size, bo
     if (unsatisfiable) *unsatisfiable = false;
     const std::string prefix = "bytes=";
     if (header.compare(0, prefix.size(), prefix) != 0) return std::nullopt;
-    const std::string spec = header.substr(prefix.size());
-    if (spec.find(',') != std::string::npos) return std::nullopt;
-    const size_t dash = spec.find('-');
+    const std::string wanted = header.substr(prefix.size());
+    if (wanted.find(',') != std::string::npos) return std::nullopt;
+    const size_t dash = wanted.find('-');
     if (dash == std::string::npos) return std::nullopt;
     auto number = [](const std::string& s, uint64_t& out) {
         if (s.empty() || s.size() > 18 || s.find_first_not_of("0123456789") != std::string::npos)
@@ -442,7 +442,7 @@ std::optional<TByteRange> SingleRange(const std::string& header, size_t size, bo
         return true;
     };
     uint64_t first = 0, last = 0;
-    const std::string a = spec.substr(0, dash), b = spec.substr(dash + 1);
+    const std::string a = wanted.substr(0, dash), b = wanted.substr(dash + 1);
     if (a.empty()) {  // the last b bytes
         if (!number(b, last) || last == 0) return std::nullopt;
         if (size == 0) {
