@@ -5,8 +5,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -21,6 +19,7 @@
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "testsupport/GameFixtures.h"
+#include "testsupport/SaveSteps.h"
 #include "testsupport/TestSupport.h"
 
 namespace zx {
@@ -39,66 +38,133 @@ struct SaveKind {
     std::function<int()> version;
 };
 
-// How long one save of this kind takes here and now: the median of a few, so that the kill
-// instants follow the machine (a sanitizer build, a busy disk) instead of a guess.
-std::chrono::microseconds MeasureSave(const SaveKind& kind) {
-    std::vector<std::chrono::microseconds> times;
-    for (int i = 0; i < 9; ++i) {
-        const auto t0 = std::chrono::steady_clock::now();
-        kind.save(i & 1);
-        times.push_back(std::chrono::duration_cast<std::chrono::microseconds>(
-            std::chrono::steady_clock::now() - t0));
+// Where the parent kills the saving child. The child waits for the parent's word before each
+// save and again with its temporary file complete, just before the rename, so the parent knows
+// which version must be on disk whatever the machine's speed; between those points the kill
+// lands at a random instant of the child's own work.
+enum class KillPoint { BeforeASave, WritingTheTemporaryFile, BeforeTheRename, RenamingOrAfter };
+
+const char* PointName(KillPoint p) {
+    switch (p) {
+        case KillPoint::BeforeASave: return "before a save";
+        case KillPoint::WritingTheTemporaryFile: return "writing the temporary file";
+        case KillPoint::BeforeTheRename: return "before the rename";
+        case KillPoint::RenamingOrAfter: return "renaming or after";
     }
-    std::sort(times.begin(), times.end());
-    return std::max(times[times.size() / 2], std::chrono::microseconds(1));
+    return "?";
 }
 
-// Kills a child that saves without pause, kKills times, each after a random delay, and checks the
-// file after each kill. The child alternates the versions, so both are seen: the delays cover
-// several saves, so a kill lands before, inside or after any of them.
+// Busy work of a random length: how far the child gets meanwhile is left to the machine; no
+// verdict depends on it.
+void Spin(unsigned rounds) {
+    volatile unsigned sink = 0;
+    for (unsigned i = 0; i < rounds; ++i) sink = sink + 1;
+}
+
+// The saving child: before each save it waits for a word on `down`. After 'w' it saves at once;
+// after 'p' it says 'r' on `up` with the temporary file written and waits for another word before
+// the rename. It says 'd' with each save done, and alternates the versions, starting with the one
+// that is not on disk.
+[[noreturn]] void SaveOnCue(const SaveKind& kind, int onDisk, int up, int down) {
+    auto say = [&](char token) {
+        if (write(up, &token, 1) != 1) _exit(3);
+    };
+    auto await = [&] {
+        char word = 0;
+        if (read(down, &word, 1) != 1) _exit(0);
+        return word;
+    };
+    const std::string temporary = ResolveWritePath(kind.file) + ".tmp";
+    bool pause = false;
+    test::BeforeRename beforeRename([&](const std::string& path) {
+        if (path != temporary || !pause) return;
+        say('r');
+        await();
+    });
+    for (int v = onDisk ^ 1;; v ^= 1) {
+        pause = await() == 'p';
+        try {
+            kind.save(v);
+        } catch (...) {
+            _exit(2);
+        }
+        say('d');
+    }
+}
+
+// Kills a saving child kKills times: after a random number of whole saves, at a random one of
+// the kill points. After each kill the next start finds the version the child's progress says,
+// or with a kill during the rename the old or the new one; never a torn file.
 void KillDuringSaves(const SaveKind& kind) {
-    const auto oneSave = MeasureSave(kind);
     std::mt19937 rng(12345);
-    std::uniform_int_distribution<long> delayUs(0, 4 * oneSave.count());
+    std::uniform_int_distribution<int> wholeSaves(0, 3), point(0, 3);
+    std::uniform_int_distribution<unsigned> spin(0, 200000);
     std::set<int> seen;
     kind.save(0);
+    int onDisk = 0;
     for (int k = 0; k < kKills; ++k) {
-        int ready[2];
-        ASSERT_EQ(pipe(ready), 0);
+        const int whole = wholeSaves(rng);
+        const auto where = static_cast<KillPoint>(point(rng));
+        const unsigned rounds = spin(rng);
+        SCOPED_TRACE(testing::Message()
+                     << "kill " << k << " after " << whole << " whole saves, " << PointName(where));
+        int up[2], down[2];
+        ASSERT_EQ(pipe(up), 0);
+        ASSERT_EQ(pipe(down), 0);
         const pid_t child = fork();
         ASSERT_GE(child, 0);
         if (child == 0) {
-            close(ready[0]);
-            const char go = 1;
-            if (write(ready[1], &go, 1) != 1) _exit(3);
-            for (int v = 1;; v ^= 1) {
-                try {
-                    kind.save(v);
-                } catch (...) {
-                    _exit(2);
-                }
-            }
+            close(up[0]);
+            close(down[1]);
+            SaveOnCue(kind, onDisk, up[1], down[0]);
         }
-        close(ready[1]);
-        char go = 0;
-        ASSERT_EQ(read(ready[0], &go, 1), 1);
-        close(ready[0]);
-        usleep(static_cast<useconds_t>(delayUs(rng)));
+        close(up[1]);
+        close(down[0]);
+        auto go = [&](char word = 'p') { return write(down[1], &word, 1) == 1; };
+        auto heard = [&](char want) {
+            char token = 0;
+            return read(up[0], &token, 1) == 1 && token == want;
+        };
+        bool onCue = true;
+        // The whole saves run without a pause: their words are all sent at once.
+        for (int i = 0; i < whole && onCue; ++i) onCue = go('w');
+        for (int i = 0; i < whole && onCue; ++i) onCue = heard('d');
+        if (onCue) switch (where) {
+                case KillPoint::BeforeASave: break;
+                case KillPoint::WritingTheTemporaryFile:
+                    onCue = go();
+                    Spin(rounds);
+                    break;
+                case KillPoint::BeforeTheRename: onCue = go() && heard('r'); break;
+                case KillPoint::RenamingOrAfter:
+                    onCue = go() && heard('r') && go();
+                    Spin(rounds);
+                    break;
+            }
         kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
-        ASSERT_TRUE(WIFSIGNALED(status)) << kind.name << ": the saving child failed by itself";
+        close(down[1]);
+        // With the child gone, a 'd' still in the pipe is a save it finished before the kill.
+        const bool renamed = where == KillPoint::RenamingOrAfter && onCue && heard('d');
+        close(up[0]);
+        ASSERT_TRUE(onCue && WIFSIGNALED(status))
+            << kind.name << ": the saving child failed by itself or lost its cue";
         // The next start: leftovers go, the file reads as one of the two versions.
         RemoveSaveLeftovers();
         const int v = kind.version();
-        ASSERT_GE(v, 0) << kind.name << ": torn after kill " << k;
+        ASSERT_GE(v, 0) << kind.name << ": torn";
+        const int before = onDisk ^ (whole & 1);
+        // Killed during the rename without word of its end, either version is right.
+        if (where != KillPoint::RenamingOrAfter || renamed) {
+            ASSERT_EQ(v, renamed ? before ^ 1 : before) << kind.name;
+        }
+        onDisk = v;
         seen.insert(v);
     }
     for (const auto& e : fs::directory_iterator(fs::path(ResolvePath(kind.file)).parent_path()))
         EXPECT_NE(e.path().extension(), ".tmp") << e.path();
-    EXPECT_EQ(seen.size(), 2u) << kind.name
-                               << ": the kills should find both versions on disk (one save took "
-                               << oneSave.count() << " us here)";
+    EXPECT_EQ(seen.size(), 2u) << kind.name << ": the kills should find both versions on disk";
 }
 
 // On a file system with no byte left, the save fails with an input/output error and the file
