@@ -88,7 +88,7 @@ Wave CheckWave(const std::string& path) {
     return w;
 }
 
-bool WaitDone(unsigned char& done, int ms = 10000) {
+bool WaitDone(unsigned char& done, int ms = 60000) {
     for (int i = 0; i < ms / 5; ++i) {
         if (__atomic_load_n(&done, __ATOMIC_ACQUIRE)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(5));

@@ -138,7 +138,7 @@ TEST_F(MusicTest, PlayerCountsItsStartsAndReportsTheEnd) {
     EXPECT_EQ(p.PlayedXTimes, 2);
     EXPECT_TRUE(p.IsPlaying());
     int polls = 0;
-    while (!p.IsDone() && polls++ < 1000) usleep(10000);
+    while (!p.IsDone() && polls++ < 6000) usleep(10000);
     EXPECT_FALSE(p.IsPlaying());
     p.CloseStream();
     EXPECT_EQ(p.PlayedXTimes, 0);

@@ -97,8 +97,8 @@ protected:
                   static_cast<char*>(nullptr));
             _exit(127);
         }
-        // Up when it answers; a few seconds at most on a slow machine.
-        for (int i = 0; i < 500; ++i) {
+        // Up when it answers; a few seconds on a slow machine, the bound only for a broken one.
+        for (int i = 0; i < 6000; ++i) {
             httplib::Client cli("127.0.0.1", http_);
             if (cli.Get("/zvxinternal")) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

@@ -167,9 +167,10 @@ public:
 
     // Whether the server writes this text to standard error: the log arrives through a pipe
     // read by a thread of its own, so a line written before an answer may come after it.
+    // Waits for the line as long as only a hung server would take.
     bool LogShows(const std::string& text) {
         std::unique_lock lock(logMutex_);
-        return logCv_.wait_for(lock, std::chrono::seconds(10),
+        return logCv_.wait_for(lock, std::chrono::seconds(60),
                                [&] { return log_.find(text) != std::string::npos; });
     }
 

@@ -40,7 +40,8 @@ std::string Second(int16_t l = 8000, int16_t r = 8000) {
     return MakeWave(ConstantFrames(44100, l, r), 2, 44100, 16);
 }
 
-bool WaitFor(const std::function<bool()>& cond, uint32_t ms = 2000) {
+// The bound only keeps a broken mixer from hanging the test: a loaded machine may be slow.
+bool WaitFor(const std::function<bool()>& cond, uint32_t ms = 60000) {
     uint32_t start = platform::GetTickCount();
     while (!cond()) {
         if (platform::GetTickCount() - start > ms) return false;
