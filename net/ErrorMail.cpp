@@ -155,8 +155,8 @@ void SendErrorMail(const std::string& sender, const std::string& body,
     const bool senderUsable = !from.empty();
     const std::string typed = HeaderSafe(sender);
 
-    // Declared before the client, so that the client (which says QUIT as it goes) is freed
-    // while the message it sent still exists.
+    // Declared before the client, so that the client is freed while the message it sent still
+    // exists.
     std::unique_ptr<curl_mime, MimeDeleter> mime;
     TCurlList headers;
     TCurlList recipients;

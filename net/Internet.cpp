@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
@@ -10,6 +11,10 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
@@ -70,23 +75,76 @@ size_t WriteBody(char* ptr, size_t size, size_t nmemb, void* userdata) {
     return n;
 }
 
-// Called by libcurl at least once a second, also inside its blocking protocol waits: the place
-// where a cancel and the total time-out reach a transfer.
-struct TProgressGate {
-    const TTransfer* transfer = nullptr;
-    std::chrono::steady_clock::time_point deadline;
-    bool timedOut = false;
-};
+// Watches one libcurl transfer for its deadline and its cancel. libcurl asks the progress
+// callback at least once a second, but not in every wait: once a transfer has failed it still
+// says goodbye on the connection and waits for the answer (a mail server quiet after the message
+// was waited for twice the total time). So the gate keeps a duplicate of each of the transfer's
+// sockets, and when the time is up (a watch thread sees to it on time) or the transfer is
+// cancelled it shuts them down: every wait on them ends at once and nothing more is sent.
+class TTransferGate {
+public:
+    TTransferGate(const TTransfer* transfer, long totalTimeoutMs)
+        : transfer_(transfer),
+          deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(totalTimeoutMs)) {
+        watch_ = std::thread([this] {
+            std::unique_lock lock(mutex_);
+            if (!changed_.wait_until(lock, deadline_, [this] { return finished_; })) {
+                timedOut_ = true;
+                ShutLocked();
+            }
+        });
+    }
+    ~TTransferGate() {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        changed_.notify_all();
+        watch_.join();
+        // libcurl has closed its own descriptors (no connection is kept): these were the last.
+        for (const int fd : sockets_) close(fd);
+    }
+    TTransferGate(const TTransferGate&) = delete;
+    TTransferGate& operator=(const TTransferGate&) = delete;
 
-int ProgressGate(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    auto* gate = static_cast<TProgressGate*>(clientp);
-    if (gate->transfer && gate->transfer->Cancelled()) return 1;
-    if (std::chrono::steady_clock::now() >= gate->deadline) {
-        gate->timedOut = true;
+    bool TimedOut() const { return timedOut_; }
+
+    static int Progress(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        auto* gate = static_cast<TTransferGate*>(clientp);
+        const bool cancelled = gate->transfer_ && gate->transfer_->Cancelled();
+        if (!cancelled && std::chrono::steady_clock::now() < gate->deadline_) return 0;
+        std::lock_guard lock(gate->mutex_);
+        if (!cancelled) gate->timedOut_ = true;
+        gate->ShutLocked();
         return 1;
     }
-    return 0;
-}
+
+    // Every socket libcurl makes for the transfer, before it connects.
+    static int SocketMade(void* clientp, curl_socket_t fd, curlsocktype) {
+        auto* gate = static_cast<TTransferGate*>(clientp);
+        std::lock_guard lock(gate->mutex_);
+        const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (copy >= 0) gate->sockets_.push_back(copy);
+        // A connection begun after the end is refused (libcurl closes the socket).
+        return gate->shut_ ? CURL_SOCKOPT_ERROR : CURL_SOCKOPT_OK;
+    }
+
+private:
+    void ShutLocked() {
+        shut_ = true;
+        for (const int fd : sockets_) shutdown(fd, SHUT_RDWR);
+    }
+
+    const TTransfer* transfer_;
+    const std::chrono::steady_clock::time_point deadline_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<int> sockets_;  // our duplicates: a descriptor libcurl closes is never reused here
+    bool shut_ = false;
+    bool finished_ = false;
+    std::atomic<bool> timedOut_{false};
+    std::thread watch_;
+};
 
 }  // namespace
 
@@ -215,25 +273,32 @@ std::string ShortPeerText(std::string_view text, size_t maxChars) {
 }
 
 CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer, char* errbuf) {
-    TProgressGate gate;
-    gate.transfer = transfer;
-    gate.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalTimeoutMs);
+    TTransferGate gate(transfer, totalTimeoutMs);
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, totalTimeoutMs);
     // A protocol's own waits for a reply (SMTP after the message) are bounded by the same time.
     curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                      std::max(1L, (totalTimeoutMs + 999) / 1000));
+    // The goodbye (SMTP's QUIT) is said inside the transfer, under the gate, not when the handle
+    // is freed, where only libcurl's own response time-out would bound its wait.
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &ProgressGate);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &TTransferGate::Progress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &gate);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &TTransferGate::SocketMade);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, &gate);
     CURLcode result = curl_easy_perform(easy);
-    if (result == CURLE_ABORTED_BY_CALLBACK) {
-        if (transfer && transfer->Cancelled()) throw ETransferCancelled();
-        if (gate.timedOut) {
-            result = CURLE_OPERATION_TIMEDOUT;
-            if (errbuf)
-                std::snprintf(errbuf, CURL_ERROR_SIZE, "Operation timed out after %ld milliseconds",
-                              totalTimeoutMs);
-        }
+    // The gate is gone after this function: the handle must not call it again.
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, nullptr);
+    if (result == CURLE_OK) return result;  // a goodbye cut short takes nothing from a success
+    if (transfer && transfer->Cancelled()) throw ETransferCancelled();
+    if (gate.TimedOut()) {
+        // Whatever libcurl made of its shut connection, the reason is the time.
+        result = CURLE_OPERATION_TIMEDOUT;
+        if (errbuf)
+            std::snprintf(errbuf, CURL_ERROR_SIZE, "Operation timed out after %ld milliseconds",
+                          totalTimeoutMs);
     }
     return result;
 }

@@ -101,8 +101,10 @@ using TCurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
 bool AppendCurlList(TCurlList& list, const std::string& line);
 
 // Runs one libcurl transfer to its end, its total time-out or the transfer's cancel, whichever
-// comes first; the time-out holds inside libcurl's blocking waits too (a mail server that goes
-// quiet after the message).
+// comes first. The time is total: it holds inside libcurl's blocking waits and for the goodbye
+// (a mail server quiet after the message is not also awaited for its answer to QUIT). Once the
+// time is up or the transfer is cancelled, the connection is shut: nothing more is said on it.
+// The connection is closed before this returns; the handle keeps none.
 // errbuf (CURL_ERROR_SIZE bytes, or null) is the handle's error buffer, told about a time-out.
 CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer, char* errbuf);
 
