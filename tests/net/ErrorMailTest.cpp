@@ -1,7 +1,9 @@
-// The error mail against a scripted mail server: its total time-out is total.
+// The error mail's failures against a scripted mail server: each says why first, and the total
+// time-out is total.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -42,9 +44,32 @@ protected:
 TEST_F(ErrorMailFailureTest, ServerQuietAfterTheMessageHearsNoQuitOnceTheTimeIsUp) {
     SmtpPeer peer({{".", {TAct::Quiet, ""}}, {"QUIT", {TAct::Quiet, ""}}});
     EXPECT_EQ(Send(peer, TMailLimits{.ConnectTimeoutMs = 1000, .TotalTimeoutMs = 1000}),
-              "Operation timed out after 1000 milliseconds");
+              "Operation timed out after 1000 milliseconds\r\nsmtp://" + peer.HostPort());
     const std::vector<std::string> heard = peer.HeardUntilClosed();
     EXPECT_EQ(std::count(heard.begin(), heard.end(), "QUIT"), 0) << testing::PrintToString(heard);
+}
+
+// Where the exchange broke, in its own words: no errno of a socket.
+TEST_F(ErrorMailFailureTest, EachFailureLeadsWithItsReasonAndNamesTheServerAfterIt) {
+    struct TCase {
+        std::map<std::string, SmtpPeer::TStep> script;
+        std::string reason;
+    };
+    const TCase cases[] = {
+        {{{"CONNECT", {TAct::Close, ""}}},
+         "The mail server closed the connection before its greeting"},
+        {{{"EHLO", {TAct::Close, ""}}}, "The mail server closed the connection after EHLO"},
+        {{{"RCPT TO", {TAct::Close, ""}}}, "The mail server closed the connection after RCPT TO"},
+        {{{".", {TAct::Close, ""}}}, "The mail server closed the connection after the message"},
+        {{{"RCPT TO", {TAct::Answer, "554 5.7.1 Relaying denied"}}},
+         "The mail server refused RCPT TO: 554 5.7.1 Relaying denied"},
+        {{{".", {TAct::Answer, "552 5.3.4 Message too big for this mailbox"}}},
+         "The mail server refused the message: 552 5.3.4 Message too big for this mailbox"},
+    };
+    for (const TCase& c : cases) {
+        SmtpPeer peer(c.script);
+        EXPECT_EQ(Send(peer), c.reason + "\r\nsmtp://" + peer.HostPort());
+    }
 }
 
 }  // namespace
