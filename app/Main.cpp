@@ -78,6 +78,7 @@ constexpr qsizetype kMaxPagePictures = 64;
 // A message box shows this much of a text at most; the rest is cut, not drawn off the screen.
 constexpr qsizetype kMaxMessageChars = 800;
 constexpr int kMaxMessageLines = 16;
+constexpr qsizetype kMaxUnbrokenRun = 40;
 
 QString BoundedMessage(QString t) {
     t.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QChar('\r'), QChar('\n'));
@@ -96,7 +97,22 @@ QString BoundedMessage(QString t) {
         cut = true;
     }
     if (cut) t += QStringLiteral("...");
-    return t;
+    // A long run without a blank (an address with its query, a server's garbage) would make the
+    // box as wide as the run, up to the toolkit's hard limit: an invisible break opportunity now
+    // and then lets it wrap at the box's usual width.
+    QString wrapped;
+    wrapped.reserve(t.size() + t.size() / kMaxUnbrokenRun);
+    qsizetype run = 0;
+    for (const QChar c : t) {
+        if (c.isSpace()) {
+            run = 0;
+        } else if (++run > kMaxUnbrokenRun && !c.isLowSurrogate()) {
+            wrapped += QChar(0x200B);  // zero width space
+            run = 1;
+        }
+        wrapped += c;
+    }
+    return wrapped;
 }
 
 // Two addresses that name the same place: scheme and host compare without case, the rest as is.

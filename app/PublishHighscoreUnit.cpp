@@ -191,9 +191,10 @@ void TPublishHighscoreForm::Button1Click() {
         // Closed while publishing: nothing to tell.
     } catch (const std::exception& e) {
         // The server's answer is shown shortened: garbage must not make a box taller than the
-        // screen.
-        platform::ShowMessage("Could not publish Highscore: " + ShortPeerText(e.what()) + "\r\n" +
-                              ShortPeerText(AnsiToUtf8(lastResponse_)));
+        // screen. A failed exchange's message is bounded already and leads with its reason; its
+        // address (with the cut payload) follows on its own line and is kept.
+        platform::ShowMessage("Could not publish Highscore: " + ShortPeerText(e.what(), 600) +
+                              "\r\n" + ShortPeerText(AnsiToUtf8(lastResponse_)));
     }
 }
 

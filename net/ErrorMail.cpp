@@ -69,14 +69,72 @@ std::string MessageId(long long now, const std::string& domain) {
            ">";
 }
 
-// Every reply line of the server comes through here; the first refusal (a code of 400 or more)
-// is kept: it explains why the mail did not go, whatever the goodbye after it says.
+// What was said on the connection, so that a failure can say where in the exchange it came: the
+// last command sent (its verb), whether the message went, whether the server has said anything,
+// and the first refusal (a code of 400 or more), which explains why the mail did not go,
+// whatever the goodbye after it says.
+struct TSmtpTrace {
+    std::string lastCommand;  // "EHLO", "MAIL FROM", "RCPT TO", "DATA", ...
+    bool messageSent = false;
+    bool serverSpoke = false;
+    std::string refusal;
+    std::string refusedAt;  // what the refusal answered
+    // "after EHLO", "after the message", "before its greeting"
+    std::string Where() const {
+        if (messageSent) return "after the message";
+        if (!lastCommand.empty()) return "after " + lastCommand;
+        return serverSpoke ? "after its greeting" : "before its greeting";
+    }
+};
+
+std::string Verb(std::string_view line) {
+    std::string verb;
+    for (char c : line.substr(0, line.find_first_of(" \r\n")))
+        verb += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (verb.rfind("MAIL", 0) == 0) return "MAIL FROM";
+    if (verb.rfind("RCPT", 0) == 0) return "RCPT TO";
+    return verb;
+}
+
+// Commands and the message as libcurl sends them (its debug stream; nothing is printed).
+int TraceSent(CURL*, curl_infotype type, char* data, size_t size, void* userdata) {
+    auto* trace = static_cast<TSmtpTrace*>(userdata);
+    if (type == CURLINFO_HEADER_OUT && !trace->messageSent) {
+        // The goodbye is tried after a failure too: the failure came after the command before.
+        const std::string verb = Verb(std::string_view(data, size));
+        if (verb != "QUIT") trace->lastCommand = verb;
+    } else if (type == CURLINFO_DATA_OUT) {
+        trace->messageSent = true;
+    }
+    return 0;
+}
+
+// Every reply line of the server comes through here.
 size_t KeepRefusal(char* data, size_t size, size_t nitems, void* userdata) {
-    auto* refusal = static_cast<std::string*>(userdata);
+    auto* trace = static_cast<TSmtpTrace*>(userdata);
+    trace->serverSpoke = true;
     std::string line(data, size * nitems);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (refusal->empty() && line.size() >= 3 && (line[0] == '4' || line[0] == '5')) *refusal = line;
+    if (trace->refusal.empty() && line.size() >= 3 && (line[0] == '4' || line[0] == '5')) {
+        trace->refusal = line;
+        trace->refusedAt = trace->messageSent ? "the message" : trace->lastCommand;
+    }
     return size * nitems;
+}
+
+// Why the mail did not go, in the words of the exchange: the server's refusal with its own
+// words, the server closing the connection (and after which command), or libcurl's words.
+std::string MailFailure(CURLcode result, const char* errbuf, const TSmtpTrace& trace, long reply) {
+    if (result != CURLE_OPERATION_TIMEDOUT && !trace.refusal.empty())
+        return "The mail server refused " +
+               (trace.refusedAt.empty() ? std::string("the mail") : trace.refusedAt) + ": " +
+               ShortPeerText(trace.refusal);
+    if (result == CURLE_RECV_ERROR || result == CURLE_SEND_ERROR || result == CURLE_GOT_NOTHING)
+        return "The mail server closed the connection " + trace.Where();
+    std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(result);
+    while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r')) detail.pop_back();
+    if (reply >= 400) detail += " (" + std::to_string(reply) + ")";
+    return detail;
 }
 
 std::string DateNow(long long& unixTime) {
@@ -155,8 +213,8 @@ void SendErrorMail(const std::string& sender, const std::string& body,
     const bool senderUsable = !from.empty();
     const std::string typed = HeaderSafe(sender);
 
-    // Declared before the client, so that the client (which says QUIT as it goes) is freed
-    // while the message it sent still exists.
+    // Declared before the client, so that the client is freed while the message it sent still
+    // exists.
     std::unique_ptr<curl_mime, MimeDeleter> mime;
     TCurlList headers;
     TCurlList recipients;
@@ -205,23 +263,18 @@ void SendErrorMail(const std::string& sender, const std::string& body,
     curl_easy_setopt(c, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(c, CURLOPT_MIMEPOST, mime.get());
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
-    std::string refusal;
+    TSmtpTrace trace;
     curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &KeepRefusal);
-    curl_easy_setopt(c, CURLOPT_HEADERDATA, &refusal);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &trace);
+    curl_easy_setopt(c, CURLOPT_DEBUGFUNCTION, &TraceSent);
+    curl_easy_setopt(c, CURLOPT_DEBUGDATA, &trace);
+    curl_easy_setopt(c, CURLOPT_VERBOSE, 1L);
 
     const CURLcode result = PerformTransfer(c, limits.TotalTimeoutMs, transfer, errbuf);
     if (result != CURLE_OK) {
-        std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(result);
-        while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r'))
-            detail.pop_back();
-        // The server's own code and words tell a refused recipient from a full mailbox.
         long reply = 0;
         curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &reply);
-        if (!refusal.empty())
-            detail += ": " + ShortPeerText(refusal);
-        else if (reply >= 400)
-            detail += " (" + std::to_string(reply) + ")";
-        throw EMailError(detail);
+        throw EMailError(FailureAt(MailFailure(result, errbuf, trace, reply), url));
     }
 }
 

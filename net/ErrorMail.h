@@ -8,7 +8,9 @@
 namespace zx {
 
 // A mail that did not get through: refused, timed out, rejected by the server, or an attachment
-// that could not be read.
+// that could not be read. The message leads with the reason ("The mail server refused RCPT TO: "
+// and its words, "The mail server closed the connection after EHLO") and names the server on the
+// next line.
 class EMailError : public Exception {
 public:
     explicit EMailError(const std::string& message) : Exception(message) {}

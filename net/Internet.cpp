@@ -3,13 +3,19 @@
 #include <curl/curl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <mutex>
 #include <thread>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
@@ -53,15 +59,26 @@ void CurlGlobalInit() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// What an answer's body may take: the whole body up to the cap; of an error status only the
+// first words, which say why (a 500 with a page of 10 MB is not read to its end).
+constexpr size_t kErrorBodyBytes = 4096;
+
 struct Body {
     std::string data;
     size_t max = 0;
     bool tooLarge = false;
+    long status = 0;     // of the last status line seen
+    std::string reason;  // its reason phrase
 };
 
 size_t WriteBody(char* ptr, size_t size, size_t nmemb, void* userdata) {
     auto* body = static_cast<Body*>(userdata);
     const size_t n = size * nmemb;
+    if (body->status >= 400) {
+        const size_t room = kErrorBodyBytes - std::min(kErrorBodyBytes, body->data.size());
+        body->data.append(ptr, std::min(n, room));
+        return n <= room ? n : 0;  // enough to say why: the rest is not waited for
+    }
     if (body->data.size() + n > body->max) {
         body->tooLarge = true;
         return 0;  // makes libcurl abort the transfer
@@ -70,23 +87,138 @@ size_t WriteBody(char* ptr, size_t size, size_t nmemb, void* userdata) {
     return n;
 }
 
-// Called by libcurl at least once a second, also inside its blocking protocol waits: the place
-// where a cancel and the total time-out reach a transfer.
-struct TProgressGate {
-    const TTransfer* transfer = nullptr;
-    std::chrono::steady_clock::time_point deadline;
-    bool timedOut = false;
-};
+// Each header line of each answer (also of the redirects followed): the status line gives the
+// status and the server's reason phrase.
+size_t KeepStatus(char* data, size_t size, size_t nitems, void* userdata) {
+    auto* body = static_cast<Body*>(userdata);
+    const std::string_view line(data, size * nitems);
+    if (line.substr(0, 5) == "HTTP/") {
+        // "HTTP/1.1 503 Service Unavailable"
+        const size_t code = line.find(' ');
+        if (code != std::string_view::npos) {
+            body->status = std::atol(std::string(line.substr(code + 1, 3)).c_str());
+            body->reason.clear();
+            if (code + 5 < line.size()) body->reason = std::string(line.substr(code + 5));
+            while (!body->reason.empty() &&
+                   std::isspace(static_cast<unsigned char>(body->reason.back())))
+                body->reason.pop_back();
+        }
+    }
+    return size * nitems;
+}
 
-int ProgressGate(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    auto* gate = static_cast<TProgressGate*>(clientp);
-    if (gate->transfer && gate->transfer->Cancelled()) return 1;
-    if (std::chrono::steady_clock::now() >= gate->deadline) {
-        gate->timedOut = true;
+// A peer's text on one line: every control character and run of blanks one blank.
+std::string OneLine(std::string_view text) {
+    std::string out;
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        const bool blank = c < 0x20 || c == 0x7f || c == ' ';
+        if (blank) {
+            if (!out.empty() && out.back() != ' ') out += ' ';
+        } else {
+            out += ch;
+        }
+    }
+    while (!out.empty() && out.back() == ' ') out.pop_back();
+    return out;
+}
+
+// Reason phrases of a status line that came without one (HTTP/2 has none).
+std::string_view StandardReason(long status) {
+    switch (status) {
+        case 400: return "Bad Request";
+        case 401: return "Unauthorized";
+        case 403: return "Forbidden";
+        case 404: return "Not Found";
+        case 429: return "Too Many Requests";
+        case 500: return "Internal Server Error";
+        case 502: return "Bad Gateway";
+        case 503: return "Service Unavailable";
+        case 504: return "Gateway Timeout";
+        default: return {};
+    }
+}
+
+// "HTTP 503 Service Unavailable: Error=The list cannot be written just now": the status, the
+// server's reason phrase and the first words of its answer.
+std::string StatusFailure(const Body& body) {
+    std::string reason = ShortPeerText(OneLine(body.reason), 60);
+    if (reason.empty()) reason = StandardReason(body.status);
+    const std::string words = ShortPeerText(OneLine(body.data), 200);
+    return "HTTP " + std::to_string(body.status) + (reason.empty() ? "" : " " + reason) +
+           (words.empty() ? "" : ": " + words);
+}
+
+// Watches one libcurl transfer for its deadline and its cancel. libcurl asks the progress
+// callback at least once a second, but not in every wait: once a transfer has failed it still
+// says goodbye on the connection and waits for the answer (a mail server quiet after the message
+// was waited for twice the total time). So the gate keeps a duplicate of each of the transfer's
+// sockets, and when the time is up (a watch thread sees to it on time) or the transfer is
+// cancelled it shuts them down: every wait on them ends at once and nothing more is sent.
+class TTransferGate {
+public:
+    TTransferGate(const TTransfer* transfer, long totalTimeoutMs)
+        : transfer_(transfer),
+          deadline_(std::chrono::steady_clock::now() + std::chrono::milliseconds(totalTimeoutMs)) {
+        watch_ = std::thread([this] {
+            std::unique_lock lock(mutex_);
+            if (!changed_.wait_until(lock, deadline_, [this] { return finished_; })) {
+                timedOut_ = true;
+                ShutLocked();
+            }
+        });
+    }
+    ~TTransferGate() {
+        {
+            std::lock_guard lock(mutex_);
+            finished_ = true;
+        }
+        changed_.notify_all();
+        watch_.join();
+        // libcurl has closed its own descriptors (no connection is kept): these were the last.
+        for (const int fd : sockets_) close(fd);
+    }
+    TTransferGate(const TTransferGate&) = delete;
+    TTransferGate& operator=(const TTransferGate&) = delete;
+
+    bool TimedOut() const { return timedOut_; }
+
+    static int Progress(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+        auto* gate = static_cast<TTransferGate*>(clientp);
+        const bool cancelled = gate->transfer_ && gate->transfer_->Cancelled();
+        if (!cancelled && std::chrono::steady_clock::now() < gate->deadline_) return 0;
+        std::lock_guard lock(gate->mutex_);
+        if (!cancelled) gate->timedOut_ = true;
+        gate->ShutLocked();
         return 1;
     }
-    return 0;
-}
+
+    // Every socket libcurl makes for the transfer, before it connects.
+    static int SocketMade(void* clientp, curl_socket_t fd, curlsocktype) {
+        auto* gate = static_cast<TTransferGate*>(clientp);
+        std::lock_guard lock(gate->mutex_);
+        const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+        if (copy >= 0) gate->sockets_.push_back(copy);
+        // A connection begun after the end is refused (libcurl closes the socket).
+        return gate->shut_ ? CURL_SOCKOPT_ERROR : CURL_SOCKOPT_OK;
+    }
+
+private:
+    void ShutLocked() {
+        shut_ = true;
+        for (const int fd : sockets_) shutdown(fd, SHUT_RDWR);
+    }
+
+    const TTransfer* transfer_;
+    const std::chrono::steady_clock::time_point deadline_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<int> sockets_;  // our duplicates: a descriptor libcurl closes is never reused here
+    bool shut_ = false;
+    bool finished_ = false;
+    std::atomic<bool> timedOut_{false};
+    std::thread watch_;
+};
 
 }  // namespace
 
@@ -214,26 +346,45 @@ std::string ShortPeerText(std::string_view text, size_t maxChars) {
     return out;
 }
 
+std::string ShortAddress(std::string_view url) {
+    constexpr size_t kQueryChars = 24;
+    const size_t query = url.find('?');
+    if (query != std::string_view::npos && url.size() - query - 1 > kQueryChars)
+        return std::string(url.substr(0, query + 1 + kQueryChars)) + "...";
+    return ShortPeerText(url, 160);
+}
+
+std::string FailureAt(const std::string& reason, std::string_view url) {
+    return reason + "\r\n" + ShortAddress(url);
+}
+
 CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer, char* errbuf) {
-    TProgressGate gate;
-    gate.transfer = transfer;
-    gate.deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(totalTimeoutMs);
+    TTransferGate gate(transfer, totalTimeoutMs);
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, totalTimeoutMs);
     // A protocol's own waits for a reply (SMTP after the message) are bounded by the same time.
     curl_easy_setopt(easy, CURLOPT_SERVER_RESPONSE_TIMEOUT,
                      std::max(1L, (totalTimeoutMs + 999) / 1000));
+    // The goodbye (SMTP's QUIT) is said inside the transfer, under the gate, not when the handle
+    // is freed, where only libcurl's own response time-out would bound its wait.
+    curl_easy_setopt(easy, CURLOPT_FORBID_REUSE, 1L);
     curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &ProgressGate);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, &TTransferGate::Progress);
     curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &gate);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, &TTransferGate::SocketMade);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTDATA, &gate);
     CURLcode result = curl_easy_perform(easy);
-    if (result == CURLE_ABORTED_BY_CALLBACK) {
-        if (transfer && transfer->Cancelled()) throw ETransferCancelled();
-        if (gate.timedOut) {
-            result = CURLE_OPERATION_TIMEDOUT;
-            if (errbuf)
-                std::snprintf(errbuf, CURL_ERROR_SIZE, "Operation timed out after %ld milliseconds",
-                              totalTimeoutMs);
-        }
+    // The gate is gone after this function: the handle must not call it again.
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, nullptr);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 1L);
+    curl_easy_setopt(easy, CURLOPT_SOCKOPTFUNCTION, nullptr);
+    if (result == CURLE_OK) return result;  // a goodbye cut short takes nothing from a success
+    if (transfer && transfer->Cancelled()) throw ETransferCancelled();
+    if (gate.TimedOut()) {
+        // Whatever libcurl made of its shut connection, the reason is the time.
+        result = CURLE_OPERATION_TIMEDOUT;
+        if (errbuf)
+            std::snprintf(errbuf, CURL_ERROR_SIZE, "Operation timed out after %ld milliseconds",
+                          totalTimeoutMs);
     }
     return result;
 }
@@ -242,7 +393,7 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
                     const THttpLimits& limits, const TTransfer* transfer) {
     CurlGlobalInit();
     TCurlEasy easy(curl_easy_init());
-    if (!easy) throw EHttpError("Cannot start an HTTP client", 0);
+    if (!easy) throw EHttpError(FailureAt("Cannot start an HTTP client", url), 0);
     Body body;
     body.max = limits.MaxBodyBytes;
     char errbuf[CURL_ERROR_SIZE] = {};
@@ -256,34 +407,35 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
     curl_easy_setopt(c, CURLOPT_CONNECTTIMEOUT_MS, limits.ConnectTimeoutMs);
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, &WriteBody);
     curl_easy_setopt(c, CURLOPT_WRITEDATA, &body);
+    curl_easy_setopt(c, CURLOPT_HEADERFUNCTION, &KeepStatus);
+    curl_easy_setopt(c, CURLOPT_HEADERDATA, &body);
     curl_easy_setopt(c, CURLOPT_ERRORBUFFER, errbuf);
     // The client names itself as it always has; the servers' logs and filters know it by this.
     curl_easy_setopt(c, CURLOPT_USERAGENT, "Mozilla/3.0 (compatible; Indy Library)");
     TCurlList headerList;
     for (const std::string& h : headers)
-        if (!AppendCurlList(headerList, h)) throw EHttpError("Cannot start an HTTP client", 0);
+        if (!AppendCurlList(headerList, h))
+            throw EHttpError(FailureAt("Cannot start an HTTP client", url), 0);
     if (headerList) curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
     const CURLcode result = PerformTransfer(c, limits.TotalTimeoutMs, transfer, errbuf);
+    // An error status is the reason, however the answer went on (endless, cut, too slow): the
+    // server has said why.
+    long status = 0;
+    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
+    if (status >= 400) {
+        body.status = status;
+        throw EHttpError(FailureAt(StatusFailure(body), url), status);
+    }
     if (body.tooLarge)
-        throw EHttpError("The answer of " + url + " is larger than " +
-                             std::to_string(limits.MaxBodyBytes) + " bytes",
-                         0);
+        throw EHttpError(
+            FailureAt("The answer is larger than " + std::to_string(limits.MaxBodyBytes) + " bytes",
+                      url),
+            0);
     if (result != CURLE_OK) {
         std::string detail = errbuf[0] ? errbuf : curl_easy_strerror(result);
         while (!detail.empty() && (detail.back() == '\n' || detail.back() == '\r'))
             detail.pop_back();
-        throw EHttpError(detail, 0);
-    }
-    long status = 0;
-    curl_easy_getinfo(c, CURLINFO_RESPONSE_CODE, &status);
-    if (status >= 400) {
-        const char* reason = status == 404   ? " Not Found"
-                             : status == 500 ? " Internal Server Error"
-                                             : "";
-        // The server's own words say why ("too many scores").
-        const std::string why = ShortPeerText(body.data);
-        throw EHttpError(
-            "HTTP " + std::to_string(status) + reason + (why.empty() ? "" : ": " + why), status);
+        throw EHttpError(FailureAt(detail, url), 0);
     }
     return std::move(body.data);
 }

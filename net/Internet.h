@@ -33,8 +33,10 @@ std::string GameServerAddress(bool www, std::string_view path);
 std::string StartPageAddress();
 std::string WebSiteAddress();
 
-// A failed HTTP exchange: a status of 400 or more (Status set; the message carries the
-// server's own explanation, shortened), a time-out, a refused connection, an oversized answer.
+// A failed HTTP exchange: a status of 400 or more (Status set), a time-out, a refused connection,
+// an oversized answer. The message leads with the reason ("HTTP 500 Internal Server Error: " and
+// the server's own words, shortened; "The answer is larger than 1048576 bytes"; libcurl's words)
+// and names the address on the next line.
 class EHttpError : public Exception {
 public:
     EHttpError(const std::string& message, long status) : Exception(message), Status(status) {}
@@ -82,6 +84,11 @@ bool WaitForTransfers(std::chrono::milliseconds bound);
 // At most maxChars characters of a peer's text, cut at a character boundary, with "..." when
 // cut: what a message box shows of a server's answer.
 std::string ShortPeerText(std::string_view text, size_t maxChars = 300);
+// An address as a failure names it: a long query (a scrambled payload) cut to its first
+// characters, so that it cannot crowd out the reason.
+std::string ShortAddress(std::string_view url);
+// The message of a failed exchange: the reason first, the address on the next line.
+std::string FailureAt(const std::string& reason, std::string_view url);
 
 // GET of the address with extra header lines ("Name: value"); the body as received. Blocks the
 // calling thread: call it from a transfer's work. Raises EHttpError or ETransferCancelled.
@@ -101,8 +108,10 @@ using TCurlList = std::unique_ptr<curl_slist, CurlListDeleter>;
 bool AppendCurlList(TCurlList& list, const std::string& line);
 
 // Runs one libcurl transfer to its end, its total time-out or the transfer's cancel, whichever
-// comes first; the time-out holds inside libcurl's blocking waits too (a mail server that goes
-// quiet after the message).
+// comes first. The time is total: it holds inside libcurl's blocking waits and for the goodbye
+// (a mail server quiet after the message is not also awaited for its answer to QUIT). Once the
+// time is up or the transfer is cancelled, the connection is shut: nothing more is said on it.
+// The connection is closed before this returns; the handle keeps none.
 // errbuf (CURL_ERROR_SIZE bytes, or null) is the handle's error buffer, told about a time-out.
 CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* transfer, char* errbuf);
 

@@ -118,12 +118,12 @@ TEST_F(InternetTest, NoConnectionRaises) {
     EXPECT_THROW(DownloadText(url), EHttpError);
 }
 
-// The server's own reason reaches the player, shortened: its words, not a bare status.
+// The server's own reason reaches the player, shortened and on one line, before the address.
 TEST_F(InternetTest, ErrorStatusCarriesTheServersReasonShortened) {
     test::LocalHttpServer server;
     server.Server().Get("/busy", [](const httplib::Request&, httplib::Response& res) {
         res.status = 503;
-        res.set_content("Error=The highscore list cannot be written just now\r\n", "text/plain");
+        res.set_content("Error=The highscore list\r\ncannot be written just now\r\n", "text/plain");
     });
     server.Server().Get("/garbage", [](const httplib::Request&, httplib::Response& res) {
         res.status = 429;
@@ -135,13 +135,55 @@ TEST_F(InternetTest, ErrorStatusCarriesTheServersReasonShortened) {
         FAIL();
     } catch (const EHttpError& e) {
         EXPECT_EQ(std::string(e.what()),
-                  "HTTP 503: Error=The highscore list cannot be written just now");
+                  "HTTP 503 Service Unavailable: Error=The highscore list cannot be written just "
+                  "now\r\n" +
+                      server.Url("/busy"));
     }
     try {
         DownloadText(server.Url("/garbage"));
         FAIL();
     } catch (const EHttpError& e) {
-        EXPECT_EQ(std::string(e.what()), "HTTP 429: " + std::string(300, 'g') + "...");
+        EXPECT_EQ(std::string(e.what()), "HTTP 429 Too Many Requests: " + std::string(200, 'g') +
+                                             "...\r\n" + server.Url("/garbage"));
+    }
+}
+
+// An answer that is too much still says why: an error status with a body of 10 MB is the status
+// and the first words (the rest is not read), an endless answer is the size cap, and a long
+// query (a scrambled payload) is cut so that it cannot crowd the reason out.
+TEST_F(InternetTest, OversizedAnswersLeadWithTheirReasonAndTheAddressComesAfter) {
+    test::LocalHttpServer server;
+    server.Server().Get("/huge-error", [](const httplib::Request&, httplib::Response& res) {
+        res.status = 500;
+        res.set_content("Error=the database is locked\r\n" + std::string(10 << 20, 'x'),
+                        "text/plain");
+    });
+    server.Server().Get("/endless", [](const httplib::Request&, httplib::Response& res) {
+        res.set_chunked_content_provider("text/plain", [](size_t, httplib::DataSink& sink) {
+            const std::string chunk(16384, 'y');
+            return sink.write(chunk.data(), chunk.size());
+        });
+    });
+    server.Start();
+    const THttpLimits limits{.MaxBodyBytes = 4096};
+    try {
+        DownloadText(server.Url("/huge-error"), {}, limits);
+        FAIL();
+    } catch (const EHttpError& e) {
+        EXPECT_EQ(e.Status, 500);
+        EXPECT_EQ(std::string(e.what()),
+                  "HTTP 500 Internal Server Error: Error=the database is locked " +
+                      std::string(171, 'x') + "...\r\n" + server.Url("/huge-error"));
+    }
+    const std::string payload(600, 'Q');
+    try {
+        DownloadText(server.Url("/endless?cs=" + payload));
+        FAIL();
+    } catch (const EHttpError& e) {
+        EXPECT_EQ(e.Status, 0);
+        EXPECT_EQ(std::string(e.what()), "The answer is larger than 1048576 bytes\r\n" +
+                                             server.Url("/endless?cs=" + std::string(21, 'Q')) +
+                                             "...");
     }
 }
 
