@@ -451,6 +451,9 @@ protected:
         e.key.keysym.sym = SDLK_RETURN;
         e.key.keysym.mod = KMOD_LALT;
         ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
+        // Other events may stand before it in the queue.
+        const bool before = f.Window().Fullscreen();
+        for (int i = 0; i < 100 && f.Window().Fullscreen() == before; ++i) f.ProcessEvent(10);
         Drain(f);
     }
     static void WindowManager(TWindowForm& f, uint8_t event, int w = 0, int h = 0) {
