@@ -26,9 +26,31 @@ std::vector<TWait*>& Waits() {
 
 constexpr int kBusyAfterMs = 500;
 
+struct TWhenNotWaiting {
+    QPointer<QObject> context;
+    std::function<void()> f;
+};
+
+std::vector<TWhenNotWaiting>& AfterWaits() {
+    static std::vector<TWhenNotWaiting> after;
+    return after;
+}
+
+void RunAfterWaits() {
+    std::vector<TWhenNotWaiting> due;
+    due.swap(AfterWaits());
+    for (TWhenNotWaiting& w : due)
+        if (w.context) QMetaObject::invokeMethod(w.context, std::move(w.f), Qt::QueuedConnection);
+}
+
 }  // namespace
 
 bool Waiting() { return !Waits().empty(); }
+
+void WhenNotWaiting(QObject* context, std::function<void()> f) {
+    AfterWaits().push_back({context, std::move(f)});
+    if (!Waiting()) RunAfterWaits();
+}
 
 void CancelAllWaits() { CancelWaitsOf(nullptr); }
 
@@ -92,6 +114,7 @@ void AwaitTransfer(const std::function<void(const TTransfer&)>& work,
         if (status) status->clear();
     }
     std::erase(Waits(), &wait);
+    if (!Waiting()) RunAfterWaits();
     if (!finished) throw ETransferCancelled();
     if (failure) std::rethrow_exception(failure);
 }

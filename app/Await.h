@@ -29,6 +29,9 @@ void AwaitTransfer(const std::function<void(const TTransfer&)>& work,
                    const TAwaitOptions& options = {});
 // True while some AwaitTransfer is waiting.
 bool Waiting();
+// Runs f from the window thread's event loop once no AwaitTransfer is waiting (at the next pass
+// when none is); dropped when context is gone by then.
+void WhenNotWaiting(QObject* context, std::function<void()> f);
 // Cancels every running wait: the program is ending.
 void CancelAllWaits();
 // Cancels the waits of one window (it is closing).

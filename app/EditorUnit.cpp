@@ -1,5 +1,6 @@
 #include "app/EditorUnit.h"
 
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QScrollBar>
 
@@ -11,7 +12,6 @@ namespace zx {
 
 TEditorForm::TEditorForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("EditorForm"));
-    setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Editor"));
     setFont(LauncherFont());
     MarkOwnForm(this);
@@ -26,6 +26,7 @@ TEditorForm::TEditorForm(QWidget* parent) : QWidget(parent, Qt::Window) {
     Button2 = new QPushButton(QStringLiteral("Save"), this);
     connect(Button1, &QPushButton::clicked, this, &TEditorForm::Button1Click);
     connect(Button2, &QPushButton::clicked, this, [this] {
+        const auto busy = life_.Busy();
         try {
             Button2Click();
         } catch (const std::exception& e) {
@@ -38,6 +39,7 @@ TEditorForm::TEditorForm(QWidget* parent) : QWidget(parent, Qt::Window) {
 }
 
 void TEditorForm::showEvent(QShowEvent* e) {
+    const auto busy = life_.Busy();
     QWidget::showEvent(e);
     if (shown_) return;
     shown_ = true;
@@ -59,6 +61,11 @@ void TEditorForm::FormShow() {
 }
 
 void TEditorForm::Button1Click() { close(); }
+
+void TEditorForm::closeEvent(QCloseEvent* e) {
+    QWidget::closeEvent(e);
+    if (e->isAccepted()) life_.Closed();
+}
 
 void TEditorForm::keyPressEvent(QKeyEvent* e) {
     if ((e->key() == Qt::Key_Return || e->key() == Qt::Key_Enter) &&

@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QWidget>
 
+#include "app/DeferredDelete.h"
+
 namespace zx {
 
 class TEditorForm : public QWidget {
@@ -26,9 +28,12 @@ protected:
     void resizeEvent(QResizeEvent* e) override;
     // Return on a focused button presses it, as in every dialog of the program.
     void keyPressEvent(QKeyEvent* e) override;
+    // A closed editor goes, once its handler has returned.
+    void closeEvent(QCloseEvent* e) override;
 
 private:
     bool shown_ = false;
+    TDeferredDelete life_{this};
 };
 
 }  // namespace zx

@@ -1,5 +1,6 @@
 #include "app/Main.h"
 
+#include <SDL.h>
 #include <fontconfig/fontconfig.h>
 
 #include <QApplication>
@@ -127,6 +128,30 @@ QString Normalized(const QUrl& u) {
 
 TForm1* Form1() { return theForm; }
 
+QIcon ProgramIcon() {
+    QIcon icon;
+    for (const int size : {16, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/zolvex/%1x%1/apps/zolvex.png").arg(size), QSize(size, size));
+    return icon;
+}
+
+namespace {
+
+// The game screen's window shows the launcher's icon.
+void SetGameWindowIcon(SDL_Window* window) {
+    const QImage icon = QImage(QStringLiteral(":/zolvex/64x64/apps/zolvex.png"))
+                            .convertToFormat(QImage::Format_ARGB32);
+    if (icon.isNull()) return;
+    SDL_Surface* surface = SDL_CreateRGBSurfaceWithFormatFrom(
+        const_cast<uchar*>(icon.constBits()), icon.width(), icon.height(), 32,
+        static_cast<int>(icon.bytesPerLine()), SDL_PIXELFORMAT_ARGB8888);
+    if (!surface) return;
+    SDL_SetWindowIcon(window, surface);
+    SDL_FreeSurface(surface);
+}
+
+}  // namespace
+
 void OpenInBrowser(const std::string& url) {
     const auto failed = [url] { platform::ShowError("Unable to start Browser. Goto\r" + url); };
     const int fd = platform::ShellOpenWatched(url);
@@ -227,21 +252,29 @@ void MarkOwnForm(QWidget* form) {
 
 void InstallMessageBoxes() {
     platform::SetMessageHook([](platform::MessageKind kind, const std::string& text) {
+        // The box belongs to the window that is active, which may be closed and deleted while
+        // the box waits (the program is asked to end): the box then goes with it, once, and
+        // counts as declined.
+        // A window already closed (its deletion pending) is no owner at all.
+        QWidget* owner = QApplication::activeWindow();
+        if (owner && !owner->isVisible()) owner = nullptr;
+        QPointer<QMessageBox> box = new QMessageBox(owner);
+        box->setWindowTitle(QStringLiteral("Zolvex"));
         // Texts may carry a server's words: shown as they are, never as markup, and bounded.
-        QMessageBox box(QApplication::activeWindow());
-        box.setWindowTitle(QStringLiteral("Zolvex"));
-        box.setTextFormat(Qt::PlainText);
-        box.setText(BoundedMessage(Qs(text)));
+        box->setTextFormat(Qt::PlainText);
+        box->setText(BoundedMessage(Qs(text)));
         switch (kind) {
-            case platform::MessageKind::Info: box.setIcon(QMessageBox::Information); break;
+            case platform::MessageKind::Info: box->setIcon(QMessageBox::Information); break;
             case platform::MessageKind::Confirm:
-                box.setIcon(QMessageBox::Question);
-                box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-                return box.exec() == QMessageBox::Yes;
-            case platform::MessageKind::Error: box.setIcon(QMessageBox::Critical); break;
+                box->setIcon(QMessageBox::Question);
+                box->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+                break;
+            case platform::MessageKind::Error: box->setIcon(QMessageBox::Critical); break;
         }
-        box.exec();
-        return true;
+        const int answer = box->exec();
+        const bool yes = box && answer == QMessageBox::Yes;
+        delete box.data();
+        return kind != platform::MessageKind::Confirm || yes;
     });
 }
 
@@ -429,6 +462,12 @@ TForm1::TForm1(QWidget* parent) : QMainWindow(parent) {
     Panel2->hide();
     SBMemo = new QPlainTextEdit(client);
     SBMemo->hide();
+    StatusText = new QLabel(client);
+    StatusText->setAlignment(Qt::AlignCenter);
+    StatusText->setAutoFillBackground(true);
+    StatusText->setFrameShape(QFrame::Panel);
+    StatusText->setFrameShadow(QFrame::Raised);
+    StatusText->hide();
     Timer1 = new QTimer(this);
     Timer1->setInterval(5000);
     connect(Timer1, &QTimer::timeout, this, [this] { Guarded([this] { Timer1Timer(); }); });
@@ -547,6 +586,8 @@ void TForm1::FormCreate() {
     Shape1->raise();
     WebBrowser1->raise();
     Panel2->raise();
+    StatusText->setGeometry(8, pic.height() - 26, pic.width() - 16, 20);
+    StatusText->raise();
     adjustSize();
     setFixedSize(sizeHint());
     if (QScreen* screen = QGuiApplication::primaryScreen())
@@ -567,6 +608,8 @@ void TForm1::showEvent(QShowEvent* e) {
 }
 
 void TForm1::FocusWindowChanged(QWindow* now) {
+    // A modal box that held a START back has closed, perhaps.
+    if (startPending_) QTimer::singleShot(0, this, [this] { RunPendingStart(); });
     if (!now) return;
     if (now == windowHandle()) {
         // Only a return from one of the program's own windows is an activation; a switch from
@@ -600,11 +643,17 @@ void TForm1::FormActivate() {
     // A message box shown from here returns the focus to the launcher: that is no new activation.
     if (activating_ || gameRunning_ || closing_) return;
     activating_ = true;
-    ReportCfgFailuresAgain();
+    // However the activation ends, a START that came meanwhile runs as soon as nothing holds it
+    // (an error box of this activation, say), and never at a later activation.
     struct Done {
-        bool& flag;
-        ~Done() { flag = false; }
-    } done{activating_};
+        TForm1& form;
+        ~Done() {
+            form.activating_ = false;
+            if (form.startPending_)
+                QTimer::singleShot(0, &form, [f = &form] { f->RunPendingStart(); });
+        }
+    } done{*this};
+    ReportCfgFailuresAgain();
     HideBrowser();
     RepaintNow();
     if (!startNote_.empty()) platform::ShowMessage(std::exchange(startNote_, {}));
@@ -622,10 +671,31 @@ void TForm1::FormActivate() {
         ClearLog();
     else
         ShowErrorSolution();
-    if (startPending_ && !closing_) {
+}
+
+void TForm1::SetStatus(const QString& text) {
+    StatusText->setText(text);
+    StatusText->setVisible(!text.isEmpty());
+}
+
+void TForm1::RunPendingStart() {
+    if (!startPending_) return;
+    if (closing_) {
         startPending_ = false;
-        QTimer::singleShot(0, this, [this] { ActionStart->trigger(); });
+        SetStatus({});
+        return;
     }
+    // The activation's end and the end of the last wait call again; a closing modal box moves
+    // the focus, which calls again too.
+    if (activating_ || gameRunning_) return;
+    if (Waiting()) {
+        WhenNotWaiting(this, [this] { RunPendingStart(); });
+        return;
+    }
+    if (QApplication::activeModalWidget()) return;
+    startPending_ = false;
+    SetStatus({});
+    ActionStart->trigger();
 }
 
 void TForm1::Timer1Timer() {
@@ -685,11 +755,32 @@ void TForm1::ShowErrorSolution() {
     if (!online) platform::ShowMessage(std::string(kOfflineMessage));
     // The list and its comparison with the log run off the window's thread; the game does not
     // start before the answer is there.
-    TKnownError known;
+    // The results live as long as the transfer's thread, which may outlast a cancelled wait.
+    struct TCheck {
+        TKnownError known;
+        std::string fetchFailure;
+    };
+    const auto check = std::make_shared<TCheck>();
     const std::string address = GameServerAddress(true, "/zvxinternal/errors.txt");
-    AwaitTransfer([&known, address, online](const TTransfer& t) {
-        known = FindKnownError(online ? DownloadText(address, {}, {}, &t) : std::string());
+    AwaitTransfer([check, address, online, limits = KnownErrorLimits](const TTransfer& t) {
+        std::string list;
+        if (online) {
+            try {
+                list = DownloadText(address, {}, limits, &t);
+            } catch (const ETransferCancelled&) {
+                throw;
+            } catch (const std::exception& e) {
+                check->fetchFailure = e.what();
+            }
+        }
+        check->known = FindKnownError(list);
     });
+    // Without the list the error counts as unknown, as offline; the player learns which download
+    // failed, not only how.
+    if (!check->fetchFailure.empty())
+        platform::ShowError("The list of known errors could not be fetched from " + address + ": " +
+                            check->fetchFailure);
+    const TKnownError& known = check->known;
     if (!known.Page.empty()) {
         const std::string page = GameServerAddress(true, "/zvxinternal/errors/") + known.Page;
         if (BrowserVisible())
@@ -718,6 +809,7 @@ void TForm1::RunGameScreen() {
     } withdraw;
     if (EnvData.DisplayMode >= 0 && EnvData.DisplayMode <= 2)
         screen->SetDisplayKind(static_cast<uint8_t>(EnvData.DisplayMode));
+    SetGameWindowIcon(screen->Window().Handle());
     screen->Show();
     // The game screen's window runs its own loop; between its events the launcher may repaint,
     // but takes no input until the game has ended.
@@ -728,10 +820,13 @@ void TForm1::RunGameScreen() {
 }
 
 void TForm1::ActionStartExecute() {
-    // A click on START while the program waits for a peer is kept, not lost: the game starts
-    // once the wait (the known-error check, say) is over.
+    // A click on START while the program waits (the known-error check, a publication) is kept,
+    // said so, and run once the wait is over: not lost, and not started at some later moment.
     if (activating_ || Waiting()) {
         startPending_ = true;
+        SetStatus(activating_ ? QStringLiteral("The game starts once the error has been looked up.")
+                              : QStringLiteral("The game starts once the transfer is over."));
+        if (!activating_) WhenNotWaiting(this, [this] { RunPendingStart(); });
         return;
     }
     Timer1->stop();

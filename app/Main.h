@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QFrame>
 #include <QHash>
+#include <QIcon>
 #include <QImage>
 #include <QLabel>
 #include <QMainWindow>
@@ -99,6 +100,9 @@ public:
     QLabel* Label1 = nullptr;
     QPlainTextEdit* SBMemo = nullptr;
     QTimer* Timer1 = nullptr;
+    // A line over the foot of the picture: what the launcher is waiting for, and a START that
+    // waits with it. Hidden while empty.
+    QLabel* StatusText = nullptr;
 
     // Actions.
     QAction* ActionStart = nullptr;
@@ -148,6 +152,11 @@ public:
     // Dialogs call this when they close: the focus comes back to the launcher.
     void OwnWindowClosed();
 
+    // Limits of the download of the list of known errors.
+    THttpLimits KnownErrorLimits;
+    // A START that came while the launcher was busy: it runs as soon as nothing holds it.
+    bool StartPending() const { return startPending_; }
+
     // What starting a game asks of the machine; empty members are the real ones, a test sets
     // its own.
     struct TGameStart {
@@ -170,6 +179,10 @@ private:
     // Runs a handler as the application would: a failure becomes an error box.
     void Guarded(const std::function<void()>& handler);
     void FocusWindowChanged(QWindow* now);
+    void SetStatus(const QString& text);
+    // Starts the game held back by a busy launcher once nothing holds it any more: no
+    // activation, no network wait, no modal box. Never later than that.
+    void RunPendingStart();
 
     friend class TPanelProgress;
     bool activating_ = false;
@@ -216,5 +229,11 @@ QLabel* SetUpPictureForm(QDialog* form, const char* name, const char* caption);
 QLabel* PictureText(QWidget* parent, const QString& text);
 // The launcher, for the dialogs it creates (nullptr when there is none).
 TForm1* Form1();
+
+// The name of the program's desktop entry (without ".desktop"): the application's identity on
+// the desktop, the Wayland app id.
+inline constexpr const char* kDesktopFileName = "org.zolvex.Zolvex";
+// The program's icon in every size it is drawn in, for its windows.
+QIcon ProgramIcon();
 
 }  // namespace zx

@@ -47,7 +47,6 @@ std::string ScoreRequestAddress(const std::string& encoded) {
 
 TPublishHighscoreForm::TPublishHighscoreForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("PublishHighscoreForm"));
-    setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Publish Highscore"));
     setFont(LauncherFont());
     MarkOwnForm(this);
@@ -126,6 +125,7 @@ void TPublishHighscoreForm::FormShow() {
 }
 
 void TPublishHighscoreForm::Button1Click() {
+    const auto busy = life_.Busy();
     EnvData.PublishName = CutText(Edit1->text().toStdString(), 20);
     EnvData.City = CutText(Edit2->text().toStdString(), 20);
     EnvData.Country = CutText(Edit3->text().toStdString(), 20);
@@ -201,6 +201,7 @@ void TPublishHighscoreForm::Button1Click() {
 void TPublishHighscoreForm::done(int r) {
     if (publishing_) CancelWaitsOf(this);
     QDialog::done(r);
+    life_.Closed();
 }
 
 }  // namespace zx

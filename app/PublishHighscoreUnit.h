@@ -10,6 +10,7 @@
 #include <QSpinBox>
 #include <string>
 
+#include "app/DeferredDelete.h"
 #include "net/Internet.h"
 #include "payload/Payload.h"
 
@@ -41,10 +42,12 @@ public:
 
 protected:
     void showEvent(QShowEvent* e) override;
-    // Closing the dialog calls a publish on its way off.
+    // Closing the dialog calls a publish on its way off; the dialog then goes, once its handler
+    // has returned.
     void done(int r) override;
 
 private:
+    TDeferredDelete life_{this};
     bool publishing_ = false;
     // The last text held as the answer, shown with a failure.
     std::string lastResponse_;

@@ -25,7 +25,6 @@ QSlider* TrackBar(QWidget* parent, int max, int tick) {
 
 TMainOptions::TMainOptions(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("MainOptions"));
-    setAttribute(Qt::WA_DeleteOnClose);
     setWindowTitle(QStringLiteral("Options"));
     setFont(LauncherFont());
     MarkOwnForm(this);
@@ -93,6 +92,7 @@ TMainOptions::TMainOptions(QWidget* parent) : QDialog(parent) {
     BtCancel = new QPushButton(QStringLiteral("Cancel"), this);
     BtCancel->setGeometry(252, 266, 75, 25);
     connect(BtOk, &QPushButton::clicked, this, [this] {
+        const auto busy = life_.Busy();
         try {
             BtOkClick();
         } catch (const std::exception& e) {
@@ -104,6 +104,7 @@ TMainOptions::TMainOptions(QWidget* parent) : QDialog(parent) {
 }
 
 void TMainOptions::showEvent(QShowEvent* e) {
+    const auto busy = life_.Busy();
     QDialog::showEvent(e);
     try {
         FormShow();
@@ -149,5 +150,10 @@ void TMainOptions::BtOkClick() {
 }
 
 void TMainOptions::BtCancelClick() { close(); }
+
+void TMainOptions::done(int r) {
+    QDialog::done(r);
+    life_.Closed();
+}
 
 }  // namespace zx

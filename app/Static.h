@@ -10,6 +10,8 @@
 #include <QSlider>
 #include <QTabWidget>
 
+#include "app/DeferredDelete.h"
+
 namespace zx {
 
 class TMainOptions : public QDialog {
@@ -42,8 +44,14 @@ public:
     // The chosen display mode (0 to 2), -1 when none is checked.
     int RadioGroup1ItemIndex() const;
 
+    // Closed by either button or the frame; the dialog goes once its handler has returned.
+    void done(int r) override;
+
 protected:
     void showEvent(QShowEvent* e) override;
+
+private:
+    TDeferredDelete life_{this};
 };
 
 }  // namespace zx

@@ -1,40 +1,34 @@
 // The program: one copy per user, then the launcher.
 #include <SDL.h>
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QApplication>
 #include <QMessageBox>
-#include <QSocketNotifier>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
+#include <optional>
 
+#include "app/CommandLine.h"
 #include "app/Main.h"
+#include "app/StopSignals.h"
 #include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "support/Paths.h"
 
-namespace {
-
-int stopPipe[2] = {-1, -1};
-
-void RequestStop(int) {
-    const char c = 1;
-    (void)!write(stopPipe[1], &c, 1);
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
+    // Answered before the toolkit looks for a display: "zolvex --version" works on a console.
+    if (const std::optional<int> rc = zx::HandleCommandLine(argc, argv, std::cout, std::cerr))
+        return *rc;
     // A logout or a kill asks the program to end as the close button does, saving the settings;
     // the game screen's library must not take those signals for itself.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
-    // The program takes no arguments; Qt still needs to see argv for its own platform options.
+    // Beyond the two options the program takes no arguments, so Qt sees only its name.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zolvex"));
+    // The desktop matches the windows to the desktop entry (its icon and name) by this.
+    QGuiApplication::setDesktopFileName(QString::fromUtf8(zx::kDesktopFileName));
+    QApplication::setWindowIcon(zx::ProgramIcon());
     // One copy per user and per folder the settings are written to: two copies would each save
     // their settings over the other's. Two installed copies share the user's data folder.
     zx::platform::SingleInstanceLock lock(
@@ -55,21 +49,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         zx::TForm1& form = *created;
-        if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-            auto* notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, &form);
-            QObject::connect(notifier, &QSocketNotifier::activated, &form, [&form] {
-                char buf[16];
-                while (read(stopPipe[0], buf, sizeof buf) > 0) {
-                }
-                form.RequestStop();
-            });
-            struct sigaction sa {};
-            sa.sa_handler = RequestStop;
-            sigemptyset(&sa.sa_mask);
-            sigaction(SIGTERM, &sa, nullptr);
-            sigaction(SIGINT, &sa, nullptr);
-            sigaction(SIGHUP, &sa, nullptr);
-        }
+        const zx::TStopSignals stopSignals(form);
         form.show();
         rc = QApplication::exec();
     }

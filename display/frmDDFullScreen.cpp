@@ -463,15 +463,25 @@ void TDDFullScreenForm::ToggleFullscreen() {
     if (DisplayKind != 2 || !DirectDrawObject) return;
     if (window_->Fullscreen()) {
         window_->SetFullscreenDesktop(false);
-        // Not every desktop gives the window its size back by itself.
-        if (windowedSize_.w > 0) window_->SetClientSize(windowedSize_.w, windowedSize_.h);
+        if (windowedMaximised_) {
+            // The desktop gives back the size from before the window was maximised: it was
+            // left maximised, so it is maximised again.
+            SDL_MaximizeWindow(window_->Handle());
+        } else if (windowedSize_.w > 0) {
+            // Not every desktop gives the window its size back by itself.
+            window_->SetClientSize(windowedSize_.w, windowedSize_.h);
+        }
         GameWindow::ShowCursor(true);
-        const Size s = window_->ClientSize();
-        WriteLog("Alt+Enter: window " + std::to_string(s.w) + "x" + std::to_string(s.h));
+        // The window manager answers these requests later, in steps (the old size, then the
+        // maximised one): the size is logged once it has settled.
+        const uint32_t now = GetTickCount();
+        settling_ = TSettling{now, now, window_->ClientSize()};
     } else {
         RememberClientSize();
-        const bool maximised = SDL_GetWindowFlags(window_->Handle()) & SDL_WINDOW_MAXIMIZED;
-        windowedSize_ = maximised ? Size{} : window_->ClientSize();
+        windowedMaximised_ =
+            maximised_ || (SDL_GetWindowFlags(window_->Handle()) & SDL_WINDOW_MAXIMIZED) != 0;
+        windowedSize_ = windowedMaximised_ ? Size{} : window_->ClientSize();
+        settling_.reset();
         if (!window_->SetFullscreenDesktop(true)) {
             WriteLog("Alt+Enter: no full screen");
             return;
@@ -480,6 +490,23 @@ void TDDFullScreenForm::ToggleFullscreen() {
         WriteLog("Alt+Enter: full screen");
     }
     FormPaint();
+}
+
+void TDDFullScreenForm::LogWindowWhenSettled(bool sizeEvent) {
+    if (!settling_) return;
+    // A window manager answers a request within a few frames; one that does not answer at all
+    // (none running, or a request it ignores) leaves the size as it is.
+    constexpr uint32_t kQuietMs = 250, kLatestMs = 2000;
+    const uint32_t now = GetTickCount();
+    if (sizeEvent) {
+        settling_->lastSizeAt = now;
+        return;
+    }
+    if (now - settling_->lastSizeAt < kQuietMs && now - settling_->since < kLatestMs) return;
+    const Size s = settling_->size;
+    settling_.reset();
+    WriteLog("Alt+Enter: window " + std::to_string(s.w) + "x" + std::to_string(s.h) +
+             (maximised_ ? " maximised" : ""));
 }
 
 void TDDFullScreenForm::SetDisplayKind(uint8_t kind) {
@@ -599,7 +626,9 @@ void TDDFullScreenForm::Destroy() {
 
 bool TDDFullScreenForm::ProcessEvent(int timeoutMs) {
     SDL_Event e;
-    if (!SDL_WaitEventTimeout(&e, timeoutMs)) return false;
+    const bool got = SDL_WaitEventTimeout(&e, timeoutMs) != 0;
+    if (settling_) LogWindowWhenSettled(false);
+    if (!got) return false;
     const uint32_t win = window_->Id();
     if (e.type == FrameEventType()) {
         if (e.user.windowID == win) HandleFrameEvent(e);
@@ -619,8 +648,15 @@ bool TDDFullScreenForm::ProcessEvent(int timeoutMs) {
             case SDL_WINDOWEVENT_FOCUS_LOST:
                 if (DirectDrawObject) DirectDrawObject->SetFocus(false);
                 break;
-            case SDL_WINDOWEVENT_EXPOSED:
+            case SDL_WINDOWEVENT_MAXIMIZED: maximised_ = true; break;
+            case SDL_WINDOWEVENT_RESTORED: maximised_ = false; break;
             case SDL_WINDOWEVENT_SIZE_CHANGED:
+                if (settling_) {
+                    settling_->size = {e.window.data1, e.window.data2};
+                    LogWindowWhenSettled(true);
+                }
+                [[fallthrough]];
+            case SDL_WINDOWEVENT_EXPOSED:
                 // Uncovered or resized, in any kind: the bars beside the picture, which frames
                 // leave alone, are sent again with the next one.
                 if (DirectDrawObject) DirectDrawObject->SendWholeWindow();

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -46,7 +47,8 @@ public:
     void TrackMouse();
     void SetDisplayKind(uint8_t kind);
     // The window kind between its window and full screen (Alt+Enter); logged. Nothing in the
-    // full-screen kinds.
+    // full-screen kinds. A maximised window comes back maximised; the window's size is logged
+    // once the window manager has applied it.
     void ToggleFullscreen();
     // A program that steers the mouse (a replay, the auto-player, a test) hands its position in
     // here, in game-area coordinates; TrackMouse then reads it instead of the desktop's cursor.
@@ -151,8 +153,23 @@ private:
     platform::Size InitialClientSize();
     void RememberClientSize();
 
+    // After Alt+Enter back to the window: logs the window's size once the window manager has
+    // settled it, or at the latest after a while.
+    void LogWindowWhenSettled(bool sizeEvent);
+
     std::unique_ptr<platform::GameWindow> window_;
-    platform::Size windowedSize_;  // the window's size before Alt+Enter made it full screen
+    platform::Size windowedSize_;     // the window's size before Alt+Enter made it full screen
+    bool windowedMaximised_ = false;  // and whether it was maximised
+    // Maximised as the window manager last said (its events, also for a frame the user clicked).
+    bool maximised_ = false;
+    // The window's way back from full screen, while its size is not yet logged: when it began,
+    // when the last size came, and that size.
+    struct TSettling {
+        uint32_t since = 0;
+        uint32_t lastSizeAt = 0;
+        platform::Size size;
+    };
+    std::optional<TSettling> settling_;
     bool scriptedPointer_ = false;
     int32_t scriptedX_ = 0, scriptedY_ = 0;
     // Owners behind the program-wide Bobs and DSound while the display is set up.

@@ -209,11 +209,12 @@ bool ConvertMusic(IMusicProgress* progress, const TFreeSpace& freeSpace) {
             folderFailureTold = true;
             break;
         } catch (const Exception& e) {
-            // The file as the player finds it on disk, with the system's separators.
-            std::string text =
-                "MP3 conversion error on " + ResolvePath(p.mp3) + "\r\n" + e.Message();
-            platform::ShowMessage(text);
-            WriteLog(text);
+            // The file as the player finds it on disk, with the system's separators. Told, and
+            // remembered so that it is not tried again, but not logged: the log's last line tells
+            // how the last game ended, and a line here made every activation ask about an
+            // abnormal end that never was.
+            platform::ShowMessage("MP3 conversion error on " + ResolvePath(p.mp3) + "\r\n" +
+                                  e.Message());
             RememberFailed(w.name, p.mp3);
         }
     }

@@ -17,8 +17,10 @@
 #include <QTimer>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -30,6 +32,7 @@
 #include "game/GameRecords.h"
 #include "game/Highscores.h"
 #include "game/LevelFile.h"
+#include "music/MPEGPlay.h"
 #include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "platform/GameInfo.h"
@@ -594,6 +597,93 @@ TEST_F(LauncherTest, StartClickedDuringTheActivationRunsAfterIt) {
     EXPECT_FALSE(ran);  // not in the middle of the check
     EXPECT_TRUE(test::RunEventsUntil([&] { return ran; }));
     EXPECT_EQ(messages, (std::vector<std::string>{kQuestion, kUnknown}));
+}
+
+// START clicked while the known-error list is on its way, and the download then fails: the
+// player sees that the START waits, the failure names the list, and the game starts once the
+// check is over. It is neither lost nor kept for some later activation.
+TEST_F(LauncherTest, StartDuringAFailingKnownErrorCheckRunsOnceWhenTheCheckIsOver) {
+    // The list's server holds the request until START has been clicked, then fails it.
+    std::mutex m;
+    std::condition_variable cv;
+    bool asked = false, release = false;
+    test::LocalHttpServer list;
+    list.Server().Get("/zvxinternal/errors.txt",
+                      [&](const httplib::Request&, httplib::Response& res) {
+                          std::unique_lock lock(m);
+                          asked = true;
+                          cv.wait(lock, [&] { return release; });
+                          res.status = 503;
+                      });
+    list.Start();
+    const auto releaseList = [&] {
+        std::lock_guard lock(m);
+        release = true;
+        cv.notify_all();
+    };
+    struct Release {
+        std::function<void()> f;
+        ~Release() { f(); }
+    } releaseAtTheEnd{releaseList};
+    WriteProgCfg("GameServer", list.HostPort());
+    TForm1& f = Form();
+    f.show();
+    desktop.Online(true);
+    WriteLogLines({"Something", "ERROR"});
+    int games = 0;
+    f.GameStart.RunGame = [&] {
+        ++games;
+        WriteLog("OK");
+    };
+    f.SoundsReady = true;
+    answers = {true, false};  // look the error up; no report
+    QString shownWhileWaiting;
+    QTimer click;
+    QObject::connect(&click, &QTimer::timeout, [&] {
+        {
+            std::lock_guard lock(m);
+            if (!asked) return;
+        }
+        click.stop();
+        QTest::mouseClick(f.Shape1, Qt::LeftButton);
+        if (f.StatusText->isVisible()) shownWhileWaiting = f.StatusText->text();
+        releaseList();
+    });
+    click.start(5);
+    f.FormActivate();
+    EXPECT_EQ(games, 0) << "not in the middle of the activation";
+    EXPECT_EQ(shownWhileWaiting, "The game starts once the error has been looked up.");
+    ASSERT_EQ(messages.size(), 3u);
+    EXPECT_EQ(messages[0], kQuestion);
+    const std::string failed = "The list of known errors could not be fetched from " +
+                               GameServerAddress(true, "/zvxinternal/errors.txt") + ": ";
+    EXPECT_EQ(messages[1].substr(0, failed.size()), failed) << messages[1];
+    EXPECT_EQ(messages[2], kUnknown);
+    EXPECT_TRUE(test::RunEventsUntil([&] { return games == 1; }, 5000));
+    EXPECT_FALSE(f.StatusText->isVisible());
+
+    // The next activation (the info box closed, say) finds the game's clean log and starts nothing.
+    f.FormActivate();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(games, 1);
+    EXPECT_FALSE(f.StartPending());
+}
+
+// A music file that cannot be converted is told once. No game ran: neither this activation nor
+// a later one asks about an abnormal end.
+TEST_F(LauncherTest, ADamagedMp3IsToldOnceAndAsksNothingAboutAnAbnormalEnd) {
+    fs::copy_file(ZOLVEX_MPEGDLL_FILE, fs::path(ProgramDir()) / kMPEGLibraryName,
+                  fs::copy_options::overwrite_existing);
+    fs::create_directories(fs::path(ProgramDir()) / "snd");
+    test::WriteText("snd\\broken.mp3", "not music");
+    TForm1& f = Form();
+    f.FormActivate();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].rfind("MP3 conversion error on ", 0), 0u) << messages[0];
+    EXPECT_TRUE(f.SoundsReady);
+    f.FormActivate();
+    f.FormActivate();
+    EXPECT_EQ(messages.size(), 1u) << messages.back();
 }
 
 // Offline after an activation the launcher shows the picture without the news frame; back online

@@ -430,16 +430,21 @@ TEST_F(WindowKindTest, KeptSizeLargerThanTheDesktopOrDamagedGivesWayToTheDesktop
     }
 }
 
-TEST_F(WindowKindTest, AltEnterSwitchesBetweenWindowAndFullScreenAndLogsIt) {
-    TWindowForm f;
-    f.Show();
-    auto toggles = [] {
+// Alt+Enter, and the window manager's answers, as the window's events bring them.
+class AltEnterTest : public WindowKindTest {
+protected:
+    static std::vector<std::string> Toggles() {
         std::vector<std::string> lines = test::LogLines(), out;
         std::copy_if(lines.begin(), lines.end(), std::back_inserter(out),
                      [](const std::string& l) { return l.rfind("Alt+Enter", 0) == 0; });
         return out;
-    };
-    auto altEnter = [&] {
+    }
+    // Handles what is in the queue (other events may stand before the pushed ones).
+    static void Drain(TWindowForm& f) {
+        for (int i = 0; i < 1000 && f.ProcessEvent(0); ++i) {
+        }
+    }
+    static void AltEnter(TWindowForm& f) {
         SDL_Event e{};
         e.type = SDL_KEYDOWN;
         e.key.windowID = f.Window().Id();
@@ -447,15 +452,82 @@ TEST_F(WindowKindTest, AltEnterSwitchesBetweenWindowAndFullScreenAndLogsIt) {
         e.key.keysym.mod = KMOD_LALT;
         ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
         // Other events may stand before it in the queue.
-        const size_t before = toggles().size();
-        for (int i = 0; i < 100 && toggles().size() == before; ++i) f.ProcessEvent(10);
-    };
-    altEnter();
+        const bool before = f.Window().Fullscreen();
+        for (int i = 0; i < 100 && f.Window().Fullscreen() == before; ++i) f.ProcessEvent(10);
+        Drain(f);
+    }
+    static void WindowManager(TWindowForm& f, uint8_t event, int w = 0, int h = 0) {
+        SDL_Event e{};
+        e.type = SDL_WINDOWEVENT;
+        e.window.windowID = f.Window().Id();
+        e.window.event = event;
+        e.window.data1 = w;
+        e.window.data2 = h;
+        ASSERT_EQ(SDL_PushEvent(&e), 1) << SDL_GetError();
+        Drain(f);
+    }
+    test::ManualClock clock;
+};
+
+TEST_F(AltEnterTest, SwitchesBetweenWindowAndFullScreenAndLogsTheSizeOnceSettled) {
+    TWindowForm f;
+    f.Show();
+    AltEnter(f);
     EXPECT_TRUE(f.Window().Fullscreen());
-    altEnter();
+    EXPECT_EQ(Toggles(), std::vector<std::string>{"Alt+Enter: full screen"});
+    AltEnter(f);
     EXPECT_FALSE(f.Window().Fullscreen());
-    EXPECT_EQ(toggles(),
+    EXPECT_EQ(Toggles().size(), 1u) << "the window manager may still answer";
+    // The frames go on meanwhile; the window's own size events come with them.
+    for (int i = 0; i < 2; ++i) {
+        clock.Advance(250);
+        Drain(f);
+    }
+    EXPECT_EQ(Toggles(),
               (std::vector<std::string>{"Alt+Enter: full screen", "Alt+Enter: window 800x600"}));
+}
+
+// A maximised window goes to full screen and comes back maximised, not at the size it had before
+// it was maximised; the log gives the size the window manager gave it, not one from on the way.
+TEST_F(AltEnterTest, AMaximisedWindowComesBackMaximisedAndTheLogWaitsForItsSize) {
+    TWindowForm f;
+    f.Show();
+    WindowManager(f, SDL_WINDOWEVENT_MAXIMIZED);
+    WindowManager(f, SDL_WINDOWEVENT_SIZE_CHANGED, 1024, 740);
+    AltEnter(f);
+    AltEnter(f);
+    EXPECT_EQ(Toggles(), std::vector<std::string>{"Alt+Enter: full screen"});
+    const Size s = f.Window().ClientSize();
+    EXPECT_NE(std::make_pair(s.w, s.h), std::make_pair(800, 600)) << "not the old size";
+    // The window manager answers in steps: the old size first, then maximised.
+    clock.Advance(200);
+    WindowManager(f, SDL_WINDOWEVENT_SIZE_CHANGED, 800, 600);
+    clock.Advance(200);
+    WindowManager(f, SDL_WINDOWEVENT_MAXIMIZED);
+    WindowManager(f, SDL_WINDOWEVENT_SIZE_CHANGED, 1024, 740);
+    clock.Advance(200);
+    Drain(f);
+    EXPECT_EQ(Toggles().size(), 1u);
+    clock.Advance(50);
+    Drain(f);
+    EXPECT_EQ(Toggles(), (std::vector<std::string>{"Alt+Enter: full screen",
+                                                   "Alt+Enter: window 1024x740 maximised"}));
+}
+
+// A window manager that never answers (or none at all): the size is logged all the same.
+TEST_F(AltEnterTest, WithoutAnAnswerTheSizeIsLoggedAfterTwoSeconds) {
+    TWindowForm f;
+    f.Show();
+    AltEnter(f);
+    AltEnter(f);
+    for (int i = 0; i < 19; ++i) {
+        clock.Advance(100);
+        WindowManager(f, SDL_WINDOWEVENT_SIZE_CHANGED, 800 + i, 600);  // restless
+    }
+    EXPECT_EQ(Toggles().size(), 1u);
+    clock.Advance(100);
+    Drain(f);
+    EXPECT_EQ(Toggles().back(), "Alt+Enter: window 818x600");
 }
 
 }  // namespace

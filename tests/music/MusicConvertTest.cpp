@@ -216,16 +216,12 @@ TEST_F(MusicTest, BrokenFilesAreReportedLeaveNoWaveAndTheListStopsAtAHundred) {
     std::string want =
         "MP3 conversion error on " + Dir() + "/snd/bad1000.mp3\r\nInput stream error";
     EXPECT_EQ(messages.front(), want);
-    auto log = test::LogLines();
-    ASSERT_GE(log.size(), 2u);
-    EXPECT_EQ(log[0], "MP3 conversion error on " + Dir() + "/snd/bad1000.mp3");
-    EXPECT_EQ(log[1], "Input stream error");
+    EXPECT_TRUE(test::LogLines().empty()) << "no game ran: the log is not the conversion's";
     for (const auto& e : fs::directory_iterator(Dir() + "/snd"))
         EXPECT_EQ(e.path().extension(), ".mp3") << e.path();
 }
 
-// A file that cannot be converted is told (and logged, for the known-error page that names it)
-// once: not at every activation, each followed by the abnormal-end question. Changed, it is tried
+// A file that cannot be converted is told once, not at every activation. Changed, it is tried
 // again.
 TEST_F(MusicTest, AFileThatFailedIsNotTriedAgainUntilItChanges) {
     InstallLibrary();
@@ -234,8 +230,6 @@ TEST_F(MusicTest, AFileThatFailedIsNotTriedAgainUntilItChanges) {
     SetMtime(mp3, -100);
     EXPECT_TRUE(ConvertMusic(nullptr));
     ASSERT_EQ(messages.size(), 1u);
-    EXPECT_EQ(test::LogLines().size(), 2u);
-    ClearLog();
     Progress again;
     EXPECT_TRUE(ConvertMusic(&again));
     EXPECT_EQ(again.started, -1) << "nothing to convert";
