@@ -228,8 +228,9 @@ void TAnzeige::Sound(const char* name) {
 
 void TAnzeige::StopBack() {
     if (HudSoundHook) HudSoundHook("stop Back");
-    if (DSound) {
-        TqvDSoundFile* f = DSound->FindWave("Back");
+    // The music may be missing (not converted, damaged, a folder that cannot be written): the
+    // game then plays and ends without it.
+    if (TqvDSoundFile* f = DSound ? DSound->FindOptionalWave("Back") : nullptr) {
         f->Loop = false;
         f->Stop();
     }
