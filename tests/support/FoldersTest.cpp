@@ -109,7 +109,7 @@ TEST_F(FoldersTest, ShippedFilesAreReadFromTheProgramFolderUntilTheUserHasACopy)
     EXPECT_EQ(Get(program / "KVD/Level1.txt"), "shipped level");
     EXPECT_EQ(ResolvePath("KVD\\LEVEL1.txt"),
               (home / ".local/share/zolvex/KVD/Level1.txt").string());
-    const auto bytes = ReadFileBytes("kvd/level1.txt");
+    const auto bytes = ReadFileBytes("kvd/level1.txt", kLevelFileLimit);
     ASSERT_TRUE(bytes);
     EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "edited level");
 
@@ -118,6 +118,29 @@ TEST_F(FoldersTest, ShippedFilesAreReadFromTheProgramFolderUntilTheUserHasACopy)
     EXPECT_EQ(ResolvePath("KVD\\Level1.txt"), (program / "KVD/Level1.txt").string());
     EXPECT_FALSE(DeleteFile("KVD\\Level1.txt"));
     EXPECT_EQ(Get(program / "KVD/Level1.txt"), "shipped level");
+}
+
+// The player has to mend these: each message names the folder and the system's reason.
+TEST_F(FoldersTest, AUserFolderThatCannotBeMadeOrEnteredIsNamedWithItsReason) {
+    const fs::path data = home / ".local/share/zolvex";
+    Put(data, "a file where the folder belongs");
+    try {
+        EnterProgramDir();
+        ADD_FAILURE() << "entered a file";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.Message(),
+                  "I/O error 20: Cannot enter the folder " + data.string() + ": Not a directory");
+    }
+    // A home in which no folder can be made (here: a file on its way).
+    fs::remove(data);
+    Put(home / ".local", "a file");
+    try {
+        EnterProgramDir();
+        ADD_FAILURE() << "made a folder under a file";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.Message(),
+                  "I/O error 20: Cannot create the folder " + data.string() + ": Not a directory");
+    }
 }
 
 TEST_F(FoldersTest, NewFilesGoToDataAndConvertedMusicToTheCache) {
