@@ -468,11 +468,11 @@ void LinkFile(std::string_view existing, std::string_view second) {
                       tmp = to + ".tmp";
     unlink(tmp.c_str());
     if (link(from.c_str(), tmp.c_str()) != 0) return;
-    if (rename(tmp.c_str(), to.c_str()) != 0) {
-        unlink(tmp.c_str());
-        return;
-    }
-    SyncFolderOf(to);
+    const bool renamed = rename(tmp.c_str(), to.c_str()) == 0;
+    // When the second name is already a link of the same file, rename succeeds and does nothing:
+    // the temporary name stays unless it is removed here.
+    unlink(tmp.c_str());
+    if (renamed) SyncFolderOf(to);
 }
 
 void RemoveSaveLeftovers() {

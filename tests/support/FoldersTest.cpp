@@ -143,6 +143,18 @@ TEST_F(FoldersTest, AUserFolderThatCannotBeMadeOrEnteredIsNamedWithItsReason) {
     }
 }
 
+// Keeping the last good copy when it already is a second name of the same file leaves no
+// temporary name behind (a rename between two names of one file does nothing).
+TEST_F(FoldersTest, ASecondNameMadeTwiceLeavesNoTemporaryFile) {
+    EnterProgramDir();
+    ReplaceFileContents("KVD\\env.dat", std::string("settings"));
+    LinkFile("KVD\\env.dat", "KVD\\env.dat.good");
+    LinkFile("KVD\\env.dat", "KVD\\env.dat.good");
+    const fs::path kvd = home / ".local/share/zolvex/KVD";
+    EXPECT_EQ(Get(kvd / "env.dat.good"), "settings");
+    EXPECT_FALSE(fs::exists(kvd / "env.dat.good.tmp"));
+}
+
 TEST_F(FoldersTest, NewFilesGoToDataAndConvertedMusicToTheCache) {
     const fs::path before = fs::current_path();
     EnterProgramDir();  // the first start makes the user's folders
