@@ -372,6 +372,11 @@ void TPanelProgress::Step() {
     form_.RepaintNow();
 }
 
+bool TPanelProgress::Poll() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return !form_.closing_;
+}
+
 void TPanelProgress::Finish() {
     form_.Panel2->hide();
     form_.RepaintNow();
@@ -602,6 +607,8 @@ void TForm1::FormActivate() {
         SoundsReady = true;
         platform::ShowError(e.what());
     }
+    // Closed while the music converted: the program is ending, nothing more to ask.
+    if (closing_) return;
     if (LogEndedOK())
         ClearLog();
     else
