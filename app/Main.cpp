@@ -733,6 +733,8 @@ void TForm1::ActionStartExecute() {
             "space "
             "available on drive " +
             dir.substr(0, 1) + ":\\. Then try again.");
+        // The start page goes on being fetched and retried as before the refusal.
+        Timer1->start();
         return;
     }
     WriteLog("Program Version " + std::string(kProgramVersion));
