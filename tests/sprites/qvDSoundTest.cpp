@@ -133,7 +133,7 @@ TEST_F(SoundTest, FindWaveIgnoresCaseTakesTheLatestAndNamesTheMiss) {
     // Both spellings are loaded; the one loaded later answers.
     TqvDSoundFile* tr = snd.FindWave("Tr_36_03");
     EXPECT_EQ(tr, snd.Files.back());
-    EXPECT_EQ(tr->FileName, SndDir() + "\\tr_36_03.wav");
+    EXPECT_EQ(tr->FileName, ProgramDir() + "/snd/tr_36_03.wav");
 
     auto dup = TqvDSoundFile::Duplicate(*snd.FindWave("track 30"));
     EXPECT_EQ(dup->Name, "");

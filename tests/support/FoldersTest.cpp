@@ -132,7 +132,7 @@ TEST_F(FoldersTest, AUserFolderThatCannotBeMadeOrEnteredIsNamedWithItsReason) {
                   "I/O error 20: Cannot enter the folder " + data.string() + ": Not a directory");
     }
     // A home in which no folder can be made (here: a file on its way).
-    fs::remove(data);
+    fs::remove_all(home / ".local");
     Put(home / ".local", "a file");
     try {
         EnterProgramDir();
@@ -141,6 +141,7 @@ TEST_F(FoldersTest, AUserFolderThatCannotBeMadeOrEnteredIsNamedWithItsReason) {
         EXPECT_EQ(e.Message(),
                   "I/O error 20: Cannot create the folder " + data.string() + ": Not a directory");
     }
+    fs::current_path(test::TempProgramDir());
 }
 
 // Keeping the last good copy when it already is a second name of the same file leaves no
@@ -153,6 +154,7 @@ TEST_F(FoldersTest, ASecondNameMadeTwiceLeavesNoTemporaryFile) {
     const fs::path kvd = home / ".local/share/zolvex/KVD";
     EXPECT_EQ(Get(kvd / "env.dat.good"), "settings");
     EXPECT_FALSE(fs::exists(kvd / "env.dat.good.tmp"));
+    fs::current_path(test::TempProgramDir());
 }
 
 TEST_F(FoldersTest, NewFilesGoToDataAndConvertedMusicToTheCache) {
