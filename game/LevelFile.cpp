@@ -1,6 +1,7 @@
 #include "game/LevelFile.h"
 
 #include <array>
+#include <cctype>
 #include <cerrno>
 
 #include "game/GameRecords.h"
@@ -129,11 +130,12 @@ void LoadLevel(std::vector<std::string>& lines) {
     auto bytes = ReadFileBytes(name, kLevelFileLimit, &why);
     // Only a level that is not there is one the system cannot find; a folder, a FIFO, a file
     // that may not be read or a loop of links says what it is.
-    if (!bytes)
-        throw EInOutError("Cannot open file \"" + why.Path + "\". " +
-                          (why.Errno == ENOENT
-                               ? std::string("The system cannot find the file specified")
-                               : why.Reason));
+    if (!bytes) {
+        std::string reason =
+            why.Errno == ENOENT ? "The system cannot find the file specified" : why.Reason;
+        reason[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
+        throw EInOutError("Cannot open file \"" + why.Path + "\". " + reason);
+    }
     lines = UnscrambleLines(
         std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
 }

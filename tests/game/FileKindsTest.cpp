@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -99,7 +100,8 @@ TEST(FileKindsTest, EveryFileReadIsRefusedAtOnceWhenItIsAFifoADeviceOrFarTooLarg
              std::vector<std::string> lines;
              LoadLevel(lines);
          },
-         [](const std::string& path, const std::string& why) {
+         [](const std::string& path, std::string why) {
+             why[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(why[0])));
              return "Cannot open file \"" + path + "\". " + why;
          }},
         {"gfx\\probe.bmp", kPictureFileLimit,
@@ -122,7 +124,9 @@ TEST(FileKindsTest, EveryFileReadIsRefusedAtOnceWhenItIsAFifoADeviceOrFarTooLarg
             Put(kind, path, c.limit);
             const std::string outcome = Outcome(c.read);
             const std::string want = c.expected(path, ReasonFor(kind, c.limit));
-            if (!want.empty()) EXPECT_EQ(outcome, want);
+            if (!want.empty()) {
+                EXPECT_EQ(outcome, want);
+            }
             fs::remove_all(path);
         }
     }

@@ -44,7 +44,7 @@ protected:
     }
     static TFrontTable ReadTable() {
         TFrontTable t;
-        auto bytes = ReadFileBytes(kFrontFile);
+        auto bytes = ReadFileBytes(kFrontFile, kRecordFileLimit);
         EXPECT_TRUE(bytes);
         EXPECT_EQ(bytes->size(), kFrontFileSize);
         FrontTableFromBytes(t, *bytes);
@@ -63,7 +63,7 @@ protected:
 };
 
 TEST_F(FrontTest, TheShippedCaveLoadsEveryRecordAsItsSprite) {
-    auto bytes = ReadFileBytes(test::BuiltProgramDir() + "/KVD/front.dat");
+    auto bytes = ReadFileBytes(test::BuiltProgramDir() + "/KVD/front.dat", kRecordFileLimit);
     ASSERT_TRUE(bytes);
     ASSERT_EQ(bytes->size(), kFrontFileSize);
     TFrontTable table;
