@@ -233,7 +233,11 @@ TEST_F(GameScreenTest, MissingMusicLeavesAGameWithoutMusic) {
     EXPECT_FALSE(screen->ErrorFlag) << test::LogLines().back();
     EXPECT_TRUE(Anzeige->Won);
     EXPECT_EQ(Anzeige->NewRank, 1);
+    // The banner, then the table with the new row.
+    for (int i = 0; i < 400 && Anzeige && !Anzeige->AnyEntryEditing(); ++i) Ticks(1);
+    ASSERT_NE(Anzeige, nullptr) << test::LogLines().back();
     EXPECT_TRUE(Anzeige->AnyEntryEditing());
+    EXPECT_FALSE(screen->ErrorFlag) << test::LogLines().back();
     for (const auto& l : test::LogLines())
         EXPECT_EQ(l.find("Cannot find Wave"), std::string::npos) << l;
 }
