@@ -99,7 +99,7 @@ TKnownError FindKnownError(std::string_view listText) {
     std::vector<std::string> log;
     bool haveLog = false;
     try {
-        if (auto bytes = ReadFileBytes("kvd\\log.txt")) {
+        if (auto bytes = ReadFileBytes("kvd\\log.txt", kLogFileLimit)) {
             haveLog = true;
             for (auto& line : SplitLines(std::string(bytes->begin(), bytes->end())))
                 log.push_back(AnsiToUtf8(line));

@@ -421,6 +421,11 @@ void TPanelProgress::Step() {
     form_.RepaintNow();
 }
 
+bool TPanelProgress::Poll() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return !form_.closing_;
+}
+
 void TPanelProgress::Finish() {
     form_.Panel2->hide();
     form_.RepaintNow();
@@ -667,6 +672,8 @@ void TForm1::FormActivate() {
         SoundsReady = true;
         platform::ShowError(e.what());
     }
+    // Closed while the music converted: the program is ending, nothing more to ask.
+    if (closing_) return;
     if (LogEndedOK())
         ClearLog();
     else
@@ -837,6 +844,8 @@ void TForm1::ActionStartExecute() {
             "space "
             "available on drive " +
             dir.substr(0, 1) + ":\\. Then try again.");
+        // The start page goes on being fetched and retried as before the refusal.
+        Timer1->start();
         return;
     }
     WriteLog("Program Version " + std::string(kProgramVersion));

@@ -80,6 +80,8 @@ public:
     void Start(int count) override;
     void Step() override;
     void Finish() override;
+    // The window stays responsive during a conversion; closing it stops the conversion.
+    bool Poll() override;
 
 private:
     TForm1& form_;

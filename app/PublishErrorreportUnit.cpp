@@ -110,7 +110,8 @@ void TPublishErrorreportForm::FormShow() {
     Edit1->setText(Qs(ReadProgCfg("PER Name")));
     LogPath = ResolvePath(ProgramDir() + "\\kvd\\log.txt");
     Memo2->clear();
-    if (const auto bytes = FileExists(LogPath) ? ReadFileBytes(LogPath) : std::nullopt) {
+    if (const auto bytes =
+            FileExists(LogPath) ? ReadFileBytes(LogPath, kLogFileLimit) : std::nullopt) {
         QString text = Qs(AnsiToUtf8(
             std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size())));
         text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));

@@ -1,6 +1,7 @@
 #include "game/FrontUnit.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 
 #include "display/frmDDFullScreen.h"
@@ -94,15 +95,18 @@ int FrontTableFromBytes(TFrontTable& table, std::span<const uint8_t> bytes) {
 
 TFront::TFront() {
     if (!EnvData.FrontOn) return;
-    if (FileExists(kFrontFile)) {
-        auto bytes = ReadFileBytes(kFrontFile);
-        if (!bytes) throw EInOutError(std::string("Cannot read ") + kFrontFile);
+    TReadError why;
+    if (auto bytes = ReadFileBytes(kFrontFile, kRecordFileLimit, &why)) {
         // A cut file still holds a cave: its whole records are played, the damage is logged.
         const int whole = FrontTableFromBytes(Table, *bytes);
         if (bytes->size() < kFrontFileSize)
-            WriteLog(std::string(kFrontFile) + " is damaged: " + std::to_string(bytes->size()) +
+            WriteLog(ResolvePath(kFrontFile) + " is damaged: " + std::to_string(bytes->size()) +
                      " of " + std::to_string(kFrontFileSize) + " bytes, " + std::to_string(whole) +
                      " whole records used");
+    } else if (why.Errno != ENOENT) {
+        // Whatever stands in its place (a folder, a FIFO, a file that may not be read) is as
+        // damaged as a cut file: logged, and the game plays without the scenery.
+        WriteLog("Cannot read " + why.Text() + ": the game plays without the cave scenery");
     }
     for (int i = 1; i <= kFrontSlots; ++i) {
         const TFrontRecord& r = Table[static_cast<size_t>(i)];

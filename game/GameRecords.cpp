@@ -1,6 +1,7 @@
 #include "game/GameRecords.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -297,9 +298,10 @@ void SetEnvDefaults() {
 
 std::string LoadEnv() {
     SetEnvDefaults();
-    if (!FileExists(kEnvDataFile)) return {};
-    auto bytes = ReadFileBytes(kEnvDataFile);
-    if (!bytes) throw EInOutError("Cannot read " + ResolvePath(kEnvDataFile));
+    TReadError why;
+    auto bytes = ReadFileBytes(kEnvDataFile, kRecordFileLimit, &why);
+    if (!bytes && why.Errno == ENOENT) return {};
+    if (!bytes) throw EInOutError("Cannot read " + why.Text());
     auto record = EnvRecordOfFile(*bytes);
     if (record && EnvRecordPlausible(*record)) {
         EnvDataFromBytes(EnvData, *record);
@@ -313,7 +315,8 @@ std::string LoadEnv() {
     if (std::rename(original.c_str(), damaged.c_str()) != 0)
         throw EInOutError("Cannot keep the damaged " + original + " aside");
     std::optional<std::array<uint8_t, kEnvDataSize>> good;
-    if (auto copy = ReadFileBytes(kEnvGoodCopyFile)) good = EnvRecordOfFile(*copy);
+    if (auto copy = ReadFileBytes(kEnvGoodCopyFile, kRecordFileLimit))
+        good = EnvRecordOfFile(*copy);
     if (good && !EnvRecordPlausible(*good)) good.reset();
     if (good) EnvDataFromBytes(EnvData, *good);
     return "The settings file " + original + " was damaged (" + std::to_string(bytes->size()) +
@@ -329,7 +332,7 @@ void SaveEnv() {
     EnterProgramDir();
     // The file about to be replaced is the last good copy if it reads as one: kept through a
     // second name of the same file, so keeping it costs no write.
-    if (auto old = ReadFileBytes(kEnvDataFile)) {
+    if (auto old = ReadFileBytes(kEnvDataFile, kRecordFileLimit)) {
         auto record = EnvRecordOfFile(*old);
         if (record && EnvRecordPlausible(*record)) LinkFile(kEnvDataFile, kEnvGoodCopyFile);
     }
@@ -339,7 +342,7 @@ void SaveEnv() {
 void LoadGameData(std::string_view fileName) {
     EnterProgramDir();
     std::optional<std::vector<uint8_t>> bytes;
-    if (FileExists(fileName)) bytes = ReadFileBytes(fileName);
+    if (FileExists(fileName)) bytes = ReadFileBytes(fileName, kRecordFileLimit);
     bool valid = bytes && HeaderValid(*bytes);
     if (valid) {
         size_t n = std::min(bytes->size(), kGameDataSize);

@@ -1,6 +1,8 @@
 #include "game/LevelFile.h"
 
 #include <array>
+#include <cctype>
+#include <cerrno>
 
 #include "game/GameRecords.h"
 #include "platform/Errors.h"
@@ -124,10 +126,16 @@ std::vector<std::string> UnscrambleLines(std::string_view fileBytes) {
 
 void LoadLevel(std::vector<std::string>& lines) {
     std::string name = LevelFileName();
-    auto bytes = FileExists(name) ? ReadFileBytes(name) : std::nullopt;
-    if (!bytes)
-        throw EInOutError("Cannot open file \"" + ResolvePath(name) +
-                          "\". The system cannot find the file specified");
+    TReadError why;
+    auto bytes = ReadFileBytes(name, kLevelFileLimit, &why);
+    // Only a level that is not there is one the system cannot find; a folder, a FIFO, a file
+    // that may not be read or a loop of links says what it is.
+    if (!bytes) {
+        std::string reason =
+            why.Errno == ENOENT ? "The system cannot find the file specified" : why.Reason;
+        reason[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(reason[0])));
+        throw EInOutError("Cannot open file \"" + why.Path + "\". " + reason);
+    }
     lines = UnscrambleLines(
         std::string_view(reinterpret_cast<const char*>(bytes->data()), bytes->size()));
 }

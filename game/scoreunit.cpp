@@ -1,6 +1,7 @@
 #include "game/scoreunit.h"
 
 #include <algorithm>
+#include <string_view>
 
 #include "display/TextUnit.h"
 #include "display/frmDDFullScreen.h"
@@ -223,13 +224,19 @@ TAnzeige::~TAnzeige() = default;
 
 void TAnzeige::Sound(const char* name) {
     if (HudSoundHook) HudSoundHook(name);
-    if (DSound) DSound->FindWave(name)->Play();
+    if (!DSound) return;
+    // The new-highscore fanfare is music, converted from an MP3 like the background: without it
+    // the name entry goes on in silence.
+    const bool music = std::string_view(name) == "TR_36_03";
+    if (TqvDSoundFile* f = music ? DSound->FindOptionalWave(name) : DSound->FindWave(name))
+        f->Play();
 }
 
 void TAnzeige::StopBack() {
     if (HudSoundHook) HudSoundHook("stop Back");
-    if (DSound) {
-        TqvDSoundFile* f = DSound->FindWave("Back");
+    // The music may be missing (not converted, damaged, a folder that cannot be written): the
+    // game then plays and ends without it.
+    if (TqvDSoundFile* f = DSound ? DSound->FindOptionalWave("Back") : nullptr) {
         f->Loop = false;
         f->Stop();
     }

@@ -7,8 +7,10 @@
 #define MPEGDLL_LIBRARY
 #include "mpegdll/MpegDll.h"
 
+#include <fcntl.h>
 #include <mpg123.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -63,12 +65,55 @@ struct Player {
     // each frame with a call of its own, twice over (the length scan, then the decoding).
     std::vector<unsigned char> input;
     size_t inputPos = 0;
+    // A file too large for memory, read through a buffer of its own: the decoder's search for a
+    // frame asks for a few bytes at a time, each a system call when it reads the file itself.
+    std::FILE* inputFile = nullptr;
 };
 
 Player P;
 
 // Files up to this size are decoded from memory; a larger one is read from the file.
 constexpr off_t kMaxInMemoryInput = off_t{64} << 20;
+// The most bytes searched for the next frame, at the start or past a damaged stretch. Beyond it
+// the file is taken for something other than music: searching a large file of anything else
+// without end held the caller for minutes.
+constexpr long kResyncLimit = long{8} << 20;
+constexpr size_t kFileBuffer = size_t{1} << 20;
+
+ssize_t ReadFileInput(void* handle, void* buf, size_t count) {
+    auto* p = static_cast<Player*>(handle);
+    const size_t n = std::fread(buf, 1, count, p->inputFile);
+    if (n == 0 && std::ferror(p->inputFile)) return -1;
+    return static_cast<ssize_t>(n);
+}
+
+off_t SeekFileInput(void* handle, off_t offset, int whence) {
+    auto* p = static_cast<Player*>(handle);
+    if (fseeko(p->inputFile, offset, whence) != 0) return -1;
+    return ftello(p->inputFile);
+}
+
+// Opens a regular file only, without waiting on it: a FIFO would hold the caller until a writer
+// came, a device would give bytes without end.
+std::FILE* OpenRegular(const char* name) {
+    const int fd = open(name, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st {};
+    const int fl = fcntl(fd, F_GETFL);
+    std::FILE* f = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fl >= 0 &&
+                           fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) == 0
+                       ? fdopen(fd, "rb")
+                       : nullptr;
+    if (!f) close(fd);
+    return f;
+}
+
+bool OpenInputFile(const char* name) {
+    P.inputFile = OpenRegular(name);
+    if (!P.inputFile) return false;
+    std::setvbuf(P.inputFile, nullptr, _IOFBF, kFileBuffer);
+    return true;
+}
 
 ssize_t ReadInput(void* handle, void* buf, size_t count) {
     auto* p = static_cast<Player*>(handle);
@@ -94,7 +139,7 @@ off_t SeekInput(void* handle, off_t offset, int whence) {
 
 // The file's bytes into P.input; false when it cannot be read whole or is too large for memory.
 bool ReadWholeFile(const char* name) {
-    std::FILE* f = std::fopen(name, "rb");
+    std::FILE* f = OpenRegular(name);
     if (!f) return false;
     bool ok = std::fseek(f, 0, SEEK_END) == 0;
     const off_t size = ok ? ftello(f) : -1;
@@ -231,6 +276,8 @@ void CloseStream() {
     P.samplesDone.store(0);
     P.input = {};
     P.inputPos = 0;
+    if (P.inputFile) std::fclose(P.inputFile);
+    P.inputFile = nullptr;
 }
 
 }  // namespace
@@ -277,16 +324,20 @@ MPEGDLL_EXPORT void Open(const char* name, int mode, void*, void*, void*, void*,
         return;
     }
     mpg123_param(P.mh, MPG123_ADD_FLAGS, MPG123_QUIET, 0);
-    // A damaged stretch in the middle of a file is skipped, however long, up to the next frame
-    // that decodes: the rest of the music is worth more than the whole file failing.
-    mpg123_param(P.mh, MPG123_RESYNC_LIMIT, -1, 0);
+    // A damaged stretch in the middle of a file is skipped up to the next frame that decodes:
+    // the rest of the music is worth more than the whole file failing. Bounded, so that a file
+    // that is no music fails soon.
+    mpg123_param(P.mh, MPG123_RESYNC_LIMIT, kResyncLimit, 0);
     long rate = 0;
     int channels = 0, enc = 0;
     // A file that cannot be taken into memory is still decoded, from the file itself.
-    const bool inMemory =
-        ReadWholeFile(name) &&
-        mpg123_replace_reader_handle(P.mh, ReadInput, SeekInput, nullptr) == MPG123_OK;
-    const int opened = inMemory ? mpg123_open_handle(P.mh, &P) : mpg123_open(P.mh, name);
+    const bool inMemory = ReadWholeFile(name);
+    const bool readable =
+        inMemory
+            ? mpg123_replace_reader_handle(P.mh, ReadInput, SeekInput, nullptr) == MPG123_OK
+            : OpenInputFile(name) && mpg123_replace_reader_handle(
+                                         P.mh, ReadFileInput, SeekFileInput, nullptr) == MPG123_OK;
+    const int opened = readable ? mpg123_open_handle(P.mh, &P) : MPG123_ERR;
     if (opened != MPG123_OK || mpg123_getformat(P.mh, &rate, &channels, &enc) != MPG123_OK ||
         rate <= 0 || channels < 1) {
         CloseStream();

@@ -46,6 +46,38 @@ struct Pair {
     std::string mp3, wav;
 };
 
+uint32_t Le32(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
+           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
+}
+
+// True when the file is a whole PCM wave: RIFF and WAVE, a format chunk, and a data chunk that
+// the file holds to its end. A converted wave cut or overwritten after its conversion is newer
+// than its MP3 all the same; its date alone would keep it for good.
+bool WholeWave(const std::string& path) {
+    const int fd = OpenRegularFile(ResolvePath(path), O_RDONLY);
+    if (fd < 0) return false;
+    struct stat st {};
+    uint8_t head[4096];
+    const ssize_t got = fstat(fd, &st) == 0 ? pread(fd, head, sizeof head, 0) : -1;
+    close(fd);
+    if (got < 12 || std::memcmp(head, "RIFF", 4) != 0 || std::memcmp(head + 8, "WAVE", 4) != 0)
+        return false;
+    const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
+    bool format = false;
+    for (uint64_t at = 12; at + 8 <= static_cast<uint64_t>(got);) {
+        const uint8_t* c = head + at;
+        const uint64_t size = Le32(c + 4);
+        if (std::memcmp(c, "fmt ", 4) == 0)
+            format =
+                size >= 16 && at + 8 + 2 <= static_cast<uint64_t>(got) && c[8] == 1 && c[9] == 0;
+        else if (std::memcmp(c, "data", 4) == 0)
+            return format && at + 8 + size <= fileSize;
+        at += 8 + size + (size & 1);
+    }
+    return false;
+}
+
 // The MP3 files that could not be converted, each with the size and time it had then: one is
 // tried again only once it has changed, rather than at every activation.
 constexpr std::string_view kFailedMusicFile = "KVD\\music.failed";
@@ -88,7 +120,7 @@ std::vector<Work> WorkList() {
         std::string mp3 = ProgramDir() + "\\snd\\" + file.Name;
         std::string wav = mp3.substr(0, mp3.size() - 3) + "wav";
         auto wt = WriteTime(wav), mt = WriteTime(mp3);
-        if (wt && !(mt && *wt < *mt)) continue;
+        if (wt && !(mt && *wt < *mt) && WholeWave(wav)) continue;
         const std::string failed = FailedSignature(file.Name);
         if (!failed.empty() && failed == Signature(mp3)) continue;
         list.push_back({file.Name, {mp3, wav}});
@@ -104,9 +136,36 @@ void CreateTemp(const std::string& temp) {
     close(fd);
 }
 
+// The window that waits for the conversion is closing.
+class EMusicCancelled : public Exception {
+public:
+    EMusicCancelled() : Exception("The music conversion was stopped") {}
+};
+
+// Why the folder the waves are written to takes none: it cannot be made, is no folder, or may
+// not be written. Empty when it can be written.
+std::string FolderProblem(const std::string& dir) {
+    if (!CreateDir(dir)) return std::strerror(errno);
+    struct stat st {};
+    if (stat(dir.c_str(), &st) != 0) return std::strerror(errno);
+    if (!S_ISDIR(st.st_mode)) return std::strerror(ENOTDIR);
+    if (access(dir.c_str(), W_OK | X_OK) != 0) return std::strerror(errno);
+    return {};
+}
+
+void TellFolderFailure(const std::string& reason) {
+    // Not the file's fault and no game's: nothing for the log, whose last line tells how the last
+    // game ended. The game plays without the music that is missing.
+    if (!folderFailureTold)
+        platform::ShowMessage("The music cannot be converted: the folder " +
+                              ResolveWritePath("snd") + " cannot be written (" + reason +
+                              "). The game plays without it.");
+    folderFailureTold = true;
+}
+
 // Decodes one file into a temporary wave beside the target and puts it in place only when it is
 // complete: a failed or interrupted run must never leave a wave that looks newer than its MP3.
-void ConvertOne(TMPEGPlayer& player, const Pair& p) {
+void ConvertOne(TMPEGPlayer& player, const Pair& p, IMusicProgress* progress) {
     const std::string temp = ResolveWritePath(p.wav + ".part");
     CreateTemp(temp);
     try {
@@ -115,7 +174,11 @@ void ConvertOne(TMPEGPlayer& player, const Pair& p) {
         player.OutputDevice = TOutputDevice::pcmfile;
         player.OpenStream();
         player.Play();
-        while (!player.IsDone()) platform::SleepMs(10);
+        for (;;) {
+            if (progress && !progress->Poll()) throw EMusicCancelled();
+            if (player.IsDone()) break;
+            platform::SleepMs(10);
+        }
         player.CloseStream();
         SyncFileAndFolder(temp);
         if (std::rename(temp.c_str(), ResolveWritePath(p.wav).c_str()) != 0) throw TMPEGError(5);
@@ -172,6 +235,11 @@ bool ConvertMusic(IMusicProgress* progress, const TFreeSpace& freeSpace) {
     EnterProgramDir();
     std::vector<Work> list = WorkList();
     if (list.empty()) return true;
+    // A folder that takes no wave lacks no space: asking its drive would claim so.
+    if (const std::string problem = FolderProblem(ResolveWritePath("snd")); !problem.empty()) {
+        TellFolderFailure(problem);
+        return true;
+    }
 
     if (progress) progress->Start(static_cast<int>(list.size()));
     bool createdHere = false;
@@ -188,7 +256,7 @@ bool ConvertMusic(IMusicProgress* progress, const TFreeSpace& freeSpace) {
         createdHere = true;
     }
 
-    bool result = true;
+    bool result = true, cancelled = false;
     for (const Work& w : list) {
         const Pair& p = w.files;
         if (!CheckSoundSpace(p.mp3, freeSpace)) {
@@ -196,17 +264,14 @@ bool ConvertMusic(IMusicProgress* progress, const TFreeSpace& freeSpace) {
             break;
         }
         try {
-            ConvertOne(*MusicPlayer, p);
+            ConvertOne(*MusicPlayer, p, progress);
             folderFailureTold = false;
             if (progress) progress->Step();
         } catch (const EMusicFolderError& e) {
-            // Not the file's fault and no game's: nothing for the log, whose last line tells how
-            // the last game ended. The game plays without the music that is missing.
-            if (!folderFailureTold)
-                platform::ShowMessage("The music cannot be converted: the folder " +
-                                      ResolveWritePath("snd") + " cannot be written (" +
-                                      e.Message() + "). The game plays without it.");
-            folderFailureTold = true;
+            TellFolderFailure(e.Message());
+            break;
+        } catch (const EMusicCancelled&) {
+            cancelled = true;
             break;
         } catch (const Exception& e) {
             // The file as the player finds it on disk, with the system's separators. Told, and
@@ -228,7 +293,7 @@ bool ConvertMusic(IMusicProgress* progress, const TFreeSpace& freeSpace) {
         MusicPlayer.reset();
         PlayerCreated = false;
     }
-    WaitMs(1000);
+    if (!cancelled) WaitMs(1000);
     if (progress) progress->Finish();
     return result;
 }

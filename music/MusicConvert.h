@@ -1,7 +1,8 @@
 #pragma once
 // The conversion of the shipped MP3 music into wave files beside them, which the sound manager
-// then loads like every other sound. Runs on the calling (user-interface) thread and blocks it;
-// the decoding itself runs on the decoder library's own thread.
+// then loads like every other sound. Runs on the calling (user-interface) thread; the decoding
+// itself runs on the decoder library's own thread, and meanwhile the caller's window is kept
+// alive through the progress's Poll.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,6 +23,9 @@ public:
     virtual void Step() = 0;
     // Hides the panel.
     virtual void Finish() = 0;
+    // Called again and again while a file is decoded: the window handles its events here. False
+    // stops the conversion (the window is closing); what was not finished is tried next time.
+    virtual bool Poll() { return true; }
 };
 
 // Progress as lines on standard output, for the development runner.
@@ -46,8 +50,9 @@ constexpr int kMaxMusicPairs = 100;
 using TFreeSpace = std::function<std::optional<uint64_t>(const std::string& dir)>;
 std::optional<uint64_t> DriveFreeSpace(const std::string& dir);
 
-// Converts every "snd\*.mp3" whose wave is missing or older. True unless a drive lacked the space
-// for a wave file. A decoder library that cannot be loaded raises its TMPEGError.
+// Converts every "snd\*.mp3" whose wave is missing, older or not a whole wave. True unless a
+// drive lacked the space for a wave file; a music folder that cannot be written is told once
+// and is no lack of space. A decoder library that cannot be loaded raises its TMPEGError.
 bool ConvertMusic(IMusicProgress* progress, const TFreeSpace& freeSpace = DriveFreeSpace);
 
 // True when the MP3 file's size times 20 is less than the free space of its drive; otherwise

@@ -232,8 +232,9 @@ void SendErrorMail(const std::string& sender, const std::string& body,
 
     if (!attachmentPath.empty()) {
         // Read now, whole: the file attached is the file the player saw, byte for byte.
-        const auto bytes = ReadFileBytes(attachmentPath);
-        if (!bytes) throw EMailError("Cannot open file \"" + attachmentPath + "\"");
+        TReadError why;
+        const auto bytes = ReadFileBytes(attachmentPath, kLogFileLimit, &why);
+        if (!bytes) throw EMailError("Cannot open file \"" + attachmentPath + "\": " + why.Reason);
         curl_mimepart* file = curl_mime_addpart(mime.get());
         curl_mime_data(file, reinterpret_cast<const char*>(bytes->data()), bytes->size());
         curl_mime_filename(file, BaseName(attachmentPath).c_str());

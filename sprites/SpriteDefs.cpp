@@ -246,7 +246,7 @@ int CreateSheet(const std::string& fileName, int width, int height) {
 
 void LoadMask(const std::string& fileName, int surfaceNo) {
     if (!FileExists(fileName)) return;
-    auto bytes = ReadFileBytes(fileName);
+    auto bytes = ReadFileBytes(fileName, kPictureFileLimit);
     if (!bytes) return;
     TSurfaceEntry& e = Surfaces[static_cast<size_t>(surfaceNo)];
     e.Mask = DecodeMask(*bytes, e.Surface ? e.Surface->Width() : 0,

@@ -1,5 +1,8 @@
 #include "sprites/WaveFile.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -59,8 +62,13 @@ int64_t FileSize(std::FILE* f) {
 }
 
 File OpenWave(const std::string& path) {
-    File f(std::fopen(ResolvePath(path).c_str(), "rb"));
-    if (!f) throw Exception("Couldn't open wave file ");
+    // Only a regular file: a FIFO in the sound folder must not hold the game screen.
+    const int fd = OpenRegularFile(ResolvePath(path), O_RDONLY);
+    File f(fd >= 0 ? fdopen(fd, "rb") : nullptr);
+    if (!f) {
+        if (fd >= 0) close(fd);
+        throw Exception("Couldn't open wave file ");
+    }
     return f;
 }
 

@@ -108,11 +108,15 @@ TqvDSound::~TqvDSound() {
 
 void TqvDSound::LoadDir(const std::string& directory) {
     for (const TFolderFile& e : ListFolder(directory, ".wav")) {
-        std::string path = directory + "\\" + e.Name;
+        // The file as it is read: over an installed program the converted music is the user's
+        // copy, not the one in the program folder.
+        const std::string path = ResolvePath(directory + "\\" + e.Name);
         WriteLog("Loading Sound " + path + " (" + std::to_string(e.Size) + " bytes");
         loaded_.push_back(std::make_unique<TqvDSoundFile>(
             *this, path.substr(0, path.size() - 4), e.Size < kStaticLimit ? DSBCAPS_STATIC : 0));
-        WriteLog("Loaded");
+        const std::string& failure = loaded_.back()->LoadFailure;
+        WriteLog(failure.empty() ? std::string("Loaded")
+                                 : "Not loaded (" + failure + "): the sound stays silent");
     }
 }
 
@@ -156,9 +160,11 @@ TqvDSoundFile::TqvDSoundFile(TqvDSound& owner, const std::string& pathWithoutExt
             desc.format = &info.Format;
             DSCheck(Owner->Device->CreateSoundBuffer(desc, Buffer));
             LoadData();
-        } catch (const std::exception&) {
+        } catch (const std::exception& e) {
             Disabled = true;
             Buffer.reset();
+            LoadFailure = e.what();
+            if (LoadFailure.empty()) LoadFailure = "cannot be read";
         }
     }
     Owner->Files.push_back(this);

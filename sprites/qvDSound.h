@@ -103,6 +103,8 @@ public:
     bool Lost = false;
     bool Loop = false;
     bool Playing = false;
+    // Why a file was not loaded with the sound on (damaged, unreadable); empty otherwise.
+    std::string LoadFailure;
 
 private:
     friend class TqvDSound;

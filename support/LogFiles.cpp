@@ -67,8 +67,8 @@ int FindKeyLine(const std::vector<std::string>& lines, std::string_view ansiKey)
     return -1;
 }
 
-bool CreateEmpty(const std::string& full) {
-    int fd = open(full.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+bool CreateEmpty(const std::string& full, TReadError* error = nullptr) {
+    int fd = OpenRegularFile(full, O_WRONLY | O_CREAT, error);
     if (fd < 0) return false;
     close(fd);
     return true;
@@ -109,8 +109,9 @@ void WriteLog(std::string_view line) {
     EnsureDataDir();
     EnterProgramDir();
     std::string full = ResolveWritePath(kLog);
-    int fd = open(full.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) RaiseIo("Cannot open " + full);
+    TReadError why;
+    int fd = OpenRegularFile(full, O_WRONLY | O_CREAT | O_APPEND, &why);
+    if (fd < 0) throw EInOutError("Cannot open " + why.Text());
     const char* p = bytes.data();
     size_t left = bytes.size();
     while (left > 0) {
@@ -137,8 +138,9 @@ void ClearLog() {
 
 bool LogEndedOK() {
     std::lock_guard lock(logMutex);
-    auto data = ReadFileBytes(kLog);
-    if (!data) return !FileExists(kLog);
+    TReadError why;
+    auto data = ReadFileBytes(kLog, kLogFileLimit, &why);
+    if (!data) return why.Errno == ENOENT;
     auto lines = SplitLines(*data);
     return !lines.empty() && lines.back() == "OK";
 }
@@ -146,8 +148,12 @@ bool LogEndedOK() {
 void SetCfgValue(std::string_view file, std::string_view key, std::string_view value) {
     EnterProgramDir();
     std::string full = ResolvePath(file);
-    auto data = ReadFileBytes(file);
-    if (!data && !CreateEmpty(full)) RaiseIo("Cannot create " + full);
+    TReadError why;
+    auto data = ReadFileBytes(file, kCfgFileLimit, &why);
+    // A file of the wrong kind or size is replaced whole by the save below; only a missing one
+    // has to be made first.
+    if (!data && why.Errno == ENOENT && !CreateEmpty(full, &why))
+        throw EInOutError("Cannot create " + why.Text());
     std::vector<std::string> lines = data ? SplitLines(*data) : std::vector<std::string>{};
     std::string ansiKey = OneLine(Utf8ToAnsi(key));
     std::string line = ansiKey + ": " + OneLine(Utf8ToAnsi(value));
@@ -181,11 +187,13 @@ void ReportCfgFailuresAgain() {
 
 std::string GetCfgValue(std::string_view file, std::string_view key) {
     EnterProgramDir();
-    auto data = ReadFileBytes(file);
+    TReadError why;
+    auto data = ReadFileBytes(file, kCfgFileLimit, &why);
     if (!data) {
         const std::string path = ResolvePath(file);
-        if (!CreateEmpty(path) && FirstCfgFailure(path))
-            platform::ShowMessage("Datei " + std::string(file) + " konnte nicht erzeugt werden");
+        if (why.Errno == ENOENT && CreateEmpty(path, &why)) return {};
+        if (FirstCfgFailure(path))
+            platform::ShowMessage("Datei " + path + " konnte nicht erzeugt werden");
         return {};
     }
     auto lines = SplitLines(*data);

@@ -222,12 +222,18 @@ void EnterProgramDir() {
     // The user's folders are made on the first start, before anything looks at their drive (the
     // music's space check) or writes to them.
     const std::string data = DataDir();
+    // Each failure names the folder: the user's folders are made here, and a home that cannot
+    // be written or a file in the folder's place is for the player to mend.
+    auto fail = [&](const std::string& what) {
+        const int e = errno;
+        throw EInOutError("I/O error " + std::to_string(e) + ": " + what + " " + data + ": " +
+                          std::strerror(e));
+    };
     if (Folders().Overlaid()) {
-        CreateDir(data);
+        if (!CreateDir(data)) fail("Cannot create the folder");
         EnsureDataDir();
     }
-    if (chdir(data.c_str()) != 0)
-        throw EInOutError("I/O error " + std::to_string(errno) + ": " + std::strerror(errno));
+    if (chdir(data.c_str()) != 0) fail("Cannot enter the folder");
 }
 
 void EnsureDataDir() {
@@ -283,20 +289,89 @@ bool CreateDir(std::string_view path) {
 
 bool DeleteFile(std::string_view path) { return unlink(ResolveWritePath(path).c_str()) == 0; }
 
-std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view path) {
-    std::string full = ResolvePath(path);
-    int fd = open(full.c_str(), O_RDONLY | O_CLOEXEC);
+namespace {
+
+const char* KindOf(mode_t mode) {
+    if (S_ISFIFO(mode)) return "a FIFO";
+    if (S_ISCHR(mode)) return "a character device";
+    if (S_ISBLK(mode)) return "a block device";
+    if (S_ISSOCK(mode)) return "a socket";
+    return "not a file";
+}
+
+void Fail(TReadError* error, const std::string& path, int code, std::string reason) {
+    if (error) *error = TReadError{path, code, std::move(reason)};
+    errno = code;
+}
+
+}  // namespace
+
+int OpenRegularFile(const std::string& fullPath, int flags, TReadError* error) {
+    const int fd = open(fullPath.c_str(), flags | O_NONBLOCK | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        const int e = errno;
+        // A FIFO that nobody reads refuses a writer at once: that is its kind, not a failure of
+        // the disk.
+        struct stat st {};
+        if (e == ENXIO && stat(fullPath.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
+            Fail(error, fullPath, EINVAL, std::string(KindOf(st.st_mode)) + ", not a regular file");
+        else
+            Fail(error, fullPath, e, std::strerror(e));
+        return -1;
+    }
+    struct stat st {};
+    if (fstat(fd, &st) != 0) {
+        const int e = errno;
+        close(fd);
+        Fail(error, fullPath, e, std::strerror(e));
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        close(fd);
+        if (S_ISDIR(st.st_mode))
+            Fail(error, fullPath, EISDIR, std::strerror(EISDIR));
+        else
+            Fail(error, fullPath, EINVAL, std::string(KindOf(st.st_mode)) + ", not a regular file");
+        return -1;
+    }
+    const int fl = fcntl(fd, F_GETFL);
+    if (fl < 0 || fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+        const int e = errno;
+        close(fd);
+        Fail(error, fullPath, e, std::strerror(e));
+        return -1;
+    }
+    return fd;
+}
+
+std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view path, uint64_t maxBytes,
+                                                  TReadError* error) {
+    const std::string full = ResolvePath(path);
+    const int fd = OpenRegularFile(full, O_RDONLY, error);
     if (fd < 0) return std::nullopt;
+    auto tooLarge = [&] {
+        close(fd);
+        Fail(error, full, EFBIG, "larger than " + std::to_string(maxBytes) + " bytes");
+        return std::nullopt;
+    };
+    struct stat st {};
+    if (fstat(fd, &st) != 0 || st.st_size < 0) st.st_size = 0;
+    if (static_cast<uint64_t>(st.st_size) > maxBytes) return tooLarge();
     std::vector<uint8_t> data;
+    data.reserve(static_cast<size_t>(st.st_size));
     uint8_t buf[65536];
     for (;;) {
         ssize_t n = read(fd, buf, sizeof buf);
         if (n < 0) {
             if (errno == EINTR) continue;
+            const int e = errno;
             close(fd);
+            Fail(error, full, e, std::strerror(e));
             return std::nullopt;
         }
         if (n == 0) break;
+        // A file that grows while it is read is held to the same bound.
+        if (data.size() + static_cast<size_t>(n) > maxBytes) return tooLarge();
         data.insert(data.end(), buf, buf + n);
     }
     close(fd);
@@ -393,11 +468,11 @@ void LinkFile(std::string_view existing, std::string_view second) {
                       tmp = to + ".tmp";
     unlink(tmp.c_str());
     if (link(from.c_str(), tmp.c_str()) != 0) return;
-    if (rename(tmp.c_str(), to.c_str()) != 0) {
-        unlink(tmp.c_str());
-        return;
-    }
-    SyncFolderOf(to);
+    const bool renamed = rename(tmp.c_str(), to.c_str()) == 0;
+    // When the second name is already a link of the same file, rename succeeds and does nothing:
+    // the temporary name stays unless it is removed here.
+    unlink(tmp.c_str());
+    if (renamed) SyncFolderOf(to);
 }
 
 void RemoveSaveLeftovers() {

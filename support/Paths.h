@@ -67,7 +67,32 @@ bool DirectoryExists(std::string_view path);
 bool CreateDir(std::string_view path);
 bool DeleteFile(std::string_view path);
 
-std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view path);
+// The largest file of each kind the program reads. Every one has a known, small size; a file far
+// beyond it is not what its name says (a sparse file, a device behind a link) and is refused
+// before a byte is read.
+inline constexpr uint64_t kLogFileLimit = uint64_t{16} << 20;      // KVD\LOG.TXT
+inline constexpr uint64_t kCfgFileLimit = uint64_t{1} << 20;       // prog.cfg, music.failed
+inline constexpr uint64_t kRecordFileLimit = uint64_t{1} << 20;    // env.dat, game.dat, front.dat
+inline constexpr uint64_t kLevelFileLimit = uint64_t{4} << 20;     // Level1.txt and saved levels
+inline constexpr uint64_t kPictureFileLimit = uint64_t{64} << 20;  // BMP, JPEG and mask files
+
+// Why a file could not be read, for a message that names it.
+struct TReadError {
+    std::string Path;    // the real path tried
+    int Errno = 0;       // the system's code; ENOENT: there is no such file
+    std::string Reason;  // "Is a directory", "a FIFO, not a regular file", "larger than ..."
+    std::string Text() const { return Path + ": " + Reason; }
+};
+
+// Opens the file for reading or writing (flags as for open(2)) without waiting on it, and only
+// when it is a regular file: a FIFO would hold the thread until a peer came, a device would give
+// or take bytes without end. Returns the descriptor in blocking mode, or -1 with the reason.
+int OpenRegularFile(const std::string& fullPath, int flags, TReadError* error = nullptr);
+
+// Reads a whole regular file of at most maxBytes; nullopt, with the reason when asked, for
+// anything else.
+std::optional<std::vector<uint8_t>> ReadFileBytes(std::string_view path, uint64_t maxBytes,
+                                                  TReadError* error = nullptr);
 // Writes a whole file through a temporary file beside it that is flushed and renamed over the
 // old one, then syncs the folder, so a crash, a power cut or a full disk leaves either the old
 // or the new file, never a torn one.

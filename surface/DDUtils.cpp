@@ -711,12 +711,16 @@ bool LoadPictureToSurface(const std::string& fileName, SurfacePtr& surface, int*
     } else if (auto jres = FindResource("JPEG", resName)) {
         pic = DecodeJpeg(jres->data, jres->size);
     } else if (FileExists(name + ".bmp")) {
-        if (auto bytes = ReadFileBytes(name + ".bmp"))
-            pic = DecodeBmp(bytes->data(), bytes->size());
+        TReadError why;
+        auto bytes = ReadFileBytes(name + ".bmp", kPictureFileLimit, &why);
+        if (!bytes) throw Exception("Cannot read picture " + why.Text());
+        pic = DecodeBmp(bytes->data(), bytes->size());
         WriteLog(ResolvePath(name + ".bmp") + " loaded as file");
     } else if (FileExists(name + ".jpg")) {
-        if (auto bytes = ReadFileBytes(name + ".jpg"))
-            pic = DecodeJpeg(bytes->data(), bytes->size());
+        TReadError why;
+        auto bytes = ReadFileBytes(name + ".jpg", kPictureFileLimit, &why);
+        if (!bytes) throw Exception("Cannot read picture " + why.Text());
+        pic = DecodeJpeg(bytes->data(), bytes->size());
         WriteLog(ResolvePath(name + ".jpg") + " loaded as file");
     } else {
         WriteLog(name + " not found!");

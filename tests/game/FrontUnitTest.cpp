@@ -1,10 +1,14 @@
 #include "game/FrontUnit.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <vector>
 
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
@@ -40,7 +44,7 @@ protected:
     }
     static TFrontTable ReadTable() {
         TFrontTable t;
-        auto bytes = ReadFileBytes(kFrontFile);
+        auto bytes = ReadFileBytes(kFrontFile, kRecordFileLimit);
         EXPECT_TRUE(bytes);
         EXPECT_EQ(bytes->size(), kFrontFileSize);
         FrontTableFromBytes(t, *bytes);
@@ -59,7 +63,7 @@ protected:
 };
 
 TEST_F(FrontTest, TheShippedCaveLoadsEveryRecordAsItsSprite) {
-    auto bytes = ReadFileBytes(test::BuiltProgramDir() + "/KVD/front.dat");
+    auto bytes = ReadFileBytes(test::BuiltProgramDir() + "/KVD/front.dat", kRecordFileLimit);
     ASSERT_TRUE(bytes);
     ASSERT_EQ(bytes->size(), kFrontFileSize);
     TFrontTable table;
@@ -159,10 +163,48 @@ TEST_F(FrontTest, MissingFileIsNoSceneryAndACutFileKeepsItsWholeRecords) {
     EXPECT_EQ(f.Count, 2);
     EXPECT_EQ(f.Element[2]->TrackX, 2000);
     EXPECT_EQ(test::LogLines().back(),
-              "KVD\\front.dat is damaged: 40 of 4800 bytes, 2 whole records used");
+              ResolvePath(kFrontFile) + " is damaged: 40 of 4800 bytes, 2 whole records used");
     front_.reset();
     test::WriteText(kFrontFile, "");
     EXPECT_EQ(Make().Count, 0);
+}
+
+// Whatever stands where the cave file should be is as damaged as a cut file: the game plays
+// without scenery and the log says which file and why, neither failing every game (a file that
+// may not be read) nor passing in silence (a folder) nor waiting for a writer (a FIFO).
+TEST_F(FrontTest, ACaveFileThatCannotBeReadIsLoggedAndPlaysWithoutScenery) {
+    const std::string path = ResolveWritePath(kFrontFile);
+    struct Case {
+        const char* what;
+        std::function<void()> make;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"folder", [&] { std::filesystem::create_directory(path); }, "Is a directory"},
+        {"fifo", [&] { ASSERT_EQ(mkfifo(path.c_str(), 0644), 0); }, "a FIFO, not a regular file"},
+        {"device", [&] { std::filesystem::create_symlink("/dev/zero", path); },
+         "a character device, not a regular file"},
+        {"unreadable",
+         [&] {
+             test::WriteText(kFrontFile, std::string(4800, '\0'));
+             chmod(path.c_str(), 0);
+         },
+         geteuid() == 0 ? nullptr : "Permission denied"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        front_.reset();
+        std::filesystem::remove_all(path);
+        c.make();
+        if (!c.reason) continue;  // root reads any file
+        ClearLog();
+        EXPECT_EQ(Make().Count, 0);
+        ASSERT_FALSE(test::LogLines().empty());
+        EXPECT_EQ(test::LogLines().back(), "Cannot read " + path + ": " + c.reason +
+                                               ": the game plays without the cave scenery");
+    }
+    front_.reset();
+    std::filesystem::remove_all(path);
 }
 
 TEST_F(FrontTest, EditorPlacesSelectsDragsAndRetypesAPiece) {

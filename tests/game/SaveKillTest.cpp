@@ -286,7 +286,7 @@ protected:
                              front->Save();
                          },
                          [] {
-                             const auto b = ReadFileBytes(kFrontFile);
+                             const auto b = ReadFileBytes(kFrontFile, kRecordFileLimit);
                              if (!b || b->size() != kFrontFileSize) return -1;
                              TFrontTable t;
                              FrontTableFromBytes(t, *b);

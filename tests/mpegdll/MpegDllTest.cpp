@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 #include <mpg123.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -224,6 +225,29 @@ TEST_F(MpegDll, ADamagedStretchInTheMiddleIsSkippedAndTheRestDecoded) {
         EXPECT_GT(w.frames, static_cast<uint32_t>(samples - 14 * 1152)) << fill;
         EXPECT_LE(w.frames, static_cast<uint32_t>(samples)) << fill;
     }
+}
+
+// The search for a frame is bounded: music behind a megabyte of junk is found, behind nine it is
+// not, and a file of anything else fails soon instead of being searched to its end. The same
+// holds for a file too large for memory, which is read from the disk.
+TEST_F(MpegDll, TheSearchForAFrameGivesUpAfterEightMegabytes) {
+    const std::vector<uint8_t> good = zx::test::EncodeMp3(44100, 2, 44100, 128);
+    const std::string mp3 = Dir() + "/junk.mp3", wav = Dir() + "/junk.wav";
+    for (size_t junk : {size_t{1} << 20, size_t{9} << 20}) {
+        std::vector<uint8_t> data(junk, 0);
+        data.insert(data.end(), good.begin(), good.end());
+        WriteFile(mp3, data);
+        EXPECT_EQ(Convert(mp3, wav), junk < (size_t{8} << 20) ? 0 : 3) << junk;
+    }
+    // A sparse file of 70 MB, beyond what is read into memory, and music at its end.
+    WriteFile(mp3, {});
+    ASSERT_EQ(truncate(mp3.c_str(), off_t{70} << 20), 0);
+    {
+        std::ofstream out(mp3, std::ios::binary | std::ios::app);
+        out.write(reinterpret_cast<const char*>(good.data()),
+                  static_cast<std::streamsize>(good.size()));
+    }
+    EXPECT_EQ(Convert(mp3, wav), 3);
 }
 
 TEST_F(MpegDll, KeepsTheRateAndChannelsOfTheFile) {

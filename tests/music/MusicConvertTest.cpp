@@ -26,10 +26,15 @@ namespace fs = std::filesystem;
 std::string Dir() { return test::TempProgramDir(); }
 
 struct Progress : IMusicProgress {
-    int started = -1, steps = 0, finished = 0;
+    int started = -1, steps = 0, finished = 0, polls = 0;
+    bool closing = false;
     void Start(int count) override { started = count; }
     void Step() override { ++steps; }
     void Finish() override { ++finished; }
+    bool Poll() override {
+        ++polls;
+        return !closing;
+    }
 };
 
 bool HaveSox() { return std::system("sox --version >/dev/null 2>&1") == 0; }
@@ -270,6 +275,74 @@ TEST_F(MusicTest, AFolderThatCannotBeWrittenIsToldOnceAndBlocksNoGame) {
     EXPECT_TRUE(ConvertMusic(nullptr));
     EXPECT_TRUE(fs::exists(Dir() + "/snd/back.wav"));
     EXPECT_EQ(messages.size(), 1u);
+}
+
+// A cache folder that is a file (or cannot be written): no drive lacks space, so the game may
+// start and plays without the music; the message names the folder and the reason.
+TEST_F(MusicTest, AMisplacedCacheFolderIsToldAsSuchAndClaimsNoLackOfSpace) {
+    InstallLibrary();
+    MakeMp3(Dir() + "/snd/back.mp3", 0.2);
+    const std::string cache = Dir() + "/cache";
+    std::ofstream(cache) << "a file where the folder belongs";
+    TFolders f = TFolders::Single(Dir());
+    f.Cache = cache;
+    SetFolders(f);
+    const bool ready = ConvertMusic(nullptr);
+    SetFolders(TFolders::Single(Dir()));
+    EXPECT_TRUE(ready);
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0], "The music cannot be converted: the folder " + cache +
+                               "/snd cannot be written (Not a directory). The game plays "
+                               "without it.");
+    EXPECT_FALSE(fs::exists(Dir() + "/snd/back.wav"));
+}
+
+// The window closing while a file converts stops the conversion at once: no wave, no temporary
+// file, nothing told, and the file is not taken for a failed one (the next start converts it).
+TEST_F(MusicTest, AWindowClosingDuringTheConversionStopsItAndTheNextStartConvertsAgain) {
+    InstallLibrary();
+    MakeMp3(Dir() + "/snd/back.mp3", 2);
+    MakeMp3(Dir() + "/snd/tune.mp3", 0.2);
+    Progress closing;
+    closing.closing = true;
+    EXPECT_TRUE(ConvertMusic(&closing));
+    EXPECT_EQ(closing.polls, 1) << "asked once, then stopped";
+    EXPECT_EQ(closing.steps, 0);
+    EXPECT_EQ(closing.finished, 1);
+    EXPECT_TRUE(messages.empty());
+    for (const auto& e : fs::directory_iterator(Dir() + "/snd"))
+        EXPECT_EQ(e.path().extension(), ".mp3") << e.path();
+    Progress open;
+    EXPECT_TRUE(ConvertMusic(&open));
+    EXPECT_EQ(open.steps, 2);
+    EXPECT_GE(open.polls, 2);
+    EXPECT_TRUE(fs::exists(Dir() + "/snd/back.wav"));
+}
+
+// A converted wave damaged later (cut, overwritten) is newer than its MP3 all the same: it is
+// converted again, not kept for good.
+TEST_F(MusicTest, ADamagedWaveNewerThanItsMp3IsConvertedAgain) {
+    InstallLibrary();
+    const std::string mp3 = Dir() + "/snd/back.mp3", wav = Dir() + "/snd/back.wav";
+    MakeMp3(mp3, 0.5);
+    SetMtime(mp3, -100);
+    ASSERT_TRUE(ConvertMusic(nullptr));
+    const auto whole = fs::file_size(wav);
+    for (const std::string& damage : {std::string("garbage"), std::string("cut")}) {
+        SCOPED_TRACE(damage);
+        if (damage == "cut")
+            fs::resize_file(wav, whole / 2);
+        else
+            std::ofstream(wav, std::ios::binary) << std::string(5000, 'x');
+        SetMtime(wav, 0);
+        Progress pr;
+        EXPECT_TRUE(ConvertMusic(&pr));
+        EXPECT_EQ(pr.steps, 1);
+        EXPECT_EQ(fs::file_size(wav), whole);
+    }
+    Progress none;
+    EXPECT_TRUE(ConvertMusic(&none));
+    EXPECT_EQ(none.started, -1) << "a whole wave is kept";
 }
 
 TEST_F(MusicTest, SpaceForTwentyTimesTheMp3IsNeeded) {

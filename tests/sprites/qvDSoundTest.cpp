@@ -86,13 +86,15 @@ TEST_F(SoundTest, LoadDirLogsEveryWaveAndSkipsOtherFiles) {
     TqvDSound snd(nullptr, true, false, 44100, 16, 2);
     ASSERT_FALSE(snd.InitFailed);
     snd.LoadDir(SndDir());
+    // Each file by the path it is read from, with the system's separators.
+    const std::string dir = ProgramDir() + "/snd/";
     std::vector<std::string> want = {
-        "Loading Sound " + SndDir() + "\\A.WAV (" + std::to_string(a.size()) + " bytes", "Loaded",
-        "Loading Sound " + SndDir() + "\\b.wav (" + std::to_string(b.size()) + " bytes", "Loaded"};
+        "Loading Sound " + dir + "A.WAV (" + std::to_string(a.size()) + " bytes", "Loaded",
+        "Loading Sound " + dir + "b.wav (" + std::to_string(b.size()) + " bytes", "Loaded"};
     EXPECT_EQ(test::LogLines(), want);
     ASSERT_EQ(snd.Files.size(), 2u);
     EXPECT_EQ(snd.Files[0]->Name, "a");
-    EXPECT_EQ(snd.Files[0]->FileName, SndDir() + "\\A.wav");  // found again by the resolver
+    EXPECT_EQ(snd.Files[0]->FileName, dir + "A.wav");  // found again by the resolver
     EXPECT_EQ(snd.Files[0]->DataSize, 44100 * 4);
     EXPECT_FALSE(snd.Files[0]->Disabled);
     EXPECT_FALSE(snd.Files[1]->Disabled);
@@ -111,6 +113,14 @@ TEST_F(SoundTest, ABrokenWaveStaysDisabledAndTheRestLoad) {
     EXPECT_FALSE(snd.FindWave("good")->Disabled);
     snd.FindWave("bad")->Play();  // does nothing, raises nothing
     EXPECT_TRUE(messages.empty());
+    // The log says which one stays silent and why, not "Loaded".
+    const auto log = test::LogLines();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_EQ(log[0].rfind("Loading Sound " + ProgramDir() + "/snd/bad.wav (", 0), 0u) << log[0];
+    EXPECT_EQ(log[1],
+              "Not loaded (" + snd.FindWave("bad")->LoadFailure + "): the sound stays silent");
+    EXPECT_FALSE(snd.FindWave("bad")->LoadFailure.empty());
+    EXPECT_EQ(log[3], "Loaded");
 }
 
 TEST_F(SoundTest, FindWaveIgnoresCaseTakesTheLatestAndNamesTheMiss) {
@@ -124,7 +134,7 @@ TEST_F(SoundTest, FindWaveIgnoresCaseTakesTheLatestAndNamesTheMiss) {
     // Both spellings are loaded; the one loaded later answers.
     TqvDSoundFile* tr = snd.FindWave("Tr_36_03");
     EXPECT_EQ(tr, snd.Files.back());
-    EXPECT_EQ(tr->FileName, SndDir() + "\\tr_36_03.wav");
+    EXPECT_EQ(tr->FileName, ProgramDir() + "/snd/tr_36_03.wav");
 
     auto dup = TqvDSoundFile::Duplicate(*snd.FindWave("track 30"));
     EXPECT_EQ(dup->Name, "");

@@ -109,7 +109,7 @@ TEST_F(FoldersTest, ShippedFilesAreReadFromTheProgramFolderUntilTheUserHasACopy)
     EXPECT_EQ(Get(program / "KVD/Level1.txt"), "shipped level");
     EXPECT_EQ(ResolvePath("KVD\\LEVEL1.txt"),
               (home / ".local/share/zolvex/KVD/Level1.txt").string());
-    const auto bytes = ReadFileBytes("kvd/level1.txt");
+    const auto bytes = ReadFileBytes("kvd/level1.txt", kLevelFileLimit);
     ASSERT_TRUE(bytes);
     EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "edited level");
 
@@ -118,6 +118,43 @@ TEST_F(FoldersTest, ShippedFilesAreReadFromTheProgramFolderUntilTheUserHasACopy)
     EXPECT_EQ(ResolvePath("KVD\\Level1.txt"), (program / "KVD/Level1.txt").string());
     EXPECT_FALSE(DeleteFile("KVD\\Level1.txt"));
     EXPECT_EQ(Get(program / "KVD/Level1.txt"), "shipped level");
+}
+
+// The player has to mend these: each message names the folder and the system's reason.
+TEST_F(FoldersTest, AUserFolderThatCannotBeMadeOrEnteredIsNamedWithItsReason) {
+    const fs::path data = home / ".local/share/zolvex";
+    Put(data, "a file where the folder belongs");
+    try {
+        EnterProgramDir();
+        ADD_FAILURE() << "entered a file";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.Message(),
+                  "I/O error 20: Cannot enter the folder " + data.string() + ": Not a directory");
+    }
+    // A home in which no folder can be made (here: a file on its way).
+    fs::remove_all(home / ".local");
+    Put(home / ".local", "a file");
+    try {
+        EnterProgramDir();
+        ADD_FAILURE() << "made a folder under a file";
+    } catch (const EInOutError& e) {
+        EXPECT_EQ(e.Message(),
+                  "I/O error 20: Cannot create the folder " + data.string() + ": Not a directory");
+    }
+    fs::current_path(test::TempProgramDir());
+}
+
+// Keeping the last good copy when it already is a second name of the same file leaves no
+// temporary name behind (a rename between two names of one file does nothing).
+TEST_F(FoldersTest, ASecondNameMadeTwiceLeavesNoTemporaryFile) {
+    EnterProgramDir();
+    ReplaceFileContents("KVD\\env.dat", std::string("settings"));
+    LinkFile("KVD\\env.dat", "KVD\\env.dat.good");
+    LinkFile("KVD\\env.dat", "KVD\\env.dat.good");
+    const fs::path kvd = home / ".local/share/zolvex/KVD";
+    EXPECT_EQ(Get(kvd / "env.dat.good"), "settings");
+    EXPECT_FALSE(fs::exists(kvd / "env.dat.good.tmp"));
+    fs::current_path(test::TempProgramDir());
 }
 
 TEST_F(FoldersTest, NewFilesGoToDataAndConvertedMusicToTheCache) {

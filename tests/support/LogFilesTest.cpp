@@ -125,7 +125,9 @@ TEST_F(LogFilesTest, ACfgFileThatCannotBeCreatedIsReportedOnceUntilAskedAgain) {
     EXPECT_EQ(ReadProgCfg("GameServer"), "");
     EXPECT_EQ(ReadProgCfgDefault("caveedit", "0"), "0");
     EXPECT_EQ(ReadProgCfg("ScoreServer"), "");
-    const std::vector<std::string> once = {"Datei kvd\\prog.cfg konnte nicht erzeugt werden"};
+    // The file as it is on disk, with the system's separators.
+    const std::vector<std::string> once = {"Datei " + ResolvePath("KVD\\prog.cfg") +
+                                           " konnte nicht erzeugt werden"};
     EXPECT_EQ(messages, once);
     ReportCfgFailuresAgain();
     EXPECT_EQ(ReadProgCfg("GameServer"), "");

@@ -445,7 +445,7 @@ TEST_F(DDUtilsDisplayTest, BmpHeadersClaimingMoreThanTheFileHoldsAreRefusedBefor
     EXPECT_EQ(h.Bits, 8);
     // A whole 8-bit picture passes, a cut one does not, nor one that is bigger than any sheet.
     WriteBmp24(dir + "/ok.bmp", 6, 4, 0xFF0000);
-    auto ok = *ReadFileBytes(dir + "/ok.bmp");
+    auto ok = *ReadFileBytes(dir + "/ok.bmp", kPictureFileLimit);
     EXPECT_EQ(CheckBmpHeader(ok.data(), ok.size(), h), "");
     EXPECT_EQ(h.Width, 6);
     EXPECT_EQ(h.Height, 4);
@@ -507,7 +507,7 @@ TEST_F(DDUtilsDisplayTest, ScreenshotsTakeTheFirstFreeNumber) {
     EXPECT_EQ(SaveScreenshot(), dir + "Shot_3.jpg");
     std::filesystem::remove(dir + "Shot_2.jpg");
     EXPECT_EQ(SaveScreenshot(), dir + "Shot_2.jpg");
-    auto bytes = ReadFileBytes(dir + "Shot_2.jpg");
+    auto bytes = ReadFileBytes(dir + "Shot_2.jpg", kPictureFileLimit);
     ASSERT_TRUE(bytes);
     auto pic = DecodeJpeg(bytes->data(), bytes->size());
     ASSERT_TRUE(pic);

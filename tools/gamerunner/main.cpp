@@ -4,6 +4,7 @@
 // With --autoplay a scripted player plays in real time instead of the mouse (N games, 1 unless
 // given, then it leaves the screen); each game's outcome and the CPU time used per second of
 // the screen's life are printed at the end.
+#include <SDL.h>
 #include <sys/resource.h>
 
 #include <chrono>
@@ -15,6 +16,7 @@
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
 #include "music/MusicConvert.h"
+#include "platform/Window.h"
 #include "screen/DDrawUnit.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
@@ -37,6 +39,26 @@ int Usage(const char* argv0) {
     return 2;
 }
 
+// Without a display SDL falls back to a driver that shows nothing: the games would play unseen
+// and the run would end as if all were well. Playing unseen has to be asked for.
+bool HaveDisplay() {
+    if (!zx::platform::InitVideo()) {
+        std::fprintf(stderr, "gamerunner: cannot start the display: %s\n", SDL_GetError());
+        return false;
+    }
+    const char* driver = SDL_GetCurrentVideoDriver();
+    const char* asked = std::getenv("SDL_VIDEODRIVER");
+    if (driver && (!std::strcmp(driver, "offscreen") || !std::strcmp(driver, "dummy")) &&
+        !(asked && *asked)) {
+        std::fprintf(stderr,
+                     "gamerunner: no display to show the game on (SDL's video driver is \"%s\"); "
+                     "set DISPLAY, or SDL_VIDEODRIVER=%s to play unseen\n",
+                     driver, driver);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -56,6 +78,7 @@ int main(int argc, char** argv) {
             return Usage(argv[0]);
         }
     }
+    if (!HaveDisplay()) return 1;
     try {
         zx::Randomize();
         zx::EnsureDataDir();

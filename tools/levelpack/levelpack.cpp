@@ -37,7 +37,7 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "levelpack: %s not found\n", src.c_str());
             return 1;
         }
-        auto plain = zx::ReadFileBytes(src);
+        auto plain = zx::ReadFileBytes(src, zx::kLevelFileLimit);
         if (!plain) throw zx::EInOutError("cannot read " + src);
         std::vector<std::string> lines = zx::SplitLines(Text(*plain));
 
@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
         if (zx::UnscrambleLines(packed) != lines)
             throw zx::Exception("scrambled level does not read back");
 
-        auto old = zx::ReadFileBytes(out);
+        auto old = zx::ReadFileBytes(out, zx::kLevelFileLimit);
         if (old && Text(*old) == packed) return 0;
         std::string dir =
             out.substr(0, out.find_last_of('/') == std::string::npos ? 0 : out.find_last_of('/'));
