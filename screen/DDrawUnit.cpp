@@ -20,9 +20,9 @@
 #include "sprites/qvDSound.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
-#include "support/Resources.h"
 #include "support/SystemInfo.h"
 #include "surface/DDUtils.h"
+#include "surface/Resources.h"
 
 namespace zx {
 

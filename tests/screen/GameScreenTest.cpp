@@ -14,7 +14,7 @@
 #include "sprites/SpriteDefs.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
-#include "support/Resources.h"
+#include "surface/Resources.h"
 #include "testsupport/TestSupport.h"
 #include "tools/autoplay/GameDriver.h"
 
