@@ -31,8 +31,8 @@ bool SavePng(const std::string& file) {
     auto& back = *zx::DD.FlipList.at(1);
     const int bits = back.BytesPerPixel() * 8;
     const uint32_t format = bits == 16 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_XRGB8888;
-    SDL_Surface* from = SDL_CreateRGBSurfaceWithFormatFrom(back.Bits(), back.Width(),
-                                                           back.Height(), bits, back.Pitch(), format);
+    SDL_Surface* from = SDL_CreateRGBSurfaceWithFormatFrom(back.Bits(), back.Width(), back.Height(),
+                                                           bits, back.Pitch(), format);
     if (!from) return false;
     // Cairo's RGB24 is SDL's XRGB8888 on a little-endian machine.
     SDL_Surface* rgb = SDL_ConvertSurfaceFormat(from, SDL_PIXELFORMAT_XRGB8888, 0);
