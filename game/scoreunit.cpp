@@ -22,8 +22,6 @@
 
 namespace zx {
 
-void (*HudSoundHook)(std::string_view name) = nullptr;
-
 namespace {
 
 constexpr float kD = 800.0f;
@@ -221,19 +219,21 @@ TAnzeige::TAnzeige() {
 
 TAnzeige::~TAnzeige() = default;
 
-void TAnzeige::Sound(const char* name) {
-    if (HudSoundHook) HudSoundHook(name);
+void THudSounds::Play(const char* name) {
     if (DSound) DSound->FindWave(name)->Play();
 }
 
-void TAnzeige::StopBack() {
-    if (HudSoundHook) HudSoundHook("stop Back");
+void THudSounds::StopBack() {
     if (DSound) {
         TqvDSoundFile* f = DSound->FindWave("Back");
         f->Loop = false;
         f->Stop();
     }
 }
+
+void TAnzeige::Sound(const char* name) { Sounds->Play(name); }
+
+void TAnzeige::StopBack() { Sounds->StopBack(); }
 
 void TAnzeige::AddPoints(int32_t value) {
     ScoreDisplay->Points += value;
@@ -594,7 +594,7 @@ void TAnzeige::EndGame() {
     GamePlaying = false;
     ResultWon = Won;
     ResultLost = !Won;
-    if (GameScreen) GameScreen->Clicked = true;
+    if (GameScreen) Clicked = true;
 }
 
 }  // namespace zx
