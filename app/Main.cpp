@@ -36,8 +36,8 @@
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "support/Random.h"
-#include "support/Resources.h"
 #include "support/SystemInfo.h"
+#include "surface/Resources.h"
 
 namespace zx {
 namespace {

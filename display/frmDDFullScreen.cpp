@@ -63,7 +63,6 @@ void TDDFullScreenForm::InitDDraw() {
     BackScroll = 0;
     SurfaceCount = FrameCount = SpriteCount = 0;
     MouseX = MouseY = -1;
-    PendingShots = 0;
     ObjectsLive = false;
     Paused = false;
     DD.SetGameArea(static_cast<int32_t>(ScreenWidth), static_cast<int32_t>(ScreenHeight));

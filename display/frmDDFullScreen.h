@@ -108,12 +108,9 @@ public:
     bool SoundSwitch2 = false;
     bool Paused = false;
     bool ObjectsLive = false;
-    bool Clicked = false;
     int32_t MouseX = -1, MouseY = -1;
     int32_t PrevMouseX = -1, PrevMouseY = -1;
-    int32_t PendingShots = 0;
     bool Closing = false;
-    bool EscapePressed = false;
     bool EndRequested = false;
     int32_t BackScroll = 0;
 

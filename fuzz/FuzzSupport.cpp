@@ -17,8 +17,8 @@
 #include "sprites/SpriteDefs.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
-#include "support/Resources.h"
 #include "surface/DDUtils.h"
+#include "surface/Resources.h"
 
 namespace zx::fuzz {
 

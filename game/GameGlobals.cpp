@@ -3,6 +3,8 @@
 namespace zx {
 
 TDDFullScreenForm* GameScreen = nullptr;
+int32_t PendingShots = 0;
+bool Clicked = false;
 bool GamePlaying = false;
 bool ResultWon = false;
 bool ResultLost = false;

@@ -1,7 +1,8 @@
 #pragma once
 // The game screen's program-wide values that the game objects read and write: the screen itself
-// (its fields MouseX, MouseY, PendingShots, Clicked, Paused, Closing, ...), the state of the
-// current game, and the level's managers, one instance each from InitLevel to CloseLevel.
+// (the pointer, MouseX and MouseY, is its window's), the player's input as the game takes it, the
+// state of the current game, and the level's managers, one instance each from InitLevel to
+// CloseLevel.
 #include <cstdint>
 
 namespace zx {
@@ -17,6 +18,11 @@ class TAnzeige;
 
 // Set by whoever creates the game screen; null otherwise.
 extern TDDFullScreenForm* GameScreen;
+
+// Clicks (and Enter) during play not yet fired by the cannon; a click on a picture that waits for
+// one (the end of a game, the info picture). The game screen sets both at its start.
+extern int32_t PendingShots;
+extern bool Clicked;
 
 extern bool GamePlaying;
 extern bool ResultWon;

@@ -48,7 +48,7 @@ void TRohr::Update() {
         std::clamp(static_cast<float>(GameScreen->MouseY - 300), -kCannonRange, kCannonRange);
     SetY(y);
     TargetY = y;
-    if (GameScreen->PendingShots <= 0) return;
+    if (PendingShots <= 0) return;
     if (GameLost()) {
         if (emptySound_) {
             emptySound_->SetPan(StereoPan(X, Z));
@@ -65,7 +65,7 @@ void TRohr::Update() {
         SetX(X + kCannonRecoil);
         TargetX = kCannonHomeX;
     }
-    --GameScreen->PendingShots;
+    --PendingShots;
 }
 
 TRohre::~TRohre() = default;

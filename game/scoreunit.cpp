@@ -23,8 +23,6 @@
 
 namespace zx {
 
-void (*HudSoundHook)(std::string_view name) = nullptr;
-
 namespace {
 
 constexpr float kD = 800.0f;
@@ -222,8 +220,7 @@ TAnzeige::TAnzeige() {
 
 TAnzeige::~TAnzeige() = default;
 
-void TAnzeige::Sound(const char* name) {
-    if (HudSoundHook) HudSoundHook(name);
+void THudSounds::Play(const char* name) {
     if (!DSound) return;
     // The new-highscore fanfare is music, converted from an MP3 like the background: without it
     // the name entry goes on in silence.
@@ -232,8 +229,7 @@ void TAnzeige::Sound(const char* name) {
         f->Play();
 }
 
-void TAnzeige::StopBack() {
-    if (HudSoundHook) HudSoundHook("stop Back");
+void THudSounds::StopBack() {
     // The music may be missing (not converted, damaged, a folder that cannot be written): the
     // game then plays and ends without it.
     if (TqvDSoundFile* f = DSound ? DSound->FindOptionalWave("Back") : nullptr) {
@@ -241,6 +237,10 @@ void TAnzeige::StopBack() {
         f->Stop();
     }
 }
+
+void TAnzeige::Sound(const char* name) { Sounds->Play(name); }
+
+void TAnzeige::StopBack() { Sounds->StopBack(); }
 
 void TAnzeige::AddPoints(int32_t value) {
     ScoreDisplay->Points += value;
@@ -601,7 +601,7 @@ void TAnzeige::EndGame() {
     GamePlaying = false;
     ResultWon = Won;
     ResultLost = !Won;
-    if (GameScreen) GameScreen->Clicked = true;
+    if (GameScreen) Clicked = true;
 }
 
 }  // namespace zx

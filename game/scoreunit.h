@@ -14,9 +14,15 @@ namespace zx {
 
 class TqvDSoundFile;
 
-// Tests listen here for the HUD's sounds (called before the sound plays, with or without a
-// sound manager). Null in the program.
-extern void (*HudSoundHook)(std::string_view name);
+// Where the HUD's sounds go: the program-wide sound manager (DSound), while there is one. A
+// test puts its own in TAnzeige::Sounds to hear which sounds the HUD asks for.
+class THudSounds {
+public:
+    virtual ~THudSounds() = default;
+    virtual void Play(const char* name);
+    // The music ("Back") ends at the end of its loop.
+    virtual void StopBack();
+};
 
 // The key colour the HUD's text surfaces are filled with before drawing (0xRRGGBB); it is then
 // turned into the sheets' transparent black.
@@ -147,6 +153,7 @@ public:
     std::array<std::unique_ptr<Tcongrat>, 17> Congrat;           // 1..16
     std::array<std::unique_ptr<TScoreTorpedo>, 11> TorpedoIcon;  // 1..10
     std::array<std::unique_ptr<THSEntry>, 11> Entry;             // 1..10
+    std::unique_ptr<THudSounds> Sounds = std::make_unique<THudSounds>();
 
 private:
     void HelpUpdate();

@@ -55,11 +55,6 @@ struct SampleData {
     std::vector<DirectSoundBuffer*> users;
 };
 
-namespace {
-std::atomic<MixTap> mixTap{nullptr};
-std::atomic<void*> mixTapUser{nullptr};
-}  // namespace
-
 // The opened device and its channels. One exists while any DirectSound or buffer holds it.
 // Channels are changed only under the device's lock, which the audio callback runs under too:
 // a buffer that stops or dies is out of the mix before the call returns.
@@ -109,6 +104,7 @@ public:
         device_ = 0;
         used_.clear();
         voices_.clear();
+        SoundChannelsChanged(0);
     }
 
     // A different primary format: only while no sound buffer holds a channel.
@@ -130,6 +126,7 @@ public:
             it = std::find(used_.begin(), used_.end(), false);
         }
         *it = true;
+        SoundChannelsChanged(ChannelsInUse());
         return static_cast<int>(it - used_.begin());
     }
 
@@ -137,6 +134,7 @@ public:
         if (ch < 0 || static_cast<size_t>(ch) >= used_.size()) return;
         Stop(ch);
         used_[static_cast<size_t>(ch)] = false;
+        SoundChannelsChanged(ChannelsInUse());
     }
 
     void Start(int ch, DirectSoundBuffer* b) {
@@ -160,12 +158,6 @@ public:
 
     int ChannelsInUse() const {
         return static_cast<int>(std::count(used_.begin(), used_.end(), true));
-    }
-
-    static int InUseNow() {
-        std::lock_guard lock(mutex_);
-        auto d = current_.lock();
-        return d ? d->ChannelsInUse() : 0;
     }
 
     int Rate() const { return rate_; }
@@ -372,8 +364,7 @@ void SDLCALL AudioDevice::Callback(void* user, Uint8* stream, int len) {
         for (size_t i = 0; i < static_cast<size_t>(frames) * static_cast<size_t>(d->channels_); ++i)
             out[i] = static_cast<int16_t>(std::clamp(out[i] + mine[i], -32768, 32767));
     }
-    if (MixTap tap = mixTap.load(std::memory_order_acquire))
-        tap(mixTapUser.load(std::memory_order_acquire), stream, len);
+    SoundMixed(stream, len);
 }
 
 namespace {
@@ -746,11 +737,7 @@ HRESULT DirectSoundCreate(std::unique_ptr<DirectSound>& out) {
     return DS_OK;
 }
 
-int SoundChannelsInUse() { return AudioDevice::InUseNow(); }
-
-void SetMixTap(MixTap tap, void* user) {
-    mixTapUser.store(user, std::memory_order_release);
-    mixTap.store(tap, std::memory_order_release);
-}
+__attribute__((weak)) void SoundMixed(const uint8_t*, int) {}
+__attribute__((weak)) void SoundChannelsChanged(int) {}
 
 }  // namespace zx::platform

@@ -175,12 +175,11 @@ bool DirectSoundAvailable();
 // Opens the default audio device. DSERR_NODRIVER when there is none or it cannot be opened.
 HRESULT DirectSoundCreate(std::unique_ptr<DirectSound>& out);
 
-// Mixer channels in use by buffers right now.
-int SoundChannelsInUse();
-
-// Called on the audio thread with every finished mix, in the device's format, before it is sent;
-// nullptr removes it. Lets tests hear what a listener would.
-using MixTap = void (*)(void* user, uint8_t* stream, int bytes);
-void SetMixTap(MixTap tap, void* user);
+// Two moments of the mixer, for a program that listens to it: every finished mix, in the device's
+// format, just before it is sent (on the audio thread), and the number of channels that buffers
+// hold whenever it changes (0 when the device closes). The program's own do nothing; they are weak
+// symbols, so a test program that defines its own gets those at link time.
+void SoundMixed(const uint8_t* stream, int bytes);
+void SoundChannelsChanged(int inUse);
 
 }  // namespace zx::platform

@@ -20,9 +20,9 @@
 #include "sprites/qvDSound.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
-#include "support/Resources.h"
 #include "support/SystemInfo.h"
 #include "surface/DDUtils.h"
+#include "surface/Resources.h"
 
 namespace zx {
 
@@ -99,6 +99,8 @@ void TDDFullScreenForm1::Freeddraw() {
 }
 
 void TDDFullScreenForm1::FormCreate() {
+    Clicked = false;
+    PendingShots = 0;
     DD.TransparencyOn = EnvData.Transparency;
     SoundSwitch1 = EnvData.SoundOn;
     SoundSwitch2 = EnvData.SoundMode == 2;
@@ -109,6 +111,7 @@ void TDDFullScreenForm1::InitDDraw() {
     WriteLog("InitDDraw");
     try {
         TDDFullScreenForm::InitDDraw();
+        PendingShots = 0;
         WriteLog("1");
         auto lines = SpriteScript();
         WriteLog("Lines: " + std::to_string(lines.size()));

@@ -49,6 +49,7 @@ public:
 
     TStateProc GlsProc = nullptr;
     int32_t TickCounter = 0;
+    bool EscapePressed = false;
     bool HelpShown = false;
     uint32_t PauseTick = 0;
 

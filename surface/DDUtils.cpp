@@ -9,9 +9,9 @@
 #include "support/Ansi.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
-#include "support/Resources.h"
 #include "surface/BlitKernels.h"
 #include "surface/BmpCheck.h"
+#include "surface/Resources.h"
 
 namespace zx {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "support/Ansi.h"
-#include "support/Resources.h"
+#include "surface/Resources.h"
 #include "testsupport/TestSupport.h"
 
 namespace {

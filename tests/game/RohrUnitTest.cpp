@@ -53,18 +53,18 @@ TEST_F(CannonTest, FollowsTheMouseWithinItsRangeOnlyWhileShown) {
 
     Rohre->Hide();
     screen_->MouseY = 100;
-    screen_->PendingShots = 1;
+    PendingShots = 1;
     Frame();
     EXPECT_FLOAT_EQ(Cannon().Y, 50.0f);
-    EXPECT_EQ(screen_->PendingShots, 1);  // a hidden cannon leaves the click waiting
+    EXPECT_EQ(PendingShots, 1);  // a hidden cannon leaves the click waiting
     EXPECT_EQ(Schuesse->ActiveCount(), 0);
 }
 
 TEST_F(CannonTest, ThreeClicksInOneFrameFireInThreeFramesAndEachIsPaid) {
     screen_->MouseY = 200;
-    screen_->PendingShots = 3;
+    PendingShots = 3;
     Frame();
-    EXPECT_EQ(screen_->PendingShots, 2);
+    EXPECT_EQ(PendingShots, 2);
     EXPECT_EQ(Schuesse->ActiveCount(), 1);
     EXPECT_EQ(Score(), -50);
     // Recoil: 20 to the right of where it stood, "leer" running with "geladen" queued.
@@ -82,7 +82,7 @@ TEST_F(CannonTest, ThreeClicksInOneFrameFireInThreeFramesAndEachIsPaid) {
 
     Frame();
     Frame();
-    EXPECT_EQ(screen_->PendingShots, 0);
+    EXPECT_EQ(PendingShots, 0);
     EXPECT_EQ(Schuesse->ActiveCount(), 3);
     EXPECT_EQ(Score(), -150);
     EXPECT_EQ(Bubblpoints->ActiveCount(), 3);
@@ -99,7 +99,7 @@ TEST_F(CannonTest, ThreeClicksInOneFrameFireInThreeFramesAndEachIsPaid) {
 TEST_F(CannonTest, AnArmedTorpedoCostsAHundredAndTheLastOneDisarms) {
     Anzeige->TorpedoesLeft = 2;
     Anzeige->ArmTorpedo();
-    screen_->PendingShots = 2;
+    PendingShots = 2;
     Frame();
     EXPECT_TRUE(Schuesse->Shot[1]->IsTorpedo);
     EXPECT_EQ(Anzeige->TorpedoesLeft, 1);
@@ -109,7 +109,7 @@ TEST_F(CannonTest, AnArmedTorpedoCostsAHundredAndTheLastOneDisarms) {
     EXPECT_EQ(Anzeige->TorpedoesLeft, 0);
     EXPECT_FALSE(Anzeige->TorpedoArmed);
     EXPECT_EQ(Score(), -200);  // the second was armed when it left, though firing disarmed
-    screen_->PendingShots = 1;
+    PendingShots = 1;
     Frame();
     EXPECT_FALSE(Schuesse->Shot[3]->IsTorpedo);
     EXPECT_EQ(Score(), -250);
@@ -120,23 +120,23 @@ TEST_F(CannonTest, AfterALostGameAClickOnlyClicks) {
     Rohre->ShowEmpty();
     EXPECT_EQ(Cannon().Parts[1].Bob->Anim, 1);
     EXPECT_EQ(Cannon().Parts[1].Bob->FramePos, 0);
-    screen_->PendingShots = 2;
+    PendingShots = 2;
     Frame();
-    EXPECT_EQ(screen_->PendingShots, 1);
+    EXPECT_EQ(PendingShots, 1);
     EXPECT_TRUE(IsPlaying(DSound->FindWave("leer")));
     EXPECT_EQ(Schuesse->ActiveCount(), 0);
     EXPECT_EQ(Score(), 0);
     EXPECT_FLOAT_EQ(Cannon().X, 420.0f);
     Frame();
-    EXPECT_EQ(screen_->PendingShots, 0);
+    EXPECT_EQ(PendingShots, 0);
 }
 
 TEST_F(CannonTest, WithEveryShotInFlightAClickIsChargedButLaunchesNothing) {
     for (int i = 0; i < 100; ++i) Schuesse->Fire(-800, 0, 0);
     ASSERT_EQ(Schuesse->ActiveCount(), 100);
-    screen_->PendingShots = 1;
+    PendingShots = 1;
     Rohre->Step();
-    EXPECT_EQ(screen_->PendingShots, 0);
+    EXPECT_EQ(PendingShots, 0);
     EXPECT_EQ(Score(), -50);
     EXPECT_EQ(Schuesse->ActiveCount(), 100);
 }

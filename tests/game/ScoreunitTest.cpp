@@ -29,7 +29,12 @@ namespace zx {
 namespace {
 
 std::vector<std::string> g_sounds;
-void Record(std::string_view name) { g_sounds.emplace_back(name); }
+// The HUD's sounds as it asks for them, in order.
+class RecordedSounds : public THudSounds {
+public:
+    void Play(const char* name) override { g_sounds.emplace_back(name); }
+    void StopBack() override { g_sounds.emplace_back("stop Back"); }
+};
 
 int CountOf(const std::string& name) {
     return static_cast<int>(std::count(g_sounds.begin(), g_sounds.end(), name));
@@ -48,14 +53,11 @@ protected:
         RandSeed(7);
         ClearLog();
         g_sounds.clear();
-        HudSoundHook = Record;
         GamePlaying = ResultWon = ResultLost = false;
         hud_ = &level_.AddHud();
+        hud_->Sounds = std::make_unique<RecordedSounds>();
     }
-    void TearDown() override {
-        HudSoundHook = nullptr;
-        GamePlaying = ResultWon = ResultLost = false;
-    }
+    void TearDown() override { GamePlaying = ResultWon = ResultLost = false; }
 
     void Run(int n) {
         for (int i = 0; i < n; ++i) hud_->Step();
@@ -143,7 +145,7 @@ TEST_F(HudTest, LostGameStopsTheClockForGoodAndNeverEarnsTheBonus) {
 TEST_F(HudTest, LostGameWithoutANewHighscoreEndsOnTheFirstFrameOfTheEndSequence) {
     FullList();
     StartGame();
-    screen_->Clicked = false;
+    Clicked = false;
     hud_->Lost = true;
     Run(1);
     EXPECT_TRUE(hud_->Gameover->Visible);
@@ -158,7 +160,7 @@ TEST_F(HudTest, LostGameWithoutANewHighscoreEndsOnTheFirstFrameOfTheEndSequence)
     EXPECT_FALSE(GamePlaying);
     EXPECT_TRUE(ResultLost);
     EXPECT_FALSE(ResultWon);
-    EXPECT_TRUE(screen_->Clicked);
+    EXPECT_TRUE(Clicked);
     EXPECT_EQ(hud_->NewRank, 0);
     EXPECT_FALSE(hud_->Gameover->Visible);
     EXPECT_EQ(VisibleEntries(), 0);
@@ -197,7 +199,7 @@ TEST_F(HudTest, WonGameWithoutANewHighscoreShowsBannerAndTableAndEndsAtTheTenthR
     EXPECT_FALSE(GamePlaying);
     EXPECT_TRUE(ResultWon);
     EXPECT_FALSE(ResultLost);
-    EXPECT_TRUE(screen_->Clicked);
+    EXPECT_TRUE(Clicked);
     EXPECT_EQ(CountOf("bigtime"), 10);
     EXPECT_FLOAT_EQ(hud_->Entry[10]->TargetY, 187);
     EXPECT_FLOAT_EQ(hud_->Entry[1]->TargetY, -110);
@@ -241,7 +243,7 @@ TEST_F(HudTest, NewHighscoreTakesATenCharacterNameAndSavesTheSettings) {
     EXPECT_TRUE(std::filesystem::exists(env));
     EXPECT_FALSE(GamePlaying);
     EXPECT_TRUE(ResultLost);
-    EXPECT_TRUE(screen_->Clicked);
+    EXPECT_TRUE(Clicked);
 
     // What was saved is what comes back.
     EnvData.LastName.clear();
@@ -285,7 +287,7 @@ TEST_F(HudTest, ASettingsFileThatCannotBeWrittenStillEndsTheGame) {
     EXPECT_ANY_THROW(hud_->EntryKey(13));
     EXPECT_FALSE(hud_->AnyEntryEditing());
     EXPECT_FALSE(GamePlaying);
-    EXPECT_TRUE(screen_->Clicked);
+    EXPECT_TRUE(Clicked);
     std::filesystem::remove_all(env);
 }
 

@@ -24,8 +24,8 @@
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "support/Random.h"
-#include "support/Resources.h"
 #include "surface/DDUtils.h"
+#include "surface/Resources.h"
 #include "testsupport/GameFixtures.h"
 #include "testsupport/TestSupport.h"
 

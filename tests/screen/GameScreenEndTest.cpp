@@ -320,7 +320,7 @@ TEST_F(GameScreenEndTest, AStateFileThatCannotBeSavedIsLoggedOnceAndTheScreenGoe
 TEST_F(GameScreenEndTest, AFailedSaveAfterAFinishedGameLeavesThroughTheInfoPicture) {
     Play();
     fs::create_directory(fs::path(test::TempProgramDir()) / "KVD" / "game.dat");
-    screen->Clicked = true;
+    Clicked = true;
     ResultLost = true;
     Ticks(3);
     EXPECT_EQ(Count(test::LogLines(), "glsExit: Start"), 1u);

@@ -15,7 +15,7 @@
 #include "sprites/SpriteDefs.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
-#include "support/Resources.h"
+#include "surface/Resources.h"
 #include "testsupport/TestSupport.h"
 #include "tools/autoplay/GameDriver.h"
 
@@ -97,7 +97,7 @@ TEST_F(GameScreenTest, SetUpLoadsScriptAndSoundsAndStartsOnTheTitle) {
 TEST_F(GameScreenTest, ClickStartsPlayRunInThenLoopAndTheFirstClickFires) {
     Ticks(2);
     Click();
-    EXPECT_TRUE(screen->Clicked);
+    EXPECT_TRUE(Clicked);
     Ticks(1);
     EXPECT_TRUE(Logged("glsBegin: Return"));
     EXPECT_TRUE(GamePlaying);
@@ -112,9 +112,9 @@ TEST_F(GameScreenTest, ClickStartsPlayRunInThenLoopAndTheFirstClickFires) {
     EXPECT_TRUE(Logged("glsBegin2: Return"));
     Click();
     EXPECT_FALSE(screen->HelpShown) << "the first click in play hides the help";
-    EXPECT_EQ(screen->PendingShots, 1);
+    EXPECT_EQ(PendingShots, 1);
     Char(13);
-    EXPECT_EQ(screen->PendingShots, 2) << "Enter acts as a click";
+    EXPECT_EQ(PendingShots, 2) << "Enter acts as a click";
     // In play the back image moves one pixel a tick and the cave five.
     int scroll = screen->BackScroll;
     int pos = Front->ScrollPos;

@@ -7,7 +7,7 @@
 #include "platform/Window.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
-#include "support/Resources.h"
+#include "surface/Resources.h"
 #include "testsupport/DisplayFixtures.h"
 #include "testsupport/TestSupport.h"
 

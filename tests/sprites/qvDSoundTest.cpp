@@ -12,6 +12,7 @@
 #include "sprites/qvDSound.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
+#include "testsupport/Mixer.h"
 #include "testsupport/TestSupport.h"
 
 namespace wavetest {
@@ -98,7 +99,7 @@ TEST_F(SoundTest, LoadDirLogsEveryWaveAndSkipsOtherFiles) {
     EXPECT_EQ(snd.Files[0]->DataSize, 44100 * 4);
     EXPECT_FALSE(snd.Files[0]->Disabled);
     EXPECT_FALSE(snd.Files[1]->Disabled);
-    EXPECT_EQ(platform::SoundChannelsInUse(), 2);
+    EXPECT_EQ(test::SoundChannelsInUse(), 2);
     EXPECT_TRUE(messages.empty());
 }
 
@@ -167,7 +168,7 @@ TEST_F(SoundTest, SwitchedOffManagerOpensNothingAndEveryCallIsANoOp) {
     EXPECT_FALSE(f->IsLost());
     EXPECT_TRUE(snd.RestoreAll());
     EXPECT_FALSE(f->Playing);
-    EXPECT_EQ(platform::SoundChannelsInUse(), 0);
+    EXPECT_EQ(test::SoundChannelsInUse(), 0);
     auto dup = TqvDSoundFile::Duplicate(*f);
     EXPECT_TRUE(dup->Disabled);
 }
@@ -244,7 +245,7 @@ TEST_F(SoundTest, DuplicateOutlivingItsManagerIsSilentNotDangling) {
     EXPECT_EQ(dup->Owner, nullptr);
     dup->Play();
     dup.reset();
-    EXPECT_EQ(platform::SoundChannelsInUse(), 0);
+    EXPECT_EQ(test::SoundChannelsInUse(), 0);
 }
 
 TEST_F(SoundTest, PlayOnAPlayingSoundRestartsItFromTheBeginning) {
@@ -293,8 +294,8 @@ TEST_F(SoundTest, OtherFormatsAreConvertedOnceAndPositionsStayInTheirOwnBytes) {
 
 // The mixed output, captured after all channels are mixed.
 std::atomic<int> peakL{0}, peakR{0};
-void Capture(void*, uint8_t* stream, int len) {
-    auto* s = reinterpret_cast<int16_t*>(stream);
+void Capture(const uint8_t* stream, int len) {
+    const auto* s = reinterpret_cast<const int16_t*>(stream);
     int l = 0, r = 0;
     for (int i = 0; i + 1 < len / 2; i += 2) {
         l = std::max(l, std::abs(static_cast<int>(s[i])));
@@ -310,7 +311,7 @@ TEST_F(SoundTest, VolumeAndPanReachTheMixInDecibels) {
     snd.LoadDir(SndDir());
     TqvDSoundFile* f = snd.FindWave("tone");
     f->Loop = true;
-    platform::SetMixTap(Capture, nullptr);
+    test::MixListener listen(Capture);
     auto settle = [&](int wantL, int wantR) {
         return WaitFor(
             [&] { return std::abs(peakL - wantL) <= 2 && std::abs(peakR - wantR) <= 2; });
@@ -326,7 +327,6 @@ TEST_F(SoundTest, VolumeAndPanReachTheMixInDecibels) {
     EXPECT_TRUE(settle(10000, 0)) << peakL << " " << peakR;
     f->Stop();
     EXPECT_TRUE(settle(0, 0));
-    platform::SetMixTap(nullptr, nullptr);
     EXPECT_THROW(f->SetVolume(1), EDirectXError);
     EXPECT_THROW(f->SetPan(10001), EDirectXError);
 }
@@ -342,7 +342,7 @@ TEST_F(SoundTest, SoundsAddUpClipAndLeaveTheMixWhenTheyEnd) {
     // More sounds at once than the device starts with channels for: every one is heard.
     std::vector<std::unique_ptr<TqvDSoundFile>> choir;
     for (int i = 0; i < 19; ++i) choir.push_back(TqvDSoundFile::Duplicate(*hum));
-    platform::SetMixTap(Capture, nullptr);
+    test::MixListener listen(Capture);
     auto settle = [&](int wantL, int wantR) {
         return WaitFor([&] { return peakL == wantL && peakR == wantR; });
     };
@@ -360,13 +360,12 @@ TEST_F(SoundTest, SoundsAddUpClipAndLeaveTheMixWhenTheyEnd) {
     EXPECT_TRUE(IsPlaying(hum));
     choir.clear();
     EXPECT_TRUE(settle(1000, 1000)) << peakL << " " << peakR;
-    platform::SetMixTap(nullptr, nullptr);
 }
 
 // Every frame of the mix, left and right, up to a limit.
 std::mutex recordMutex;
 std::vector<int16_t> recorded;
-void Record(void*, uint8_t* stream, int len) {
+void Record(const uint8_t* stream, int len) {
     std::lock_guard lock(recordMutex);
     const auto* s = reinterpret_cast<const int16_t*>(stream);
     if (recorded.size() < 44100 * 2 * 8) recorded.insert(recorded.end(), s, s + len / 2);
@@ -403,10 +402,6 @@ protected:
         std::lock_guard lock(recordMutex);
         recorded.clear();
     }
-    void TearDown() override {
-        platform::SetMixTap(nullptr, nullptr);
-        SoundTest::TearDown();
-    }
 };
 
 TEST_F(StreamTest, ALongSoundPlaysFromItsFileSampleForSampleAcrossItsLoop) {
@@ -420,7 +415,7 @@ TEST_F(StreamTest, ALongSoundPlaysFromItsFileSampleForSampleAcrossItsLoop) {
     // From a quarter second before the end, looping: the end, then the start again.
     const uint32_t from = kLongFrames - 11025;
     ASSERT_EQ(back->Buffer->SetCurrentPosition(from * 4), platform::DS_OK);
-    platform::SetMixTap(Record, nullptr);
+    test::MixListener listen(Record);
     ASSERT_EQ(back->Buffer->Play(0, 0, platform::DSBPLAY_LOOPING), platform::DS_OK);
     ASSERT_TRUE(WaitFor([] { return Heard().size() >= 22050; }, 5000));
     const auto heard = Heard();
@@ -437,7 +432,7 @@ TEST_F(StreamTest, AFileCutShortWhilePlayingGoesSilentAndTheSoundEndsOnTime) {
     snd.LoadDir(SndDir());
     TqvDSoundFile* back = snd.FindWave("back");
     ASSERT_TRUE(back->Buffer->Streamed());
-    platform::SetMixTap(Record, nullptr);
+    test::MixListener listen(Record);
     const uint32_t start = platform::GetTickCount();
     back->Play();
     ASSERT_TRUE(WaitFor([] { return Heard().size() >= 4410; }));

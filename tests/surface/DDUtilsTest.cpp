@@ -9,8 +9,8 @@
 #include "platform/Window.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
-#include "support/Resources.h"
 #include "surface/BmpCheck.h"
+#include "surface/Resources.h"
 #include "testsupport/DisplayFixtures.h"
 #include "testsupport/TestSupport.h"
 

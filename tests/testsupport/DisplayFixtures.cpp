@@ -7,8 +7,8 @@
 #include "platform/Window.h"
 #include "sprites/SpriteDefs.h"
 #include "support/Paths.h"
-#include "support/Resources.h"
 #include "surface/DDUtils.h"
+#include "surface/Resources.h"
 #include "testsupport/TestSupport.h"
 
 namespace zx::test {

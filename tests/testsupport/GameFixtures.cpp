@@ -8,6 +8,9 @@ ScreenForm::ScreenForm(const std::string& caption) {
     StartVideo();
     form_ = std::make_unique<TDDFullScreenForm>(caption);
     GameScreen = form_.get();
+    // The input a new game screen starts with.
+    PendingShots = 0;
+    Clicked = false;
 }
 
 ScreenForm::~ScreenForm() {

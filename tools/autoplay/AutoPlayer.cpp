@@ -186,13 +186,13 @@ void TAutoPlayer::TypeName(TTickInput& in) {
     }
 }
 
-void TAutoPlayer::Play(TTickInput& in, const TDDFullScreenForm1& screen) {
+void TAutoPlayer::Play(TTickInput& in, const TDDFullScreenForm1& /*screen*/) {
     if (skill_ == TSkill::Human) {
         PlayHuman(in);
         return;
     }
     if (cooldown_ > 0) --cooldown_;
-    if (Anzeige->Lost || Anzeige->Won || screen.PendingShots > 0 || cooldown_ > 0) return;
+    if (Anzeige->Lost || Anzeige->Won || PendingShots > 0 || cooldown_ > 0) return;
     switch (skill_) {
         case TSkill::Idle: break;
         case TSkill::Careless: PlayCareless(in); break;

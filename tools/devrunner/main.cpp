@@ -19,7 +19,7 @@
 #include "sprites/SpriteDefs.h"
 #include "support/LogFiles.h"
 #include "support/Random.h"
-#include "support/Resources.h"
+#include "surface/Resources.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "support/Resources.h"
+#include "surface/Resources.h"
 
 #include <turbojpeg.h>
 
