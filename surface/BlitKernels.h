@@ -29,6 +29,14 @@ void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const
                  const int32_t* cols, uint8_t* out, int n, bool keyed, uint32_t key);
 // dst = src where the source pixel is not of the key colour.
 void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint32_t key);
+
+// The instruction sets vector forms are written for, in order; a kernel runs the best one the
+// processor has. Tests hold each form the processor has against the scalar form.
+enum class Isa : uint8_t { Scalar, Sse2, Avx2, Avx512 };
+bool Supports(Isa isa);
+// KeyedCopyRow with no form above isa.
+void KeyedCopyRowUpTo(Isa isa, const Format& f, const uint8_t* src, uint8_t* dst, int n,
+                      uint32_t key);
 // dst[i] = row[cols[i]] where that source pixel is not of the key colour.
 void KeyedGatherRow(const Format& f, const uint8_t* row, const int32_t* cols, int n, uint8_t* dst,
                     uint32_t key);
