@@ -316,6 +316,16 @@ __attribute__((target("avx512f,avx512bw"))) int KeyedCopyAvx512(const uint8_t* s
     return n;
 }
 
+template <bool k565>
+__attribute__((target("avx512f,avx512bw"))) void KeyedCopyRectAvx512(const uint8_t* src,
+                                                                     ptrdiff_t srcPitch,
+                                                                     uint8_t* dst,
+                                                                     ptrdiff_t dstPitch, int w,
+                                                                     int h, uint32_t key) {
+    for (int y = 0; y < h; ++y, src += srcPitch, dst += dstPitch)
+        KeyedCopyAvx512<k565>(src, dst, w, key);
+}
+
 __attribute__((target("avx2"))) int Gather32Avx2(const uint8_t* row, const int32_t* cols, int n,
                                                  uint8_t* out) {
     int i = 0;
@@ -639,6 +649,19 @@ void KeyedCopyRowUpTo(Isa isa, const Format& f, const uint8_t* src, uint8_t* dst
 #endif
     const int B = f.bytes;
     scalar::KeyedCopyRow(f, src + i * B, dst + i * B, n - i, key);
+}
+
+void KeyedCopyRect(const Format& f, const uint8_t* src, ptrdiff_t srcPitch, uint8_t* dst,
+                   ptrdiff_t dstPitch, int w, int h, uint32_t key) {
+#if defined(ZX_BLIT_AVX2)
+    // The form is chosen once for all rows: a sprite's row is short, and choosing per row cost
+    // a third as much as copying it.
+    if (HasAvx512() && f.layout == Layout::Rgb565)
+        return KeyedCopyRectAvx512<true>(src, srcPitch, dst, dstPitch, w, h, key);
+    if (HasAvx512() && f.layout == Layout::Xrgb8888)
+        return KeyedCopyRectAvx512<false>(src, srcPitch, dst, dstPitch, w, h, key);
+#endif
+    for (int y = 0; y < h; ++y, src += srcPitch, dst += dstPitch) KeyedCopyRow(f, src, dst, w, key);
 }
 
 void KeyedGatherRow(const Format& f, const uint8_t* row, const int32_t* cols, int n, uint8_t* dst,
