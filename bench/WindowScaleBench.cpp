@@ -4,16 +4,19 @@
 // full screen (the game's 16-bit mode scaled to the desktop); the two halves of a large frame
 // (scaling, sending to the display); and SDL's renderer forced on for comparison (on a machine
 // without a graphics card a software rasteriser), with its texture upload alone, which is what a
-// frame costs the processor where a graphics card scales.
+// frame costs the processor where a graphics card scales; and SDL's software renderer, the fair
+// peer where there is no graphics card.
 // Each figure is the median of the frames: wall time, and the processor time of the program's
 // own thread (a display server or a rasteriser's threads work outside it).
 //   bench_WindowScaleBench [frames]        (needs a display: run it under Xvfb at 3840x2160)
 #include <SDL.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <functional>
 #include <vector>
@@ -46,15 +49,11 @@ void Pump() {
     }
 }
 
+// Medians, and the spread of the thread's processor time over the frames.
 struct Figures {
-    double wall = 0, cpu = 0;
+    double wall = 0, cpu = 0, cpuMin = 0, cpuMax = 0;
+    int w = 0, h = 0;  // the client size measured
 };
-
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
-    return v[v.size() / 2];
-}
 
 Figures Measure(int frames, const std::function<void()>& frame) {
     for (int i = 0; i < 10; ++i) frame();
@@ -65,11 +64,40 @@ Figures Measure(int frames, const std::function<void()>& frame) {
         cpu.push_back(ThreadCpuMs() - c0);
         wall.push_back(WallMs() - w0);
     }
-    return {Median(wall), Median(cpu)};
+    std::sort(wall.begin(), wall.end());
+    std::sort(cpu.begin(), cpu.end());
+    return {wall[wall.size() / 2], cpu[cpu.size() / 2], cpu.front(), cpu.back(), 0, 0};
 }
 
 void Print(const char* what, int w, int h, const Figures& f) {
-    std::printf("  %-34s %4dx%-4d  wall %7.3f ms  thread %7.3f ms\n", what, w, h, f.wall, f.cpu);
+    std::printf("  %-34s %4dx%-4d  wall %7.3f ms  thread %7.3f ms (%.3f - %.3f)\n", what, w, h,
+                f.wall, f.cpu, f.cpuMin, f.cpuMax);
+}
+
+// The machine's write bandwidth in GB/s (a 64 MB fill, the median of 10 by processor time): a
+// frame cannot take less than its bytes written at this rate.
+double WriteGBs() {
+    std::vector<uint8_t> b(size_t{64} << 20, 1);
+    std::vector<double> t;
+    for (int i = 0; i < 10; ++i) {
+        const double c0 = ThreadCpuMs();
+        std::memset(b.data(), i, b.size());
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+        t.push_back(ThreadCpuMs() - c0);
+    }
+    std::sort(t.begin(), t.end());
+    volatile uint8_t sink = b[static_cast<size_t>(t.size())];
+    (void)sink;
+    return static_cast<double>(b.size()) / (t[t.size() / 2] * 1e6);
+}
+
+// The program's frame writes the game area into the back buffer and the scaled picture into the
+// window: its floor at the machine's write bandwidth.
+void PrintFloor(int clientW, int clientH, double gbs) {
+    const Presentation p = FitGameArea(clientW, clientH, kGameW, kGameH);
+    const double bytes = 4.0 * (kGameW * kGameH + static_cast<double>(p.w) * p.h);
+    std::printf("  floor %4dx%-4d  %.3f ms (%.1f MB written at %.1f GB/s)\n", clientW, clientH,
+                bytes / (gbs * 1e6), bytes / 1e6, gbs);
 }
 
 void Ramp(DirectDraw& dd, DirectDrawSurface& image) {
@@ -107,13 +135,14 @@ Figures ProgramFrame(int clientW, int clientH, int frames) {
     dd.CreateSurface(od, image);
     Ramp(dd, *image);
     int ox = 0, oy = 0;
-    const Figures f = Measure(frames, [&] {
+    Figures f = Measure(frames, [&] {
         back->Blt(nullptr, image.get(), nullptr, DDBLT_WAIT, nullptr);
         window.ClientOrigin(ox, oy);
         Rect dst{ox, oy, ox + kGameW, oy + kGameH};
         primary->Blt(&dst, back.get(), nullptr, 16, nullptr);
     });
     const Size s = window.ClientSize();
+    f.w = s.w, f.h = s.h;
     Print("program, window", s.w, s.h, f);
     return f;
 }
@@ -186,11 +215,17 @@ void Halves(int clientW, int clientH, int frames) {
     SDL_DestroyWindow(w);
 }
 
-// SDL's renderer: one upload of the game area, scaled by the renderer into the window.
-Figures RendererFrame(int clientW, int clientH, int frames) {
+// SDL's renderer: one upload of the game area, scaled by the renderer into the window. With
+// `software`, SDL's own software renderer (drawing into the window's surface on the processor,
+// as the program does), otherwise the first accelerated one SDL finds (on a machine without a
+// graphics card an OpenGL rasteriser on the processor).
+Figures RendererFrame(int clientW, int clientH, int frames, bool software) {
     SDL_Window* w = SDL_CreateWindow("bench", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
                                      clientW, clientH, SDL_WINDOW_RESIZABLE);
-    SDL_Renderer* r = w ? SDL_CreateRenderer(w, -1, SDL_RENDERER_ACCELERATED) : nullptr;
+    SDL_SetHint(SDL_HINT_RENDER_DRIVER, software ? "software" : "");
+    SDL_Renderer* r =
+        w ? SDL_CreateRenderer(w, -1, software ? SDL_RENDERER_SOFTWARE : SDL_RENDERER_ACCELERATED)
+          : nullptr;
     if (!r) {
         std::printf("  SDL renderer: none (%s)\n", SDL_GetError());
         if (w) SDL_DestroyWindow(w);
@@ -245,13 +280,21 @@ int main(int argc, char** argv) {
     const Figures small = ProgramFrame(800, 600, frames);
     const Figures large = ProgramFrame(3840, 2160, frames);
     Ratio("program:", small, large);
+    const double gbs = WriteGBs();
+    // The 800 x 600 frame (some 4 MB) stays in the caches: the memory's bandwidth is no floor to
+    // it.
+    PrintFloor(large.w, large.h, gbs);
     FullScreen16(frames);
     Halves(3840, 2160, frames);
     Halves(2400, 1800, frames);
     // The program turns SDL's renderer off where it draws on the processor; on for comparison.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "1");
-    const Figures rsmall = RendererFrame(800, 600, frames);
-    const Figures rlarge = RendererFrame(3840, 2160, frames);
+    const Figures rsmall = RendererFrame(800, 600, frames, false);
+    const Figures rlarge = RendererFrame(3840, 2160, frames, false);
     Ratio("SDL renderer:", rsmall, rlarge);
+    // Without a graphics card the fair peer: SDL's software renderer.
+    const Figures ssmall = RendererFrame(800, 600, frames, true);
+    const Figures slarge = RendererFrame(3840, 2160, frames, true);
+    Ratio("SDL software renderer:", ssmall, slarge);
     return 0;
 }

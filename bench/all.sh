@@ -1,14 +1,18 @@
 #!/usr/bin/env bash
 # Every figure of the program's speed and size in one run, printed as one Markdown table, each
-# beside its peer where it has one (the time ratio: below 1 is faster than the peer):
+# beside its peer where it has one (the time ratio: below 1 is faster than the peer) and its
+# physical floor where it has one (its bytes written at the machine's bandwidth, measured in the
+# same run). Times of drawing are the processor time of the drawing thread, with their spread:
 #   bench/all.sh [build-dir] [server-seconds]
-# The blits against SDL's own, the heavy frame, the MP3 conversion against the decoder library
-# alone, resident memory of the launcher with the game screen shown and of the game in play, the
-# launcher's first window, the game screen's first set-up, the window kind's frame at 4K, and the
-# score server's accepted submissions per second with their p99 (and its pages against nginx).
+# The blits against SDL's best path for the same pixels (both sides' pixels compared), the heavy
+# frame, the MP3 conversion against the decoder library alone, resident memory of the launcher
+# with the game screen shown and of the game in play, the launcher's first window, the game
+# screen's first set-up, the window kind's frame at 4K (against SDL's accelerated and software
+# renderers), and the score server's accepted submissions per second with their p99 (and its
+# pages against nginx).
 # Needs what tools/setup.sh installs (Xvfb, openbox, xdotool, wrk, nginx, python3). Everything
-# runs in copies of the program directory, on local displays and on 127.0.0.1. Run it on a quiet
-# machine: the load average is printed with the table.
+# runs in copies of the program directory, on local displays and on 127.0.0.1. The load average
+# is printed with the table.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/desktop.sh"
@@ -24,56 +28,99 @@ cleanup() {
 trap cleanup EXIT
 table=$work/table
 : >"$table"
-row() { printf '| %s | %s | %s | %s |\n' "$1" "$2" "$3" "$4" >>"$table"; }
+row() { printf '| %s | %s | %s | %s | %s |\n' "$1" "$2" "$3" "$4" "${5:-}" >>"$table"; }
 note() { echo "all.sh: $*" >&2; }
+# ZOLVEX_BENCH_PARTS picks parts by name (blits sound setup game desktop window server); all by
+# default.
+parts=" ${ZOLVEX_BENCH_PARTS:-all} "
+want() { [[ $parts == *" all "* || $parts == *" $1 "* ]]; }
 
-# ---- blits and the heavy frame: medians of 5 repetitions ----
+# ---- blits and the heavy frame: processor time of the measuring thread, 5 repetitions ----
+if want blits; then
+# Wall time on a shared machine counts the neighbours' turns too: every blit figure is the
+# processor time of the thread that draws (Google Benchmark's cpu_time), with the spread of the
+# repetitions. The peers are SDL's best path for the same pixels: the keyed stretch against SDL
+# stretching without the key into a scratch surface and blitting that keyed (with and without its
+# RLE form; the faster stands), the unscaled keyed copy against SDL's RLE blit.
 note "blits"
 "$build/bench/bench_BlitBench" \
-  --benchmark_filter='^BM_(BlendWithAlphaMap|SDLBlitSurfaceAlpha|BlitSpriteKeyedStretch|SDLBlitScaledKeyed)/' \
-  --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+  --benchmark_filter='^BM_(BlendWithAlphaMap|SDLBlitSurfaceAlpha|BlitSpriteKeyedStretch|SDLBlitScaledKeyed|SDLStretchThenKeyedBlit|SDLStretchThenKeyedBlitRLE|BlitSpriteKeyedCopy|SDLBlitKeyedRLE)/' \
+  --benchmark_repetitions=5 \
   --benchmark_out="$work/blit.json" --benchmark_out_format=json >"$work/blit.txt" 2>/dev/null
 for _ in 1 2; do "$build/bench/bench_BlitBench" --benchmark_filter=NONE >>"$work/blit.txt" 2>/dev/null; done
 $py - "$work/blit.json" "$work/blit.txt" >>"$table" <<'PY'
-import json, re, sys
+import json, re, statistics, sys
 runs = json.load(open(sys.argv[1]))["benchmarks"]
-scale = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
-med = {b["run_name"]: b["real_time"] * scale[b["time_unit"]]
-       for b in runs if b.get("aggregate_name") == "median"}
-def pair(title, ours, peer):
+scale = {"ns": 1e-3, "us": 1.0, "ms": 1e3, "s": 1e6}
+cpu = {}  # run name: processor time of each repetition, us
+for b in runs:
+    if b.get("run_type") == "iteration":
+        cpu.setdefault(b["run_name"], []).append(b["cpu_time"] * scale[b["time_unit"]])
+def spread(v):
+    v = sorted(v)
+    return v[0], statistics.median(v), v[-1]
+def cell(v):
+    lo, mid, hi = spread(v)
+    return f"{mid:.1f} us ({lo:.1f} - {hi:.1f})"
+def pair(title, ours, peers, floor=""):
     for bits in (16, 32):
-        a, b = med[f"{ours}/{bits}"], med[f"{peer}/{bits}"]
-        print(f"| {title}, {bits} bits | {a * 1000:.1f} us | {b * 1000:.1f} us | {a / b:.3f} |")
-pair("alpha-map blend vs SDL surface alpha blit", "BM_BlendWithAlphaMap", "BM_SDLBlitSurfaceAlpha")
-pair("keyed stretch vs SDL_BlitScaled", "BM_BlitSpriteKeyedStretch", "BM_SDLBlitScaledKeyed")
-# The same stretch timed in turns with SDL's inside one process, three processes: the pair sees
-# the same machine, so their ratio holds when a neighbour's burst moves the separate medians.
+        a = cpu[f"{ours}/{bits}"]
+        # The peer's best path: the lowest median among its ways.
+        name, b = min(((n, cpu[f"{p}/{bits}"]) for n, p in peers), key=lambda x: spread(x[1])[1])
+        label = f" ({name})" if len(peers) > 1 else ""
+        print(f"| {title}, {bits} bits, processor time of 5 repetitions: median (min - max)"
+              f"{label} | {cell(a)} | {cell(b)} | {spread(a)[1] / spread(b)[1]:.3f} | {floor} |")
+pair("alpha-map blend 306 x 55 vs SDL surface alpha blit", "BM_BlendWithAlphaMap",
+     [("", "BM_SDLBlitSurfaceAlpha")])
+pair("keyed stretch 306 x 55 to 459 x 83 vs SDL's best: stretch, then keyed blit", "BM_BlitSpriteKeyedStretch",
+     [("scratch surface keyed", "BM_SDLStretchThenKeyedBlit"), ("scratch surface keyed, RLE", "BM_SDLStretchThenKeyedBlitRLE")])
+pair("keyed stretch vs SDL_BlitScaled of a keyed surface (SDL's generic path)", "BM_BlitSpriteKeyedStretch",
+     [("", "BM_SDLBlitScaledKeyed")])
+pair("unscaled keyed copy 306 x 55 vs SDL's RLE keyed blit", "BM_BlitSpriteKeyedCopy",
+     [("", "BM_SDLBlitKeyedRLE")])
+text = open(sys.argv[2]).read()
+# Both sides' pixels, compared once (the first process's lines; they do not vary).
+seen = set()
+for m in re.finditer(r"^outputs (keyed stretch|keyed copy) (\d+) bits: (.*)$", text, re.M):
+    if (m.group(1), m.group(2)) in seen:
+        continue
+    seen.add((m.group(1), m.group(2)))
+    print(f"| outputs compared, {m.group(1)}, {m.group(2)} bits | {m.group(3)} | | | |")
+# In turns with each peer inside one process, three processes: per round the ratio of processor
+# times, so a neighbour's burst falls on both; the median of the processes' median ratios, the
+# lowest and highest round of all, and the drawn rows copied whole as a yardstick (the pixels sit
+# in the caches: the memory's bandwidth is no floor to a sprite's copy).
 turns = {}
-for line in open(sys.argv[2]):
-    m = re.match(r"keyed stretch (\d+) bits: BlitSprite ([0-9.]+) ns/px, SDL_BlitScaled ([0-9.]+) ns/px, ratio ([0-9.]+)", line)
-    if m:
-        turns.setdefault(m.group(1), []).append((float(m.group(4)), float(m.group(2)), float(m.group(3))))
-for bits, rs in turns.items():
-    rs.sort()
-    mid = rs[len(rs) // 2]
-    print(f"| keyed stretch vs SDL_BlitScaled in turns, {bits} bits: median ratio of {len(rs)} "
-          f"processes (lowest - highest) | {mid[1]:.3f} ns/px | {mid[2]:.3f} ns/px | "
-          f"{mid[0]:.3f} ({rs[0][0]:.3f} - {rs[-1][0]:.3f}) |")
-# The heavy frame: the median of 400 single frames the bench times after its table, in three
-# processes; a shared machine's neighbours move one median by half, so the lowest stands for the
-# code and the spread is shown beside it.
+for m in re.finditer(r"^turns (.+?) (\d+) bits vs (.+?): cpu ns/px ours ([0-9.]+) \(([0-9.]+) - ([0-9.]+)\), "
+                     r"peer ([0-9.]+) \(([0-9.]+) - ([0-9.]+)\), ratio ([0-9.]+) \(([0-9.]+) - ([0-9.]+)\), "
+                     r"wall ratio ([0-9.]+); floor ([0-9.]+) ns/px", text, re.M):
+    turns.setdefault((m.group(1), m.group(2), m.group(3)), []).append([float(g) for g in m.groups()[3:]])
+for (what, bits, peer), rs in turns.items():
+    med = lambda k: statistics.median(r[k] for r in rs)
+    print(f"| {what} vs {peer} in turns, {bits} bits: processor ns/px, median of {len(rs)} processes "
+          f"(lowest - highest round) | {med(0):.3f} ({min(r[1] for r in rs):.3f} - {max(r[2] for r in rs):.3f}) "
+          f"| {med(3):.3f} ({min(r[4] for r in rs):.3f} - {max(r[5] for r in rs):.3f}) "
+          f"| {med(6):.3f} ({min(r[7] for r in rs):.3f} - {max(r[8] for r in rs):.3f}; wall {med(9):.3f}) "
+          f"| drawn rows copied whole: {med(10):.3f} ns/px |")
+bw = re.search(r"^bandwidth: memcpy of 64 MB ([0-9.]+) GB/s, memset of 64 MB ([0-9.]+) GB/s", text, re.M)
+if bw:
+    print(f"| machine's bandwidth (64 MB, measured in the same run) | copy {bw.group(1)} GB/s, write {bw.group(2)} GB/s | | | |")
+# The heavy frame: 400 single frames in each of three processes, processor time of the thread.
 frames = {}
-for line in open(sys.argv[2]):
-    m = re.match(r"heavy frame (\d+) bits: median ([0-9.]+) ms, p99 ([0-9.]+) ms \((\d+) bobs\)", line)
-    if m:
-        frames.setdefault((m.group(1), m.group(4)), []).append((float(m.group(2)), float(m.group(3))))
-for (bits, bobs), runs in frames.items():
-    best = min(runs)
-    print(f"| heavy frame, {bobs} sprites, {bits} bits: lowest median of {len(runs)} runs (its p99; "
-          f"highest median) | {best[0]:.3f} ms ({best[1]:.3f} ms; {max(runs)[0]:.3f} ms) | | |")
+for m in re.finditer(r"^heavy frame +(\d+) bits: cpu median ([0-9.]+) ms \(min ([0-9.]+), p99 ([0-9.]+), max ([0-9.]+)\), "
+                     r"wall median ([0-9.]+) ms \(max ([0-9.]+)\) \((\d+) bobs\); ([0-9.]+) MB drawn, floor ([0-9.]+) ms", text, re.M):
+    frames.setdefault((m.group(1), m.group(8)), []).append([float(g) for g in m.groups()[1:7]] + [float(m.group(9)), float(m.group(10))])
+for (bits, bobs), rs in frames.items():
+    med = lambda k: statistics.median(r[k] for r in rs)
+    print(f"| heavy frame, {bobs} sprites, {bits} bits: processor time, median of {len(rs)} processes' medians "
+          f"(min / highest p99 / max of all frames; wall median) | {med(0):.3f} ms ({min(r[1] for r in rs):.3f} / "
+          f"{max(r[2] for r in rs):.3f} / {max(r[3] for r in rs):.3f}; wall {med(4):.3f}) | | | "
+          f"{med(7):.3f} ms ({med(6):.2f} MB at the copy bandwidth) |")
 PY
+fi
 
 # ---- the MP3 conversion ----
+if want sound; then
 note "music conversion"
 "$build/bench/bench_SoundBench" >"$work/sound.txt"
 xrt() { sed -n "s/^$1.*= \([0-9]*\) x real time.*/\1/p" "$work/sound.txt"; }
@@ -82,8 +129,10 @@ conv=$(xrt 'conversion:'); alone=$(xrt 'decoder library alone')
 row "MP3 to wave conversion (files' work; peer: the decoder library alone)" "${conv}x real time" \
   "${alone}x real time" "$(awk -v a="$(secs 'conversion:')" -v b="$(secs 'decoder library alone')" 'BEGIN { printf "%.2f", a / b }')"
 row "MP3 to wave conversion, whole call with the panel's 1 s closing hold" "$(xrt 'conversion call')x real time" "" ""
+fi
 
 # ---- the game screen's first set-up in a process: five processes ----
+if want setup; then
 note "game screen set-up"
 setups=()
 for _ in 1 2 3 4 5; do
@@ -91,14 +140,18 @@ for _ in 1 2 3 4 5; do
 done
 row "game screen set-up, first in the process (5 processes: min / median / max)" \
   "$(printf '%s\n' "${setups[@]}" | sort -n | awk '{ v[NR] = $1 } END { printf "%.0f / %.0f / %.0f ms", v[1], v[3], v[NR] }')" "" ""
+fi
 
 # ---- the game in play, headless: the game bench's peak resident memory ----
+if want game; then
 note "game bench (one game per display kind)"
 "$build/bench/bench_GameBench" >"$work/game.txt"
 row "resident memory, game in play (headless game bench with a dummy sound device, peak)" \
   "$(sed -n 's/^peak resident memory \([0-9.]*\) MB/\1 MB/p' "$work/game.txt")" "" ""
+fi
 
 # ---- on a virtual desktop: launcher and game runner ----
+if want desktop; then
 start_desktop 1024x768
 rss_mb() { awk '/^VmRSS/ { printf "%.1f", $2 / 1024 }' "/proc/$1/status"; }
 hwm_mb() { awk '/^VmHWM/ { printf "%.1f", $2 / 1024 }' "/proc/$1/status"; }
@@ -204,8 +257,10 @@ else
 fi
 kill -9 $lpid 2>/dev/null || true
 wait $lpid 2>/dev/null || true
+fi
 
 # ---- the window kind at 800 x 600 and at 4K ----
+if want window; then
 note "window scale"
 kill "${pids[@]}" 2>/dev/null || true
 pids=()
@@ -213,22 +268,39 @@ start_desktop 3840x2160 no-wm
 "$build/bench/bench_WindowScaleBench" 200 >"$work/scale.txt" 2>&1 || true
 $py - "$work/scale.txt" >>"$table" <<'PY'
 import re, sys
-# The bench measures an 800 x 600 window, then a 3840 x 2160 one, with the program's presenter and
-# then with SDL's renderer; the window manager may take a little of the asked size for its frame.
-ours, sdl = [], []
+# The bench measures an 800 x 600 window, then a 3840 x 2160 one, with the program's presenter,
+# then with SDL's accelerated renderer (without a graphics card an OpenGL rasteriser on the
+# processor) and with SDL's software renderer, the fair peer there; the window manager may take a
+# little of the asked size for its frame. Medians of the frames: the thread's processor time with
+# its spread, and the wall time (a rasteriser's or the display server's threads work outside the
+# thread).
+ours, peers, floors = [], {}, {}
 for line in open(sys.argv[1]):
-    m = re.match(r"\s+(program, window|SDL renderer \(.*?\))\s+(\d+)x(\d+)\s+wall\s+([0-9.]+) ms", line)
+    m = re.match(r"\s+(program, window|SDL renderer \((.*?)\))\s+(\d+)x(\d+)\s+wall\s+([0-9.]+) ms\s+"
+                 r"thread\s+([0-9.]+) ms \(([0-9.]+) - ([0-9.]+)\)", line)
     if m:
-        (ours if m.group(1) == "program, window" else sdl).append((m.group(2) + "x" + m.group(3), float(m.group(4))))
+        fig = (m.group(3) + "x" + m.group(4), float(m.group(5)), float(m.group(6)), float(m.group(7)), float(m.group(8)))
+        (ours if m.group(1) == "program, window" else peers.setdefault(m.group(2), [])).append(fig)
+    m = re.match(r"\s+floor\s+(\d+)x(\d+)\s+([0-9.]+) ms \(([0-9.]+) MB written at ([0-9.]+) GB/s\)", line)
+    if m:
+        floors[m.group(1) + "x" + m.group(2)] = f"{float(m.group(3)):.3f} ms ({m.group(4)} MB at {m.group(5)} GB/s)"
 if not ours:
-    print("| window kind frame | not measured: the window bench did not run | | |")
-for i, (size, a) in enumerate(ours):
-    b = sdl[i][1] if i < len(sdl) else None
-    print(f"| window kind frame, {size} window vs SDL's renderer (median wall time) | {a:.3f} ms | "
-          + (f"{b:.3f} ms | {a / b:.2f} |" if b else " | |"))
+    print("| window kind frame | not measured: the window bench did not run | | | |")
+cell = lambda f: f"{f[2]:.3f} ms ({f[3]:.3f} - {f[4]:.3f}; wall {f[1]:.3f})"
+for i, a in enumerate(ours):
+    fl = floors.get(a[0], "")
+    if not peers:
+        print(f"| window kind frame, {a[0]} window: processor time (min - max; wall) | {cell(a)} | | | {fl} |")
+    for name, figs in peers.items():
+        b = figs[i] if i < len(figs) else None
+        print(f"| window kind frame, {a[0]} window vs SDL's {name} renderer ({b[0] if b else '-'}): processor time "
+              f"of the thread, median (min - max; wall median) | {cell(a)} | "
+              + (f"{cell(b)} | {a[2] / b[2]:.2f} (wall {a[1] / b[1]:.2f}) | {fl} |" if b else f" | | {fl} |"))
 PY
+fi
 
 # ---- the score server ----
+if want server; then
 note "score server load run (${server_seconds} s per part)"
 "$here/server/loadrun.sh" "$build" "$server_seconds" >"$work/load.txt" 2>&1
 acc=$(sed -n 's/^accepted .*: \([0-9]*\) accepted\/s.*/\1/p' "$work/load.txt")
@@ -236,9 +308,10 @@ p99=$(sed -n 's/^latency p50 .* p99 \([0-9.]*\) ms.*/\1/p' "$work/load.txt")
 row "score server: accepted submissions per second (p99)" "$acc/s (p99 $p99 ms)" "" ""
 ratio=$(sed -n 's/^ratio to nginx: //p' "$work/load.txt")
 [ -n "$ratio" ] && row "score server: pages' rate as a ratio to nginx" "$ratio" "nginx" ""
+fi
 
 echo "figures of $(date -u '+%Y-%m-%d %H:%M UTC') on $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg) at the end"
 echo
-echo "| figure | program | peer | ratio to the peer |"
-echo "|---|---|---|---|"
+echo "| figure | program | peer | ratio to the peer | floor |"
+echo "|---|---|---|---|---|"
 cat "$table"

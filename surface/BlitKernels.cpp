@@ -1,5 +1,6 @@
 #include "surface/BlitKernels.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <initializer_list>
@@ -250,6 +251,79 @@ __attribute__((target("avx2"))) int KeyedCopyAvx2(const Format& f, const uint8_t
         _mm256_storeu_si256(at, _mm256_blendv_epi8(s, _mm256_loadu_si256(at), kk));
     }
     return i;
+}
+
+// A keyed copy with masked stores: the pixels not of the key colour are written and no others,
+// with no branch and no read of the destination, and the row's end taken by a masked load (lanes
+// past it are neither read nor written). Returns how many pixels it did (all of them).
+bool HasAvx512() {
+    static const bool has = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    return has;
+}
+
+// Pixels [i, i + count) of a row, count at most a vector's.
+template <bool k565>
+__attribute__((target("avx512f,avx512bw"))) inline void KeyedCopyAvx512Part(const uint8_t* src,
+                                                                            uint8_t* dst, int i,
+                                                                            int count,
+                                                                            uint32_t key) {
+    if constexpr (k565) {
+        const __mmask32 part = static_cast<__mmask32>((uint64_t{1} << count) - 1);
+        const __m512i s = _mm512_maskz_loadu_epi16(part, src + 2 * i);
+        _mm512_mask_storeu_epi16(
+            dst + 2 * i,
+            _mm512_mask_cmpneq_epi16_mask(part, s, _mm512_set1_epi16(static_cast<int16_t>(key))),
+            s);
+    } else {
+        const __mmask16 part = static_cast<__mmask16>((1u << count) - 1);
+        const __m512i s = _mm512_maskz_loadu_epi32(part, src + 4 * i);
+        _mm512_mask_storeu_epi32(
+            dst + 4 * i,
+            _mm512_mask_cmpneq_epi32_mask(part, _mm512_and_si512(s, _mm512_set1_epi32(0xFFFFFF)),
+                                          _mm512_set1_epi32(static_cast<int32_t>(key))),
+            s);
+    }
+}
+
+// The destination is written in whole cache lines (a masked store across two lines costs several
+// times one within a line): a part up to the first line boundary, then line by line.
+template <bool k565>
+__attribute__((target("avx512f,avx512bw"))) int KeyedCopyAvx512(const uint8_t* src, uint8_t* dst,
+                                                                int n, uint32_t key) {
+    constexpr int B = k565 ? 2 : 4, step = 64 / B;
+    int i = 0;
+    const auto offset = reinterpret_cast<uintptr_t>(dst) & 63;
+    if (offset % B == 0 && offset != 0) {
+        i = std::min(n, static_cast<int>((64 - offset) / B));
+        KeyedCopyAvx512Part<k565>(src, dst, 0, i, key);
+    }
+    if constexpr (k565) {
+        const __m512i k = _mm512_set1_epi16(static_cast<int16_t>(key));
+        for (; i + step <= n; i += step) {
+            const __m512i s = _mm512_loadu_si512(src + 2 * i);
+            _mm512_mask_storeu_epi16(dst + 2 * i, _mm512_cmpneq_epi16_mask(s, k), s);
+        }
+    } else {
+        const __m512i k = _mm512_set1_epi32(static_cast<int32_t>(key)),
+                      m = _mm512_set1_epi32(0xFFFFFF);
+        for (; i + step <= n; i += step) {
+            const __m512i s = _mm512_loadu_si512(src + 4 * i);
+            _mm512_mask_storeu_epi32(dst + 4 * i,
+                                     _mm512_cmpneq_epi32_mask(_mm512_and_si512(s, m), k), s);
+        }
+    }
+    if (i < n) KeyedCopyAvx512Part<k565>(src, dst, i, n - i, key);
+    return n;
+}
+
+template <bool k565>
+__attribute__((target("avx512f,avx512bw"))) void KeyedCopyRectAvx512(const uint8_t* src,
+                                                                     ptrdiff_t srcPitch,
+                                                                     uint8_t* dst,
+                                                                     ptrdiff_t dstPitch, int w,
+                                                                     int h, uint32_t key) {
+    for (int y = 0; y < h; ++y, src += srcPitch, dst += dstPitch)
+        KeyedCopyAvx512<k565>(src, dst, w, key);
 }
 
 __attribute__((target("avx2"))) int Gather32Avx2(const uint8_t* row, const int32_t* cols, int n,
@@ -519,20 +593,52 @@ void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const
                         cols ? cols + i : nullptr, out + i * B, n - i, keyed, key);
 }
 
-void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint32_t key) {
-    int i = 0;
+bool Supports(Isa isa) {
+    switch (isa) {
 #if defined(ZX_BLIT_AVX2)
-    if (f.layout != Layout::Other && HasAvx2()) i = KeyedCopyAvx2(f, src, dst, n, key);
+        case Isa::Avx512: return HasAvx512();
+        case Isa::Avx2: return HasAvx2();
+#else
+        case Isa::Avx512:
+        case Isa::Avx2: return false;
 #endif
 #if defined(__SSE2__)
-    if (f.layout == Layout::Rgb565) {
+        case Isa::Sse2: return true;
+#else
+        case Isa::Sse2: return false;
+#endif
+        case Isa::Scalar: return true;
+    }
+    return false;
+}
+
+void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint32_t key) {
+    KeyedCopyRowUpTo(Isa::Avx512, f, src, dst, n, key);
+}
+
+void KeyedCopyRowUpTo(Isa isa, const Format& f, const uint8_t* src, uint8_t* dst, int n,
+                      uint32_t key) {
+    int i = 0;
+#if defined(ZX_BLIT_AVX2)
+    if (isa >= Isa::Avx512 && HasAvx512()) {
+        if (f.layout == Layout::Rgb565) i = KeyedCopyAvx512<true>(src, dst, n, key);
+        if (f.layout == Layout::Xrgb8888) i = KeyedCopyAvx512<false>(src, dst, n, key);
+    }
+    if (isa >= Isa::Avx2 && f.layout != Layout::Other && HasAvx2() && i < n) {
+        const int B = f.bytes;
+        i += KeyedCopyAvx2(f, src + i * B, dst + i * B, n - i, key);
+    }
+#endif
+#if defined(__SSE2__)
+    const bool sse2 = isa >= Isa::Sse2;
+    if (sse2 && f.layout == Layout::Rgb565) {
         const __m128i k = _mm_set1_epi16(static_cast<int16_t>(key));
         for (; i + 8 <= n; i += 8) {
             const __m128i s = Load128(src + 2 * i);
             const __m128i kk = _mm_cmpeq_epi16(s, k);
             Store128(dst + 2 * i, Select(kk, Load128(dst + 2 * i), s));
         }
-    } else if (f.layout == Layout::Xrgb8888) {
+    } else if (sse2 && f.layout == Layout::Xrgb8888) {
         const __m128i k = _mm_set1_epi32(static_cast<int32_t>(key)), m = _mm_set1_epi32(0xFFFFFF);
         for (; i + 4 <= n; i += 4) {
             const __m128i s = Load128(src + 4 * i);
@@ -543,6 +649,19 @@ void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint
 #endif
     const int B = f.bytes;
     scalar::KeyedCopyRow(f, src + i * B, dst + i * B, n - i, key);
+}
+
+void KeyedCopyRect(const Format& f, const uint8_t* src, ptrdiff_t srcPitch, uint8_t* dst,
+                   ptrdiff_t dstPitch, int w, int h, uint32_t key) {
+#if defined(ZX_BLIT_AVX2)
+    // The form is chosen once for all rows: a sprite's row is short, and choosing per row cost
+    // a third as much as copying it.
+    if (HasAvx512() && f.layout == Layout::Rgb565)
+        return KeyedCopyRectAvx512<true>(src, srcPitch, dst, dstPitch, w, h, key);
+    if (HasAvx512() && f.layout == Layout::Xrgb8888)
+        return KeyedCopyRectAvx512<false>(src, srcPitch, dst, dstPitch, w, h, key);
+#endif
+    for (int y = 0; y < h; ++y, src += srcPitch, dst += dstPitch) KeyedCopyRow(f, src, dst, w, key);
 }
 
 void KeyedGatherRow(const Format& f, const uint8_t* row, const int32_t* cols, int n, uint8_t* dst,

@@ -2,6 +2,7 @@
 // Row kernels of the sprite blits. Each has a vector form (used by DDUtils) and the plain scalar
 // form that defines its result pixel for pixel; the vector form must never differ from it. Only
 // DDUtils.cpp and the tests that hold the two forms against each other include this header.
+#include <cstddef>
 #include <cstdint>
 
 namespace zx::blit {
@@ -29,6 +30,18 @@ void BlendMapRow(const Format& f, const uint8_t* back, const uint8_t* src, const
                  const int32_t* cols, uint8_t* out, int n, bool keyed, uint32_t key);
 // dst = src where the source pixel is not of the key colour.
 void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint32_t key);
+
+// KeyedCopyRow over the h rows of a rectangle, pitches apart.
+void KeyedCopyRect(const Format& f, const uint8_t* src, ptrdiff_t srcPitch, uint8_t* dst,
+                   ptrdiff_t dstPitch, int w, int h, uint32_t key);
+
+// The instruction sets vector forms are written for, in order; a kernel runs the best one the
+// processor has. Tests hold each form the processor has against the scalar form.
+enum class Isa : uint8_t { Scalar, Sse2, Avx2, Avx512 };
+bool Supports(Isa isa);
+// KeyedCopyRow with no form above isa.
+void KeyedCopyRowUpTo(Isa isa, const Format& f, const uint8_t* src, uint8_t* dst, int n,
+                      uint32_t key);
 // dst[i] = row[cols[i]] where that source pixel is not of the key colour.
 void KeyedGatherRow(const Format& f, const uint8_t* row, const int32_t* cols, int n, uint8_t* dst,
                     uint32_t key);

@@ -36,6 +36,7 @@ public:
     LockGuard(const LockGuard&) = delete;
     LockGuard& operator=(const LockGuard&) = delete;
     uint8_t* Row(int y) const { return bits_ + static_cast<ptrdiff_t>(y) * pitch_; }
+    ptrdiff_t Pitch() const { return pitch_; }
 
 private:
     DirectDrawSurface* s_;
@@ -113,6 +114,12 @@ void StretchRows(const LockGuard& d, const LockGuard& s, const Rect& dr, const R
                  const blit::Format& f, uint32_t key) {
     const int B = f.bytes;
     const int dw = dr.Width(), dh = dr.Height(), sw = sr.Width(), sh = sr.Height();
+    if (keyed && dw == sw && dh == sh) {
+        blit::KeyedCopyRect(f, s.Row(sr.top) + static_cast<ptrdiff_t>(sr.left) * B, s.Pitch(),
+                            d.Row(dr.top) + static_cast<ptrdiff_t>(dr.left) * B, d.Pitch(), dw, dh,
+                            key);
+        return;
+    }
     const int qy = sh / dh, ry = sh % dh;
     const size_t rowBytes = static_cast<size_t>(dw) * B;
     Scratch& k = ScratchRows();
