@@ -267,9 +267,16 @@ void TZolvexServer::ServeHighscores(THttpAnswer& res) {
         res.Body = cache->Page;
         return;
     }
+    const uint64_t failures = highscoreFailures_.load();
     std::lock_guard lock(highscoreMutex_);
     if (auto cache = FreshHighscores(now)) {  // made meanwhile by another request
         res.Body = cache->Page;
+        return;
+    }
+    // The request ahead waited for the store until its deadline and failed: the ones that waited
+    // behind it are answered at once instead of each waiting as long again.
+    if (highscoreFailures_.load() != failures) {
+        UnreadableHighscores(res);
         return;
     }
     auto cache = std::make_shared<THighscoreCache>();
@@ -286,14 +293,19 @@ void TZolvexServer::ServeHighscores(THttpAnswer& res) {
             std::fprintf(stderr, "zolvex-server: reading the highscores failed: %s\n", e.what());
         }
         highscores_.store(nullptr);
-        res.Status = 503;
-        res.SetText("Error=The highscore list cannot be read just now; please try again later\r\n",
-                    kAnswerType);
+        ++highscoreFailures_;
+        UnreadableHighscores(res);
         return;
     }
     if (cache->Moderation == -1) cache->Version = 0;  // never fresh: asked again next time
     res.Body = cache->Page;
     highscores_.store(std::move(cache));
+}
+
+void TZolvexServer::UnreadableHighscores(THttpAnswer& res) {
+    res.Status = 503;
+    res.SetText("Error=The highscore list cannot be read just now; please try again later\r\n",
+                kAnswerType);
 }
 
 std::pair<int, std::string> TZolvexServer::Submit(const std::string& target,
