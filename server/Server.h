@@ -56,6 +56,8 @@ public:
     // Binds the listening socket; returns the port (the chosen one for port 0). Throws when the
     // address cannot be bound.
     int Bind();
+    // Serves on a socket bound before the store was opened; returns its port.
+    int Bind(TListenSocket socket);
     // Serves until Stop; requests under way are finished.
     void Run();
     // From any thread.
