@@ -37,7 +37,8 @@ struct TConnection {
     int Fd = -1;
     // 0 while a head is complete and its answer under way.
     std::atomic<int64_t> HeadDeadlineMs{0};
-    bool Shut = false;  // under the front's connection mutex
+    bool Shut = false;      // under the front's connection mutex
+    bool Answered = false;  // on its event thread
 };
 
 // One per request, from its request line to its completion.
@@ -59,6 +60,30 @@ std::string AddressText(const sockaddr* sa) {
         inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr, text,
                   sizeof text);
     return text;
+}
+
+// The library tells of a client that closed or reset its connection while its request was still
+// being read in these words.
+bool ClientGone(const std::string& line) {
+    for (const char* words :
+         {"closed by remote side", "disconnected when reading", "closed when reading request",
+          "closed due to error when reading", "Connection reset by peer"})
+        if (line.find(words) != std::string::npos) return true;
+    return false;
+}
+
+// The status of an error answer the library made itself ("... HTTP response code is 431 ..."),
+// or 0.
+int LibraryAnswer(const std::string& line) {
+    static const std::string kWords = "HTTP response code is ";
+    const size_t at = line.find(kWords);
+    if (at == std::string::npos) return 0;
+    int status = 0;
+    for (size_t i = at + kWords.size(); i < line.size() && i < at + kWords.size() + 3; ++i) {
+        if (line[i] < '0' || line[i] > '9') return 0;
+        status = status * 10 + (line[i] - '0');
+    }
+    return status >= 100 && status <= 599 ? status : 0;
 }
 
 void FreeSharedBody(void* cls) { delete static_cast<std::shared_ptr<const std::string>*>(cls); }
@@ -130,6 +155,7 @@ struct THttpFront::Impl {
         } else {
             auto* conn = static_cast<TConnection*>(*socketContext);
             if (!conn) return;
+            if (!conn->Answered && self->handlers.Unanswered) self->handlers.Unanswered();
             {
                 // The sweep shuts sockets down only under this lock, so never one whose number the
                 // library is about to close and the system to give to another connection.
@@ -167,12 +193,17 @@ struct THttpFront::Impl {
 
     static void OnLibraryMessage(void* cls, const char* fm, va_list ap) {
         auto* self = static_cast<Impl*>(cls);
-        if (!self->handlers.Note) return;
         char text[512];
         std::vsnprintf(text, sizeof text, fm, ap);
         std::string line(text);
         while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-        self->handlers.Note(line);
+        if (ClientGone(line)) {
+            // Counted when the connection closes.
+        } else if (const int status = LibraryAnswer(line)) {
+            if (self->handlers.LibraryAnswered) self->handlers.LibraryAnswered(status);
+        } else if (self->handlers.Note) {
+            self->handlers.Note(line);
+        }
     }
 
     static int HeaderCount(MHD_Connection* c) {
@@ -194,6 +225,7 @@ struct THttpFront::Impl {
             MHD_add_response_header(r, name.c_str(), value.c_str());
         if (st->HasBody) MHD_add_response_header(r, MHD_HTTP_HEADER_CONNECTION, "close");
         st->Answered = true;
+        if (TConnection* conn = ConnectionOf(c)) conn->Answered = true;
         if (handlers.Queued) handlers.Queued(st->Request, a);
         const MHD_Result ok = MHD_queue_response(c, static_cast<unsigned>(a.Status), r);
         MHD_destroy_response(r);
@@ -317,7 +349,7 @@ THttpFront::~THttpFront() {
     if (impl_->listenFd >= 0) close(impl_->listenFd);
 }
 
-int THttpFront::Bind(const std::string& host, int port) {
+TListenSocket::TListenSocket(const std::string& host, int port) {
     const std::string where = host + ":" + std::to_string(port);
     addrinfo hints{};
     hints.ai_family = AF_UNSPEC;
@@ -346,9 +378,32 @@ int THttpFront::Bind(const std::string& host, int port) {
     sockaddr_storage bound{};
     socklen_t len = sizeof bound;
     getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
-    impl_->listenFd = fd;
-    return ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                             : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    fd_ = fd;
+    port_ = ntohs(bound.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                              : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+}
+
+TListenSocket::~TListenSocket() {
+    if (fd_ >= 0) close(fd_);
+}
+
+TListenSocket::TListenSocket(TListenSocket&& other) noexcept : fd_(other.fd_), port_(other.port_) {
+    other.fd_ = -1;
+}
+
+int TListenSocket::Release() {
+    const int fd = fd_;
+    fd_ = -1;
+    return fd;
+}
+
+int THttpFront::Bind(const std::string& host, int port) { return Adopt(TListenSocket(host, port)); }
+
+int THttpFront::Adopt(TListenSocket socket) {
+    if (impl_->listenFd >= 0) close(impl_->listenFd);
+    const int port = socket.Port();
+    impl_->listenFd = socket.Release();
+    return port;
 }
 
 void THttpFront::Start() {

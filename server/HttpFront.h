@@ -76,8 +76,36 @@ struct THttpHandlers {
     std::function<void(const THttpRequest&, const THttpAnswer&)> Queued;
     // After an answer was sent or the connection broke off; milliseconds since the head was read.
     std::function<void(const THttpRequest&, const THttpAnswer&, double ms)> Done;
-    // The library's own messages (a refused head, a failed accept).
+    // The library's own messages (a failed accept, a connection limit reached).
     std::function<void(const std::string&)> Note;
+    // An answer the library made by itself (a head larger than a connection's memory for it:
+    // 431), before any request reached the handlers.
+    std::function<void(int status)> LibraryAnswered;
+    // A connection closed without an answer of the handlers': its client went away before its
+    // request was complete (one per connection of a flood, so counted, and the library's words
+    // for it are not told), or the library refused its head.
+    std::function<void()> Unanswered;
+};
+
+// A socket bound and listening (without SO_REUSEPORT, so a second server cannot share the port),
+// owned until a front takes it. Made first, so that a server refused for its port has created
+// nothing yet.
+class TListenSocket {
+public:
+    // Throws with the reason.
+    TListenSocket(const std::string& host, int port);
+    ~TListenSocket();
+    TListenSocket(TListenSocket&& other) noexcept;
+    TListenSocket& operator=(TListenSocket&&) = delete;
+    TListenSocket(const TListenSocket&) = delete;
+    // The port bound (the chosen one for port 0).
+    int Port() const { return port_; }
+    // The socket, now the caller's.
+    int Release();
+
+private:
+    int fd_ = -1;
+    int port_ = 0;
 };
 
 class THttpFront {
@@ -87,9 +115,10 @@ public:
     THttpFront(const THttpFront&) = delete;
     THttpFront& operator=(const THttpFront&) = delete;
 
-    // Binds and listens (without SO_REUSEPORT, so a second server cannot share the port); returns
-    // the port. Throws with the reason.
+    // Binds and listens; returns the port. Throws with the reason.
     int Bind(const std::string& host, int port);
+    // Serves on a socket bound before; returns its port.
+    int Adopt(TListenSocket socket);
     // Starts the event threads and the workers. Throws when the library cannot start.
     void Start();
     // Stops taking connections, lets requests under way finish (a few seconds at most) and stops.

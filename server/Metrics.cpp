@@ -47,6 +47,8 @@ void TMetrics::Submission(std::string_view outcome) {
     ++submissions_[key];
 }
 
+void TMetrics::Unanswered() { unanswered_.fetch_add(1, std::memory_order_relaxed); }
+
 void TMetrics::Commit(double seconds) {
     std::lock_guard lock(mutex_);
     for (size_t i = 0; i < kCommitBuckets.size(); ++i)
@@ -70,6 +72,13 @@ std::string TMetrics::Text(std::optional<uint64_t> walBytes) const {
                 std::string(kRoutes[r]).c_str(), kStatuses[st], static_cast<unsigned long long>(n));
             out += line;
         }
+    out +=
+        "# HELP zolvex_connections_unanswered_total Connections closed without an answer of "
+        "the server's own (the client went away first, or the HTTP library refused the "
+        "head).\n";
+    out += "# TYPE zolvex_connections_unanswered_total counter\n";
+    out += "zolvex_connections_unanswered_total " +
+           std::to_string(unanswered_.load(std::memory_order_relaxed)) + "\n";
     out += "# HELP zolvex_submissions_total Scores sent, by outcome (a refusal by its reason).\n";
     out += "# TYPE zolvex_submissions_total counter\n";
     for (const auto& [outcome, n] : submissions_) {

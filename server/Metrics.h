@@ -22,6 +22,8 @@ public:
     // reason are folded, so that the number of series stays small.
     void Submission(std::string_view outcome);
     void Commit(double seconds);
+    // A connection closed without an answer of the server's own.
+    void Unanswered();
     std::string Text(std::optional<uint64_t> walBytes) const;
 
     static constexpr std::array<double, 8> kCommitBuckets = {0.001, 0.0025, 0.005, 0.01,
@@ -32,9 +34,10 @@ private:
     // the statuses the server gives (anything else counts as 0).
     static constexpr std::array<std::string_view, 7> kRoutes = {
         "submit", "highscores", "version", "errors", "metrics", "pages", "other"};
-    static constexpr std::array<int, 12> kStatuses = {0,   200, 206, 304, 400, 404,
-                                                      413, 414, 416, 429, 500, 503};
+    static constexpr std::array<int, 13> kStatuses = {0,   200, 206, 304, 400, 404, 413,
+                                                      414, 416, 429, 431, 500, 503};
     std::array<std::array<std::atomic<uint64_t>, kStatuses.size()>, kRoutes.size()> requests_{};
+    std::atomic<uint64_t> unanswered_{0};
     mutable std::mutex mutex_;
     std::map<std::string, uint64_t> submissions_;
     std::array<uint64_t, kCommitBuckets.size()> commitBuckets_{};

@@ -14,9 +14,12 @@
 // ascending score), so two submissions never wait for each other in a circle.
 #include <arpa/inet.h>
 #include <libpq-fe.h>
+#include <poll.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -293,6 +296,20 @@ struct PgRetry : PgError {
     using PgError::PgError;
 };
 
+// The database did not answer by the call's deadline; its connection is given up.
+struct PgTimeout : PgError {
+    using PgError::PgError;
+};
+
+using SteadyClock = std::chrono::steady_clock;
+using Deadline = SteadyClock::time_point;
+
+// A connection taken for one call, and when that call must have its answer.
+struct Session {
+    PGconn* Conn;
+    Deadline Until;
+};
+
 struct ResultFree {
     void operator()(PGresult* r) const { PQclear(r); }
 };
@@ -311,8 +328,51 @@ bool MayRetry(const PGresult* r) {
     return state && (!std::strcmp(state, "40001") || !std::strcmp(state, "40P01"));
 }
 
-void ExecOrThrow(PGconn* c, const char* sql) {
-    Result r(PQexec(c, sql));
+// A stopped database still takes connections and bytes into the system's buffers, so no socket
+// option notices it: every wait on it is a poll that ends at the call's deadline.
+void WaitFor(PGconn* c, bool write, Deadline until) {
+    const int fd = PQsocket(c);
+    if (fd < 0) throw PgError("no connection to the database");
+    for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(until - SteadyClock::now())
+                .count();
+        if (left <= 0) throw PgTimeout("the database did not answer in time");
+        pollfd p{fd, static_cast<short>(POLLIN | (write ? POLLOUT : 0)), 0};
+        const int n = poll(&p, 1, static_cast<int>(std::min<int64_t>(left, INT_MAX)));
+        if (n > 0) return;
+        if (n < 0 && errno != EINTR) throw PgError(std::string("poll: ") + std::strerror(errno));
+    }
+}
+
+// The answer to what was just sent (the last result, as PQexec gives it), by the deadline. As with
+// PQexec, none when the connection failed: the connection's error says why.
+Result Await(PGconn* c, Deadline until) {
+    for (int f; (f = PQflush(c)) != 0;) {
+        if (f < 0) return nullptr;
+        WaitFor(c, true, until);
+        if (!PQconsumeInput(c)) return nullptr;
+    }
+    Result last;
+    for (;;) {
+        while (PQisBusy(c)) {
+            WaitFor(c, false, until);
+            if (!PQconsumeInput(c)) return nullptr;
+        }
+        PGresult* r = PQgetResult(c);
+        if (!r) break;
+        last.reset(r);
+    }
+    return last;
+}
+
+Result Exec(PGconn* c, const char* sql, Deadline until) {
+    if (!PQsendQuery(c, sql)) return nullptr;
+    return Await(c, until);
+}
+
+void ExecOrThrow(PGconn* c, const char* sql, Deadline until) {
+    Result r = Exec(c, sql, until);
     const auto st = PQresultStatus(r.get());
     if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) throw PgError(ErrorOf(c, r.get()));
 }
@@ -329,10 +389,15 @@ constexpr const char* kWeekTop =
     "ORDER BY w.best DESC, w.best_submission LIMIT $1";
 constexpr const char* kCount = "SELECT count(*) FROM submissions";
 
-PGconn* Connect(const std::string& conninfo) {
-    // A database that stops answering (a machine gone, a network cut) shows within seconds, and
-    // no statement holds a connection of the pool for long: the server answers 503 instead of
-    // keeping the player waiting. The address may set any of these itself; these stand otherwise.
+PGconn* Connect(const std::string& conninfo, const TPgLimits& limits, Deadline until) {
+    // A database that stops answering (a machine gone, a network cut, its processes stopped)
+    // shows by the deadline of the call that waits for it: the server answers 503 instead of
+    // keeping the player waiting. The database itself ends a statement that runs longer than a
+    // call may wait (a lock held elsewhere). The address may set any of these itself; these stand
+    // otherwise.
+    const std::string seconds = std::to_string(std::max<int64_t>(
+        2, std::chrono::duration_cast<std::chrono::seconds>(limits.Wait).count() + 1));
+    const std::string options = "-c statement_timeout=" + std::to_string(limits.Wait.count());
     const char* keys[] = {"connect_timeout",
                           "keepalives_idle",
                           "keepalives_interval",
@@ -341,31 +406,46 @@ PGconn* Connect(const std::string& conninfo) {
                           "options",
                           "dbname",
                           nullptr};
-    const char* values[] = {
-        "3", "10", "3", "3", "10000", "-c statement_timeout=10000", conninfo.c_str(), nullptr};
-    PGconn* c = PQconnectdbParams(keys, values, 1);
+    const char* values[] = {seconds.c_str(),  "10",   "3", "3", "10000", options.c_str(),
+                            conninfo.c_str(), nullptr};
+    PGconn* c = PQconnectStartParams(keys, values, 1);
     if (!c) throw PgError("out of memory");
-    if (PQstatus(c) != CONNECTION_OK) {
-        const std::string e = ErrorOf(c, nullptr);
+    try {
+        if (PQstatus(c) == CONNECTION_BAD) throw PgError(ErrorOf(c, nullptr));
+        for (;;) {
+            const PostgresPollingStatusType st = PQconnectPoll(c);
+            if (st == PGRES_POLLING_OK) break;
+            if (st == PGRES_POLLING_FAILED) throw PgError(ErrorOf(c, nullptr));
+            WaitFor(c, st == PGRES_POLLING_WRITING, until);
+        }
+        // Statements are sent without blocking, so that sending waits by the deadline too.
+        if (PQsetnonblocking(c, 1) != 0) throw PgError(ErrorOf(c, nullptr));
+    } catch (const std::exception& e) {
         PQfinish(c);
-        throw PgError("cannot reach the database: " + e);
+        throw PgError(std::string("cannot reach the database: ") + e.what());
     }
     return c;
 }
 
 class PgStore final : public IScoreStore {
 public:
-    PgStore(std::string conninfo, int connections)
-        : conninfo_(std::move(conninfo)),
-          slots_(static_cast<size_t>(std::max(1, connections)), nullptr) {
-        PGconn* c = Connect(conninfo_);
+    PgStore(std::string conninfo, const TPgLimits& limits)
+        : conninfo_(std::move(conninfo)), limits_(limits),
+          slots_(static_cast<size_t>(std::max(1, limits.Connections)), nullptr) {
+        // Making the tables may wait for another server that makes them at the same moment.
+        const auto startWait = std::max(limits_.Wait, std::chrono::milliseconds(60000));
+        const Deadline until = SteadyClock::now() + startWait;
+        PGconn* c = Connect(conninfo_, limits_, until);
         try {
-            ExecOrThrow(c, "BEGIN");
-            ExecOrThrow(c, kSchemaLock);
-            ExecOrThrow(c, "SET LOCAL client_min_messages = warning");
-            ExecOrThrow(c, kSchema);
-            ExecOrThrow(c, "COMMIT");
-            Prepare(c);
+            ExecOrThrow(c, "BEGIN", until);
+            ExecOrThrow(
+                c, ("SET LOCAL statement_timeout = " + std::to_string(startWait.count())).c_str(),
+                until);
+            ExecOrThrow(c, kSchemaLock, until);
+            ExecOrThrow(c, "SET LOCAL client_min_messages = warning", until);
+            ExecOrThrow(c, kSchema, until);
+            ExecOrThrow(c, "COMMIT", until);
+            Prepare(c, until);
         } catch (...) {
             PQfinish(c);
             throw;
@@ -407,14 +487,17 @@ public:
             const bool bytes = i >= 3 && (i <= 6 || i == 9 || i == 15);
             formats[i] = bytes ? 1 : 0;
         }
+        const Deadline until = Until();
         for (int attempt = 0;; ++attempt) {
-            Lease lease(*this);
-            Result r(PQexecPrepared(lease.Conn(), "submit", 16, values, lengths, formats, 0));
+            Lease lease(*this, until);
+            Result r = Sent(lease.Conn(), until, "storing a score", [&](PGconn* c) {
+                return PQsendQueryPrepared(c, "submit", 16, values, lengths, formats, 0);
+            });
             if (PQresultStatus(r.get()) != PGRES_TUPLES_OK || PQntuples(r.get()) != 1 ||
                 PQtransactionStatus(lease.Conn()) != PQTRANS_IDLE) {
                 const std::string e = ErrorOf(lease.Conn(), r.get());
                 lease.CheckHealth();
-                if (MayRetry(r.get()) && attempt < 3) continue;
+                if (MayRetry(r.get()) && attempt < 3 && SteadyClock::now() < until) continue;
                 throw PgError("storing a score: " + e);
             }
             return Outcome(r.get());
@@ -452,7 +535,7 @@ public:
         const bool ascii = std::all_of(nameOrId.begin(), nameOrId.end(),
                                        [](char c) { return static_cast<unsigned char>(c) < 128; });
         const std::string id = ascii ? nameOrId : std::string(), n = std::to_string(limit);
-        return Transact([&](PGconn* c) {
+        return Transact([&](const Session& c) {
             Result r = Run(c,
                            "SELECT s.id, s.player, s.score, s.name, s.city, s.time, s.hidden, "
                            "h.id IS NOT NULL FROM submissions s LEFT JOIN hidden_players h "
@@ -480,7 +563,7 @@ public:
     }
 
     bool SetPlayerHidden(const std::string& player, bool hidden) override {
-        return Transact([&](PGconn* c) {
+        return Transact([&](const Session& c) {
             Result known =
                 Run(c, "SELECT 1 FROM submissions WHERE player = $1 LIMIT 1", {{&player, false}});
             if (PQntuples(known.get()) == 0) return false;
@@ -496,7 +579,7 @@ public:
 
     bool SetScoreHidden(int64_t submission, bool hidden) override {
         const std::string id = std::to_string(submission), flag = hidden ? "true" : "false";
-        return Transact([&](PGconn* c) {
+        return Transact([&](const Session& c) {
             Result r = Run(c,
                            "UPDATE submissions SET hidden = $2::boolean WHERE id = $1::bigint "
                            "RETURNING player",
@@ -511,7 +594,7 @@ public:
 
     void SetNameRefused(const std::string& name, bool refused) override {
         const std::string key = RefusalKey(name);
-        Transact([&](PGconn* c) {
+        Transact([&](const Session& c) {
             if (refused)
                 Run(c,
                     "INSERT INTO refused_names(name_key, name) VALUES ($1::bytea, $2::bytea) "
@@ -525,7 +608,7 @@ public:
     }
 
     std::vector<std::string> RefusedNames() override {
-        return Transact([&](PGconn* c) {
+        return Transact([&](const Session& c) {
             Result r = Run(c, "SELECT name FROM refused_names ORDER BY name_key", {}, 1);
             std::vector<std::string> names;
             for (int i = 0; i < PQntuples(r.get()); ++i)
@@ -536,7 +619,7 @@ public:
     }
 
     int64_t ModerationGeneration() override {
-        return Transact([&](PGconn* c) {
+        return Transact([&](const Session& c) {
             Result r = Run(c, "SELECT generation FROM moderation", {});
             return PQntuples(r.get()) ? std::stoll(PQgetvalue(r.get(), 0, 0)) : int64_t{0};
         });
@@ -544,7 +627,7 @@ public:
 
 private:
     // One statement of a moderation transaction; each parameter as text or as bytes.
-    static Result Run(PGconn* c, const char* sql,
+    static Result Run(const Session& session, const char* sql,
                       std::initializer_list<std::pair<const std::string*, bool>> params,
                       int resultFormat = 0) {
         std::vector<const char*> values;
@@ -554,8 +637,11 @@ private:
             lengths.push_back(static_cast<int>(value->size()));
             formats.push_back(bytes ? 1 : 0);
         }
-        Result r(PQexecParams(c, sql, static_cast<int>(values.size()), nullptr, values.data(),
-                              lengths.data(), formats.data(), resultFormat));
+        PGconn* c = session.Conn;
+        Result r = PQsendQueryParams(c, sql, static_cast<int>(values.size()), nullptr,
+                                     values.data(), lengths.data(), formats.data(), resultFormat)
+                       ? Await(c, session.Until)
+                       : nullptr;
         const auto st = PQresultStatus(r.get());
         if (st != PGRES_COMMAND_OK && st != PGRES_TUPLES_OK) {
             if (MayRetry(r.get())) throw PgRetry(ErrorOf(c, r.get()));
@@ -566,34 +652,49 @@ private:
 
     // A moderation change in one transaction, run again after a deadlock with submissions.
     template <class F>
-    std::invoke_result_t<F&, PGconn*> Transact(F&& body) {
+    std::invoke_result_t<F&, const Session&> Transact(F&& body) {
+        const Deadline until = Until();
         for (int attempt = 0;; ++attempt) {
-            Lease lease(*this);
-            PGconn* c = lease.Conn();
+            Lease lease(*this, until);
+            const Session session{lease.Conn(), until};
+            PGconn* c = session.Conn;
             try {
-                ExecOrThrow(c, "BEGIN");
-                auto result = body(c);
-                ExecOrThrow(c, "COMMIT");
+                ExecOrThrow(c, "BEGIN", until);
+                auto result = body(session);
+                ExecOrThrow(c, "COMMIT", until);
                 return result;
             } catch (const PgRetry&) {
-                Result(PQexec(c, "ROLLBACK"));
+                RollBack(c, until);
                 lease.CheckHealth();
-                if (attempt < 3) continue;
+                if (attempt < 3 && SteadyClock::now() < until) continue;
                 throw;
             } catch (...) {
-                Result(PQexec(c, "ROLLBACK"));
+                RollBack(c, until);
                 lease.CheckHealth();
                 throw;
             }
         }
     }
 
+    // After a failure; a connection left busy or in its transaction is given up by its lease.
+    static void RollBack(PGconn* c, Deadline until) {
+        if (PQtransactionStatus(c) != PQTRANS_INTRANS && PQtransactionStatus(c) != PQTRANS_INERROR)
+            return;
+        try {
+            Exec(c, "ROLLBACK", until);
+        } catch (const PgError&) {
+        }
+    }
+
     // One connection of the pool, taken for one statement.
     class Lease {
     public:
-        explicit Lease(PgStore& store) : store_(store) {
+        Lease(PgStore& store, Deadline until) : store_(store) {
             std::unique_lock lock(store_.mutex_);
-            store_.cv_.wait(lock, [this] { return !store_.free_.empty(); });
+            // Every connection held by statements the database does not answer: the wait for
+            // one ends by the deadline too.
+            if (!store_.cv_.wait_until(lock, until, [this] { return !store_.free_.empty(); }))
+                throw PgTimeout("no connection to the database free in time");
             slot_ = store_.free_.back();
             store_.free_.pop_back();
             lock.unlock();
@@ -606,9 +707,9 @@ private:
                     if (PQstatus(c) != CONNECTION_OK) Drop();
                 }
                 if (!c) {
-                    c = Connect(store_.conninfo_);
+                    c = Connect(store_.conninfo_, store_.limits_, until);
                     try {
-                        store_.Prepare(c);
+                        store_.Prepare(c, until);
                     } catch (...) {
                         Drop();
                         throw;
@@ -619,7 +720,12 @@ private:
                 throw;
             }
         }
-        ~Lease() { Return(); }
+        // A connection whose statement was not answered by the deadline is still busy with it,
+        // or in its transaction: it is never handed out again.
+        ~Lease() {
+            if (Conn() && PQtransactionStatus(Conn()) != PQTRANS_IDLE) Drop();
+            Return();
+        }
         Lease(const Lease&) = delete;
         Lease& operator=(const Lease&) = delete;
 
@@ -651,27 +757,42 @@ private:
         bool returned_ = false;
     };
 
-    void Prepare(PGconn* c) {
+    void Prepare(PGconn* c, Deadline until) {
         // An answer means the score is on the database's disk, whatever the server's default.
-        ExecOrThrow(c, "SET synchronous_commit = on");
+        ExecOrThrow(c, "SET synchronous_commit = on", until);
         const std::pair<const char*, const char*> statements[] = {
             {"submit", kSubmit}, {"top", kTop}, {"week_top", kWeekTop}, {"count", kCount}};
         for (const auto& [name, sql] : statements) {
-            Result r(PQprepare(c, name, sql, 0, nullptr));
+            Result r = PQsendPrepare(c, name, sql, 0, nullptr) ? Await(c, until) : nullptr;
             if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) throw PgError(ErrorOf(c, r.get()));
+        }
+    }
+
+    Deadline Until() const { return SteadyClock::now() + limits_.Wait; }
+
+    // The answer to what `send` sent on the connection, by the deadline, as Await gives it; past
+    // the deadline an error of `what`.
+    template <class F>
+    static Result Sent(PGconn* c, Deadline until, const char* what, F&& send) {
+        try {
+            return send(c) ? Await(c, until) : nullptr;
+        } catch (const PgTimeout& e) {
+            throw PgTimeout(std::string(what) + ": " + e.what());
         }
     }
 
     // A read: retried once on a fresh connection, since it changes nothing.
     Result Read(const char* statement, int n, const char* const* values, int resultFormat) {
+        const Deadline until = Until();
         for (int attempt = 0;; ++attempt) {
-            Lease lease(*this);
-            Result r(
-                PQexecPrepared(lease.Conn(), statement, n, values, nullptr, nullptr, resultFormat));
+            Lease lease(*this, until);
+            Result r = Sent(lease.Conn(), until, "reading the scores", [&](PGconn* c) {
+                return PQsendQueryPrepared(c, statement, n, values, nullptr, nullptr, resultFormat);
+            });
             if (PQresultStatus(r.get()) == PGRES_TUPLES_OK) return r;
             const std::string e = ErrorOf(lease.Conn(), r.get());
             lease.CheckHealth();
-            if (attempt < 1) continue;
+            if (attempt < 1 && SteadyClock::now() < until) continue;
             throw PgError("reading the scores: " + e);
         }
     }
@@ -696,6 +817,7 @@ private:
     }
 
     const std::string conninfo_;
+    const TPgLimits limits_;
     std::mutex mutex_;
     std::condition_variable cv_;
     std::vector<PGconn*> slots_;  // null: not connected yet, or dropped
@@ -705,7 +827,13 @@ private:
 }  // namespace
 
 std::unique_ptr<IScoreStore> OpenPgStore(const std::string& conninfo, int connections) {
-    return std::make_unique<PgStore>(conninfo, connections);
+    TPgLimits limits;
+    limits.Connections = connections;
+    return OpenPgStore(conninfo, limits);
+}
+
+std::unique_ptr<IScoreStore> OpenPgStore(const std::string& conninfo, const TPgLimits& limits) {
+    return std::make_unique<PgStore>(conninfo, limits);
 }
 
 bool IsPgAddress(const std::string& where) {

@@ -1,6 +1,7 @@
 #pragma once
 // Where published scores are kept. One small interface, so that a store shared by several
 // machines can take the place of the local one.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -77,9 +78,18 @@ std::string RefusalKey(const std::string& name);
 // answered before that commit is on disk.
 std::unique_ptr<IScoreStore> OpenSqliteStore(const std::string& folder, bool forModeration = false);
 
+struct TPgLimits {
+    int Connections = 16;  // the pool
+    // The longest a call waits for the database in all: for a connection of the pool, to
+    // connect, for each answer. Past it the call throws, and its connection, if it was waiting
+    // for an answer, is closed. A player's client gives up after 10 s.
+    std::chrono::milliseconds Wait{5000};
+};
+
 // PostgreSQL at a connection string (a postgresql:// address or key=value pairs), through a pool
-// of `connections`. Ranks, identifiers and replays are decided by the database, so any number of
+// of connections. Ranks, identifiers and replays are decided by the database, so any number of
 // servers may share it. Throws when the database cannot be reached or its tables cannot be made.
+std::unique_ptr<IScoreStore> OpenPgStore(const std::string& conninfo, const TPgLimits& limits);
 std::unique_ptr<IScoreStore> OpenPgStore(const std::string& conninfo, int connections = 16);
 
 // A postgresql:// or postgres:// address.

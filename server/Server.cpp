@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "server/Html.h"
 #include "server/Submission.h"
@@ -32,6 +34,35 @@ const char* TypeOf(const fs::path& p) {
 }
 
 const char* const kAnswerType = "text/plain";
+
+// A regular file's bytes; nothing for a link put in its place since the folder was listed.
+std::optional<std::string> ReadPage(const fs::path& path) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) return std::nullopt;
+    std::optional<std::string> body;
+    struct stat st {};
+    if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+        body.emplace();
+        char buf[65536];
+        ssize_t n;
+        while ((n = read(fd, buf, sizeof buf)) > 0) body->append(buf, static_cast<size_t>(n));
+        if (n < 0) body.reset();
+    }
+    close(fd);
+    return body;
+}
+
+// A page's path with a "." or ".." step, or an empty one, names nothing in the folder.
+bool PlainPagePath(const std::string& key) {
+    size_t at = 0;
+    for (;;) {
+        const size_t end = std::min(key.find('/', at), key.size());
+        const std::string_view step(key.data() + at, end - at);
+        if (step.empty() || step == "." || step == "..") return false;
+        if (end == key.size()) return true;
+        at = end + 1;
+    }
+}
 
 }  // namespace
 
@@ -72,19 +103,28 @@ void TZolvexServer::ReloadPages() {
 
 // The pages are read whole into a new table and swapped in at once: a request sees the old set or
 // the new one, never half of each, and a folder that cannot be read leaves the old set serving.
+// Each page is known by its own path in the folder. A symbolic link is served only when it ends at
+// a file inside the folder: one to /etc/passwd must not become a page, under any name.
 void TZolvexServer::LoadPages() {
     auto pages = std::make_shared<std::map<std::string, Page>>();
     const fs::path root(options_.PagesDir);
     if (!fs::is_directory(root)) throw std::runtime_error("no pages folder " + root.string());
+    const fs::path realRoot = fs::canonical(root);
     for (const auto& entry : fs::recursive_directory_iterator(root)) {
         if (!entry.is_regular_file()) continue;
         const char* type = TypeOf(entry.path());
         if (!type) continue;
-        std::ifstream in(entry.path(), std::ios::binary);
-        std::ostringstream body;
-        body << in.rdbuf();
-        (*pages)[fs::relative(entry.path(), root).generic_string()] = {
-            std::make_shared<const std::string>(body.str()), type};
+        fs::path file = entry.path();
+        if (entry.is_symlink()) {
+            std::error_code ec;
+            file = fs::canonical(entry.path(), ec);
+            const fs::path inside = file.lexically_relative(realRoot);
+            if (ec || inside.empty() || *inside.begin() == "..") continue;
+        }
+        std::optional<std::string> body = ReadPage(file);
+        if (!body) continue;
+        (*pages)[entry.path().lexically_relative(root).generic_string()] = {
+            std::make_shared<const std::string>(std::move(*body)), type};
     }
     if (!pages->count("index.html")) throw std::runtime_error("no index.html in " + root.string());
     pages_.store(std::move(pages));
@@ -105,6 +145,13 @@ THttpHandlers TZolvexServer::Handlers() {
     h.Done = [this](const THttpRequest& req, const THttpAnswer& res, double ms) {
         Logged(req, res, ms);
     };
+    h.LibraryAnswered = [this](int status) {
+        metrics_.Request("other", status);
+        if (!options_.LogRequests) return;
+        std::lock_guard lock(logMutex_);
+        std::fprintf(stderr, "- \"- -\" %d 0 -\n", status);
+    };
+    h.Unanswered = [this] { metrics_.Unanswered(); };
     h.Note = [this](const std::string& text) {
         if (!options_.LogRequests) return;
         std::lock_guard lock(logMutex_);
@@ -193,7 +240,7 @@ std::string TZolvexServer::AddressOf(const THttpRequest& req) const {
 void TZolvexServer::ServePage(const std::string& key, const THttpRequest& req,
                               THttpAnswer& res) const {
     const std::shared_ptr<const std::map<std::string, Page>> pages = pages_.load();
-    auto it = pages->find(key);
+    auto it = PlainPagePath(key) ? pages->find(key) : pages->end();
     if (it == pages->end()) {
         res.Status = 404;
         return;
@@ -267,9 +314,16 @@ void TZolvexServer::ServeHighscores(THttpAnswer& res) {
         res.Body = cache->Page;
         return;
     }
+    const uint64_t failures = highscoreFailures_.load();
     std::lock_guard lock(highscoreMutex_);
     if (auto cache = FreshHighscores(now)) {  // made meanwhile by another request
         res.Body = cache->Page;
+        return;
+    }
+    // The request ahead waited for the store until its deadline and failed: the ones that waited
+    // behind it are answered at once instead of each waiting as long again.
+    if (highscoreFailures_.load() != failures) {
+        UnreadableHighscores(res);
         return;
     }
     auto cache = std::make_shared<THighscoreCache>();
@@ -286,14 +340,19 @@ void TZolvexServer::ServeHighscores(THttpAnswer& res) {
             std::fprintf(stderr, "zolvex-server: reading the highscores failed: %s\n", e.what());
         }
         highscores_.store(nullptr);
-        res.Status = 503;
-        res.SetText("Error=The highscore list cannot be read just now; please try again later\r\n",
-                    kAnswerType);
+        ++highscoreFailures_;
+        UnreadableHighscores(res);
         return;
     }
     if (cache->Moderation == -1) cache->Version = 0;  // never fresh: asked again next time
     res.Body = cache->Page;
     highscores_.store(std::move(cache));
+}
+
+void TZolvexServer::UnreadableHighscores(THttpAnswer& res) {
+    res.Status = 503;
+    res.SetText("Error=The highscore list cannot be read just now; please try again later\r\n",
+                kAnswerType);
 }
 
 std::pair<int, std::string> TZolvexServer::Submit(const std::string& target,
@@ -358,6 +417,8 @@ std::pair<int, std::string> TZolvexServer::AnswerSubmission(const std::string& t
 }
 
 int TZolvexServer::Bind() { return http_->Bind(options_.Host, options_.Port); }
+
+int TZolvexServer::Bind(TListenSocket socket) { return http_->Adopt(std::move(socket)); }
 
 void TZolvexServer::Run() {
     std::unique_lock lock(runMutex_);

@@ -56,6 +56,8 @@ public:
     // Binds the listening socket; returns the port (the chosen one for port 0). Throws when the
     // address cannot be bound.
     int Bind();
+    // Serves on a socket bound before the store was opened; returns its port.
+    int Bind(TListenSocket socket);
     // Serves until Stop; requests under way are finished.
     void Run();
     // From any thread.
@@ -82,6 +84,7 @@ private:
     void Route(const THttpRequest& req, THttpAnswer& res);
     void ServePage(const std::string& key, const THttpRequest& req, THttpAnswer& res) const;
     void ServeHighscores(THttpAnswer& res);
+    static void UnreadableHighscores(THttpAnswer& res);
     void ServeMetrics(const THttpRequest& req, THttpAnswer& res);
     std::pair<int, std::string> Submit(const std::string& target, const std::string& address);
     std::string AddressOf(const THttpRequest& req) const;
@@ -105,6 +108,7 @@ private:
     int64_t CurrentModeration() const;
     std::mutex highscoreMutex_;
     std::atomic<uint64_t> scoresVersion_{1};
+    std::atomic<uint64_t> highscoreFailures_{0};
     std::atomic<std::shared_ptr<const THighscoreCache>> highscores_;
     std::mutex logMutex_;
     std::mutex runMutex_;

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <filesystem>
 #include <future>
@@ -207,17 +209,29 @@ private:
 
 // A counter in a small file that every process on the folder maps: raised after each moderation
 // commit, so that a server learns of it with one read of memory per highscore page instead of a
-// query. Without the file (no right to write it) the counter is not there and the database is
-// asked.
+// query. Without the file (no right to write it, or no space for it) the counter is not there and
+// the database is asked.
 class SharedCounter {
 public:
     explicit SharedCounter(const std::string& path) {
         fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-        if (fd_ < 0) return;
-        struct stat st {};
-        if (fstat(fd_, &st) != 0 || (st.st_size < 8 && ftruncate(fd_, 8) != 0)) return;
+        if (fd_ < 0) {
+            error_ = std::strerror(errno);
+            return;
+        }
+        // A file made by a size alone is a hole: its page would be found missing only when first
+        // touched, on a full disk by SIGBUS. Its block is taken now, where a full disk is an
+        // error (also for a file an earlier version left as a hole).
+        const int rc = posix_fallocate(fd_, 0, 8);
+        if (rc != 0) {
+            error_ = std::strerror(rc);
+            return;
+        }
         void* p = mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd_, 0);
-        if (p != MAP_FAILED) value_ = static_cast<int64_t*>(p);
+        if (p == MAP_FAILED)
+            error_ = std::strerror(errno);
+        else
+            value_ = static_cast<int64_t*>(p);
     }
     ~SharedCounter() {
         if (value_) munmap(value_, 8);
@@ -233,10 +247,13 @@ public:
     void Raise() {
         if (value_) std::atomic_ref<int64_t>(*value_).fetch_add(1);
     }
+    // Why the counter is not there.
+    const std::string& Error() const { return error_; }
 
 private:
     int fd_ = -1;
     int64_t* value_ = nullptr;
+    std::string error_;
 };
 
 struct Pending {
@@ -656,9 +673,10 @@ private:
     bool Moderate(F&& change) {
         // Without the counter a running server's page would not learn of the change.
         if (!changed_->Load())
-            throw SqliteError(
-                "cannot write scores.moderation beside the scores; run this as the "
-                "server's user or as root");
+            throw SqliteError("cannot write scores.moderation beside the scores (" +
+                              changed_->Error() +
+                              "); run this as the server's user or as root, with space on "
+                              "its disk");
         std::lock_guard lock(moderateMutex_);
         sqlite3* db = moderate_.get();
         Exec(db, "BEGIN IMMEDIATE");

@@ -339,6 +339,8 @@ int main(int argc, char** argv) {
     try {
         options.Level =
             std::make_shared<const zx::server::TLevelLimits>(zx::server::LoadLevelLimits(level));
+        // The port first: a server refused for it leaves no folder and no store behind.
+        zx::server::TListenSocket listener(options.Host, options.Port);
         const bool shared = zx::server::IsPgAddress(data);
         if (!shared) {
             // One server per data folder: a second one would keep ranks of its own beside the
@@ -354,7 +356,7 @@ int main(int argc, char** argv) {
         }
         auto store = zx::server::OpenScoreStore(data);
         zx::server::TZolvexServer server(options, std::move(store));
-        const int port = server.Bind();
+        const int port = server.Bind(std::move(listener));
         const bool v6 = options.Host.find(':') != std::string::npos;
         // The password of a database address stays out of the log.
         const std::string shown = shared ? "postgresql" : data;

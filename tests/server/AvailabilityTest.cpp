@@ -2,7 +2,9 @@
 // requests for many ranges, and an IPv6 loopback address.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
+#include <sstream>
 
 #include "ServerFixtures.h"
 #include "payload/ScoreCode.h"
@@ -30,6 +32,10 @@ TEST(ServerStart, ASecondServerOnTheSamePortOrDataIsRefusedWithAReason) {
     EXPECT_NE(StartFailure(other.Path(), {}, first.Port())
                   .find("cannot listen on 127.0.0.1:" + std::to_string(first.Port())),
               std::string::npos);
+    EXPECT_TRUE(std::filesystem::is_empty(other.Path())) << "no store made for a server refused";
+    const std::string fresh = other.Path() + "/fresh";
+    StartFailure(fresh, {}, first.Port());
+    EXPECT_FALSE(std::filesystem::exists(fresh));
     // The first one still answers every request.
     httplib::Client cli("127.0.0.1", first.Port());
     for (int i = 0; i < 10; ++i) {
@@ -205,6 +211,62 @@ TEST(ServerMetrics, RequestsAndSubmissionsAreCountedForALoopbackCollectorOnly) {
     auto proxied = cli.Get("/metrics", {{"X-Real-IP", "203.0.113.9"}});
     ASSERT_TRUE(proxied);
     EXPECT_EQ(proxied->status, 404);
+}
+
+// A flood of connections closed before their request is complete writes no line each, and the
+// heads the HTTP library refuses by itself are answered and counted like any other.
+TEST(ServerMetrics, DroppedConnectionsAndHeadsTheLibraryRefusesAreCountedAndNotLogged) {
+    test::TempFolder data;
+    test::ChildServer server(data.Path());  // one line per request
+    for (const char* part : {"GET /zvx", "GET /zvxinternal HTTP/1.1\r\nHost: x\r\n",
+                             "GET /zvxinternal HTTP/1.1\r\nHost: x\r\nX-A: 1\r\n"}) {
+        for (int i = 0; i < 3; ++i) {
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            sockaddr_in addr{};
+            addr.sin_family = AF_INET;
+            addr.sin_port = htons(static_cast<uint16_t>(server.Port()));
+            addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+            send(fd, part, std::strlen(part), MSG_NOSIGNAL);
+            close(fd);
+        }
+    }
+    const std::string big = test::Exchange(
+        server.Port(),
+        "GET /zvxinternal HTTP/1.1\r\nHost: x\r\nX-Big: " + std::string(40000, 'a') + "\r\n\r\n");
+    ASSERT_EQ(big.substr(0, 12), "HTTP/1.1 431") << big.substr(0, 40);
+    httplib::Client cli("127.0.0.1", server.Port());
+    std::string metrics;
+    // The closes reach the server in their own time: asked until all ten are counted (the nine
+    // dropped and the refused head's).
+    const std::string unanswered = "zolvex_connections_unanswered_total 10\n";
+    for (int i = 0; i < 1000; ++i) {
+        auto res = cli.Get("/metrics");
+        ASSERT_TRUE(res);
+        metrics = res->body;
+        if (metrics.find(unanswered) != std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_NE(metrics.find(unanswered), std::string::npos) << metrics;
+    EXPECT_NE(metrics.find("zolvex_requests_total{route=\"other\",status=\"431\"} 1\n"),
+              std::string::npos)
+        << metrics;
+    // Every line left is the start, the refused head's or a request for the metrics.
+    cli.Get("/zvxinternal/version.txt");
+    ASSERT_TRUE(server.LogShows("\"GET /zvxinternal/version.txt\" 200"));
+    std::istringstream log(server.Log());
+    int refused = 0;
+    for (std::string line; std::getline(log, line);) {
+        if (line.find(" 431 ") != std::string::npos) {
+            ++refused;
+            continue;
+        }
+        EXPECT_TRUE(line.starts_with("zolvex-server: serving ") ||
+                    line.starts_with("127.0.0.1 \"GET /metrics\" 200") ||
+                    line.starts_with("127.0.0.1 \"GET /zvxinternal/version.txt\" 200"))
+            << line;
+    }
+    EXPECT_EQ(refused, 1);
 }
 
 TEST(HighscorePage, EqualScoresShareAPlaceAndTheNextSkipsAhead) {

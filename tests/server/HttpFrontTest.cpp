@@ -1,11 +1,9 @@
 // The server's HTTP side on its own: which part of a page a Range header gets, and the answers a
 // client gets for the heads and bodies nothing here expects.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#include <cerrno>
+
+#include <filesystem>
+#include <fstream>
 
 #include "ServerFixtures.h"
 #include "server/HttpFront.h"
@@ -52,29 +50,7 @@ TEST(SingleRange, ARangeWhollyPastTheEndIsUnsatisfiable) {
     EXPECT_TRUE(past);
 }
 
-// One exchange on a socket of its own; everything the server sent until it closed or 2 s passed.
-std::string Exchange(int port, const std::string& request, bool* closed = nullptr) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-        close(fd);
-        return {};
-    }
-    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
-    timeval wait{2, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    std::string got;
-    char buf[4096];
-    ssize_t n = 0;
-    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) got.append(buf, static_cast<size_t>(n));
-    // A server that closes with part of the request unread resets the connection instead.
-    if (closed) *closed = n == 0 || (n < 0 && errno == ECONNRESET);
-    close(fd);
-    return got;
-}
+using test::Exchange;
 
 TEST(ServerHeads, OversizedHeadsAndTargetsAreRefusedAndTheConnectionClosed) {
     test::TempFolder data;
@@ -129,6 +105,43 @@ TEST(ServerHeads, AKeptAliveConnectionServesPagesAndScoresOneAfterAnother) {
         ++answers;
     EXPECT_EQ(answers, 4u) << got;
     EXPECT_TRUE(closed);
+}
+
+// A link in the pages folder is a page under its own name only when it ends inside the folder; a
+// target with ".." steps, sent as is, names nothing.
+TEST(ServerPages, LinksLeavingTheFolderAndDotDotStepsServeNothing) {
+    namespace fs = std::filesystem;
+    test::TempFolder data, pages, outside;
+    fs::copy(ZOLVEX_SERVER_PAGES, pages.Path(), fs::copy_options::recursive);
+    {
+        std::ofstream secret(outside.Path() + "/secret.txt");
+        secret << "SECRET\n";
+    }
+    fs::create_symlink(outside.Path() + "/secret.txt", pages.Path() + "/leak.txt");
+    fs::create_symlink(outside.Path(), pages.Path() + "/away");
+    fs::create_symlink(pages.Path() + "/errors.txt", pages.Path() + "/alias.txt");
+    test::ChildServer server(data.Path(), {"--pages", pages.Path()});
+    const std::string up = fs::path(outside.Path()).lexically_relative(pages.Path()).string();
+    auto get = [&](const std::string& path) {
+        return test::Exchange(server.Port(),
+                              "GET " + path + " HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+    };
+    for (const std::string& path : std::vector<std::string>{
+             "/zvxinternal/leak.txt", "/zvxinternal/away/secret.txt",
+             "/zvxinternal/" + up + "/secret.txt", "/zvxinternal/../../../../etc/passwd",
+             "/zvxinternal/campaign/../errors.txt", "/zvxinternal/./errors.txt"}) {
+        const std::string got = get(path);
+        EXPECT_EQ(got.substr(0, 12), "HTTP/1.1 404") << path << ": " << got.substr(0, 200);
+        EXPECT_EQ(got.find("SECRET"), std::string::npos) << path;
+    }
+    std::ifstream in(pages.Path() + "/errors.txt");
+    const std::string errors((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+    for (const char* path : {"/zvxinternal/alias.txt", "/zvxinternal/errors.txt"}) {
+        const std::string got = get(path);
+        EXPECT_EQ(got.substr(0, 12), "HTTP/1.1 200") << path;
+        EXPECT_TRUE(got.ends_with("\r\n\r\n" + errors)) << path;
+    }
 }
 
 }  // namespace

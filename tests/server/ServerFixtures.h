@@ -1,12 +1,16 @@
 #pragma once
 // A real zolvex-server for tests: in this process on an ephemeral loopback port with a clock the
 // test sets, or as a child process that can be stopped, restarted and killed.
+#include <arpa/inet.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -196,6 +200,30 @@ private:
     std::condition_variable logCv_;
     std::string log_;
 };
+
+// One exchange on a socket of its own; everything the server sent until it closed or 2 s passed.
+inline std::string Exchange(int port, const std::string& request, bool* closed = nullptr) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+        close(fd);
+        return {};
+    }
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    timeval wait{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    std::string got;
+    char buf[4096];
+    ssize_t n = 0;
+    while ((n = recv(fd, buf, sizeof buf, 0)) > 0) got.append(buf, static_cast<size_t>(n));
+    // A server that closes with part of the request unread resets the connection instead.
+    if (closed) *closed = n == 0 || (n < 0 && errno == ECONNRESET);
+    close(fd);
+    return got;
+}
 
 inline RandomIntFn TestRandom(uint32_t seed) {
     auto gen = std::make_shared<std::mt19937>(seed);

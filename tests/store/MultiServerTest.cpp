@@ -98,8 +98,10 @@ TEST(SharedStore, TwoServersAnswerOneRankingOneReplayRefusalAndOnePage) {
 // A server in this process on a PostgreSQL store, with a clock the test sets.
 class ServerOnPg {
 public:
-    ServerOnPg(const std::string& db, const std::atomic<int64_t>& now)
-        : server_(test::QuietOptions(), server::OpenPgStore(db, 2), [&now] { return now.load(); }) {
+    ServerOnPg(const std::string& db, const std::atomic<int64_t>& now,
+               server::TPgLimits limits = {2})
+        : server_(test::QuietOptions(), server::OpenPgStore(db, limits),
+                  [&now] { return now.load(); }) {
         port_ = server_.Bind();
         thread_ = std::thread([this] { server_.Run(); });
         server_.WaitUntilListening();
@@ -115,6 +117,65 @@ private:
     int port_ = 0;
     std::thread thread_;
 };
+
+TEST(SharedStore, AStoppedDatabaseGetsThePageAndScoresA503InsteadOfAWait) {
+    NEED_POSTGRESQL();
+    std::atomic<int64_t> now{test::kAMonday + 3 * 86400};
+    server::TPgLimits limits;
+    limits.Connections = 2;
+    limits.Wait = std::chrono::milliseconds(300);
+    ServerOnPg server(cluster->NewDatabase(), now, limits);
+    // The deadline is short for a loaded machine: each is tried until it gets through (a score
+    // answered too late may have been stored: then its next try is a replay).
+    auto published = [&](const TPayloadFields& game) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            const test::Answer a = Publish(server.Port(), game);
+            if (a.Lines.count("Rang") || a.Body.find("published before") != std::string::npos)
+                return true;
+        }
+        return false;
+    };
+    auto page = [&](std::string* body = nullptr) {
+        httplib::Client cli("127.0.0.1", server.Port());
+        cli.set_read_timeout(120, 0);
+        auto res = cli.Get("/zvxinternal/highscore.html");
+        if (body) *body = res ? res->body : std::string();
+        return res ? res->status : 0;
+    };
+    ASSERT_TRUE(published(WonGame("Before", 1)));
+    {
+        test::PgCluster::Frozen frozen(*cluster);
+        ++now;  // the page of the last second is not shown again
+        std::vector<std::thread> clients;
+        std::vector<int> pages(4);
+        std::vector<std::string> pageBodies(4);
+        std::vector<test::Answer> scores(3);
+        for (size_t i = 0; i < pages.size(); ++i)
+            clients.emplace_back([&, i] { pages[i] = page(&pageBodies[i]); });
+        for (size_t i = 0; i < scores.size(); ++i)
+            clients.emplace_back(
+                [&, i] { scores[i] = Publish(server.Port(), WonGame("Frozen", 2 + int(i))); });
+        for (auto& t : clients) t.join();
+        for (size_t i = 0; i < pages.size(); ++i) {
+            EXPECT_EQ(pages[i], 503);
+            EXPECT_EQ(
+                pageBodies[i],
+                "Error=The highscore list cannot be read just now; please try again later\r\n");
+        }
+        for (const test::Answer& a : scores) {
+            EXPECT_EQ(a.Status, 503);
+            EXPECT_EQ(a.Body,
+                      "Error=The highscore list cannot be written just now; please try again "
+                      "later\r\n");
+        }
+    }
+    ++now;
+    EXPECT_TRUE(published(WonGame("After", 9)));
+    std::string body;
+    for (int attempt = 0; attempt < 100 && page(&body) != 200; ++attempt) {
+    }
+    EXPECT_NE(body.find("After"), std::string::npos);
+}
 
 TEST(SharedStore, AServersPageShowsAnotherServersScoreWithTheNextSecond) {
     NEED_POSTGRESQL();

@@ -2,14 +2,22 @@
 // A PostgreSQL 15 of the test's own: initdb in a temporary folder, listening only on a socket in
 // that folder. PostgreSQL refuses to run as root, so as root its programs run as nobody.
 #include <libpq-fe.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <mutex>
+#include <sstream>
 #include <stdexcept>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "ServerFixtures.h"
 
@@ -32,7 +40,10 @@ public:
     }
 
     PgCluster() = default;
-    ~PgCluster() { Ctl("stop -m immediate"); }
+    ~PgCluster() {
+        Thaw();
+        Ctl("stop -m immediate");
+    }
     PgCluster(const PgCluster&) = delete;
     PgCluster& operator=(const PgCluster&) = delete;
 
@@ -57,6 +68,69 @@ public:
         if (!Ctl("start")) throw std::runtime_error("pg_ctl start failed");
     }
 
+    // As a database machine that stops answering without closing anything: the postmaster and
+    // every backend stopped with SIGSTOP. Connections are still taken and bytes still accepted
+    // by the system, so only a deadline of the client's own ends a wait. Thaw (or the Frozen
+    // guard) lets them go on.
+    void Freeze() {
+        const pid_t postmaster = Postmaster();
+        kill(postmaster, SIGSTOP);  // first, so that it starts no backend meanwhile
+        frozen_ = {postmaster};
+        for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+            const std::string name = entry.path().filename().string();
+            if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+            std::ifstream stat(entry.path() / "stat");
+            std::string line;
+            std::getline(stat, line);
+            // pid (comm) state ppid ...: the command may hold blanks and parentheses.
+            const size_t close = line.rfind(')');
+            if (close == std::string::npos) continue;
+            std::istringstream rest(line.substr(close + 1));
+            std::string state;
+            pid_t parent = 0;
+            rest >> state >> parent;
+            if (parent != postmaster) continue;
+            const pid_t pid = static_cast<pid_t>(std::stol(name));
+            kill(pid, SIGSTOP);
+            frozen_.push_back(pid);
+        }
+    }
+    void Thaw() {
+        for (const pid_t pid : frozen_) kill(pid, SIGCONT);
+        frozen_.clear();
+    }
+    // Frozen for its lifetime, or a minute at most: then the database goes on whatever the test
+    // waits for, so that a call that waits for it without a deadline of its own ends (and fails
+    // the test) instead of hanging it.
+    class Frozen {
+    public:
+        explicit Frozen(PgCluster& cluster) : cluster_(cluster) {
+            cluster_.Freeze();
+            watchdog_ = std::thread([this] {
+                std::unique_lock lock(mutex_);
+                cv_.wait_for(lock, std::chrono::minutes(1), [this] { return done_; });
+                cluster_.Thaw();
+            });
+        }
+        ~Frozen() {
+            {
+                std::lock_guard lock(mutex_);
+                done_ = true;
+            }
+            cv_.notify_all();
+            watchdog_.join();
+        }
+        Frozen(const Frozen&) = delete;
+        Frozen& operator=(const Frozen&) = delete;
+
+    private:
+        PgCluster& cluster_;
+        std::mutex mutex_;
+        std::condition_variable cv_;
+        bool done_ = false;
+        std::thread watchdog_;
+    };
+
 private:
     struct PgClose {
         void operator()(PGconn* c) const { PQfinish(c); }
@@ -65,6 +139,12 @@ private:
         std::unique_ptr<PGconn, PgClose> c(PQconnectdb(address.c_str()));
         if (PQstatus(c.get()) != CONNECTION_OK) throw std::runtime_error(PQerrorMessage(c.get()));
         return c;
+    }
+    pid_t Postmaster() const {
+        std::ifstream in(folder_.Path() + "/data/postmaster.pid");
+        long pid = 0;
+        if (!(in >> pid) || pid <= 0) throw std::runtime_error("no postmaster.pid");
+        return static_cast<pid_t>(pid);
     }
     static std::string BinDir() {
         const char* dir = std::getenv("ZOLVEX_PG_BIN");
@@ -108,6 +188,7 @@ private:
 
     TempFolder folder_;
     bool started_ = false;
+    std::vector<pid_t> frozen_;
     std::atomic<int> databases_{0};
 };
 

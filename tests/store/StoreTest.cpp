@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <mutex>
 #include <set>
@@ -392,6 +393,63 @@ TEST(PgStore, ASubmissionWhileTheDatabaseIsDownFailsAndTheStoreRecoversByItself)
             store->Submit(Score(100 + i, "up" + std::to_string(i)), "x", kWeek1, kWeek1).Accepted);
     EXPECT_EQ(store->Top(3, std::nullopt).at(0).Score, 109);
     EXPECT_EQ(store->SubmissionCount(), 40 + 10) << "the refused one was not stored";
+}
+
+// What the call threw, or "(answered)".
+template <class F>
+std::string Failure(F&& call) {
+    try {
+        call();
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return "(answered)";
+}
+
+TEST(PgStore, EveryWaitOnAStoppedDatabaseEndsByTheDeadlineAndTheStoreGoesOnAfterwards) {
+    test::PgCluster* cluster = test::PgCluster::Shared();
+    if (!cluster) GTEST_SKIP() << test::PgCluster::Why();
+    server::TPgLimits limits;
+    limits.Connections = 1;
+    limits.Wait = std::chrono::milliseconds(300);
+    auto store = server::OpenPgStore(cluster->NewDatabase(), limits);
+    // The deadline is short for a loaded machine: a call is tried until it gets through (one
+    // answered too late may have been stored: then its second try is a replay).
+    auto eventually = [&](auto&& call) {
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            try {
+                call();
+                return true;
+            } catch (const std::exception&) {
+            }
+        }
+        return false;
+    };
+    auto send = [&](const std::string& code) {
+        return eventually([&] { store->Submit(Score(100, code), "x", kWeek1, kWeek1); });
+    };
+    ASSERT_TRUE(send("before"));
+    {
+        test::PgCluster::Frozen frozen(*cluster);
+        // The pool's one connection waits for its answer; then, given up, a new one for its
+        // start; then two calls at once, one of them for the pool's connection.
+        EXPECT_NE(Failure([&] { store->Top(20, std::nullopt); }).find("in time"),
+                  std::string::npos);
+        EXPECT_NE(Failure([&] {
+                      store->Submit(Score(5, "frozen"), "x", kWeek1, kWeek1);
+                  }).find("in time"),
+                  std::string::npos);
+        std::string failures[2];
+        std::thread a([&] { failures[0] = Failure([&] { store->SubmissionCount(); }); });
+        std::thread b([&] { failures[1] = Failure([&] { store->Top(20, kWeek1); }); });
+        a.join();
+        b.join();
+        for (const std::string& f : failures) EXPECT_NE(f.find("in time"), std::string::npos) << f;
+    }
+    EXPECT_TRUE(send("after"));
+    int64_t count = 0;
+    EXPECT_TRUE(eventually([&] { count = store->SubmissionCount(); }));
+    EXPECT_EQ(count, 2) << "the score sent while the database was stopped never reached it";
 }
 
 }  // namespace
