@@ -118,7 +118,9 @@ TEST_F(PublishTest, RealGameIsRankedAndTheIdentifierIsKeptForTheNextOne) {
     EXPECT_EQ(EnvData.Age, 17);
     EXPECT_EQ(EnvData.Sex, 'f');
     EXPECT_EQ(EnvData.Comment, "great game");
+    // The dialog goes when the event loop takes its deferred deletions, as the launcher's does.
     QCoreApplication::processEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(open.isNull()) << "the dialog closes after a publication";
 
     // A second game: the server knows the player by the stored identifier (field 2) and says
