@@ -14,7 +14,7 @@ pkgs=(
   sox libsox-fmt-mp3 xvfb xdotool imagemagick imagemagick-6.q16 openbox wmctrl
   xdg-utils libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev wrk python3-aiosmtpd nginx openssl
   clang clang-14 libclang-rt-14-dev clang-format clang-tidy curl
-  desktop-file-utils appstream lintian dpkg-dev dpkg postgresql-15 libpq-dev util-linux
+  desktop-file-utils appstream lintian dpkg-dev dpkg postgresql-15 libpq-dev util-linux stress
 )
 # Every program that tools/, tests/, bench/ or the build start, with the package that provides it
 # under that name. Keep it in step with what the scripts call.
@@ -26,6 +26,7 @@ declare -A programs=(
   [python3]=python3-minimal [nginx]=nginx [openssl]=openssl [runuser]=util-linux
   [desktop-file-validate]=desktop-file-utils [appstreamcli]=appstream [lintian]=lintian
   [dpkg-deb]=dpkg [dpkg-shlibdeps]=dpkg-dev [setpriv]=util-linux [cpack]=cmake
+  [stress]=stress
 )
 # Python modules that tests start with /usr/bin/python3 -m.
 declare -A pymodules=([aiosmtpd]=python3-aiosmtpd)
