@@ -461,6 +461,7 @@ void TDDFullScreenForm::RememberClientSize() {
 void TDDFullScreenForm::ToggleFullscreen() {
     if (DisplayKind != 2 || !DirectDrawObject) return;
     if (window_->Fullscreen()) {
+        const Size full = window_->ClientSize();
         window_->SetFullscreenDesktop(false);
         if (windowedMaximised_) {
             // The desktop gives back the size from before the window was maximised: it was
@@ -474,7 +475,7 @@ void TDDFullScreenForm::ToggleFullscreen() {
         // The window manager answers these requests later, in steps (the old size, then the
         // maximised one): the size is logged once it has settled.
         const uint32_t now = GetTickCount();
-        settling_ = TSettling{now, now, window_->ClientSize()};
+        settling_ = TSettling{now, now, window_->ClientSize(), full, false};
     } else {
         RememberClientSize();
         windowedMaximised_ =
@@ -493,15 +494,20 @@ void TDDFullScreenForm::ToggleFullscreen() {
 
 void TDDFullScreenForm::LogWindowWhenSettled(bool sizeEvent) {
     if (!settling_) return;
-    // A window manager answers a request within a few frames; one that does not answer at all
-    // (none running, or a request it ignores) leaves the size as it is.
+    // A window manager answers within a few frames, in steps; a busy one may take longer than
+    // those frames before its first step, so the quiet time counts only once it has given the
+    // window a size other than the full screen's. One that does not answer at all (none running,
+    // or a request it ignores) leaves the size as it is.
     constexpr uint32_t kQuietMs = 250, kLatestMs = 2000;
     const uint32_t now = GetTickCount();
     if (sizeEvent) {
         settling_->lastSizeAt = now;
+        const Size s = settling_->size, f = settling_->fullSize;
+        if (s.w != f.w || s.h != f.h) settling_->answered = true;
         return;
     }
-    if (now - settling_->lastSizeAt < kQuietMs && now - settling_->since < kLatestMs) return;
+    const bool quiet = settling_->answered && now - settling_->lastSizeAt >= kQuietMs;
+    if (!quiet && now - settling_->since < kLatestMs) return;
     const Size s = settling_->size;
     settling_.reset();
     WriteLog("Alt+Enter: window " + std::to_string(s.w) + "x" + std::to_string(s.h) +

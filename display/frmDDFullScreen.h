@@ -160,11 +160,14 @@ private:
     // Maximised as the window manager last said (its events, also for a frame the user clicked).
     bool maximised_ = false;
     // The window's way back from full screen, while its size is not yet logged: when it began,
-    // when the last size came, and that size.
+    // when the last size came, that size, the full screen's size it left, and whether the window
+    // manager has answered with another size yet.
     struct TSettling {
         uint32_t since = 0;
         uint32_t lastSizeAt = 0;
         platform::Size size;
+        platform::Size fullSize;
+        bool answered = false;
     };
     std::optional<TSettling> settling_;
     bool scriptedPointer_ = false;

@@ -514,6 +514,28 @@ TEST_F(AltEnterTest, AMaximisedWindowComesBackMaximisedAndTheLogWaitsForItsSize)
                                                    "Alt+Enter: window 1024x740 maximised"}));
 }
 
+// A busy window manager answers later than the quiet time: the log waits for its answer rather
+// than giving the full screen's size.
+TEST_F(AltEnterTest, ASlowWindowManagersAnswerIsWaitedFor) {
+    TWindowForm f;
+    f.Show();
+    WindowManager(f, SDL_WINDOWEVENT_MAXIMIZED);
+    WindowManager(f, SDL_WINDOWEVENT_SIZE_CHANGED, 1024, 740);
+    AltEnter(f);
+    const Size full = f.Window().ClientSize();
+    AltEnter(f);
+    WindowManager(f, SDL_WINDOWEVENT_SIZE_CHANGED, full.w, full.h);  // still the full screen
+    clock.Advance(900);
+    Drain(f);
+    EXPECT_EQ(Toggles().size(), 1u) << "no answer yet";
+    WindowManager(f, SDL_WINDOWEVENT_MAXIMIZED);
+    WindowManager(f, SDL_WINDOWEVENT_SIZE_CHANGED, 1024, 740);
+    clock.Advance(250);
+    Drain(f);
+    EXPECT_EQ(Toggles(), (std::vector<std::string>{"Alt+Enter: full screen",
+                                                   "Alt+Enter: window 1024x740 maximised"}));
+}
+
 // A window manager that never answers (or none at all): the size is logged all the same.
 TEST_F(AltEnterTest, WithoutAnAnswerTheSizeIsLoggedAfterTwoSeconds) {
     TWindowForm f;
