@@ -84,9 +84,11 @@ TEST_F(InternetTest, HttpErrorStatusRaisesWithTheStatusInItsMessage) {
 }
 
 TEST_F(InternetTest, StalledServerEndsInATimeOut) {
+    // Silent until the client has given up, however long that takes on this machine.
+    test::HeldAnswer held;
     test::LocalHttpServer server;
-    server.Server().Get("/stall", [](const httplib::Request&, httplib::Response& res) {
-        std::this_thread::sleep_for(std::chrono::seconds(3));
+    server.Server().Get("/stall", [&](const httplib::Request&, httplib::Response& res) {
+        held.Wait();
         res.set_content("late", "text/plain");
     });
     server.Start();
@@ -98,6 +100,7 @@ TEST_F(InternetTest, StalledServerEndsInATimeOut) {
     } catch (const EHttpError& e) {
         EXPECT_NE(std::string(e.what()).find("imed out"), std::string::npos) << e.what();
     }
+    held.Release();
 }
 
 TEST_F(InternetTest, OversizedBodyIsRefused) {
@@ -198,9 +201,12 @@ TEST(PeerTextTest, CutsAtACharacterAndMarksTheCut) {
 // A transfer runs on a thread of its own: the caller's thread is free while the peer is silent,
 // and a cancel ends the wait without a completion.
 TEST_F(InternetTest, TransferRunsOffTheCallersThreadAndCancelStopsIt) {
-    test::LocalHttpServer server;
+    // Before the server, which its handler outlives otherwise.
     std::atomic<bool> release{false};
+    std::atomic<int> held{0};
+    test::LocalHttpServer server;
     server.Server().Get("/slow", [&](const httplib::Request&, httplib::Response& res) {
+        ++held;
         while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         res.set_content("done", "text/plain");
     });
@@ -244,7 +250,10 @@ TEST_F(InternetTest, TransferRunsOffTheCallersThreadAndCancelStopsIt) {
             }
         },
         [&](std::exception_ptr) { completed = true; });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Cancelled once the peer holds the request: a wait under way, not one about to begin.
+    for (int i = 0; i < 6000 && held < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(held, 2);
     second->Cancel();
     for (int i = 0; i < 6000 && !cancelledSeen; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
