@@ -1,8 +1,14 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -101,6 +107,36 @@ TEST_F(InternetTest, StalledServerEndsInATimeOut) {
         EXPECT_NE(std::string(e.what()).find("imed out"), std::string::npos) << e.what();
     }
     held.Release();
+}
+
+// The sockets of a transfer close on exec: a browser started while a transfer runs gets none of
+// them, and the connection ends when the transfer closes it.
+TEST_F(InternetTest, ATransfersConnectionIsNotHandedToProgramsStartedMeanwhile) {
+    test::HeldAnswer held;
+    test::LocalHttpServer server;
+    server.Server().Get("/held", [&](const httplib::Request&, httplib::Response& res) {
+        held.Wait();
+        res.set_content("done", "text/plain");
+    });
+    server.Start();
+    std::thread client([&] { EXPECT_EQ(HttpGet(server.Url("/held"), {}, {}), "done"); });
+    ASSERT_TRUE(held.WaitEntered());
+    // Every descriptor of this process connected to the server, and whether it closes on exec.
+    int toServer = 0, inherited = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::atoi(e.path().filename().c_str());
+        sockaddr_in peer{};
+        socklen_t len = sizeof peer;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0 ||
+            peer.sin_family != AF_INET || ntohs(peer.sin_port) != server.Port())
+            continue;
+        ++toServer;
+        if (!(fcntl(fd, F_GETFD) & FD_CLOEXEC)) ++inherited;
+    }
+    held.Release();
+    client.join();
+    EXPECT_GE(toServer, 1);
+    EXPECT_EQ(inherited, 0) << "of " << toServer;
 }
 
 TEST_F(InternetTest, OversizedBodyIsRefused) {
