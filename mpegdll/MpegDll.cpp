@@ -442,7 +442,8 @@ MPEGDLL_EXPORT int Play(int startPos, int endPos, unsigned char* done) {
         P.lastError = kNonSeekable;
         return 1;
     }
-    std::FILE* out = std::fopen(P.outName.c_str(), "wb");
+    // Closed on exec: a program the caller starts while a file converts does not hold the wave.
+    std::FILE* out = std::fopen(P.outName.c_str(), "wbe");
     uint8_t h[44];
     WaveHeader(h, P.rate, P.channels, 0);
     if (!out || std::fwrite(h, 1, 44, out) != 44) {

@@ -196,6 +196,10 @@ public:
     // Every socket libcurl makes for the transfer, before it connects.
     static int SocketMade(void* clientp, curl_socket_t fd, curlsocktype) {
         auto* gate = static_cast<TTransferGate*>(clientp);
+        // libcurl makes its sockets without close-on-exec: a browser started meanwhile would keep
+        // the connection open for as long as it runs, after the transfer has closed it.
+        const int flags = fcntl(fd, F_GETFD);
+        if (flags < 0 || fcntl(fd, F_SETFD, flags | FD_CLOEXEC) != 0) return CURL_SOCKOPT_ERROR;
         std::lock_guard lock(gate->mutex_);
         const int copy = fcntl(fd, F_DUPFD_CLOEXEC, 0);
         if (copy >= 0) gate->sockets_.push_back(copy);

@@ -32,7 +32,10 @@
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "testsupport/Desktop.h"
+#include "testsupport/LauncherFixture.h"
 #include "testsupport/QtTestSupport.h"
+#include "testsupport/SmtpPeer.h"
+#include "testsupport/Sockets.h"
 #include "testsupport/TestSupport.h"
 
 extern char** environ;
@@ -45,19 +48,6 @@ namespace fs = std::filesystem;
 const std::string kOffline = "Operation Failed: Can't connect to the Internet";
 const std::string kThanks = "Thanks for your help!";
 const std::string kMailbox = "errors@zolvex.test";
-
-// A port nobody listens on (for a moment): bound to find it, then let go.
-int FreePort() {
-    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 bool Accepts(int port) {
     const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -97,7 +87,7 @@ public:
     LocalSmtpServer& operator=(const LocalSmtpServer&) = delete;
 
     void Start() {
-        port_ = FreePort();
+        port_ = test::UnusedLocalPort();
         const std::string listen = "127.0.0.1:" + std::to_string(port_);
         const std::string mail = (dir_ / "mail").string();
         const std::string log = (dir_ / "server.log").string();
@@ -160,116 +150,6 @@ private:
     fs::path dir_;
     pid_t pid_ = -1;
     int port_ = 0;
-};
-
-// A server that lets clients connect and then never says a word.
-class SilentServer {
-public:
-    SilentServer() {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd_, 4);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    ~SilentServer() { close(fd_); }
-    SilentServer(const SilentServer&) = delete;
-    SilentServer& operator=(const SilentServer&) = delete;
-    std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
-};
-
-// An SMTP server that plays a script: it answers every command with 250 until the one named in
-// refuseAt (refused with its text), or stalls once the message has come after DATA.
-class ScriptedSmtpServer {
-public:
-    enum class TMode { RefuseRecipient, StallAfterData };
-    explicit ScriptedSmtpServer(TMode mode) : mode_(mode) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd_, 4);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~ScriptedSmtpServer() {
-        stop_ = true;
-        shutdown(fd_, SHUT_RDWR);
-        close(fd_);
-        if (client_ >= 0) shutdown(client_, SHUT_RDWR);
-        thread_.join();
-        if (client_ >= 0) close(client_);
-    }
-    ScriptedSmtpServer(const ScriptedSmtpServer&) = delete;
-    ScriptedSmtpServer& operator=(const ScriptedSmtpServer&) = delete;
-    std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
-    bool MessageReceived() const { return messageReceived_; }
-
-private:
-    void Say(const std::string& line) {
-        const std::string l = line + "\r\n";
-        (void)!write(client_, l.data(), l.size());
-    }
-    void Serve() {
-        client_ = accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (client_ < 0) return;
-        Say("220 scripted.test ESMTP");
-        std::string buffer;
-        bool inData = false;
-        char chunk[4096];
-        while (!stop_) {
-            const ssize_t n = read(client_, chunk, sizeof chunk);
-            if (n <= 0) return;
-            buffer.append(chunk, static_cast<size_t>(n));
-            for (size_t end; (end = buffer.find("\r\n")) != std::string::npos;) {
-                const std::string line = buffer.substr(0, end);
-                buffer.erase(0, end + 2);
-                if (inData) {
-                    if (line != ".") continue;
-                    inData = false;
-                    messageReceived_ = true;
-                    if (mode_ == TMode::StallAfterData) continue;  // and never a word again
-                    Say("250 queued");
-                    continue;
-                }
-                const std::string verb = Lower(line.substr(0, 4));
-                if (verb == "ehlo" || verb == "helo")
-                    Say("250 scripted.test");
-                else if (verb == "rcpt" && mode_ == TMode::RefuseRecipient)
-                    Say("554 5.7.1 Relaying denied: this mailbox takes no reports today");
-                else if (verb == "data") {
-                    inData = true;
-                    Say("354 go ahead");
-                } else if (verb == "quit") {
-                    Say("221 bye");
-                    return;
-                } else
-                    Say("250 ok");
-            }
-        }
-    }
-    static std::string Lower(std::string s) {
-        for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        return s;
-    }
-    TMode mode_;
-    int fd_ = -1;
-    int client_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> messageReceived_{false};
-    std::thread thread_;
 };
 
 // --- reading the mail back --------------------------------------------------------------------
@@ -379,26 +259,16 @@ std::string QuotedPrintableDecode(const std::string& text) {
 
 // --- the fixture ------------------------------------------------------------------------------
 
-class ErrorReportTest : public testing::Test {
+class ErrorReportTest : public test::LauncherFixture {
 protected:
-    // Declared first, gone last: the desktop stays the test's until the end.
-    test::Desktop desktop;
-
     void SetUp() override {
-        test::TestApplication();
-        test::ResetProgramDir();
-        EnsureDataDir();
-        desktop.Online(true);
-        platform::SetMessageHook([this](platform::MessageKind kind, const std::string& t) {
-            messages.push_back(t);
-            kinds.push_back(kind);
-            return true;
-        });
+        SetUpLauncher(true);
+        CollectBoxes();
         WriteProgCfg("MailTo", kMailbox);
     }
     void TearDown() override {
         form.reset();
-        platform::SetMessageHook(nullptr);
+        LauncherFixture::TearDown();
     }
     TPublishErrorreportForm& Open() {
         form = std::make_unique<TPublishErrorreportForm>();
@@ -408,8 +278,6 @@ protected:
     static void Send(TPublishErrorreportForm& f) { QTest::mouseClick(f.Button1, Qt::LeftButton); }
     static std::string LogBytes() { return "Program Version 1.10\r\n"; }
 
-    std::vector<std::string> messages;
-    std::vector<platform::MessageKind> kinds;
     std::unique_ptr<TPublishErrorreportForm> form;
 };
 
@@ -500,7 +368,7 @@ TEST_F(ErrorReportTest, WithoutALogTheDialogSaysSoAndTheMailGoesWithoutAttachmen
 TEST_F(ErrorReportTest, FailedSendKeepsTheLogAndTheDialogForAnotherTry) {
     const std::string log = SampleLog();
     test::WriteText("KVD\\LOG.TXT", log);
-    WriteProgCfg("MailServer", "127.0.0.1:" + std::to_string(FreePort()));
+    WriteProgCfg("MailServer", "127.0.0.1:" + std::to_string(test::UnusedLocalPort()));
     TPublishErrorreportForm& f = Open();
     f.Memo1->setPlainText("It crashed");
 
@@ -523,7 +391,7 @@ TEST_F(ErrorReportTest, FailedSendKeepsTheLogAndTheDialogForAnotherTry) {
     // A server that takes the connection and then says nothing is given up on in time.
     messages.clear();
     desktop.Online(true);
-    SilentServer silent;
+    test::SilentPeer silent;
     WriteProgCfg("MailServer", silent.HostPort());
     f.MailLimits = TMailLimits{500, 1000};
     Send(f);
@@ -690,7 +558,9 @@ TEST_F(ErrorReportTest, ContactWithANameKeepsTheAddressAndTheName) {
 // The server's own reason for a refusal reaches the player, not only its number.
 TEST_F(ErrorReportTest, RefusalShowsTheServersReason) {
     test::WriteText("KVD\\LOG.TXT", LogBytes());
-    ScriptedSmtpServer smtp(ScriptedSmtpServer::TMode::RefuseRecipient);
+    test::SmtpPeer smtp({{"RCPT TO",
+                          {test::SmtpPeer::TAct::Answer,
+                           "554 5.7.1 Relaying denied: this mailbox takes no reports today"}}});
     WriteProgCfg("MailServer", smtp.HostPort());
     TPublishErrorreportForm& f = Open();
     f.Memo1->setPlainText("x");
@@ -708,7 +578,7 @@ TEST_F(ErrorReportTest, RefusalShowsTheServersReason) {
 TEST_F(ErrorReportTest, ServerSilentAfterTheMessageGivesUpAtTheTotalTimeOut) {
     const std::string log = SampleLog();
     test::WriteText("KVD\\LOG.TXT", log);
-    ScriptedSmtpServer smtp(ScriptedSmtpServer::TMode::StallAfterData);
+    test::SmtpPeer smtp({{".", {test::SmtpPeer::TAct::Quiet, ""}}});
     WriteProgCfg("MailServer", smtp.HostPort());
     TPublishErrorreportForm& f = Open();
     f.MailLimits = TMailLimits{500, 1500};
@@ -717,7 +587,7 @@ TEST_F(ErrorReportTest, ServerSilentAfterTheMessageGivesUpAtTheTotalTimeOut) {
     bool sendDisabled = false;
     QTimer look;
     QObject::connect(&look, &QTimer::timeout, [&] {
-        if (smtp.MessageReceived() && !f.Status->text().isEmpty()) {
+        if (smtp.Heard(".") && !f.Status->text().isEmpty()) {
             shownWhileSending = f.Status->text();
             sendDisabled = !f.Button1->isEnabled();
             look.stop();
@@ -728,7 +598,7 @@ TEST_F(ErrorReportTest, ServerSilentAfterTheMessageGivesUpAtTheTotalTimeOut) {
     Send(f);
     // A bound for a hung test, not a measurement: without the time-out it waits minutes.
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(30));
-    EXPECT_TRUE(smtp.MessageReceived());
+    EXPECT_TRUE(smtp.Heard("."));
     EXPECT_EQ(shownWhileSending, "Sending the report ...");
     EXPECT_TRUE(sendDisabled);
     ASSERT_EQ(messages.size(), 1u);

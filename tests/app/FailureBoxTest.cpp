@@ -21,6 +21,7 @@
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "testsupport/Desktop.h"
+#include "testsupport/LauncherFixture.h"
 #include "testsupport/LocalHttpServer.h"
 #include "testsupport/QtTestSupport.h"
 #include "testsupport/SmtpPeer.h"
@@ -30,22 +31,12 @@ namespace {
 
 using namespace zx;
 
-class FailureBoxTest : public testing::Test {
+class FailureBoxTest : public test::LauncherFixture {
 protected:
-    // Declared first, gone last: the desktop stays the test's until the end.
-    test::Desktop desktop;
-
     void SetUp() override {
-        test::TestApplication();
-        test::ResetProgramDir();
-        EnsureDataDir();
+        SetUpLauncher(true);
         SetEnvDefaults();
-        desktop.Online(true);
-        platform::SetMessageHook([this](platform::MessageKind kind, const std::string& t) {
-            messages.push_back(t);
-            kinds.push_back(kind);
-            return true;
-        });
+        CollectBoxes();
         server.Server().Get("/score2.php", [this](const httplib::Request&, httplib::Response& res) {
             answer(res);
         });
@@ -56,8 +47,6 @@ protected:
         WriteProgCfg("ScoreServer", server.HostPort());
         WriteProgCfg("GameServer", server.HostPort());
     }
-    void TearDown() override { platform::SetMessageHook(nullptr); }
-
     // The first line of the one box shown and the address on its second line.
     void ExpectOneBox(const std::string& firstLine, const std::string& addressStart) {
         ASSERT_EQ(messages.size(), 1u);
@@ -68,8 +57,6 @@ protected:
         EXPECT_EQ(m.substr(end + 2, addressStart.size()), addressStart) << m;
     }
 
-    std::vector<std::string> messages;
-    std::vector<platform::MessageKind> kinds;
     std::function<void(httplib::Response&)> answer;
     test::LocalHttpServer server;
 };
@@ -146,12 +133,9 @@ TEST(FailureBoxWidthTest, LongUnbrokenRunsDoNotWidenTheBox) {
         "...\r\nhttp://score.test/score2.php?cs=" + std::string(300, 'Q');
     int width = 0;
     QString shown;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        width = box->width();
-        shown = box->text();
-        box->button(QMessageBox::Ok)->click();
+    test::AnswerTheNextBox([&](QMessageBox& box) {
+        width = box.width();
+        shown = box.text();
     });
     platform::ShowError(text);
     platform::SetMessageHook(nullptr);

@@ -1,7 +1,4 @@
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -41,8 +38,10 @@
 #include "support/Paths.h"
 #include "support/SystemInfo.h"
 #include "testsupport/Desktop.h"
+#include "testsupport/LauncherFixture.h"
 #include "testsupport/LocalHttpServer.h"
 #include "testsupport/QtTestSupport.h"
+#include "testsupport/Sockets.h"
 #include "testsupport/TestSupport.h"
 
 namespace {
@@ -61,27 +60,15 @@ const std::string kOffline = "Operation Failed: Can't connect to the Internet";
 
 // The order below is the order of construction: the program directory and the desktop first, then
 // the maker's server, then the launcher that reads both.
-class LauncherTest : public testing::Test {
+class LauncherTest : public test::LauncherFixture {
 protected:
-    // Declared first, gone last: the desktop stays the test's until the end.
-    test::Desktop desktop;
-
     void SetUp() override {
-        test::TestApplication();
-        test::ResetProgramDir();
-        EnsureDataDir();
-        desktop.Online(false);
+        SetUpLauncher(false);
         desktop.Open([this](const std::string& u) {
             opened.push_back(u);
             return true;
         });
-        platform::SetMessageHook([this](platform::MessageKind kind, const std::string& t) {
-            messages.push_back(t);
-            if (kind != platform::MessageKind::Confirm || answers.empty()) return true;
-            const bool a = answers.front();
-            answers.erase(answers.begin());
-            return a;
-        });
+        CollectBoxes();
         server.Server().Get("/zvxinternal", [](const httplib::Request&, httplib::Response& res) {
             res.set_content(
                 "<html><body><p>News</p><a href=\"zvxinternal/highscore.html\">x</a></body></html>",
@@ -102,9 +89,16 @@ protected:
         server.Start();
         WriteProgCfg("GameServer", server.HostPort());
     }
+    // Questions take the queued answers, yes once they are used up.
+    bool Answer(platform::MessageKind kind) override {
+        if (kind != platform::MessageKind::Confirm || answers.empty()) return true;
+        const bool a = answers.front();
+        answers.erase(answers.begin());
+        return a;
+    }
     void TearDown() override {
         form.reset();
-        platform::SetMessageHook(nullptr);
+        LauncherFixture::TearDown();
     }
     TForm1& Form() {
         if (!form) form = std::make_unique<TForm1>();
@@ -116,36 +110,11 @@ protected:
         test::WriteText("KVD\\LOG.TXT", all);
     }
 
-    std::vector<std::string> messages;
     std::vector<bool> answers;
     std::vector<std::string> opened;
     std::string errorsList = "<zn=1><z1=Cannot find Wave><W=wave.htm>\r\n";
     test::LocalHttpServer server;
     std::unique_ptr<TForm1> form;
-};
-
-// A server that lets clients connect and then never says a word.
-class SilentPeer {
-public:
-    SilentPeer() {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd_, 16);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    ~SilentPeer() { close(fd_); }
-    SilentPeer(const SilentPeer&) = delete;
-    SilentPeer& operator=(const SilentPeer&) = delete;
-    std::string HostPort() const { return "127.0.0.1:" + std::to_string(port_); }
-
-private:
-    int fd_ = -1;
-    int port_ = 0;
 };
 
 // The start page arrives off the window's thread; the event loop brings it in.
@@ -550,7 +519,7 @@ TEST_F(LauncherTest, HostInCapitalsIsStillTheStartPage) {
 // While the known-error list is on its way from a server that never answers, the launcher takes
 // input, and closing it ends the wait at once with the settings saved.
 TEST_F(LauncherTest, WindowTakesInputDuringTheKnownErrorCheckAndClosingEndsTheWait) {
-    SilentPeer silent;
+    test::SilentPeer silent;
     WriteProgCfg("GameServer", silent.HostPort());
     TForm1& f = Form();
     desktop.Online(true);
@@ -974,12 +943,9 @@ TEST(MessageBoxTest, BoxShowsPlainTextBounded) {
     for (int i = 0; i < 4096; ++i) garbage += i % 20 == 0 ? '\n' : static_cast<char>('a' + i % 26);
     QString shown;
     Qt::TextFormat format = Qt::AutoText;
-    QTimer::singleShot(0, [&] {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        ASSERT_NE(box, nullptr);
-        shown = box->text();
-        format = box->textFormat();
-        box->button(QMessageBox::Ok)->click();
+    test::AnswerTheNextBox([&](QMessageBox& box) {
+        shown = box.text();
+        format = box.textFormat();
     });
     platform::ShowMessage(garbage);
     platform::SetMessageHook(nullptr);
@@ -994,12 +960,9 @@ TEST(MessageBoxTest, ConfirmationAnswersWhatTheUserClicked) {
     test::TestApplication();
     InstallMessageBoxes();
     for (const bool yes : {true, false}) {
-        QTimer::singleShot(0, [yes] {
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            ASSERT_NE(box, nullptr);
-            EXPECT_EQ(box->text(), "Line one\nline two");
-            box->button(yes ? QMessageBox::Yes : QMessageBox::No)->click();
-        });
+        test::AnswerTheNextBox(
+            [](QMessageBox& box) { EXPECT_EQ(box.text(), "Line one\nline two"); },
+            yes ? QMessageBox::Yes : QMessageBox::No);
         EXPECT_EQ(platform::ConfirmMessage("Line one\rline two"), yes);
     }
     platform::SetMessageHook(nullptr);

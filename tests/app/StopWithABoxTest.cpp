@@ -2,10 +2,7 @@
 // shows one of its boxes or waits for a peer: the signal goes through the program's own handling,
 // the main loop runs as the program runs it, and the launcher must close with its settings saved,
 // every dialog and box gone, and nothing freed twice.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QApplication>
@@ -37,8 +34,10 @@
 #include "support/LogFiles.h"
 #include "support/Paths.h"
 #include "testsupport/Desktop.h"
+#include "testsupport/LauncherFixture.h"
 #include "testsupport/LocalHttpServer.h"
 #include "testsupport/QtTestSupport.h"
+#include "testsupport/Sockets.h"
 #include "testsupport/TestSupport.h"
 
 namespace {
@@ -78,16 +77,10 @@ struct TBoxCase {
     std::function<QWidget*()> up;
 };
 
-class StopWithABoxTest : public testing::Test {
+class StopWithABoxTest : public test::LauncherFixture {
 protected:
-    // Declared first, gone last: the desktop stays the test's until the end.
-    test::Desktop desktop;
-
     void SetUp() override {
-        test::TestApplication();
-        test::ResetProgramDir();
-        EnsureDataDir();
-        desktop.Online(false);
+        SetUpLauncher(false);
         desktop.Open([](const std::string&) { return false; });  // no browser starts
         // The program's own boxes: a box that dies with its dialog is the fault looked for.
         InstallMessageBoxes();
@@ -103,20 +96,7 @@ protected:
         WriteProgCfg("ScoreServer", server.HostPort());
         WriteProgCfg("GameServer", server.HostPort());
         // A port nobody listens on: the mail is refused at once.
-        WriteProgCfg("MailServer", "127.0.0.1:" + std::to_string(ClosedPort()));
-    }
-    void TearDown() override { platform::SetMessageHook(nullptr); }
-
-    static int ClosedPort() {
-        const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
-        close(fd);
-        return ntohs(a.sin_port);
+        WriteProgCfg("MailServer", "127.0.0.1:" + std::to_string(test::UnusedLocalPort()));
     }
 
     // The program's main loop with the launcher up and its stop signals installed; once the case's
@@ -315,7 +295,7 @@ TEST_F(StopWithABoxTest, EverySignalWithEveryBoxOfEveryDialogEndsTheLauncherClea
             EnsureDataDir();
             WriteProgCfg("ScoreServer", server.HostPort());
             WriteProgCfg("GameServer", server.HostPort());
-            WriteProgCfg("MailServer", "127.0.0.1:" + std::to_string(ClosedPort()));
+            WriteProgCfg("MailServer", "127.0.0.1:" + std::to_string(test::UnusedLocalPort()));
             desktop.Online(false);
             versionFile = "1.10\r\nhttp://downloads.test/zolvex\r\n";
             pressed = false;

@@ -1,4 +1,5 @@
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <mpg123.h>
 #include <unistd.h>
@@ -6,6 +7,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -87,6 +89,26 @@ Wave CheckWave(const std::string& path) {
     EXPECT_EQ(Le32(d, 40), d.size() - 44);
     if (w.channels) w.frames = static_cast<uint32_t>((d.size() - 44) / (w.channels * 2u));
     return w;
+}
+
+// The length of the MPEG-1 layer III frame whose header is at data[at]; 0 for anything else.
+size_t Mp3FrameBytes(const std::vector<uint8_t>& data, size_t at) {
+    static const int kKbps[16] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                  112, 128, 160, 192, 224, 256, 320, 0};
+    static const int kRates[4] = {44100, 48000, 32000, 0};
+    if (at + 4 > data.size() || data[at] != 0xFF || (data[at + 1] & 0xFE) != 0xFA) return 0;
+    const int kbps = kKbps[data[at + 2] >> 4], rate = kRates[(data[at + 2] >> 2) & 3];
+    if (kbps == 0 || rate == 0) return 0;
+    return static_cast<size_t>(144 * 1000 * kbps / rate + ((data[at + 2] >> 1) & 1));
+}
+
+std::vector<uint8_t> RandomBytes(size_t n, uint32_t seed) {
+    std::vector<uint8_t> out(n);
+    for (uint8_t& b : out) {
+        seed = seed * 1103515245u + 12345u;
+        b = static_cast<uint8_t>(seed >> 16);
+    }
+    return out;
 }
 
 bool WaitDone(unsigned char& done, int ms = 60000) {
@@ -250,6 +272,42 @@ TEST_F(MpegDll, TheSearchForAFrameGivesUpAfterEightMegabytes) {
     EXPECT_EQ(Convert(mp3, wav), 3);
 }
 
+// The bound is on each damaged stretch, not on the file: a file longer than the bound with two
+// megabytes of zeros (a lost stretch of the disk) in its middle keeps the music on both sides,
+// while files of random bytes or a hundred megabytes of zeros (no music at all) still fail.
+TEST_F(MpegDll, TheBoundIsPerDamagedStretchSoALongFileKeepsTheMusicAroundTwoMegabytesOfZeros) {
+    // A minute at 320 kbit/s is 2.4 MB; its frames without the encoder's tag frame repeat into a
+    // stream of any length.
+    const int rate = 32000, minute = 60 * rate;
+    const std::vector<uint8_t> piece = zx::test::EncodeMp3(rate, 1, minute, 320);
+    const size_t tag = Mp3FrameBytes(piece, 0);
+    ASSERT_GT(tag, 0u);
+    const std::vector<uint8_t> frames(piece.begin() + static_cast<std::ptrdiff_t>(tag),
+                                      piece.end());
+    const uint32_t framesPerPiece = static_cast<uint32_t>(frames.size() / Mp3FrameBytes(frames, 0));
+    std::vector<uint8_t> data;
+    for (int i = 0; i < 2; ++i) data.insert(data.end(), frames.begin(), frames.end());
+    data.resize(data.size() + (size_t{2} << 20), 0);
+    for (int i = 0; i < 2; ++i) data.insert(data.end(), frames.begin(), frames.end());
+    ASSERT_GT(data.size(), size_t{9} << 20);
+    const std::string mp3 = Dir() + "/long.mp3", wav = Dir() + "/long.wav";
+    WriteFile(mp3, data);
+    EXPECT_EQ(Convert(mp3, wav), 0);
+    const Wave w = CheckWave(wav);
+    EXPECT_EQ(w.rate, 32000u);
+    // Four copies of the piece's frames, less a few next to the zeros.
+    const uint32_t all = 4 * framesPerPiece * 1152;
+    EXPECT_GT(w.frames, all - 8 * 1152);
+    EXPECT_LE(w.frames, all);
+
+    // No music at all, in memory (random bytes) and read from the disk (a sparse file).
+    WriteFile(mp3, RandomBytes(size_t{24} << 20, 5));
+    EXPECT_EQ(Convert(mp3, wav), 3);
+    WriteFile(mp3, {});
+    ASSERT_EQ(truncate(mp3.c_str(), off_t{100} << 20), 0);
+    EXPECT_EQ(Convert(mp3, wav), 3);
+}
+
 TEST_F(MpegDll, KeepsTheRateAndChannelsOfTheFile) {
     std::string mp3 = Dir() + "/mono.mp3", wav = Dir() + "/mono.wav";
     WriteFile(mp3, zx::test::EncodeMp3(22050, 1, 22050, 48));
@@ -297,6 +355,36 @@ TEST_F(MpegDll, ReportsEachFailureThroughLastError) {
     lib.GetLength(0);
     EXPECT_EQ(lib.LastError(), 0);
     lib.Close();
+}
+
+// The wave being written closes on exec: a program the caller starts meanwhile (a browser) does not
+// keep it open. Looked at while the decoding is paused, so the file is surely still open.
+TEST_F(MpegDll, TheWaveBeingWrittenIsNotHandedToProgramsStartedMeanwhile) {
+    const std::string mp3 = Dir() + "/paused.mp3", wav = Dir() + "/paused.wav";
+    WriteFile(mp3, zx::test::EncodeMp3(44100, 2, 20 * 44100, 128));
+    bool paused = false;
+    unsigned char done = 0;
+    // A run that ended before the pause (a stalled test thread) is tried again.
+    for (int i = 0; i < 20 && !paused; ++i) {
+        lib.Open(mp3.c_str(), 0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+        lib.SetOutputDevice(1, wav.c_str());
+        ASSERT_EQ(lib.Play(0, 0, &done), 0);
+        lib.Pause();
+        paused = lib.LastError() == 0;
+        if (!paused) lib.Close();
+    }
+    ASSERT_TRUE(paused);
+    int open = 0, inherited = 0;
+    for (const auto& e : fs::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (fs::read_symlink(e.path(), ec) != fs::path(wav)) continue;
+        ++open;
+        const int fd = std::atoi(e.path().filename().c_str());
+        if (!(fcntl(fd, F_GETFD) & FD_CLOEXEC)) ++inherited;
+    }
+    lib.Close();
+    EXPECT_EQ(open, 1);
+    EXPECT_EQ(inherited, 0);
 }
 
 TEST_F(MpegDll, StoppingOrClosingMidwayStillLeavesAValidWave) {

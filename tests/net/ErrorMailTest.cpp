@@ -49,6 +49,15 @@ TEST_F(ErrorMailFailureTest, ServerQuietAfterTheMessageHearsNoQuitOnceTheTimeIsU
     EXPECT_EQ(std::count(heard.begin(), heard.end(), "QUIT"), 0) << testing::PrintToString(heard);
 }
 
+// The server accepts the message and then leaves QUIT unanswered: the mail went, and the goodbye
+// that is never answered neither holds the send past its time nor turns it into a failure.
+TEST_F(ErrorMailFailureTest, MessageAcceptedAndQuitUnansweredIsSent) {
+    SmtpPeer peer({{"QUIT", {TAct::Quiet, ""}}});
+    EXPECT_EQ(Send(peer, TMailLimits{.ConnectTimeoutMs = 1000, .TotalTimeoutMs = 1000}), "sent");
+    const std::vector<std::string> heard = peer.HeardUntilClosed();
+    EXPECT_EQ(std::count(heard.begin(), heard.end(), "."), 1) << testing::PrintToString(heard);
+}
+
 // Where the exchange broke, in its own words: no errno of a socket.
 TEST_F(ErrorMailFailureTest, EachFailureLeadsWithItsReasonAndNamesTheServerAfterIt) {
     struct TCase {

@@ -1,8 +1,14 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -84,9 +90,11 @@ TEST_F(InternetTest, HttpErrorStatusRaisesWithTheStatusInItsMessage) {
 }
 
 TEST_F(InternetTest, StalledServerEndsInATimeOut) {
+    // Silent until the client has given up, however long that takes on this machine.
+    test::HeldAnswer held;
     test::LocalHttpServer server;
-    server.Server().Get("/stall", [](const httplib::Request&, httplib::Response& res) {
-        std::this_thread::sleep_for(std::chrono::seconds(3));
+    server.Server().Get("/stall", [&](const httplib::Request&, httplib::Response& res) {
+        held.Wait();
         res.set_content("late", "text/plain");
     });
     server.Start();
@@ -98,6 +106,37 @@ TEST_F(InternetTest, StalledServerEndsInATimeOut) {
     } catch (const EHttpError& e) {
         EXPECT_NE(std::string(e.what()).find("imed out"), std::string::npos) << e.what();
     }
+    held.Release();
+}
+
+// The sockets of a transfer close on exec: a browser started while a transfer runs gets none of
+// them, and the connection ends when the transfer closes it.
+TEST_F(InternetTest, ATransfersConnectionIsNotHandedToProgramsStartedMeanwhile) {
+    test::HeldAnswer held;
+    test::LocalHttpServer server;
+    server.Server().Get("/held", [&](const httplib::Request&, httplib::Response& res) {
+        held.Wait();
+        res.set_content("done", "text/plain");
+    });
+    server.Start();
+    std::thread client([&] { EXPECT_EQ(HttpGet(server.Url("/held"), {}, {}), "done"); });
+    ASSERT_TRUE(held.WaitEntered());
+    // Every descriptor of this process connected to the server, and whether it closes on exec.
+    int toServer = 0, inherited = 0;
+    for (const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) {
+        const int fd = std::atoi(e.path().filename().c_str());
+        sockaddr_in peer{};
+        socklen_t len = sizeof peer;
+        if (getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &len) != 0 ||
+            peer.sin_family != AF_INET || ntohs(peer.sin_port) != server.Port())
+            continue;
+        ++toServer;
+        if (!(fcntl(fd, F_GETFD) & FD_CLOEXEC)) ++inherited;
+    }
+    held.Release();
+    client.join();
+    EXPECT_GE(toServer, 1);
+    EXPECT_EQ(inherited, 0) << "of " << toServer;
 }
 
 TEST_F(InternetTest, OversizedBodyIsRefused) {
@@ -198,9 +237,12 @@ TEST(PeerTextTest, CutsAtACharacterAndMarksTheCut) {
 // A transfer runs on a thread of its own: the caller's thread is free while the peer is silent,
 // and a cancel ends the wait without a completion.
 TEST_F(InternetTest, TransferRunsOffTheCallersThreadAndCancelStopsIt) {
-    test::LocalHttpServer server;
+    // Before the server, which its handler outlives otherwise.
     std::atomic<bool> release{false};
+    std::atomic<int> held{0};
+    test::LocalHttpServer server;
     server.Server().Get("/slow", [&](const httplib::Request&, httplib::Response& res) {
+        ++held;
         while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(5));
         res.set_content("done", "text/plain");
     });
@@ -244,7 +286,10 @@ TEST_F(InternetTest, TransferRunsOffTheCallersThreadAndCancelStopsIt) {
             }
         },
         [&](std::exception_ptr) { completed = true; });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // Cancelled once the peer holds the request: a wait under way, not one about to begin.
+    for (int i = 0; i < 6000 && held < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    ASSERT_EQ(held, 2);
     second->Cancel();
     for (int i = 0; i < 6000 && !cancelledSeen; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

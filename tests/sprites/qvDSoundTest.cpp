@@ -57,6 +57,38 @@ uint32_t PlayPos(TqvDSoundFile* f) {
     return p;
 }
 
+// Counts the mixer's finished mixes of 1024 frames: progress on the audio thread, whatever the
+// machine's speed.
+class MixCount {
+public:
+    uint64_t Now() const { return mixes_.load(); }
+    // Waits until n more mixes have finished after this call.
+    bool WaitMore(uint64_t n) {
+        const uint64_t from = Now();
+        return WaitFor([&] { return Now() >= from + n; });
+    }
+
+private:
+    std::atomic<uint64_t> mixes_{0};
+    test::MixListener listen_{[this](const uint8_t*, int) { ++mixes_; }};
+};
+
+// Play, and the buffer's position at once after it, measured where no mix finished in between:
+// a mix that had already begun when Play was called ends before Play can start the sound, so at
+// most one mix (one that began after Play) went into the position. A window that a mix crossed
+// is measured again; false only when every try was crossed.
+bool PlayAndPosition(
+    TqvDSoundFile* f, MixCount& mixes, uint32_t& pos, const std::function<void()>& before = [] {}) {
+    for (int i = 0; i < 1000; ++i) {
+        before();
+        const uint64_t from = mixes.Now();
+        f->Play();
+        pos = PlayPos(f);
+        if (mixes.Now() == from) return true;
+    }
+    return false;
+}
+
 bool IsPlaying(TqvDSoundFile* f) {
     uint32_t s = 0;
     if (f->Buffer) f->Buffer->GetStatus(&s);
@@ -253,11 +285,13 @@ TEST_F(SoundTest, PlayOnAPlayingSoundRestartsItFromTheBeginning) {
     TqvDSound snd(nullptr, true, false, 44100, 16, 2);
     snd.LoadDir(SndDir());
     TqvDSoundFile* f = snd.FindWave("bigtime");
+    MixCount mixes;
     f->Play();
     ASSERT_TRUE(WaitFor([&] { return PlayPos(f) >= 44100; }));  // a quarter second in
-    uint32_t before = PlayPos(f);
-    f->Play();
-    EXPECT_LT(PlayPos(f), before);
+    // Again from the start: at most one mix of 1024 frames (4096 bytes) in.
+    uint32_t again = 0;
+    ASSERT_TRUE(PlayAndPosition(f, mixes, again));
+    EXPECT_LE(again, 4096u);
     EXPECT_TRUE(IsPlaying(f));
     EXPECT_FALSE(f->Playing);  // only a looping start counts as Playing
 
@@ -270,7 +304,8 @@ TEST_F(SoundTest, PlayOnAPlayingSoundRestartsItFromTheBeginning) {
     s->Loop = true;
     s->Play();
     EXPECT_TRUE(s->Playing);
-    platform::SleepMs(150);
+    // Its 2205 frames take three mixes; five more are past its end whatever the machine's speed.
+    ASSERT_TRUE(mixes.WaitMore(5));
     EXPECT_TRUE(IsPlaying(s));
     s->Stop();
     EXPECT_FALSE(IsPlaying(s));
@@ -287,8 +322,14 @@ TEST_F(SoundTest, OtherFormatsAreConvertedOnceAndPositionsStayInTheirOwnBytes) {
     EXPECT_EQ(f->DataSize, 11025);
     f->SetPosition(5000);
     EXPECT_EQ(PlayPos(f), 5000u);
-    f->Play();  // always from the start
-    EXPECT_LT(PlayPos(f), 5000u);
+    // Always from the start: at most one mix of 1024 frames in, 512 bytes of this wave.
+    MixCount mixes;
+    uint32_t pos = 0;
+    ASSERT_TRUE(PlayAndPosition(f, mixes, pos, [&] {
+        f->Stop();
+        f->SetPosition(5000);
+    }));
+    EXPECT_LE(pos, 512u);
     EXPECT_TRUE(WaitFor([&] { return PlayPos(f) > 2000; }));
 }
 

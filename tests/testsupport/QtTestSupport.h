@@ -1,8 +1,12 @@
 #pragma once
 // The one QApplication of a test process (the offscreen platform, from the suite's environment).
+#include <gtest/gtest.h>
+
 #include <QApplication>
 #include <QDeadlineTimer>
+#include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 #include <functional>
 
@@ -28,6 +32,18 @@ inline bool RunEventsUntil(const std::function<bool()>& done, int boundMs = 3000
         QThread::msleep(2);
     }
     return true;
+}
+
+// Once the event loop runs (the next box's own loop, say), looks at the modal box that is up and
+// presses its button.
+inline void AnswerTheNextBox(const std::function<void(QMessageBox&)>& look,
+                             QMessageBox::StandardButton press = QMessageBox::Ok) {
+    QTimer::singleShot(0, [look, press] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr) << "no box is up";
+        look(*box);
+        box->button(press)->click();
+    });
 }
 
 }  // namespace zx::test

@@ -4,17 +4,18 @@
 // (250; 354 for DATA; 221 for QUIT) unless the script names its verb: then the peer gives its own
 // answer, keeps quiet (and reads on), or closes the connection. "CONNECT" stands for the greeting
 // and "." for the end of the message.
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "testsupport/Sockets.h"
 
 namespace zx::test {
 
@@ -27,15 +28,7 @@ public:
     };
 
     explicit SmtpPeer(std::map<std::string, TStep> script) : script_(std::move(script)) {
-        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(fd_, 4);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        fd_ = BindLocal(port_, 4);
         thread_ = std::thread([this] { Serve(); });
     }
     ~SmtpPeer() {
@@ -58,6 +51,11 @@ public:
     std::vector<std::string> HeardUntilClosed() {
         if (thread_.joinable()) thread_.join();
         return heard_;
+    }
+    // Whether the client has said verb so far ("." once the whole message has come).
+    bool Heard(const std::string& verb) {
+        std::lock_guard lock(mutex_);
+        return std::find(heard_.begin(), heard_.end(), verb) != heard_.end();
     }
 
 private:
@@ -108,7 +106,10 @@ private:
                 buffer.erase(0, end + 2);
                 if (inData && line != ".") continue;
                 const std::string verb = inData ? "." : VerbOf(line);
-                heard_.push_back(verb);
+                {
+                    std::lock_guard lock(mutex_);
+                    heard_.push_back(verb);
+                }
                 inData = verb == "DATA";
                 const std::string willing = verb == "DATA"   ? "354 go ahead"
                                             : verb == "QUIT" ? "221 bye"
