@@ -18,7 +18,6 @@
 #include <thread>
 #include <unordered_map>
 
-#include "server/RankIndex.h"
 #include "server/ScoreStore.h"
 
 namespace zx::server {
@@ -153,6 +152,72 @@ CREATE TABLE IF NOT EXISTS moderation(generation INTEGER NOT NULL);
 INSERT INTO moderation SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM moderation);
 )";
 
+// Ranks are counted by the database: players per best score, and per block of 1024 points, for
+// all time and per week. Scores are small integers some thousands of values apart, so "how many
+// players are above s" is a sum over the blocks above s's block and the values above s within
+// it: a few hundred rows at most, however many players there are, and nothing held in memory.
+// Triggers keep the counts with the bests, so every change of a best (a submission, moderation,
+// another process) counts in the same transaction.
+constexpr const char* kCountTables = R"(
+CREATE TABLE score_counts(score INTEGER PRIMARY KEY, players INTEGER NOT NULL);
+CREATE TABLE score_blocks(block INTEGER PRIMARY KEY, players INTEGER NOT NULL);
+CREATE TABLE week_score_counts(
+  week INTEGER NOT NULL, score INTEGER NOT NULL, players INTEGER NOT NULL,
+  PRIMARY KEY(week, score)) WITHOUT ROWID;
+CREATE TABLE week_score_blocks(
+  week INTEGER NOT NULL, block INTEGER NOT NULL, players INTEGER NOT NULL,
+  PRIMARY KEY(week, block)) WITHOUT ROWID;
+INSERT INTO score_counts SELECT best, count(*) FROM players GROUP BY best;
+INSERT INTO score_blocks SELECT best >> 10, count(*) FROM players GROUP BY 1;
+INSERT INTO week_score_counts SELECT week, best, count(*) FROM week_best GROUP BY week, best;
+INSERT INTO week_score_blocks SELECT week, best >> 10, count(*) FROM week_best GROUP BY 1, 2;
+CREATE TRIGGER players_counted AFTER INSERT ON players BEGIN
+  INSERT INTO score_counts VALUES(new.best, 1)
+    ON CONFLICT(score) DO UPDATE SET players = players + 1;
+  INSERT INTO score_blocks VALUES(new.best >> 10, 1)
+    ON CONFLICT(block) DO UPDATE SET players = players + 1;
+END;
+CREATE TRIGGER players_uncounted AFTER DELETE ON players BEGIN
+  UPDATE score_counts SET players = players - 1 WHERE score = old.best;
+  UPDATE score_blocks SET players = players - 1 WHERE block = old.best >> 10;
+END;
+CREATE TRIGGER players_recounted AFTER UPDATE OF best ON players WHEN old.best <> new.best BEGIN
+  UPDATE score_counts SET players = players - 1 WHERE score = old.best;
+  UPDATE score_blocks SET players = players - 1 WHERE block = old.best >> 10;
+  INSERT INTO score_counts VALUES(new.best, 1)
+    ON CONFLICT(score) DO UPDATE SET players = players + 1;
+  INSERT INTO score_blocks VALUES(new.best >> 10, 1)
+    ON CONFLICT(block) DO UPDATE SET players = players + 1;
+END;
+CREATE TRIGGER week_best_counted AFTER INSERT ON week_best BEGIN
+  INSERT INTO week_score_counts VALUES(new.week, new.best, 1)
+    ON CONFLICT(week, score) DO UPDATE SET players = players + 1;
+  INSERT INTO week_score_blocks VALUES(new.week, new.best >> 10, 1)
+    ON CONFLICT(week, block) DO UPDATE SET players = players + 1;
+END;
+CREATE TRIGGER week_best_uncounted AFTER DELETE ON week_best BEGIN
+  UPDATE week_score_counts SET players = players - 1 WHERE week = old.week AND score = old.best;
+  UPDATE week_score_blocks SET players = players - 1
+    WHERE week = old.week AND block = old.best >> 10;
+END;
+CREATE TRIGGER week_best_recounted AFTER UPDATE OF best ON week_best
+WHEN old.best <> new.best BEGIN
+  UPDATE week_score_counts SET players = players - 1 WHERE week = old.week AND score = old.best;
+  UPDATE week_score_blocks SET players = players - 1
+    WHERE week = old.week AND block = old.best >> 10;
+  INSERT INTO week_score_counts VALUES(new.week, new.best, 1)
+    ON CONFLICT(week, score) DO UPDATE SET players = players + 1;
+  INSERT INTO week_score_blocks VALUES(new.week, new.best >> 10, 1)
+    ON CONFLICT(week, block) DO UPDATE SET players = players + 1;
+END;
+)";
+
+// A store made before the counts gets them from its bests, once.
+void AddCountTables(sqlite3* db) {
+    Stmt has(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'score_counts'");
+    if (!has.One()) Exec(db, kCountTables);
+}
+
 // Stores made before moderation lack the column; adding it is instant, whatever their size.
 void AddHiddenColumn(sqlite3* db) {
     Stmt has(db, "SELECT 1 FROM pragma_table_info('submissions') WHERE name = 'hidden'");
@@ -182,9 +247,9 @@ void Rebest(sqlite3* db, const std::string& player) {
         .Step();
 }
 
-// The ranks live in the memory of the process that holds the store: a second server on the same
-// folder would answer from ranks that miss the first one's scores. One process per folder; several
-// servers share a PostgreSQL store instead.
+// One process writes the scores of a folder: its writer batches every submission into one commit,
+// and a second server on the same folder would wait on that one's write lock for each of its own.
+// Several servers share a PostgreSQL store instead.
 class FolderLock {
 public:
     explicit FolderLock(const std::string& folder) {
@@ -277,6 +342,7 @@ public:
         try {
             Exec(write_.get(), kSchema);
             AddHiddenColumn(write_.get());
+            AddCountTables(write_.get());
             Exec(write_.get(), "COMMIT");
         } catch (...) {
             sqlite3_exec(write_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
@@ -287,8 +353,6 @@ public:
         changed_.emplace((std::filesystem::path(folder) / "scores.moderation").string());
         if (forModeration) return;
         w_ = std::make_unique<Statements>(write_.get());
-        generation_ = w_->generation.One().value_or(0);
-        LoadRanks();
         // Copying the log back into the database costs a sync of its own; done by the writer it
         // would hold up every answer of the batch behind it, so a thread of its own does it.
         Exec(write_.get(), "PRAGMA wal_autocheckpoint=0");
@@ -451,12 +515,20 @@ private:
               refused(db, "SELECT 1 FROM refused_names WHERE name_key = ?1"),
               playerHidden(db, "SELECT 1 FROM hidden_players WHERE id = ?1"),
               hasHiddenScore(db, "SELECT 1 FROM submissions WHERE player = ?1 AND hidden LIMIT 1"),
-              generation(db, "SELECT generation FROM moderation"),
-              allBests(db, "SELECT id, best FROM players"),
-              weekBests(db, "SELECT player, best FROM week_best WHERE week = ?1") {}
+              above(db,
+                    "SELECT (SELECT coalesce(sum(players), 0) FROM score_blocks WHERE block > ?1 "
+                    ">> 10) + (SELECT coalesce(sum(players), 0) FROM score_counts WHERE score > ?1 "
+                    "AND score <= (?1 >> 10 << 10) + 1023)"),
+              weekAbove(db,
+                        "SELECT (SELECT coalesce(sum(players), 0) FROM week_score_blocks WHERE "
+                        "week = ?2 AND block > ?1 >> 10) + (SELECT coalesce(sum(players), 0) "
+                        "FROM week_score_counts WHERE week = ?2 AND score > ?1 AND score <= (?1 "
+                        ">> 10 << 10) + 1023)"),
+              top(db, "SELECT max(best) FROM players"),
+              weekTop(db, "SELECT max(best) FROM week_best WHERE week = ?1") {}
         Stmt begin, commit, rollback, savepoint, release, undo, codeSeen, playerBest, weekBest,
-            insert, setPlayer, setWeek, refused, playerHidden, hasHiddenScore, generation, allBests,
-            weekBests;
+            insert, setPlayer, setWeek, refused, playerHidden, hasHiddenScore, above, weekAbove,
+            top, weekTop;
     };
 
     std::string NewPlayerId() {
@@ -484,7 +556,7 @@ private:
         std::optional<int64_t> oldBest;
         bool known = false;
         if (!s.PlayerId.empty()) {
-            oldBest = overall_.BestOf(s.PlayerId);
+            oldBest = w.playerBest.Bind(1, s.PlayerId).One();
             // A hidden player keeps playing under their identifier, and nobody sees their scores.
             if (!oldBest) {
                 p.hidden = w.playerHidden.Bind(1, s.PlayerId).One().has_value();
@@ -499,10 +571,22 @@ private:
             out.NewPlayerId = true;
         }
         const std::string& me = out.PlayerId;
-        TRankIndex& week = WeekIndex(p.week);
-        if (oldBest) out.OldRank = overall_.RankOf(*oldBest, me);
-        if (const auto oldWeekBest = week.BestOf(me))
-            out.WeekOldRank = week.RankOf(*oldWeekBest, me);
+        const auto oldWeekBest = w.weekBest.Bind(1, p.week).Bind(2, me).One();
+        // Others' bests above a score; the player's own best is never above itself.
+        auto rank = [&](int64_t score, const std::optional<int64_t>& own) {
+            return 1 + w.above.Bind(1, score).One().value_or(0) - (own && *own > score ? 1 : 0);
+        };
+        auto weekRank = [&](int64_t score, const std::optional<int64_t>& own) {
+            return 1 + w.weekAbove.Bind(1, score).Bind(2, p.week).One().value_or(0) -
+                   (own && *own > score ? 1 : 0);
+        };
+        if (oldBest) out.OldRank = rank(*oldBest, oldBest);
+        if (oldWeekBest) out.WeekOldRank = weekRank(*oldWeekBest, oldWeekBest);
+        // Before this score counts: it changes no other player's best.
+        out.Rank = rank(s.Score, oldBest);
+        out.WeekRank = weekRank(s.Score, oldWeekBest);
+        out.Top = std::max<int64_t>(w.top.One().value_or(s.Score), s.Score);
+        out.WeekTop = std::max<int64_t>(w.weekTop.Bind(1, p.week).One().value_or(s.Score), s.Score);
 
         w.insert.Bind(1, me)
             .Bind(2, s.Score)
@@ -523,40 +607,7 @@ private:
         const int64_t row = sqlite3_last_insert_rowid(write_.get());
         if (!p.hidden) w.setPlayer.Bind(1, me).Bind(2, s.Score).Bind(3, row).Step();
         if (!p.hidden) w.setWeek.Bind(1, p.week).Bind(2, me).Bind(3, s.Score).Bind(4, row).Step();
-
-        // Others' bests are what the ranks count, and this submission changes none of them.
-        out.Rank = overall_.RankOf(s.Score, me);
-        out.WeekRank = week.RankOf(s.Score, me);
-        out.Top = std::max<int64_t>(overall_.Top().value_or(s.Score), s.Score);
-        out.WeekTop = std::max<int64_t>(week.Top().value_or(s.Score), s.Score);
         return out;
-    }
-
-    TRankIndex& WeekIndex(int64_t week) {
-        auto it = weeks_.find(week);
-        if (it == weeks_.end()) {
-            // Loaded whole or not at all: a failure halfway must not leave a partial index.
-            TRankIndex loaded;
-            w_->weekBests.Bind(1, week);
-            while (w_->weekBests.Step()) loaded.Offer(w_->weekBests.Text(0), w_->weekBests.Int(1));
-            // Scores go to the week of the clock, so an earlier week is done with.
-            weeks_.clear();
-            it = weeks_.emplace(week, std::move(loaded)).first;
-        }
-        return it->second;
-    }
-
-    void LoadRanks() {
-        overall_.Clear();
-        weeks_.clear();
-        while (w_->allBests.Step()) overall_.Offer(w_->allBests.Text(0), w_->allBests.Int(1));
-    }
-
-    // After a savepoint is released: the indexes follow the tables.
-    void OfferToIndexes(const Pending& p, const TSubmitOutcome& out) {
-        if (!out.Accepted || p.hidden) return;
-        overall_.Offer(out.PlayerId, p.s->Score);
-        WeekIndex(p.week).Offer(out.PlayerId, p.s->Score);
     }
 
     void CheckpointLoop() {
@@ -611,28 +662,12 @@ private:
             for (Pending* p : batch) p->done.set_exception(std::current_exception());
             return;
         }
-        try {
-            // Moderation from another connection or process changed the bests under the indexes.
-            const int64_t generation = w.generation.One().value_or(0);
-            if (generation != generation_) {
-                LoadRanks();
-                generation_ = generation;
-            }
-        } catch (...) {
-            try {
-                w.rollback.Step();
-            } catch (...) {
-            }
-            for (Pending* p : batch) p->done.set_exception(std::current_exception());
-            return;
-        }
         for (size_t i = 0; i < batch.size(); ++i) {
             try {
                 w.savepoint.Step();
                 try {
                     outcomes[i] = Apply(*batch[i]);
                     w.release.Step();
-                    OfferToIndexes(*batch[i], *outcomes[i]);
                 } catch (...) {
                     errors[i] = std::current_exception();
                     w.undo.Step();
@@ -648,11 +683,6 @@ private:
             const auto failed = std::current_exception();
             try {
                 w.rollback.Step();
-            } catch (...) {
-            }
-            // The indexes took this batch's scores, which are not on disk.
-            try {
-                LoadRanks();
             } catch (...) {
             }
             for (Pending* p : batch) p->done.set_exception(failed);
@@ -698,11 +728,7 @@ private:
     Db write_, read_, checkpoint_, moderate_;
     std::mutex moderateMutex_;
     std::optional<SharedCounter> changed_;
-    int64_t generation_ = 0;  // of the moderation the indexes follow
     std::unique_ptr<Statements> w_;
-    // Only the writer thread touches these.
-    TRankIndex overall_;
-    std::unordered_map<int64_t, TRankIndex> weeks_;
     std::mutex readMutex_;
     std::mutex queueMutex_;
     std::condition_variable queueCv_;  // the writer's alone: one notify must reach it

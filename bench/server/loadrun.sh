@@ -7,12 +7,19 @@
 # SECONDS; 5. where nginx is installed, measures nginx serving the same two files (the highscore
 # page as the server last answered it) with the same load, and gives the server's rate as a
 # ratio to nginx's.
+# ZOLVEX_BENCH_SMOKE=1: tiny sizes and a few seconds; fails when anything it needs cannot run.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../../build}" && pwd)
 seconds=${2:-10}
 conns=${3:-32}
 threads=2
+if [ "${ZOLVEX_BENCH_SMOKE:-}" = 1 ]; then seconds=2 conns=2; fi
+command -v wrk >/dev/null || { echo "wrk is not installed (tools/setup.sh)"; exit 1; }
+if [ "${ZOLVEX_BENCH_SMOKE:-}" = 1 ] && [ ! -x /usr/sbin/nginx ]; then
+  echo "nginx is not installed (tools/setup.sh)"; exit 1
+fi
+started() { grep -q serving "$work/server.log" || { echo "the server did not start:"; cat "$work/server.log"; exit 1; }; }
 port=${ZOLVEX_BENCH_PORT:-18473}
 work=$(mktemp -d /tmp/zolvex-load-XXXXXX)
 trap 'kill $pid 2>/dev/null || true; rm -rf "$work"' EXIT
@@ -24,6 +31,7 @@ echo "requests prepared: $(wc -l < "$work/requests.txt") ($(du -h "$work/request
   --threads $((conns + 8)) 2> "$work/server.log" &
 pid=$!
 for _ in $(seq 100); do grep -q serving "$work/server.log" && break; sleep 0.05; done
+started
 
 echo "== submissions: wrk -t$threads -c$conns -d${seconds}s"
 wrk -t$threads -c$conns -d${seconds}s --timeout 5s -s "$here/replay.lua" "http://127.0.0.1:$port" \
@@ -40,6 +48,7 @@ echo "rows stored: $rows, accepted: $accepted"
   --threads $((conns + 8)) 2> "$work/server.log" &
 pid=$!
 for _ in $(seq 100); do grep -q serving "$work/server.log" && break; sleep 0.05; done
+started
 rate() { wrk -t$threads -c$conns -d${seconds}s --latency "$1" | tee "$work/last.txt" |
   grep -E 'Requests/sec|50%|99%|Non-2xx' >&2; sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p' "$work/last.txt"; }
 echo "== start page: wrk -t$threads -c$conns -d${seconds}s"

@@ -10,12 +10,14 @@
 #    SQLite, one server with PostgreSQL, and two servers with PostgreSQL behind nginx (each on a
 #    fresh store): accepted submissions per second and p99, and the rows stored against the
 #    accepted count.
+# ZOLVEX_BENCH_SMOKE=1: tiny sizes and a few seconds; fails when anything it needs cannot run.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../../build}" && pwd)
 seconds=${2:-10}
 conns=${3:-32}
 players=${4:-1000000}
+if [ "${ZOLVEX_BENCH_SMOKE:-}" = 1 ]; then seconds=2 conns=2 players=1000; fi
 pgbin=${ZOLVEX_PG_BIN:-/usr/lib/postgresql/15/bin}
 base=${ZOLVEX_BENCH_PORT:-18480}
 work=$(mktemp -d /tmp/zolvex-scale-XXXXXX)
@@ -30,6 +32,7 @@ cleanup() {
 trap cleanup EXIT
 [ -x "$pgbin/initdb" ] || { echo "PostgreSQL 15 is not installed (tools/setup.sh)"; exit 1; }
 command -v nginx >/dev/null || { echo "nginx is not installed (tools/setup.sh)"; exit 1; }
+command -v wrk >/dev/null || { echo "wrk is not installed (tools/setup.sh)"; exit 1; }
 [ "$(id -u)" = 0 ] && chmod 777 "$work"
 
 echo "== PostgreSQL: initdb and start (fsync on, synchronous_commit on)"

@@ -2,11 +2,14 @@
 # Size of the write-ahead log under submissions at full speed, on 127.0.0.1 only:
 #   bench/server/walrun.sh [BUILD_DIR] [SECONDS] [CONNECTIONS]
 # Prints the log's and the database's size every 5 s and the largest log seen.
+# ZOLVEX_BENCH_SMOKE=1: tiny sizes and a few seconds; fails when anything it needs cannot run.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:-$here/../../build}" && pwd)
 seconds=${2:-60}
 conns=${3:-32}
+if [ "${ZOLVEX_BENCH_SMOKE:-}" = 1 ]; then seconds=2 conns=2; fi
+command -v wrk >/dev/null || { echo "wrk is not installed (tools/setup.sh)"; exit 1; }
 port=${ZOLVEX_BENCH_PORT:-18474}
 work=$(mktemp -d /tmp/zolvex-wal-XXXXXX)
 trap 'kill $pid 2>/dev/null || true; rm -rf "$work"' EXIT

@@ -15,7 +15,6 @@
 #include <set>
 
 #include "ServerFixtures.h"
-#include "server/RankIndex.h"
 #include "server/RateLimiter.h"
 #include "server/Submission.h"
 
@@ -609,32 +608,6 @@ TEST(ServerProcess, EveryAnsweredScoreSurvivesAKillDuringABurst) {
         s.ScoreCode = "=" + DecodeScoreCode(code).value();  // a game is kept by its digits
         EXPECT_FALSE(store->Submit(s, "test", test::kAMonday, test::kAMonday).Accepted);
     }
-}
-
-}  // namespace
-}  // namespace zx
-
-namespace zx {
-namespace {
-
-TEST(RankIndex, EqualScoresShareARankAndAPlayerNeverOutranksThemselves) {
-    server::TRankIndex index;
-    index.Offer("a", 500);
-    index.Offer("b", 300);
-    index.Offer("c", 300);
-    index.Offer("b", 200);  // lower than b's best: nothing changes
-    EXPECT_EQ(index.BestOf("b"), 300);
-    EXPECT_EQ(index.RankOf(300, "x"), 2);
-    EXPECT_EQ(index.RankOf(300, "b"), 2);
-    EXPECT_EQ(index.RankOf(301, "x"), 2);
-    EXPECT_EQ(index.RankOf(299, "x"), 4);
-    EXPECT_EQ(index.RankOf(100, "a"), 3) << "a's own 500 is not above a";
-    EXPECT_EQ(index.RankOf(-100000, "x"), 4);
-    EXPECT_EQ(index.Top(), 500);
-    index.Offer("c", 900);
-    EXPECT_EQ(index.Top(), 900);
-    EXPECT_EQ(index.RankOf(600, "x"), 2);
-    EXPECT_EQ(index.Size(), 3u);
 }
 
 }  // namespace

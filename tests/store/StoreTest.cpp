@@ -2,11 +2,14 @@
 // over every player's best and within a week, the lists, what survives reopening, and many
 // writers at once. Then what only a shared database has to stand: losing it and getting it back.
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <chrono>
 #include <map>
 #include <mutex>
+#include <random>
 #include <set>
 #include <thread>
 
@@ -353,6 +356,80 @@ TEST_P(StoreTest, ARefusedNameIsNotStoredWhateverItsCaseOrSpacesUntilAllowed) {
     EXPECT_FALSE(allowed.NameRefused);
 }
 
+// Random games of forty players over two weeks: equal scores, bests raised and not, negative
+// scores and scores on both sides of every 1024, scores hidden and restored by moderation, and a
+// reopening halfway; every answer against a count over each player's best.
+TEST_P(StoreTest, RanksAndTopsEqualACountOverEveryBestThroughRandomGamesHidingAndReopening) {
+    struct Game {
+        int64_t score, week, time;
+        bool hidden;
+    };
+    std::map<std::string, std::vector<Game>> games;  // by player
+    auto bestOf = [&](const std::string& player,
+                      std::optional<int64_t> week) -> std::optional<int64_t> {
+        std::optional<int64_t> best;
+        for (const Game& g : games[player])
+            if (!g.hidden && (!week || g.week == *week) && (!best || g.score > *best))
+                best = g.score;
+        return best;
+    };
+    auto above = [&](int64_t score, const std::string& me, std::optional<int64_t> week) {
+        int64_t n = 0;
+        for (const auto& [player, _] : games) {
+            const auto best = bestOf(player, week);
+            if (player != me && best && *best > score) ++n;
+        }
+        return n;
+    };
+    auto topOf = [&](std::optional<int64_t> week) {
+        std::optional<int64_t> top;
+        for (const auto& [player, _] : games) {
+            const auto best = bestOf(player, week);
+            if (best && (!top || *best > *top)) top = best;
+        }
+        return top;
+    };
+    auto admin = server::OpenScoreStoreForModeration(where_);
+    std::mt19937 gen(20261209);
+    std::vector<std::string> ids;
+    for (int i = 0; i < 400; ++i) {
+        if (i == 200) Reopen();
+        if (i % 20 == 19) {
+            const std::string& player = ids[gen() % ids.size()];
+            Game& g = games[player][gen() % games[player].size()];
+            int64_t number = 0;
+            for (const auto& row : admin->FindScores(player, 100))
+                if (row.Time == g.time) number = row.Submission;
+            ASSERT_TRUE(admin->SetScoreHidden(number, !g.hidden)) << i;
+            g.hidden = !g.hidden;
+        }
+        const int64_t week = gen() % 3 ? kWeek2 : kWeek1;
+        const bool fresh = ids.size() < 40 && (ids.empty() || gen() % 3 == 0);
+        const std::string me = fresh ? std::string() : ids[gen() % ids.size()];
+        // Few distinct values, so that equal bests are common.
+        const int32_t score =
+            static_cast<int32_t>(gen() % 40) * 512 - 3072 + static_cast<int32_t>(gen() % 3) - 1;
+        const auto oldBest = bestOf(me, std::nullopt), oldWeekBest = bestOf(me, week);
+        const auto top = topOf(std::nullopt), weekTop = topOf(week);
+        const TSubmitOutcome out = store_->Submit(Score(score, "r" + std::to_string(i), me),
+                                                  "127.0.0.1", week + 3600 + i, week);
+        ASSERT_TRUE(out.Accepted) << i;
+        const std::string& player = out.PlayerId;
+        EXPECT_EQ(out.Rank, 1 + above(score, player, std::nullopt)) << i;
+        EXPECT_EQ(out.WeekRank, 1 + above(score, player, week)) << i;
+        EXPECT_EQ(out.OldRank,
+                  oldBest ? std::optional(1 + above(*oldBest, player, std::nullopt)) : std::nullopt)
+            << i;
+        EXPECT_EQ(out.WeekOldRank,
+                  oldWeekBest ? std::optional(1 + above(*oldWeekBest, player, week)) : std::nullopt)
+            << i;
+        EXPECT_EQ(out.Top, std::max<int64_t>(top.value_or(score), score)) << i;
+        EXPECT_EQ(out.WeekTop, std::max<int64_t>(weekTop.value_or(score), score)) << i;
+        if (fresh) ids.push_back(player);
+        games[player].push_back({score, week, week + 3600 + i, false});
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return info.param; });
 
@@ -369,6 +446,87 @@ TEST(SqliteStore, ASecondStoreOnAFolderInUseIsRefusedUntilTheFirstCloses) {
     first->Submit(Score(10, "kept"), "x", kWeek1, kWeek1);
     first.reset();
     EXPECT_EQ(server::OpenSqliteStore(folder.Path())->SubmissionCount(), 1);
+}
+
+// Bytes the process has taken from the heap, in every arena.
+size_t HeapInUse() {
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd;
+}
+
+TEST(SqliteStore, TwoHundredThousandPlayersOfAnEarlierStoreCostUnder64BytesEachAndRankExactly) {
+    constexpr int kPlayers = 200000;
+    test::TempFolder folder;
+    server::OpenSqliteStore(folder.Path()).reset();
+    // As an earlier server left it: the bests of all time and of a week, no counts of them.
+    std::vector<int64_t> bests, weekBests;
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open((folder.Path() + "/scores.db").c_str(), &raw), SQLITE_OK);
+        std::unique_ptr<sqlite3, int (*)(sqlite3*)> db(raw, sqlite3_close);
+        auto exec = [&](const char* sql) {
+            ASSERT_EQ(sqlite3_exec(raw, sql, nullptr, nullptr, nullptr), SQLITE_OK)
+                << sql << ": " << sqlite3_errmsg(raw);
+        };
+        for (const char* name :
+             {"score_counts", "score_blocks", "week_score_counts", "week_score_blocks"})
+            exec(("DROP TABLE IF EXISTS " + std::string(name)).c_str());
+        for (const char* name : {"players_counted", "players_uncounted", "players_recounted",
+                                 "week_best_counted", "week_best_uncounted", "week_best_recounted"})
+            exec(("DROP TRIGGER IF EXISTS " + std::string(name)).c_str());
+        exec("BEGIN");
+        sqlite3_stmt* player = nullptr;
+        sqlite3_stmt* week = nullptr;
+        sqlite3_prepare_v2(raw, "INSERT INTO players VALUES(printf('%032x', ?1), ?2, ?1)", -1,
+                           &player, nullptr);
+        sqlite3_prepare_v2(raw, "INSERT INTO week_best VALUES(?3, printf('%032x', ?1), ?2, ?1)", -1,
+                           &week, nullptr);
+        for (int i = 1; i <= kPlayers; ++i) {
+            const int64_t best = (i * int64_t{7919}) % 6001 * 10 - 5000;
+            bests.push_back(best);
+            sqlite3_bind_int64(player, 1, i);
+            sqlite3_bind_int64(player, 2, best);
+            ASSERT_EQ(sqlite3_step(player), SQLITE_DONE);
+            sqlite3_reset(player);
+            if (i % 2) continue;
+            weekBests.push_back(best);
+            sqlite3_bind_int64(week, 1, i);
+            sqlite3_bind_int64(week, 2, best);
+            sqlite3_bind_int64(week, 3, kWeek1);
+            ASSERT_EQ(sqlite3_step(week), SQLITE_DONE);
+            sqlite3_reset(week);
+        }
+        sqlite3_finalize(player);
+        sqlite3_finalize(week);
+        exec("COMMIT");
+    }
+    auto above = [](const std::vector<int64_t>& v, int64_t s) {
+        return static_cast<int64_t>(
+            std::count_if(v.begin(), v.end(), [&](int64_t b) { return b > s; }));
+    };
+
+    [[maybe_unused]] const size_t before = HeapInUse();
+    auto store = server::OpenSqliteStore(folder.Path());
+    const TSubmitOutcome probe = store->Submit(Score(20000, "probe"), "x", kWeek1 + 60, kWeek1);
+    // Player 2 (best 33360, in the week) sends less than that.
+    const TSubmitOutcome two =
+        store->Submit(Score(-4000, "two", std::string(31, '0') + "2"), "x", kWeek1 + 60, kWeek1);
+    [[maybe_unused]] const size_t after = HeapInUse();
+#if !defined(__SANITIZE_ADDRESS__)  // the sanitizer's allocator is not the heap measured
+    EXPECT_LE(after - std::min(after, before), size_t{64} * kPlayers);
+#endif
+
+    EXPECT_EQ(probe.Rank, 1 + above(bests, 20000));
+    EXPECT_EQ(probe.WeekRank, 1 + above(weekBests, 20000));
+    EXPECT_EQ(probe.Top, 55000);
+    EXPECT_EQ(probe.WeekTop, 55000);
+    ASSERT_FALSE(two.NewPlayerId);
+    EXPECT_EQ(two.OldRank, 1 + above(bests, 33360));
+    EXPECT_EQ(two.WeekOldRank, 1 + above(weekBests, 33360));
+    bests.push_back(20000);
+    weekBests.push_back(20000);
+    EXPECT_EQ(two.Rank, 1 + above(bests, -4000) - 1) << "their own 33360 is not above them";
+    EXPECT_EQ(two.WeekRank, 1 + above(weekBests, -4000) - 1);
 }
 
 TEST(PgStore, ASubmissionWhileTheDatabaseIsDownFailsAndTheStoreRecoversByItself) {
