@@ -38,7 +38,7 @@ uint32_t Expand565(uint32_t v) {
 
 // The unused top byte of a 32-bit pixel is cleared here, so that a filtered pixel does not depend
 // on the form that mixed it.
-void ConvertRow(const uint8_t* src, PixelLayout layout, int n, uint32_t* out) {
+void ConvertRowScalar(const uint8_t* src, PixelLayout layout, int n, uint32_t* out) {
     switch (layout) {
         case PixelLayout::Rgb565:
             for (int i = 0; i < n; ++i, src += 2) out[i] = Expand565(src[0] | (src[1] << 8));
@@ -163,6 +163,9 @@ __attribute__((target("avx2"))) int MixRowsAvx2(const uint32_t* a, const uint32_
     return i;
 }
 
+// Where eight neighbouring output pixels draw on at most eight neighbouring source pixels (any
+// magnification), those are loaded once and moved into place, instead of gathered one by one.
+// A converted row has padding behind its last pixel, so the loads stay inside it.
 __attribute__((target("avx2"))) int MixPairsAvx2(const uint32_t* c, const int32_t* first,
                                                  const uint16_t* share, int n, uint32_t* out) {
     const __m256i whole = _mm256_set1_epi16(256), zero = _mm256_setzero_si256();
@@ -173,12 +176,23 @@ __attribute__((target("avx2"))) int MixPairsAvx2(const uint32_t* c, const int32_
         const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + i));
         const __m256i s32 =
             _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(share + i)));
-        // A share of 0 may stand at the last source pixel, which has no next: mixing it with
-        // itself gives the same.
-        const __m256i next =
-            _mm256_add_epi32(f, _mm256_andnot_si256(_mm256_cmpeq_epi32(s32, zero), one));
-        const __m256i va = _mm256_i32gather_epi32(base, f, 4);
-        const __m256i vb = _mm256_i32gather_epi32(base, next, 4);
+        __m256i va, vb;
+        const int32_t from = first[i];
+        if (first[i + 7] - from <= 7) {
+            // A share of 0 mixes in nothing of the next pixel, whatever it holds.
+            const __m256i at = _mm256_sub_epi32(f, _mm256_set1_epi32(from));
+            va = _mm256_permutevar8x32_epi32(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + from)), at);
+            vb = _mm256_permutevar8x32_epi32(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + from + 1)), at);
+        } else {
+            // A share of 0 may stand at the last source pixel, which has no next: mixing it
+            // with itself gives the same.
+            const __m256i next =
+                _mm256_add_epi32(f, _mm256_andnot_si256(_mm256_cmpeq_epi32(s32, zero), one));
+            va = _mm256_i32gather_epi32(base, f, 4);
+            vb = _mm256_i32gather_epi32(base, next, 4);
+        }
         const __m256i s2 = _mm256_mullo_epi32(s32, spread);  // each share in both 16-bit halves
         const __m256i wlo = _mm256_unpacklo_epi32(s2, s2), whi = _mm256_unpackhi_epi32(s2, s2);
         _mm256_storeu_si256(
@@ -194,8 +208,13 @@ __attribute__((target("avx2"))) int LayOutAvx2(const uint32_t* c, const int32_t*
     int i = 0;
     for (; i + 8 <= n; i += 8) {
         const __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(first + i));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i),
-                            _mm256_i32gather_epi32(base, f, 4));
+        const int32_t from = first[i];
+        const __m256i v = first[i + 7] - from <= 7
+                              ? _mm256_permutevar8x32_epi32(
+                                    _mm256_loadu_si256(reinterpret_cast<const __m256i*>(c + from)),
+                                    _mm256_sub_epi32(f, _mm256_set1_epi32(from)))
+                              : _mm256_i32gather_epi32(base, f, 4);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + i), v);
     }
     return i;
 }
@@ -209,6 +228,39 @@ __attribute__((target("avx2"))) void StreamRowAvx2(uint32_t* out, const uint32_t
     std::memcpy(out + i, from + i, static_cast<size_t>(n - i) * 4);
 }
 #endif
+
+// A source row converted to 0x00RRGGBB: eight 565 pixels or four 32-bit ones at a time where
+// the processor has SSE2 (any form but the scalar one).
+void ConvertRow(Isa isa, const uint8_t* src, PixelLayout layout, int n, uint32_t* out) {
+    int i = 0;
+#if defined(__SSE2__)
+    if (isa != Isa::Scalar && layout == PixelLayout::Xrgb8888) {
+        const __m128i m = _mm_set1_epi32(0xFFFFFF);
+        for (; i + 4 <= n; i += 4)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
+                             _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(
+                                               src + static_cast<ptrdiff_t>(i) * 4)),
+                                           m));
+    } else if (isa != Isa::Scalar && layout == PixelLayout::Rgb565) {
+        const __m128i m5 = _mm_set1_epi16(31), m6 = _mm_set1_epi16(63);
+        for (; i + 8 <= n; i += 8) {
+            const __m128i v = _mm_loadu_si128(
+                reinterpret_cast<const __m128i*>(src + static_cast<ptrdiff_t>(i) * 2));
+            const __m128i r = _mm_srli_epi16(v, 11), g = _mm_and_si128(_mm_srli_epi16(v, 5), m6),
+                          b = _mm_and_si128(v, m5);
+            const __m128i r8 = _mm_or_si128(_mm_slli_epi16(r, 3), _mm_srli_epi16(r, 2));
+            const __m128i g8 = _mm_or_si128(_mm_slli_epi16(g, 2), _mm_srli_epi16(g, 4));
+            const __m128i b8 = _mm_or_si128(_mm_slli_epi16(b, 3), _mm_srli_epi16(b, 2));
+            const __m128i gb = _mm_or_si128(_mm_slli_epi16(g8, 8), b8);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_unpacklo_epi16(gb, r8));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i + 4), _mm_unpackhi_epi16(gb, r8));
+        }
+    }
+#endif
+    (void)isa;
+    const int B = layout == PixelLayout::Rgb565 ? 2 : layout == PixelLayout::Bgr24 ? 3 : 4;
+    ConvertRowScalar(src + static_cast<ptrdiff_t>(i) * B, layout, n - i, out + i);
+}
 
 // The row between two laid-out rows: the bulk of the work of a filtered picture.
 void MixRows(Isa isa, const uint32_t* a, const uint32_t* b, uint32_t share, int n, uint32_t* out,
@@ -280,6 +332,8 @@ void CopyRow(Isa isa, uint32_t* out, const uint32_t* from, int n, bool stream) {
     std::memcpy(out, from, static_cast<size_t>(n) * 4);
 }
 
+// Pixels behind a converted row that the vector forms may load (and never use).
+constexpr int kRowPadding = 16;
 // Below this many output pixels a frame is drawn by the calling thread alone: waking helpers
 // would cost more than they give.
 constexpr long long kSharedFrom = 512 * 1024;
@@ -458,7 +512,7 @@ void PictureScaler::Prepare(int srcW, int srcH, const Presentation& p) {
     lay(ys_, srcH, p.h);
     lanes_.resize(std::max(lanes_.size(), static_cast<size_t>(ways_.threads)));
     for (Lane& lane : lanes_) {
-        lane.converted.assign(static_cast<size_t>(srcW), 0);
+        lane.converted.assign(static_cast<size_t>(srcW) + kRowPadding, 0);
         for (auto& r : lane.rows) r.assign(static_cast<size_t>(p.w), 0);
     }
 }
@@ -467,7 +521,7 @@ const uint32_t* PictureScaler::OutputRow(Lane& lane, const Job& job, int sy, int
     uint32_t* out = lane.rows[slot].data();
     if (lane.rowOf[slot] == sy) return out;
     lane.rowOf[slot] = sy;
-    ConvertRow(job.src + static_cast<size_t>(sy) * job.srcPitch, job.layout, job.srcW,
+    ConvertRow(job.isa, job.src + static_cast<size_t>(sy) * job.srcPitch, job.layout, job.srcW,
                lane.converted.data());
     const uint32_t* c = lane.converted.data();
     if (!smooth_)
@@ -486,8 +540,8 @@ void PictureScaler::DrawRows(Lane& lane, const Job& job, int y0, int y1) const {
         const int32_t sy = ys_.first[static_cast<size_t>(y)];
         if (!smooth_) {
             if (p.w == job.srcW)
-                ConvertRow(job.src + static_cast<size_t>(sy) * job.srcPitch, job.layout, job.srcW,
-                           out);
+                ConvertRow(job.isa, job.src + static_cast<size_t>(sy) * job.srcPitch, job.layout,
+                           job.srcW, out);
             else  // rows that show the same source row copy the one laid out already
                 CopyRow(job.isa, out, OutputRow(lane, job, sy, 0), p.w, job.stream);
             continue;
