@@ -21,6 +21,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/Smoke.h"
 #include "sprites/BobUnit.h"
 #include "sprites/SpriteDefs.h"
 #include "surface/DDUtils.h"
@@ -479,15 +480,17 @@ void InTurns(const char* what, int bits, void (*ours)(Pair&),
         else
             floorCopy(p.dst.get());
     };
-    for (int i = 0; i < 200; ++i)
+    const int warm = bench::Sized(200, 2), rounds = bench::Sized(21, 3),
+              draws = bench::Sized(100, 2);
+    for (int i = 0; i < warm; ++i)
         for (size_t k = 0; k < n; ++k) run(k);
     std::vector<std::vector<double>> cpu(n), wall(n);
-    for (int round = 0; round < 21; ++round)
+    for (int round = 0; round < rounds; ++round)
         for (size_t k = 0; k < n; ++k) {
             const double w0 = WallNs(), c0 = CpuNs();
-            for (int i = 0; i < 100; ++i) run(k);
-            cpu[k].push_back((CpuNs() - c0) / (100.0 * w * h));
-            wall[k].push_back((WallNs() - w0) / (100.0 * w * h));
+            for (int i = 0; i < draws; ++i) run(k);
+            cpu[k].push_back((CpuNs() - c0) / (static_cast<double>(draws) * w * h));
+            wall[k].push_back((WallNs() - w0) / (static_cast<double>(draws) * w * h));
         }
     const Spread o = SpreadOf(cpu[0]), fl = SpreadOf(cpu[n - 1]);
     for (size_t k = 1; k + 1 < n; ++k) {
@@ -540,17 +543,18 @@ double FrameBytes(int bpp) {
 
 void HeavyFrames(int bits, double memoryGBs) {
     Scene scene(bits);
-    for (int i = 0; i < 20; ++i) scene.Frame(i);
+    const int frames = bench::Sized(400, 3);
+    for (int i = 0; i < bench::Sized(20, 1); ++i) scene.Frame(i);
     std::vector<double> cpu, wall;
     double bytes = 0;
-    for (int i = 0; i < 400; ++i) {
+    for (int i = 0; i < frames; ++i) {
         const double w0 = WallNs(), c0 = CpuNs();
         scene.Frame(i);
         cpu.push_back((CpuNs() - c0) / 1e6);
         wall.push_back((WallNs() - w0) / 1e6);
         bytes += FrameBytes(bits / 8);
     }
-    bytes /= 400;
+    bytes /= frames;
     std::vector<double> sorted(cpu);
     std::sort(sorted.begin(), sorted.end());
     const Spread c = SpreadOf(cpu), w = SpreadOf(wall);
@@ -563,8 +567,9 @@ void HeavyFrames(int bits, double memoryGBs) {
 
 void Summary() {
     std::printf("\n");
-    const double copyGBs = CopyGBs(size_t{64} << 20, 10, false),
-                 writeGBs = CopyGBs(size_t{64} << 20, 10, true);
+    const size_t big = bench::Sized(size_t{64} << 20, size_t{1} << 20);
+    const double copyGBs = CopyGBs(big, bench::Sized(10, 1), false),
+                 writeGBs = CopyGBs(big, bench::Sized(10, 1), true);
     std::printf("bandwidth: memcpy of 64 MB %.1f GB/s, memset of 64 MB %.1f GB/s\n", copyGBs,
                 writeGBs);
     for (int bits : {16, 32}) CompareOutputs(bits);

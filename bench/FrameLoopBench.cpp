@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "bench/Smoke.h"
 #include "display/frmDDFullScreen.h"
 #include "platform/Ticks.h"
 #include "support/Paths.h"
@@ -57,7 +58,7 @@ private:
 }  // namespace
 
 int main(int argc, char** argv) {
-    double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+    double seconds = argc > 1 ? std::atof(argv[1]) : zx::bench::Sized(10.0, 0.5);
     int kind = argc > 2 ? std::atoi(argv[2]) : 2;
     char tmpl[] = "/tmp/zolvex-bench-XXXXXX";
     zx::SetFolders(zx::TFolders::Single(mkdtemp(tmpl)));

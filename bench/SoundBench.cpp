@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/Smoke.h"
 #include "music/MusicConvert.h"
 #include "sprites/qvDSound.h"
 #include "support/Paths.h"
@@ -119,14 +120,16 @@ int main() {
     for (int i = 0; i < 100; ++i) dups.push_back(zx::TqvDSoundFile::Duplicate(*src));
     long before = allocations;
     t0 = clock::now();
-    for (int tick = 0; tick < 500; ++tick)
+    const int ticks = zx::bench::Sized(500, 5);
+    for (int tick = 0; tick < ticks; ++tick)
         for (auto& d : dups) {
             d->SetPan((tick * 37) % 20001 - 10000);
             d->Play();
         }
-    double per = std::chrono::duration<double, std::micro>(clock::now() - t0).count() / 50000;
-    std::printf("retrigger: SetPan + Play %.2f us per call, %ld C++ allocations in 50000 calls\n",
-                per, allocations - before);
+    double per =
+        std::chrono::duration<double, std::micro>(clock::now() - t0).count() / (ticks * 100.0);
+    std::printf("retrigger: SetPan + Play %.2f us per call, %ld C++ allocations in %d calls\n", per,
+                allocations - before, ticks * 100);
     fs::remove_all(dir);
     return 0;
 }

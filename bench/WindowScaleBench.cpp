@@ -21,6 +21,7 @@
 #include <functional>
 #include <vector>
 
+#include "bench/Smoke.h"
 #include "platform/DDraw.h"
 #include "platform/Presentation.h"
 #include "platform/Window.h"
@@ -56,7 +57,7 @@ struct Figures {
 };
 
 Figures Measure(int frames, const std::function<void()>& frame) {
-    for (int i = 0; i < 10; ++i) frame();
+    for (int i = 0; i < zx::bench::Sized(10, 1); ++i) frame();
     std::vector<double> wall, cpu;
     for (int i = 0; i < frames; ++i) {
         const double w0 = WallMs(), c0 = ThreadCpuMs();
@@ -77,9 +78,9 @@ void Print(const char* what, int w, int h, const Figures& f) {
 // The machine's write bandwidth in GB/s (a 64 MB fill, the median of 10 by processor time): a
 // frame cannot take less than its bytes written at this rate.
 double WriteGBs() {
-    std::vector<uint8_t> b(size_t{64} << 20, 1);
+    std::vector<uint8_t> b(zx::bench::Sized(size_t{64} << 20, size_t{1} << 20), 1);
     std::vector<double> t;
-    for (int i = 0; i < 10; ++i) {
+    for (int i = 0; i < zx::bench::Sized(10, 1); ++i) {
         const double c0 = ThreadCpuMs();
         std::memset(b.data(), i, b.size());
         std::atomic_signal_fence(std::memory_order_seq_cst);
@@ -259,6 +260,134 @@ Figures RendererFrame(int clientW, int clientH, int frames, bool software) {
     return f;
 }
 
+// ---- the large frame in turns: the program, its scaling as it was, and a memcpy ----
+
+// Wall time and thread time of each way, one frame of each per round, so that a neighbour's
+// burst falls on all of them.
+struct Series {
+    std::vector<double> wall, cpu;
+};
+std::vector<Series> InTurns(int rounds, const std::vector<std::function<void()>>& ways) {
+    for (int r = 0; r < zx::bench::Sized(5, 1); ++r)
+        for (const auto& w : ways) w();
+    std::vector<Series> out(ways.size());
+    for (int r = 0; r < rounds; ++r)
+        for (size_t k = 0; k < ways.size(); ++k) {
+            const double w0 = WallMs(), c0 = ThreadCpuMs();
+            ways[k]();
+            out[k].cpu.push_back(ThreadCpuMs() - c0);
+            out[k].wall.push_back(WallMs() - w0);
+        }
+    for (auto& s : out)
+        std::sort(s.wall.begin(), s.wall.end()), std::sort(s.cpu.begin(), s.cpu.end());
+    return out;
+}
+double Med(const std::vector<double>& v) { return v[v.size() / 2]; }
+
+// The copy the frame is held against: the window's bytes from one buffer to another.
+struct WindowCopy {
+    std::vector<uint8_t> from, to;
+    explicit WindowCopy(size_t bytes) : from(bytes, 1), to(bytes, 2) {}
+    void operator()() {
+        std::memcpy(to.data(), from.data(), to.size());
+        std::atomic_signal_fence(std::memory_order_seq_cst);
+    }
+};
+
+// One line per case: the program's frame, the same frame scaled as before (one thread, SSE2,
+// rows through the caches: the pictures are the same) and a memcpy of the window's bytes, in
+// turns; medians and spreads of wall time, the program's thread time, and the ratios.
+void PrintTurns(const char* what, int w, int h, int bits, const std::vector<Series>& s, double mb) {
+    const Series &ours = s[0], &before = s[1], &copy = s[2];
+    std::printf(
+        "  turns %s %dx%d %d bits: wall ms program %.3f (%.3f - %.3f; thread %.3f), before %.3f "
+        "(%.3f - %.3f; thread %.3f), memcpy of %.1f MB %.3f (%.3f - %.3f); program / memcpy %.2f "
+        "(quickest %.2f), program / before %.2f (quickest %.2f)\n",
+        what, w, h, bits, Med(ours.wall), ours.wall.front(), ours.wall.back(), Med(ours.cpu),
+        Med(before.wall), before.wall.front(), before.wall.back(), Med(before.cpu), mb,
+        Med(copy.wall), copy.wall.front(), copy.wall.back(), Med(ours.wall) / Med(copy.wall),
+        ours.wall.front() / copy.wall.front(), Med(ours.wall) / Med(before.wall),
+        ours.wall.front() / before.wall.front());
+}
+
+// The window kind at a client size: the frame blitted onto the primary, as the game does.
+void WindowTurns(int clientW, int clientH, int frames) {
+    GameWindow window("bench");
+    window.SetGameArea(kGameW, kGameH);
+    window.SetBordered(false);
+    window.SetClientSize(clientW, clientH);
+    window.Show();
+    for (int i = 0; i < 20; ++i) Pump(), SDL_Delay(10);
+    DirectDraw dd(&window);
+    dd.SetCooperativeLevel(DDSCL_NORMAL);
+    SurfaceDesc pd;
+    pd.caps = DDSCAPS_PRIMARYSURFACE;
+    SurfacePtr primary, back, image;
+    dd.CreateSurface(pd, primary);
+    dd.AttachWindowClipper(primary.get());
+    SurfaceDesc od;
+    od.caps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
+    od.width = kGameW, od.height = kGameH;
+    dd.CreateSurface(od, back);
+    dd.CreateSurface(od, image);
+    Ramp(dd, *image);
+    auto frame = [&](const ScalingWays& ways) {
+        dd.SetScalingWays(ways);
+        back->Blt(nullptr, image.get(), nullptr, DDBLT_WAIT, nullptr);
+        int ox = 0, oy = 0;
+        window.ClientOrigin(ox, oy);
+        Rect dst{ox, oy, ox + kGameW, oy + kGameH};
+        primary->Blt(&dst, back.get(), nullptr, 16, nullptr);
+    };
+    const Size s = window.ClientSize();
+    const size_t bytes = static_cast<size_t>(s.w) * s.h * 4;
+    WindowCopy copy(bytes);
+    const auto turns = InTurns(
+        frames, {[&] { frame(ScalingWays{}); }, [&] { frame(kOneThreadSse2); }, [&] { copy(); }});
+    const Presentation p = FitGameArea(s.w, s.h, kGameW, kGameH);
+    PrintTurns(p.smooth ? "window, filtered" : "window, whole step", s.w, s.h, 32, turns,
+               static_cast<double>(bytes) / 1e6);
+}
+
+// Full screen (kind 0) in the game's own depth on a desktop without an 800 x 600 mode: the game
+// area scaled to the desktop at each flip.
+void FullScreenTurns(int bits, int frames) {
+    GameWindow window("bench");
+    window.Show();
+    Pump();
+    DirectDraw dd(&window);
+    if (dd.SetCooperativeLevel(DDSCL_FULLSCREEN | DDSCL_EXCLUSIVE) != DD_OK ||
+        dd.SetDisplayMode(kGameW, kGameH, static_cast<uint32_t>(bits), 0, 0) != DD_OK) {
+        std::printf("  turns full screen %d bits: not available\n", bits);
+        return;
+    }
+    SurfaceDesc pd;
+    pd.caps = DDSCAPS_PRIMARYSURFACE | DDSCAPS_FLIP | DDSCAPS_COMPLEX;
+    pd.backBufferCount = 1;
+    SurfacePtr primary, image;
+    dd.CreateSurface(pd, primary);
+    SurfaceDesc od;
+    od.caps = DDSCAPS_OFFSCREENPLAIN | DDSCAPS_SYSTEMMEMORY;
+    od.width = kGameW, od.height = kGameH;
+    dd.CreateSurface(od, image);
+    Ramp(dd, *image);
+    for (int i = 0; i < 20; ++i) Pump(), SDL_Delay(10);
+    auto back = primary->AttachedBackBuffer();
+    auto frame = [&](const ScalingWays& ways) {
+        dd.SetScalingWays(ways);
+        back->Blt(nullptr, image.get(), nullptr, DDBLT_WAIT, nullptr);
+        primary->Flip(nullptr, DDFLIP_WAIT);
+    };
+    const Size s = window.ClientSize();
+    const size_t bytes = static_cast<size_t>(s.w) * s.h * 4;
+    WindowCopy copy(bytes);
+    const auto turns = InTurns(
+        frames, {[&] { frame(ScalingWays{}); }, [&] { frame(kOneThreadSse2); }, [&] { copy(); }});
+    const Presentation p = FitGameArea(s.w, s.h, kGameW, kGameH);
+    PrintTurns(p.smooth ? "full screen, filtered" : "full screen, whole step", s.w, s.h, bits,
+               turns, static_cast<double>(bytes) / 1e6);
+}
+
 void Ratio(const char* what, const Figures& small, const Figures& large) {
     if (small.wall <= 0 || small.cpu <= 0) return;
     std::printf("  %s 3840x2160 / 800x600: wall %.2f, thread %.2f\n", what, large.wall / small.wall,
@@ -268,7 +397,7 @@ void Ratio(const char* what, const Figures& small, const Figures& large) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int frames = argc > 1 ? std::max(1, std::atoi(argv[1])) : 200;
+    const int frames = argc > 1 ? std::max(1, std::atoi(argv[1])) : zx::bench::Sized(200, 3);
     if (!InitVideo()) {
         std::fprintf(stderr, "no display: %s\n", SDL_GetError());
         return 1;
@@ -285,6 +414,11 @@ int main(int argc, char** argv) {
     // it.
     PrintFloor(large.w, large.h, gbs);
     FullScreen16(frames);
+    // The large frame against the floor and against the scaling as it was, in turns: the window
+    // kind filtered (3.6x) and at a whole step (3x), full screen in 16, 24 and 32 bits.
+    WindowTurns(3840, 2160, frames);
+    WindowTurns(2400, 1800, frames);
+    for (int bits : {16, 24, 32}) FullScreenTurns(bits, frames);
     Halves(3840, 2160, frames);
     Halves(2400, 1800, frames);
     // The program turns SDL's renderer off where it draws on the processor; on for comparison.

@@ -17,7 +17,12 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/desktop.sh"
 build=$(realpath "${1:-$here/../build}")
-server_seconds=${2:-5}
+# ZOLVEX_BENCH_SMOKE=1 (bench/smoke.sh, in CI): every part once on tiny sizes, so that a part
+# that can no longer run fails; the figures then mean nothing.
+smoke=""
+[ -n "${ZOLVEX_BENCH_SMOKE:-}" ] && [ "$ZOLVEX_BENCH_SMOKE" != 0 ] && smoke=1
+sized() { if [ -n "$smoke" ]; then echo "$2"; else echo "$1"; fi; } # sized FULL SMOKE
+server_seconds=${2:-$(sized 5 1)}
 py=/usr/bin/python3
 work=$(mktemp -d /tmp/zolvex-all-XXXXXX)
 pids=()
@@ -45,9 +50,9 @@ if want blits; then
 note "blits"
 "$build/bench/bench_BlitBench" \
   --benchmark_filter='^BM_(BlendWithAlphaMap|SDLBlitSurfaceAlpha|BlitSpriteKeyedStretch|SDLBlitScaledKeyed|SDLStretchThenKeyedBlit|SDLStretchThenKeyedBlitRLE|BlitSpriteKeyedCopy|SDLBlitKeyedRLE)/' \
-  --benchmark_repetitions=5 \
+  --benchmark_repetitions="$(sized 5 1)" ${smoke:+--benchmark_min_time=0.001} \
   --benchmark_out="$work/blit.json" --benchmark_out_format=json >"$work/blit.txt" 2>/dev/null
-for _ in 1 2; do "$build/bench/bench_BlitBench" --benchmark_filter=NONE >>"$work/blit.txt" 2>/dev/null; done
+for _ in $(seq "$(sized 2 0)"); do "$build/bench/bench_BlitBench" --benchmark_filter=NONE >>"$work/blit.txt" 2>/dev/null; done
 $py - "$work/blit.json" "$work/blit.txt" >>"$table" <<'PY'
 import json, re, statistics, sys
 runs = json.load(open(sys.argv[1]))["benchmarks"]
@@ -135,7 +140,7 @@ fi
 if want setup; then
 note "game screen set-up"
 setups=()
-for _ in 1 2 3 4 5; do
+for _ in $(seq "$(sized 5 1)"); do
   setups+=("$("$build/bench/bench_GameBench" setup | sed -n 's/^first set-up.*: \([0-9.]*\)$/\1/p')")
 done
 row "game screen set-up, first in the process (5 processes: min / median / max)" \
@@ -189,7 +194,7 @@ runner_rss() {
   gpid=$!
   pids+=("$gpid")
   if in_play; then
-    sleep 10
+    sleep "$(sized 10 1)"
     row "$1$(sound_note)" "$(rss_mb $gpid) MB (peak $(hwm_mb $gpid) MB)" "" ""
   else
     row "$1" "not measured: play did not begin" "" ""
@@ -210,7 +215,7 @@ stop_launcher() {
 }
 range() { sort -n | awk '{ v[NR] = $1 } END { printf "%d / %d / %d ms", v[1], v[int((NR + 1) / 2)], v[NR] }'; }
 firsts=()
-for _ in 1 2 3 4 5; do
+for _ in $(seq "$(sized 5 1)"); do
   fresh
   start_launcher "$work/run"
   firsts+=("$first")
@@ -223,11 +228,11 @@ row "launcher: first window after start (5 starts: min / median / max)" \
 row "resident memory, launcher shown (2 s after its window)" "$shown MB" "" ""
 # The first start of a folder as installed: the music is still to be converted.
 firsts=()
-for _ in 1 2 3; do
+for _ in $(seq "$(sized 3 1)"); do
   fresh_program "$build" "$work/run"
   start_launcher "$work/run"
   firsts+=("$first")
-  sleep 3
+  sleep "$(sized 3 1)"
   stop_launcher
 done
 row "launcher: first window at the first start of a fresh folder (3 starts)" \
@@ -249,7 +254,7 @@ if wait_log 'glsInit: End' 30; then
   done
 fi
 if [ -n "$started" ] && in_play; then
-  sleep 10
+  sleep "$(sized 10 1)"
   row "resident memory, launcher with the game screen shown (10 s into play; peak)$(sound_note)" \
     "$(rss_mb $lpid) MB (peak $(hwm_mb $lpid) MB)" "" ""
 else
@@ -265,7 +270,7 @@ note "window scale"
 kill "${pids[@]}" 2>/dev/null || true
 pids=()
 start_desktop 3840x2160 no-wm
-"$build/bench/bench_WindowScaleBench" 200 >"$work/scale.txt" 2>&1 || true
+"$build/bench/bench_WindowScaleBench" "$(sized 200 3)" >"$work/scale.txt" 2>&1 || [ -z "$smoke" ]
 $py - "$work/scale.txt" >>"$table" <<'PY'
 import re, sys
 # The bench measures an 800 x 600 window, then a 3840 x 2160 one, with the program's presenter,
@@ -287,6 +292,21 @@ for line in open(sys.argv[1]):
 if not ours:
     print("| window kind frame | not measured: the window bench did not run | | | |")
 cell = lambda f: f"{f[2]:.3f} ms ({f[3]:.3f} - {f[4]:.3f}; wall {f[1]:.3f})"
+# The large frame in turns with the same frame scaled as before (one thread, SSE2) and with a
+# memcpy of the window's bytes, the floor: wall time, since the display server's copy of the
+# picture is part of a frame.
+for line in open(sys.argv[1]):
+    m = re.match(r"\s+turns (.+?) (\d+)x(\d+) (\d+) bits: wall ms program ([0-9.]+) \(([0-9.]+) - ([0-9.]+); "
+                 r"thread ([0-9.]+)\), before ([0-9.]+) \(([0-9.]+) - ([0-9.]+); thread ([0-9.]+)\), memcpy of "
+                 r"([0-9.]+) MB ([0-9.]+) \(([0-9.]+) - ([0-9.]+)\); program / memcpy ([0-9.]+) \(quickest "
+                 r"([0-9.]+)\), program / before ([0-9.]+) \(quickest ([0-9.]+)\)", line)
+    if not m:
+        continue
+    g = m.groups()
+    print(f"| {g[0]} frame {g[1]}x{g[2]}, {g[3]} bits, in turns: wall median (min - max; thread) vs the "
+          f"scaling before (one thread, SSE2) | {g[4]} ms ({g[5]} - {g[6]}; {g[7]}) | {g[8]} ms ({g[9]} - {g[10]}; "
+          f"{g[11]}) | {g[18]} (quickest {g[19]}) | memcpy of the window's {g[12]} MB {g[13]} ms ({g[14]} - {g[15]}): "
+          f"ratio {g[16]} (quickest {g[17]}) |")
 for i, a in enumerate(ours):
     fl = floors.get(a[0], "")
     if not peers:

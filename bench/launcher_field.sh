@@ -17,6 +17,9 @@ cleanup() {
 }
 trap cleanup EXIT
 now() { date +%s.%N; }
+# ZOLVEX_BENCH_SMOKE=1 (bench/smoke.sh): every step once, with short waits.
+smoke=""
+[ -n "${ZOLVEX_BENCH_SMOKE:-}" ] && [ "$ZOLVEX_BENCH_SMOKE" != 0 ] && smoke=1
 ms() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.0f", (b - a) * 1000 }'; }
 
 # The silent peer: takes every connection and holds it without a word.
@@ -64,7 +67,7 @@ echo "peer on 127.0.0.1:$port accepts and never answers"
 # figures below are those of a later start.
 prepare
 start
-sleep 30
+sleep "$([ -n "$smoke" ] && echo 3 || echo 30)"
 kill -TERM "$zpid"
 ended_after "$(now)" >/dev/null
 prepare
@@ -72,7 +75,7 @@ start
 t_start=$(now)
 worst=0
 count=0
-while [ "$(ms "$t_start" "$(now)")" -lt 20000 ]; do
+while [ "$(ms "$t_start" "$(now)")" -lt "$([ -n "$smoke" ] && echo 1000 || echo 20000)" ]; do
   base=$(windows)
   xdotool windowactivate --sync "$win" >/dev/null 2>&1 || true
   t0=$(now)

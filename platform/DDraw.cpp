@@ -137,9 +137,10 @@ HRESULT DirectDrawSurface::GetPixelFormat(PixelFormat& out) const {
     return DD_OK;
 }
 
-HRESULT DirectDrawSurface::Lock(void** bits, int32_t* pitch, uint32_t) {
+HRESULT DirectDrawSurface::Lock(void** bits, int32_t* pitch, uint32_t flags) {
     if (HRESULT r = IsLost(); r != DD_OK) return r;
     if (locked_) return DDERR_SURFACEBUSY;
+    if (!(flags & DDLOCK_READONLY)) Changed();
     locked_ = true;
     *bits = pixels_.data();
     *pitch = pitch_;
@@ -154,6 +155,7 @@ HRESULT DirectDrawSurface::Unlock() {
 
 HRESULT DirectDrawSurface::SetColorKey(uint32_t flags, uint32_t low, uint32_t) {
     if (flags != DDCKEY_SRCBLT) return DDERR_INVALIDPARAMS;
+    Changed();
     hasColorKey_ = true;
     colorKey_ = low;
     return DD_OK;
@@ -166,6 +168,7 @@ HRESULT DirectDrawSurface::GetDC(SDL_Surface** dc) {
                                              static_cast<int>(format_.bitCount), pitch_,
                                              SdlFormatOf(format_));
     if (!dc_) return DDERR_GENERIC;
+    Changed();
     *dc = dc_;
     return DD_OK;
 }
@@ -185,6 +188,7 @@ HRESULT DirectDrawSurface::Blt(const Rect* dstIn, DirectDrawSurface* src, const 
     if (src && src != this)
         if (HRESULT r = src->IsLost(); r != DD_OK) return r;
     if (locked_ || (src && src->locked_)) return DDERR_SURFACEBUSY;
+    Changed();
     Rect dst = dstIn ? *dstIn : Rect{0, 0, width_, height_};
     const bool clipped = owner_ && owner_->clippedPrimary_ == this;
     const int bpp = BytesPerPixel();
@@ -265,6 +269,8 @@ HRESULT DirectDrawSurface::Flip(DirectDrawSurface*, uint32_t) {
     if (HRESULT r = IsLost(); r != DD_OK) return r;
     if (HRESULT r = backBuffer_->IsLost(); r != DD_OK) return r;
     if (locked_ || backBuffer_->locked_) return DDERR_SURFACEBUSY;
+    Changed();
+    backBuffer_->Changed();
     pixels_.swap(backBuffer_->pixels_);
     if (owner_) owner_->Present(pixels_.data(), pitch_, width_, height_);
     return DD_OK;

@@ -60,6 +60,7 @@ constexpr uint32_t DDFLIP_WAIT = 1;
 constexpr uint32_t DDCKEY_SRCBLT = 8;
 constexpr uint32_t DDPF_RGB = 0x40;
 constexpr uint32_t DDLOCK_WAIT = 1;
+constexpr uint32_t DDLOCK_READONLY = 0x10;
 
 // Right and bottom are exclusive.
 struct Rect {
@@ -124,9 +125,20 @@ public:
     // The back buffer attached to a complex primary (none otherwise).
     std::shared_ptr<DirectDrawSurface> AttachedBackBuffer() const { return backBuffer_; }
 
-    // Direct pixel access for code that has already locked or that owns the surface.
-    uint8_t* Bits() { return pixels_.data(); }
+    // Direct pixel access for code that has already locked or that owns the surface. The
+    // writable form counts as a change of the pixels.
+    uint8_t* Bits() {
+        Changed();
+        return pixels_.data();
+    }
     const uint8_t* Bits() const { return pixels_.data(); }
+
+    // Something a blit works out from the pixels and keeps with them (a keyed sheet's runs of
+    // opaque pixels). It is dropped whenever the pixels or the colour key may change: a lock
+    // without DDLOCK_READONLY, a drawing context, a blit or a flip into the surface, the
+    // writable Bits(), a new key.
+    const std::shared_ptr<void>& Derived() const { return derived_; }
+    void KeepDerived(std::shared_ptr<void> derived) { derived_ = std::move(derived); }
 
     // The display takes the surface's memory (focus lost in full screen): it reports lost until
     // restored.
@@ -134,6 +146,7 @@ public:
 
 private:
     friend class DirectDraw;
+    void Changed() { derived_.reset(); }
     DirectDraw* owner_;
     uint32_t caps_;
     int width_, height_, pitch_;
@@ -145,6 +158,7 @@ private:
     uint32_t colorKey_ = 0;
     SDL_Surface* dc_ = nullptr;
     std::shared_ptr<DirectDrawSurface> backBuffer_;
+    std::shared_ptr<void> derived_;
 };
 
 using SurfacePtr = std::shared_ptr<DirectDrawSurface>;
@@ -182,6 +196,9 @@ public:
     // frame blitted onto the window kind's primary.
     void Present(const uint8_t* pixels, int pitch, int width, int height);
     uint64_t PresentCount() const { return presents_; }
+    // How the processor scales frames where no graphics card does (the best the machine has,
+    // unless told otherwise; every way gives the same pixels).
+    void SetScalingWays(const ScalingWays& ways) { scaler_.SetWays(ways); }
     // The next frame goes to the whole window, bars included (it was uncovered or redrawn):
     // between layouts only the picture's rectangle is sent.
     void SendWholeWindow();

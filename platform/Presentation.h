@@ -3,6 +3,7 @@
 // from a pointer position to the game's coordinates, and the drawing of the game's picture into
 // that rectangle. Plain arithmetic on memory, so that it can be checked without a display.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace zx::platform {
@@ -37,32 +38,62 @@ enum class PixelLayout {
     Xrgb8888  // 0x00RRGGBB
 };
 
+// The ways a picture may be scaled: the widest instruction set used (capped by what the processor
+// has), how many threads share the rows (0: one per core), and whether the rows are written past
+// the caches (a large window's pixels are read next by the display server, not by this process).
+// Every choice gives the same pixels as the scalar form on one thread, which defines them.
+struct ScalingWays {
+    enum class Isa : uint8_t { Scalar, Sse2, Avx2 };
+    Isa isa = Isa::Avx2;
+    int threads = 0;
+    bool stream = true;
+};
+// The ways the scaler had before it shared rows between threads and took wider vectors: kept for
+// the benchmarks' comparison.
+inline constexpr ScalingWays kOneThreadSse2{ScalingWays::Isa::Sse2, 1, false};
+
 // Draws a game picture into the rectangle of a presentation on a 32-bit 0x00RRGGBB image, in one
 // pass that converts and scales: each pixel repeated where the presentation is sharp, filtered
 // (bilinear, through pixel centres) where it is smooth. Only the rectangle is written; it must
-// lie inside the image. At 1x the picture is copied exactly. Keeps its row buffers and tables
-// from one frame to the next, so a frame of the same sizes allocates nothing.
+// lie inside the image. At 1x the picture is copied exactly (the unused top byte of a 32-bit
+// pixel is written as 0). Keeps its row buffers, tables and helper threads from one frame to the
+// next, so a frame of the same sizes allocates nothing.
 class PictureScaler {
 public:
+    explicit PictureScaler(ScalingWays ways = {});
+    ~PictureScaler();
+    PictureScaler(const PictureScaler&) = delete;
+    PictureScaler& operator=(const PictureScaler&) = delete;
+
     void Draw(const uint8_t* src, int srcPitch, int srcW, int srcH, PixelLayout layout,
               uint8_t* dst, int dstPitch, const Presentation& p);
+    // Takes effect from the next Draw.
+    void SetWays(ScalingWays ways);
+    ScalingWays Ways() const { return ways_; }
 
 private:
     struct Axis {
         std::vector<int32_t> first;   // source index of each output pixel (the left/upper one)
         std::vector<uint16_t> share;  // the next source pixel's share, of 256 (filtered only)
     };
+    // What one thread keeps while it draws a band of rows.
+    struct Lane {
+        std::vector<uint32_t> converted;
+        std::vector<uint32_t> rows[2];  // two laid-out source rows, the pair a filtered row blends
+        int rowOf[2] = {-1, -1};
+    };
+    struct Job;
+    class Crew;
     void Prepare(int srcW, int srcH, const Presentation& p);
+    void DrawRows(Lane& lane, const Job& job, int y0, int y1) const;
     // Source row sy converted to 0x00RRGGBB and laid out to the output's width.
-    const uint32_t* OutputRow(const uint8_t* src, int srcPitch, int srcW, PixelLayout layout,
-                              int sy, int slot);
+    const uint32_t* OutputRow(Lane& lane, const Job& job, int sy, int slot) const;
 
+    ScalingWays ways_;
     int srcW_ = -1, srcH_ = -1, outW_ = -1, outH_ = -1;
     bool smooth_ = false;
     Axis xs_, ys_;
-    std::vector<uint32_t> converted_;
-    std::vector<uint32_t> rows_[2];  // two laid-out source rows, the pair a filtered row blends
-    int rowOf_[2] = {-1, -1};
+    std::vector<Lane> lanes_;
+    std::unique_ptr<Crew> crew_;
 };
-
 }  // namespace zx::platform

@@ -664,6 +664,52 @@ void KeyedCopyRect(const Format& f, const uint8_t* src, ptrdiff_t srcPitch, uint
     for (int y = 0; y < h; ++y, src += srcPitch, dst += dstPitch) KeyedCopyRow(f, src, dst, w, key);
 }
 
+// A row whose runs are on average shorter than this many pixels is copied by the masked kernel:
+// a copy call per run would cost more than it saves.
+constexpr int kShortRun = 16;
+
+KeyedRuns::KeyedRuns(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int w, int h,
+                     uint32_t key)
+    : w_(w), h_(h), key_(key) {
+    rowStart_.reserve(static_cast<size_t>(h) + 1);
+    broken_.assign(static_cast<size_t>(h), 0);
+    const int B = f.bytes;
+    for (int y = 0; y < h; ++y) {
+        rowStart_.push_back(static_cast<uint32_t>(runs_.size()));
+        const uint8_t* row = bits + y * pitch;
+        int opaque = 0;
+        for (int x = 0; x < w;) {
+            while (x < w && (Load(row + x * B, B) & f.masks) == key) ++x;
+            const int begin = x;
+            while (x < w && (Load(row + x * B, B) & f.masks) != key) ++x;
+            if (x > begin) runs_.push_back({begin, x}), opaque += x - begin;
+        }
+        const auto count = static_cast<int>(runs_.size() - rowStart_.back());
+        broken_[static_cast<size_t>(y)] = count * kShortRun > opaque;
+    }
+    rowStart_.push_back(static_cast<uint32_t>(runs_.size()));
+}
+
+void KeyedRuns::Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w,
+                     int h, uint8_t* dst, ptrdiff_t dstPitch) const {
+    const int B = f.bytes, sx1 = sx + w;
+    for (int y = 0; y < h; ++y, dst += dstPitch) {
+        const auto row = static_cast<size_t>(sy + y);
+        const uint8_t* src = bits + static_cast<ptrdiff_t>(row) * pitch;
+        if (broken_[row]) {
+            KeyedCopyRow(f, src + sx * B, dst, w, key_);
+            continue;
+        }
+        const Run* r = runs_.data() + rowStart_[row];
+        const Run* end = runs_.data() + rowStart_[row + 1];
+        while (r != end && r->end <= sx) ++r;
+        for (; r != end && r->begin < sx1; ++r) {
+            const int a = std::max(r->begin, sx), b = std::min(r->end, sx1);
+            std::memcpy(dst + (a - sx) * B, src + a * B, static_cast<size_t>(b - a) * B);
+        }
+    }
+}
+
 void KeyedGatherRow(const Format& f, const uint8_t* row, const int32_t* cols, int n, uint8_t* dst,
                     uint32_t key) {
     int i = 0;

@@ -4,6 +4,7 @@
 // DDUtils.cpp and the tests that hold the two forms against each other include this header.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace zx::blit {
 
@@ -34,6 +35,31 @@ void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint
 // KeyedCopyRow over the h rows of a rectangle, pitches apart.
 void KeyedCopyRect(const Format& f, const uint8_t* src, ptrdiff_t srcPitch, uint8_t* dst,
                    ptrdiff_t dstPitch, int w, int h, uint32_t key);
+
+// The runs of pixels not of the key colour in each row of a keyed surface, worked out once while
+// its pixels stay the same: an unscaled keyed copy then copies whole runs and never looks at a
+// keyed pixel. Rows cut into many short runs are left to KeyedCopyRow.
+class KeyedRuns {
+public:
+    KeyedRuns(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int w, int h, uint32_t key);
+    uint32_t Key() const { return key_; }
+    int Width() const { return w_; }
+    int Height() const { return h_; }
+    // The rectangle of w x h pixels at (sx, sy) of the surface the runs were worked out from
+    // (bits, pitch: its pixels, which must be the same) onto dst: what KeyedCopyRect gives.
+    void Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w, int h,
+              uint8_t* dst, ptrdiff_t dstPitch) const;
+
+private:
+    struct Run {
+        int32_t begin, end;
+    };
+    int w_, h_;
+    uint32_t key_;
+    std::vector<Run> runs_;
+    std::vector<uint32_t> rowStart_;  // the runs of row y are [rowStart_[y], rowStart_[y + 1])
+    std::vector<uint8_t> broken_;     // rows of short runs: copied by KeyedCopyRow
+};
 
 // The instruction sets vector forms are written for, in order; a kernel runs the best one the
 // processor has. Tests hold each form the processor has against the scalar form.

@@ -4,6 +4,8 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "support/Ansi.h"
@@ -25,10 +27,12 @@ namespace {
 // so that a surface lost in the middle of a frame costs that frame only).
 class LockGuard {
 public:
-    explicit LockGuard(DirectDrawSurface* s) : s_(s) {
+    // A source is locked read-only, so that what is kept with its pixels stays.
+    explicit LockGuard(DirectDrawSurface* s, bool readOnly = false) : s_(s) {
         void* bits = nullptr;
         int32_t pitch = 0;
-        DDCheck(s->Lock(&bits, &pitch, platform::DDLOCK_WAIT));
+        DDCheck(s->Lock(&bits, &pitch,
+                        platform::DDLOCK_WAIT | (readOnly ? platform::DDLOCK_READONLY : 0)));
         bits_ = static_cast<uint8_t*>(bits);
         pitch_ = pitch;
     }
@@ -304,6 +308,31 @@ void MagnifyRowsFiltered(const LockGuard& d, const LockGuard& s, const Rect& dr,
         m.Row(y, d.Row(dr.top + y) + static_cast<ptrdiff_t>(dr.left) * B);
 }
 
+// What an unscaled keyed copy keeps with its source: at the first copy since the pixels last
+// changed only that it was made, at the second the runs of opaque pixels (a surface drawn into
+// every frame and copied once is never worked through twice).
+struct SheetRuns {
+    uint32_t key;
+    int bytes;
+    std::optional<blit::KeyedRuns> runs;
+};
+
+void KeyedCopy(DirectDrawSurface* src, const LockGuard& s, const LockGuard& d, const Rect& dr,
+               const Rect& sr, const blit::Format& f, uint32_t key) {
+    const int B = f.bytes;
+    uint8_t* to = d.Row(dr.top) + static_cast<ptrdiff_t>(dr.left) * B;
+    auto* held = static_cast<SheetRuns*>(src->Derived().get());
+    if (!held || held->key != key || held->bytes != B) {
+        src->KeepDerived(std::make_shared<SheetRuns>(SheetRuns{key, B, std::nullopt}));
+        blit::KeyedCopyRect(f, s.Row(sr.top) + static_cast<ptrdiff_t>(sr.left) * B, s.Pitch(), to,
+                            d.Pitch(), dr.Width(), dr.Height(), key);
+        return;
+    }
+    if (!held->runs) held->runs.emplace(f, s.Row(0), s.Pitch(), src->Width(), src->Height(), key);
+    held->runs->Copy(f, s.Row(0), s.Pitch(), sr.left, sr.top, sr.Width(), sr.Height(), to,
+                     d.Pitch());
+}
+
 // The final copy of a sprite. Into a plain surface (the back buffer, a sheet) it runs here over
 // the locked pixels; a primary or a copy within one surface goes through the display's blit.
 bool CopiesViaDisplay(DirectDrawSurface* dest, const Rect& dr, DirectDrawSurface* src,
@@ -322,10 +351,12 @@ void SpriteCopy(DirectDrawSurface* dest, const Rect& dr, DirectDrawSurface* src,
     }
     if (dr.Width() == 0 || dr.Height() == 0 || sr.Width() == 0 || sr.Height() == 0) return;
     LockGuard d(dest);
-    LockGuard s(src);
+    LockGuard s(src, true);
     const blit::Format f = KernelFormat(FormatOf(dest));
     const bool useKey = keyed && src->HasColorKey();
     const uint32_t key = src->ColorKey() & f.masks;
+    if (useKey && dr.Width() == sr.Width() && dr.Height() == sr.Height())
+        return KeyedCopy(src, s, d, dr, sr, f, key);
     // Magnified more than twice (the letters flying in), pixels would show as blocks: filter.
     if (dr.Width() > 2 * sr.Width() && dr.Height() > 2 * sr.Height()) {
         switch (dest->BytesPerPixel()) {
@@ -463,7 +494,7 @@ void Blend(DirectDrawSurface* back, DirectDrawSurface* source, DirectDrawSurface
         throw Exception("Dest rectangle outside surface boundaries");
     if (br.Width() == 0 || br.Height() == 0) return;
     LockGuard lb(back);
-    LockGuard ls(source);
+    LockGuard ls(source, true);
     LockGuard lo(blend);
     const blit::Format kf = KernelFormat(f);
     const uint32_t key = source->ColorKey() & kf.masks;

@@ -14,6 +14,11 @@ for kind in plain asan; do
   tools/build.sh "$kind"
   echo "=== $kind tests"
   (cd "$dir" && ctest -j"$(nproc)" --output-on-failure --timeout 600) || status=1
+  # Every benchmark once on tiny sizes: one that can no longer run fails here.
+  if [ "$kind" = plain ]; then
+    echo "=== bench smoke run"
+    bench/smoke.sh "$dir" || status=1
+  fi
 done
 echo "=== release build"
 tools/build.sh release || status=1

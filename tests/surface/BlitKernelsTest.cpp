@@ -184,6 +184,49 @@ TEST(BlitKernels, KeyedCopyInEveryFormTakesTheScalarFormsPixelsAtEveryRunBoundar
     }
 }
 
+// The runs of a keyed sheet copy what the scalar keyed copy copies, for any rectangle of the
+// sheet: rows of long runs, rows cut into single pixels (left to the masked kernel), rows all
+// keyed and all opaque, rectangles that start and end inside runs and at the sheet's edges, in
+// 16, 24 and 32 bits with the 32-bit top byte set (the key is compared within the masks).
+TEST(BlitKernels, KeyedRunsCopyTheScalarFormsPixelsForAnyRectangle) {
+    std::mt19937 rng(17);
+    const int w = 97, h = 24;
+    for (int bits : {16, 24, 32}) {
+        const blit::Format f = KernelFmt(bits);
+        const int B = bits / 8;
+        const ptrdiff_t pitch = (w * B + 3) & ~3;
+        std::vector<uint8_t> sheet(static_cast<size_t>(pitch) * h);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                uint32_t v = rng() | (B == 2 ? 1u : 0x01000001u);
+                const bool keyed = y % 4 == 0   ? (x / 20) % 2 == 1  // long runs
+                                   : y % 4 == 1 ? x % 2 == 0         // single pixels
+                                   : y % 4 == 2 ? y == 6             // all keyed, or none
+                                                : rng() % 5 == 0;
+                if (keyed) v = B == 4 ? (rng() & 0xFF000000u) : 0;
+                std::memcpy(&sheet[static_cast<size_t>(y * pitch + x * B)], &v, B);
+            }
+        const blit::KeyedRuns runs(f, sheet.data(), pitch, w, h, 0);
+        for (int k = 0; k < 300; ++k) {
+            const int sx = k < 4 ? 0 : static_cast<int>(rng() % w);
+            const int sy = static_cast<int>(rng() % h);
+            const int rw = k < 4 ? w : 1 + static_cast<int>(rng() % (w - sx));
+            const int rh = 1 + static_cast<int>(rng() % (h - sy));
+            const ptrdiff_t dp = rw * B + 5;
+            std::vector<uint8_t> got(static_cast<size_t>(dp) * rh);
+            for (auto& b : got) b = static_cast<uint8_t>(rng());
+            std::vector<uint8_t> want(got);
+            runs.Copy(f, sheet.data(), pitch, sx, sy, rw, rh, got.data(), dp);
+            for (int y = 0; y < rh; ++y)
+                blit::scalar::KeyedCopyRow(f,
+                                           &sheet[static_cast<size_t>((sy + y) * pitch + sx * B)],
+                                           &want[static_cast<size_t>(y * dp)], rw, 0);
+            ASSERT_EQ(got, want) << bits << " bits, " << rw << "x" << rh << " at " << sx << ","
+                                 << sy;
+        }
+    }
+}
+
 // The packed one-pixel mixes of the two display layouts against the mask arithmetic that any
 // other layout runs.
 TEST(BlitKernels, PackedPixelMixesEqualTheMaskArithmetic) {

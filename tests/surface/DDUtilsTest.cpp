@@ -137,6 +137,66 @@ TEST_F(DDUtilsTest, BlitSpriteRightEdgeAndKey) {
     EXPECT_EQ(Px(dst.get(), 99, 1), 9u);  // one column lost
 }
 
+// An unscaled keyed copy keeps the sheet's runs of opaque pixels from its second copy on; every
+// way of writing the sheet again drops them, so each copy shows the sheet as it is then: the
+// display's own keyed blit of the same sheet is the reference.
+TEST_F(DDUtilsTest, KeyedCopiesShowTheSheetAsItIsAfterEveryWayOfWritingIt) {
+    for (int bits : {16, 32}) {
+        SCOPED_TRACE(bits);
+        auto sheet = Make(120, 6, bits), ours = Make(130, 8, bits), theirs = Make(130, 8, bits);
+        auto other = Make(120, 6, bits);
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 120; ++x) {
+                // Runs long enough to be kept: 48 pixels opaque, 24 keyed.
+                SetPx(sheet.get(), x, y,
+                      (x / 24 + y) % 3 ? static_cast<uint32_t>(x + 9 * y + 1) : 0);
+                SetPx(other.get(), x, y, static_cast<uint32_t>(x % 50 < 9 ? 0 : 300 + x));
+            }
+        sheet->SetColorKey(platform::DDCKEY_SRCBLT, 0, 0);
+        other->SetColorKey(platform::DDCKEY_SRCBLT, 0, 0);
+        auto copyAndCompare = [&](const char* after) {
+            SCOPED_TRACE(after);
+            // Three copies: the masked kernel, the runs worked out, the runs kept.
+            for (int i = 0; i < 3; ++i) {
+                FillAll(ours.get(), 0x55);
+                FillAll(theirs.get(), 0x55);
+                BlitSprite(sheet.get(), nullptr, 2, 1, 110, 5, ours.get(), 7, 2, 110, 5, 1, 255, 0,
+                           0, 129, 7);
+                Rect d{7, 2, 117, 7}, r{2, 1, 112, 6};
+                ASSERT_EQ(theirs->Blt(&d, sheet.get(), &r, platform::DDBLT_KEYSRC, nullptr),
+                          platform::DD_OK);
+                ASSERT_EQ(std::memcmp(ours->Bits(), theirs->Bits(),
+                                      static_cast<size_t>(ours->Pitch()) * 8),
+                          0)
+                    << "copy " << i;
+            }
+            ASSERT_TRUE(sheet->Derived()) << "the runs are kept with the sheet";
+        };
+        copyAndCompare("first");
+        void* raw = nullptr;
+        int32_t pitch = 0;
+        ASSERT_EQ(sheet->Lock(&raw, &pitch), platform::DD_OK);
+        std::memset(static_cast<uint8_t*>(raw) + 2 * pitch, 0, static_cast<size_t>(pitch));
+        std::memset(static_cast<uint8_t*>(raw) + 3 * pitch, 0x11, static_cast<size_t>(pitch));
+        sheet->Unlock();
+        copyAndCompare("a lock");
+        SDL_Surface* dc = nullptr;
+        ASSERT_EQ(sheet->GetDC(&dc), platform::DD_OK);
+        SDL_Rect band{30, 1, 40, 4};
+        SDL_FillRect(dc, &band, 0);
+        sheet->ReleaseDC(dc);
+        copyAndCompare("a drawing context");
+        Rect all{0, 0, 120, 6};
+        ASSERT_EQ(sheet->Blt(&all, other.get(), &all, 0, nullptr), platform::DD_OK);
+        copyAndCompare("a blit into it");
+        sheet->SetColorKey(platform::DDCKEY_SRCBLT, 330, 330);
+        copyAndCompare("a new key");
+        SetPx(sheet.get(), 40, 2, 330);
+        SetPx(sheet.get(), 41, 3, 330);
+        copyAndCompare("its pixels written directly");
+    }
+}
+
 // The sprite copy must pick the same source pixels as the display's own stretch blit.
 TEST_F(DDUtilsTest, StretchMatchesTheDisplaysBlitForGrowingAndShrinking) {
     for (int bits : {16, 24, 32}) {
