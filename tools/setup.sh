@@ -15,6 +15,7 @@ pkgs=(
   xdg-utils libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev wrk python3-aiosmtpd nginx openssl
   clang clang-14 libclang-rt-14-dev clang-format clang-tidy curl
   desktop-file-utils appstream lintian dpkg-dev dpkg postgresql-15 libpq-dev util-linux stress
+  emscripten node-acorn nodejs chromium chromium-driver python3-selenium
 )
 # Every program that tools/, tests/, bench/ or the build start, with the package that provides it
 # under that name. Keep it in step with what the scripts call.
@@ -26,19 +27,34 @@ declare -A programs=(
   [python3]=python3-minimal [nginx]=nginx [openssl]=openssl [runuser]=util-linux
   [desktop-file-validate]=desktop-file-utils [appstreamcli]=appstream [lintian]=lintian
   [dpkg-deb]=dpkg [dpkg-shlibdeps]=dpkg-dev [setpriv]=util-linux [cpack]=cmake
-  [stress]=stress
+  [stress]=stress [emcc]=emscripten [emcmake]=emscripten [node]=nodejs
 )
 # Python modules that tests start with /usr/bin/python3 -m.
 declare -A pymodules=([aiosmtpd]=python3-aiosmtpd)
+
+# The web build compiles SDL2 and the other libraries it stands on from Debian's source packages
+# (tools/web-deps.sh), which apt-get source finds only through a deb-src entry.
+src_entry=/etc/apt/sources.list.d/zolvex-src.sources
+need_update=0
+if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  . /etc/os-release
+  SUDO=""
+  [ "$(id -u)" -ne 0 ] && SUDO=sudo
+  printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$VERSION_CODENAME" "$VERSION_CODENAME" | $SUDO tee "$src_entry" >/dev/null
+  need_update=1
+fi
 
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
-if [ ${#missing[@]} -gt 0 ]; then
+if [ ${#missing[@]} -gt 0 ] || [ $need_update = 1 ]; then
   SUDO=""
   [ "$(id -u)" -ne 0 ] && SUDO=sudo
   $SUDO apt-get update
+fi
+if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# What CI runs: every test in the plain build and in the sanitizer build, and a Release build of
-# the product's targets, so that the optimiser's warnings are seen before a user meets them.
+# What CI runs: every test in the plain build (the web build's with them) and in the sanitizer
+# build, and a Release build of the product's targets, so that the optimiser's warnings are seen
+# before a user meets them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
@@ -12,6 +13,11 @@ for kind in plain asan; do
   dir=build; [ "$kind" = asan ] && dir=build-asan
   echo "=== $kind build"
   tools/build.sh "$kind"
+  # The web build packs the plain build's art; the plain tests play its golden replay.
+  if [ "$kind" = plain ]; then
+    echo "=== web build"
+    tools/build.sh web || status=1
+  fi
   echo "=== $kind tests"
   (cd "$dir" && ctest -j"$(nproc)" --output-on-failure --timeout 600) || status=1
 done
