@@ -24,8 +24,9 @@ namespace {
 std::atomic<uint32_t> nextId{1};
 }
 
-TLoopThread::TLoopThread(FrameFn frame, EndedFn ended)
-    : frame_(std::move(frame)), ended_(std::move(ended)), id_(nextId++) {}
+TLoopThread::TLoopThread(FrameFn frame, EndedFn ended, bool onMainThread)
+    : frame_(std::move(frame)), ended_(std::move(ended)), onMainThread_(onMainThread),
+      id_(nextId++) {}
 
 TLoopThread::~TLoopThread() {
     Terminate();
@@ -33,8 +34,11 @@ TLoopThread::~TLoopThread() {
 }
 
 void TLoopThread::Start() {
-    thread_ = std::thread([this] { Execute(); });
+    started_ = true;
+    if (!onMainThread_) thread_ = std::thread([this] { Execute(); });
 }
+
+int32_t TLoopThread::Pass(uint32_t now) { return terminated_ ? 0 : account_.Pass(now); }
 
 void TLoopThread::Terminate() {
     {
@@ -42,6 +46,11 @@ void TLoopThread::Terminate() {
         terminated_ = true;
     }
     wake_.notify_all();
+    // The thread's last act, where there is no thread: once, and only for a loop that ran.
+    if (onMainThread_ && started_ && !endAnnounced_) {
+        endAnnounced_ = true;
+        if (ended_) ended_(id_);
+    }
 }
 
 void TLoopThread::WaitFor() {

@@ -33,7 +33,10 @@ public:
     using FrameFn = std::function<void(int32_t ticks)>;
     using EndedFn = std::function<void(uint32_t threadId)>;
 
-    TLoopThread(FrameFn frame, EndedFn ended);
+    // With onMainThread no thread is started: the owner's event loop asks Pass for the ticks due
+    // and runs the frames itself (where the platform has no second thread), and the end is
+    // announced by Terminate.
+    TLoopThread(FrameFn frame, EndedFn ended, bool onMainThread = false);
     ~TLoopThread();  // terminates and joins
     TLoopThread(const TLoopThread&) = delete;
     TLoopThread& operator=(const TLoopThread&) = delete;
@@ -43,6 +46,9 @@ public:
     bool Terminated() const { return terminated_; }
     void WaitFor();
     uint32_t ThreadID() const { return id_; }
+    bool OnMainThread() const { return onMainThread_; }
+    // On the main thread: the ticks due now (0 once terminated).
+    int32_t Pass(uint32_t now);
     int32_t FramesDue() const { return account_.FramesDue; }
     // Read by the main thread during a hand-over, while the loop thread waits for it.
     const TTickAccount& Account() const { return account_; }
@@ -54,6 +60,9 @@ private:
     EndedFn ended_;
     TTickAccount account_;
     std::atomic<bool> terminated_{false};
+    bool onMainThread_;
+    bool started_ = false;
+    bool endAnnounced_ = false;
     std::mutex mutex_;
     std::condition_variable wake_;
     std::thread thread_;

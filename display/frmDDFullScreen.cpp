@@ -1,5 +1,6 @@
 #include "display/frmDDFullScreen.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "display/TextUnit.h"
@@ -235,7 +236,8 @@ void TDDFullScreenForm::SetFlipping(bool on) {
                                                        e.user.windowID = win;
                                                        e.user.code = static_cast<int32_t>(id);
                                                        SDL_PushEvent(&e);
-                                                   });
+                                                   },
+                                                   FramesOnMainThread);
         LoopRunning = true;
         LoopThread->Start();
     } else if (LoopRunning && LoopThread) {
@@ -630,6 +632,14 @@ void TDDFullScreenForm::Destroy() {
 }
 
 bool TDDFullScreenForm::ProcessEvent(int timeoutMs) {
+    if (LoopRunning && LoopThread && LoopThread->OnMainThread()) {
+        const int32_t due = LoopThread->Pass(platform::GetTickCount());
+        if (due > 0) {
+            Threadnotify(due);
+            return true;
+        }
+        timeoutMs = std::clamp(LoopThread->Account().MsUntilNextTick(), 0, timeoutMs);
+    }
     SDL_Event e;
     const bool got = SDL_WaitEventTimeout(&e, timeoutMs) != 0;
     if (settling_) LogWindowWhenSettled(false);

@@ -17,6 +17,7 @@
 #include "display/ThreadUnit.h"
 #include "platform/DDraw.h"
 #include "platform/DisplayState.h"
+#include "platform/Ticks.h"
 #include "platform/Window.h"
 #include "sprites/BobUnit.h"
 #include "sprites/qvDSound.h"
@@ -102,6 +103,9 @@ public:
     bool LoopRunning = false;
     bool Flipping = false;
     std::unique_ptr<TLoopThread> LoopThread;
+    // Where no second thread may be started (a browser's page), the event loop itself runs the
+    // frames as their ticks fall due instead of a loop thread handing them over.
+    bool FramesOnMainThread = !platform::ThreadsAvailable();
     std::string BackImageFile;
     bool ErrorFlag = false;
     bool SoundSwitch1 = false;

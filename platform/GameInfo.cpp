@@ -91,11 +91,16 @@ TGameInfo::TGameInfo() {
     PageSize = ps > 0 ? static_cast<uint32_t>(ps) : 0;
     long n = sysconf(_SC_NPROCESSORS_ONLN);
     Processors = n > 0 ? static_cast<uint32_t>(n) : 0;
+#if defined(__EMSCRIPTEN__)
+    // A page runs on the one processor it is given.
+    ProcessorMask = 1;
+#else
     cpu_set_t set;
     CPU_ZERO(&set);
     if (sched_getaffinity(0, sizeof set, &set) == 0)
         for (int i = 0; i < 32; ++i)
             if (CPU_ISSET(i, &set)) ProcessorMask |= 1u << i;
+#endif
 #if defined(__x86_64__)
     ProcessorType = 8664;
 #elif defined(__i386__)

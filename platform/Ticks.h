@@ -14,5 +14,14 @@ void AdvanceTicks(uint32_t ms);
 void SleepMs(uint32_t ms);
 // The system beep: the terminal bell where there is one.
 void Beep();
+// Whether the program may start a thread of its own: not in a browser's page without shared
+// memory, where the one thread must also give the page back between frames.
+constexpr bool ThreadsAvailable() {
+#if defined(__EMSCRIPTEN__) && !defined(__EMSCRIPTEN_PTHREADS__)
+    return false;
+#else
+    return true;
+#endif
+}
 
 }  // namespace zx::platform

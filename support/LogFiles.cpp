@@ -6,8 +6,10 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <locale>
 #include <mutex>
 #include <set>
+#include <sstream>
 #include <vector>
 
 #include "platform/Dialogs.h"
@@ -97,8 +99,17 @@ bool StrictParse(std::string_view s, double& out) {
     if (i != s.size()) return false;
     std::string t(s.substr(start));
     if (t[0] == '+') t.erase(0, 1);
+#if defined(__cpp_lib_to_chars)
     auto r = std::from_chars(t.data(), t.data() + t.size(), out);
     return r.ec == std::errc() && r.ptr == t.data() + t.size();
+#else
+    // A standard library without the floating-point from_chars (the web build's): a stream in
+    // the classic locale reads the same, whatever locale the process has.
+    std::istringstream in(t);
+    in.imbue(std::locale::classic());
+    in >> out;
+    return !in.fail() && in.peek() == std::char_traits<char>::eof();
+#endif
 }
 
 }  // namespace

@@ -616,8 +616,8 @@ void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint
     KeyedCopyRowUpTo(Isa::Avx512, f, src, dst, n, key);
 }
 
-void KeyedCopyRowUpTo(Isa isa, const Format& f, const uint8_t* src, uint8_t* dst, int n,
-                      uint32_t key) {
+void KeyedCopyRowUpTo([[maybe_unused]] Isa isa, const Format& f, const uint8_t* src, uint8_t* dst,
+                      int n, uint32_t key) {
     int i = 0;
 #if defined(ZX_BLIT_AVX2)
     if (isa >= Isa::Avx512 && HasAvx512()) {

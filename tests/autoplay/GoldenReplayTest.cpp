@@ -24,31 +24,6 @@ namespace {
 
 const std::string kGolden = std::string(ZOLVEX_SOURCE_DIR) + "/tests/autoplay/golden/";
 
-std::string Numbers(const std::array<int32_t, 7>& byKind) {
-    std::string s;
-    for (size_t k = 1; k <= 6; ++k) s += " " + std::to_string(byKind[k]);
-    return s;
-}
-
-// What a game gave, one fact a line, so that a failure names the fact.
-std::string ResultText(uint32_t seed, const TGameResult& r) {
-    std::ostringstream o;
-    o << "seed " << seed << "\n"
-      << "finished " << r.Finished << "\n"
-      << "won " << r.Won << "\n"
-      << "score " << r.Score << "\n"
-      << "rank " << r.Rank << "\n"
-      << "decided at tick " << r.DecidedTick << "\n"
-      << "ended at tick " << r.EndTick << "\n"
-      << "spawned" << Numbers(r.Spawned) << "\n"
-      << "caught early" << Numbers(r.CaughtEarly) << "\n"
-      << "caught" << Numbers(r.Caught) << "\n"
-      << "escaped" << Numbers(r.Escaped) << "\n"
-      << "condom shots " << r.CondomShots << "\n"
-      << "torpedoes " << r.Torpedoes << "\n";
-    return o.str();
-}
-
 std::string Join(const std::vector<std::string>& lines) {
     std::string s;
     for (const std::string& l : lines) s += l + "\n";
@@ -82,7 +57,7 @@ TEST(GoldenReplay, TheRecordedGamePlaysAsItDidWhenItWasRecorded) {
     // time, the sanitizer build's above all.
     options.Draw = false;
     const TGameResult r = PlayGame(replay.Seed, input, options);
-    const std::string result = ResultText(replay.Seed, r);
+    const std::string result = ResultFacts(replay.Seed, r);
     // The program directory is a fresh temporary one each run: the log names it "{program}".
     std::vector<std::string> log = test::GameLogLines();
     const std::string dir = test::TempProgramDir();

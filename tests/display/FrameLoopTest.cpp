@@ -259,6 +259,38 @@ TEST_F(FrameLoopTest, FirstCloseIsRefusedAndSecondClosesAndTerminatesTheLoop) {
     EXPECT_TRUE(LogEndedOK());
 }
 
+// Where no thread may be started (a browser's page), the event loop runs the frames itself, as
+// many ticks at a time as the clock says are due, and the loop's end still closes the window.
+TEST_F(FrameLoopTest, WithoutALoopThreadTheEventLoopRunsTheTicksTheClockMakesDue) {
+    test::ManualClock clock;
+    {
+        TTestForm f(2);
+        f.FramesOnMainThread = true;
+        f.Show();
+        f.SetFlipping(true);
+        f.ProcessEvent(0);  // the first pass hands the most a frame takes
+        clock.Advance(45);
+        f.ProcessEvent(0);
+        clock.Advance(10);
+        f.ProcessEvent(0);  // 15 ms owed: no frame yet
+        clock.Advance(5);
+        f.ProcessEvent(0);
+        clock.Advance(1000);
+        f.ProcessEvent(0);
+        EXPECT_EQ(f.TickLog, (std::vector<int32_t>{5, 2, 1, 5}));
+        EXPECT_EQ(f.StateRuns, 5 + 2 + 1 + 5) << "one state procedure a tick";
+        f.Closing = true;
+        f.Back();
+        for (int i = 0; i < 10 && !f.IsClosed(); ++i) f.ProcessEvent(0);
+        EXPECT_TRUE(f.IsClosed());
+        EXPECT_FALSE(f.LoopRunning);
+        clock.Advance(1000);
+        f.ProcessEvent(0);
+        EXPECT_EQ(f.TickLog.size(), 4u) << "no frame after the loop's end";
+    }
+    EXPECT_TRUE(LogEndedOK());
+}
+
 TEST_F(FrameLoopTest, BackStopsTheLoopWhoseEndClosesTheWindow) {
     {
         TTestForm f(2, true);

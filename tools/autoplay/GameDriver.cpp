@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <sstream>
 #include <stdexcept>
 
 #include "game/GameGlobals.h"
@@ -206,6 +207,32 @@ std::array<int32_t, 7> CaughtAll(const TGameResult& r) {
 }
 
 }  // namespace
+
+namespace {
+std::string Numbers(const std::array<int32_t, 7>& byKind) {
+    std::string s;
+    for (size_t k = 1; k <= 6; ++k) s += " " + std::to_string(byKind[k]);
+    return s;
+}
+}  // namespace
+
+std::string ResultFacts(uint32_t seed, const TGameResult& r) {
+    std::ostringstream o;
+    o << "seed " << seed << "\n"
+      << "finished " << r.Finished << "\n"
+      << "won " << r.Won << "\n"
+      << "score " << r.Score << "\n"
+      << "rank " << r.Rank << "\n"
+      << "decided at tick " << r.DecidedTick << "\n"
+      << "ended at tick " << r.EndTick << "\n"
+      << "spawned" << Numbers(r.Spawned) << "\n"
+      << "caught early" << Numbers(r.CaughtEarly) << "\n"
+      << "caught" << Numbers(r.Caught) << "\n"
+      << "escaped" << Numbers(r.Escaped) << "\n"
+      << "condom shots " << r.CondomShots << "\n"
+      << "torpedoes " << r.Torpedoes << "\n";
+    return o.str();
+}
 
 std::string FormatResult(int game, const TGameResult& r) {
     char line[400];

@@ -110,6 +110,9 @@ private:
 
 // One line per game, and a summary of several.
 std::string FormatResult(int game, const TGameResult& r);
+// What a game gave, one fact a line (seed, outcome, score, ticks, swimmers by kind, shots), so
+// that two runs of one replay compare line by line and a difference names the fact.
+std::string ResultFacts(uint32_t seed, const TGameResult& r);
 std::string FormatSummary(const std::vector<TGameResult>& results);
 
 // The skills side by side: a header, then per skill its win rate, mean score and when its lost

@@ -1,0 +1,54 @@
+// Plays a recorded game on the headless game screen and prints what it gave, one fact a line:
+//   node zolvex-replay.js PROGRAM_DIR REPLAY
+// PROGRAM_DIR holds the built sounds, level and cave; the game runs in a temporary copy of it.
+// Built for Node.js, whose file system the program sees as its own: the same replay played here
+// and by the desktop build must give the same lines.
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "support/Paths.h"
+#include "tools/autoplay/GameDriver.h"
+#include "tools/autoplay/Replay.h"
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s PROGRAM_DIR REPLAY\n", argv[0]);
+        return 2;
+    }
+    setenv("SDL_VIDEODRIVER", "dummy", 1);
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    namespace fs = std::filesystem;
+    std::string dir = (fs::temp_directory_path() / "zolvex-web-replay-XXXXXX").string();
+    if (!mkdtemp(dir.data())) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    int rc = 0;
+    try {
+        zx::PrepareGameDir(argv[1], dir, zx::TMusic::StandIns);
+        // The faces the texts are drawn with are the program folder's in the web build.
+        fs::copy(fs::path(argv[1]) / "fonts", fs::path(dir) / "fonts", fs::copy_options::recursive);
+        zx::SetFolders(zx::TFolders::Single(dir));
+        const zx::TReplay replay = zx::TReplay::Load(argv[2]);
+        zx::TReplayInput input(replay);
+        zx::TPlayOptions options;
+        options.Kind = replay.Kind;
+        options.Draw = false;
+        const zx::TGameResult result = zx::PlayGame(replay.Seed, input, options);
+        std::fputs(zx::ResultFacts(replay.Seed, result).c_str(), stdout);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "zolvex-replay: %s\n", e.what());
+        // The folder goes with the run: what its log says is told here.
+        std::ifstream log(dir + "/KVD/LOG.TXT", std::ios::binary);
+        std::fprintf(stderr, "%s", std::string(std::istreambuf_iterator<char>(log), {}).c_str());
+        rc = 1;
+    }
+    std::error_code ec;
+    fs::remove_all(dir, ec);
+    return rc;
+}
