@@ -15,6 +15,7 @@
 #include "game/GameRecords.h"
 #include "game/Highscores.h"
 #include "net/Internet.h"
+#include "payload/ScoreCode.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
 #include "support/LogFiles.h"
@@ -72,6 +73,7 @@ protected:
                     qobject_cast<THighscoreuploadedForm*>(QApplication::activeModalWidget())) {
                 watch.stop();
                 for (QLabel* l : d->Lines) shown.push_back(l->text().toStdString());
+                verdict = d->Verdict->isVisibleTo(d) ? d->Verdict->text().toStdString() : "";
                 QTest::mouseClick(d->Button2, Qt::LeftButton);
             }
         });
@@ -81,7 +83,60 @@ protected:
     }
 
     std::vector<std::string> messages;
+    std::string verdict;  // the replay's verdict in the last result dialog
 };
+
+// What the verifier prints for a replay of place 1's game, with its score.
+std::string ReportOfPlaceOne(int64_t score) {
+    return "finished 1\nwon 1\nscore " + std::to_string(score) + "\nticks 4500\ndigits " +
+           *DecodeScoreCode(EnvData.ScoreCodes[0]) + "\n";
+}
+
+TEST_F(PublishTest, TheGamesReplayFollowsTheScoreAndTheResultShowsTheServersVerdict) {
+    test::TempFolder data, tools;
+    const std::string verifier = tools.Path() + "/verify";
+    test::WriteStandInVerifier(verifier);
+    test::ChildServer server(data.Path(), {"--require-replay", "--verifier", verifier});
+    WriteProgCfg("ScoreServer", "127.0.0.1:" + std::to_string(server.Port()));
+    const auto publish = [&](std::function<std::optional<std::string>(int64_t)> replay) {
+        const int64_t score = EnvData.Highscores[0].Score;
+        const std::string code = EnvData.ScoreCodes[0];
+        std::vector<std::string> asked;
+        auto* form = new TPublishHighscoreForm();
+        form->ReplayFor = [&](std::string_view c) {
+            asked.emplace_back(c);
+            return replay(score);
+        };
+        form->show();
+        verdict = "unset";
+        const auto shown = Publish(*form);
+        EXPECT_EQ(shown.size(), 9u) << (messages.empty() ? "" : messages.front());
+        EXPECT_EQ(asked, std::vector<std::string>{code});
+        if (form->isVisible()) form->close();
+    };
+
+    PlayIntoPlaceOne(3);
+    const int64_t first = EnvData.Highscores[0].Score;
+    publish([](int64_t score) { return ReportOfPlaceOne(score); });
+    EXPECT_EQ(verdict, "The server played your game again: your score is verified.");
+
+    PlayIntoPlaceOne(11);
+    const int64_t second = EnvData.Highscores[0].Score;
+    publish([](int64_t score) { return ReportOfPlaceOne(score - 100); });
+    EXPECT_EQ(verdict, "The server could not verify your game: The replay's game scores " +
+                           std::to_string(second - 100) + ", not " + std::to_string(second));
+
+    PlayIntoPlaceOne(12);
+    publish([](int64_t) { return std::nullopt; });
+    EXPECT_EQ(verdict, "No record of this game was kept: your score stays unverified.");
+    EXPECT_TRUE(messages.empty());
+
+    // Only the verified game is on the list.
+    httplib::Client cli("127.0.0.1", server.Port());
+    const std::string page = cli.Get("/zvxinternal/highscore.html")->body;
+    EXPECT_NE(page.find(">" + std::to_string(first) + "<"), std::string::npos);
+    EXPECT_EQ(page.find(">" + std::to_string(second) + "<"), std::string::npos);
+}
 
 TEST_F(PublishTest, RealGameIsRankedAndTheIdentifierIsKeptForTheNextOne) {
     test::TempFolder data;
