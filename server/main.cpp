@@ -408,18 +408,17 @@ int main(int argc, char** argv) {
         const std::optional<bool> mode = store->RequiresReplay();
         const bool wanted = requireReplay.value_or(mode.value_or(store->SubmissionCount() == 0));
         if (mode != wanted) store->SetRequiresReplay(wanted);
-        std::fprintf(stderr, "zolvex-server: %s\n",
-                     wanted ? "only scores whose replay was verified are ranked"
-                            : "scores without a verified replay are ranked too");
         zx::server::TZolvexServer server(options, std::move(store));
         const int port = server.Bind(std::move(listener));
         const bool v6 = options.Host.find(':') != std::string::npos;
         // The password of a database address stays out of the log.
         const std::string shown = shared ? "postgresql" : data;
         std::fprintf(stderr,
-                     "zolvex-server: serving http://%s%s%s:%d/zvxinternal (data %s, pages %s)\n",
+                     "zolvex-server: serving http://%s%s%s:%d/zvxinternal (data %s, pages %s; "
+                     "ranked: %s)\n",
                      v6 ? "[" : "", options.Host.c_str(), v6 ? "]" : "", port, shown.c_str(),
-                     options.PagesDir.c_str());
+                     options.PagesDir.c_str(),
+                     wanted ? "verified scores only" : "unverified scores too");
         std::atomic<bool> signalled{false};
         std::thread waiter([&] {
             int sig = 0;
