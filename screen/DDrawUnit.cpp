@@ -16,6 +16,7 @@
 #include "game/SpermUnit.h"
 #include "game/scoreunit.h"
 #include "platform/Ticks.h"
+#include "rules/Rules.h"
 #include "sprites/SpriteDefs.h"
 #include "sprites/qvDSound.h"
 #include "support/LogFiles.h"
@@ -268,7 +269,7 @@ void TDDFullScreenForm1::glsBegin() {
     HelpShown = true;
     if (EnvData.MusicOn) StopMusic("Track 30");
     PlayFromStart("coming", false);
-    TickCounter = 100;
+    TickCounter = rules::kRunInTicks;
     GamePlaying = true;
     Rohre->Show();
     GlsProc = &TDDFullScreenForm1::glsBegin2;
@@ -448,7 +449,7 @@ void TDDFullScreenForm1::FormKeyDown(int32_t key, bool ctrl) {
         if (!Paused) {
             Paused = true;
             PauseTick = now;
-            Anzeige->ScoreDisplay->Points -= 100;
+            Anzeige->ScoreDisplay->Points -= rules::kPauseCost;
         } else if (static_cast<int32_t>(now - (PauseTick + 200)) > 0) {
             Paused = false;
         }
