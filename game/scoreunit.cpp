@@ -537,7 +537,7 @@ void TAnzeige::EndFirstFrame() {
     if (NewRank > 0) {
         SetHighscoreName(NewRank, EnvData.LastName);
         const int32_t seconds =
-            static_cast<int32_t>((platform::GetTickCount() - GameStartTick) / 1000);
+            static_cast<int32_t>((GameTicks - GameStartTick) / rules::kTicksPerSecond);
         SetScoreCode(NewRank, MakeScoreCode(StatsOf(Spermien, seconds)));
     }
     StopBack();
