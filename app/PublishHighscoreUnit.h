@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "app/DeferredDelete.h"
-#include "app/ReplaySource.h"
+#include "game/ReplayStore.h"
 #include "net/Internet.h"
 #include "payload/Payload.h"
 
