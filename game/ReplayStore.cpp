@@ -23,7 +23,9 @@ std::string FileNameOf(std::string_view code) {
     return name + ".replay";
 }
 
-std::string PathOf(std::string_view name) { return std::string(kFolder) + "\\" + std::string(name); }
+std::string PathOf(std::string_view name) {
+    return std::string(kFolder) + "\\" + std::string(name);
+}
 
 void Write(std::string_view name, std::string_view text) {
     if (text.size() > kMaxReplayFileBytes) return;

@@ -48,7 +48,7 @@ TEST_F(ReplayStoreTest, ReplaysAreFoundByTheirCodeAndGoWhenTheCodeLeavesTheList)
     EXPECT_EQ(LoadReplayForCode("third"), "replay three");
     EXPECT_EQ(LoadLastReplay(), "replay two");
     EXPECT_EQ(Files(), (std::vector<std::string>{"612f625c633a2a3f.replay", "7468697264.replay",
-                                                  "last.replay"}));
+                                                 "last.replay"}));
 }
 
 TEST_F(ReplayStoreTest, AReplayAboveTheCapIsNotKeptAndTheOneBeforeStays) {
