@@ -63,11 +63,14 @@ until curl -s "$base/metrics" | grep -q '^zolvex_replays_pending 0$'; do sleep 0
 end=$(date +%s.%N)
 metrics=$(curl -s "$base/metrics")
 verified=$(echo "$metrics" | sed -n 's/^zolvex_replays_total{verdict="verified"} //p')
+refused=$(echo "$metrics" | sed -n 's/^zolvex_replays_total{verdict="refused"} //p')
 cpu=$(echo "$metrics" | sed -n 's/^zolvex_verifier_seconds_total //p')
 echo "games $games, workers $workers, queue $queue, sending rounds $round"
 echo "answers: $(sort "$work/status.txt" | uniq -c | awk '{printf "%s x%s  ", $2, $1}')"
 awk -v v="$verified" -v s="$start" -v e="$end" -v c="$cpu" 'BEGIN {
   printf "verified %d in %.2f s: %.1f per second; verifier processor time %.2f s (%.3f s each)\n",
          v, e - s, v / (e - s), c, c / v }'
-[ "$verified" = "$games" ] || { echo "LOST: $verified of $games verified"; exit 1; }
+# Every replay taken is played: verified or refused, none left over.
+echo "refused $refused"
+[ $((verified + refused)) = "$games" ] || { echo "LOST: $verified + $refused of $games played"; exit 1; }
 echo "load: $(uptime)"
