@@ -53,7 +53,7 @@ std::string SendReplay(const std::string& encoded, const std::optional<std::stri
                        const THttpLimits& limits, const TTransfer* transfer) {
     if (!replay) return "No record of this game was kept: your score stays unverified.";
     const std::string packed = Gzip(*replay);
-    if (packed.size() > kMaxReplayBytes)
+    if (packed.size() > kMaxSentReplayBytes)
         return "The record of this game is too large to send: your score stays unverified.";
     std::string text;
     try {

@@ -67,7 +67,7 @@ std::string ScoreRequestAddress(const std::string& encoded);
 // The address a score's replay is posted to: the same payload ties it to the score.
 std::string ReplayRequestAddress(const std::string& encoded);
 // The largest replay sent, compressed: what the server takes.
-inline constexpr size_t kMaxReplayBytes = 64 * 1024;
+inline constexpr size_t kMaxSentReplayBytes = 64 * 1024;
 // Sends the replay for the published payload and returns the line the result shows: the
 // server's verdict, or why there is none yet. Blocks: call it from a transfer's work.
 std::string SendReplay(const std::string& encoded, const std::optional<std::string>& replay,

@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,10 +16,12 @@
 #include "app/PublishHighscoreUnit.h"
 #include "game/GameRecords.h"
 #include "game/Highscores.h"
+#include "game/ReplayStore.h"
 #include "net/Internet.h"
 #include "payload/ScoreCode.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
+#include "screen/Replay.h"
 #include "support/LogFiles.h"
 #include "testsupport/Desktop.h"
 #include "testsupport/LocalHttpServer.h"
@@ -196,6 +200,78 @@ TEST_F(PublishTest, RealGameIsRankedAndTheIdentifierIsKeptForTheNextOne) {
     EXPECT_EQ(EnvData.PlayerId, id);
     EXPECT_EQ(EnvData.City, "Bern");
 }
+
+#ifdef ZOLVEX_VERIFY_EXE
+// Games of the scripted players, their replays kept by the game itself, published through the
+// dialog to a server that plays each with the verifier. ZOLVEX_E2E_GAMES sets how many (4).
+TEST_F(PublishTest, RecordedGamesAreVerifiedAtTheirRankAndAlteredOnesAreRefused) {
+    const char* env = std::getenv("ZOLVEX_E2E_GAMES");
+    const int games = env ? std::max(1, std::atoi(env)) : 4;
+    test::TempFolder data;
+    test::ChildServer server(data.Path(), {"--require-replay", "--verifier", ZOLVEX_VERIFY_EXE});
+    WriteProgCfg("ScoreServer", "127.0.0.1:" + std::to_string(server.Port()));
+    const TSkill skills[] = {TSkill::Good, TSkill::Human, TSkill::Careless};
+    uint32_t seed = 100;
+    // The next game that makes place 1 of an empty list.
+    const auto play = [&] {
+        for (;;) {
+            seed += 7;
+            for (auto& h : EnvData.Highscores) h = {"", kEmptyScore};
+            TAutoPlayer player(skills[seed % 3], seed, "Robo");
+            TPlayOptions opts;
+            opts.Draw = false;
+            opts.KeepSettings = true;
+            const TGameResult r = PlayGame(seed, player, opts);
+            if (r.Finished && r.Rank == 1) return;
+        }
+    };
+    const auto publish = [&](std::optional<std::string> replay = std::nullopt) {
+        EnvData.PlayerId.clear();  // each game a player of its own
+        auto* form = new TPublishHighscoreForm();
+        if (replay) form->ReplayFor = [replay](std::string_view) { return replay; };
+        form->show();
+        verdict = "unset";
+        const auto shown = Publish(*form);
+        if (form->isVisible()) form->close();
+        return shown;
+    };
+    std::vector<int64_t> verified;
+    for (int i = 0; i < games; ++i) {
+        play();
+        const int64_t score = EnvData.Highscores[0].Score;
+        ASSERT_TRUE(LoadReplayForCode(EnvData.ScoreCodes[0])) << "seed " << seed;
+        const auto shown = publish();
+        ASSERT_EQ(shown.size(), 9u) << (messages.empty() ? "" : messages.front());
+        const auto above =
+            std::count_if(verified.begin(), verified.end(), [&](int64_t v) { return v > score; });
+        EXPECT_EQ(shown[2], "Your ranking: " + std::to_string(1 + above)) << "seed " << seed;
+        EXPECT_EQ(verdict, "The server played your game again: your score is verified.")
+            << "seed " << seed;
+        verified.push_back(score);
+    }
+
+    // A game sent with its clicks taken out of its replay.
+    play();
+    TReplay clickless = TReplay::FromText(*LoadReplayForCode(EnvData.ScoreCodes[0]));
+    for (TTickInput& t : clickless.Ticks) t.Messages.clear();
+    ASSERT_EQ(publish(clickless.ToText()).size(), 9u);
+    EXPECT_EQ(verdict.rfind("The server could not verify your game: ", 0), 0u) << verdict;
+
+    // A game whose code claims a second more than its replay shows.
+    play();
+    const std::string replay = *LoadReplayForCode(EnvData.ScoreCodes[0]);
+    TScoreStats stats = *ScoreStatsFromDigits(*DecodeScoreCode(EnvData.ScoreCodes[0]));
+    stats.Seconds += 1;
+    EnvData.ScoreCodes[0] = MakeScoreCode(stats, test::TestRandom(5));
+    messages.clear();
+    if (publish(replay).size() == 9u)
+        EXPECT_EQ(verdict,
+                  "The server could not verify your game: The replay's game has other "
+                  "statistics than the score code");
+    else
+        EXPECT_EQ(messages.at(0).rfind(kFailure, 0), 0u);  // or the score itself is refused
+}
+#endif
 
 TEST_F(PublishTest, BlankNameIsRefusedBeforeAnythingIsSent) {
     EnvData.Highscores[0] = {"   ", 1234};
