@@ -202,8 +202,8 @@ TEST_F(PublishTest, RealGameIsRankedAndTheIdentifierIsKeptForTheNextOne) {
 }
 
 #ifdef ZOLVEX_VERIFY_EXE
-// Games of the scripted players, their replays kept by the game itself, published through the
-// dialog to a server that plays each with the verifier. ZOLVEX_E2E_GAMES sets how many (4).
+// Games of the scripted players, recorded as they are played, published through the dialog to a
+// server that plays each replay with the verifier. ZOLVEX_E2E_GAMES sets how many (4).
 TEST_F(PublishTest, RecordedGamesAreVerifiedAtTheirRankAndAlteredOnesAreRefused) {
     const char* env = std::getenv("ZOLVEX_E2E_GAMES");
     const int games = env ? std::max(1, std::atoi(env)) : 4;
@@ -212,6 +212,7 @@ TEST_F(PublishTest, RecordedGamesAreVerifiedAtTheirRankAndAlteredOnesAreRefused)
     WriteProgCfg("ScoreServer", "127.0.0.1:" + std::to_string(server.Port()));
     const TSkill skills[] = {TSkill::Good, TSkill::Human, TSkill::Careless};
     uint32_t seed = 100;
+    std::string recorded;  // the last game's replay
     // The next game that makes place 1 of an empty list.
     const auto play = [&] {
         for (;;) {
@@ -221,7 +222,9 @@ TEST_F(PublishTest, RecordedGamesAreVerifiedAtTheirRankAndAlteredOnesAreRefused)
             TPlayOptions opts;
             opts.Draw = false;
             opts.KeepSettings = true;
-            const TGameResult r = PlayGame(seed, player, opts);
+            TReplay replay;
+            const TGameResult r = PlayGame(seed, player, opts, &replay);
+            recorded = replay.ToText();
             if (r.Finished && r.Rank == 1) return;
         }
     };
@@ -239,8 +242,7 @@ TEST_F(PublishTest, RecordedGamesAreVerifiedAtTheirRankAndAlteredOnesAreRefused)
     for (int i = 0; i < games; ++i) {
         play();
         const int64_t score = EnvData.Highscores[0].Score;
-        ASSERT_TRUE(LoadReplayForCode(EnvData.ScoreCodes[0])) << "seed " << seed;
-        const auto shown = publish();
+        const auto shown = publish(recorded);
         ASSERT_EQ(shown.size(), 9u) << (messages.empty() ? "" : messages.front());
         const auto above =
             std::count_if(verified.begin(), verified.end(), [&](int64_t v) { return v > score; });
@@ -252,14 +254,14 @@ TEST_F(PublishTest, RecordedGamesAreVerifiedAtTheirRankAndAlteredOnesAreRefused)
 
     // A game sent with its clicks taken out of its replay.
     play();
-    TReplay clickless = TReplay::FromText(*LoadReplayForCode(EnvData.ScoreCodes[0]));
+    TReplay clickless = TReplay::FromText(recorded);
     for (TTickInput& t : clickless.Ticks) t.Messages.clear();
     ASSERT_EQ(publish(clickless.ToText()).size(), 9u);
     EXPECT_EQ(verdict.rfind("The server could not verify your game: ", 0), 0u) << verdict;
 
     // A game whose code claims a second more than its replay shows.
     play();
-    const std::string replay = *LoadReplayForCode(EnvData.ScoreCodes[0]);
+    const std::string replay = recorded;
     TScoreStats stats = *ScoreStatsFromDigits(*DecodeScoreCode(EnvData.ScoreCodes[0]));
     stats.Seconds += 1;
     EnvData.ScoreCodes[0] = MakeScoreCode(stats, test::TestRandom(5));
