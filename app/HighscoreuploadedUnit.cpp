@@ -25,7 +25,8 @@ std::string CampaignGamePageAddress() {
     return "http://" + HostSetting("WebSite") + "/game/game_zolvex.html";
 }
 
-THighscoreuploadedForm::THighscoreuploadedForm(const TPayloadAnswer& answer, QWidget* parent)
+THighscoreuploadedForm::THighscoreuploadedForm(const TPayloadAnswer& answer,
+                                               const std::string& verdict, QWidget* parent)
     : QDialog(parent) {
     Image1 = SetUpPictureForm(this, "HighscoreuploadedForm", "Highscore Uploaded!");
     const QSize size = this->size();
@@ -57,6 +58,11 @@ THighscoreuploadedForm::THighscoreuploadedForm(const TPayloadAnswer& answer, QWi
         top += 22;
         Lines[i] = l;
     }
+    Verdict = PictureText(this, QString::fromStdString(verdict));
+    Verdict->setFont(text);
+    Verdict->setWordWrap(true);
+    Verdict->setGeometry(8, top + 6, size.width() - 16, 44);
+    Verdict->setVisible(!verdict.empty());
     Button1 = new QPushButton(QStringLiteral("Open Website"), this);
     Button2 = new QPushButton(QStringLiteral("Ok"), this);
     Button1->setGeometry(size.width() / 2 - 120, size.height() - 40, 110, 28);

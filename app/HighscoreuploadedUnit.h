@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <array>
+#include <string>
 
 #include "payload/Payload.h"
 
@@ -12,10 +13,13 @@ namespace zx {
 class THighscoreuploadedForm : public QDialog {
     Q_OBJECT
 public:
-    explicit THighscoreuploadedForm(const TPayloadAnswer& answer, QWidget* parent = nullptr);
+    // verdict: what became of the game's replay, shown below the ranks (none: nothing shown).
+    explicit THighscoreuploadedForm(const TPayloadAnswer& answer, const std::string& verdict = {},
+                                    QWidget* parent = nullptr);
 
     QLabel* Image1 = nullptr;
     std::array<QLabel*, 9> Lines{};
+    QLabel* Verdict = nullptr;       // the replay's verdict
     QLabel* p = nullptr;             // " points", hidden
     QPushButton* Button1 = nullptr;  // Open Website
     QPushButton* Button2 = nullptr;  // Ok

@@ -45,6 +45,40 @@ std::string ScoreRequestAddress(const std::string& encoded) {
     return "http://" + HostSetting("ScoreServer") + "/score2.php?cs=" + encoded;
 }
 
+std::string ReplayRequestAddress(const std::string& encoded) {
+    return "http://" + HostSetting("ScoreServer") + "/replay.php?cs=" + encoded;
+}
+
+std::string SendReplay(const std::string& encoded, const std::optional<std::string>& replay,
+                       const THttpLimits& limits, const TTransfer* transfer) {
+    if (!replay) return "No record of this game was kept: your score stays unverified.";
+    const std::string packed = Gzip(*replay);
+    if (packed.size() > kMaxSentReplayBytes)
+        return "The record of this game is too large to send: your score stays unverified.";
+    std::string text;
+    try {
+        text = HttpPost(ReplayRequestAddress(encoded),
+                        {"Content-Type: application/gzip", "Accept: text/plain"}, packed, limits,
+                        transfer);
+    } catch (const EHttpError& e) {
+        if (e.Status == 503)
+            return "The server is busy checking other games: your score stays unverified for "
+                   "now.";
+        return "The record of your game could not be sent: " + ShortPeerText(e.what(), 200);
+    }
+    const TPayloadAnswer answer = ParseAnswer(text);
+    const auto value = [&](const char* name) {
+        auto it = answer.find(name);
+        return it == answer.end() ? std::string() : AnsiToUtf8(it->second);
+    };
+    const std::string verdict = value("Replay");
+    if (verdict == "verified") return "The server played your game again: your score is verified.";
+    if (verdict == "refused")
+        return "The server could not verify your game: " + ShortPeerText(value("Error"), 200);
+    if (verdict == "pending") return "The server will check your game shortly.";
+    return "The server gave no verdict on your game: " + ShortPeerText(AnsiToUtf8(text), 200);
+}
+
 TPublishHighscoreForm::TPublishHighscoreForm(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("PublishHighscoreForm"));
     setWindowTitle(QStringLiteral("Publish Highscore"));
@@ -182,8 +216,31 @@ void TPublishHighscoreForm::Button1Click() {
             EnvData.PlayerId = CutText(AnsiToUtf8(id->second), 32);
         if (auto rang = answer.find("Rang"); rang == answer.end() || rang->second.empty())
             throw Exception("Unknown result");
+        // The score is in; its game follows in a request of its own, and the result shows the
+        // verdict (or why there is none).
+        std::string verdict;
         {
-            THighscoreuploadedForm uploaded(answer);
+            const std::optional<std::string> replay = ReplayFor(EnvData.ScoreCodes[0]);
+            const THttpLimits limits = HttpLimits;
+            Button1->setEnabled(false);
+            struct Restore {
+                QPushButton* b;
+                ~Restore() { b->setEnabled(true); }
+            } restore{Button1};
+            publishing_ = true;
+            struct Publishing {
+                bool& flag;
+                ~Publishing() { flag = false; }
+            } publishingDone{publishing_};
+            AwaitTransfer(
+                [&](const TTransfer& t) { verdict = SendReplay(encoded, replay, limits, &t); },
+                {.Status = Status,
+                 .BusyText = QStringLiteral("Checking your game ..."),
+                 .Cancel = nullptr,
+                 .Owner = this});
+        }
+        {
+            THighscoreuploadedForm uploaded(answer, verdict);
             uploaded.exec();
         }
         close();

@@ -8,9 +8,13 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
+#include <functional>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "app/DeferredDelete.h"
+#include "game/ReplayStore.h"
 #include "net/Internet.h"
 #include "payload/Payload.h"
 
@@ -36,6 +40,9 @@ public:
     QLabel* Status = nullptr;        // shows that a publish is on its way
     // Limits of the score server's transfer.
     THttpLimits HttpLimits;
+    // The recorded game that gave a score code, sent after the score so that the server can play
+    // it again; nothing when none was kept.
+    std::function<std::optional<std::string>(std::string_view code)> ReplayFor = LoadReplayForCode;
 
     void FormShow();
     void Button1Click();
@@ -57,5 +64,13 @@ private:
 TPayloadFields PublishedFields();
 // The request address for an encoded payload.
 std::string ScoreRequestAddress(const std::string& encoded);
+// The address a score's replay is posted to: the same payload ties it to the score.
+std::string ReplayRequestAddress(const std::string& encoded);
+// The largest replay sent, compressed: what the server takes.
+inline constexpr size_t kMaxSentReplayBytes = 64 * 1024;
+// Sends the replay for the published payload and returns the line the result shows: the
+// server's verdict, or why there is none yet. Blocks: call it from a transfer's work.
+std::string SendReplay(const std::string& encoded, const std::optional<std::string>& replay,
+                       const THttpLimits& limits, const TTransfer* transfer);
 
 }  // namespace zx

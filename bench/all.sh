@@ -35,7 +35,7 @@ table=$work/table
 : >"$table"
 row() { printf '| %s | %s | %s | %s | %s |\n' "$1" "$2" "$3" "$4" "${5:-}" >>"$table"; }
 note() { echo "all.sh: $*" >&2; }
-# ZOLVEX_BENCH_PARTS picks parts by name (blits sound setup game desktop window server); all by
+# ZOLVEX_BENCH_PARTS picks parts by name (blits sound setup game desktop window verify server); all by
 # default.
 parts=" ${ZOLVEX_BENCH_PARTS:-all} "
 want() { [[ $parts == *" all "* || $parts == *" $1 "* ]]; }
@@ -317,6 +317,15 @@ for i, a in enumerate(ours):
               f"of the thread, median (min - max; wall median) | {cell(a)} | "
               + (f"{cell(b)} | {a[2] / b[2]:.2f} (wall {a[1] / b[1]:.2f}) | {fl} |" if b else f" | | {fl} |"))
 PY
+fi
+
+# ---- the verifier: processor time and peak memory per replayed game ----
+if want verify; then
+note "verifier"
+"$here/verify.sh" "$build" 3 >"$work/verify.txt"
+row "verifier: processor time per game, median (min, max)" "$(sed -n 's/^cpu per game: //p' "$work/verify.txt")" "" "" ""
+row "verifier: peak resident memory per game" "$(sed -n 's/^peak memory: //p' "$work/verify.txt")" "" "" ""
+row "verifier: games verified per second per core" "$(sed -n 's/^games per second per core: //p' "$work/verify.txt")" "" "" ""
 fi
 
 # ---- the score server ----

@@ -306,8 +306,10 @@ void TDDFullScreenForm::RunFrame(int32_t ticks, const std::function<void()>& gls
         stage = "BackImageToSecondarySurface";
         BackImageToSecondarySurface();
         stage = "glsproc";
-        for (int32_t i = 0; i < ticks; ++i)
+        for (int32_t i = 0; i < ticks; ++i) {
             if (!Paused && glsproc) glsproc();
+            TickDone();
+        }
         stage = "Bobs.Paint";
         if (ObjectsLive && !Closing && Bobs) Bobs->paint();
         stage = "Flip(DDFLIP_WAIT)";

@@ -134,6 +134,8 @@ protected:
     // The frame of the game screen: back image, the state procedure ticks times, sprites, flip,
     // each stage under its error guard.
     void RunFrame(int32_t ticks, const std::function<void()>& glsproc);
+    // After every tick of a frame, also a paused one: the game's own clock and its record.
+    virtual void TickDone() {}
     // What a failure caught by the screen does, wherever it was caught: ErrorFlag, the error
     // line, Closing, so the states wind down.
     void RecordFailure(const std::string& line);

@@ -27,8 +27,13 @@ extern bool Clicked;
 extern bool GamePlaying;
 extern bool ResultWon;
 extern bool ResultLost;
-// System tick count (ms) when play began.
-extern uint32_t GameStartTick;
+// The game's own time: the logic ticks the game screen has run, paused ones included. A stalled
+// machine (a suspend, a stopped process) hands over a few ticks after the stall, not its length,
+// so what the game measures is the same however long the stall was, and the same when the game
+// is replayed.
+extern int64_t GameTicks;
+// GameTicks when play began.
+extern int64_t GameStartTick;
 
 extern TSpermien* Spermien;
 extern TSchuesse* Schuesse;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "rules/Rules.h"
 #include "sprites/BobUnit.h"
 
 namespace zx {
@@ -14,8 +15,8 @@ class TqvDSoundFile;
 inline constexpr float kCannonHomeX = 420.0f;
 inline constexpr float kCannonRecoil = 20.0f;
 inline constexpr float kCannonRange = 255.0f;
-inline constexpr int32_t kCondomShotCost = -50;
-inline constexpr int32_t kTorpedoShotCost = -100;
+inline constexpr int32_t kCondomShotCost = -rules::kCondomCost;
+inline constexpr int32_t kTorpedoShotCost = -rules::kTorpedoCost;
 
 class TRohr : public TRBob {
 public:

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "rules/Rules.h"
 #include "sprites/BobUnit.h"
 #include "sprites/Pool.h"
 
@@ -14,7 +15,7 @@ namespace zx {
 class TqvDSoundFile;
 
 inline constexpr int kShotSlots = 100;
-inline constexpr int32_t kEarlyCatchBonus = 50;
+inline constexpr int32_t kEarlyCatchBonus = rules::kEarlyBonus;
 // A catch left of this x is an early one.
 inline constexpr float kEarlyCatchX = -200.0f;
 

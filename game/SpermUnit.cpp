@@ -7,6 +7,8 @@
 #include "game/BubbleUnit.h"
 #include "game/GameGlobals.h"
 #include "game/LevelFile.h"
+#include "rules/LevelLanguage.h"
+#include "rules/Rules.h"
 #include "sprites/SpriteDefs.h"
 #include "sprites/qvDSound.h"
 #include "support/LogFiles.h"
@@ -18,22 +20,27 @@
 
 namespace zx {
 
+namespace {
+
+// A kind of the rules, with how the game shows it.
+TSpermKind KindOf(int k, const char* sprite, const char* escapeSound) {
+    const rules::TKindRule& r = rules::kKindRules[static_cast<size_t>(k)];
+    return {r.ScriptName.data(), sprite, 0, r.PointsCode, r.CatchPoints, r.Fatal, escapeSound};
+}
+
+}  // namespace
+
 std::array<TSpermKind, 7> SpermKinds{{
     {"", "", 0, 0, 0, false, nullptr},
-    {"sperm1", "sperm1", 0, 1, 100, false, "spermdurch"},
-    {"sperm2", "bubble", 0, 5, 80, false, nullptr},
-    {"sperm3", "sperm3", 0, 50, 500, false, "spermdurch"},
-    {"virus1", "virus1", 0, 36, 120, true, nullptr},
-    {"virus2", "virus2", 0, 25, 160, true, nullptr},
-    {"virus3", "virus3", 0, 3, 250, true, nullptr},
+    KindOf(1, "sperm1", "spermdurch"),
+    KindOf(2, "bubble", nullptr),
+    KindOf(3, "sperm3", "spermdurch"),
+    KindOf(4, "virus1", nullptr),
+    KindOf(5, "virus2", nullptr),
+    KindOf(6, "virus3", nullptr),
 }};
 
-int CatchPoints(int pointsCode) {
-    for (int k = 1; k <= 6; ++k)
-        if (SpermKinds[static_cast<size_t>(k)].PointsCode == pointsCode)
-            return SpermKinds[static_cast<size_t>(k)].CatchPoints;
-    return 0;
-}
+int CatchPoints(int pointsCode) { return rules::CatchPointsOfCode(pointsCode); }
 
 namespace {
 
@@ -59,81 +66,10 @@ void PlayPanned(const char* name, float x, float z) {
     s->Play();
 }
 
-void TrimLower(std::string_view text, std::string& out) {
-    size_t a = 0, b = text.size();
-    while (a < b && static_cast<unsigned char>(text[a]) <= ' ') ++a;
-    while (b > a && static_cast<unsigned char>(text[b - 1]) <= ' ') --b;
-    out.assign(text.data() + a, b - a);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-}
-
-bool IsBlankLine(std::string_view text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) > ' ') return false;
-    return true;
-}
-
-// The one or two digits of a cell, with optional leading spaces and sign; false (value
-// untouched) for anything else, so that a bad cell is read as having no number.
-bool CellNumber(const char* text, int len, int& value) {
-    int i = 0;
-    while (i < len && text[i] == ' ') ++i;
-    bool neg = false;
-    if (i < len && (text[i] == '-' || text[i] == '+')) neg = text[i++] == '-';
-    if (i == len) return false;
-    int v = 0;
-    for (; i < len; ++i) {
-        if (text[i] < '0' || text[i] > '9') return false;
-        v = v * 10 + (text[i] - '0');
-    }
-    value = neg ? -v : v;
-    return true;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
-enum class Order {
-    Speed,
-    Bob,
-    MiddlePosition,
-    Gap,
-    BobSpeed,
-    BobSpeedStep,
-    Formation,
-    End,
-    BobProbability,
-    BobFreePos,
-    BobFuzzyTime
-};
-
-struct Keyword {
-    std::string_view Text;
-    Order Kind;
-};
-
-constexpr std::array<Keyword, 11> kKeywords{{
-    {"speed", Order::Speed},
-    {"bob", Order::Bob},
-    {"middleposition", Order::MiddlePosition},
-    {"gap", Order::Gap},
-    {"bobspeed", Order::BobSpeed},
-    {"bobspeedstep", Order::BobSpeedStep},
-    {"formation", Order::Formation},
-    {"end", Order::End},
-    {"bobprobability", Order::BobProbability},
-    {"bobfreepos", Order::BobFreePos},
-    {"bobfuzzytime", Order::BobFuzzyTime},
-}};
+using rules::CellNumber;
+using rules::IsBlankLine;
+using rules::TOrder;
+using rules::TrimLower;
 
 bool UsesKindSprite(int sprite) {
     for (int k = 1; k <= 3; ++k)
@@ -245,25 +181,16 @@ void TSpermien::ScriptStep() {
 }
 
 void TSpermien::RunCommand(std::string_view line) {
-    const Keyword* key = nullptr;
-    for (const Keyword& k : kKeywords)
-        if (line.starts_with(k.Text) && (!key || k.Text.size() > key->Text.size())) key = &k;
+    const rules::TCommand command = rules::ReadCommand(line);
+    const rules::TKeyword* key = command.Key;
     if (!key) return;
-    std::string_view rest = line.substr(key->Text.size());
-    if (rest.size() > 200) rest = rest.substr(0, 200);
-    std::string_view value = rest, xvalue;
-    if (const size_t eq = rest.find('='); eq != std::string_view::npos) {
-        value = rest.substr(eq + 1);
-        if (eq > 0) xvalue = rest.substr(0, eq);
-    }
+    const std::string_view value = command.Value, xvalue = command.XValue;
     try {
         switch (key->Kind) {
-            case Order::Speed: Speed = StrToInt(std::string(value)); break;
-            case Order::Bob: {
-                int sprite = -1;
-                for (int k = 1; k <= 6; ++k)
-                    if (value == SpermKinds[static_cast<size_t>(k)].ScriptName)
-                        sprite = SpermKinds[static_cast<size_t>(k)].Sprite;
+            case TOrder::Speed: Speed = StrToInt(std::string(value)); break;
+            case TOrder::Bob: {
+                const int kind = rules::KindOfScriptName(value);
+                const int sprite = kind ? SpermKinds[static_cast<size_t>(kind)].Sprite : -1;
                 const char letter = xvalue.empty() ? '\0' : xvalue[0];
                 if (letter < 'a' || letter > 'z' || sprite == -1) {
                     WriteLog("bob" + std::string(xvalue) + "=" + std::string(value) + " ignoriert");
@@ -272,15 +199,15 @@ void TSpermien::RunCommand(std::string_view line) {
                 LetterMap[static_cast<size_t>(letter - 'a' + 1)] = sprite;
                 break;
             }
-            case Order::MiddlePosition: MiddlePosition = ParseFloat(value); break;
-            case Order::Gap: Gap = ParseFloat(value); break;
-            case Order::BobSpeed: BobSpeed = ParseFloat(value); break;
-            case Order::BobSpeedStep: BobSpeedStep = ParseFloat(value); break;
-            case Order::Formation: StartFormation(StrToInt(std::string(value))); break;
-            case Order::End: MainPointer = -1; break;
-            case Order::BobProbability: BobProbability = ParseFloat(value); break;
-            case Order::BobFreePos: BobFreePos = value == "1"; break;
-            case Order::BobFuzzyTime: BobFuzzyTime = StrToInt(std::string(value)); break;
+            case TOrder::MiddlePosition: MiddlePosition = ParseFloat(value); break;
+            case TOrder::Gap: Gap = ParseFloat(value); break;
+            case TOrder::BobSpeed: BobSpeed = ParseFloat(value); break;
+            case TOrder::BobSpeedStep: BobSpeedStep = ParseFloat(value); break;
+            case TOrder::Formation: StartFormation(StrToInt(std::string(value))); break;
+            case TOrder::End: MainPointer = -1; break;
+            case TOrder::BobProbability: BobProbability = ParseFloat(value); break;
+            case TOrder::BobFreePos: BobFreePos = value == "1"; break;
+            case TOrder::BobFuzzyTime: BobFuzzyTime = StrToInt(std::string(value)); break;
         }
     } catch (const Exception& e) {
         throw Exception(e.Message() + "\r\n (mainpointer=" + std::to_string(MainPointer) +
@@ -298,7 +225,7 @@ bool TSpermien::HasSwimmers() const {
             if (std::string_view(line).starts_with("end")) return false;
             size_t start = 0;
             int n = 0;
-            for (size_t i = 0; i < line.size() && n < MaxCells; ++i) {
+            for (size_t i = 0; i < line.size() && n < rules::kMaxCells; ++i) {
                 if (line[i] != ';') continue;
                 ++n;
                 const size_t len = i - start;
@@ -316,26 +243,18 @@ bool TSpermien::HasSwimmers() const {
     for (const std::string& raw : Lines) {
         if (IsBlankLine(raw)) continue;
         TrimLower(raw, line);
-        const Keyword* key = nullptr;
-        for (const Keyword& k : kKeywords)
-            if (line.starts_with(k.Text) && (!key || k.Text.size() > key->Text.size())) key = &k;
-        if (!key) continue;
-        if (key->Kind == Order::End) break;
-        if (key->Kind != Order::Formation) continue;
-        std::string_view value = std::string_view(line).substr(key->Text.size());
-        if (const size_t eq = value.find('='); eq != std::string_view::npos)
-            value = value.substr(eq + 1);
+        const rules::TCommand command = rules::ReadCommand(line);
+        if (!command.Key) continue;
+        if (command.Key->Kind == TOrder::End) break;
+        if (command.Key->Kind != TOrder::Formation) continue;
         int n = 0;
         try {
-            n = StrToInt(std::string(value.substr(0, 200)));
+            n = StrToInt(std::string(command.Value));
         } catch (const Exception&) {
             continue;  // play stops there with its own error
         }
-        char marker[32];
-        const int len = std::snprintf(marker, sizeof marker, "DefineFormation%d", n);
-        const std::string_view wanted(marker, static_cast<size_t>(len));
         for (size_t i = 0; i < Lines.size(); ++i)
-            if (EqualNoCase(Lines[i], wanted)) {
+            if (rules::IsFormationMarker(Lines[i], n)) {
                 if (releases(i + 1)) return true;
                 break;
             }
@@ -344,11 +263,8 @@ bool TSpermien::HasSwimmers() const {
 }
 
 void TSpermien::StartFormation(int n) {
-    char marker[32];
-    const int len = std::snprintf(marker, sizeof marker, "DefineFormation%d", n);
-    const std::string_view wanted(marker, static_cast<size_t>(len));
     for (size_t i = 0; i < Lines.size(); ++i)
-        if (EqualNoCase(Lines[i], wanted)) {
+        if (rules::IsFormationMarker(Lines[i], n)) {
             FormationPointer = static_cast<int32_t>(i) + 1;
             RowCountdown = 1;
             return;
@@ -371,7 +287,7 @@ void TSpermien::ReadRow() {
 void TSpermien::ReleaseRow(std::string_view row) {
     int n = 0;
     size_t start = 0;
-    for (size_t i = 0; i < row.size() && n < MaxCells; ++i) {
+    for (size_t i = 0; i < row.size() && n < rules::kMaxCells; ++i) {
         if (row[i] != ';') continue;
         Cell& cell = cells_[static_cast<size_t>(n++)];
         const size_t len = i - start;

@@ -16,6 +16,7 @@
 
 #include <memory>
 
+#include "rules/LevelLanguage.h"
 #include "sprites/BobUnit.h"
 #include "sprites/Pool.h"
 
@@ -56,7 +57,7 @@ public:
 class TSpermien {
 public:
     static constexpr int MaxSperm = 50;
-    static constexpr int MaxCells = 100;
+    static constexpr int MaxCells = rules::kMaxCells;
 
     // Fills the kind table, sets the defaults and loads the current level file (LoadLevel);
     // attract mode on, script idle.

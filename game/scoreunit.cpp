@@ -336,7 +336,7 @@ void TAnzeige::Step() {
             if (e.Editing) EntryBlink(e);
         }
         ClockUpdate();
-        if (Won || (Lost && Gameover->Counter > 350)) EndSequence();
+        if (Won || (Lost && Gameover->Counter > rules::kLostEndTicks)) EndSequence();
     } catch (...) {
         WriteLog("anzeige.animate: step(" + std::to_string(stage) + ") ;");
         throw;
@@ -511,7 +511,7 @@ void TAnzeige::EntryKey(uint8_t ch) {
 
 void TAnzeige::ClockUpdate() {
     if (!GamePlaying || Lost) return;
-    if (++ClockFrames < 50) return;
+    if (++ClockFrames < rules::kTicksPerSecond) return;
     ClockFrames = 0;
     TScoretime& t = *TimeDisplay;
     if (t.TimeLeft > 0) {
@@ -519,7 +519,7 @@ void TAnzeige::ClockUpdate() {
         if (t.TimeLeft <= 10) Sound("bigtime");
         if (t.TimeLeft == 0) {
             Won = true;
-            AddPoints(10000);
+            AddPoints(rules::kWinBonus);
             ClearHelp();
             Help->Queue("Protect to prevail");
         }
@@ -537,7 +537,7 @@ void TAnzeige::EndFirstFrame() {
     if (NewRank > 0) {
         SetHighscoreName(NewRank, EnvData.LastName);
         const int32_t seconds =
-            static_cast<int32_t>((platform::GetTickCount() - GameStartTick) / 1000);
+            static_cast<int32_t>((GameTicks - GameStartTick) / rules::kTicksPerSecond);
         SetScoreCode(NewRank, MakeScoreCode(StatsOf(Spermien, seconds)));
     }
     StopBack();

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "rules/Rules.h"
 #include "sprites/BobUnit.h"
 
 namespace zx {
@@ -35,7 +36,7 @@ public:
     // from 10 on. Draws nothing while the display is hidden.
     void Redraw();
 
-    int32_t TimeLeft = 90;
+    int32_t TimeLeft = rules::kGameSeconds;
 
 private:
     int leerzeit_ = 0, zahlen_ = 0, bigtimefeld_ = 0, bignumbers_ = 0;
@@ -138,7 +139,7 @@ public:
     void AddPoints(int32_t value);
 
     int32_t ClockFrames = 0;
-    int32_t TorpedoesLeft = 10;
+    int32_t TorpedoesLeft = rules::kTorpedoesPerGame;
     bool TorpedoArmed = false;
     int32_t NewRank = 0;
     bool Won = false, Lost = false;

@@ -1,5 +1,7 @@
 #include "net/Internet.h"
 
+#include <zlib.h>
+
 #include <curl/curl.h>
 
 #include <algorithm>
@@ -393,8 +395,11 @@ CURLcode PerformTransfer(CURL* easy, long totalTimeoutMs, const TTransfer* trans
     return result;
 }
 
-std::string HttpGet(const std::string& url, const std::vector<std::string>& headers,
-                    const THttpLimits& limits, const TTransfer* transfer) {
+namespace {
+
+std::string Exchange(const std::string& url, const std::vector<std::string>& headers,
+                     const std::string* post, const THttpLimits& limits,
+                     const TTransfer* transfer) {
     CurlGlobalInit();
     TCurlEasy easy(curl_easy_init());
     if (!easy) throw EHttpError(FailureAt("Cannot start an HTTP client", url), 0);
@@ -421,6 +426,12 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
         if (!AppendCurlList(headerList, h))
             throw EHttpError(FailureAt("Cannot start an HTTP client", url), 0);
     if (headerList) curl_easy_setopt(c, CURLOPT_HTTPHEADER, headerList.get());
+    if (post) {
+        curl_easy_setopt(c, CURLOPT_POSTFIELDS, post->data());
+        curl_easy_setopt(c, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(post->size()));
+        // Answered only after the body: no round trip spent on asking whether to send it.
+        curl_easy_setopt(c, CURLOPT_EXPECT_100_TIMEOUT_MS, 0L);
+    }
     const CURLcode result = PerformTransfer(c, limits.TotalTimeoutMs, transfer, errbuf);
     // An error status is the reason, however the answer went on (endless, cut, too slow): the
     // server has said why.
@@ -442,6 +453,36 @@ std::string HttpGet(const std::string& url, const std::vector<std::string>& head
         throw EHttpError(FailureAt(detail, url), 0);
     }
     return std::move(body.data);
+}
+
+}  // namespace
+
+std::string HttpGet(const std::string& url, const std::vector<std::string>& headers,
+                    const THttpLimits& limits, const TTransfer* transfer) {
+    return Exchange(url, headers, nullptr, limits, transfer);
+}
+
+std::string HttpPost(const std::string& url, const std::vector<std::string>& headers,
+                     const std::string& body, const THttpLimits& limits,
+                     const TTransfer* transfer) {
+    return Exchange(url, headers, &body, limits, transfer);
+}
+
+std::string Gzip(std::string_view bytes) {
+    z_stream z{};
+    // 16 + window bits: the gzip wrapper, which any reader of .gz files takes.
+    if (deflateInit2(&z, Z_BEST_COMPRESSION, Z_DEFLATED, 15 + 16, 9, Z_DEFAULT_STRATEGY) != Z_OK)
+        throw Exception("Cannot compress");
+    std::string out(deflateBound(&z, static_cast<uLong>(bytes.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    z.avail_in = static_cast<uInt>(bytes.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    const int rc = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    if (rc != Z_STREAM_END) throw Exception("Cannot compress");
+    return out;
 }
 
 bool IsOnline() { return platform::IsOnline(); }

@@ -95,6 +95,13 @@ std::string FailureAt(const std::string& reason, std::string_view url);
 std::string HttpGet(const std::string& url, const std::vector<std::string>& headers = {},
                     const THttpLimits& limits = {}, const TTransfer* transfer = nullptr);
 
+// POST of the body (the header lines name its type) to the address; otherwise as HttpGet.
+std::string HttpPost(const std::string& url, const std::vector<std::string>& headers,
+                     const std::string& body, const THttpLimits& limits = {},
+                     const TTransfer* transfer = nullptr);
+// The bytes compressed in the gzip format.
+std::string Gzip(std::string_view bytes);
+
 // libcurl handles owned as values, for the HTTP and the SMTP client alike.
 struct CurlEasyDeleter {
     void operator()(CURL* c) const { curl_easy_cleanup(c); }

@@ -10,16 +10,20 @@
 #include "game/FrontUnit.h"
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
+#include "game/Highscores.h"
 #include "game/LevelFile.h"
+#include "game/ReplayStore.h"
 #include "game/RohrUnit.h"
 #include "game/SchussUnit.h"
 #include "game/SpermUnit.h"
 #include "game/scoreunit.h"
 #include "platform/Ticks.h"
+#include "rules/Rules.h"
 #include "sprites/SpriteDefs.h"
 #include "sprites/qvDSound.h"
 #include "support/LogFiles.h"
 #include "support/Paths.h"
+#include "support/Random.h"
 #include "support/SystemInfo.h"
 #include "surface/DDUtils.h"
 #include "surface/Resources.h"
@@ -87,7 +91,64 @@ void SetMusicVolume(const char* name, int32_t volume) {
 
 }  // namespace
 
-TDDFullScreenForm1::TDDFullScreenForm1() : TDDFullScreenForm("Zolvex!") { FormCreate(); }
+TDDFullScreenForm1::TDDFullScreenForm1() : TDDFullScreenForm("Zolvex!") {
+    // Two draws: the generator gives at most 31 bits a draw.
+    NextSeed = [] {
+        return static_cast<uint32_t>(RandInt(1 << 16)) << 16 |
+               static_cast<uint32_t>(RandInt(1 << 16));
+    };
+    GameRecorded = KeepGameReplay;
+    FormCreate();
+}
+
+void KeepGameReplay(const TReplay& replay, int place) {
+    // A replay that cannot be kept costs the player nothing but the proof of the game: logged,
+    // and the screen goes on.
+    try {
+        const std::string text = replay.ToText();
+        if (place > 0) KeepReplay(ScoreCodeAt(place), text);
+        KeepLastReplay(text);
+    } catch (const Exception& e) {
+        WriteLog("Replay not kept: " + e.Message());
+    }
+}
+
+void TDDFullScreenForm1::BeginRecording() {
+    const uint32_t seed = NextSeed ? NextSeed() : 0;
+    RandSeed(seed);
+    recording_ = TReplay{};
+    recording_.Seed = seed;
+    recording_.Kind = DisplayKind;
+    recording_.TakeSettings();
+    recordingOn_ = true;
+    gamePlayed_ = false;
+    // Clicks left over from the last game's end would fire at this one's start: a game starts
+    // from nothing but its replay.
+    PendingShots = 0;
+}
+
+void TDDFullScreenForm1::EndRecording() {
+    if (!recordingOn_) return;
+    recordingOn_ = false;
+    if (gamePlayed_ && GameRecorded) GameRecorded(recording_, Anzeige ? Anzeige->NewRank : 0);
+    gamePlayed_ = false;
+}
+
+void TDDFullScreenForm1::TickDone() {
+    ++GameTicks;
+    if (recordingOn_) {
+        if (recording_.Ticks.size() >= kMaxReplayTicks) {
+            // Longer than any replay is read: not kept, and no more memory for it.
+            recordingOn_ = false;
+            recording_.Ticks = {};
+        } else {
+            // The mouse as the tick's TrackMouse saw it: given back before the tick, the replay
+            // makes the same TrackMouse see the same position.
+            recording_.Ticks.push_back(TTickInput{MouseX, MouseY, std::move(input_)});
+        }
+    }
+    input_.clear();
+}
 
 TDDFullScreenForm1::~TDDFullScreenForm1() { Destroy(); }
 
@@ -220,6 +281,7 @@ void TDDFullScreenForm1::glsInit() {
         GlsProc = &TDDFullScreenForm1::glsEnd;
         return;
     }
+    BeginRecording();
     InitLevel();
     SetBackImage(GfxPath("Back"));
     DrawHintStrip("ESC->zurück zum Menü");
@@ -261,14 +323,15 @@ void TDDFullScreenForm1::glsBegin() {
     step(1, [] { Spermien->Step(); });
     step(2, [] { Bubbles->Step(); });
     if (!Clicked) return;
-    GameStartTick = platform::GetTickCount();
+    GameStartTick = GameTicks;
+    gamePlayed_ = true;
     WriteLog("glsBegin: Return");
     Anzeige->StartPlay();
     Spermien->StartPlay();
     HelpShown = true;
     if (EnvData.MusicOn) StopMusic("Track 30");
     PlayFromStart("coming", false);
-    TickCounter = 100;
+    TickCounter = rules::kRunInTicks;
     GamePlaying = true;
     Rohre->Show();
     GlsProc = &TDDFullScreenForm1::glsBegin2;
@@ -358,6 +421,7 @@ void TDDFullScreenForm1::glsCaveEdit() {
 
 void TDDFullScreenForm1::glsExit() {
     WriteLog("glsExit: Start");
+    EndRecording();
     // A failed save must not keep the screen in glsExit: it is logged once and the screen
     // leaves through the info picture, as after any failure.
     try {
@@ -408,6 +472,7 @@ void TDDFullScreenForm1::HandleInput(const SDL_Event& e) {
 // A failing handler is a failure of the screen, as in a frame: logged, ERROR at the end and an
 // orderly wind-down, never an exception out of the event loop.
 void TDDFullScreenForm1::HandleMessage(const TInputMessage& m) {
+    input_.push_back(m);
     try {
         DispatchMessage(m);
     } catch (const Exception& e) {
@@ -444,12 +509,13 @@ void TDDFullScreenForm1::FormKeyDown(int32_t key, bool ctrl) {
         SaveScreenshot();
     } else if (key == 'P') {
         if (!ObjectsLive || Anzeige->AnyEntryEditing()) return;
-        const uint32_t now = platform::GetTickCount();
+        // Timed in the game's ticks, which run on while it is paused: a replay unpauses at
+        // the same tick.
         if (!Paused) {
             Paused = true;
-            PauseTick = now;
-            Anzeige->ScoreDisplay->Points -= 100;
-        } else if (static_cast<int32_t>(now - (PauseTick + 200)) > 0) {
+            PauseTick = GameTicks;
+            Anzeige->ScoreDisplay->Points -= rules::kPauseCost;
+        } else if ((GameTicks - PauseTick) * rules::kTickMs > 200) {
             Paused = false;
         }
     } else if (key == VK_DELETE) {

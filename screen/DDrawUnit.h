@@ -6,12 +6,15 @@
 #include <SDL.h>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "display/frmDDFullScreen.h"
 #include "game/GameGlobals.h"
 #include "screen/InputMap.h"
+#include "screen/Replay.h"
 
 namespace zx {
 
@@ -51,10 +54,22 @@ public:
     int32_t TickCounter = 0;
     bool EscapePressed = false;
     bool HelpShown = false;
-    uint32_t PauseTick = 0;
+    int64_t PauseTick = 0;  // GameTicks when the game was paused
+
+    // Every level the screen sets up (the title, then the game) is recorded as a replay from its
+    // first tick: the generator is seeded anew there with the seed this gives, by default a fresh
+    // one drawn from the program's generator. A replayed game gives the replay's seed.
+    std::function<uint32_t()> NextSeed;
+    // Called when a recorded game leaves the screen, with its replay and the place its score took
+    // in the top ten (0 for none). The program keeps the replay (KeepGameReplay); null keeps
+    // nothing.
+    std::function<void(const TReplay&, int place)> GameRecorded;
+    // The recording so far; empty once it grew beyond kMaxReplayTicks.
+    const TReplay& Recording() const { return recording_; }
 
 protected:
     void HandleInput(const SDL_Event& e) override;
+    void TickDone() override;
 
 private:
     void FormCreate();
@@ -62,6 +77,8 @@ private:
     void FormKeyPress(uint8_t ch);
     void DispatchMessage(const TInputMessage& m);
     void FreeManagers();
+    void BeginRecording();
+    void EndRecording();
 
     std::unique_ptr<TSpermien> spermien_;
     std::unique_ptr<TSchuesse> schuesse_;
@@ -70,6 +87,16 @@ private:
     std::unique_ptr<TRohre> rohre_;
     std::unique_ptr<TFront> front_;
     std::unique_ptr<TAnzeige> anzeige_;
+
+    TReplay recording_;
+    bool recordingOn_ = false;
+    bool gamePlayed_ = false;
+    // Input handled since the last tick: it belongs to the next tick of the recording.
+    std::vector<TInputMessage> input_;
 };
+
+// What the program does with a recorded game: keeps its replay in the replay store, under the
+// score code of its place in the top ten and as the last game played.
+void KeepGameReplay(const TReplay& replay, int place);
 
 }  // namespace zx

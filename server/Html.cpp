@@ -29,6 +29,9 @@ void Rows(std::string& out, const std::vector<THighscoreRow>& rows) {
         std::string where = r.City;
         if (!r.Country.empty()) where += where.empty() ? r.Country : ", " + r.Country;
         if (!where.empty()) out += " <font color=\"#7a3b6e\">(" + HtmlText(where) + ")</font>";
+        // The server played this game's replay and reached the score itself.
+        if (r.Verified)
+            out += " <span class=\"verified\" title=\"replay verified\">&#10003;</span>";
         out += "</td><td align=\"right\" width=\"60\">" + std::to_string(r.Score) + "</td></tr>\n";
     }
 }
@@ -92,7 +95,9 @@ std::string HighscorePage(const std::vector<THighscoreRow>& overall,
         "<a href=\"/zvxinternal/safersex.htm\">Safer sex</a></p>\n"
         "<h3>This week</h3>\n<p>since Monday ";
     out += weekCaption;
-    out += ", 00:00 UTC</p>\n<table cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\n";
+    out +=
+        ", 00:00 UTC; only games whose replay the server played &#10003;</p>\n<table "
+        "cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\n";
     Rows(out, week);
     out +=
         "</table>\n<h3>All time</h3>\n<table cellspacing=\"0\" cellpadding=\"2\" width=\"100%\">\n";

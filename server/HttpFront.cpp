@@ -47,6 +47,7 @@ struct TRequestState {
     THttpAnswer Answer;
     Clock::time_point Start;
     bool HeadSeen = false, HasBody = false, Answered = false;
+    size_t BodyLimit = 0;  // bytes of body read into the request; 0: the body is left unread
     // Set by the worker before it resumes the connection, which orders it before the next call.
     bool AnswerReady = false;
 };
@@ -91,6 +92,7 @@ void FreeSharedBody(void* cls) { delete static_cast<std::shared_ptr<const std::s
 const char* ReasonBody(int status) {
     switch (status) {
         case 414: return "Error=414\r\n";
+        case 413: return "Error=413\r\n";
         case 431: return "Error=431\r\n";
         default: return "Error=400\r\n";
     }
@@ -233,7 +235,7 @@ struct THttpFront::Impl {
     }
 
     static MHD_Result OnRequest(void* cls, MHD_Connection* c, const char* url, const char* method,
-                                const char*, const char*, size_t* uploadSize,
+                                const char*, const char* upload, size_t* uploadSize,
                                 void** requestContext) {
         auto* self = static_cast<Impl*>(cls);
         auto* st = static_cast<TRequestState*>(*requestContext);
@@ -264,14 +266,32 @@ struct THttpFront::Impl {
                 st->Answer.Headers.emplace_back(MHD_HTTP_HEADER_CONNECTION, "close");
                 return self->Queue(c, st);
             }
-            // Nothing here takes a body: a request with one is answered at once, its body left
+            // A request with a body where none is taken is answered at once, its body left
             // unread and the connection closed after the answer.
             const std::string length = req.Header(MHD_HTTP_HEADER_CONTENT_LENGTH);
             st->HasBody = (!length.empty() && length != "0") ||
                           req.HasHeader(MHD_HTTP_HEADER_TRANSFER_ENCODING);
             if (!st->HasBody) return MHD_YES;  // answered on the next call, once the head is done
+            st->BodyLimit = self->handlers.BodyLimit ? self->handlers.BodyLimit(req) : 0;
+            if (st->BodyLimit > 0) {
+                // Read only when announced and small enough: a chunked body of no stated size
+                // could be anything.
+                const bool known = !length.empty() && length.size() <= 12 &&
+                                   length.find_first_not_of("0123456789") == std::string::npos;
+                if (!known || std::stoull(length) > st->BodyLimit) {
+                    st->BodyLimit = 0;
+                    st->Answer.Status = 413;
+                    st->Answer.SetText(ReasonBody(413), "text/plain");
+                    return self->Queue(c, st);
+                }
+                st->HasBody = false;  // read whole: the connection may be kept
+                st->Request.Body.reserve(std::stoull(length));
+                return MHD_YES;
+            }
         }
         if (*uploadSize) {
+            if (st->BodyLimit > 0 && st->Request.Body.size() + *uploadSize <= st->BodyLimit)
+                st->Request.Body.append(upload, *uploadSize);
             *uploadSize = 0;
             return MHD_YES;
         }

@@ -38,6 +38,8 @@ public:
     std::string Path;    // decoded, without the query
     std::string Target;  // as sent: path and query, nothing decoded
     std::string RemoteAddress;
+    // The request's body, for the paths whose handlers take one (THttpHandlers::BodyLimit).
+    std::string Body;
     // Empty when the request has no such header.
     std::string Header(const char* name) const;
     bool HasHeader(const char* name) const;
@@ -71,6 +73,9 @@ struct THttpHandlers {
     std::function<void(const THttpRequest&, THttpAnswer&)> Answer;
     // True for requests whose answer may wait (for the store): those go to a worker.
     std::function<bool(const THttpRequest&)> OnWorker;
+    // The most bytes of body a request may bring (0: none, the body is left unread). A larger one
+    // is answered 413 without reading it.
+    std::function<size_t(const THttpRequest&)> BodyLimit;
     // As an answer is handed to the connection, before its first byte leaves: what a client has
     // been answered is already counted when it asks for the counts.
     std::function<void(const THttpRequest&, const THttpAnswer&)> Queued;

@@ -22,6 +22,7 @@ std::string Label(std::string_view v) {
 
 std::string_view RouteOf(std::string_view path) {
     if (path == "/score2.php") return "submit";
+    if (path == "/replay.php") return "replay";
     if (path == "/zvxinternal/highscore.html") return "highscores";
     if (path == "/zvxinternal/version.txt") return "version";
     if (path == "/zvxinternal/errors.txt") return "errors";
@@ -57,7 +58,14 @@ void TMetrics::Commit(double seconds) {
     commitSum_ += seconds;
 }
 
-std::string TMetrics::Text(std::optional<uint64_t> walBytes) const {
+void TMetrics::Replay(std::string_view outcome, double cpuSeconds) {
+    std::lock_guard lock(mutex_);
+    ++(outcome == "verified" ? verified_ : refused_);
+    verifierSeconds_ += cpuSeconds;
+}
+
+std::string TMetrics::Text(std::optional<uint64_t> walBytes,
+                           std::optional<uint64_t> pendingReplays) const {
     std::lock_guard lock(mutex_);
     std::string out;
     char line[512];
@@ -99,6 +107,25 @@ std::string TMetrics::Text(std::optional<uint64_t> walBytes) const {
                   static_cast<unsigned long long>(commitCount_), commitSum_,
                   static_cast<unsigned long long>(commitCount_));
     out += line;
+    if (pendingReplays) {
+        std::snprintf(line, sizeof line,
+                      "# HELP zolvex_replays_total Replays played, by verdict.\n"
+                      "# TYPE zolvex_replays_total counter\n"
+                      "zolvex_replays_total{verdict=\"verified\"} %llu\n"
+                      "zolvex_replays_total{verdict=\"refused\"} %llu\n",
+                      static_cast<unsigned long long>(verified_),
+                      static_cast<unsigned long long>(refused_));
+        out += line;
+        out += "# HELP zolvex_replays_pending Replays waiting or being played.\n";
+        out += "# TYPE zolvex_replays_pending gauge\n";
+        out += "zolvex_replays_pending " + std::to_string(*pendingReplays) + "\n";
+        std::snprintf(line, sizeof line,
+                      "# HELP zolvex_verifier_seconds_total Processor time of the verifier.\n"
+                      "# TYPE zolvex_verifier_seconds_total counter\n"
+                      "zolvex_verifier_seconds_total %.6f\n",
+                      verifierSeconds_);
+        out += line;
+    }
     if (walBytes) {
         out += "# HELP zolvex_wal_bytes Size of the database's write-ahead log.\n";
         out += "# TYPE zolvex_wal_bytes gauge\n";

@@ -186,7 +186,7 @@ TMigrateCounts MigrateSqliteToPg(const std::string& folder, const std::string& c
     Exec(pg, "BEGIN");
     Exec(pg,
          "LOCK TABLE submissions, players, week_best, score_counts, score_blocks, "
-         "week_score_counts, week_score_blocks, hidden_players, refused_names");
+         "week_score_counts, week_score_blocks, hidden_players, refused_names, replay_mode");
     if (const int64_t there = PgCount(pg, "SELECT count(*) FROM submissions"); there != 0)
         throw MigrateError("the target already holds " + std::to_string(there) + " scores");
 
@@ -194,9 +194,11 @@ TMigrateCounts MigrateSqliteToPg(const std::string& folder, const std::string& c
     copied.Submissions = CopyRows(
         raw, pg,
         "SELECT id, player, score, score_code, name, city, country, email, age, sex, comment, "
-        "games_started, games_won, address, time, week, hidden FROM submissions ORDER BY id",
+        "games_started, games_won, address, time, week, hidden, replay, "
+        "COALESCE(replay_reason, '') FROM submissions ORDER BY id",
         "COPY submissions(id, player, score, score_code, name, city, country, email, age, sex, "
-        "comment, games_started, games_won, address, time, week, hidden) FROM STDIN",
+        "comment, games_started, games_won, address, time, week, hidden, replay, replay_reason) "
+        "FROM STDIN",
         "....bbbb..b");
     copied.Players = CopyRows(raw, pg, "SELECT id, best, best_submission FROM players",
                               "COPY players(id, best, best_submission) FROM STDIN", "");
@@ -207,6 +209,15 @@ TMigrateCounts MigrateSqliteToPg(const std::string& folder, const std::string& c
     CopyRows(raw, pg, "SELECT id FROM hidden_players", "COPY hidden_players(id) FROM STDIN", "");
     CopyRows(raw, pg, "SELECT name_key, name FROM refused_names",
              "COPY refused_names(name_key, name) FROM STDIN", "bb");
+    // The ranking mode goes with the scores; the bests copied already follow it.
+    {
+        SqliteQuery q(raw, "SELECT require FROM replay_mode");
+        if (q.Step()) {
+            Exec(pg, "DELETE FROM replay_mode");
+            Exec(pg, sqlite3_column_int64(q.Get(), 0) ? "INSERT INTO replay_mode VALUES (true)"
+                                                      : "INSERT INTO replay_mode VALUES (false)");
+        }
+    }
     Exec(pg, "SELECT zolvex_recount_all()");
     // New submissions are numbered after the copied ones.
     Exec(pg,

@@ -65,6 +65,16 @@ CREATE TABLE IF NOT EXISTS hidden_players(id TEXT PRIMARY KEY);
 CREATE TABLE IF NOT EXISTS refused_names(name_key BYTEA PRIMARY KEY, name BYTEA);
 CREATE TABLE IF NOT EXISTS moderation(generation BIGINT NOT NULL);
 INSERT INTO moderation SELECT 0 WHERE NOT EXISTS (SELECT 1 FROM moderation);
+-- Replays: every older score is unverified (0); 1 pending, 2 verified, 3 refused.
+ALTER TABLE submissions ADD COLUMN IF NOT EXISTS replay SMALLINT NOT NULL DEFAULT 0;
+ALTER TABLE submissions ADD COLUMN IF NOT EXISTS replay_reason TEXT;
+CREATE INDEX IF NOT EXISTS submissions_player ON submissions(player);
+CREATE INDEX IF NOT EXISTS submissions_verified ON submissions(week, score) WHERE replay = 2;
+CREATE TABLE IF NOT EXISTS replay_mode(require BOOLEAN NOT NULL);
+-- Whether only verified scores are ranked.
+CREATE OR REPLACE FUNCTION zolvex_require() RETURNS BOOLEAN LANGUAGE sql STABLE AS $fn$
+  SELECT COALESCE((SELECT require FROM replay_mode LIMIT 1), false)
+$fn$;
 
 -- Players whose best is above p_score, overall and within a week. PL/pgSQL keeps the plans of
 -- a session, where an SQL function would plan its query at every call.
@@ -149,8 +159,9 @@ BEGIN
 END
 $fn$;
 
--- A player's bests and their counts made again from the scores still shown, after one was
--- hidden or restored; the first score to reach a best holds it, as when the scores came in.
+-- A player's bests and their counts made again from the scores that count (shown, no refused
+-- replay, verified where only verified ones are ranked), after one was hidden, restored, verified
+-- or refused; the first score to reach a best holds it, as when the scores came in.
 CREATE OR REPLACE FUNCTION zolvex_rebest(p_player TEXT) RETURNS void LANGUAGE plpgsql AS $fn$
 DECLARE
   r RECORD;
@@ -168,10 +179,12 @@ BEGIN
   END IF;
   INSERT INTO players(id, best, best_submission)
     SELECT player, score, id FROM submissions WHERE player = p_player AND NOT hidden
+      AND replay <> 3 AND (replay = 2 OR NOT zolvex_require())
     ORDER BY score DESC, id LIMIT 1;
   INSERT INTO week_best(week, player, best, best_submission)
     SELECT DISTINCT ON (week) week, player, score, id FROM submissions
-    WHERE player = p_player AND NOT hidden ORDER BY week, score DESC, id;
+    WHERE player = p_player AND NOT hidden AND replay <> 3
+      AND (replay = 2 OR NOT zolvex_require()) ORDER BY week, score DESC, id;
   FOR r IN SELECT best FROM players WHERE id = p_player LOOP
     PERFORM zolvex_recount_one(NULL, NULL, r.best);
   END LOOP;
@@ -221,7 +234,8 @@ BEGIN
     -- A hidden player keeps playing under their identifier, and nobody sees their scores.
     IF v_best IS NULL THEN
       v_hidden := EXISTS (SELECT 1 FROM hidden_players WHERE id = p_player);
-      v_known := v_hidden OR EXISTS (SELECT 1 FROM submissions WHERE player = p_player AND hidden);
+      -- Or every score of theirs is hidden, or none is ranked yet.
+      v_known := v_hidden OR EXISTS (SELECT 1 FROM submissions WHERE player = p_player);
     END IF;
   END IF;
   IF v_best IS NULL AND NOT v_known THEN
@@ -258,8 +272,8 @@ BEGIN
   END IF;
   o_week_top := GREATEST(p_score, (SELECT max(score) FROM week_score_counts
                                    WHERE week = p_week AND players > 0));
-  IF v_hidden THEN
-    RETURN;  -- stored, counted nowhere
+  IF v_hidden OR zolvex_require() THEN
+    RETURN;  -- stored, counted nowhere (or not before its replay is verified)
   END IF;
 
   IF v_best IS NULL THEN
@@ -381,12 +395,18 @@ constexpr const char* kSubmit =
     "SELECT * FROM zolvex_submit($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, "
     "$16)";
 constexpr const char* kTop =
-    "SELECT s.name, s.city, s.country, p.best FROM players p JOIN submissions s "
+    "SELECT s.name, s.city, s.country, p.best, s.replay = 2 FROM players p JOIN submissions s "
     "ON s.id = p.best_submission ORDER BY p.best DESC, p.best_submission LIMIT $1";
 constexpr const char* kWeekTop =
-    "SELECT s.name, s.city, s.country, w.best FROM week_best w JOIN submissions s "
+    "SELECT s.name, s.city, s.country, w.best, s.replay = 2 FROM week_best w JOIN submissions s "
     "ON s.id = w.best_submission WHERE w.week = $2 "
     "ORDER BY w.best DESC, w.best_submission LIMIT $1";
+// The first verified score to reach a player's best of the week holds the place.
+constexpr const char* kVerifiedTop =
+    "SELECT name, city, country, score, true FROM (SELECT DISTINCT ON (player) name, city, "
+    "country, score, id FROM submissions s WHERE week = $2 AND replay = 2 AND NOT hidden AND NOT "
+    "EXISTS (SELECT 1 FROM hidden_players h WHERE h.id = s.player) ORDER BY player, score DESC, "
+    "id) b ORDER BY score DESC, id LIMIT $1";
 constexpr const char* kCount = "SELECT count(*) FROM submissions";
 
 PGconn* Connect(const std::string& conninfo, const TPgLimits& limits, Deadline until) {
@@ -505,11 +525,84 @@ public:
     }
 
     std::vector<THighscoreRow> Top(size_t count, std::optional<int64_t> weekStart) override {
+        return Rows(weekStart ? "week_top" : "top", count, weekStart);
+    }
+
+    std::vector<THighscoreRow> VerifiedTop(size_t count, int64_t weekStart) override {
+        return Rows("verified_top", count, weekStart);
+    }
+
+    std::optional<bool> RequiresReplay() override {
+        return Transact([&](const Session& c) -> std::optional<bool> {
+            Result r = Run(c, "SELECT require FROM replay_mode LIMIT 1", {});
+            if (PQntuples(r.get()) == 0) return std::nullopt;
+            return std::string(PQgetvalue(r.get(), 0, 0)) == "t";
+        });
+    }
+
+    void SetRequiresReplay(bool require) override {
+        const std::string flag = require ? "true" : "false";
+        Transact([&](const Session& c) {
+            Run(c, "LOCK TABLE replay_mode", {});
+            Run(c, "DELETE FROM replay_mode", {});
+            Run(c, "INSERT INTO replay_mode(require) VALUES ($1::boolean)", {{&flag, false}});
+            Run(c, "SELECT zolvex_rebest(player) FROM (SELECT DISTINCT player FROM submissions) p",
+                {});
+            Run(c, "UPDATE moderation SET generation = generation + 1", {});
+            return true;
+        });
+    }
+
+    std::optional<TStoredScore> FindByCode(const std::string& code) override {
+        return Transact([&](const Session& c) -> std::optional<TStoredScore> {
+            Result r = Run(c,
+                           "SELECT id, score, replay, COALESCE(replay_reason, '') FROM "
+                           "submissions WHERE score_code = $1",
+                           {{&code, false}});
+            if (PQntuples(r.get()) == 0) return std::nullopt;
+            return TStoredScore{std::stoll(PQgetvalue(r.get(), 0, 0)),
+                                std::stoll(PQgetvalue(r.get(), 0, 1)),
+                                static_cast<TReplayState>(std::stoi(PQgetvalue(r.get(), 0, 2))),
+                                PQgetvalue(r.get(), 0, 3)};
+        });
+    }
+
+    bool SetReplayState(const std::string& code, TReplayState state,
+                        const std::string& reason) override {
+        const std::string value = std::to_string(static_cast<int>(state));
+        return Transact([&](const Session& c) {
+            Result r = Run(c,
+                           "UPDATE submissions SET replay = $2::smallint, replay_reason = $3 "
+                           "WHERE score_code = $1 RETURNING player",
+                           {{&code, false}, {&value, false}, {&reason, false}});
+            if (PQntuples(r.get()) == 0) return false;
+            const std::string player = PQgetvalue(r.get(), 0, 0);
+            Run(c, "SELECT zolvex_rebest($1)", {{&player, false}});
+            Run(c, "UPDATE moderation SET generation = generation + 1", {});
+            return true;
+        });
+    }
+
+    std::array<int64_t, 4> ReplayCounts() override {
+        return Transact([&](const Session& c) {
+            Result r = Run(c, "SELECT replay, count(*) FROM submissions GROUP BY replay", {});
+            std::array<int64_t, 4> counts{};
+            for (int i = 0; i < PQntuples(r.get()); ++i) {
+                const int state = std::stoi(PQgetvalue(r.get(), i, 0));
+                if (state >= 0 && state < 4)
+                    counts[static_cast<size_t>(state)] = std::stoll(PQgetvalue(r.get(), i, 1));
+            }
+            return counts;
+        });
+    }
+
+    std::vector<THighscoreRow> Rows(const char* statement, size_t count,
+                                    std::optional<int64_t> weekStart) {
         const std::string n = std::to_string(count);
         const std::string week = weekStart ? std::to_string(*weekStart) : std::string();
         const char* values[2] = {n.c_str(), week.c_str()};
         // Binary, so that the names come back as the bytes that were stored.
-        Result r = Read(weekStart ? "week_top" : "top", weekStart ? 2 : 1, values, 1);
+        Result r = Read(statement, weekStart ? 2 : 1, values, 1);
         std::vector<THighscoreRow> rows;
         for (int i = 0; i < PQntuples(r.get()); ++i) {
             auto bytes = [&](int col) {
@@ -518,7 +611,8 @@ public:
             };
             uint32_t best = 0;
             std::memcpy(&best, PQgetvalue(r.get(), i, 3), sizeof best);
-            rows.push_back({bytes(0), bytes(1), bytes(2), static_cast<int32_t>(ntohl(best))});
+            rows.push_back({bytes(0), bytes(1), bytes(2), static_cast<int32_t>(ntohl(best)),
+                            bytes(4) == "\x01"});
         }
         return rows;
     }
@@ -538,7 +632,8 @@ public:
         return Transact([&](const Session& c) {
             Result r = Run(c,
                            "SELECT s.id, s.player, s.score, s.name, s.city, s.time, s.hidden, "
-                           "h.id IS NOT NULL FROM submissions s LEFT JOIN hidden_players h "
+                           "h.id IS NOT NULL, s.replay, COALESCE(s.replay_reason, '')::bytea "
+                           "FROM submissions s LEFT JOIN hidden_players h "
                            "ON h.id = s.player WHERE s.player = $1 OR position($2::bytea IN "
                            "s.name) > 0 ORDER BY s.score DESC, s.id LIMIT $3::bigint",
                            {{&id, false}, {&nameOrId, true}, {&n, false}}, 1);
@@ -556,7 +651,8 @@ public:
                                : v;
                 };
                 rows.push_back({number(0), bytes(1), number(2), bytes(3), bytes(4), number(5),
-                                bytes(6) == "\x01", bytes(7) == "\x01"});
+                                bytes(6) == "\x01", bytes(7) == "\x01",
+                                static_cast<TReplayState>(number(8)), bytes(9)});
             }
             return rows;
         });
@@ -760,8 +856,11 @@ private:
     void Prepare(PGconn* c, Deadline until) {
         // An answer means the score is on the database's disk, whatever the server's default.
         ExecOrThrow(c, "SET synchronous_commit = on", until);
-        const std::pair<const char*, const char*> statements[] = {
-            {"submit", kSubmit}, {"top", kTop}, {"week_top", kWeekTop}, {"count", kCount}};
+        const std::pair<const char*, const char*> statements[] = {{"submit", kSubmit},
+                                                                  {"top", kTop},
+                                                                  {"week_top", kWeekTop},
+                                                                  {"verified_top", kVerifiedTop},
+                                                                  {"count", kCount}};
         for (const auto& [name, sql] : statements) {
             Result r = PQsendPrepare(c, name, sql, 0, nullptr) ? Await(c, until) : nullptr;
             if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) throw PgError(ErrorOf(c, r.get()));

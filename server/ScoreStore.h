@@ -1,10 +1,12 @@
 #pragma once
 // Where published scores are kept. One small interface, so that a store shared by several
 // machines can take the place of the local one.
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,24 @@ struct TSubmitOutcome {
 struct THighscoreRow {
     std::string Name, City, Country;  // as sent
     int64_t Score = 0;
+    bool Verified = false;  // the server played its replay and reached this score
+};
+
+// What the server knows of a score's replay.
+enum class TReplayState : int {
+    Unverified = 0,  // none came (or the score is older than replays)
+    Pending = 1,     // one came and waits to be played
+    Verified = 2,    // played to this very score and code
+    Refused = 3,     // played, and it did not show this game: counted nowhere
+};
+const char* ReplayStateName(TReplayState state);
+
+// A stored score as the replay check needs it.
+struct TStoredScore {
+    int64_t Submission = 0;
+    int64_t Score = 0;
+    TReplayState State = TReplayState::Unverified;
+    std::string Reason;  // why it was refused
 };
 
 // One stored score as moderation lists it.
@@ -39,6 +59,8 @@ struct TModerationRow {
     int64_t Time = 0;
     bool Hidden = false;        // this score alone
     bool PlayerHidden = false;  // every score of its player
+    TReplayState Replay = TReplayState::Unverified;
+    std::string ReplayReason;
 };
 
 class IScoreStore {
@@ -68,6 +90,30 @@ public:
     virtual void SetNameRefused(const std::string& name, bool refused) = 0;
     virtual std::vector<std::string> RefusedNames() = 0;
     virtual int64_t ModerationGeneration() = 0;
+
+    // Replays. A store that keeps no verdicts throws from all but RequiresReplay.
+    // Whether only verified scores are ranked; nothing while no mode was ever set.
+    virtual std::optional<bool> RequiresReplay() { return false; }
+    // Sets the mode and ranks every score again under it.
+    virtual void SetRequiresReplay(bool) { throw std::runtime_error(kNoReplays); }
+    // The score published under this code (as TSubmission::ScoreCode holds it).
+    virtual std::optional<TStoredScore> FindByCode(const std::string&) {
+        throw std::runtime_error(kNoReplays);
+    }
+    // Records a verdict (or Pending) on the score with this code and ranks it accordingly, at once
+    // (as a moderation: ModerationGeneration() rises). False when no score has the code.
+    virtual bool SetReplayState(const std::string&, TReplayState, const std::string&) {
+        throw std::runtime_error(kNoReplays);
+    }
+    // The best verified scores of the week, one per player: the list that decides prizes.
+    virtual std::vector<THighscoreRow> VerifiedTop(size_t, int64_t) {
+        throw std::runtime_error(kNoReplays);
+    }
+    // How many scores are in each state, indexed by TReplayState.
+    virtual std::array<int64_t, 4> ReplayCounts() { throw std::runtime_error(kNoReplays); }
+
+protected:
+    static constexpr const char* kNoReplays = "this store keeps no replay verdicts";
 };
 
 // A name as refusals compare it: ASCII letters in lower case, spaces at either end dropped.

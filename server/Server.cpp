@@ -88,9 +88,30 @@ TZolvexServer::TZolvexServer(TServerOptions options, std::shared_ptr<IScoreStore
       limiter_(options_.SubmitPerMinute, options_.SubmitBurst),
       http_(std::make_unique<THttpFront>(Limits(), Handlers())) {
     LoadPages();
+    if (!options_.ReplayDir.empty()) {
+        TReplayQueueOptions q;
+        q.Folder = options_.ReplayDir;
+        q.Verifier = options_.Verifier;
+        q.Workers = std::max(1, options_.VerifyWorkers);
+        q.Capacity = std::max<size_t>(1, options_.VerifyQueue);
+        q.Deadline = std::chrono::seconds(std::max(1, options_.VerifySeconds));
+        replays_ = std::make_unique<TReplayQueue>(
+            q, [this](const std::string& code, const TVerifierRun& run) { Judge(code, run); });
+        replays_->Start();
+    }
 }
 
-TZolvexServer::~TZolvexServer() = default;
+// The front goes first: no request is left waiting on a queue that is gone.
+TZolvexServer::~TZolvexServer() {
+    http_.reset();
+    replays_.reset();
+}
+
+void TZolvexServer::Log(const std::string& line) {
+    if (!options_.LogRequests) return;
+    std::lock_guard lock(logMutex_);
+    std::fprintf(stderr, "zolvex-server: %s\n", line.c_str());
+}
 
 void TZolvexServer::ReloadPages() {
     LoadPages();
@@ -136,8 +157,11 @@ THttpHandlers TZolvexServer::Handlers() {
     // A score waits for its commit, and the highscore page is read from the store when it has
     // changed: both may take a while, and an event thread must never wait.
     h.OnWorker = [this](const THttpRequest& req) {
-        if (req.Path == "/score2.php") return true;
+        if (req.Path == "/score2.php" || req.Path == "/replay.php") return true;
         return req.Path == "/zvxinternal/highscore.html" && !FreshHighscores(clock_());
+    };
+    h.BodyLimit = [this](const THttpRequest& req) -> size_t {
+        return replays_ && req.Method == "POST" && req.Path == "/replay.php" ? kMaxReplayBytes : 0;
     };
     h.Queued = [this](const THttpRequest& req, const THttpAnswer& res) {
         metrics_.Request(RouteOf(req.Path), res.Status);
@@ -190,7 +214,9 @@ void TZolvexServer::Route(const THttpRequest& req, THttpAnswer& res) {
     const std::string& path = req.Path;
     const bool get = req.Method == "GET" || req.Method == "HEAD";
     static const std::string kInternal = "/zvxinternal";
-    if (!get) {
+    if (path == "/replay.php" && req.Method == "POST") {
+        SubmitReplay(req, res);
+    } else if (!get) {
         res.Status = 404;
     } else if (path == kInternal || path == kInternal + "/") {
         ServePage("index.html", req, res);
@@ -228,7 +254,9 @@ void TZolvexServer::ServeMetrics(const THttpRequest& req, THttpAnswer& res) {
         const auto size = fs::file_size(fs::path(options_.DataDir) / "scores.db-wal", ec);
         wal = ec ? 0 : static_cast<uint64_t>(size);
     }
-    res.SetText(metrics_.Text(wal), "text/plain; version=0.0.4");
+    std::optional<uint64_t> pending;
+    if (replays_) pending = replays_->Size();
+    res.SetText(metrics_.Text(wal, pending), "text/plain; version=0.0.4");
 }
 
 std::string TZolvexServer::AddressOf(const THttpRequest& req) const {
@@ -333,7 +361,7 @@ void TZolvexServer::ServeHighscores(THttpAnswer& res) {
     cache->At = now;
     try {
         cache->Page = std::make_shared<const std::string>(
-            HighscorePage(store_->Top(20, std::nullopt), store_->Top(20, week), DayCaption(week)));
+            HighscorePage(store_->Top(20, std::nullopt), WeekList(week), DayCaption(week)));
     } catch (const std::exception& e) {
         {
             std::lock_guard logLock(logMutex_);
@@ -347,6 +375,12 @@ void TZolvexServer::ServeHighscores(THttpAnswer& res) {
     if (cache->Moderation == -1) cache->Version = 0;  // never fresh: asked again next time
     res.Body = cache->Page;
     highscores_.store(std::move(cache));
+}
+
+// The week's list decides the prizes: only verified games, where the store knows of replays.
+std::vector<THighscoreRow> TZolvexServer::WeekList(int64_t week) {
+    if (!replays_) return store_->Top(20, week);
+    return store_->VerifiedTop(20, week);
 }
 
 void TZolvexServer::UnreadableHighscores(THttpAnswer& res) {
@@ -409,6 +443,71 @@ std::pair<int, std::string> TZolvexServer::Submit(const std::string& target,
     if (out.WeekOldRank) lines.emplace_back("wAlterrang", std::to_string(*out.WeekOldRank));
     lines.emplace_back("wPlatz1", std::to_string(out.WeekTop));
     return {200, FormatAnswer(lines)};
+}
+
+// A replay is tied to its score by the same `cs=` value the score was published with; its body is
+// the replay, gzip-compressed. The answer waits a while for the verdict: "Replay=verified", or
+// "Replay=refused" with the reason as "Error", or "Replay=pending" (202) when it is still to come.
+void TZolvexServer::SubmitReplay(const THttpRequest& req, THttpAnswer& res) {
+    const auto answer = [&res](int status, std::vector<std::pair<std::string, std::string>> lines) {
+        res.Status = status;
+        res.SetText(FormatAnswer(lines), kAnswerType);
+    };
+    if (!replays_) return answer(404, {{"Error", "This server takes no replays"}});
+    const std::optional<std::string> cs = RawQueryValue(req.Target, "cs");
+    const TReadResult read = ReadSubmission(cs ? *cs : std::string(), options_.Level.get());
+    if (!read.Submission) return answer(400, {{"Error", read.Error}});
+    if (req.Body.empty()) return answer(400, {{"Error", "The replay is missing"}});
+    const std::string& code = read.Submission->ScoreCode;
+    const auto verdict = [&](const TStoredScore& s) {
+        if (s.State == TReplayState::Verified) return answer(200, {{"Replay", "verified"}});
+        if (s.State == TReplayState::Refused)
+            return answer(200, {{"Replay", "refused"}, {"Error", s.Reason}});
+        answer(202, {{"Replay", "pending"}});
+    };
+    std::optional<TStoredScore> stored;
+    try {
+        stored = store_->FindByCode(code);
+        if (!stored) return answer(404, {{"Error", "No published score has this code"}});
+        if (stored->State == TReplayState::Unverified) {
+            // Marked first: the verdict, which may come at once, is never overwritten by it.
+            store_->SetReplayState(code, TReplayState::Pending, "");
+            const TReplayOffer offer = replays_->Offer(code, req.Body);
+            if (offer == TReplayOffer::Full) {
+                store_->SetReplayState(code, TReplayState::Unverified, "");
+                res.Headers.emplace_back("Retry-After", "60");
+                return answer(503, {{"Error",
+                                     "Too many games are being checked just now; please send "
+                                     "the replay again later"}});
+            }
+        } else if (stored->State == TReplayState::Pending) {
+            // Taken before and lost with a failed verdict's store: offered again.
+            replays_->Offer(code, req.Body);
+        }
+        replays_->WaitFor(code, std::chrono::milliseconds(std::max(0, options_.ReplayWaitMs)));
+        stored = store_->FindByCode(code);
+    } catch (const std::exception& e) {
+        Log(std::string("taking a replay failed: ") + e.what());
+        res.Headers.emplace_back("Retry-After", "60");
+        return answer(503,
+                      {{"Error", "The replay cannot be taken just now; please try again later"}});
+    }
+    if (stored) verdict(*stored);
+}
+
+void TZolvexServer::Judge(const std::string& code, const TVerifierRun& run) {
+    if (!run.Started) {
+        Log("the verifier cannot be started: " + run.Err);
+        throw std::runtime_error(run.Err);  // the replay stays for the next start
+    }
+    const std::optional<TStoredScore> stored = store_->FindByCode(code);
+    if (!stored) return;  // its score is gone: nothing to decide
+    const std::optional<std::string> why = VerdictOf(run, stored->Score, code);
+    store_->SetReplayState(code, why ? TReplayState::Refused : TReplayState::Verified,
+                           why.value_or(""));
+    metrics_.Replay(why ? "refused" : "verified", run.CpuSeconds);
+    ++scoresVersion_;
+    if (why) Log("refused the replay of score " + std::to_string(stored->Submission) + ": " + *why);
 }
 
 std::pair<int, std::string> TZolvexServer::AnswerSubmission(const std::string& target,

@@ -13,6 +13,7 @@
 #include "server/HttpFront.h"
 #include "server/Metrics.h"
 #include "server/RateLimiter.h"
+#include "server/ReplayQueue.h"
 #include "server/ScoreStore.h"
 
 namespace zx::server {
@@ -39,7 +40,18 @@ struct TServerOptions {
     std::shared_ptr<const TLevelLimits> Level;
     // The data folder, for the size of the write-ahead log in the metrics; empty leaves it out.
     std::string DataDir;
+    // Replays (POST /replay.php): kept in this folder until played; empty takes none.
+    std::string ReplayDir;
+    std::string Verifier;  // the verifier program
+    int VerifyWorkers = 1;
+    size_t VerifyQueue = 64;  // replays waiting or being played; past it 503 with Retry-After
+    int VerifySeconds = 10;   // a verifier still running after this is killed
+    // How long a replay's request waits for its verdict before it is answered "pending".
+    int ReplayWaitMs = 8000;
 };
+
+// The largest replay a request may bring (compressed).
+inline constexpr size_t kMaxReplayBytes = 64 * 1024;
 
 // Unix seconds; tests put the server into any week.
 using TClock = std::function<int64_t()>;
@@ -85,8 +97,12 @@ private:
     void ServePage(const std::string& key, const THttpRequest& req, THttpAnswer& res) const;
     void ServeHighscores(THttpAnswer& res);
     static void UnreadableHighscores(THttpAnswer& res);
+    std::vector<THighscoreRow> WeekList(int64_t week);
     void ServeMetrics(const THttpRequest& req, THttpAnswer& res);
     std::pair<int, std::string> Submit(const std::string& target, const std::string& address);
+    void SubmitReplay(const THttpRequest& req, THttpAnswer& res);
+    void Judge(const std::string& code, const TVerifierRun& run);
+    void Log(const std::string& line);
     std::string AddressOf(const THttpRequest& req) const;
     void Logged(const THttpRequest& req, const THttpAnswer& res, double ms);
 
@@ -95,6 +111,7 @@ private:
     TClock clock_;
     TRateLimiter limiter_;
     TMetrics metrics_;
+    std::unique_ptr<TReplayQueue> replays_;  // before the front, which answers from it
     std::unique_ptr<THttpFront> http_;
     std::atomic<std::shared_ptr<const std::map<std::string, Page>>> pages_;
     // The highscore page is made again only after a new score, a moderation or when the week

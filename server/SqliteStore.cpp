@@ -218,33 +218,74 @@ void AddCountTables(sqlite3* db) {
     if (!has.One()) Exec(db, kCountTables);
 }
 
-// Stores made before moderation lack the column; adding it is instant, whatever their size.
-void AddHiddenColumn(sqlite3* db) {
-    Stmt has(db, "SELECT 1 FROM pragma_table_info('submissions') WHERE name = 'hidden'");
-    if (!has.One())
+// Stores made before moderation lack the column, those made before replays theirs; adding one is
+// instant, whatever their size. Every older score is unverified.
+void AddColumns(sqlite3* db) {
+    const auto has = [db](const char* column) {
+        return Stmt(db, "SELECT 1 FROM pragma_table_info('submissions') WHERE name = ?1")
+            .Bind(1, std::string(column))
+            .One()
+            .has_value();
+    };
+    if (!has("hidden"))
         Exec(db, "ALTER TABLE submissions ADD COLUMN hidden INTEGER NOT NULL DEFAULT 0");
+    if (!has("replay")) {
+        Exec(db, "ALTER TABLE submissions ADD COLUMN replay INTEGER NOT NULL DEFAULT 0");
+        Exec(db, "ALTER TABLE submissions ADD COLUMN replay_reason TEXT");
+    }
     // Only hidden scores are in it, so submissions pay nothing for it.
     Exec(db, "CREATE INDEX IF NOT EXISTS submissions_hidden ON submissions(player) WHERE hidden");
+    Exec(db, "CREATE INDEX IF NOT EXISTS submissions_player ON submissions(player)");
+    Exec(db,
+         "CREATE INDEX IF NOT EXISTS submissions_verified ON submissions(week, score) "
+         "WHERE replay = 2");
+    Exec(db, "CREATE TABLE IF NOT EXISTS replay_mode(require INTEGER NOT NULL)");
 }
 
-// A player's bests made again from the scores still shown, after one was hidden or restored.
-void Rebest(sqlite3* db, const std::string& player) {
-    Stmt(db, "DELETE FROM players WHERE id = ?1").Bind(1, player).Step();
-    Stmt(db, "DELETE FROM week_best WHERE player = ?1").Bind(1, player).Step();
-    Stmt(db,
-         "INSERT INTO players(id, best, best_submission) SELECT player, score, id FROM submissions "
-         "WHERE player = ?1 AND NOT hidden AND NOT EXISTS (SELECT 1 FROM hidden_players WHERE id "
-         "= ?1) ORDER BY score DESC, id LIMIT 1")
-        .Bind(1, player)
-        .Step();
+// Which scores count in ranks: shown ones, never a refused replay, and under the stricter mode only
+// verified ones (?2).
+constexpr const char* kRanked = "NOT hidden AND replay <> 3 AND (replay = 2 OR NOT ?2)";
+
+// A player's bests (every player's, for a NULL player) made again from the scores that count,
+// after one was hidden, restored, verified or refused.
+void Rebest(sqlite3* db, const std::optional<std::string>& player, bool requireReplay) {
+    const auto bind = [&](Stmt& st) -> Stmt& {
+        if (player) st.Bind(1, *player);
+        return st.Bind(2, int64_t{requireReplay});
+    };
+    {
+        Stmt del(db, "DELETE FROM players WHERE ?1 IS NULL OR id = ?1");
+        if (player) del.Bind(1, *player);
+        del.Step();
+        Stmt delWeek(db, "DELETE FROM week_best WHERE ?1 IS NULL OR player = ?1");
+        if (player) delWeek.Bind(1, *player);
+        delWeek.Step();
+    }
     // The first score to reach a best holds it, as when the scores came in.
-    Stmt(db,
-         "INSERT INTO week_best(week, player, best, best_submission) SELECT week, player, score, "
-         "id FROM (SELECT week, player, score, id, row_number() OVER (PARTITION BY week ORDER BY "
-         "score DESC, id) AS n FROM submissions WHERE player = ?1 AND NOT hidden) WHERE n = 1 "
-         "AND NOT EXISTS (SELECT 1 FROM hidden_players WHERE id = ?1)")
-        .Bind(1, player)
-        .Step();
+    Stmt all(db,
+             (std::string("INSERT INTO players(id, best, best_submission) SELECT player, score, "
+                          "id FROM (SELECT player, score, id, row_number() OVER (PARTITION BY "
+                          "player ORDER BY score DESC, id) AS n FROM submissions WHERE (?1 IS "
+                          "NULL OR player = ?1) AND ") +
+              kRanked +
+              ") WHERE n = 1 AND NOT EXISTS (SELECT 1 FROM hidden_players h WHERE h.id = "
+              "player)")
+                 .c_str());
+    bind(all).Step();
+    Stmt week(db, (std::string("INSERT INTO week_best(week, player, best, best_submission) SELECT "
+                               "week, player, score, id FROM (SELECT week, player, score, id, "
+                               "row_number() OVER (PARTITION BY week, player ORDER BY score DESC, "
+                               "id) AS n FROM submissions WHERE (?1 IS NULL OR player = ?1) AND ") +
+                   kRanked +
+                   ") WHERE n = 1 AND NOT EXISTS (SELECT 1 FROM hidden_players h WHERE h.id = "
+                   "player)")
+                      .c_str());
+    bind(week).Step();
+}
+
+std::optional<bool> ReadRequireMode(sqlite3* db) {
+    const auto v = Stmt(db, "SELECT require FROM replay_mode").One();
+    return v ? std::optional<bool>(*v != 0) : std::nullopt;
 }
 
 // One process writes the scores of a folder: its writer batches every submission into one commit,
@@ -325,7 +366,8 @@ struct Pending {
     const TSubmission* s;
     const std::string* address;
     int64_t now, week;
-    bool hidden;  // the player is hidden: stored, counted nowhere
+    bool hidden;          // the player is hidden: stored, counted nowhere
+    bool ranked = false;  // counted in the ranks at once
     std::promise<TSubmitOutcome> done;
 };
 
@@ -341,7 +383,7 @@ public:
         Exec(write_.get(), "BEGIN IMMEDIATE");
         try {
             Exec(write_.get(), kSchema);
-            AddHiddenColumn(write_.get());
+            AddColumns(write_.get());
             AddCountTables(write_.get());
             Exec(write_.get(), "COMMIT");
         } catch (...) {
@@ -353,6 +395,8 @@ public:
         changed_.emplace((std::filesystem::path(folder) / "scores.moderation").string());
         if (forModeration) return;
         w_ = std::make_unique<Statements>(write_.get());
+        generation_ = w_->generation.One().value_or(0);
+        require_ = ReadRequireMode(write_.get()).value_or(false);
         // Copying the log back into the database costs a sync of its own; done by the writer it
         // would hold up every answer of the batch behind it, so a thread of its own does it.
         Exec(write_.get(), "PRAGMA wal_autocheckpoint=0");
@@ -383,7 +427,7 @@ public:
     TSubmitOutcome Submit(const TSubmission& s, const std::string& address, int64_t now,
                           int64_t weekStart) override {
         if (!w_) throw std::runtime_error("this store is opened for moderation only");
-        Pending p{&s, &address, now, weekStart, false, {}};
+        Pending p{&s, &address, now, weekStart, false, false, {}};
         auto result = p.done.get_future();
         {
             std::lock_guard lock(queueMutex_);
@@ -396,15 +440,18 @@ public:
 
     std::vector<TModerationRow> FindScores(const std::string& nameOrId, size_t limit) override {
         std::lock_guard lock(readMutex_);
-        Stmt q(read_.get(),
-               "SELECT s.id, s.player, s.score, s.name, s.city, s.time, s.hidden, h.id IS NOT NULL "
-               "FROM submissions s LEFT JOIN hidden_players h ON h.id = s.player "
-               "WHERE s.player = ?1 OR instr(s.name, ?2) > 0 ORDER BY s.score DESC, s.id LIMIT ?3");
+        Stmt q(
+            read_.get(),
+            "SELECT s.id, s.player, s.score, s.name, s.city, s.time, s.hidden, h.id IS NOT NULL, "
+            "s.replay, s.replay_reason FROM submissions s LEFT JOIN hidden_players h ON h.id = "
+            "s.player "
+            "WHERE s.player = ?1 OR instr(s.name, ?2) > 0 ORDER BY s.score DESC, s.id LIMIT ?3");
         q.Bind(1, nameOrId).BindBytes(2, nameOrId).Bind(3, static_cast<int64_t>(limit));
         std::vector<TModerationRow> rows;
         while (q.Step())
             rows.push_back({q.Int(0), q.Text(1), q.Int(2), q.Text(3), q.Text(4), q.Int(5),
-                            q.Int(6) != 0, q.Int(7) != 0});
+                            q.Int(6) != 0, q.Int(7) != 0, static_cast<TReplayState>(q.Int(8)),
+                            q.Text(9)});
         return rows;
     }
 
@@ -418,7 +465,7 @@ public:
                             : "DELETE FROM hidden_players WHERE id = ?1")
                 .Bind(1, player)
                 .Step();
-            Rebest(db, player);
+            Rebest(db, player, RequireIn(db));
             return true;
         });
     }
@@ -434,7 +481,7 @@ public:
                 .Bind(1, submission)
                 .Bind(2, int64_t{hidden})
                 .Step();
-            Rebest(db, player);
+            Rebest(db, player, RequireIn(db));
             return true;
         });
     }
@@ -466,19 +513,88 @@ public:
 
     std::vector<THighscoreRow> Top(size_t count, std::optional<int64_t> weekStart) override {
         std::lock_guard lock(readMutex_);
-        Stmt q(
-            read_.get(),
-            weekStart
-                ? "SELECT s.name, s.city, s.country, w.best FROM week_best w JOIN submissions s "
-                  "ON s.id = w.best_submission WHERE w.week = ?1 "
-                  "ORDER BY w.best DESC, w.best_submission LIMIT ?2"
-                : "SELECT s.name, s.city, s.country, p.best FROM players p JOIN submissions s "
-                  "ON s.id = p.best_submission ORDER BY p.best DESC, p.best_submission LIMIT ?2");
+        Stmt q(read_.get(),
+               weekStart
+                   ? "SELECT s.name, s.city, s.country, w.best, s.replay = 2 FROM week_best w JOIN "
+                     "submissions s ON s.id = w.best_submission WHERE w.week = ?1 "
+                     "ORDER BY w.best DESC, w.best_submission LIMIT ?2"
+                   : "SELECT s.name, s.city, s.country, p.best, s.replay = 2 FROM players p JOIN "
+                     "submissions s ON s.id = p.best_submission "
+                     "ORDER BY p.best DESC, p.best_submission LIMIT ?2");
         if (weekStart) q.Bind(1, *weekStart);
         q.Bind(2, static_cast<int64_t>(count));
         std::vector<THighscoreRow> rows;
-        while (q.Step()) rows.push_back({q.Text(0), q.Text(1), q.Text(2), q.Int(3)});
+        while (q.Step()) rows.push_back({q.Text(0), q.Text(1), q.Text(2), q.Int(3), q.Int(4) != 0});
         return rows;
+    }
+
+    std::vector<THighscoreRow> VerifiedTop(size_t count, int64_t weekStart) override {
+        std::lock_guard lock(readMutex_);
+        // The first verified score to reach a player's best holds the place.
+        Stmt q(read_.get(),
+               "SELECT name, city, country, score FROM (SELECT name, city, country, score, id, "
+               "row_number() OVER (PARTITION BY player ORDER BY score DESC, id) AS n FROM "
+               "submissions s WHERE week = ?1 AND replay = 2 AND NOT hidden AND NOT EXISTS "
+               "(SELECT 1 FROM hidden_players h WHERE h.id = s.player)) WHERE n = 1 "
+               "ORDER BY score DESC, id LIMIT ?2");
+        q.Bind(1, weekStart).Bind(2, static_cast<int64_t>(count));
+        std::vector<THighscoreRow> rows;
+        while (q.Step()) rows.push_back({q.Text(0), q.Text(1), q.Text(2), q.Int(3), true});
+        return rows;
+    }
+
+    std::optional<bool> RequiresReplay() override {
+        std::lock_guard lock(readMutex_);
+        return ReadRequireMode(read_.get());
+    }
+
+    void SetRequiresReplay(bool require) override {
+        Moderate([&](sqlite3* db) {
+            Exec(db, "DELETE FROM replay_mode");
+            Stmt(db, "INSERT INTO replay_mode(require) VALUES(?1)")
+                .Bind(1, int64_t{require})
+                .Step();
+            Rebest(db, std::nullopt, require);
+            return true;
+        });
+    }
+
+    std::optional<TStoredScore> FindByCode(const std::string& code) override {
+        std::lock_guard lock(readMutex_);
+        Stmt q(read_.get(),
+               "SELECT id, score, replay, replay_reason FROM submissions WHERE score_code = ?1");
+        q.Bind(1, code);
+        if (!q.Step()) return std::nullopt;
+        TStoredScore s{q.Int(0), q.Int(1), static_cast<TReplayState>(q.Int(2)), q.Text(3)};
+        q.Done();
+        return s;
+    }
+
+    bool SetReplayState(const std::string& code, TReplayState state,
+                        const std::string& reason) override {
+        return Moderate([&](sqlite3* db) {
+            Stmt find(db, "SELECT player FROM submissions WHERE score_code = ?1");
+            find.Bind(1, code);
+            if (!find.Step()) return false;
+            const std::string player = find.Text(0);
+            find.Done();
+            Stmt(db, "UPDATE submissions SET replay = ?2, replay_reason = ?3 WHERE score_code = ?1")
+                .Bind(1, code)
+                .Bind(2, static_cast<int64_t>(state))
+                .Bind(3, reason)
+                .Step();
+            Rebest(db, player, RequireIn(db));
+            return true;
+        });
+    }
+
+    std::array<int64_t, 4> ReplayCounts() override {
+        std::lock_guard lock(readMutex_);
+        Stmt q(read_.get(), "SELECT replay, COUNT(*) FROM submissions GROUP BY replay");
+        std::array<int64_t, 4> counts{};
+        while (q.Step())
+            if (q.Int(0) >= 0 && q.Int(0) < 4) counts[static_cast<size_t>(q.Int(0))] = q.Int(1);
+        return counts;
     }
 
     int64_t SubmissionCount() override {
@@ -514,7 +630,8 @@ private:
                       "week_best.best"),
               refused(db, "SELECT 1 FROM refused_names WHERE name_key = ?1"),
               playerHidden(db, "SELECT 1 FROM hidden_players WHERE id = ?1"),
-              hasHiddenScore(db, "SELECT 1 FROM submissions WHERE player = ?1 AND hidden LIMIT 1"),
+              hasScore(db, "SELECT 1 FROM submissions WHERE player = ?1 LIMIT 1"),
+              generation(db, "SELECT generation FROM moderation"),
               above(db,
                     "SELECT (SELECT coalesce(sum(players), 0) FROM score_blocks WHERE block > ?1 "
                     ">> 10) + (SELECT coalesce(sum(players), 0) FROM score_counts WHERE score > ?1 "
@@ -527,8 +644,8 @@ private:
               top(db, "SELECT max(best) FROM players"),
               weekTop(db, "SELECT max(best) FROM week_best WHERE week = ?1") {}
         Stmt begin, commit, rollback, savepoint, release, undo, codeSeen, playerBest, weekBest,
-            insert, setPlayer, setWeek, refused, playerHidden, hasHiddenScore, above, weekAbove,
-            top, weekTop;
+            insert, setPlayer, setWeek, refused, playerHidden, hasScore, generation, above,
+            weekAbove, top, weekTop;
     };
 
     std::string NewPlayerId() {
@@ -560,7 +677,8 @@ private:
             // A hidden player keeps playing under their identifier, and nobody sees their scores.
             if (!oldBest) {
                 p.hidden = w.playerHidden.Bind(1, s.PlayerId).One().has_value();
-                known = p.hidden || w.hasHiddenScore.Bind(1, s.PlayerId).One().has_value();
+                // Or every score of theirs is hidden, or none is ranked yet.
+                known = p.hidden || w.hasScore.Bind(1, s.PlayerId).One().has_value();
             }
         }
         if (oldBest || known) {
@@ -605,8 +723,10 @@ private:
             .Bind(15, p.week)
             .Step();
         const int64_t row = sqlite3_last_insert_rowid(write_.get());
-        if (!p.hidden) w.setPlayer.Bind(1, me).Bind(2, s.Score).Bind(3, row).Step();
-        if (!p.hidden) w.setWeek.Bind(1, p.week).Bind(2, me).Bind(3, s.Score).Bind(4, row).Step();
+        // Without a replay yet: ranked only where unverified scores are.
+        p.ranked = !p.hidden && !require_;
+        if (p.ranked) w.setPlayer.Bind(1, me).Bind(2, s.Score).Bind(3, row).Step();
+        if (p.ranked) w.setWeek.Bind(1, p.week).Bind(2, me).Bind(3, s.Score).Bind(4, row).Step();
         return out;
     }
 
@@ -659,6 +779,21 @@ private:
         try {
             w.begin.Step();
         } catch (...) {
+            for (Pending* p : batch) p->done.set_exception(std::current_exception());
+            return;
+        }
+        try {
+            // Moderation from another connection or process may have changed the mode.
+            const int64_t generation = w.generation.One().value_or(0);
+            if (generation != generation_) {
+                require_ = ReadRequireMode(write_.get()).value_or(false);
+                generation_ = generation;
+            }
+        } catch (...) {
+            try {
+                w.rollback.Step();
+            } catch (...) {
+            }
             for (Pending* p : batch) p->done.set_exception(std::current_exception());
             return;
         }
@@ -728,6 +863,9 @@ private:
     Db write_, read_, checkpoint_, moderate_;
     std::mutex moderateMutex_;
     std::optional<SharedCounter> changed_;
+    int64_t generation_ = 0;  // of the moderation the mode was read at
+    bool require_ = false;    // the writer's: the mode new scores are ranked by
+    static bool RequireIn(sqlite3* db) { return ReadRequireMode(db).value_or(false); }
     std::unique_ptr<Statements> w_;
     std::mutex readMutex_;
     std::mutex queueMutex_;
@@ -740,6 +878,15 @@ private:
 };
 
 }  // namespace
+
+const char* ReplayStateName(TReplayState state) {
+    switch (state) {
+        case TReplayState::Pending: return "pending";
+        case TReplayState::Verified: return "verified";
+        case TReplayState::Refused: return "refused";
+        default: return "unverified";
+    }
+}
 
 std::unique_ptr<IScoreStore> OpenSqliteStore(const std::string& folder, bool forModeration) {
     return std::make_unique<SqliteStore>(folder, forModeration);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "payload/Payload.h"
+#include "rules/Rules.h"
 #include "server/LevelLimits.h"
 
 namespace zx::server {
@@ -43,10 +44,15 @@ TReadResult ReadSubmission(std::string_view encoded, const TLevelLimits* level =
 TReadResult SubmissionFromFields(const std::vector<std::string>& fields,
                                  const TLevelLimits* level = nullptr);
 
-// Points per catch of each kind 1..6, and the other amounts of the game's rules.
-inline constexpr int32_t kCatchPoints[7] = {0, 100, 80, 500, 120, 160, 250};
-inline constexpr int32_t kEarlyBonus = 50, kCondomCost = 50, kTorpedoCost = 100, kPauseCost = 100,
-                         kWinBonus = 10000, kTorpedoesPerGame = 10, kGameSeconds = 90;
+// The game's rules: points per catch of each kind 1..6 and the other amounts.
+using rules::kCatchPoints;
+using rules::kCondomCost;
+using rules::kEarlyBonus;
+using rules::kGameSeconds;
+using rules::kPauseCost;
+using rules::kTorpedoCost;
+using rules::kTorpedoesPerGame;
+using rules::kWinBonus;
 
 // Why the score cannot come from a game with these statistics (on this level, when given), or
 // nothing when it can.

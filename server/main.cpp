@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -57,6 +58,16 @@ void Usage(const char* self) {
                  "  --connections  connections at once in all (4096)\n"
                  "  --trust-proxy  take the client's address from X-Real-IP (behind nginx)\n"
                  "  --quiet        no line per request\n"
+                 "  --require-replay  rank only scores whose replay the server played (the\n"
+                 "                 default of a new data folder; kept with the scores)\n"
+                 "  --allow-unverified  rank scores without a verified replay too, marked (the\n"
+                 "                 default of a data folder from before replays)\n"
+                 "  --verifier     the replay verifier (zolvex-verify beside this program)\n"
+                 "  --replays      folder of the replays waiting to be played (DATA/replays;\n"
+                 "                 ./zolvex-replays with --store)\n"
+                 "  --verify-workers  replays played at once (the processor's cores)\n"
+                 "  --verify-queue replays waiting or played at once before 503 (16 per worker)\n"
+                 "  --verify-seconds  a replay still playing after this is refused (10)\n"
                  "       %s backup [--data DIR] FILE\n"
                  "  a consistent copy of the live highscore database into FILE\n",
                  self, ZOLVEX_DEFAULT_PAGES, ZOLVEX_DEFAULT_LEVEL, self);
@@ -73,7 +84,8 @@ void Usage(const char* self) {
         "  hide|restore player ID     every score of a player\n"
         "  hide|restore score NUMBER  one score, by the number that list shows\n"
         "  refuse|allow NAME          scores under that name (any case) are not taken\n"
-        "  refused                    the refused names\n",
+        "  refused                    the refused names\n"
+        "  require-replay on|off      rank only scores whose replay was verified, or all\n",
         self, self);
 }
 
@@ -196,8 +208,9 @@ int Admin(int argc, char** argv) {
         if (!end || *end || args[2].empty()) number = 0;
     }
     const bool playerCommand = (is(3, "hide") || is(3, "restore")) && args[1] == "player";
+    const bool modeCommand = is(2, "require-replay") && (args[1] == "on" || args[1] == "off");
     if (!(is(1, "list") || is(2, "list") || is(1, "refused") || is(2, "refuse") || is(2, "allow") ||
-          playerCommand || (scoreCommand && number > 0))) {
+          modeCommand || playerCommand || (scoreCommand && number > 0))) {
         Usage(argv[0]);
         return 2;
     }
@@ -211,20 +224,28 @@ int Admin(int argc, char** argv) {
         auto store = zx::server::OpenScoreStoreForModeration(where);
         if (args[0] == "list") {
             const auto rows = store->FindScores(args.size() > 1 ? args[1] : std::string(), 1000);
-            std::printf("number\tplayer\tscore\tname\tcity\ttime (UTC)\tstate\n");
+            std::printf("number\tplayer\tscore\tname\tcity\ttime (UTC)\tstate\treplay\n");
             for (const auto& r : rows) {
                 const time_t t = static_cast<time_t>(r.Time);
                 char when[32] = "";
                 std::tm tm{};
                 if (gmtime_r(&t, &tm)) std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S", &tm);
-                std::printf("%lld\t%s\t%lld\t%s\t%s\t%s\t%s\n",
+                std::string replay = zx::server::ReplayStateName(r.Replay);
+                if (!r.ReplayReason.empty()) replay += ": " + Printable(r.ReplayReason);
+                std::printf("%lld\t%s\t%lld\t%s\t%s\t%s\t%s\t%s\n",
                             static_cast<long long>(r.Submission), r.Player.c_str(),
                             static_cast<long long>(r.Score), Printable(r.Name).c_str(),
                             Printable(r.City).c_str(), when,
                             r.PlayerHidden ? "player hidden"
                             : r.Hidden     ? "hidden"
-                                           : "shown");
+                                           : "shown",
+                            replay.c_str());
             }
+        } else if (modeCommand) {
+            // The running server ranks under the new mode from its next score on.
+            store->SetRequiresReplay(args[1] == "on");
+            std::printf("%s\n", args[1] == "on" ? "only verified scores are ranked"
+                                                : "unverified scores are ranked too");
         } else if (args[0] == "refused") {
             for (const auto& name : store->RefusedNames())
                 std::printf("%s\n", Printable(name).c_str());
@@ -272,6 +293,17 @@ int main(int argc, char** argv) {
     options.PagesDir = ZOLVEX_DEFAULT_PAGES;
     std::string data = "zolvex-data";
     std::string level = ZOLVEX_DEFAULT_LEVEL;
+    std::optional<bool> requireReplay;
+    int verifyQueue = 0;
+    std::string replayDir;
+    options.VerifyWorkers = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    {
+        // The verifier is installed beside the server.
+        std::error_code ec;
+        const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+        options.Verifier =
+            (ec ? std::filesystem::path(argv[0]) : self).parent_path() / "zolvex-verify";
+    }
     for (int i = 1; i < argc; ++i) {
         const bool more = i + 1 < argc;
         double n = 0;
@@ -309,6 +341,17 @@ int main(int argc, char** argv) {
                    Count(argc, argv, i, "--idle-seconds", 1, 3600, options.IdleSeconds) ||
                    Count(argc, argv, i, "--per-address", 0, 1000000, options.PerAddress) ||
                    Count(argc, argv, i, "--connections", 1, 1000000, options.Connections)) {
+        } else if (Count(argc, argv, i, "--verify-workers", 1, 1024, options.VerifyWorkers) ||
+                   Count(argc, argv, i, "--verify-queue", 1, 1000000, verifyQueue) ||
+                   Count(argc, argv, i, "--verify-seconds", 1, 3600, options.VerifySeconds)) {
+        } else if (!std::strcmp(argv[i], "--replays") && more) {
+            replayDir = argv[++i];
+        } else if (!std::strcmp(argv[i], "--verifier") && more) {
+            options.Verifier = argv[++i];
+        } else if (!std::strcmp(argv[i], "--require-replay")) {
+            requireReplay = true;
+        } else if (!std::strcmp(argv[i], "--allow-unverified")) {
+            requireReplay = false;
         } else if (!std::strcmp(argv[i], "--trust-proxy")) {
             options.TrustProxy = true;
         } else if (!std::strcmp(argv[i], "--quiet")) {
@@ -354,16 +397,28 @@ int main(int argc, char** argv) {
                                          " is in use by another zolvex-server");
             options.DataDir = data;
         }
+        options.ReplayDir = !replayDir.empty() ? replayDir
+                            : shared           ? std::string("zolvex-replays")
+                                               : (std::filesystem::path(data) / "replays").string();
+        options.VerifyQueue = verifyQueue > 0 ? static_cast<size_t>(verifyQueue)
+                                              : static_cast<size_t>(16 * options.VerifyWorkers);
         auto store = zx::server::OpenScoreStore(data);
+        // A new store ranks only verified games; one from before replays keeps ranking every
+        // score until the operator says otherwise. The choice is kept with the scores.
+        const std::optional<bool> mode = store->RequiresReplay();
+        const bool wanted = requireReplay.value_or(mode.value_or(store->SubmissionCount() == 0));
+        if (mode != wanted) store->SetRequiresReplay(wanted);
         zx::server::TZolvexServer server(options, std::move(store));
         const int port = server.Bind(std::move(listener));
         const bool v6 = options.Host.find(':') != std::string::npos;
         // The password of a database address stays out of the log.
         const std::string shown = shared ? "postgresql" : data;
         std::fprintf(stderr,
-                     "zolvex-server: serving http://%s%s%s:%d/zvxinternal (data %s, pages %s)\n",
+                     "zolvex-server: serving http://%s%s%s:%d/zvxinternal (data %s, pages %s; "
+                     "ranked: %s)\n",
                      v6 ? "[" : "", options.Host.c_str(), v6 ? "]" : "", port, shown.c_str(),
-                     options.PagesDir.c_str());
+                     options.PagesDir.c_str(),
+                     wanted ? "verified scores only" : "unverified scores too");
         std::atomic<bool> signalled{false};
         std::thread waiter([&] {
             int sig = 0;

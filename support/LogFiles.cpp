@@ -8,6 +8,7 @@
 #include <cstring>
 #include <locale>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <sstream>
 #include <vector>
@@ -25,6 +26,9 @@ const char* const kLog = "KVD\\LOG.TXT";
 
 // Two threads write the log; each line must arrive whole.
 std::mutex logMutex;
+// The log kept in memory, when the program asked for it; guarded by logMutex.
+std::optional<size_t> memoryLogLimit;
+std::string memoryLog;
 
 [[noreturn]] void RaiseIo(const std::string& what) {
     throw EInOutError(what + ": " + std::strerror(errno));
@@ -114,9 +118,25 @@ bool StrictParse(std::string_view s, double& out) {
 
 }  // namespace
 
+void KeepLogInMemory(size_t maxBytes) {
+    std::lock_guard lock(logMutex);
+    memoryLogLimit = maxBytes;
+}
+
+std::string LogInMemory() {
+    std::lock_guard lock(logMutex);
+    return memoryLog;
+}
+
 void WriteLog(std::string_view line) {
     std::string bytes = Utf8ToAnsi(line) + "\r\n";
     std::lock_guard lock(logMutex);
+    if (memoryLogLimit) {
+        memoryLog += bytes;
+        if (memoryLog.size() > *memoryLogLimit)
+            memoryLog.erase(0, memoryLog.size() - *memoryLogLimit);
+        return;
+    }
     EnsureDataDir();
     EnterProgramDir();
     std::string full = ResolveWritePath(kLog);

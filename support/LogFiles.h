@@ -9,6 +9,11 @@ namespace zx {
 // Appends one line (CR LF, Windows-1252) and closes the file before returning; safe from any
 // thread. Raises EInOutError when the log cannot be written.
 void WriteLog(std::string_view line);
+// A program that may not write files (the verifier, once locked down) keeps its log in memory
+// instead, its last maxBytes; WriteLog then never opens a file. For the whole process.
+void KeepLogInMemory(size_t maxBytes);
+// What the log in memory holds (empty when the log is a file).
+std::string LogInMemory();
 // Deletes the log; never fails.
 void ClearLog();
 // True when there is no log or its last line is exactly "OK".

@@ -12,7 +12,8 @@ pkgs=(
   qt6-base-dev libcurl4-openssl-dev libmpg123-dev libmp3lame-dev libcairo2-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   sox libsox-fmt-mp3 xvfb xdotool imagemagick imagemagick-6.q16 openbox wmctrl
-  xdg-utils libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev wrk python3-aiosmtpd nginx openssl
+  xdg-utils libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev zlib1g-dev wrk python3-aiosmtpd nginx
+  openssl
   clang clang-14 libclang-rt-14-dev clang-format clang-tidy curl
   desktop-file-utils appstream lintian dpkg-dev dpkg postgresql-15 libpq-dev util-linux stress
 )

@@ -1,5 +1,7 @@
 // Helper of the server's load run (loadrun.sh):
 //   bench_serverload requests N FILE   writes N distinct valid /score2.php request targets
+//   bench_serverload replays N DIR     writes N distinct valid games: DIR/targets.txt (one payload
+//                                      a line) and DIR/N.report, what a verifier prints for each
 //   bench_serverload count STORE       prints the number of scores stored in STORE (a data folder
 //                                      or a postgresql:// address)
 #include <algorithm>
@@ -17,7 +19,8 @@
 namespace {
 
 // A game as a player of middling skill plays it: won or lost, some catches of every kind.
-zx::TPayloadFields RandomGame(std::mt19937& gen, const zx::RandomIntFn& rand) {
+zx::TPayloadFields RandomGame(std::mt19937& gen, const zx::RandomIntFn& rand,
+                              zx::TScoreStats* stats = nullptr) {
     auto n = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(gen); };
     zx::TScoreStats s;
     const bool won = n(0, 2) > 0;
@@ -51,6 +54,7 @@ zx::TPayloadFields RandomGame(std::mt19937& gen, const zx::RandomIntFn& rand) {
     f.GamesStarted = n(1, 200);
     f.GamesWon = n(0, f.GamesStarted);
     f.ScoreCode = zx::MakeScoreCode(s, rand);
+    if (stats) *stats = s;
     return f;
 }
 
@@ -69,11 +73,29 @@ int main(int argc, char** argv) {
                 << zx::ScramblePayload(zx::BuildPayload(RandomGame(gen, rand)), rand) << '\n';
         return out ? 0 : 1;
     }
+    if (argc == 4 && !std::strcmp(argv[1], "replays")) {
+        const long count = std::atol(argv[2]);
+        const std::string dir = argv[3];
+        std::ofstream targets(dir + "/targets.txt");
+        std::mt19937 gen(20261209);
+        const zx::RandomIntFn rand = [&gen](int n) {
+            return std::uniform_int_distribution<int>(0, n - 1)(gen);
+        };
+        for (long i = 0; i < count; ++i) {
+            zx::TScoreStats s;
+            const zx::TPayloadFields f = RandomGame(gen, rand, &s);
+            targets << zx::ScramblePayload(zx::BuildPayload(f), rand) << '\n';
+            std::ofstream(dir + "/" + std::to_string(i) + ".report")
+                << "finished 1\nwon 0\nscore " << f.Score << "\nticks 4500\ndigits "
+                << zx::ScoreCodeDigits(s) << '\n';
+        }
+        return targets ? 0 : 1;
+    }
     if (argc == 3 && !std::strcmp(argv[1], "count")) {
         std::printf("%lld\n",
                     static_cast<long long>(zx::server::OpenScoreStore(argv[2])->SubmissionCount()));
         return 0;
     }
-    std::fprintf(stderr, "usage: %s requests N FILE | count STORE\n", argv[0]);
+    std::fprintf(stderr, "usage: %s requests N FILE | replays N DIR | count STORE\n", argv[0]);
     return 2;
 }

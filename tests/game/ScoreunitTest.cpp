@@ -483,8 +483,7 @@ TEST_F(HudTest, EndOfGameStopsTheOthersAndCodesTheSwarmStatistics) {
     ASSERT_EQ(shots.ActiveCount(), 1);
     swarm.Spawned[1] = 12, swarm.Caught[1] = 5, swarm.CaughtEarly[4] = 2, swarm.EscapedCount[6] = 1;
     swarm.CondomShots = 17, swarm.Torpedoes = 3;
-    test::ManualClock clock;  // the game lasted 42.5 s however long the ticks below take
-    GameStartTick = platform::GetTickCount() - 42500;
+    GameStartTick = GameTicks - 2125;  // the game lasted 42.5 s of its own time
     hud_->ScoreDisplay->Points = 300;
     LoseAndWait();
 

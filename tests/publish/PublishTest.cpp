@@ -6,6 +6,8 @@
 #include <QTest>
 #include <QTimer>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -14,9 +16,12 @@
 #include "app/PublishHighscoreUnit.h"
 #include "game/GameRecords.h"
 #include "game/Highscores.h"
+#include "game/ReplayStore.h"
 #include "net/Internet.h"
+#include "payload/ScoreCode.h"
 #include "platform/Dialogs.h"
 #include "platform/Shell.h"
+#include "screen/Replay.h"
 #include "support/LogFiles.h"
 #include "testsupport/Desktop.h"
 #include "testsupport/LocalHttpServer.h"
@@ -72,6 +77,7 @@ protected:
                     qobject_cast<THighscoreuploadedForm*>(QApplication::activeModalWidget())) {
                 watch.stop();
                 for (QLabel* l : d->Lines) shown.push_back(l->text().toStdString());
+                verdict = d->Verdict->isVisibleTo(d) ? d->Verdict->text().toStdString() : "";
                 QTest::mouseClick(d->Button2, Qt::LeftButton);
             }
         });
@@ -81,7 +87,60 @@ protected:
     }
 
     std::vector<std::string> messages;
+    std::string verdict;  // the replay's verdict in the last result dialog
 };
+
+// What the verifier prints for a replay of place 1's game, with its score.
+std::string ReportOfPlaceOne(int64_t score) {
+    return "finished 1\nwon 1\nscore " + std::to_string(score) + "\nticks 4500\ndigits " +
+           *DecodeScoreCode(EnvData.ScoreCodes[0]) + "\n";
+}
+
+TEST_F(PublishTest, TheGamesReplayFollowsTheScoreAndTheResultShowsTheServersVerdict) {
+    test::TempFolder data, tools;
+    const std::string verifier = tools.Path() + "/verify";
+    test::WriteStandInVerifier(verifier);
+    test::ChildServer server(data.Path(), {"--require-replay", "--verifier", verifier});
+    WriteProgCfg("ScoreServer", "127.0.0.1:" + std::to_string(server.Port()));
+    const auto publish = [&](std::function<std::optional<std::string>(int64_t)> replay) {
+        const int64_t score = EnvData.Highscores[0].Score;
+        const std::string code = EnvData.ScoreCodes[0];
+        std::vector<std::string> asked;
+        auto* form = new TPublishHighscoreForm();
+        form->ReplayFor = [&](std::string_view c) {
+            asked.emplace_back(c);
+            return replay(score);
+        };
+        form->show();
+        verdict = "unset";
+        const auto shown = Publish(*form);
+        EXPECT_EQ(shown.size(), 9u) << (messages.empty() ? "" : messages.front());
+        EXPECT_EQ(asked, std::vector<std::string>{code});
+        if (form->isVisible()) form->close();
+    };
+
+    PlayIntoPlaceOne(3);
+    const int64_t first = EnvData.Highscores[0].Score;
+    publish([](int64_t score) { return ReportOfPlaceOne(score); });
+    EXPECT_EQ(verdict, "The server played your game again: your score is verified.");
+
+    PlayIntoPlaceOne(11);
+    const int64_t second = EnvData.Highscores[0].Score;
+    publish([](int64_t score) { return ReportOfPlaceOne(score - 100); });
+    EXPECT_EQ(verdict, "The server could not verify your game: The replay's game scores " +
+                           std::to_string(second - 100) + ", not " + std::to_string(second));
+
+    PlayIntoPlaceOne(12);
+    publish([](int64_t) { return std::nullopt; });
+    EXPECT_EQ(verdict, "No record of this game was kept: your score stays unverified.");
+    EXPECT_TRUE(messages.empty());
+
+    // Only the verified game is on the list.
+    httplib::Client cli("127.0.0.1", server.Port());
+    const std::string page = cli.Get("/zvxinternal/highscore.html")->body;
+    EXPECT_NE(page.find(">" + std::to_string(first) + "<"), std::string::npos);
+    EXPECT_EQ(page.find(">" + std::to_string(second) + "<"), std::string::npos);
+}
 
 TEST_F(PublishTest, RealGameIsRankedAndTheIdentifierIsKeptForTheNextOne) {
     test::TempFolder data;
@@ -141,6 +200,80 @@ TEST_F(PublishTest, RealGameIsRankedAndTheIdentifierIsKeptForTheNextOne) {
     EXPECT_EQ(EnvData.PlayerId, id);
     EXPECT_EQ(EnvData.City, "Bern");
 }
+
+#ifdef ZOLVEX_VERIFY_EXE
+// Games of the scripted players, recorded as they are played, published through the dialog to a
+// server that plays each replay with the verifier. ZOLVEX_E2E_GAMES sets how many (4).
+TEST_F(PublishTest, RecordedGamesAreVerifiedAtTheirRankAndAlteredOnesAreRefused) {
+    const char* env = std::getenv("ZOLVEX_E2E_GAMES");
+    const int games = env ? std::max(1, std::atoi(env)) : 4;
+    test::TempFolder data;
+    test::ChildServer server(data.Path(), {"--require-replay", "--verifier", ZOLVEX_VERIFY_EXE});
+    WriteProgCfg("ScoreServer", "127.0.0.1:" + std::to_string(server.Port()));
+    const TSkill skills[] = {TSkill::Good, TSkill::Human, TSkill::Careless};
+    uint32_t seed = 100;
+    std::string recorded;  // the last game's replay
+    // The next game that makes place 1 of an empty list.
+    const auto play = [&] {
+        for (;;) {
+            seed += 7;
+            for (auto& h : EnvData.Highscores) h = {"", kEmptyScore};
+            TAutoPlayer player(skills[seed % 3], seed, "Robo");
+            TPlayOptions opts;
+            opts.Draw = false;
+            opts.KeepSettings = true;
+            TReplay replay;
+            const TGameResult r = PlayGame(seed, player, opts, &replay);
+            recorded = replay.ToText();
+            if (r.Finished && r.Rank == 1) return;
+        }
+    };
+    const auto publish = [&](std::optional<std::string> replay = std::nullopt) {
+        EnvData.PlayerId.clear();  // each game a player of its own
+        auto* form = new TPublishHighscoreForm();
+        if (replay) form->ReplayFor = [replay](std::string_view) { return replay; };
+        form->show();
+        verdict = "unset";
+        const auto shown = Publish(*form);
+        if (form->isVisible()) form->close();
+        return shown;
+    };
+    std::vector<int64_t> verified;
+    for (int i = 0; i < games; ++i) {
+        play();
+        const int64_t score = EnvData.Highscores[0].Score;
+        const auto shown = publish(recorded);
+        ASSERT_EQ(shown.size(), 9u) << (messages.empty() ? "" : messages.front());
+        const auto above =
+            std::count_if(verified.begin(), verified.end(), [&](int64_t v) { return v > score; });
+        EXPECT_EQ(shown[2], "Your ranking: " + std::to_string(1 + above)) << "seed " << seed;
+        EXPECT_EQ(verdict, "The server played your game again: your score is verified.")
+            << "seed " << seed;
+        verified.push_back(score);
+    }
+
+    // A game sent with its clicks taken out of its replay.
+    play();
+    TReplay clickless = TReplay::FromText(recorded);
+    for (TTickInput& t : clickless.Ticks) t.Messages.clear();
+    ASSERT_EQ(publish(clickless.ToText()).size(), 9u);
+    EXPECT_EQ(verdict.rfind("The server could not verify your game: ", 0), 0u) << verdict;
+
+    // A game whose code claims a second more than its replay shows.
+    play();
+    const std::string replay = recorded;
+    TScoreStats stats = *ScoreStatsFromDigits(*DecodeScoreCode(EnvData.ScoreCodes[0]));
+    stats.Seconds += 1;
+    EnvData.ScoreCodes[0] = MakeScoreCode(stats, test::TestRandom(5));
+    messages.clear();
+    if (publish(replay).size() == 9u)
+        EXPECT_EQ(verdict,
+                  "The server could not verify your game: The replay's game has other "
+                  "statistics than the score code");
+    else
+        EXPECT_EQ(messages.at(0).rfind(kFailure, 0), 0u);  // or the score itself is refused
+}
+#endif
 
 TEST_F(PublishTest, BlankNameIsRefusedBeforeAnythingIsSent) {
     EnvData.Highscores[0] = {"   ", 1234};

@@ -6,6 +6,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <map>
 #include <mutex>
@@ -428,6 +429,55 @@ TEST_P(StoreTest, RanksAndTopsEqualACountOverEveryBestThroughRandomGamesHidingAn
         if (fresh) ids.push_back(player);
         games[player].push_back({score, week, week + 3600 + i, false});
     }
+
+TEST_P(StoreTest, ReplayVerdictsDecideRanksAndOnlyVerifiedGamesMakeTheWeeklyPrizeList) {
+    using server::TReplayState;
+    EXPECT_EQ(store_->RequiresReplay(), std::nullopt);
+    const std::string a = Send(Score(5000, "a", {}, "Ann")).PlayerId;
+    Send(Score(4000, "b", {}, "Bob"));
+    Send(Score(3000, "c", {}, "Cid"));
+    const auto scores = [&] {
+        std::vector<std::pair<int64_t, bool>> out;
+        for (const auto& r : store_->Top(10, std::nullopt)) out.emplace_back(r.Score, r.Verified);
+        return out;
+    };
+    using Rows = std::vector<std::pair<int64_t, bool>>;
+    EXPECT_EQ(scores(), (Rows{{5000, false}, {4000, false}, {3000, false}}));
+
+    EXPECT_TRUE(store_->SetReplayState("b", TReplayState::Verified, ""));
+    EXPECT_TRUE(store_->SetReplayState("a", TReplayState::Refused, "The replay ends early"));
+    EXPECT_FALSE(store_->SetReplayState("zzz", TReplayState::Verified, ""));
+    EXPECT_EQ(store_->FindByCode("zzz"), std::nullopt);
+    EXPECT_EQ(scores(), (Rows{{4000, true}, {3000, false}}));
+    const auto week = store_->VerifiedTop(10, kWeek1);
+    ASSERT_EQ(week.size(), 1u);
+    EXPECT_EQ(week[0].Name, "Bob");
+    const auto ann = store_->FindScores("Ann", 10);
+    ASSERT_EQ(ann.size(), 1u);
+    EXPECT_EQ(ann[0].Replay, TReplayState::Refused);
+    EXPECT_EQ(ann[0].ReplayReason, "The replay ends early");
+    EXPECT_EQ((store_->ReplayCounts()), (std::array<int64_t, 4>{1, 0, 1, 1}));
+
+    // Only verified games count now; a new score waits for its replay, and its player, known by
+    // nothing ranked yet, keeps the identifier.
+    store_->SetRequiresReplay(true);
+    EXPECT_EQ(scores(), (Rows{{4000, true}}));
+    const TSubmitOutcome d = Send(Score(6000, "d", {}, "Dan"));
+    EXPECT_EQ(d.Rank, 1);
+    EXPECT_EQ(scores(), (Rows{{4000, true}}));
+    const TSubmitOutcome again = Send(Score(1000, "e", d.PlayerId, "Dan"));
+    EXPECT_FALSE(again.NewPlayerId);
+    EXPECT_EQ(again.PlayerId, d.PlayerId);
+    EXPECT_EQ(store_->FindByCode("d")->State, TReplayState::Unverified);
+    EXPECT_TRUE(store_->SetReplayState("d", TReplayState::Verified, ""));
+    EXPECT_EQ(scores(), (Rows{{6000, true}, {4000, true}}));
+
+    Reopen();
+    EXPECT_EQ(store_->RequiresReplay(), true);
+    EXPECT_EQ(Send(Score(7000, "f", a)).Rank, 1);
+    EXPECT_EQ(scores(), (Rows{{6000, true}, {4000, true}}));
+    store_->SetRequiresReplay(false);
+    EXPECT_EQ(scores(), (Rows{{7000, false}, {6000, true}, {4000, true}, {3000, false}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values("sqlite", "postgresql"),

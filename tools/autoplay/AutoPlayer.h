@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "tools/autoplay/Replay.h"
+#include "screen/Replay.h"
 
 namespace zx {
 

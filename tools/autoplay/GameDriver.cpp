@@ -41,6 +41,7 @@ void TPlayedScreen::LogicTick() {
     TakeInput();
     const TStateProc proc = GlsProc;
     if (!Paused && proc) (this->*proc)();
+    TickDone();
     Observe(1);
 }
 
@@ -131,16 +132,21 @@ THeadlessGame::THeadlessGame(uint32_t seed, IInputSource& input, const TPlayOpti
     if (!options.KeepSettings) {
         SetEnvDefaults();
         SetGameDataDefaults();
+        if (options.Settings) options.Settings->ApplySettings();
     }
     if (record) {
         record->Seed = seed;
         record->Kind = options.Kind;
+        record->TakeSettings();
         record->Ticks.clear();
     }
     // Any start will do, as long as every run of the same game starts from it.
     platform::SetManualTicks(1000000u);
     RandSeed(seed);
     screen_ = std::make_unique<TPlayedScreen>(input, record);
+    // Every level the screen sets up starts from the game's seed; the replays are the caller's.
+    screen_->NextSeed = [seed] { return seed; };
+    screen_->GameRecorded = nullptr;
     GameScreen = screen_.get();
     screen_->SetDisplayKind(options.Kind);
     screen_->Show();

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "screen/DDrawUnit.h"
+#include "screen/Replay.h"
 #include "tools/autoplay/AutoPlayer.h"
-#include "tools/autoplay/Replay.h"
 #include "tools/autoplay/SwarmWatch.h"
 
 namespace zx {
@@ -82,6 +82,8 @@ struct TPlayOptions {
     // Without drawing only the state procedures run: the same game, far cheaper where only its
     // course matters.
     bool Draw = true;
+    // Settings a replay carries, applied over the defaults (not with KeepSettings).
+    const TReplay* Settings = nullptr;
 };
 TGameResult PlayGame(uint32_t seed, IInputSource& input, const TPlayOptions& options,
                      TReplay* record = nullptr);

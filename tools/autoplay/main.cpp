@@ -113,6 +113,7 @@ int main(int argc, char** argv) {
             zx::TPlayOptions opts;
             opts.Kind = r.Kind;
             opts.Draw = draw;
+            opts.Settings = &r;
             const zx::TGameResult result = zx::PlayGame(r.Seed, input, opts);
             std::printf("%s  (seed %u, %zu ticks replayed)\n", zx::FormatResult(1, result).c_str(),
                         r.Seed, r.Ticks.size());

@@ -1,28 +1,15 @@
-#include "server/LevelLimits.h"
+#include "rules/LevelLimits.h"
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
 
-#include "server/Submission.h"
+#include "rules/LevelLanguage.h"
+#include "rules/Rules.h"
 
-namespace zx::server {
+namespace zx::rules {
 namespace {
-
-// The words of the "bob" command that name each kind.
-constexpr std::array<std::string_view, 7> kKindWords = {"",       "sperm1", "sperm2", "sperm3",
-                                                        "virus1", "virus2", "virus3"};
-
-std::string TrimLower(std::string_view s) {
-    size_t a = 0, b = s.size();
-    while (a < b && static_cast<unsigned char>(s[a]) <= ' ') ++a;
-    while (b > a && static_cast<unsigned char>(s[b - 1]) <= ' ') --b;
-    std::string out(s.substr(a, b - a));
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
 
 std::vector<std::string> Lines(std::string_view text) {
     std::vector<std::string> lines;
@@ -38,19 +25,7 @@ std::vector<std::string> Lines(std::string_view text) {
     return lines;
 }
 
-bool IsBlank(std::string_view s) { return TrimLower(s).empty(); }
-
-// The longest keyword the line begins with, as the game matches them.
-std::string_view KeywordOf(std::string_view line) {
-    static constexpr std::array<std::string_view, 11> kWords = {
-        "speed",     "bob", "middleposition", "gap",        "bobspeed",    "bobspeedstep",
-        "formation", "end", "bobprobability", "bobfreepos", "bobfuzzytime"};
-    std::string_view best;
-    for (std::string_view w : kWords)
-        if (line.starts_with(w) && w.size() > best.size()) best = w;
-    return best;
-}
-
+// Tolerant: the digits there are, capped, so that a damaged value cannot overflow.
 int IntOf(std::string_view s) {
     int v = 0;
     bool neg = false;
@@ -84,33 +59,29 @@ TLevelLimits ReadLevelLimits(std::string_view text) {
     int32_t tick = 0;
     size_t main = 0;
     // Ticks beyond any game; a script that never ends is read this far.
-    const int32_t kHorizon = 50 * 60 * 10;
+    const int32_t kHorizon = kTicksPerSecond * 60 * 10;
     while (main < lines.size() && tick < kHorizon) {
-        while (main < lines.size() && IsBlank(lines[main])) ++main;
+        while (main < lines.size() && IsBlankLine(lines[main])) ++main;
         if (main >= lines.size()) break;
         const std::string line = TrimLower(lines[main++]);
         ++tick;
-        const std::string_view key = KeywordOf(line);
-        if (key.empty()) continue;
-        std::string_view rest = std::string_view(line).substr(key.size());
-        std::string_view value = rest, xvalue;
-        if (const size_t eq = rest.find('='); eq != std::string_view::npos) {
-            value = rest.substr(eq + 1);
-            xvalue = rest.substr(0, eq);
+        const TCommand command = ReadCommand(line);
+        if (!command.Key) continue;
+        const TOrder key = command.Key->Kind;
+        const std::string_view value = command.Value, xvalue = command.XValue;
+        if (key == TOrder::End) break;
+        if (key == TOrder::Speed) speed = IntOf(value);
+        if (key == TOrder::BobProbability)
+            probability = std::strtod(std::string(value).c_str(), nullptr);
+        if (key == TOrder::Bob && !xvalue.empty() && xvalue[0] >= 'a' && xvalue[0] <= 'z') {
+            if (const int k = KindOfScriptName(value))
+                kindOf[static_cast<size_t>(xvalue[0] - 'a' + 1)] = k;
         }
-        if (key == "end") break;
-        if (key == "speed") speed = IntOf(value);
-        if (key == "bobprobability") probability = std::strtod(std::string(value).c_str(), nullptr);
-        if (key == "bob" && !xvalue.empty() && xvalue[0] >= 'a' && xvalue[0] <= 'z') {
-            for (size_t k = 1; k <= 6; ++k)
-                if (value == kKindWords[k])
-                    kindOf[static_cast<size_t>(xvalue[0] - 'a' + 1)] = static_cast<int>(k);
-        }
-        if (key != "formation") continue;
-        const std::string wanted = "defineformation" + std::to_string(IntOf(value));
+        if (key != TOrder::Formation) continue;
+        const int wanted = IntOf(value);
         size_t row = lines.size();
         for (size_t i = 0; i < lines.size(); ++i)
-            if (TrimLower(lines[i]) == wanted && lines[i].size() == TrimLower(lines[i]).size()) {
+            if (IsFormationMarker(lines[i], wanted)) {
                 row = i + 1;
                 break;
             }
@@ -125,7 +96,7 @@ TLevelLimits ReadLevelLimits(std::string_view text) {
             if (probability <= 0) continue;
             size_t start = 0;
             int cells = 0;
-            for (size_t i = 0; i < r.size() && cells < 100; ++i) {
+            for (size_t i = 0; i < r.size() && cells < kMaxCells; ++i) {
                 if (r[i] != ';') continue;
                 ++cells;
                 const std::string_view cell = std::string_view(r).substr(start, i - start);
@@ -156,4 +127,4 @@ TLevelLimits LoadLevelLimits(const std::string& path) {
     }
 }
 
-}  // namespace zx::server
+}  // namespace zx::rules

@@ -1,0 +1,196 @@
+#include "server/ReplayQueue.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+
+namespace zx::server {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+constexpr const char* kSuffix = ".replay";
+
+// A code as a file name: its bytes in hexadecimal (a code is at most 100 bytes of anything).
+std::string HexOf(const std::string& code) {
+    std::string out;
+    for (unsigned char c : code) {
+        out += kHex[c >> 4];
+        out += kHex[c & 15];
+    }
+    return out;
+}
+
+std::optional<std::string> CodeOf(const std::string& hex) {
+    if (hex.size() % 2) return std::nullopt;
+    std::string out;
+    for (size_t i = 0; i < hex.size(); i += 2) {
+        const char* hi = std::strchr(kHex, hex[i]);
+        const char* lo = std::strchr(kHex, hex[i + 1]);
+        if (!hi || !lo || !*hi || !*lo) return std::nullopt;
+        out += static_cast<char>((hi - kHex) * 16 + (lo - kHex));
+    }
+    return out;
+}
+
+void SyncFolder(const std::string& folder) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
+// Temporary file, sync, rename, sync of the folder: a crash leaves the whole replay or none.
+void WriteWhole(const std::string& path, const std::string& bytes) {
+    const std::string tmp = path + ".tmp";
+    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) throw std::runtime_error("cannot write " + tmp + ": " + std::strerror(errno));
+    size_t at = 0;
+    while (at < bytes.size()) {
+        const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            const int e = errno;
+            close(fd);
+            unlink(tmp.c_str());
+            throw std::runtime_error("cannot write " + tmp + ": " + std::strerror(e));
+        }
+        at += static_cast<size_t>(n);
+    }
+    if (fsync(fd) != 0 || close(fd) != 0) {
+        unlink(tmp.c_str());
+        throw std::runtime_error("cannot write " + tmp);
+    }
+    if (rename(tmp.c_str(), path.c_str()) != 0) {
+        unlink(tmp.c_str());
+        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
+    }
+    SyncFolder(fs::path(path).parent_path().string());
+}
+
+}  // namespace
+
+TReplayQueue::TReplayQueue(TReplayQueueOptions options, TJudge judge)
+    : options_(std::move(options)), judge_(std::move(judge)) {
+    fs::create_directories(options_.Folder);
+    // Oldest first: the order in which they were accepted, as far as the folder knows it.
+    std::vector<std::pair<fs::file_time_type, std::string>> found;
+    for (const auto& entry : fs::directory_iterator(options_.Folder)) {
+        const std::string name = entry.path().filename().string();
+        if (name.ends_with(".tmp")) {
+            std::error_code ec;
+            fs::remove(entry.path(), ec);  // never taken: its sender had no answer
+            continue;
+        }
+        if (!name.ends_with(kSuffix) || !entry.is_regular_file()) continue;
+        const auto code = CodeOf(name.substr(0, name.size() - std::strlen(kSuffix)));
+        if (!code) continue;
+        std::error_code ec;
+        found.emplace_back(fs::last_write_time(entry.path(), ec), *code);
+    }
+    std::sort(found.begin(), found.end());
+    for (auto& [when, code] : found)
+        if (known_.insert(code).second) waiting_.push_back(code);
+}
+
+TReplayQueue::~TReplayQueue() {
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    stop_ = true;
+    ready_.notify_all();
+    for (std::thread& t : workers_) t.join();
+}
+
+void TReplayQueue::Start() {
+    for (int i = 0; i < std::max(1, options_.Workers); ++i)
+        workers_.emplace_back([this] { Work(); });
+}
+
+std::string TReplayQueue::PathOf(const std::string& code) const {
+    return (fs::path(options_.Folder) / (HexOf(code) + kSuffix)).string();
+}
+
+TReplayOffer TReplayQueue::Offer(const std::string& code, const std::string& replay) {
+    {
+        std::lock_guard lock(mutex_);
+        if (known_.count(code)) return TReplayOffer::Known;
+        if (known_.size() >= options_.Capacity) return TReplayOffer::Full;
+        known_.insert(code);  // held while it is written, so that no second copy is
+    }
+    try {
+        WriteWhole(PathOf(code), replay);
+    } catch (...) {
+        {
+            std::lock_guard lock(mutex_);
+            known_.erase(code);
+        }
+        done_.notify_all();
+        throw;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        waiting_.push_back(code);
+    }
+    ready_.notify_one();
+    return TReplayOffer::Queued;
+}
+
+bool TReplayQueue::WaitFor(const std::string& code, std::chrono::milliseconds atMost) {
+    std::unique_lock lock(mutex_);
+    return done_.wait_for(lock, atMost, [&] { return !known_.count(code); });
+}
+
+size_t TReplayQueue::Size() const {
+    std::lock_guard lock(mutex_);
+    return known_.size();
+}
+
+uint64_t TReplayQueue::Played() const {
+    std::lock_guard lock(mutex_);
+    return played_;
+}
+
+void TReplayQueue::Work() {
+    for (;;) {
+        std::string code;
+        {
+            std::unique_lock lock(mutex_);
+            ready_.wait(lock, [&] { return stopping_ || !waiting_.empty(); });
+            if (stopping_) return;  // what waits stays on disk for the next start
+            code = std::move(waiting_.front());
+            waiting_.pop_front();
+        }
+        const std::string path = PathOf(code);
+        const TVerifierRun run = RunVerifier(options_.Verifier, path, options_.Deadline, &stop_);
+        bool judged = false;
+        if (!run.Stopped) {
+            try {
+                judge_(code, run);
+                judged = true;
+            } catch (const std::exception&) {
+            }
+        }
+        // A verdict stored is the end of the replay; one that could not be stored, or a verifier
+        // that could not be started, leaves it for the next start.
+        if (judged) {
+            std::error_code ec;
+            fs::remove(path, ec);
+        }
+        {
+            std::lock_guard lock(mutex_);
+            known_.erase(code);
+            ++played_;
+        }
+        done_.notify_all();
+    }
+}
+
+}  // namespace zx::server
