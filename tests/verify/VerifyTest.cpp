@@ -121,9 +121,9 @@ TEST(VerifyRefusals, WhatIsNoPlayableReplayIsRefusedWithStatusTwoAndItsReason) {
     const std::vector<TCase> cases = {
         {"empty", "", "", "refused: unreadable: replay line 1: not a replay\n"},
         {"random", random, "", "refused: unreadable: replay line 1: not a replay\n"},
-        {"truncated", text.substr(0, text.size() / 2), "",
-         "refused: unreadable: replay line "},
-        {"huge", text + std::string(2 << 20, '\n'), "", "refused: too big: more than 1048576 bytes\n"},
+        {"truncated", text.substr(0, text.size() / 2), "", "refused: unreadable: replay line "},
+        {"huge", text + std::string(2 << 20, '\n'), "",
+         "refused: too big: more than 1048576 bytes\n"},
         // A small file that inflates without end.
         {"bomb.gz", Gzip(zeros), "", "refused: too big: more than 1048576 bytes of text\n"},
         {"cutgz", Gzip(text).substr(0, 400), "", "refused: unreadable: the compressed replay"},
