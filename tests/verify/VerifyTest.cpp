@@ -133,7 +133,7 @@ TEST(VerifyRefusals, WhatIsNoPlayableReplayIsRefusedWithStatusTwoAndItsReason) {
         {"claims", "zolvex replay 1\nseed 1\nkind 2\nticks 2147483647\n0 0\n",
          "--max-ticks 4294967296", "refused: unreadable: replay line 6: the file ends early\n"},
         {"kind", "zolvex replay 1\nseed 1\nkind 7\nticks 0\n", "",
-         "refused: unreadable: replay line 3: \"7\" is out of range\n"},
+         "refused: unreadable: replay line 3: no such display kind\n"},
         {"setting", "zolvex replay 1\nseed 1\nkind 2\nbubbles 900\nticks 0\n", "",
          "refused: unreadable: replay line 4: \"900\" is out of range\n"},
     };
