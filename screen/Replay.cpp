@@ -137,7 +137,12 @@ TReplay TReplay::FromText(std::string_view text, size_t maxTicks) {
     }
     w = next();
     if (w.size() != 2 || w[0] != "kind") Bad(in.Number(), "expected \"kind N\"");
-    r.Kind = static_cast<uint8_t>(number(w[1], 0, 2));
+    {
+        int32_t kind = 0;
+        if (!ParseInt(w[1], kind) || kind < 0) Bad(in.Number(), "expected \"kind N\"");
+        if (kind > 2) Bad(in.Number(), "no such display kind");
+        r.Kind = static_cast<uint8_t>(kind);
+    }
     for (w = next(); !w.empty() && w[0] != "ticks"; w = next()) {
         if (w[0] == "bubbles" && w.size() == 2) {
             r.BubblePercent = number(w[1], 0, 100);

@@ -113,7 +113,8 @@ zx::verify::TReached Play(const zx::TReplay& replay) {
     }
     if (playStart < 0) return r;  // never left the title
     r.Ticks = screen.Ticks() - playStart;
-    r.Seconds = static_cast<int32_t>((zx::GameTicks - zx::GameStartTick) / zx::rules::kTicksPerSecond);
+    r.Seconds =
+        static_cast<int32_t>((zx::GameTicks - zx::GameStartTick) / zx::rules::kTicksPerSecond);
     if (zx::Anzeige) {
         r.Won = zx::Anzeige->Won;
         r.Score = zx::Anzeige->ScoreDisplay->Points;

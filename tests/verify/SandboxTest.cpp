@@ -1,7 +1,7 @@
 // The verifier's sandbox, tried from children of the test: a locked-down process and one at its
 // CPU limit.
-#include <gtest/gtest.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>

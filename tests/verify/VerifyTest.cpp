@@ -121,9 +121,9 @@ TEST(VerifyRefusals, WhatIsNoPlayableReplayIsRefusedWithStatusTwoAndItsReason) {
     const std::vector<TCase> cases = {
         {"empty", "", "", "refused: unreadable: replay line 1: not a replay\n"},
         {"random", random, "", "refused: unreadable: replay line 1: not a replay\n"},
-        {"truncated", text.substr(0, text.size() / 2), "",
-         "refused: unreadable: replay line "},
-        {"huge", text + std::string(2 << 20, '\n'), "", "refused: too big: more than 1048576 bytes\n"},
+        {"truncated", text.substr(0, text.size() / 2), "", "refused: unreadable: replay line "},
+        {"huge", text + std::string(2 << 20, '\n'), "",
+         "refused: too big: more than 1048576 bytes\n"},
         // A small file that inflates without end.
         {"bomb.gz", Gzip(zeros), "", "refused: too big: more than 1048576 bytes of text\n"},
         {"cutgz", Gzip(text).substr(0, 400), "", "refused: unreadable: the compressed replay"},
@@ -133,7 +133,7 @@ TEST(VerifyRefusals, WhatIsNoPlayableReplayIsRefusedWithStatusTwoAndItsReason) {
         {"claims", "zolvex replay 1\nseed 1\nkind 2\nticks 2147483647\n0 0\n",
          "--max-ticks 4294967296", "refused: unreadable: replay line 6: the file ends early\n"},
         {"kind", "zolvex replay 1\nseed 1\nkind 7\nticks 0\n", "",
-         "refused: unreadable: replay line 3: \"7\" is out of range\n"},
+         "refused: unreadable: replay line 3: no such display kind\n"},
         {"setting", "zolvex replay 1\nseed 1\nkind 2\nbubbles 900\nticks 0\n", "",
          "refused: unreadable: replay line 4: \"900\" is out of range\n"},
     };
