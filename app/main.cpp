@@ -23,6 +23,11 @@ int main(int argc, char** argv) {
     // A logout or a kill asks the program to end as the close button does, saving the settings;
     // the game screen's library must not take those signals for itself.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // The game screen's window belongs to the launcher's desktop entry too: SDL takes its window
+    // class (X11) and app id (Wayland) from these, else from the executable's name. A value the
+    // user set stays.
+    setenv("SDL_VIDEO_X11_WMCLASS", "Zolvex", 0);
+    setenv("SDL_VIDEO_WAYLAND_WMCLASS", zx::kDesktopFileName, 0);
     // Beyond the two options the program takes no arguments, so Qt sees only its name.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Zolvex"));
