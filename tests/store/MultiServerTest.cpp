@@ -432,7 +432,7 @@ void ModerateLive(const std::string& where, test::ChildServer& server, bool chec
     EXPECT_EQ(afterHide.Lines.at("Platz1"), std::to_string(ben.Score));
     EXPECT_EQ(afterHide.Lines.at("wPlatz1"), std::to_string(ben.Score));
     ASSERT_EQ(RunAdmin(where, "list Cheater", out), 0) << out;
-    EXPECT_NE(out.find("\thidden\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\thidden\t"), std::string::npos) << out;
 
     ASSERT_EQ(RunAdmin(where, "restore score " + number, out), 0) << out;
     if (checkPage) {

@@ -429,6 +429,7 @@ TEST_P(StoreTest, RanksAndTopsEqualACountOverEveryBestThroughRandomGamesHidingAn
         if (fresh) ids.push_back(player);
         games[player].push_back({score, week, week + 3600 + i, false});
     }
+}
 
 TEST_P(StoreTest, ReplayVerdictsDecideRanksAndOnlyVerifiedGamesMakeTheWeeklyPrizeList) {
     using server::TReplayState;
