@@ -55,6 +55,10 @@ run server/loadrun.sh "$here/server/loadrun.sh" "$build" 1 2
 run server/walrun.sh "$here/server/walrun.sh" "$build" 1 2
 run server/attackrun.sh "$here/server/attackrun.sh" "$build"
 run server/scalerun.sh "$here/server/scalerun.sh" "$build" 1 2 1000
+run server/memrun.sh "$here/server/memrun.sh" "$build"
+run server/pgbenchrun.sh "$here/server/pgbenchrun.sh" "$build"
+run server/replayrun.sh "$here/server/replayrun.sh" "$build" 4 1 2
+run verify.sh "$here/verify.sh" "$build" 1
 run all.sh "$here/all.sh" "$build" 1
 
 # A bench that is not in the list above would rot unseen.

@@ -16,6 +16,7 @@ pkgs=(
   openssl
   clang clang-14 libclang-rt-14-dev clang-format clang-tidy curl
   desktop-file-utils appstream lintian dpkg-dev dpkg postgresql-15 libpq-dev util-linux stress
+  time
 )
 # Every program that tools/, tests/, bench/ or the build start, with the package that provides it
 # under that name. Keep it in step with what the scripts call.
