@@ -187,28 +187,12 @@ void TPublishHighscoreForm::Button1Click() {
             const THttpLimits limits = HttpLimits;
             std::string answerText;
             // One publish at a time; the result dialog follows the server's answer.
-            Button1->setEnabled(false);
-            struct Restore {
-                QPushButton* b;
-                ~Restore() { b->setEnabled(true); }
-            } restore{Button1};
-            publishing_ = true;
-            struct Publishing {
-                bool& flag;
-                ~Publishing() { flag = false; }
-            } publishingDone{publishing_};
-            AwaitTransfer(
-                [&](const TTransfer& t) {
-                    answerText =
-                        DownloadText(address,
-                                     {"Accept: text/html, */*",
-                                      "User-Agent: Mozilla/3.0 (compatible; Indy Library)"},
-                                     limits, &t);
-                },
-                {.Status = Status,
-                 .BusyText = QStringLiteral("Publishing ..."),
-                 .Cancel = nullptr,
-                 .Owner = this});
+            Exchange(QStringLiteral("Publishing ..."), [&](const TTransfer& t) {
+                answerText = DownloadText(address,
+                                          {"Accept: text/html, */*",
+                                           "User-Agent: Mozilla/3.0 (compatible; Indy Library)"},
+                                          limits, &t);
+            });
             lastResponse_ = std::move(answerText);
         }
         const TPayloadAnswer answer = ParseAnswer(lastResponse_);
@@ -222,22 +206,9 @@ void TPublishHighscoreForm::Button1Click() {
         {
             const std::optional<std::string> replay = ReplayFor(EnvData.ScoreCodes[0]);
             const THttpLimits limits = HttpLimits;
-            Button1->setEnabled(false);
-            struct Restore {
-                QPushButton* b;
-                ~Restore() { b->setEnabled(true); }
-            } restore{Button1};
-            publishing_ = true;
-            struct Publishing {
-                bool& flag;
-                ~Publishing() { flag = false; }
-            } publishingDone{publishing_};
-            AwaitTransfer(
-                [&](const TTransfer& t) { verdict = SendReplay(encoded, replay, limits, &t); },
-                {.Status = Status,
-                 .BusyText = QStringLiteral("Checking your game ..."),
-                 .Cancel = nullptr,
-                 .Owner = this});
+            Exchange(QStringLiteral("Checking your game ..."), [&](const TTransfer& t) {
+                verdict = SendReplay(encoded, replay, limits, &t);
+            });
         }
         {
             THighscoreuploadedForm uploaded(answer, verdict);
@@ -259,6 +230,23 @@ void TPublishHighscoreForm::done(int r) {
     if (publishing_) CancelWaitsOf(this);
     QDialog::done(r);
     life_.Closed();
+}
+
+// One exchange with the server while the window goes on: the button is off and a close waits
+// for the exchange's end (or cancels it) until it is over.
+void TPublishHighscoreForm::Exchange(const QString& busyText,
+                                     const std::function<void(const TTransfer&)>& work) {
+    Button1->setEnabled(false);
+    struct Restore {
+        QPushButton* b;
+        bool& flag;
+        ~Restore() {
+            b->setEnabled(true);
+            flag = false;
+        }
+    } restore{Button1, publishing_};
+    publishing_ = true;
+    AwaitTransfer(work, {.Status = Status, .BusyText = busyText, .Cancel = nullptr, .Owner = this});
 }
 
 }  // namespace zx

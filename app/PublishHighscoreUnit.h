@@ -54,6 +54,8 @@ protected:
     void done(int r) override;
 
 private:
+    void Exchange(const QString& busyText, const std::function<void(const TTransfer&)>& work);
+
     TDeferredDelete life_{this};
     bool publishing_ = false;
     // The last text held as the answer, shown with a failure.
