@@ -59,7 +59,12 @@ std::optional<TVerifierReport> ParseVerifierReport(std::string_view out) {
     TVerifierReport r;
     const auto finished = Number(LineValue(out, "finished"));
     const auto won = Number(LineValue(out, "won"));
-    const auto score = Number(LineValue(out, "score"));
+    // A game lost early with more shots than catches ends below zero.
+    std::optional<std::string_view> scoreText = LineValue(out, "score");
+    const bool below = scoreText && scoreText->starts_with('-');
+    if (below) scoreText->remove_prefix(1);
+    auto score = Number(scoreText);
+    if (score && below) *score = -*score;
     const auto ticks = Number(LineValue(out, "ticks"));
     const auto digits = LineValue(out, "digits");
     if (!finished || *finished > 1 || !won || *won > 1 || !score || !ticks || !digits ||
@@ -179,7 +184,46 @@ TVerifierRun RunVerifier(const std::string& verifier, const std::string& file,
     run.CpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                      static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     if (!run.TimedOut && !run.Stopped && WIFEXITED(status)) run.Exit = WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) run.Signal = WTERMSIG(status);
     return run;
+}
+
+namespace {
+
+// The first line of the verifier's standard error, printable, at most 120 characters.
+std::string FirstErrorLine(const TVerifierRun& run) {
+    std::string line = run.Err.substr(0, run.Err.find('\n'));
+    if (line.size() > 120) line.resize(120);
+    for (char& c : line)
+        if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
+    return line;
+}
+
+}  // namespace
+
+bool GaveNoVerdict(const TVerifierRun& run) {
+    if (!run.Started || run.Stopped) return false;
+    if (run.TimedOut) return true;
+    if (run.Exit == 2) return false;
+    if (run.Exit == 3) return FirstErrorLine(run) == "refused: limit: time";
+    if (run.Exit != 0) return true;
+    return !ParseVerifierReport(run.Out);
+}
+
+std::string DescribeEnd(const TVerifierRun& run) {
+    std::string how;
+    if (!run.Started)
+        how = "not started";
+    else if (run.TimedOut)
+        how = "still running at the deadline";
+    else if (run.Stopped)
+        how = "stopped with the server";
+    else if (run.Signal)
+        how = "killed by signal " + std::to_string(run.Signal);
+    else
+        how = "exit status " + std::to_string(run.Exit);
+    const std::string err = FirstErrorLine(run);
+    return err.empty() ? how : how + ": " + err;
 }
 
 std::optional<std::string> VerdictOf(const TVerifierRun& run, int64_t score,
@@ -187,11 +231,8 @@ std::optional<std::string> VerdictOf(const TVerifierRun& run, int64_t score,
     if (run.TimedOut) return "The replay could not be played within its time";
     if (run.Exit == 2 || run.Exit == 3) {
         // "refused: <reason>" on the verifier's first line of standard error.
-        std::string reason = run.Err.substr(0, run.Err.find('\n'));
+        std::string reason = FirstErrorLine(run);
         if (reason.rfind("refused: ", 0) == 0) reason = reason.substr(9);
-        if (reason.size() > 120) reason.resize(120);
-        for (char& c : reason)
-            if (static_cast<unsigned char>(c) < 32 || static_cast<unsigned char>(c) > 126) c = '?';
         return "The replay was refused" + (reason.empty() ? std::string() : ": " + reason);
     }
     if (run.Exit != 0) return "The replay could not be played";

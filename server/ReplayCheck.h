@@ -30,6 +30,7 @@ struct TVerifierRun {
     // The verifier's verdict: 0 played, 2 refused, 3 stopped by one of its own limits; -1 killed
     // at the deadline or not started.
     int Exit = -1;
+    int Signal = 0;  // the signal that ended it, when one did
     bool TimedOut = false;
     bool Started = false;  // false: the verifier could not be started (Err says why)
     bool Stopped = false;  // killed because the server stops: no verdict
@@ -42,6 +43,16 @@ struct TVerifierRun {
 TVerifierRun RunVerifier(const std::string& verifier, const std::string& file,
                          std::chrono::milliseconds deadline,
                          const std::atomic<bool>* stop = nullptr);
+
+// True when the run says nothing about the game: the verifier was killed (by a signal or at the
+// deadline), failed in itself (a status other than played, refused or stopped by a limit), ran out
+// of its own wall-clock time, or printed no readable report. Such an end follows from the
+// machine's state (its load, its memory), not from the replay, so the replay is played again.
+bool GaveNoVerdict(const TVerifierRun& run);
+
+// How the run ended, for the server's log: "exit status 1", "killed by signal 9", "still running
+// at the deadline", with the first line of what it wrote to standard error.
+std::string DescribeEnd(const TVerifierRun& run);
 
 // The verdict on one replay from one verifier run: nothing when the game is verified, else the
 // reason it is refused.

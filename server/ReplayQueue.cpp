@@ -169,7 +169,14 @@ void TReplayQueue::Work() {
             waiting_.pop_front();
         }
         const std::string path = PathOf(code);
-        const TVerifierRun run = RunVerifier(options_.Verifier, path, options_.Deadline, &stop_);
+        TVerifierRun run;
+        for (int attempt = 1;; ++attempt) {
+            run = RunVerifier(options_.Verifier, path, options_.Deadline, &stop_);
+            if (!GaveNoVerdict(run) || attempt >= options_.Attempts) break;
+            if (options_.Log)
+                options_.Log("the verifier gave no verdict (" + DescribeEnd(run) +
+                             "): the replay is played again");
+        }
         bool judged = false;
         if (!run.Stopped) {
             try {

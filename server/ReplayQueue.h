@@ -24,6 +24,9 @@ struct TReplayQueueOptions {
     int Workers = 1;
     size_t Capacity = 64;  // replays waiting or being played
     std::chrono::milliseconds Deadline{10000};
+    // Runs of one replay, at most, while a run gives no verdict (GaveNoVerdict); the last is judged.
+    int Attempts = 3;
+    std::function<void(const std::string&)> Log;  // a run played again, and why
 };
 
 enum class TReplayOffer {

@@ -95,6 +95,7 @@ TZolvexServer::TZolvexServer(TServerOptions options, std::shared_ptr<IScoreStore
         q.Workers = std::max(1, options_.VerifyWorkers);
         q.Capacity = std::max<size_t>(1, options_.VerifyQueue);
         q.Deadline = std::chrono::seconds(std::max(1, options_.VerifySeconds));
+        q.Log = [this](const std::string& line) { Log(line); };
         replays_ = std::make_unique<TReplayQueue>(
             q, [this](const std::string& code, const TVerifierRun& run) { Judge(code, run); });
         replays_->Start();
@@ -507,7 +508,9 @@ void TZolvexServer::Judge(const std::string& code, const TVerifierRun& run) {
                            why.value_or(""));
     metrics_.Replay(why ? "refused" : "verified", run.CpuSeconds);
     ++scoresVersion_;
-    if (why) Log("refused the replay of score " + std::to_string(stored->Submission) + ": " + *why);
+    if (why)
+        Log("refused the replay of score " + std::to_string(stored->Submission) + ": " + *why +
+            (GaveNoVerdict(run) ? " (" + DescribeEnd(run) + ")" : ""));
 }
 
 std::pair<int, std::string> TZolvexServer::AnswerSubmission(const std::string& target,

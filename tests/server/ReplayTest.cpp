@@ -194,6 +194,28 @@ TEST_F(ReplayTest, TheVerifiersOwnRefusalAndAReplayThatNeverEndsAreRefusedWhileO
               "Error=The replay is missing\r\n");
 }
 
+// A verifier that dies (a signal, a failure of its own) says nothing about the game: the replay is
+// played again, and only a replay on which it dies every time is refused, after three runs.
+TEST_F(ReplayTest, AVerifierThatDiesOnceIsRunAgainAndOnlyOneThatAlwaysDiesRefusesTheReplay) {
+    test::InProcessServer server(data.Path(), Options());
+    server.Store().SetRequiresReplay(true);
+    TScoreStats stats;
+    const TPayloadFields once = Game("Ann", 1, &stats), always = Game("Bob", 2);
+    ASSERT_TRUE(test::Publish(server.Port(), once).Lines.count("Rang"));
+    ASSERT_TRUE(test::Publish(server.Port(), always).Lines.count("Rang"));
+
+    EXPECT_EQ(SendReplay(server.Port(), once, "crash-once\n" + Report(once.Score, stats)).Body,
+              "Replay=verified\r\n");
+    EXPECT_EQ(SendReplay(server.Port(), always, "crash\n").Body,
+              "Replay=refused\r\nError=The replay could not be played\r\n");
+    std::ifstream runs(tools.Path() + "/runs");
+    std::string all((std::istreambuf_iterator<char>(runs)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(all, "crash-once\ncrash-once\ncrash\ncrash\ncrash\n");
+    const auto top = server.Store().Top(10, std::nullopt);
+    ASSERT_EQ(top.size(), 1u);
+    EXPECT_EQ(top[0].Name, "Ann");
+}
+
 TEST_F(ReplayTest, AFullQueueAnswers503AndWhatItTookIsPlayedAfterARestart) {
     TScoreStats first, second;
     const TPayloadFields a = Game("Ann", 1, &first), b = Game("Bob", 2, &second);
@@ -226,6 +248,14 @@ TEST_F(ReplayTest, AFullQueueAnswers503AndWhatItTookIsPlayedAfterARestart) {
     EXPECT_NE(metrics.find("zolvex_replays_total{verdict=\"verified\"} 2\n"), std::string::npos);
 }
 
+// A careless game lost in its first seconds: more shots than catches.
+TEST(ReplayReport, AScoreBelowZeroIsReadWithItsSign) {
+    const std::string out =
+        "finished 1\nwon 0\nscore -60\nticks 1171\ndigits " + std::string(55, '1') + "\n";
+    ASSERT_TRUE(server::ParseVerifierReport(out));
+    EXPECT_EQ(server::ParseVerifierReport(out)->Score, -60);
+}
+
 TEST(ReplayReport, MissingOrMalformedLinesGiveNoReport) {
     const std::string digits(55, '7');
     const std::string good = "finished 1\nwon 0\nscore 4250\nticks 9\ndigits " + digits + "\n";
@@ -235,7 +265,9 @@ TEST(ReplayReport, MissingOrMalformedLinesGiveNoReport) {
     EXPECT_FALSE(
         server::ParseVerifierReport("finished 2\nwon 0\nscore 1\nticks 9\ndigits " + digits));
     EXPECT_FALSE(
-        server::ParseVerifierReport("finished 1\nwon 0\nscore -1\nticks 9\ndigits " + digits));
+        server::ParseVerifierReport("finished 1\nwon 0\nscore --1\nticks 9\ndigits " + digits));
+    EXPECT_FALSE(
+        server::ParseVerifierReport("finished 1\nwon 0\nscore -\nticks 9\ndigits " + digits));
     EXPECT_FALSE(server::ParseVerifierReport("finished 1\nwon 0\nscore 1\nticks 9\ndigits 123"));
 }
 
