@@ -3,8 +3,11 @@
 // the protocol's description. The server runs as a child process with the shipped level.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include "ServerFixtures.h"
 #include "payload/ScoreCode.h"
+#include "rules/LevelLimits.h"
 
 namespace zx {
 namespace {
@@ -212,6 +215,39 @@ TEST(FairPlay, ForgedGamesAreRefusedWithTheirReasonAndHonestOnesTaken) {
     EXPECT_TRUE(
         Send(server.Port(), "Pauser", RulesScore(paused, true, 1), paused).Lines.count("Rang"));
 }
+
+#ifdef ZOLVEX_VERIFY_EXE
+// The best the level allows, never played: every swimmer caught as it arrives, with one torpedo
+// and not a single condom. Plausible in every digit, so only a replay can tell.
+TEST(FairPlay, ANeverPlayedBestGameRanksNowhereAndAnotherGamesReplayDoesNotMakeItSo) {
+    const rules::TLevelLimits level = rules::LoadLevelLimits(ZOLVEX_SERVER_LEVEL);
+    TForged best;
+    best.Torpedoes = 1;
+    for (size_t k = 1; k <= 6; ++k) best.Spawned[k] = best.Early[k] = level.MaxSpawned(k);
+    ASSERT_EQ(RulesScore(best, true), 51970);
+    test::TempFolder data;
+    test::ChildServer server(data.Path(), {"--require-replay", "--verifier", ZOLVEX_VERIFY_EXE});
+    const std::string target = RequestLine("Nobody", 51970, Disguise(Digits(best), 0));
+    httplib::Client cli("127.0.0.1", server.Port());
+    cli.set_read_timeout(120, 0);
+    ASSERT_TRUE(ParseAnswer(cli.Get(target.c_str())->body).count("Rang"));
+
+    // The golden game, a real one, sent as its replay.
+    std::ifstream in(std::string(ZOLVEX_SOURCE_DIR) + "/tests/autoplay/golden/game.replay");
+    const std::string golden((std::istreambuf_iterator<char>(in)),
+                             std::istreambuf_iterator<char>());
+    const std::string cs = target.substr(target.find("cs="));
+    const auto verdict = cli.Post(("/replay.php?" + cs).c_str(), golden, "application/gzip");
+    ASSERT_TRUE(verdict);
+    EXPECT_EQ(verdict->body,
+              "Replay=refused\r\nError=The replay's game scores 34530, not 51970\r\n");
+
+    // A won game published after it is first: the best game is on no list.
+    const TForged honest = HonestWin();
+    const test::Answer a = Send(server.Port(), "Honest", RulesScore(honest, true), honest);
+    EXPECT_EQ(a.Lines.at("Rang"), "1") << a.Body;
+}
+#endif
 
 TEST(FairPlay, GamesWithoutACatchMayShowTheSameDigits) {
     // Two players who never hit anything and lost to the first virus send the same statistics;
