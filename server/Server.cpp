@@ -470,7 +470,10 @@ void TZolvexServer::SubmitReplay(const THttpRequest& req, THttpAnswer& res) {
     try {
         stored = store_->FindByCode(code);
         if (!stored) return answer(404, {{"Error", "No published score has this code"}});
-        if (stored->State == TReplayState::Unverified) {
+        // A refusal need not be the player's last word: whoever saw the request line could have
+        // sent a wrong replay first. Each score's replay may be refused a few times.
+        if (stored->State == TReplayState::Unverified ||
+            (stored->State == TReplayState::Refused && RefusalsOf(code) < kRefusalsPerScore)) {
             // Marked first: the verdict, which may come at once, is never overwritten by it.
             store_->SetReplayState(code, TReplayState::Pending, "");
             const TReplayOffer offer = replays_->Offer(code, req.Body);
@@ -496,6 +499,13 @@ void TZolvexServer::SubmitReplay(const THttpRequest& req, THttpAnswer& res) {
     if (stored) verdict(*stored);
 }
 
+int TZolvexServer::RefusalsOf(const std::string& code) {
+    std::lock_guard lock(refusalsMutex_);
+    const auto it = refusals_.find(code);
+    // Refused in an earlier run of the server: counted as one.
+    return it == refusals_.end() ? 1 : it->second;
+}
+
 void TZolvexServer::Judge(const std::string& code, const TVerifierRun& run) {
     if (!run.Started) {
         Log("the verifier cannot be started: " + run.Err);
@@ -504,6 +514,11 @@ void TZolvexServer::Judge(const std::string& code, const TVerifierRun& run) {
     const std::optional<TStoredScore> stored = store_->FindByCode(code);
     if (!stored) return;  // its score is gone: nothing to decide
     const std::optional<std::string> why = VerdictOf(run, stored->Score, code);
+    if (why) {
+        std::lock_guard lock(refusalsMutex_);
+        if (refusals_.size() >= 100000) refusals_.clear();  // a bound; they are rare
+        ++refusals_[code];
+    }
     store_->SetReplayState(code, why ? TReplayState::Refused : TReplayState::Verified,
                            why.value_or(""));
     metrics_.Replay(why ? "refused" : "verified", run.CpuSeconds);

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_map>
 
 #include "server/HttpFront.h"
 #include "server/Metrics.h"
@@ -102,6 +103,7 @@ private:
     std::pair<int, std::string> Submit(const std::string& target, const std::string& address);
     void SubmitReplay(const THttpRequest& req, THttpAnswer& res);
     void Judge(const std::string& code, const TVerifierRun& run);
+    int RefusalsOf(const std::string& code);
     void Log(const std::string& line);
     std::string AddressOf(const THttpRequest& req) const;
     void Logged(const THttpRequest& req, const THttpAnswer& res, double ms);
@@ -112,6 +114,9 @@ private:
     TRateLimiter limiter_;
     TMetrics metrics_;
     std::unique_ptr<TReplayQueue> replays_;  // before the front, which answers from it
+    static constexpr int kRefusalsPerScore = 3;
+    std::mutex refusalsMutex_;
+    std::unordered_map<std::string, int> refusals_;  // by score code, since the start
     std::unique_ptr<THttpFront> http_;
     std::atomic<std::shared_ptr<const std::map<std::string, Page>>> pages_;
     // The highscore page is made again only after a new score, a moderation or when the week

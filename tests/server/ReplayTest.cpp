@@ -216,6 +216,33 @@ TEST_F(ReplayTest, AVerifierThatDiesOnceIsRunAgainAndOnlyOneThatAlwaysDiesRefuse
     EXPECT_EQ(top[0].Name, "Ann");
 }
 
+// Whoever saw a score's request line can send a replay for it before its player does.
+TEST_F(ReplayTest, AStrangersWrongReplayFirstDoesNotLockOutThePlayersOwnButRefusalsEndAfterThree) {
+    test::InProcessServer server(data.Path(), Options());
+    server.Store().SetRequiresReplay(true);
+    TScoreStats stats, other;
+    const TPayloadFields game = Game("Ann", 1, &stats), cheat = Game("Bob", 2);
+    Game("-", 3, &other);
+    ASSERT_TRUE(test::Publish(server.Port(), game).Lines.count("Rang"));
+    ASSERT_TRUE(test::Publish(server.Port(), cheat).Lines.count("Rang"));
+
+    EXPECT_EQ(SendReplay(server.Port(), game, Report(game.Score, other)).Body,
+              "Replay=refused\r\nError=The replay's game has other statistics than the score "
+              "code\r\n");
+    EXPECT_EQ(SendReplay(server.Port(), game, Report(game.Score, stats)).Body,
+              "Replay=verified\r\n");
+    ASSERT_EQ(server.Store().Top(10, std::nullopt).size(), 1u);
+
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(SendReplay(server.Port(), cheat, "refuse try " + std::to_string(i) + "\n").Body,
+                  "Replay=refused\r\nError=The replay was refused: try " +
+                      std::to_string(std::min(i, 2)) + "\r\n");
+    std::ifstream runs(tools.Path() + "/runs");
+    std::string all((std::istreambuf_iterator<char>(runs)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(all, "finished 1\nfinished 1\nrefuse try 0\nrefuse try 1\nrefuse try 2\n");
+    EXPECT_EQ(server.Store().Top(10, std::nullopt).size(), 1u);
+}
+
 TEST_F(ReplayTest, AFullQueueAnswers503AndWhatItTookIsPlayedAfterARestart) {
     TScoreStats first, second;
     const TPayloadFields a = Game("Ann", 1, &first), b = Game("Bob", 2, &second);
