@@ -55,23 +55,29 @@ std::string SendReplay(const std::string& encoded, const std::optional<std::stri
     const std::string packed = Gzip(*replay);
     if (packed.size() > kMaxSentReplayBytes)
         return "The record of this game is too large to send: your score stays unverified.";
-    std::string text;
-    try {
-        text = HttpPost(ReplayRequestAddress(encoded),
-                        {"Content-Type: application/gzip", "Accept: text/plain"}, packed, limits,
-                        transfer);
-    } catch (const EHttpError& e) {
-        if (e.Status == 503)
-            return "The server is busy checking other games: your score stays unverified for "
-                   "now.";
-        return "The record of your game could not be sent: " + ShortPeerText(e.what(), 200);
-    }
-    const TPayloadAnswer answer = ParseAnswer(text);
+    // The server waits a while for its verifier and answers "pending" when the verdict is still
+    // to come; the same replay sent again is not played twice, only waited for again.
+    constexpr int kAsks = 6;
+    std::string text, verdict;
+    TPayloadAnswer answer;
     const auto value = [&](const char* name) {
         auto it = answer.find(name);
         return it == answer.end() ? std::string() : AnsiToUtf8(it->second);
     };
-    const std::string verdict = value("Replay");
+    for (int ask = 1; ask <= kAsks && (ask == 1 || verdict == "pending"); ++ask) {
+        try {
+            text = HttpPost(ReplayRequestAddress(encoded),
+                            {"Content-Type: application/gzip", "Accept: text/plain"}, packed,
+                            limits, transfer);
+        } catch (const EHttpError& e) {
+            if (e.Status == 503)
+                return "The server is busy checking other games: your score stays unverified for "
+                       "now.";
+            return "The record of your game could not be sent: " + ShortPeerText(e.what(), 200);
+        }
+        answer = ParseAnswer(text);
+        verdict = value("Replay");
+    }
     if (verdict == "verified") return "The server played your game again: your score is verified.";
     if (verdict == "refused")
         return "The server could not verify your game: " + ShortPeerText(value("Error"), 200);

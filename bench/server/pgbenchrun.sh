@@ -29,6 +29,11 @@ trap cleanup EXIT
 [ -x "$pgbin/initdb" ] || { echo "PostgreSQL 15 is not installed (tools/setup.sh)"; exit 1; }
 [ -x "$pgbin/pgbench" ] || { echo "pgbench is not installed (postgresql-15)"; exit 1; }
 [ "$(id -u)" = 0 ] && chmod 777 "$work"
+# Run as root, the database's programs run as nobody, who may not enter the clone (under /root,
+# say): they start in the work folder and read the script from there.
+cp "$here/pgbench-submit.sql" "$work/"
+chmod 644 "$work/pgbench-submit.sql"
+cd "$work"
 
 as_owner "$pgbin/initdb" -D "$work/pg" -A trust -U zolvex -E UTF8 --locale=C >/dev/null
 as_owner "$pgbin/pg_ctl" -D "$work/pg" -l "$work/pg.log" -w start \
@@ -47,7 +52,7 @@ echo "load: $(uptime)"
 for round in $(seq "$rounds"); do
   rm -f "$work"/pgbench_log.*
   # The log is written where pgbench runs; as nobody when run as root.
-  (cd "$work" && as_owner "$pgbin/pgbench" -h "$work" -U zolvex -n -f "$here/pgbench-submit.sql" \
+  (cd "$work" && as_owner "$pgbin/pgbench" -h "$work" -U zolvex -n -f "$work/pgbench-submit.sql" \
     -D players="$players" -c 1 -T "$seconds" -l scores > "$work/pgbench.txt" 2>&1) ||
     { cat "$work/pgbench.txt"; exit 1; }
   grep -q "number of failed transactions: 0" "$work/pgbench.txt" ||

@@ -288,6 +288,45 @@ TEST_F(PublishTest, BlankNameIsRefusedBeforeAnythingIsSent) {
 }
 
 // Every failed exchange shows the failure with the last text held and changes nothing else.
+// A server still checking other games answers "pending"; the dialog asks again with the same
+// replay (never played twice) a bounded number of times before it tells the player to wait.
+TEST_F(PublishTest, APendingVerdictIsAskedForAgainUntilItIsKnownOrSixAsksHaveGone) {
+    int asks = 0, pendingAnswers = 0;
+    std::vector<std::string> bodies;
+    test::LocalHttpServer peer;
+    peer.Server().Get("/score2.php", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content("Rang=1\r\nPlatz1=500\r\nwRang=1\r\nwPlatz1=500\r\n", "text/plain");
+    });
+    peer.Server().Post("/replay.php", [&](const httplib::Request& req, httplib::Response& res) {
+        bodies.push_back(req.body);
+        const bool pending = ++asks <= pendingAnswers;
+        res.status = pending ? 202 : 200;
+        res.set_content(pending ? "Replay=pending\r\n" : "Replay=verified\r\n", "text/plain");
+    });
+    peer.Start();
+    WriteProgCfg("ScoreServer", peer.HostPort());
+    const auto publish = [&](int pending) {
+        asks = 0;
+        pendingAnswers = pending;
+        bodies.clear();
+        EnvData.Highscores[0] = {"Robo", 500};
+        auto* form = new TPublishHighscoreForm();
+        form->ReplayFor = [](std::string_view) { return std::optional<std::string>("replay"); };
+        form->show();
+        verdict = "unset";
+        Publish(*form);
+        if (form->isVisible()) form->close();
+    };
+    publish(2);
+    EXPECT_EQ(verdict, "The server played your game again: your score is verified.");
+    EXPECT_EQ(asks, 3);
+    ASSERT_EQ(bodies.size(), 3u);
+    EXPECT_TRUE(bodies[0] == bodies[1] && bodies[1] == bodies[2]);
+    publish(100);
+    EXPECT_EQ(verdict, "The server will check your game shortly.");
+    EXPECT_EQ(asks, 6);
+}
+
 TEST_F(PublishTest, FailedExchangesSayWhyAndKeepTheDialog) {
     // The third answer never comes while the client waits, however slowly it runs.
     test::HeldAnswer held;

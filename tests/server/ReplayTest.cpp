@@ -216,6 +216,20 @@ TEST_F(ReplayTest, AVerifierThatDiesOnceIsRunAgainAndOnlyOneThatAlwaysDiesRefuse
     EXPECT_EQ(top[0].Name, "Ann");
 }
 
+// Three million steps of a shell loop take longer than the one-second deadline on any machine, and
+// a loaded machine stretches them further: a verifier still playing is let finish.
+TEST_F(ReplayTest, AVerifierStillPlayingPastTheDeadlineIsLetFinishAndOneStandingStillIsNot) {
+    test::InProcessServer server(data.Path(), Options(2, 8, 60000, 1));
+    TScoreStats stats;
+    const TPayloadFields busy = Game("Ann", 1, &stats), still = Game("Bob", 2);
+    ASSERT_TRUE(test::Publish(server.Port(), busy).Lines.count("Rang"));
+    ASSERT_TRUE(test::Publish(server.Port(), still).Lines.count("Rang"));
+    EXPECT_EQ(SendReplay(server.Port(), busy, "spin\n" + Report(busy.Score, stats)).Body,
+              "Replay=verified\r\n");
+    EXPECT_EQ(SendReplay(server.Port(), still, "hang\n").Body,
+              "Replay=refused\r\nError=The replay could not be played within its time\r\n");
+}
+
 // Whoever saw a score's request line can send a replay for it before its player does.
 TEST_F(ReplayTest, AStrangersWrongReplayFirstDoesNotLockOutThePlayersOwnButRefusalsEndAfterThree) {
     test::InProcessServer server(data.Path(), Options());
