@@ -11,9 +11,10 @@
 #include <iterator>
 #include <string>
 
+#include "screen/Replay.h"
 #include "support/Paths.h"
+#include "tools/autoplay/AutoPlayer.h"
 #include "tools/autoplay/GameDriver.h"
-#include "tools/autoplay/Replay.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
