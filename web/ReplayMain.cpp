@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
         zx::TReplayInput input(replay);
         zx::TPlayOptions options;
         options.Kind = replay.Kind;
+        options.Settings = &replay;  // a recording that carries settings was played with them
         options.Draw = false;
         const zx::TGameResult result = zx::PlayGame(replay.Seed, input, options);
         std::fputs(zx::ResultFacts(replay.Seed, result).c_str(), stdout);
