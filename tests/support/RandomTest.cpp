@@ -23,8 +23,8 @@ std::vector<int> Draws(uint32_t seed, const std::vector<int>& ranges) {
 }  // namespace
 
 TEST(RandInt, ASeedGivesTheSameNumbersOnEveryBuild) {
-    // The first draws of the golden game (the background's drifting bobs), and ranges whose
-    // draws are often taken again (3 << 29 refuses a quarter of the lower halves below it).
+    // The first draws of the golden game (the background's drifting bobs), and large ranges,
+    // where draws are refused and taken again (a quarter of them with 3 << 29).
     EXPECT_EQ(Draws(11, {500, 500, 1000, 500, 500, 1000}),
               (std::vector<int>{90, 34, 19, 332, 231, 194}));
     EXPECT_EQ(Draws(1, {3 << 29, 3 << 29, 3 << 29, 3 << 29, INT_MAX, 1 << 16, 2, 3}),
