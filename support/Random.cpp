@@ -20,7 +20,21 @@ std::optional<uint32_t>& FixedSeed() {
 
 int RandInt(int n) {
     if (n <= 0) return 0;
-    return std::uniform_int_distribution<int>(0, n - 1)(Generator());
+    // Standard libraries map a generator's output to a range each in their own way, and a
+    // recorded game must draw the same numbers wherever it is played again. This is the mapping
+    // the desktop has always used: the 32-bit draw times n, its upper half the result, drawing
+    // again while the lower half falls in the few values that would favour some results.
+    const auto range = static_cast<uint32_t>(n);
+    uint64_t product = static_cast<uint64_t>(Generator()()) * range;
+    auto low = static_cast<uint32_t>(product);
+    if (low < range) {
+        const uint32_t threshold = (0u - range) % range;
+        while (low < threshold) {
+            product = static_cast<uint64_t>(Generator()()) * range;
+            low = static_cast<uint32_t>(product);
+        }
+    }
+    return static_cast<int>(product >> 32);
 }
 
 double RandReal() {

@@ -3,7 +3,8 @@
 # every program the scripts and tests start is there under the name they call it, from a package
 # of this list (a program that is only on the developer's machine by chance fails here, not in CI
 # on a fresh machine).
-# Idempotent: packages already present are skipped; apt-get update runs only when something is missing.
+# Idempotent: packages already present are skipped; apt-get update runs only when something is
+# missing (a package, or the deb-src entry).
 set -euo pipefail
 pkgs=(
   build-essential binutils cmake ninja-build pkg-config git python3-minimal python3
@@ -17,6 +18,7 @@ pkgs=(
   clang clang-14 libclang-rt-14-dev clang-format clang-tidy curl
   desktop-file-utils appstream lintian dpkg-dev dpkg postgresql-15 libpq-dev util-linux stress
   time
+  emscripten node-acorn nodejs
 )
 # Every program that tools/, tests/, bench/ or the build start, with the package that provides it
 # under that name. Keep it in step with what the scripts call.
@@ -28,19 +30,30 @@ declare -A programs=(
   [python3]=python3-minimal [nginx]=nginx [openssl]=openssl [runuser]=util-linux
   [desktop-file-validate]=desktop-file-utils [appstreamcli]=appstream [lintian]=lintian
   [dpkg-deb]=dpkg [dpkg-shlibdeps]=dpkg-dev [setpriv]=util-linux [cpack]=cmake
-  [stress]=stress
+  [stress]=stress [node]=nodejs [emcc]=emscripten [em++]=emscripten [emcmake]=emscripten
+  [dpkg-source]=dpkg-dev
 )
 # Python modules that tests start with /usr/bin/python3 -m.
 declare -A pymodules=([aiosmtpd]=python3-aiosmtpd)
 
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
 missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# The web build compiles the libraries it stands on from Debian's source packages
+# (tools/web-deps.sh runs `apt-get source`): apt needs a deb-src entry to know them.
+update=0
+[ ${#missing[@]} -gt 0 ] && update=1
+if ! grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+  . /etc/os-release
+  printf 'Types: deb-src\nURIs: http://deb.debian.org/debian\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$VERSION_CODENAME" "$VERSION_CODENAME" | $SUDO tee /etc/apt/sources.list.d/zolvex-src.sources >/dev/null
+  update=1
+fi
+if [ $update = 1 ]; then $SUDO apt-get update; fi
 if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -ne 0 ] && SUDO=sudo
-  $SUDO apt-get update
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
 fi
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# What CI runs: every test in the plain build and in the sanitizer build, and a Release build of
-# the product's targets, so that the optimiser's warnings are seen before a user meets them.
+# What CI runs: every test in the plain build and in the sanitizer build (the plain one's include
+# the web build's recorded games under Node.js), and a Release build of the product's targets, so
+# that the optimiser's warnings are seen before a user meets them.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
@@ -12,6 +13,11 @@ for kind in plain asan; do
   dir=build; [ "$kind" = asan ] && dir=build-asan
   echo "=== $kind build"
   tools/build.sh "$kind"
+  # The web build before the plain tests: they play its recorded games under Node.js.
+  if [ "$kind" = plain ]; then
+    echo "=== web build"
+    tools/build.sh web
+  fi
   echo "=== $kind tests"
   (cd "$dir" && ctest -j"$(nproc)" --output-on-failure --timeout 600) || status=1
   # Every benchmark once on tiny sizes: one that can no longer run fails here.

@@ -11,9 +11,10 @@
 #include <iterator>
 #include <string>
 
+#include "screen/Replay.h"
 #include "support/Paths.h"
+#include "tools/autoplay/AutoPlayer.h"
 #include "tools/autoplay/GameDriver.h"
-#include "tools/autoplay/Replay.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {
@@ -38,6 +39,7 @@ int main(int argc, char** argv) {
         zx::TReplayInput input(replay);
         zx::TPlayOptions options;
         options.Kind = replay.Kind;
+        options.Settings = &replay;  // a recording that carries settings was played with them
         options.Draw = false;
         const zx::TGameResult result = zx::PlayGame(replay.Seed, input, options);
         std::fputs(zx::ResultFacts(replay.Seed, result).c_str(), stdout);
