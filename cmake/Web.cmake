@@ -43,6 +43,7 @@ foreach(f ${staged_pictures})
 endforeach()
 
 add_subdirectory(payload)
+add_subdirectory(rules)
 add_subdirectory(platform)
 add_subdirectory(support)
 add_subdirectory(surface)
