@@ -78,9 +78,8 @@ EMSCRIPTEN_KEEPALIVE const char* zolvex_best() {
 
 // Takes the form's details as the launcher's form does and gives the address's cs= value; an
 // empty text with nothing to publish, "!" and the message for a name left out.
-EMSCRIPTEN_KEEPALIVE const char* zolvex_publish(const char* name, const char* city,
-                                                const char* country, int age, const char* sex,
-                                                const char* email, const char* comment) {
+static const char* Publish(const char* name, const char* city, const char* country, int age,
+                           const char* sex, const char* email, const char* comment) {
     using namespace zx;
     if (EnvData.Highscores[0].Score == kEmptyScore)
         return Handed("!Sorry, you don't have a entry in your highscore list right now");
@@ -120,7 +119,7 @@ EMSCRIPTEN_KEEPALIVE const char* zolvex_publish(const char* name, const char* ci
 
 // The server's answer to a score: the lines the launcher's result shows, the first "ok"; or
 // "!" and the message when the score was not taken.
-EMSCRIPTEN_KEEPALIVE const char* zolvex_answer(const char* text) {
+static const char* Answer(const char* text) {
     using namespace zx;
     const TPayloadAnswer answer = ParseAnswer(text);
     if (auto id = answer.find("ID"); id != answer.end() && !id->second.empty()) {
@@ -140,6 +139,25 @@ EMSCRIPTEN_KEEPALIVE const char* zolvex_answer(const char* text) {
                   "Weekly Ranking List\n" + WithValue("Your ranking:", Value(answer, "wRang")) +
                   "\n" + WithValue("Your old ranking:", Value(answer, "wAlterrang")) + "\n" +
                   "Top of the list: " + Value(answer, "wPlatz1") + points);
+}
+
+// A failure (the records cannot be written, say) is told by the page, not thrown into it.
+EMSCRIPTEN_KEEPALIVE const char* zolvex_publish(const char* name, const char* city,
+                                                const char* country, int age, const char* sex,
+                                                const char* email, const char* comment) {
+    try {
+        return Publish(name, city, country, age, sex, email, comment);
+    } catch (const std::exception& e) {
+        return Handed(std::string("!Could not publish Highscore: ") + e.what());
+    }
+}
+
+EMSCRIPTEN_KEEPALIVE const char* zolvex_answer(const char* text) {
+    try {
+        return Answer(text);
+    } catch (const std::exception& e) {
+        return Handed(std::string("!Could not publish Highscore: ") + e.what());
+    }
 }
 
 // The replay of the published score, as kept by the game (the page compresses and sends it);
