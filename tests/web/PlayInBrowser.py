@@ -163,6 +163,27 @@ class Page:
         self.mouse("mousePressed", x, y, 1)
         self.mouse("mouseReleased", x, y)
 
+    def touch(self, kind, points):
+        self.d.execute_cdp_cmd("Input.dispatchTouchEvent", {
+            "type": kind, "touchPoints": [{"x": x, "y": y} for x, y in points]})
+
+    def tap(self, x, y):
+        self.touch("touchStart", [(x, y)])
+        time.sleep(0.05)
+        self.touch("touchEnd", [])
+
+    def tap_on(self, css):
+        r = self.js("var r = document.querySelector(arguments[0]).getBoundingClientRect();"
+                    "return [r.left + r.width / 2, r.top + r.height / 2];", css)
+        self.tap(r[0], r[1])
+
+    def slide(self, x, y0, y1, steps=12):
+        self.touch("touchStart", [(x, y0)])
+        for i in range(1, steps + 1):
+            self.touch("touchMove", [(x, y0 + (y1 - y0) * i / steps)])
+            time.sleep(0.03)
+        self.touch("touchEnd", [])
+
     def click_on(self, css):
         r = self.js("var r = document.querySelector(arguments[0]).getBoundingClientRect();"
                     "return [r.left + r.width / 2, r.top + r.height / 2];", css)
@@ -189,13 +210,34 @@ class Page:
         return png
 
     def log(self):
-        return self.js("try { return FS.readFile('/save/KVD/LOG.TXT', {encoding: 'utf8'}); }"
-                       " catch (e) { return ''; }") or ""
+        return self.js(LOG_JS + "return log();") or ""
 
 
 def canvas_box(page):
     return page.js("var r = document.getElementById('canvas').getBoundingClientRect();"
                    "return [r.left, r.top, r.width, r.height];")
+
+
+def set_hidden(page, hidden):
+    """The tab goes to the background (or comes back) as the page sees it."""
+    page.js("Object.defineProperty(document, 'hidden', {value: arguments[0], configurable: true});"
+            "Object.defineProperty(document, 'visibilityState', {value: arguments[0] ? 'hidden'"
+            " : 'visible', configurable: true});"
+            "document.dispatchEvent(new Event('visibilitychange'));", hidden)
+
+
+def check_hidden_tab_stands_still(page):
+    """While hidden the game draws nothing new (its time stands still); shown, it goes on."""
+    set_hidden(page, True)
+    time.sleep(0.5)
+    a = page.d.get_screenshot_as_png()
+    time.sleep(1.5)
+    b = page.d.get_screenshot_as_png()
+    set_hidden(page, False)
+    time.sleep(1)
+    c = page.d.get_screenshot_as_png()
+    assert a == b, "the game went on in a hidden tab"
+    assert b != c, "the game did not go on when its tab was shown again"
 
 
 def play_a_game(page, shots):
@@ -205,7 +247,7 @@ def play_a_game(page, shots):
     page.click(x + w / 2, y + h / 2)  # the title: a click starts the game
     rnd = random.Random(7)
     start = time.time()
-    shot_taken = False
+    shot_taken = hidden_checked = False
     typed_at = None
     while time.time() - start < 300:
         # The cannon slides along the right edge; a click shoots.
@@ -221,6 +263,9 @@ def play_a_game(page, shots):
             png = page.shot(shots, "play-1366-game.png")
             share = lit_share(png, (x, y, w, h))
             assert share > 0.2, "the game's canvas is black (%.2f lit)" % share
+        if not hidden_checked and now > 12:
+            hidden_checked = True
+            check_hidden_tab_stands_still(page)
         log = page.log()
         if "glsLoop: Lost" in log or "glsLoop: Won" in log:
             break
@@ -237,12 +282,15 @@ def play_a_game(page, shots):
             page.shot(shots, "play-1366-name-entered.png")
     else:
         raise AssertionError("no game ended in 5 minutes")
-    page.until("the game to close its level", "return FS.readFile('/save/KVD/LOG.TXT', "
-               "{encoding: 'utf8'}).indexOf('glsExit: End') >= 0;", 60)
+    page.until("the game to close its level",
+               LOG_JS + "return log().indexOf('glsExit: End') >= 0;", 60)
     return time.time() - start
 
 
 NAME = "Webtester"
+# The program's log as the page holds it (none before the program has written one).
+LOG_JS = ("function log() { try { return FS.readFile('/save/KVD/LOG.TXT', {encoding: 'utf8'}); }"
+          " catch (e) { return ''; } }\n")
 
 
 def main():
@@ -320,6 +368,23 @@ def main():
         page.shot(a.shots, "highscore-1366.png")
         assert NAME in body and "Testtown" in body and points in body, body
         print("the highscore page lists %s with %s points" % (NAME, points))
+
+        # A phone on its side: a tap starts the program and the game, a finger moves the cannon.
+        page.size(844, 390, mobile=True)
+        page.d.get(base + "/play/")
+        page.until("the program to load", "return typeof ready !== 'undefined' && ready;", 120)
+        page.tap_on("#play")
+        page.until("the game screen", LOG_JS + "return started && log().indexOf('glsInit: End') >= 0;",
+                   60)
+        time.sleep(2)
+        x, y, w, h = canvas_box(page)
+        begun = LOG_JS + "return log().split('glsBegin: Return').length - 1"
+        before = page.js(begun + ";")
+        page.tap(x + w / 2, y + h / 2)
+        page.until("a game begun by a tap", begun + " > %d;" % before, 30)
+        page.slide(x + w * 0.95, y + h * 0.2, y + h * 0.8)
+        page.shot(a.shots, "play-844x390-touch.png")
+        print("a tap started a game on a phone's screen")
 
         if a.shots:
             # The phone: upright it asks to be turned; the pages at 360 px.
