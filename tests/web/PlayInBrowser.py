@@ -3,7 +3,7 @@
 starts it with a click, plays a whole game with scripted pointer moves and clicks, types the name
 into the game's highscore entry, publishes from the page and finds the name on the highscore page.
 
-  PlayInBrowser.py --server EXE --play DIR [--shots DIR]
+  PlayInBrowser.py --server EXE --play DIR [--verifier EXE] [--shots DIR]
 
 Exits 77 (skipped) when the web build, Chromium, its driver or Selenium is missing. With --shots
 it leaves screenshots of the start page, the game, the name entry, the publish dialogs and the
@@ -86,11 +86,12 @@ def lit_share(png, box):
 
 
 class Server:
-    def __init__(self, exe, play, data):
-        self.proc = subprocess.Popen(
-            [exe, "--listen", "127.0.0.1:0", "--data", data, "--play", play, "--rate", "0",
-             "--allow-unverified"],
-            stderr=subprocess.PIPE, text=True)
+    def __init__(self, exe, play, data, verifier=""):
+        args = [exe, "--listen", "127.0.0.1:0", "--data", data, "--play", play, "--rate", "0",
+                "--allow-unverified"]
+        if verifier:
+            args += ["--verifier", verifier]
+        self.proc = subprocess.Popen(args, stderr=subprocess.PIPE, text=True)
         self.lines = []
         self.port = None
         for line in self.proc.stderr:
@@ -297,6 +298,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--server", required=True)
     ap.add_argument("--play", required=True)
+    ap.add_argument("--verifier", default="")
     ap.add_argument("--shots", default="")
     a = ap.parse_args()
     for f in ("play.html", "zolvex-play.js", "zolvex-play.wasm", "zolvex-play.data"):
@@ -315,7 +317,7 @@ def main():
     work = tempfile.mkdtemp(prefix="zolvex-browser-")
     server = page = None
     try:
-        server = Server(a.server, a.play, os.path.join(work, "data"))
+        server = Server(a.server, a.play, os.path.join(work, "data"), a.verifier)
         base = "http://127.0.0.1:%d" % server.port
         page = Page(os.path.join(work, "profile"))
         page.size(1366, 768)
@@ -362,6 +364,9 @@ def main():
         assert "Your score has been successfuly uploaded!" in lines, (
             page.js("return document.getElementById('uploaded').innerHTML;"), page.console())
         assert "Your ranking: 1" in lines, lines
+        # The replay went along: the server played it, or will (its verdict is the server's).
+        verdict = page.js("return document.getElementById('verdict').textContent;")
+        assert verdict.startswith("The server"), verdict
 
         page.d.get(base + "/zvxinternal/highscore.html")
         body = page.js("return document.body.innerText;")
@@ -385,6 +390,19 @@ def main():
         page.slide(x + w * 0.95, y + h * 0.2, y + h * 0.8)
         page.shot(a.shots, "play-844x390-touch.png")
         print("a tap started a game on a phone's screen")
+
+        # A page without storage (switched off, or a private window that refuses it) still plays.
+        page.d.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument", {"source":
+            "Object.defineProperty(window, 'indexedDB', {get: function () {"
+            " throw new DOMException('storage is switched off', 'SecurityError'); }});"})
+        page.size(1366, 768)
+        page.d.get(base + "/play/")
+        page.until("the program to load", "return typeof ready !== 'undefined' && ready;", 120)
+        assert page.js("return Module.zolvexStorage;") is False
+        page.click_on("#play")
+        page.until("the game screen without storage",
+                   LOG_JS + "return started && log().indexOf('glsInit: End') >= 0;", 60)
+        print("a page without storage plays")
 
         if a.shots:
             # The phone: upright it asks to be turned; the pages at 360 px.
