@@ -338,6 +338,12 @@ def main():
         page.until("the game screen", "return started && !!Module.SDL2;", 30)
         page.until("the sound to run", "var c = Module.SDL2 && Module.SDL2.audioContext;"
                    "return c && c.state === 'running';", 30)
+        # The music: each MP3 decoded by the browser into the wave the program loads and plays.
+        page.until("the title", LOG_JS + "return log().indexOf('glsInit: End') >= 0;", 60)
+        log = page.log()
+        for name in ("back", "Track 30"):
+            assert "Loading Sound /zolvex/snd/%s.wav" % name in log, log
+        assert "glsInit: Music on" in log and "DSCheck" not in log, log
         time.sleep(2)
         png = page.shot(a.shots, "play-1366-title.png")
         share = lit_share(png, canvas_box(page))
