@@ -294,6 +294,7 @@ void TDDFullScreenForm::WMLoopEnded(uint32_t threadId) {
 void TDDFullScreenForm::Threadnotify(int32_t) {}
 
 void TDDFullScreenForm::RunFrame(int32_t ticks, const std::function<void()>& glsproc) {
+    if (FreezeWhileHidden && hidden_) return;
     try {
         if (RestoreIfLost()) return;
     } catch (const Exception& e) {
@@ -665,6 +666,8 @@ bool TDDFullScreenForm::ProcessEvent(int timeoutMs) {
             case SDL_WINDOWEVENT_FOCUS_LOST:
                 if (DirectDrawObject) DirectDrawObject->SetFocus(false);
                 break;
+            case SDL_WINDOWEVENT_HIDDEN: hidden_ = true; break;
+            case SDL_WINDOWEVENT_SHOWN: hidden_ = false; break;
             case SDL_WINDOWEVENT_MAXIMIZED: maximised_ = true; break;
             case SDL_WINDOWEVENT_RESTORED: maximised_ = false; break;
             case SDL_WINDOWEVENT_SIZE_CHANGED:

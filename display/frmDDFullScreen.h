@@ -106,6 +106,9 @@ public:
     // Where no second thread may be started (a browser's page), the event loop itself runs the
     // frames as their ticks fall due instead of a loop thread handing them over.
     bool FramesOnMainThread = !platform::ThreadsAvailable();
+    // A hidden window (a browser's tab in the background) runs no ticks until it is shown again,
+    // as a full-screen display does while in the background: its time stands still.
+    bool FreezeWhileHidden = false;
     std::string BackImageFile;
     bool ErrorFlag = false;
     bool SoundSwitch1 = false;
@@ -165,6 +168,7 @@ private:
     bool windowedMaximised_ = false;  // and whether it was maximised
     // Maximised as the window manager last said (its events, also for a frame the user clicked).
     bool maximised_ = false;
+    bool hidden_ = false;
     // The window's way back from full screen, while its size is not yet logged: when it began,
     // when the last size came, that size, the full screen's size it left, and whether the window
     // manager has answered with another size yet.

@@ -263,10 +263,8 @@ void ConvertRow(Isa isa, const uint8_t* src, PixelLayout layout, int n, uint32_t
 }
 
 // The row between two laid-out rows: the bulk of the work of a filtered picture.
-void MixRows(Isa isa, const uint32_t* a, const uint32_t* b, uint32_t share, int n, uint32_t* out,
-             bool stream) {
-    // Without x86's vector units (a WebAssembly build) only the plain loop is left.
-    (void)isa, (void)stream;
+void MixRows([[maybe_unused]] Isa isa, const uint32_t* a, const uint32_t* b, uint32_t share, int n,
+             uint32_t* out, [[maybe_unused]] bool stream) {
     int i = 0;
 #if defined(ZX_SCALE_AVX2)
     if (isa == Isa::Avx2) i = MixRowsAvx2(a, b, share, n, out, stream);
@@ -286,9 +284,8 @@ void MixRows(Isa isa, const uint32_t* a, const uint32_t* b, uint32_t share, int 
 }
 
 // Each output pixel from the source pixel first[i] and the one after it, mixed by share[i].
-void MixPairs(Isa isa, const uint32_t* c, const int32_t* first, const uint16_t* share, int n,
-              uint32_t* out) {
-    (void)isa;
+void MixPairs([[maybe_unused]] Isa isa, const uint32_t* c, const int32_t* first,
+              const uint16_t* share, int n, uint32_t* out) {
     int i = 0;
 #if defined(ZX_SCALE_AVX2)
     if (isa == Isa::Avx2) i = MixPairsAvx2(c, first, share, n, out);

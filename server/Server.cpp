@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "server/Encoding.h"
 #include "server/Html.h"
 #include "server/Submission.h"
 
@@ -30,10 +31,19 @@ const char* TypeOf(const fs::path& p) {
     if (ext == ".png") return "image/png";
     if (ext == ".jpg" || ext == ".jpeg") return "image/jpeg";
     if (ext == ".gif") return "image/gif";
+    if (ext == ".js") return "text/javascript";
+    if (ext == ".wasm") return "application/wasm";
+    if (ext == ".data") return "application/octet-stream";
     return nullptr;  // anything else in the folder is not served
 }
 
 const char* const kAnswerType = "text/plain";
+
+// Pictures are compressed already; text, code and the game's packed files are not.
+bool Compressible(const std::string& type) {
+    return type.rfind("text/", 0) == 0 || type == "application/wasm" ||
+           type == "application/octet-stream";
+}
 
 // A regular file's bytes; nothing for a link put in its place since the folder was listed.
 std::optional<std::string> ReadPage(const fs::path& path) {
@@ -145,11 +155,95 @@ void TZolvexServer::LoadPages() {
         }
         std::optional<std::string> body = ReadPage(file);
         if (!body) continue;
-        (*pages)[entry.path().lexically_relative(root).generic_string()] = {
-            std::make_shared<const std::string>(std::move(*body)), type};
+        (*pages)[entry.path().lexically_relative(root).generic_string()] =
+            MakePage(std::move(*body), type);
     }
     if (!pages->count("index.html")) throw std::runtime_error("no index.html in " + root.string());
+    std::shared_ptr<const PlayFiles> play = LoadPlay(options_.PlayDir);
     pages_.store(std::move(pages));
+    play_.store(std::move(play));
+}
+
+TZolvexServer::Page TZolvexServer::MakePage(std::string body, const char* type) {
+    Page page;
+    page.type = type;
+    page.tag = Fingerprint(body);
+    if (Compressible(page.type) && body.size() >= 256) {
+        std::string gz = GzipBody(body), br = BrotliBody(body);
+        if (gz.size() < body.size()) page.gzip = std::make_shared<const std::string>(std::move(gz));
+        if (br.size() < body.size())
+            page.brotli = std::make_shared<const std::string>(std::move(br));
+    }
+    page.body = std::make_shared<const std::string>(std::move(body));
+    return page;
+}
+
+// The game's folder holds the page and the files its loader fetches, side by side; nothing below
+// it is served. The page names its files with the set's version, which it is given here.
+std::shared_ptr<const TZolvexServer::PlayFiles> TZolvexServer::LoadPlay(const std::string& dir) {
+    auto play = std::make_shared<PlayFiles>();
+    std::error_code ec;
+    if (dir.empty() || !fs::is_regular_file(fs::path(dir) / "play.html", ec)) return play;
+    std::map<std::string, std::string> bodies;
+    std::string all;
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        const char* type = TypeOf(entry.path());
+        if (!type || entry.is_symlink() || !entry.is_regular_file()) continue;
+        if (name != "play.html" && name.rfind("zolvex-play.", 0) != 0) continue;
+        std::optional<std::string> body = ReadPage(entry.path());
+        if (!body) continue;
+        if (name != "play.html") all += name + "\n" + Fingerprint(*body) + "\n";
+        bodies[name] = std::move(*body);
+    }
+    if (!bodies.count("play.html")) return play;
+    play->version = Fingerprint(all);
+    std::string& html = bodies["play.html"];
+    for (size_t at = html.find("{version}"); at != std::string::npos;
+         at = html.find("{version}", at + play->version.size()))
+        html.replace(at, 9, play->version);
+    for (auto& [name, body] : bodies)
+        play->files[name] = MakePage(std::move(body), TypeOf(fs::path(name)));
+    return play;
+}
+
+// /play/ is the page; the files beside it are asked for with the version the page was given. A
+// file asked for by the current version never changes under that address and may be kept for a
+// year; the page itself, and a file asked for otherwise, is checked again each time.
+void TZolvexServer::ServePlay(const std::string& name, const THttpRequest& req,
+                              THttpAnswer& res) const {
+    const std::shared_ptr<const PlayFiles> play = play_.load();
+    const std::string key = name.empty() ? "play.html" : name;
+    auto it = play->files.find(key);
+    if (it == play->files.end() || (key == "play.html" && !name.empty())) {
+        res.Status = 404;
+        return;
+    }
+    const std::optional<std::string> v = RawQueryValue(req.Target, "v");
+    const bool versioned = key != "play.html" && v && *v == play->version;
+    res.Headers.emplace_back("Cache-Control",
+                             versioned ? "public, max-age=31536000, immutable" : "no-cache");
+    SendWhole(it->second, req, res);
+}
+
+// The whole body in the best form the client takes, or 304 when the client holds that form.
+void TZolvexServer::SendWhole(const Page& page, const THttpRequest& req, THttpAnswer& res) {
+    const TEncoding enc = PreferredEncoding(req.Header("Accept-Encoding"), page.gzip != nullptr,
+                                            page.brotli != nullptr);
+    const std::string token = EncodingToken(enc);
+    const std::string tag = "\"" + page.tag + (token.empty() ? "" : "-" + token) + "\"";
+    res.Type = page.type;
+    res.Headers.emplace_back("ETag", tag);
+    if (page.gzip || page.brotli) res.Headers.emplace_back("Vary", "Accept-Encoding");
+    const std::string held = req.Header("If-None-Match");
+    if (!held.empty() && (held == tag || held == "*" || held.find(tag) != std::string::npos)) {
+        res.Status = 304;
+        return;
+    }
+    if (!token.empty()) res.Headers.emplace_back("Content-Encoding", token);
+    res.Body = enc == TEncoding::Gzip     ? page.gzip
+               : enc == TEncoding::Brotli ? page.brotli
+                                          : page.body;
 }
 
 THttpHandlers TZolvexServer::Handlers() {
@@ -225,6 +319,11 @@ void TZolvexServer::Route(const THttpRequest& req, THttpAnswer& res) {
         ServeHighscores(res);
     } else if (path.compare(0, kInternal.size() + 1, kInternal + "/") == 0) {
         ServePage(path.substr(kInternal.size() + 1), req, res);
+    } else if (path == "/play") {
+        res.Status = 301;
+        res.Headers.emplace_back("Location", "/play/");
+    } else if (path.compare(0, 6, "/play/") == 0) {
+        ServePlay(path.substr(6), req, res);
     } else if (path == "/game/game_zolvex.html") {
         ServePage("campaign/game_zolvex.html", req, res);
     } else if (path == "/metrics") {
@@ -276,6 +375,11 @@ void TZolvexServer::ServePage(const std::string& key, const THttpRequest& req,
     }
     const Page& page = it->second;
     res.Type = page.type;
+    const std::string range = req.Header("Range");
+    if (key != "version.txt" && range.empty()) {
+        res.Headers.emplace_back("Accept-Ranges", "bytes");
+        return SendWhole(page, req, res);
+    }
     if (key != "version.txt") {
         res.Body = page.body;
     } else {
@@ -293,7 +397,6 @@ void TZolvexServer::ServePage(const std::string& key, const THttpRequest& req,
         res.Body = std::make_shared<const std::string>(std::move(body));
     }
     res.Headers.emplace_back("Accept-Ranges", "bytes");
-    const std::string range = req.Header("Range");
     if (range.empty()) return;
     // Many ranges of one small file would be answered as a body many times its size; only a request
     // of a single range gets a part, any other the whole file.

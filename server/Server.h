@@ -23,6 +23,9 @@ struct TServerOptions {
     std::string Host = "127.0.0.1";
     int Port = 8080;  // 0: any free port
     std::string PagesDir;
+    // The game for browsers (play.html and the files it loads), served at /play/; empty, or a
+    // folder without play.html, leaves /play unanswered.
+    std::string PlayDir;
     // Submissions per address: a bucket of `SubmitBurst` refilled at `SubmitPerMinute`; 0 is off.
     double SubmitPerMinute = 6;
     double SubmitBurst = 5;
@@ -89,9 +92,20 @@ public:
 private:
     struct Page {
         std::shared_ptr<const std::string> body;
-        std::string type;
+        // Compressed forms, where they are smaller; and the body's entity tag.
+        std::shared_ptr<const std::string> gzip, brotli;
+        std::string type, tag;
+    };
+    struct PlayFiles {
+        std::map<std::string, Page> files;
+        // Names the set of files the page loads; asked for with ?v= of it, they may be kept.
+        std::string version;
     };
     void LoadPages();
+    static Page MakePage(std::string body, const char* type);
+    static std::shared_ptr<const PlayFiles> LoadPlay(const std::string& dir);
+    void ServePlay(const std::string& name, const THttpRequest& req, THttpAnswer& res) const;
+    static void SendWhole(const Page& page, const THttpRequest& req, THttpAnswer& res);
     THttpHandlers Handlers();
     THttpLimits Limits() const;
     void Route(const THttpRequest& req, THttpAnswer& res);
@@ -119,6 +133,7 @@ private:
     std::unordered_map<std::string, int> refusals_;  // by score code, since the start
     std::unique_ptr<THttpFront> http_;
     std::atomic<std::shared_ptr<const std::map<std::string, Page>>> pages_;
+    std::atomic<std::shared_ptr<const PlayFiles>> play_;
     // The highscore page is made again only after a new score, a moderation or when the week
     // changes; one request makes it, the others wait for it or take the last one made.
     struct THighscoreCache {

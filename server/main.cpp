@@ -46,6 +46,7 @@ void Usage(const char* self) {
                  "  --listen       address and port to serve on (127.0.0.1:8080)\n"
                  "  --data         folder of the highscore database (./zolvex-data)\n"
                  "  --pages        folder of the pages (%s)\n"
+                 "  --play         folder of the game for browsers, served at /play/ (%s)\n"
                  "  --level        the game's level in plain text, to check scores against (%s)\n"
                  "  --rate/--burst scores one address may publish per minute, and at once (6, 5); "
                  "0 is no limit\n"
@@ -70,7 +71,7 @@ void Usage(const char* self) {
                  "  --verify-seconds  a replay still playing after this is refused (10)\n"
                  "       %s backup [--data DIR] FILE\n"
                  "  a consistent copy of the live highscore database into FILE\n",
-                 self, ZOLVEX_DEFAULT_PAGES, ZOLVEX_DEFAULT_LEVEL, self);
+                 self, ZOLVEX_DEFAULT_PAGES, ZOLVEX_DEFAULT_PLAY, ZOLVEX_DEFAULT_LEVEL, self);
     std::fprintf(
         stderr,
         "  --store        a PostgreSQL address (postgresql://...) in place of --data, for "
@@ -291,6 +292,7 @@ int main(int argc, char** argv) {
     }
     zx::server::TServerOptions options;
     options.PagesDir = ZOLVEX_DEFAULT_PAGES;
+    options.PlayDir = ZOLVEX_DEFAULT_PLAY;
     std::string data = "zolvex-data";
     std::string level = ZOLVEX_DEFAULT_LEVEL;
     std::optional<bool> requireReplay;
@@ -329,6 +331,8 @@ int main(int argc, char** argv) {
             level = argv[++i];
         } else if (!std::strcmp(argv[i], "--pages") && more) {
             options.PagesDir = argv[++i];
+        } else if (!std::strcmp(argv[i], "--play") && more) {
+            options.PlayDir = argv[++i];
         } else if (!std::strcmp(argv[i], "--rate") && more && ParseNumber(argv[i + 1], n)) {
             options.SubmitPerMinute = n;
             ++i;

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <optional>
 
+#include "platform/Ticks.h"
 #include "sprites/WaveFile.h"
 #include "support/Ansi.h"
 #include "support/LogFiles.h"
@@ -19,6 +20,10 @@ namespace {
 
 // Files below this size go into static buffers.
 constexpr uintmax_t kStaticLimit = 500000;
+
+// Larger sounds are streamed from their files by a thread of their own; where no thread can be
+// started (a browser's page) every sound is held whole.
+constexpr bool Held(uintmax_t size) { return size < kStaticLimit || !platform::ThreadsAvailable(); }
 constexpr uint32_t kControlFlags = DSBCAPS_CTRLFREQUENCY | DSBCAPS_CTRLPAN | DSBCAPS_CTRLVOLUME;
 
 std::string ExtractFileName(const std::string& path) {
@@ -112,8 +117,8 @@ void TqvDSound::LoadDir(const std::string& directory) {
         // copy, not the one in the program folder.
         const std::string path = ResolvePath(directory + "\\" + e.Name);
         WriteLog("Loading Sound " + path + " (" + std::to_string(e.Size) + " bytes");
-        loaded_.push_back(std::make_unique<TqvDSoundFile>(
-            *this, path.substr(0, path.size() - 4), e.Size < kStaticLimit ? DSBCAPS_STATIC : 0));
+        loaded_.push_back(std::make_unique<TqvDSoundFile>(*this, path.substr(0, path.size() - 4),
+                                                          Held(e.Size) ? DSBCAPS_STATIC : 0));
         const std::string& failure = loaded_.back()->LoadFailure;
         WriteLog(failure.empty() ? std::string("Loaded")
                                  : "Not loaded (" + failure + "): the sound stays silent");

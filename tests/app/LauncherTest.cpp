@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPointer>
 #include <QScrollBar>
 #include <QTest>
@@ -16,8 +17,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -685,6 +688,63 @@ TEST_F(LauncherTest, OfflineAfterAnActivationShowsThePlainPictureAndOnlineThePag
     f.Timer1Timer();
     WaitForPage(f);
     EXPECT_EQ(f.WebBrowser1->verticalScrollBar()->value(), 0);
+}
+
+// The pages carry what a browser on a desktop or a phone needs (a viewport, a style sheet, the
+// "Play now" link): in the launcher's frame each looks exactly as without them.
+TEST_F(LauncherTest, TheStartPagesLookInTheFrameAsWithoutWhatBrowsersAreGiven) {
+    const auto read = [](const std::string& name) {
+        std::ifstream in(std::string(ZOLVEX_PAGES_SOURCE) + "/" + name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const auto bare = [](std::string page) {
+        for (const std::regex& r : {std::regex(R"(<meta name="viewport"[^>]*>\n)"),
+                                    std::regex(R"(<link rel="stylesheet"[^>]*>\n)"),
+                                    std::regex(R"(<a class="playnow"[^>]*></a>)")})
+            page = std::regex_replace(page, r, "");
+        return page;
+    };
+    const std::vector<std::string> names = {"index.html", "howto.htm",    "zvxrulesengl.htm",
+                                            "prizes.htm", "safersex.htm", "errors.htm"};
+    std::string shown;
+    server.Server().Get("/zvxinternal/page", [&](const httplib::Request&, httplib::Response& res) {
+        res.set_content(shown, "text/html");
+    });
+    // Were the frame to read the sheet, this would show.
+    server.Server().Get("/zvxinternal/site.css",
+                        [](const httplib::Request&, httplib::Response& res) {
+                            res.set_content("body { font-size: 40px; color: red; }", "text/css");
+                        });
+    TForm1& f = Form();
+    f.show();
+    desktop.Online(true);
+    f.Timer1Timer();  // the start page first, as at the launcher's start
+    WaitForPage(f);
+    const auto look = [&](const std::string& page) {
+        shown = page;
+        f.WebBrowser1->Navigate(Qs(StartPageAddress() + "/page"));
+        WaitForPage(f);
+        QTextDocument* doc = f.WebBrowser1->document();
+        QImage whole(doc->size().toSize(), QImage::Format_ARGB32);
+        whole.fill(Qt::white);
+        QPainter painter(&whole);
+        doc->drawContents(&painter);
+        painter.end();
+        return std::make_pair(f.WebBrowser1->toPlainText(), whole);
+    };
+    for (const std::string& name : names) {
+        const std::string shipped = read(name);
+        ASSERT_NE(shipped.find("<link rel=\"stylesheet\" href=\"/zvxinternal/site.css\">"),
+                  std::string::npos)
+            << name;
+        ASSERT_NE(bare(shipped), shipped);
+        const auto [text, picture] = look(shipped);
+        const auto [bareText, barePicture] = look(bare(shipped));
+        EXPECT_EQ(text, bareText) << name;
+        EXPECT_FALSE(text.contains(QStringLiteral("Play now"))) << name;
+        EXPECT_EQ(picture, barePicture) << name;
+    }
+    EXPECT_NE(read("index.html").find(R"(<a class="playnow" href="/play/")"), std::string::npos);
 }
 
 // A browser handler that starts and then fails is reported like one that is missing.

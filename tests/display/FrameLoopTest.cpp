@@ -352,6 +352,31 @@ TEST_F(FrameLoopTest, FullScreenStandsStillWhileInTheBackground) {
     EXPECT_FALSE(DD.SurfacesLost);
 }
 
+TEST_F(FrameLoopTest, AHiddenPageRunsNoTicksUntilShownAndADesktopWindowRunsOn) {
+    const auto windowEvent = [](TTestForm& f, uint8_t what) {
+        SDL_Event e{};
+        e.type = SDL_WINDOWEVENT;
+        e.window.windowID = f.Window().Id();
+        e.window.event = what;
+        SDL_PushEvent(&e);
+        while (f.ProcessEvent(0)) {
+        }
+    };
+    for (const bool freeze : {true, false}) {
+        TTestForm f(2);
+        f.FreezeWhileHidden = freeze;
+        f.Show();
+        f.Threadnotify(2);
+        windowEvent(f, SDL_WINDOWEVENT_HIDDEN);
+        f.Threadnotify(3);
+        EXPECT_EQ(f.StateRuns, freeze ? 2 : 5) << freeze;
+        windowEvent(f, SDL_WINDOWEVENT_SHOWN);
+        f.Threadnotify(1);
+        EXPECT_EQ(f.StateRuns, freeze ? 3 : 6) << freeze;
+        EXPECT_FALSE(f.ErrorFlag);
+    }
+}
+
 TEST_F(FrameLoopTest, FrameErrorIsLoggedWithItsStageAndWindsDown) {
     TTestForm f(2);
     f.Show();

@@ -126,6 +126,9 @@ TEST_F(ServerTest, EveryPageAnswersForBothHostFormsAndEveryLinkLeadsSomewhere) {
             links.insert((*it)[1]);
     }
     EXPECT_TRUE(links.count("/zvxinternal/pics/banner.png"));
+    // The start page leads to the game in the browser (served where the web build is: PlayTest).
+    EXPECT_TRUE(links.erase("/play/"));
+    EXPECT_TRUE(links.count("/zvxinternal/site.css"));
     for (const std::string& l : links) {
         // Inside the start page's area, or the campaign's game page: nothing points elsewhere.
         ASSERT_TRUE(l.rfind("/zvxinternal", 0) == 0 || l == "/game/game_zolvex.html") << l;
