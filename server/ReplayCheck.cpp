@@ -166,11 +166,12 @@ TVerifierRun RunVerifier(const std::string& verifier, const std::string& file,
     run.Started = true;
     // On a loaded machine a verifier waits for a processor far longer than it plays; the CPU
     // limit it sets itself bounds a busy one. So past the deadline it goes on while its processor
-    // time still grows from one second to the next, up to ten deadlines; one that stands still
-    // (stopped, or waiting for what never comes) is killed.
+    // time still grows from one check to the next (five seconds apart: a starved process may run
+    // less than a clock tick in one), up to sixty deadlines; one that stands still (stopped, or
+    // waiting for what never comes) is killed.
     const int64_t start = NowMs();
     int64_t end = start + deadline.count();
-    const int64_t last = start + 10 * deadline.count();
+    const int64_t last = start + 60 * deadline.count();
     int64_t cpuAtEnd = -1;
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
     std::string* into[2] = {&run.Out, &run.Err};
@@ -181,7 +182,7 @@ TVerifierRun RunVerifier(const std::string& verifier, const std::string& file,
             const int64_t cpu = ProcessorTicks(pid);
             if (now < last && cpu >= 0 && cpu > cpuAtEnd) {
                 cpuAtEnd = cpu;
-                end = now + 1000;
+                end = now + 5000;
             } else {
                 run.TimedOut = true;
                 break;

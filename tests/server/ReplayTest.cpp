@@ -216,7 +216,7 @@ TEST_F(ReplayTest, AVerifierThatDiesOnceIsRunAgainAndOnlyOneThatAlwaysDiesRefuse
     EXPECT_EQ(top[0].Name, "Ann");
 }
 
-// Three million steps of a shell loop take longer than the one-second deadline on any machine, and
+// Two million steps of a shell loop take longer than the one-second deadline on any machine, and
 // a loaded machine stretches them further: a verifier still playing is let finish.
 TEST_F(ReplayTest, AVerifierStillPlayingPastTheDeadlineIsLetFinishAndOneStandingStillIsNot) {
     test::InProcessServer server(data.Path(), Options(2, 8, 60000, 1));

@@ -236,7 +236,7 @@ case "$r" in
     if [ -e "$here/crashed" ]; then printf '%s\n' "$r" | tail -n +2; exit 0; fi
     : > "$here/crashed"; echo "stand-in: dies" >&2; kill -SEGV $$ ;;
   crash*) echo "stand-in: dies" >&2; kill -SEGV $$ ;;
-  spin*) i=0; while [ $i -lt 3000000 ]; do i=$((i + 1)); done; printf '%s\n' "$r" | tail -n +2 ;;
+  spin*) i=0; while [ $i -lt 2000000 ]; do i=$((i + 1)); done; printf '%s\n' "$r" | tail -n +2 ;;
   refuse*) echo "refused: $(printf '%s\n' "$r" | head -n 1 | cut -c 8-)" >&2; exit 2 ;;
   hang*) exec sleep 100000 ;;
   wait*) while [ ! -e "$here/go" ]; do sleep 0.02; done; printf '%s\n' "$r" | tail -n +2 ;;
