@@ -17,7 +17,7 @@ pkgs=(
   openssl
   clang clang-14 libclang-rt-14-dev clang-format clang-tidy curl
   desktop-file-utils appstream lintian dpkg-dev dpkg postgresql-15 libpq-dev util-linux stress
-  time
+  time systemd
   emscripten node-acorn nodejs
 )
 # Every program that tools/, tests/, bench/ or the build start, with the package that provides it
@@ -31,7 +31,7 @@ declare -A programs=(
   [desktop-file-validate]=desktop-file-utils [appstreamcli]=appstream [lintian]=lintian
   [dpkg-deb]=dpkg [dpkg-shlibdeps]=dpkg-dev [setpriv]=util-linux [cpack]=cmake
   [stress]=stress [node]=nodejs [emcc]=emscripten [em++]=emscripten [emcmake]=emscripten
-  [dpkg-source]=dpkg-dev
+  [dpkg-source]=dpkg-dev [systemd-analyze]=systemd
 )
 # Python modules that tests start with /usr/bin/python3 -m.
 declare -A pymodules=([aiosmtpd]=python3-aiosmtpd)
