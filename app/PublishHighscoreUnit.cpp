@@ -8,6 +8,7 @@
 #include "app/HighscoreuploadedUnit.h"
 #include "app/Main.h"
 #include "game/GameRecords.h"
+#include "game/Highscores.h"
 #include "net/Internet.h"
 #include "platform/Dialogs.h"
 #include "support/Ansi.h"
@@ -23,23 +24,6 @@ QLineEdit* Edit(QWidget* parent, int maxLength) {
 }
 
 }  // namespace
-
-TPayloadFields PublishedFields() {
-    TPayloadFields f;
-    f.PlayerId = Utf8ToAnsi(EnvData.PlayerId);
-    f.Score = EnvData.Highscores[0].Score;
-    f.Name = Utf8ToAnsi(EnvData.PublishName);
-    f.City = Utf8ToAnsi(EnvData.City);
-    f.Country = Utf8ToAnsi(EnvData.Country);
-    f.Email = Utf8ToAnsi(EnvData.Email);
-    f.Age = EnvData.Age;
-    f.Sex = EnvData.Sex;
-    f.Comment = Utf8ToAnsi(EnvData.Comment);
-    f.GamesStarted = EnvData.GamesStarted;
-    f.GamesWon = EnvData.GamesWon;
-    f.ScoreCode = EnvData.ScoreCodes[0];
-    return f;
-}
 
 std::string ScoreRequestAddress(const std::string& encoded) {
     return "http://" + HostSetting("ScoreServer") + "/score2.php?cs=" + encoded;

@@ -62,8 +62,6 @@ private:
     std::string lastResponse_;
 };
 
-// The fields of a publication of place 1, from EnvData, as they go on the wire.
-TPayloadFields PublishedFields();
 // The request address for an encoded payload.
 std::string ScoreRequestAddress(const std::string& encoded);
 // The address a score's replay is posted to: the same payload ties it to the score.

@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "support/Ansi.h"
+
 namespace zx {
 namespace {
 
@@ -47,5 +49,22 @@ void SetHighscoreName(int place, std::string_view name) {
 }
 
 void SetLastName(std::string_view name) { EnvData.LastName = CutText(name, kNameChars); }
+
+TPayloadFields PublishedFields() {
+    TPayloadFields f;
+    f.PlayerId = Utf8ToAnsi(EnvData.PlayerId);
+    f.Score = EnvData.Highscores[0].Score;
+    f.Name = Utf8ToAnsi(EnvData.PublishName);
+    f.City = Utf8ToAnsi(EnvData.City);
+    f.Country = Utf8ToAnsi(EnvData.Country);
+    f.Email = Utf8ToAnsi(EnvData.Email);
+    f.Age = EnvData.Age;
+    f.Sex = EnvData.Sex;
+    f.Comment = Utf8ToAnsi(EnvData.Comment);
+    f.GamesStarted = EnvData.GamesStarted;
+    f.GamesWon = EnvData.GamesWon;
+    f.ScoreCode = EnvData.ScoreCodes[0];
+    return f;
+}
 
 }  // namespace zx

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "game/GameRecords.h"
+#include "payload/Payload.h"
 
 namespace zx {
 
@@ -29,5 +30,9 @@ void SetScoreCode(int place, std::string_view code);  // at most 100 characters
 void SetHighscoreName(int place, std::string_view name);
 // The name last typed, at most 20 characters.
 void SetLastName(std::string_view name);
+
+// The fields of a publication of place 1, from EnvData, as they go on the wire (the launcher's
+// dialog and the web page's both send them).
+TPayloadFields PublishedFields();
 
 }  // namespace zx

@@ -14,6 +14,7 @@
 
 #include "game/GameGlobals.h"
 #include "game/GameRecords.h"
+#include "game/Highscores.h"
 #include "game/ReplayStore.h"
 #include "payload/Payload.h"
 #include "screen/DDrawUnit.h"
@@ -93,19 +94,7 @@ static const char* Publish(const char* name, const char* city, const char* count
     SaveEnv();
     if (Trim(EnvData.PublishName).empty())
         return Handed("!Please enter a name before you upload your score.");
-    TPayloadFields f;
-    f.PlayerId = Utf8ToAnsi(EnvData.PlayerId);
-    f.Score = EnvData.Highscores[0].Score;
-    f.Name = Utf8ToAnsi(EnvData.PublishName);
-    f.City = Utf8ToAnsi(EnvData.City);
-    f.Country = Utf8ToAnsi(EnvData.Country);
-    f.Email = Utf8ToAnsi(EnvData.Email);
-    f.Age = EnvData.Age;
-    f.Sex = EnvData.Sex;
-    f.Comment = Utf8ToAnsi(EnvData.Comment);
-    f.GamesStarted = EnvData.GamesStarted;
-    f.GamesWon = EnvData.GamesWon;
-    f.ScoreCode = EnvData.ScoreCodes[0];
+    const TPayloadFields f = PublishedFields();
     try {
         const std::string encoded =
             ScramblePayload(BuildPayload(f), [](int n) { return RandInt(n); });
