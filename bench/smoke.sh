@@ -60,6 +60,7 @@ run server/pgbenchrun.sh "$here/server/pgbenchrun.sh" "$build"
 run server/replayrun.sh "$here/server/replayrun.sh" "$build" 4 1 2
 run verify.sh "$here/verify.sh" "$build" 1
 run webreplay.sh "$here/webreplay.sh" "$build" "$here/../build-web" 1
+run web.sh "$here/web.sh" "$build" "$here/../build-web/zolvex" 3
 run all.sh "$here/all.sh" "$build" 1
 
 # A bench that is not in the list above would rot unseen.

@@ -19,6 +19,7 @@ pkgs=(
   desktop-file-utils appstream lintian dpkg-dev dpkg postgresql-15 libpq-dev util-linux stress
   time systemd
   emscripten node-acorn nodejs
+  chromium chromium-driver python3-selenium
 )
 # Every program that tools/, tests/, bench/ or the build start, with the package that provides it
 # under that name. Keep it in step with what the scripts call.
@@ -32,9 +33,10 @@ declare -A programs=(
   [dpkg-deb]=dpkg [dpkg-shlibdeps]=dpkg-dev [setpriv]=util-linux [cpack]=cmake
   [stress]=stress [node]=nodejs [emcc]=emscripten [em++]=emscripten [emcmake]=emscripten
   [dpkg-source]=dpkg-dev [systemd-analyze]=systemd
+  [chromium]=chromium [chromedriver]=chromium-driver
 )
 # Python modules that tests start with /usr/bin/python3 -m.
-declare -A pymodules=([aiosmtpd]=python3-aiosmtpd)
+declare -A pymodules=([aiosmtpd]=python3-aiosmtpd [selenium]=python3-selenium)
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO=sudo

@@ -119,7 +119,7 @@ class Page:
         from selenium.webdriver.chrome.service import Service
         opts = webdriver.ChromeOptions()
         opts.binary_location = CHROMIUM
-        for a in ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
+        for a in ["--headless", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu", "--disable-quic",
                   "--no-first-run", "--disable-background-networking",
                   "--disable-component-update", "--disable-sync", "--mute-audio",
                   "--user-data-dir=" + profile, "--window-size=1366,768"]:
@@ -306,11 +306,11 @@ def main():
             skip("no web build (%s missing; tools/build.sh web makes it)" % f)
     for exe in (CHROMIUM, DRIVER):
         if not os.access(exe, os.X_OK):
-            skip(exe + " is not installed (tools/web-setup.sh installs it)")
+            skip(exe + " is not installed (tools/setup.sh installs it)")
     try:
         import selenium  # noqa: F401
     except ImportError:
-        skip("python3-selenium is not installed (tools/web-setup.sh installs it)")
+        skip("python3-selenium is not installed (tools/setup.sh installs it)")
     if a.shots:
         os.makedirs(a.shots, exist_ok=True)
 
