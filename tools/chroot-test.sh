@@ -16,6 +16,9 @@ fi
 for m in proc sys dev dev/pts; do mountpoint -q "$root/$m" || mount --bind "/$m" "$root/$m"; done
 mountpoint -q "$root/tmp" || mount -t tmpfs tmpfs "$root/tmp"
 cp /etc/resolv.conf "$root/etc/resolv.conf"
+# Every installed Debian names localhost in /etc/hosts (the installer writes it); debootstrap does
+# not, and the browser tests' driver is reached as localhost.
+[ -e "$root/etc/hosts" ] || printf '127.0.0.1\tlocalhost\n::1\tlocalhost ip6-localhost ip6-loopback\n' >"$root/etc/hosts"
 rm -rf "$root/root/zolvex"
 git clone -q "$repo" "$root/root/zolvex"
 git -C "$root/root/zolvex" checkout -q "$(git -C "$repo" rev-parse "$rev")"
