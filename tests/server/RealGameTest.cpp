@@ -72,8 +72,8 @@ TEST_F(RealGameTest, AWonAndALostGameAreTakenOnceAndNeverWithTenThousandMore) {
     EXPECT_EQ(server_.Store().SubmissionCount(), 2);
 }
 
-// Every skill, fifty seeds each (ten in the sanitizer build): an honest game is never refused, whatever the checks against
-// the level decide about forged ones.
+// Every skill, fifty seeds each (ten in the sanitizer build): an honest game is never refused,
+// whatever the checks against the level decide about forged ones.
 class EveryScriptedGame : public RealGameTest, public testing::WithParamInterface<TSkill> {};
 
 // The sanitizer build plays ten times slower; a fifth of the seeds keeps its run within ctest's

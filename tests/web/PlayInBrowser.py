@@ -119,8 +119,8 @@ class Page:
         from selenium.webdriver.chrome.service import Service
         opts = webdriver.ChromeOptions()
         opts.binary_location = CHROMIUM
-        for a in ["--headless", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu", "--disable-quic",
-                  "--no-first-run", "--disable-background-networking",
+        for a in ["--headless", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
+                  "--disable-quic", "--no-first-run", "--disable-background-networking",
                   "--disable-component-update", "--disable-sync", "--mute-audio",
                   "--user-data-dir=" + profile, "--window-size=1366,768"]:
             opts.add_argument(a)
