@@ -86,13 +86,17 @@ std::string GzipBody(std::string_view bytes) {
     return out;
 }
 
-std::string BrotliBody(std::string_view bytes) {
+std::string BrotliBody(std::string_view bytes, bool best) {
     size_t size = BrotliEncoderMaxCompressedSize(bytes.size());
     if (size == 0) size = bytes.size() + 1024;
     std::string out(size, '\0');
     // Quality 9: near the best for text and the game's data, at a small part of quality 11's time
-    // for a file of megabytes, which every start and reload compresses.
-    if (!BrotliEncoderCompress(9, BROTLI_DEFAULT_WINDOW, BROTLI_MODE_GENERIC, bytes.size(),
+    // for a file of megabytes, which every start and reload compresses. The best form also takes
+    // the largest window every browser reads (16 MB), so a repeat far back in the game's packed
+    // files still counts.
+    const int quality = best ? BROTLI_MAX_QUALITY : 9;
+    const int window = best ? BROTLI_MAX_WINDOW_BITS : BROTLI_DEFAULT_WINDOW;
+    if (!BrotliEncoderCompress(quality, window, BROTLI_MODE_GENERIC, bytes.size(),
                                reinterpret_cast<const uint8_t*>(bytes.data()), &size,
                                reinterpret_cast<uint8_t*>(out.data())))
         throw std::runtime_error("brotli: cannot compress");

@@ -1,14 +1,12 @@
 #include "server/ReplayQueue.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
+
+#include "server/WholeFile.h"
 
 namespace zx::server {
 namespace fs = std::filesystem;
@@ -37,41 +35,6 @@ std::optional<std::string> CodeOf(const std::string& hex) {
         out += static_cast<char>((hi - kHex) * 16 + (lo - kHex));
     }
     return out;
-}
-
-void SyncFolder(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    fsync(fd);
-    close(fd);
-}
-
-// Temporary file, sync, rename, sync of the folder: a crash leaves the whole replay or none.
-void WriteWhole(const std::string& path, const std::string& bytes) {
-    const std::string tmp = path + ".tmp";
-    const int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd < 0) throw std::runtime_error("cannot write " + tmp + ": " + std::strerror(errno));
-    size_t at = 0;
-    while (at < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + at, bytes.size() - at);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            const int e = errno;
-            close(fd);
-            unlink(tmp.c_str());
-            throw std::runtime_error("cannot write " + tmp + ": " + std::strerror(e));
-        }
-        at += static_cast<size_t>(n);
-    }
-    if (fsync(fd) != 0 || close(fd) != 0) {
-        unlink(tmp.c_str());
-        throw std::runtime_error("cannot write " + tmp);
-    }
-    if (rename(tmp.c_str(), path.c_str()) != 0) {
-        unlink(tmp.c_str());
-        throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
-    }
-    SyncFolder(fs::path(path).parent_path().string());
 }
 
 }  // namespace
@@ -126,7 +89,7 @@ TReplayOffer TReplayQueue::Offer(const std::string& code, const std::string& rep
         known_.insert(code);  // held while it is written, so that no second copy is
     }
     try {
-        WriteWhole(PathOf(code), replay);
+        WriteWhole(PathOf(code), replay, 0600);
     } catch (...) {
         {
             std::lock_guard lock(mutex_);

@@ -1,8 +1,11 @@
 #include "server/Server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <future>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,6 +14,7 @@
 #include "server/Encoding.h"
 #include "server/Html.h"
 #include "server/Submission.h"
+#include "server/WholeFile.h"
 
 namespace zx::server {
 namespace fs = std::filesystem;
@@ -60,6 +64,35 @@ std::optional<std::string> ReadPage(const fs::path& path) {
     }
     close(fd);
     return body;
+}
+
+// The game's files in its folder: the page and the files its loader fetches, side by side; nothing
+// below it, no link, nothing else that lies there.
+std::vector<fs::path> PlayFolderFiles(const std::string& dir) {
+    std::vector<fs::path> files;
+    std::error_code ec;
+    if (dir.empty()) return files;
+    for (const auto& entry : fs::directory_iterator(dir, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (!TypeOf(entry.path()) || entry.is_symlink() || !entry.is_regular_file()) continue;
+        if (name == "play.html" || name.rfind("zolvex-play.", 0) == 0)
+            files.push_back(entry.path());
+    }
+    return files;
+}
+
+// A compressed form of one of the game's files made beforehand, named by the fingerprint of the
+// body it holds: a form left from another build is never sent for this one.
+fs::path StoredForm(const std::string& file, const std::string& tag, const char* ext) {
+    return fs::path(file + "." + tag + ext);
+}
+
+bool IsStoredFormOf(const std::string& name, const std::string& file) {
+    const size_t tail = 1 + 16 + 3;  // ".<fingerprint>.gz"
+    if (name.size() != file.size() + tail || name.compare(0, file.size(), file) != 0) return false;
+    const std::string ext = name.substr(name.size() - 3);
+    return name[file.size()] == '.' && (ext == ".gz" || ext == ".br") &&
+           name.find_first_not_of("0123456789abcdef", file.size() + 1) == name.size() - 3;
 }
 
 // A page's path with a "." or ".." step, or an empty one, names nothing in the folder.
@@ -164,15 +197,24 @@ void TZolvexServer::LoadPages() {
     play_.store(std::move(play));
 }
 
-TZolvexServer::Page TZolvexServer::MakePage(std::string body, const char* type) {
+TZolvexServer::Page TZolvexServer::MakePage(std::string body, const char* type,
+                                            const std::string& file) {
     Page page;
     page.type = type;
     page.tag = Fingerprint(body);
     if (Compressible(page.type) && body.size() >= 256) {
-        std::string gz = GzipBody(body), br = BrotliBody(body);
-        if (gz.size() < body.size()) page.gzip = std::make_shared<const std::string>(std::move(gz));
-        if (br.size() < body.size())
-            page.brotli = std::make_shared<const std::string>(std::move(br));
+        // The game's large files would cost seconds of every start to compress.
+        std::optional<std::string> gz, br;
+        if (!file.empty()) {
+            gz = ReadPage(StoredForm(file, page.tag, ".gz"));
+            br = ReadPage(StoredForm(file, page.tag, ".br"));
+        }
+        if (!gz) gz = GzipBody(body);
+        if (!br) br = BrotliBody(body);
+        if (gz->size() < body.size())
+            page.gzip = std::make_shared<const std::string>(std::move(*gz));
+        if (br->size() < body.size())
+            page.brotli = std::make_shared<const std::string>(std::move(*br));
     }
     page.body = std::make_shared<const std::string>(std::move(body));
     return page;
@@ -182,16 +224,11 @@ TZolvexServer::Page TZolvexServer::MakePage(std::string body, const char* type) 
 // it is served. The page names its files with the set's version, which it is given here.
 std::shared_ptr<const TZolvexServer::PlayFiles> TZolvexServer::LoadPlay(const std::string& dir) {
     auto play = std::make_shared<PlayFiles>();
-    std::error_code ec;
-    if (dir.empty() || !fs::is_regular_file(fs::path(dir) / "play.html", ec)) return play;
     std::map<std::string, std::string> bodies;
     std::string all;
-    for (const auto& entry : fs::directory_iterator(dir, ec)) {
-        const std::string name = entry.path().filename().string();
-        const char* type = TypeOf(entry.path());
-        if (!type || entry.is_symlink() || !entry.is_regular_file()) continue;
-        if (name != "play.html" && name.rfind("zolvex-play.", 0) != 0) continue;
-        std::optional<std::string> body = ReadPage(entry.path());
+    for (const fs::path& file : PlayFolderFiles(dir)) {
+        const std::string name = file.filename().string();
+        std::optional<std::string> body = ReadPage(file);
         if (!body) continue;
         if (name != "play.html") all += name + "\n" + Fingerprint(*body) + "\n";
         bodies[name] = std::move(*body);
@@ -203,8 +240,47 @@ std::shared_ptr<const TZolvexServer::PlayFiles> TZolvexServer::LoadPlay(const st
          at = html.find("{version}", at + play->version.size()))
         html.replace(at, 9, play->version);
     for (auto& [name, body] : bodies)
-        play->files[name] = MakePage(std::move(body), TypeOf(fs::path(name)));
+        play->files[name] = MakePage(std::move(body), TypeOf(fs::path(name)),
+                                     name == "play.html" ? "" : (fs::path(dir) / name).string());
     return play;
+}
+
+void StorePlayForms(const std::string& dir) {
+    const std::vector<fs::path> files = PlayFolderFiles(dir);
+    if (files.empty()) throw std::runtime_error("no files of the game in " + dir);
+    std::vector<std::string> names, keep;
+    std::vector<std::future<void>> work;
+    for (const fs::path& file : files) {
+        // The page is changed at every load, and small: compressed then.
+        if (file.filename() == "play.html") continue;
+        std::optional<std::string> read = ReadPage(file);
+        if (!read) throw std::runtime_error("cannot read " + file.string());
+        names.push_back(file.filename().string());
+        if (!Compressible(TypeOf(file)) || read->size() < 256) continue;
+        auto body = std::make_shared<const std::string>(std::move(*read));
+        const std::string tag = Fingerprint(*body);
+        for (const char* ext : {".gz", ".br"}) {
+            const fs::path form = StoredForm(file.string(), tag, ext);
+            keep.push_back(form.filename().string());
+            if (fs::is_regular_file(form)) continue;
+            const bool gzip = ext[1] == 'g';
+            // Each form on a thread of its own: the largest takes a minute at Brotli's best.
+            work.push_back(std::async(std::launch::async, [body, form, gzip] {
+                WriteWhole(form.string(), gzip ? GzipBody(*body) : BrotliBody(*body, true), 0644);
+            }));
+        }
+    }
+    for (auto& w : work) w.get();
+    for (const auto& entry : fs::directory_iterator(dir)) {
+        std::string name = entry.path().filename().string();
+        // A form whose writing was cut off is left as its temporary file.
+        if (name.ends_with(".tmp"))
+            name.resize(name.size() - 4);
+        else if (std::find(keep.begin(), keep.end(), name) != keep.end())
+            continue;
+        for (const std::string& file : names)
+            if (IsStoredFormOf(name, file)) fs::remove(entry.path());
+    }
 }
 
 // /play/ is the page; the files beside it are asked for with the version the page was given. A

@@ -102,7 +102,8 @@ private:
         std::string version;
     };
     void LoadPages();
-    static Page MakePage(std::string body, const char* type);
+    // file: where the body was read, beside which its compressed forms may be stored.
+    static Page MakePage(std::string body, const char* type, const std::string& file = "");
     static std::shared_ptr<const PlayFiles> LoadPlay(const std::string& dir);
     void ServePlay(const std::string& name, const THttpRequest& req, THttpAnswer& res) const;
     static void SendWhole(const Page& page, const THttpRequest& req, THttpAnswer& res);
@@ -155,5 +156,10 @@ private:
 
 // The raw value of one query parameter, not unescaped; nothing when absent.
 std::optional<std::string> RawQueryValue(const std::string& target, const std::string& name);
+
+// Stores the smallest compressed forms of the game's large files beside them, where the server
+// takes them instead of compressing at each start, and removes forms of bodies the folder no
+// longer holds. Throws std::runtime_error.
+void StorePlayForms(const std::string& dir);
 
 }  // namespace zx::server

@@ -86,8 +86,11 @@ void Usage(const char* self) {
         "  hide|restore score NUMBER  one score, by the number that list shows\n"
         "  refuse|allow NAME          scores under that name (any case) are not taken\n"
         "  refused                    the refused names\n"
-        "  require-replay on|off      rank only scores whose replay was verified, or all\n",
-        self, self);
+        "  require-replay on|off      rank only scores whose replay was verified, or all\n"
+        "       %s compress-play DIR\n"
+        "  stores the smallest compressed forms of the game's files in DIR beside them, so that\n"
+        "  a start does not compress them (after each build of the game for browsers)\n",
+        self, self, self);
 }
 
 // A copy of the live database, taken while the server runs: one read transaction, so the copy is
@@ -276,6 +279,15 @@ int Admin(int argc, char** argv) {
 int main(int argc, char** argv) {
     if (argc > 1 && !std::strcmp(argv[1], "migrate")) return Migrate(argc, argv);
     if (argc > 1 && !std::strcmp(argv[1], "admin")) return Admin(argc, argv);
+    if (argc == 3 && !std::strcmp(argv[1], "compress-play")) {
+        try {
+            zx::server::StorePlayForms(argv[2]);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "zolvex-server: compress-play: %s\n", e.what());
+            return 1;
+        }
+        return 0;
+    }
     // zolvex-server backup [--data DIR] FILE
     if (argc >= 3 && !std::strcmp(argv[1], "backup")) {
         std::string data = "zolvex-data";

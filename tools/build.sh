@@ -7,7 +7,8 @@
 #            runs them)
 #   web      the game screen for browsers and Node.js with emscripten (build-web/): the libraries
 #            it stands on are built for WebAssembly from Debian's sources (tools/web-deps.sh,
-#            cached in build-web/deps), the art is the plain build's (its generator is a host tool)
+#            cached in build-web/deps), the art is the plain build's (its generator is a host tool),
+#            and the plain build's server stores the compressed forms of the page's files
 # Warnings are errors in all of them: this is the developers' and CI's build. A user's plain
 # `cmake -S . -B dir && cmake --build dir` leaves them warnings.
 set -euo pipefail
@@ -33,10 +34,13 @@ if [ "$kind" = web ]; then
   if [ ! -f build/build.ninja ]; then
     cmake -S . -B build -G Ninja -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
   fi
-  cmake --build build --target assets level_pack
+  cmake --build build --target assets level_pack zolvex-server
   tools/web-deps.sh "$dir"
   emcmake cmake -S . -B "$dir" -G Ninja -DCMAKE_COMPILE_WARNING_AS_ERROR=ON "${extra[@]}" >/dev/null
   cmake --build "$dir" -j"$(nproc)"
+  # The page's files compressed at their smallest once here (a minute), not at every start of a
+  # server; only files changed since the last build are compressed again.
+  build/server/zolvex-server compress-play "$dir/zolvex"
   exit 0
 fi
 # ccache, where installed, lets rebuilds and several checkouts on one machine share compiled units.

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "ServerFixtures.h"
 #include "server/Encoding.h"
@@ -159,6 +160,60 @@ TEST_F(PlayTest, PagesGoCompressedTooButAPartAskedForIsOfThePlainPage) {
     // Pictures are compressed already.
     auto pic = Raw("/zvxinternal/pics/banner.png", {{"Accept-Encoding", "gzip, br"}});
     EXPECT_FALSE(pic->has_header("Content-Encoding"));
+}
+
+std::string Slurp(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The game's large files are compressed once, after their build: a start sends the forms stored
+// for exactly the bodies it reads, and compresses a body itself whose forms are another build's.
+TEST(PlayStoredForms, AStartSendsTheFormsStoredForItsBodiesAndNeverThoseOfAnotherBuild) {
+    test::TempFolder data, play;
+    const fs::path dir = play.Path();
+    std::string body;
+    for (int i = 0; body.size() < 40000; ++i) body += "cell " + std::to_string(i % 89) + ";\n";
+    Write(dir / "play.html", "<html><script src=\"zolvex-play.data?v={version}\"></script>");
+    Write(dir / "zolvex-play.data", body);
+    Write(dir / "zolvex-play.data.0123456789abcdef.br", "another build's");
+    Write(dir / "zolvex-play.data.0123456789abcdef.gz.tmp", "cut off");
+    Write(dir / "zolvex-play.data.notes.gz", "not a form");
+
+    server::StorePlayForms(dir.string());
+    const std::string tag = server::Fingerprint(body);
+    const fs::path gz = dir / ("zolvex-play.data." + tag + ".gz");
+    EXPECT_EQ(Slurp(gz), server::GzipBody(body));
+    EXPECT_EQ(Slurp(dir / ("zolvex-play.data." + tag + ".br")), server::BrotliBody(body, true));
+    std::set<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{
+                         "play.html", "zolvex-play.data", "zolvex-play.data." + tag + ".br",
+                         "zolvex-play.data." + tag + ".gz", "zolvex-play.data.notes.gz"}));
+
+    // A stored form is sent as it stands: this one differs from the server's own in its time
+    // field only.
+    std::string marked = server::GzipBody(body);
+    marked[4] = 7;
+    Write(gz, marked);
+    server::TServerOptions o = test::QuietOptions();
+    o.PlayDir = dir.string();
+    auto get = [](int port, const char* coding, bool decode) {
+        httplib::Client cli("127.0.0.1", port);
+        cli.set_decompress(decode);
+        return cli.Get("/play/zolvex-play.data", {{"Accept-Encoding", coding}})->body;
+    };
+    {
+        test::InProcessServer server(data.Path(), o);
+        EXPECT_EQ(get(server.Port(), "gzip", false), marked);
+        EXPECT_EQ(get(server.Port(), "br", true), body);
+    }
+    // The next build changes the file; its forms are not stored yet.
+    const std::string next = body + "one more cell;\n";
+    Write(dir / "zolvex-play.data", next);
+    test::InProcessServer server(data.Path(), o);
+    EXPECT_EQ(get(server.Port(), "gzip", true), next);
+    EXPECT_EQ(get(server.Port(), "br", true), next);
 }
 
 TEST(PlayMissing, AServerWithoutTheGameAnswersPlayWith404AndServesItsPages) {
