@@ -58,6 +58,7 @@ run server/scalerun.sh "$here/server/scalerun.sh" "$build" 1 2 1000
 run server/memrun.sh "$here/server/memrun.sh" "$build"
 run server/pgbenchrun.sh "$here/server/pgbenchrun.sh" "$build"
 run server/replayrun.sh "$here/server/replayrun.sh" "$build" 4 1 2
+run server/hostilerun.sh "$here/server/hostilerun.sh" "$build"
 run verify.sh "$here/verify.sh" "$build" 1
 run webreplay.sh "$here/webreplay.sh" "$build" "$here/../build-web" 1
 run web.sh "$here/web.sh" "$build" "$here/../build-web/zolvex" 3

@@ -18,7 +18,7 @@ ulimit -n 8192 2>/dev/null || ulimit -n "$(ulimit -Hn)"
 "$server" --listen 127.0.0.1:$port --data "$work/data" --rate 0 --quiet 2> "$work/server.log" &
 pid=$!
 trap 'kill $pid 2>/dev/null || true; rm -rf "$work"' EXIT
-for _ in $(seq 100); do grep -q serving "$work/server.log" && break; sleep 0.05; done
+until grep -q serving "$work/server.log" || ! kill -0 $pid 2>/dev/null; do sleep 0.05; done
 grep -q serving "$work/server.log" || { echo "the server did not start:"; cat "$work/server.log"; exit 1; }
 
 python3 - "$port" "$pid" "${ZOLVEX_BENCH_SMOKE:-0}" <<'EOF'

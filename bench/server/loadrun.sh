@@ -30,7 +30,7 @@ echo "requests prepared: $(wc -l < "$work/requests.txt") ($(du -h "$work/request
 "$build/server/zolvex-server" --listen 127.0.0.1:$port --data "$work/data" --rate 0 --quiet \
   --threads $((conns + 8)) 2> "$work/server.log" &
 pid=$!
-for _ in $(seq 100); do grep -q serving "$work/server.log" && break; sleep 0.05; done
+until grep -q serving "$work/server.log" || ! kill -0 $pid 2>/dev/null; do sleep 0.05; done
 started
 
 echo "== submissions: wrk -t$threads -c$conns -d${seconds}s"
@@ -47,7 +47,7 @@ echo "rows stored: $rows, accepted: $accepted"
 "$build/server/zolvex-server" --listen 127.0.0.1:$port --data "$work/data" --rate 0 --quiet \
   --threads $((conns + 8)) 2> "$work/server.log" &
 pid=$!
-for _ in $(seq 100); do grep -q serving "$work/server.log" && break; sleep 0.05; done
+until grep -q serving "$work/server.log" || ! kill -0 $pid 2>/dev/null; do sleep 0.05; done
 started
 rate() { wrk -t$threads -c$conns -d${seconds}s --latency "$1" | tee "$work/last.txt" |
   grep -E 'Requests/sec|50%|99%|Non-2xx' >&2; sed -n 's/^Requests\/sec: *\([0-9.]*\).*/\1/p' "$work/last.txt"; }

@@ -44,7 +44,7 @@ rss_kb() {  # STORE-FLAG STORE: the server's VmRSS after 20 published games
   "$build/server/zolvex-server" --listen 127.0.0.1:$port "$1" "$2" --rate 0 --quiet \
     2> "$work/server.log" &
   pid=$!
-  for _ in $(seq 600); do grep -q serving "$work/server.log" && break; sleep 0.1; done
+  until grep -q serving "$work/server.log" || ! kill -0 $pid 2>/dev/null; do sleep 0.1; done
   grep -q serving "$work/server.log" || { echo "the server did not start:" >&2; cat "$work/server.log" >&2; exit 1; }
   local ranked=0
   while read -r target; do

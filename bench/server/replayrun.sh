@@ -33,7 +33,8 @@ fi
   --require-replay --verifier "$verifier" --verify-workers "$workers" --verify-queue "$queue" \
   --threads 64 2> "$work/server.log" &
 pid=$!
-for _ in $(seq 100); do grep -q serving "$work/server.log" && break; sleep 0.05; done
+until grep -q serving "$work/server.log" || ! kill -0 $pid 2>/dev/null; do sleep 0.05; done
+grep -q serving "$work/server.log" || { echo "the server did not start:"; cat "$work/server.log"; exit 1; }
 base=http://127.0.0.1:$port
 i=0
 while read -r cs; do

@@ -58,7 +58,8 @@ start_server() {  # PORT STORE-FLAG STORE
   "$build/server/zolvex-server" --listen 127.0.0.1:$1 "$2" "$3" --rate 0 --quiet \
     --threads $((conns + 8)) 2> "$work/server-$1.log" &
   pids+=($!)
-  for _ in $(seq 200); do grep -q serving "$work/server-$1.log" && return; sleep 0.05; done
+  until grep -q serving "$work/server-$1.log" || ! kill -0 "${pids[-1]}" 2>/dev/null; do sleep 0.05; done
+  grep -q serving "$work/server-$1.log" && return
   echo "the server on $1 did not start:"; cat "$work/server-$1.log"; exit 1
 }
 stop_servers() {

@@ -17,7 +17,7 @@ trap 'kill $pid 2>/dev/null || true; rm -rf "$work"' EXIT
 "$build/server/zolvex-server" --listen 127.0.0.1:$port --data "$work/data" --rate 0 --quiet \
   --threads $((conns + 8)) 2> "$work/server.log" &
 pid=$!
-for _ in $(seq 200); do grep -q serving "$work/server.log" && break; sleep 0.05; done
+until grep -q serving "$work/server.log" || ! kill -0 $pid 2>/dev/null; do sleep 0.05; done
 grep -q serving "$work/server.log" || { cat "$work/server.log"; exit 1; }
 wrk -t2 -c$conns -d${seconds}s --timeout 5s -s "$here/replay.lua" "http://127.0.0.1:$port" \
   -- "$work/requests.txt" 2 $seconds > "$work/wrk.txt" &
