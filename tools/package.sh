@@ -10,7 +10,8 @@
 #   root (DPKG_ROOT): the purge leaves no link and no state;
 # - with systemd running (a mount namespace with /run/systemd/system, stand-ins for
 #   deb-systemd-invoke and systemctl that record their calls): a removal stops the server, an
-#   upgrade restarts it, an installation starts nothing.
+#   upgrade restarts it, an installation starts nothing;
+# - the packaged verifier reaches the figures pinned for the recorded games.
 # lintian's errors fail; its warnings and notes are printed (README: Install).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -187,4 +188,17 @@ if unshare -rm true 2>/dev/null; then
 else
   echo "maintainer scripts with systemd running: not checked (no unshare -rm here)"
 fi
+
+# The packaged verifier is the optimised, stripped build's, on the game files the package installs
+# for it: the recorded games must give exactly what the plain and sanitizer builds' tests pin.
+echo "--- the packaged verifier on the recorded games"
+for replay in tests/autoplay/golden/game.replay tests/verify/pinned/*.replay; do
+  expected=${replay%.replay}.expected
+  [ "$replay" = tests/autoplay/golden/game.replay ] && expected=tests/verify/pinned/golden.expected
+  if "$server/usr/bin/zolvex-verify" "$replay" | cmp -s - "$expected"; then
+    echo "$(basename "$replay"): $(grep -E '^score ' "$expected")"
+  else
+    fail "the packaged verifier does not reach $expected"
+  fi
+done
 exit $status
