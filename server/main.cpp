@@ -315,8 +315,16 @@ int main(int argc, char** argv) {
         // The verifier is installed beside the server.
         std::error_code ec;
         const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-        options.Verifier =
-            (ec ? std::filesystem::path(argv[0]) : self).parent_path() / "zolvex-verify";
+        const std::filesystem::path bin = (ec ? std::filesystem::path(argv[0]) : self).parent_path();
+        options.Verifier = bin / "zolvex-verify";
+        // Installed, the pages, the game and the level lie in share/ beside bin/; the build's own
+        // folders are on the machine that built it only.
+        const std::filesystem::path share = bin.parent_path() / "share" / "zolvex-server";
+        if (std::filesystem::is_directory(share / "pages", ec)) {
+            options.PagesDir = (share / "pages").string();
+            options.PlayDir = (share / "play").string();
+            level = (share / "Level1.txt").string();
+        }
     }
     for (int i = 1; i < argc; ++i) {
         const bool more = i + 1 < argc;

@@ -11,7 +11,8 @@
 # - with systemd running (a mount namespace with /run/systemd/system, stand-ins for
 #   deb-systemd-invoke and systemctl that record their calls): a removal stops the server, an
 #   upgrade restarts it, an installation starts nothing;
-# - the packaged verifier reaches the figures pinned for the recorded games.
+# - the packaged server finds its pages by itself, and the packaged verifier reaches the figures
+#   pinned for the recorded games.
 # lintian's errors fail; its warnings and notes are printed (README: Install).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -187,6 +188,20 @@ if unshare -rm true 2>/dev/null; then
   echo "maintainer scripts: stop at removal, restart after an upgrade, nothing started at installation"
 else
   echo "maintainer scripts with systemd running: not checked (no unshare -rm here)"
+fi
+
+# The packaged server started with no folders given serves the package's pages, game and level,
+# not the build machine's.
+echo "--- the packaged server's own folders"
+"$server/usr/bin/zolvex-server" --listen 127.0.0.1:0 --data "$tmp/data" --quiet 2>"$tmp/server.log" &
+spid=$!
+until grep -q serving "$tmp/server.log" || ! kill -0 $spid 2>/dev/null; do sleep 0.05; done
+kill $spid 2>/dev/null || true
+wait $spid 2>/dev/null || true
+if grep -q "pages $server/usr/share/zolvex-server/pages;" "$tmp/server.log"; then
+  echo "serving the package's pages"
+else
+  fail "the packaged server does not serve the package's pages: $(head -n 3 "$tmp/server.log")"
 fi
 
 # The packaged verifier is the optimised, stripped build's, on the game files the package installs
