@@ -315,7 +315,8 @@ int main(int argc, char** argv) {
         // The verifier is installed beside the server.
         std::error_code ec;
         const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
-        const std::filesystem::path bin = (ec ? std::filesystem::path(argv[0]) : self).parent_path();
+        const std::filesystem::path bin =
+            (ec ? std::filesystem::path(argv[0]) : self).parent_path();
         options.Verifier = bin / "zolvex-verify";
         // Installed, the pages, the game and the level lie in share/ beside bin/; the build's own
         // folders are on the machine that built it only.
