@@ -29,7 +29,7 @@ THighscoreuploadedForm::THighscoreuploadedForm(const TPayloadAnswer& answer,
                                                const std::string& verdict, QWidget* parent)
     : QDialog(parent) {
     Image1 = SetUpPictureForm(this, "HighscoreuploadedForm", "Highscore Uploaded!");
-    const QSize size = this->size();
+    QSize size = this->size();
 
     p = new QLabel(QStringLiteral(" points"), this);
     p->hide();
@@ -63,6 +63,12 @@ THighscoreuploadedForm::THighscoreuploadedForm(const TPayloadAnswer& answer,
     Verdict->setWordWrap(true);
     Verdict->setGeometry(8, top + 6, size.width() - 16, 44);
     Verdict->setVisible(!verdict.empty());
+    // The verdict's two lines would lie under the buttons: the box grows to hold them.
+    if (!verdict.empty() && size.height() < top + 6 + 44 + 48) {
+        size.setHeight(top + 6 + 44 + 48);
+        setFixedSize(size);
+        Image1->setGeometry(0, 0, size.width(), size.height());
+    }
     Button1 = new QPushButton(QStringLiteral("Open Website"), this);
     Button2 = new QPushButton(QStringLiteral("Ok"), this);
     Button1->setGeometry(size.width() / 2 - 120, size.height() - 40, 110, 28);

@@ -78,6 +78,12 @@ protected:
                 watch.stop();
                 for (QLabel* l : d->Lines) shown.push_back(l->text().toStdString());
                 verdict = d->Verdict->isVisibleTo(d) ? d->Verdict->text().toStdString() : "";
+                // Every verdict is read whole: none lies under the buttons or past the box.
+                const QRect said = d->Verdict->geometry();
+                EXPECT_FALSE(said.intersects(d->Button1->geometry()) ||
+                             said.intersects(d->Button2->geometry()) ||
+                             !d->rect().contains(said))
+                    << verdict;
                 QTest::mouseClick(d->Button2, Qt::LeftButton);
             }
         });
