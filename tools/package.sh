@@ -210,10 +210,11 @@ echo "--- the packaged verifier on the recorded games"
 for replay in tests/autoplay/golden/game.replay tests/verify/pinned/*.replay; do
   expected=${replay%.replay}.expected
   [ "$replay" = tests/autoplay/golden/game.replay ] && expected=tests/verify/pinned/golden.expected
-  if "$server/usr/bin/zolvex-verify" "$replay" | cmp -s - "$expected"; then
+  if "$server/usr/bin/zolvex-verify" "$replay" 2>"$tmp/verify.err" | cmp -s - "$expected" &&
+    [ ! -s "$tmp/verify.err" ]; then
     echo "$(basename "$replay"): $(grep -E '^score ' "$expected")"
   else
-    fail "the packaged verifier does not reach $expected"
+    fail "the packaged verifier does not reach $expected quietly: $(head -c 300 "$tmp/verify.err")"
   fi
 done
 exit $status
