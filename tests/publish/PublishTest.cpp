@@ -81,8 +81,7 @@ protected:
                 // Every verdict is read whole: none lies under the buttons or past the box.
                 const QRect said = d->Verdict->geometry();
                 EXPECT_FALSE(said.intersects(d->Button1->geometry()) ||
-                             said.intersects(d->Button2->geometry()) ||
-                             !d->rect().contains(said))
+                             said.intersects(d->Button2->geometry()) || !d->rect().contains(said))
                     << verdict;
                 QTest::mouseClick(d->Button2, Qt::LeftButton);
             }
