@@ -61,11 +61,13 @@ THighscoreuploadedForm::THighscoreuploadedForm(const TPayloadAnswer& answer,
     Verdict = PictureText(this, QString::fromStdString(verdict));
     Verdict->setFont(text);
     Verdict->setWordWrap(true);
-    Verdict->setGeometry(8, top + 6, size.width() - 16, 44);
+    const QRect said(8, top + 6, size.width() - 16, 44);
+    Verdict->setGeometry(said);
     Verdict->setVisible(!verdict.empty());
     // The verdict's two lines would lie under the buttons: the box grows to hold them.
-    if (!verdict.empty() && size.height() < top + 6 + 44 + 48) {
-        size.setHeight(top + 6 + 44 + 48);
+    const int buttonsTop = said.bottom() + 1 + 8;
+    if (!verdict.empty() && size.height() < buttonsTop + 40) {
+        size.setHeight(buttonsTop + 40);
         setFixedSize(size);
         Image1->setGeometry(0, 0, size.width(), size.height());
     }
