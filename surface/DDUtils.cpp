@@ -817,14 +817,18 @@ std::string SaveScreenshot() {
 }
 
 int32_t StereoPan(double x, double z) {
-    const long double wf = DD.ScreenWf;
-    const long double w = DD.ScreenW;
-    const long double v = -0.2L * x * (wf / z) * (20000.0L / w);
+    // -0.2 x (wf / z) (20000 / w) as one quotient of two exact products (the positions are floats,
+    // the widths whole numbers): a single rounding, so a position that falls exactly between two
+    // pans takes the even one on every processor, where a chain of roundings let the last bits
+    // of each platform's arithmetic decide.
+    const double wf = static_cast<double>(DD.ScreenWf);
+    const double w = DD.ScreenW;
+    const double v = -4000.0 * x * wf / (z * w);
     // An object exactly at the viewer (z = 0) would divide by zero: centre it rather than fail.
     if (std::isnan(v)) return 0;
-    if (v >= 10000.0L) return 10000;
-    if (v <= -10000.0L) return -10000;
-    return static_cast<int32_t>(std::nearbyintl(v));
+    if (v >= 10000.0) return 10000;
+    if (v <= -10000.0) return -10000;
+    return static_cast<int32_t>(std::nearbyint(v));
 }
 
 int32_t RoundEven(double v) { return static_cast<int32_t>(std::nearbyint(v)); }

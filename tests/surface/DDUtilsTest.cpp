@@ -410,6 +410,21 @@ TEST(StereoPan, ProjectsAndLimits) {
     DD = saved;
 }
 
+// Positions whose pan lies exactly between two whole ones take the even one, as the desktop's and
+// the browser's builds must agree on what is heard: a chain of roundings in the processor's widest
+// type once gave -2043 on one and -2042 on the other.
+TEST(StereoPan, AnExactHalfGoesToTheEvenPanWhateverTheArithmetic) {
+    TDisplayState saved = DD;
+    DD.SetGameArea(800, 600);
+    EXPECT_EQ(StereoPan(-817, -1600), -2042);  // -2042.5
+    EXPECT_EQ(StereoPan(-813, -1600), -2032);  // -2032.5
+    EXPECT_EQ(StereoPan(817, -1600), 2042);
+    EXPECT_EQ(StereoPan(-815, -1600), -2038);  // -2037.5
+    DD.SetGameArea(1024, 768);
+    EXPECT_EQ(StereoPan(-817, -1600), -2042);  // the same projection on a wider area
+    DD = saved;
+}
+
 // Pictures and screenshots need the display object.
 class DDUtilsDisplayTest : public DDUtilsTest {
 protected:
