@@ -72,36 +72,70 @@ public:
     ~AudioDevice() { Close(); }
 
     bool Open(int rate, int channels) {
-        if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
-        SDL_AudioSpec want{};
-        want.freq = rate;
-        want.format = AUDIO_S16SYS;
-        want.channels = static_cast<Uint8>(channels);
-        want.samples = 1024;
-        want.callback = &AudioDevice::Callback;
-        want.userdata = this;
-        // No format changes allowed: SDL converts if the hardware differs, so the mix always
-        // runs at exactly the format asked for.
-        device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
-        if (device_ == 0) {
-            SDL_QuitSubSystem(SDL_INIT_AUDIO);
-            return false;
+        // Mixed on demand, nothing asks for sound: no device is opened (a program without one,
+        // or without threads for one, mixes all the same).
+        if (!onDemand_) {
+            if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+            SDL_AudioSpec want{};
+            want.freq = rate;
+            want.format = AUDIO_S16SYS;
+            want.channels = static_cast<Uint8>(channels);
+            want.samples = kRequestFrames;
+            want.callback = &AudioDevice::Callback;
+            want.userdata = this;
+            // No format changes allowed: SDL converts if the hardware differs, so the mix always
+            // runs at exactly the format asked for.
+            device_ = SDL_OpenAudioDevice(nullptr, 0, &want, nullptr, 0);
+            if (device_ == 0) {
+                SDL_QuitSubSystem(SDL_INIT_AUDIO);
+                return false;
+            }
         }
+        open_ = true;
         rate_ = rate;
         channels_ = channels;
         used_.assign(16, false);
         voices_.assign(16, Voice{});
         // Sized for the device's usual request; the callback grows it only if SDL asks for more.
-        scratch_.assign(static_cast<size_t>(want.samples) * static_cast<size_t>(channels), 0);
-        SDL_PauseAudioDevice(device_, 0);
+        scratch_.assign(static_cast<size_t>(kRequestFrames) * static_cast<size_t>(channels), 0);
+        if (device_) SDL_PauseAudioDevice(device_, 0);
+        return true;
+    }
+
+    // Takes effect with the next device opened.
+    static void SetOnDemand(bool on) { onDemand_ = on; }
+    static bool OnDemand() { return onDemand_; }
+
+    // The next frames of the mix, as the device's next request would have had them.
+    static bool MixNext(MixedSound& into, uint32_t milliseconds) {
+        std::shared_ptr<AudioDevice> d;
+        {
+            std::lock_guard lock(mutex_);
+            d = current_.lock();
+        }
+        if (d) {
+            into.Rate = d->rate_;
+            into.Channels = d->channels_;
+        }
+        const size_t frames = static_cast<size_t>(into.Rate) * milliseconds / 1000;
+        const size_t at = into.Samples.size();
+        into.Samples.resize(at + frames * static_cast<size_t>(into.Channels));
+        if (!d) return false;
+        d->Lock();
+        Callback(d.get(), reinterpret_cast<Uint8*>(into.Samples.data() + at),
+                 static_cast<int>((into.Samples.size() - at) * 2));
+        d->Unlock();
         return true;
     }
 
     void Close() {
-        if (device_ == 0) return;
-        SDL_CloseAudioDevice(device_);
-        SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        if (!open_) return;
+        if (device_) {
+            SDL_CloseAudioDevice(device_);
+            SDL_QuitSubSystem(SDL_INIT_AUDIO);
+        }
         device_ = 0;
+        open_ = false;
         used_.clear();
         voices_.clear();
         SoundChannelsChanged(0);
@@ -119,9 +153,9 @@ public:
         auto it = std::find(used_.begin(), used_.end(), false);
         if (it == used_.end()) {
             size_t grown = used_.size() * 2;
-            SDL_LockAudioDevice(device_);
+            Lock();
             voices_.resize(grown);
-            SDL_UnlockAudioDevice(device_);
+            Unlock();
             used_.resize(grown, false);
             it = std::find(used_.begin(), used_.end(), false);
         }
@@ -138,21 +172,21 @@ public:
     }
 
     void Start(int ch, DirectSoundBuffer* b) {
-        SDL_LockAudioDevice(device_);
+        Lock();
         voices_[static_cast<size_t>(ch)] = Voice{b, true};
-        SDL_UnlockAudioDevice(device_);
+        Unlock();
     }
 
     void Stop(int ch) {
-        SDL_LockAudioDevice(device_);
+        Lock();
         voices_[static_cast<size_t>(ch)] = Voice{};
-        SDL_UnlockAudioDevice(device_);
+        Unlock();
     }
 
     bool Playing(int ch) {
-        SDL_LockAudioDevice(device_);
+        Lock();
         bool playing = voices_[static_cast<size_t>(ch)].playing;
-        SDL_UnlockAudioDevice(device_);
+        Unlock();
         return playing;
     }
 
@@ -170,11 +204,21 @@ private:
     };
 
     AudioDevice() = default;
+    static constexpr int kRequestFrames = 1024;
+    // The callback's lock; without a device only the caller's thread mixes.
+    void Lock() {
+        if (device_) SDL_LockAudioDevice(device_);
+    }
+    void Unlock() {
+        if (device_) SDL_UnlockAudioDevice(device_);
+    }
     static void SDLCALL Callback(void* user, Uint8* stream, int len);
 
     static inline std::mutex mutex_;
     static inline std::weak_ptr<AudioDevice> current_;
-    SDL_AudioDeviceID device_ = 0;
+    static inline std::atomic<bool> onDemand_{false};
+    SDL_AudioDeviceID device_ = 0;  // 0 when mixed on demand
+    bool open_ = false;
     int rate_ = 44100;
     int channels_ = 2;
     std::vector<bool> used_;
@@ -658,6 +702,8 @@ HRESULT DirectSoundBuffer::StreamFrom(const std::string& path, uint64_t offset) 
     if (primary_ || !samples_) return DSERR_INVALIDCALL;
     if (lost_) return DSERR_BUFFERLOST;
     if (locked_) return DSERR_INVALIDCALL;
+    // A reader thread that may fall behind would make the mix depend on the disk's pace.
+    if (AudioDevice::OnDemand()) return DSERR_UNSUPPORTED;
     const WaveFormat& f = samples_->format;
     if ((samples_->flags & DSBCAPS_STATIC) || f.formatTag != WAVE_FORMAT_PCM ||
         f.bitsPerSample != 16 || f.channels != device_->Channels() ||
@@ -739,5 +785,11 @@ HRESULT DirectSoundCreate(std::unique_ptr<DirectSound>& out) {
 
 __attribute__((weak)) void SoundMixed(const uint8_t*, int) {}
 __attribute__((weak)) void SoundChannelsChanged(int) {}
+
+void SetMixOnDemand(bool on) { AudioDevice::SetOnDemand(on); }
+
+bool MixOnDemand(MixedSound& into, uint32_t milliseconds) {
+    return AudioDevice::MixNext(into, milliseconds);
+}
 
 }  // namespace zx::platform

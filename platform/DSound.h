@@ -182,4 +182,19 @@ HRESULT DirectSoundCreate(std::unique_ptr<DirectSound>& out);
 void SoundMixed(const uint8_t* stream, int bytes);
 void SoundChannelsChanged(int inUse);
 
+// Mixing on demand, for a program that must hear the same sound from the same game whatever the
+// machine's pace: the device opened after SetMixOnDemand(true) is no sound card's (nothing asks
+// for sound, and a program without a sound card or threads mixes all the same), sounds are held
+// whole in memory (none is read from its file while playing), and each MixOnDemand mixes the next
+// frames of every playing buffer with the device's own mixing code. False, with silence, while
+// no device is open.
+struct MixedSound {
+    int Rate = 44100;
+    int Channels = 2;
+    std::vector<int16_t> Samples;  // interleaved, in the device's format
+};
+void SetMixOnDemand(bool on);
+// Appends the next `milliseconds` of the mix.
+bool MixOnDemand(MixedSound& into, uint32_t milliseconds);
+
 }  // namespace zx::platform

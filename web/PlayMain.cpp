@@ -7,6 +7,7 @@
 #include <SDL.h>
 #include <emscripten.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "game/Highscores.h"
 #include "game/ReplayStore.h"
 #include "payload/Payload.h"
+#include "platform/DSound.h"
 #include "screen/DDrawUnit.h"
 #include "support/Ansi.h"
 #include "support/LogFiles.h"
@@ -62,7 +64,31 @@ std::string WithValue(const char* caption, const std::string& value) {
 // What the last publish sent, for the replay that follows it.
 std::string lastEncoded;
 
+// What the program has handed to the browser's sound: blocks, the blocks with something to hear
+// in them (a sample above -42 dB), and the loudest sample, so that the page (and its tests) can
+// tell sound from silence.
+struct {
+    int64_t blocks = 0, heard = 0;
+    int peak = 0;
+} handedSound;
+
 }  // namespace
+
+namespace zx::platform {
+
+// On the page's thread, as the browser asks for sound.
+void SoundMixed(const uint8_t* stream, int bytes) {
+    int peak = 0;
+    for (int i = 0; i + 1 < bytes; i += 2) {
+        const int v = static_cast<int16_t>(stream[i] | stream[i + 1] << 8);
+        peak = std::max(peak, v < 0 ? -v : v);
+    }
+    ++handedSound.blocks;
+    if (peak >= 256) ++handedSound.heard;
+    handedSound.peak = std::max(handedSound.peak, peak);
+}
+
+}  // namespace zx::platform
 
 extern "C" {
 
@@ -159,6 +185,12 @@ EMSCRIPTEN_KEEPALIVE const char* zolvex_replay() {
 EMSCRIPTEN_KEEPALIVE int zolvex_replay_size() {
     const std::optional<std::string> replay = zx::LoadReplayForCode(zx::EnvData.ScoreCodes[0]);
     return replay ? static_cast<int>(replay->size()) : -1;
+}
+
+// "blocks heard peak" of the sound handed to the browser so far.
+EMSCRIPTEN_KEEPALIVE const char* zolvex_sound() {
+    return Handed(std::to_string(handedSound.blocks) + " " + std::to_string(handedSound.heard) +
+                  " " + std::to_string(handedSound.peak));
 }
 
 // The page's close button: the screen ends as when its window is closed on the desktop.

@@ -1,8 +1,8 @@
 // Plays a recorded game on the headless game screen and prints what it gave, one fact a line:
-//   node zolvex-replay.js PROGRAM_DIR REPLAY
+//   node zolvex-replay.js PROGRAM_DIR REPLAY [SOUND]
 // PROGRAM_DIR holds the built sounds, level and cave; the game runs in a temporary copy of it.
 // Built for Node.js, whose file system the program sees as its own: the same replay played here
-// and by the desktop build must give the same lines.
+// and by the desktop build must give the same lines, and SOUND the same mix (autoplay --mix).
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -17,8 +17,8 @@
 #include "tools/autoplay/GameDriver.h"
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: %s PROGRAM_DIR REPLAY\n", argv[0]);
+    if (argc != 3 && argc != 4) {
+        std::fprintf(stderr, "usage: %s PROGRAM_DIR REPLAY [SOUND]\n", argv[0]);
         return 2;
     }
     setenv("SDL_VIDEODRIVER", "dummy", 1);
@@ -41,7 +41,10 @@ int main(int argc, char** argv) {
         options.Kind = replay.Kind;
         options.Settings = &replay;  // a recording that carries settings was played with them
         options.Draw = false;
+        zx::platform::MixedSound sound;
+        if (argc == 4) options.Mix = &sound;
         const zx::TGameResult result = zx::PlayGame(replay.Seed, input, options);
+        if (argc == 4) zx::WriteMix(argv[3], sound);
         std::fputs(zx::ResultFacts(replay.Seed, result).c_str(), stdout);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "zolvex-replay: %s\n", e.what());

@@ -467,6 +467,41 @@ TEST_F(StreamTest, ALongSoundPlaysFromItsFileSampleForSampleAcrossItsLoop) {
     }
 }
 
+// Mixed on demand, a game's sound is the game's alone: the long sound is held whole (no reader
+// thread can fall behind), and each call gives exactly the next milliseconds of every playing
+// sound, from its place, across its loop, at its pan, with no device taking frames in between.
+TEST_F(StreamTest, MixedOnDemandEachCallIsTheNextMillisecondsOfTheSoundsAndNothingStreams) {
+    PutWave("back.wav", LongWave());
+    PutWave("bubble.wav", Second(8000, 8000));
+    platform::SetMixOnDemand(true);
+    struct Off {
+        ~Off() { platform::SetMixOnDemand(false); }
+    } off;
+    TqvDSound snd(nullptr, true, false, 44100, 16, 2);
+    snd.LoadDir(SndDir());
+    TqvDSoundFile* back = snd.FindWave("back");
+    TqvDSoundFile* bubble = snd.FindWave("bubble");
+    EXPECT_FALSE(back->Buffer->Streamed());
+    const uint32_t from = kLongFrames - 441;  // 10 ms before its end
+    ASSERT_EQ(back->Buffer->SetCurrentPosition(from * 4), platform::DS_OK);
+    ASSERT_EQ(back->Buffer->Play(0, 0, platform::DSBPLAY_LOOPING), platform::DS_OK);
+    platform::MixedSound mix;
+    ASSERT_TRUE(platform::MixOnDemand(mix, 20));
+    // A second sound joins, panned fully right: its left side is gone, its right side adds up.
+    bubble->SetPan(platform::DSBPAN_RIGHT);
+    bubble->Play();
+    ASSERT_TRUE(platform::MixOnDemand(mix, 20));
+    EXPECT_EQ(mix.Rate, 44100);
+    EXPECT_EQ(mix.Channels, 2);
+    ASSERT_EQ(mix.Samples.size(), 2u * 882 * 2);
+    for (uint32_t i = 0; i < 2 * 882; ++i) {
+        const uint32_t frame = (from + i) % kLongFrames;
+        const int bubbleRight = i >= 882 ? 8000 : 0;
+        ASSERT_EQ(mix.Samples[2 * i], LongLeft(frame)) << "frame " << i;
+        ASSERT_EQ(mix.Samples[2 * i + 1], -LongLeft(frame) + bubbleRight) << "frame " << i;
+    }
+}
+
 TEST_F(StreamTest, AFileCutShortWhilePlayingGoesSilentAndTheSoundEndsOnTime) {
     PutWave("back.wav", LongWave());
     TqvDSound snd(nullptr, true, false, 44100, 16, 2);

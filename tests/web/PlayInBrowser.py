@@ -298,6 +298,13 @@ def play_a_game(page, shots):
 
 
 NAME = "Webtester"
+
+
+def sound_handed(page):
+    """Blocks of sound the program has handed to the browser, those with something to hear in
+    them, and the loudest sample."""
+    text = page.js("return UTF8ToString(_zolvex_sound());")
+    return tuple(int(v) for v in text.split())
 # The program's log as the page holds it (none before the program has written one).
 LOG_JS = ("function log() { try { return FS.readFile('/save/KVD/LOG.TXT', {encoding: 'utf8'}); }"
           " catch (e) { return ''; } }\n")
@@ -357,9 +364,23 @@ def main():
         png = page.shot(a.shots, "play-1366-title.png")
         share = lit_share(png, canvas_box(page))
         assert share > 0.2, "the title's canvas is black (%.2f lit)" % share
+        # The title's music reaches the browser's sound: nearly every block handed over holds
+        # something to hear.
+        blocks, heard, peak = sound_handed(page)
+        print("the title's sound: %d blocks handed to the browser, %d heard, peak %d" %
+              (blocks, heard, peak))
+        assert blocks >= 20 and heard >= blocks * 0.8 and peak >= 1000, (blocks, heard, peak)
 
         seconds = play_a_game(page, a.shots)
         print("a game played in %.0f s" % seconds)
+        # The game's own sounds went on through the game: the browser kept asking (a block every
+        # 23 ms or so), and at least 30 s of what it got held something to hear.
+        blocks2, heard2, peak2 = sound_handed(page)
+        per_second = (blocks2 - blocks) / seconds
+        print("the game's sound: %d blocks handed over (%.0f a second), %d heard, peak %d" %
+              (blocks2 - blocks, per_second, heard2 - heard, peak2))
+        assert per_second >= 20 and heard2 - heard >= 30 * per_second, (
+            blocks2 - blocks, heard2 - heard, seconds)
 
         # The screen closed: the page asks as the launcher does.
         page.click_on("#end")

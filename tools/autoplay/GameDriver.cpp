@@ -1,8 +1,10 @@
 #include "tools/autoplay/GameDriver.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <sstream>
 #include <stdexcept>
@@ -142,6 +144,7 @@ THeadlessGame::THeadlessGame(uint32_t seed, IInputSource& input, const TPlayOpti
     }
     // Any start will do, as long as every run of the same game starts from it.
     platform::SetManualTicks(1000000u);
+    if (options.Mix) platform::SetMixOnDemand(true);
     RandSeed(seed);
     screen_ = std::make_unique<TPlayedScreen>(input, record);
     // Every level the screen sets up starts from the game's seed; the replays are the caller's.
@@ -154,6 +157,7 @@ THeadlessGame::THeadlessGame(uint32_t seed, IInputSource& input, const TPlayOpti
         screen_.reset();
         GameScreen = nullptr;
         platform::SetManualTicks(std::nullopt);
+        if (options.Mix) platform::SetMixOnDemand(false);
         throw std::runtime_error("the game screen could not be set up; see " + ProgramDir() +
                                  "/KVD/LOG.TXT");
     }
@@ -163,6 +167,7 @@ THeadlessGame::~THeadlessGame() {
     screen_.reset();
     GameScreen = nullptr;
     platform::SetManualTicks(std::nullopt);
+    if (options_.Mix) platform::SetMixOnDemand(false);
 }
 
 bool THeadlessGame::Over() const {
@@ -174,6 +179,7 @@ bool THeadlessGame::Tick() {
     if (Over()) return false;
     platform::AdvanceTicks(20);
     screen_->Threadnotify(1);
+    if (options_.Mix) platform::MixOnDemand(*options_.Mix, 20);
     return true;
 }
 
@@ -181,6 +187,7 @@ bool THeadlessGame::LogicTick() {
     if (Over()) return false;
     platform::AdvanceTicks(20);
     screen_->LogicTick();
+    if (options_.Mix) platform::MixOnDemand(*options_.Mix, 20);
     return true;
 }
 
@@ -195,6 +202,15 @@ TGameResult PlayGame(uint32_t seed, IInputSource& input, const TPlayOptions& opt
     while (options.Draw ? game.Tick() : game.LogicTick()) {
     }
     return game.Result();
+}
+
+void WriteMix(const std::string& path, const platform::MixedSound& mix) {
+    static_assert(std::endian::native == std::endian::little, "samples are written as they lie");
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(mix.Samples.data()),
+              static_cast<std::streamsize>(mix.Samples.size() * sizeof(int16_t)));
+    out.close();
+    if (!out) throw std::runtime_error("cannot write the sound to " + path);
 }
 
 namespace {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/DSound.h"
 #include "screen/DDrawUnit.h"
 #include "screen/Replay.h"
 #include "tools/autoplay/AutoPlayer.h"
@@ -84,6 +85,9 @@ struct TPlayOptions {
     bool Draw = true;
     // Settings a replay carries, applied over the defaults (not with KeepSettings).
     const TReplay* Settings = nullptr;
+    // When given, receives the sound of every tick (its 20 ms of the mix), mixed on demand: the
+    // same game gives the same sound on every machine and in every build.
+    platform::MixedSound* Mix = nullptr;
 };
 TGameResult PlayGame(uint32_t seed, IInputSource& input, const TPlayOptions& options,
                      TReplay* record = nullptr);
@@ -109,6 +113,10 @@ private:
     TPlayOptions options_;
     std::unique_ptr<TPlayedScreen> screen_;
 };
+
+// A game's sound as raw 16-bit little-endian samples (aplay -f cd plays the usual 44100 Hz
+// stereo); throws when the file cannot be written whole.
+void WriteMix(const std::string& path, const platform::MixedSound& mix);
 
 // One line per game, and a summary of several.
 std::string FormatResult(int game, const TGameResult& r);

@@ -1,13 +1,14 @@
 // Plays games headless with scripted players and prints how each went.
 //   autoplay [--games N] [--skill SKILL[,SKILL...]|all] [--seed S] [--kind 0|2] [--name NAME]
 //            [--record DIR] [--keep DIR] [--draw] [--quiet]
-//   autoplay --replay FILE
+//   autoplay --replay FILE [--mix SOUND]
 // Game i is played from seed S + i - 1 on a fresh game screen with default settings and an empty
 // top ten, in a program directory of its own (a temporary copy of this one, or --keep DIR, which
 // is kept). Several skills play the same seeds one after the other and end with a table of them.
 // Nothing is drawn unless --draw asks for it (the game's course is the same either way); --quiet
 // leaves out the line per game. --record writes each game as DIR/game_<i>.replay (with several
-// skills, DIR/<skill>_game_<i>.replay); --replay plays such a file again.
+// skills, DIR/<skill>_game_<i>.replay); --replay plays such a file again, and --mix writes the
+// sound it made, mixed tick by tick (raw 16-bit samples: aplay -f cd SOUND).
 #include <unistd.h>
 
 #include <cstdio>
@@ -28,7 +29,7 @@ int Usage(const char* argv0) {
                  "usage: %s [--games N] [--skill idle|careless|good|human[,...]|all] [--seed S] "
                  "[--kind 0|2]\n"
                  "          [--name NAME] [--record DIR] [--keep DIR] [--draw] [--quiet]\n"
-                 "       %s --replay FILE\n",
+                 "       %s --replay FILE [--mix SOUND]\n",
                  argv0, argv0);
     return 2;
 }
@@ -58,7 +59,7 @@ int main(int argc, char** argv) {
     bool draw = false, quiet = false;
     uint32_t seed = 1;
     int kind = 2;
-    std::string name, record, keep, replay;
+    std::string name, record, keep, replay, mix;
     for (int i = 1; i < argc; ++i) {
         const bool more = i + 1 < argc;
         if (!std::strcmp(argv[i], "--games") && more) {
@@ -83,11 +84,14 @@ int main(int argc, char** argv) {
             quiet = true;
         } else if (!std::strcmp(argv[i], "--replay") && more) {
             replay = argv[++i];
+        } else if (!std::strcmp(argv[i], "--mix") && more) {
+            mix = argv[++i];
         } else {
             return Usage(argv[0]);
         }
     }
     if (kind != 0 && kind != 2) return Usage(argv[0]);
+    if (!mix.empty() && replay.empty()) return Usage(argv[0]);
 
     // Nobody watches: no window, no sound device.
     setenv("SDL_VIDEODRIVER", "dummy", 1);
@@ -114,7 +118,10 @@ int main(int argc, char** argv) {
             opts.Kind = r.Kind;
             opts.Draw = draw;
             opts.Settings = &r;
+            zx::platform::MixedSound sound;
+            if (!mix.empty()) opts.Mix = &sound;
             const zx::TGameResult result = zx::PlayGame(r.Seed, input, opts);
+            if (!mix.empty()) zx::WriteMix(mix, sound);
             std::printf("%s  (seed %u, %zu ticks replayed)\n", zx::FormatResult(1, result).c_str(),
                         r.Seed, r.Ticks.size());
         } else {
