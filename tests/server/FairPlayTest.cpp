@@ -239,8 +239,13 @@ TEST(FairPlay, ANeverPlayedBestGameRanksNowhereAndAnotherGamesReplayDoesNotMakeI
     const std::string cs = target.substr(target.find("cs="));
     const auto verdict = cli.Post(("/replay.php?" + cs).c_str(), golden, "application/gzip");
     ASSERT_TRUE(verdict);
-    EXPECT_EQ(verdict->body,
-              "Replay=refused\r\nError=The replay's game scores 34530, not 51970\r\n");
+    const std::string why = "The replay's game scores 34530, not 51970";
+    if (verdict->body == "Replay=pending\r\n")
+        // A loaded machine (a sanitizer's verifier beside other builds) plays it for longer than
+        // the request waits: the verdict then comes when the game has been played, in the log.
+        EXPECT_TRUE(server.LogShows(why)) << server.Log();
+    else
+        EXPECT_EQ(verdict->body, "Replay=refused\r\nError=" + why + "\r\n");
 
     // A won game published after it is first: the best game is on no list.
     const TForged honest = HonestWin();
