@@ -481,6 +481,30 @@ TEST_P(StoreTest, ReplayVerdictsDecideRanksAndOnlyVerifiedGamesMakeTheWeeklyPriz
     EXPECT_EQ(scores(), (Rows{{7000, false}, {6000, true}, {4000, true}, {3000, false}}));
 }
 
+// A store from before replays ranks every score; a server that starts on it keeping that mode only
+// writes the mode down. Making every best again would take a store of millions of players an
+// hour: nothing is rewritten, so nothing tells the other servers to reload. A real change does.
+TEST_P(StoreTest, SettingTheModeAStoreAlreadyRanksByRewritesNothing) {
+    Send(Score(5000, "a", {}, "Ann"));
+    Send(Score(4000, "b", {}, "Bob"));
+    const int64_t before = store_->ModerationGeneration();
+    store_->SetRequiresReplay(false);
+    EXPECT_EQ(store_->RequiresReplay(), false);
+    EXPECT_EQ(store_->ModerationGeneration(), before);
+    EXPECT_EQ(store_->Top(10, std::nullopt).size(), 2u);
+
+    store_->SetRequiresReplay(true);
+    EXPECT_EQ(store_->RequiresReplay(), true);
+    EXPECT_GT(store_->ModerationGeneration(), before);
+    EXPECT_TRUE(store_->Top(10, std::nullopt).empty());
+    const int64_t strict = store_->ModerationGeneration();
+    Reopen();
+    store_->SetRequiresReplay(true);
+    EXPECT_EQ(store_->ModerationGeneration(), strict);
+    store_->SetRequiresReplay(false);
+    EXPECT_EQ(store_->Top(10, std::nullopt).size(), 2u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Stores, StoreTest, ::testing::Values("sqlite", "postgresql"),
                          [](const auto& info) { return info.param; });
 
