@@ -455,12 +455,6 @@ void DirectDraw::ChoosePresenter() {
         }
         // Otherwise SDL would back the window surface with a renderer (again).
         if (!device || onProcessor) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-        // Where the window's pixels are the display's own shared image, a part of the picture
-        // can be sent while the rest is drawn; elsewhere SDL backs them with a texture, and each
-        // part sent would be a whole present.
-        const char* driver = SDL_GetCurrentVideoDriver();
-        sendsBands_ =
-            driver && (std::strcmp(driver, "x11") == 0 || std::strcmp(driver, "dummy") == 0);
     }
 }
 
@@ -530,16 +524,6 @@ void DirectDraw::Present(const uint8_t* pixels, int pitch, int width, int height
                                                         : PixelLayout::Xrgb8888;
     const bool direct = ws->format->format == SDL_PIXELFORMAT_RGB888 && dst.x >= 0 && dst.y >= 0 &&
                         dst.x + dst.w <= ws->w && dst.y + dst.h <= ws->h;
-    if (direct && !whole && sendsBands_) {
-        // The picture goes to the display band by band as it is drawn.
-        scaler_.Draw(pixels, pitch, width, height, layout, static_cast<uint8_t*>(ws->pixels),
-                     ws->pitch, pres_, [&](int y0, int y1) {
-                         const SDL_Rect rows{dst.x, dst.y + y0, dst.w, y1 - y0};
-                         SDL_UpdateWindowSurfaceRects(window_->Handle(), &rows, 1);
-                     });
-        SDL_UnlockSurface(ws);
-        return;
-    }
     if (direct) {
         scaler_.Draw(pixels, pitch, width, height, layout, static_cast<uint8_t*>(ws->pixels),
                      ws->pitch, pres_);

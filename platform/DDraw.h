@@ -231,7 +231,6 @@ private:
     PictureScaler scaler_;
     SDL_Surface* conv_ = nullptr;  // the scaled picture, for window formats other than 32-bit
     bool sendWhole_ = true;
-    bool sendsBands_ = false;  // the picture may go to the display in parts as it is drawn
     const SDL_Surface* shownOn_ = nullptr;  // the window surface last sent whole, and its size
     int shownW_ = 0, shownH_ = 0;
     int texW_ = 0, texH_ = 0;

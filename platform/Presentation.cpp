@@ -337,8 +337,9 @@ constexpr int kRowPadding = 16;
 // Below this many output pixels a frame is drawn by the calling thread alone: waking helpers
 // would cost more than they give.
 constexpr long long kSharedFrom = 512 * 1024;
-// Finished bands go to the display a few at a time: each sending waits for the display's answer.
-constexpr int kBandsSentTogether = 2;
+// A frame shared between threads is cut into this many bands, taken in turn by whoever is free,
+// so that a helper the system runs late leaves its bands to the others.
+constexpr int kBands = 16;
 
 }  // namespace
 
@@ -399,10 +400,9 @@ struct PictureScaler::Job {
     bool stream;
 };
 
-// The helper threads of a scaler. Run hands out bands; the caller works as lane 0, calls `between`
-// (when given) after each band it draws, and returns once every band is drawn. A helper that is
-// not running when the frame is handed out joins while bands are left, or not at all: the frame
-// never waits for a thread that has none.
+// The helper threads of a scaler. Run hands out bands; the caller works as lane 0 and returns
+// once every band is drawn. A helper that is not running when the frame is handed out joins
+// while bands are left, or not at all: the frame never waits for a thread that has none.
 class PictureScaler::Crew {
 public:
     explicit Crew(int helpers) {
@@ -420,8 +420,7 @@ public:
     Crew& operator=(const Crew&) = delete;
     int Helpers() const { return static_cast<int>(threads_.size()); }
 
-    void Run(int count, const std::function<void(int lane, int band)>& work,
-             const std::function<void()>& between = {}) {
+    void Run(int count, const std::function<void(int lane, int band)>& work) {
         {
             std::lock_guard<std::mutex> l(m_);
             work_ = &work;
@@ -431,7 +430,7 @@ public:
             ++round_;
         }
         wake_.notify_all();
-        Take(0, between);
+        Take(0);
         std::unique_lock<std::mutex> l(m_);
         open_ = false;
         idle_.wait(l, [&] { return busy_ == 0; });
@@ -439,11 +438,9 @@ public:
     }
 
 private:
-    void Take(int lane, const std::function<void()>& between = {}) {
-        for (int b; (b = next_.fetch_add(1, std::memory_order_relaxed)) < count_;) {
+    void Take(int lane) {
+        for (int b; (b = next_.fetch_add(1, std::memory_order_relaxed)) < count_;)
             (*work_)(lane, b);
-            if (between) between();
-        }
     }
     void Loop(int lane) {
         uint64_t seen = 0;
@@ -564,7 +561,7 @@ void PictureScaler::DrawRows(Lane& lane, const Job& job, int y0, int y1) const {
 }
 
 void PictureScaler::Draw(const uint8_t* src, int srcPitch, int srcW, int srcH, PixelLayout layout,
-                         uint8_t* dst, int dstPitch, const Presentation& p, const RowsDone& done) {
+                         uint8_t* dst, int dstPitch, const Presentation& p) {
     if (!src || !dst || srcW <= 0 || srcH <= 0 || p.w <= 0 || p.h <= 0) return;
     Prepare(srcW, srcH, p);
     for (Lane& lane : lanes_) lane.rowOf[0] = lane.rowOf[1] = -1;  // a new picture
@@ -572,31 +569,13 @@ void PictureScaler::Draw(const uint8_t* src, int srcPitch, int srcW, int srcH, P
     const Job job{src, srcPitch, srcW, layout, dst, dstPitch, p, ways_.isa, ways_.stream && large};
     if (!large || ways_.threads < 2 || p.h < 2 * kBands) {
         DrawRows(lanes_[0], job, 0, p.h);
-        if (done) done(0, p.h);
         return;
     }
     if (!crew_) crew_ = std::make_unique<Crew>(ways_.threads - 1);
-    auto rowOf = [&](int b) { return p.h * b / kBands; };
-    for (auto& f : finished_) f.store(false, std::memory_order_relaxed);
     const std::function<void(int, int)> band = [&](int lane, int b) {
-        DrawRows(lanes_[static_cast<size_t>(lane)], job, rowOf(b), rowOf(b + 1));
-        finished_[static_cast<size_t>(b)].store(true, std::memory_order_release);
+        DrawRows(lanes_[static_cast<size_t>(lane)], job, p.h * b / kBands, p.h * (b + 1) / kBands);
     };
-    if (!done) return crew_->Run(kBands, band);
-    // The finished rows leave while the helpers draw the next ones: the display's copy of the
-    // picture, on another core, overlaps the scaling instead of following it.
-    int sent = 0;
-    auto send = [&](int least) {
-        int ready = sent;
-        while (ready < kBands &&
-               finished_[static_cast<size_t>(ready)].load(std::memory_order_acquire))
-            ++ready;
-        if (ready - sent < least) return;
-        done(rowOf(sent), rowOf(ready));
-        sent = ready;
-    };
-    crew_->Run(kBands, band, [&] { send(kBandsSentTogether); });
-    send(1);
+    crew_->Run(kBands, band);
 }
 
 }  // namespace zx::platform

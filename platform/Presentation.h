@@ -2,10 +2,7 @@
 // Where the game's fixed-size display lies on a window or screen of any size, and the way back
 // from a pointer position to the game's coordinates, and the drawing of the game's picture into
 // that rectangle. Plain arithmetic on memory, so that it can be checked without a display.
-#include <array>
-#include <atomic>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -68,11 +65,8 @@ public:
     PictureScaler(const PictureScaler&) = delete;
     PictureScaler& operator=(const PictureScaler&) = delete;
 
-    // Rows [y0, y1) of the presentation's rectangle are drawn: called on the drawing thread, in
-    // order, each row once, possibly while later rows are still being drawn.
-    using RowsDone = std::function<void(int y0, int y1)>;
     void Draw(const uint8_t* src, int srcPitch, int srcW, int srcH, PixelLayout layout,
-              uint8_t* dst, int dstPitch, const Presentation& p, const RowsDone& done = {});
+              uint8_t* dst, int dstPitch, const Presentation& p);
     // Takes effect from the next Draw.
     void SetWays(ScalingWays ways);
     ScalingWays Ways() const { return ways_; }
@@ -101,9 +95,5 @@ private:
     Axis xs_, ys_;
     std::vector<Lane> lanes_;
     std::unique_ptr<Crew> crew_;
-    // A frame shared between threads is cut into this many bands, taken in turn by whoever is
-    // free, so that a helper the system runs late leaves its bands to the others.
-    static constexpr int kBands = 16;
-    std::array<std::atomic<bool>, kBands> finished_{};  // the bands of the frame being drawn
 };
 }  // namespace zx::platform

@@ -349,46 +349,6 @@ TEST(PictureScalerTest, EveryFormAndThreadCountDrawsExactlyTheScalarPicture) {
     }
 }
 
-// Rows handed on while the frame is still being drawn (to be sent to the display) are handed on
-// in order, each once, all of them, and already hold their final pixels: a band a helper is still
-// drawing must never be sent. Shared frames and one-thread ones, with one and several helpers.
-TEST(PictureScalerTest, RowsHandedOnDuringTheFrameAreFinishedInOrderAndEachOnce) {
-    const int gw = 800, gh = 600;
-    const std::vector<uint32_t> pic = RandomPicture(gw, gh, 4);
-    using I = ScalingWays::Isa;
-    PictureScaler reference({I::Scalar, 1, false});
-    for (auto [ow, oh] : {std::pair{3840, 2160}, {2403, 1801}, {1021, 767}}) {
-        const Presentation p = FitGameArea(ow, oh, gw, gh);
-        Output want(ow, oh);
-        reference.Draw(Bytes(pic), gw * 4, gw, gh, PixelLayout::Xrgb8888, want.Bits(), ow * 4, p);
-        for (const ScalingWays& w :
-             {ScalingWays{I::Avx2, 2, true}, ScalingWays{I::Scalar, 5, false},
-              ScalingWays{I::Sse2, 1, false}}) {
-            PictureScaler scaler(w);
-            for (int frame = 0; frame < 3; ++frame) {
-                Output got(ow, oh);
-                int next = 0, calls = 0;
-                scaler.Draw(
-                    Bytes(pic), gw * 4, gw, gh, PixelLayout::Xrgb8888, got.Bits(), ow * 4, p,
-                    [&](int y0, int y1) {
-                        ++calls;
-                        ASSERT_EQ(y0, next) << ow << "x" << oh;
-                        ASSERT_GT(y1, y0);
-                        const size_t a = static_cast<size_t>(p.y + y0) * ow,
-                                     b = static_cast<size_t>(p.y + y1) * ow;
-                        ASSERT_TRUE(std::equal(got.pixels.begin() + a, got.pixels.begin() + b,
-                                               want.pixels.begin() + a))
-                            << ow << "x" << oh << ": rows " << y0 << "-" << y1
-                            << " handed on before they were drawn";
-                        next = y1;
-                    });
-                EXPECT_EQ(next, p.h) << ow << "x" << oh << ", " << calls << " calls";
-                EXPECT_TRUE(got.pixels == want.pixels);
-            }
-        }
-    }
-}
-
 // The window kind's display on the headless driver: the frame's pixels as the window shows them.
 class PresentedTest : public ::testing::Test {
 protected:
