@@ -780,6 +780,8 @@ void KeyedRuns::Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int 
     if (best >= Isa::Avx512 && HasAvx512())
         return CopyRunRowsAvx512(runs_.data(), rowStart_.data() + row, broken_.data() + row, f, src,
                                  pitch, sx, w, h, dst, dstPitch, key_);
+#else
+    (void)best;
 #endif
     CopyRunRowsOf(runs_.data(), rowStart_.data() + row, broken_.data() + row, f, src, pitch, sx, w,
                   h, dst, dstPitch, key_, LibraryCopy{});
