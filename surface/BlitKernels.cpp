@@ -690,101 +690,24 @@ KeyedRuns::KeyedRuns(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int 
     rowStart_.push_back(static_cast<uint32_t>(runs_.size()));
 }
 
-namespace {
-
-// The rows of a rectangle of a keyed sheet, run by run through `copy` (source, destination,
-// bytes); rows of short runs go to the masked kernel.
-template <int B, class RunT, class CopyBytes>
-__attribute__((always_inline)) inline void CopyRunRows(const RunT* runs, const uint32_t* rowStart,
-                                                       const uint8_t* broken, const Format& f,
-                                                       const uint8_t* src, ptrdiff_t pitch, int sx,
-                                                       int w, int h, uint8_t* dst,
-                                                       ptrdiff_t dstPitch, uint32_t key,
-                                                       CopyBytes copy) {
-    const int sx1 = sx + w;
-    for (int y = 0; y < h; ++y, src += pitch, dst += dstPitch) {
-        if (broken[y]) {
-            KeyedCopyRow(f, src + sx * B, dst, w, key);
+void KeyedRuns::Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w,
+                     int h, uint8_t* dst, ptrdiff_t dstPitch) const {
+    const int B = f.bytes, sx1 = sx + w;
+    for (int y = 0; y < h; ++y, dst += dstPitch) {
+        const auto row = static_cast<size_t>(sy + y);
+        const uint8_t* src = bits + static_cast<ptrdiff_t>(row) * pitch;
+        if (broken_[row]) {
+            KeyedCopyRow(f, src + sx * B, dst, w, key_);
             continue;
         }
-        const RunT* r = runs + rowStart[y];
-        const RunT* end = runs + rowStart[y + 1];
+        const Run* r = runs_.data() + rowStart_[row];
+        const Run* end = runs_.data() + rowStart_[row + 1];
         while (r != end && r->end <= sx) ++r;
-        uint8_t* to = dst - sx * B;  // the row's pixel x goes to to + x * B
         for (; r != end && r->begin < sx1; ++r) {
             const int a = std::max(r->begin, sx), b = std::min(r->end, sx1);
-            copy(src + a * B, to + a * B, static_cast<size_t>(b - a) * B);
+            std::memcpy(dst + (a - sx) * B, src + a * B, static_cast<size_t>(b - a) * B);
         }
     }
-}
-
-template <class RunT, class CopyBytes>
-__attribute__((always_inline)) inline void CopyRunRowsOf(const RunT* runs, const uint32_t* rowStart,
-                                                         const uint8_t* broken, const Format& f,
-                                                         const uint8_t* src, ptrdiff_t pitch,
-                                                         int sx, int w, int h, uint8_t* dst,
-                                                         ptrdiff_t dstPitch, uint32_t key,
-                                                         CopyBytes copy) {
-    switch (f.bytes) {
-        case 2:
-            return CopyRunRows<2>(runs, rowStart, broken, f, src, pitch, sx, w, h, dst, dstPitch,
-                                  key, copy);
-        case 3:
-            return CopyRunRows<3>(runs, rowStart, broken, f, src, pitch, sx, w, h, dst, dstPitch,
-                                  key, copy);
-        default:
-            return CopyRunRows<4>(runs, rowStart, broken, f, src, pitch, sx, w, h, dst, dstPitch,
-                                  key, copy);
-    }
-}
-
-struct LibraryCopy {
-    void operator()(const uint8_t* s, uint8_t* d, size_t n) const { std::memcpy(d, s, n); }
-};
-
-#if defined(ZX_BLIT_AVX2)
-// A run is some hundred bytes, and a sprite has a run or two a row: a library copy's call and
-// its choice by size cost as much as the bytes. Inline: whole vectors, then the run's last vector
-// again from its end (the same bytes written twice); a run shorter than a vector by masked lanes.
-struct Avx512Copy {
-    __attribute__((target("avx512f,avx512bw"))) void operator()(const uint8_t* s, uint8_t* d,
-                                                                size_t n) const {
-        if (n < 64) {
-            const __mmask64 m = (uint64_t{1} << n) - 1;
-            _mm512_mask_storeu_epi8(d, m, _mm512_maskz_loadu_epi8(m, s));
-            return;
-        }
-        for (size_t i = 0; i + 64 < n; i += 64)
-            _mm512_storeu_si512(d + i, _mm512_loadu_si512(s + i));
-        _mm512_storeu_si512(d + n - 64, _mm512_loadu_si512(s + n - 64));
-    }
-};
-
-template <class RunT>
-__attribute__((target("avx512f,avx512bw"))) void CopyRunRowsAvx512(
-    const RunT* runs, const uint32_t* rowStart, const uint8_t* broken, const Format& f,
-    const uint8_t* src, ptrdiff_t pitch, int sx, int w, int h, uint8_t* dst, ptrdiff_t dstPitch,
-    uint32_t key) {
-    CopyRunRowsOf(runs, rowStart, broken, f, src, pitch, sx, w, h, dst, dstPitch, key,
-                  Avx512Copy{});
-}
-#endif
-
-}  // namespace
-
-void KeyedRuns::Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w,
-                     int h, uint8_t* dst, ptrdiff_t dstPitch, Isa best) const {
-    const uint8_t* src = bits + static_cast<ptrdiff_t>(sy) * pitch;
-    const auto row = static_cast<size_t>(sy);
-#if defined(ZX_BLIT_AVX2)
-    if (best >= Isa::Avx512 && HasAvx512())
-        return CopyRunRowsAvx512(runs_.data(), rowStart_.data() + row, broken_.data() + row, f, src,
-                                 pitch, sx, w, h, dst, dstPitch, key_);
-#else
-    (void)best;
-#endif
-    CopyRunRowsOf(runs_.data(), rowStart_.data() + row, broken_.data() + row, f, src, pitch, sx, w,
-                  h, dst, dstPitch, key_, LibraryCopy{});
 }
 
 void KeyedGatherRow(const Format& f, const uint8_t* row, const int32_t* cols, int n, uint8_t* dst,

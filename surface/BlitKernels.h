@@ -36,10 +36,6 @@ void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint
 void KeyedCopyRect(const Format& f, const uint8_t* src, ptrdiff_t srcPitch, uint8_t* dst,
                    ptrdiff_t dstPitch, int w, int h, uint32_t key);
 
-// The instruction sets vector forms are written for, in order; a kernel runs the best one the
-// processor has. Tests hold each form the processor has against the scalar form.
-enum class Isa : uint8_t { Scalar, Sse2, Avx2, Avx512 };
-
 // The runs of pixels not of the key colour in each row of a keyed surface, worked out once while
 // its pixels stay the same: an unscaled keyed copy then copies whole runs and never looks at a
 // keyed pixel. Rows cut into many short runs are left to KeyedCopyRow.
@@ -51,9 +47,8 @@ public:
     int Height() const { return h_; }
     // The rectangle of w x h pixels at (sx, sy) of the surface the runs were worked out from
     // (bits, pitch: its pixels, which must be the same) onto dst: what KeyedCopyRect gives.
-    // The runs are copied with the best of the processor's forms up to `best`.
     void Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w, int h,
-              uint8_t* dst, ptrdiff_t dstPitch, Isa best = Isa::Avx512) const;
+              uint8_t* dst, ptrdiff_t dstPitch) const;
 
 private:
     struct Run {
@@ -66,6 +61,9 @@ private:
     std::vector<uint8_t> broken_;     // rows of short runs: copied by KeyedCopyRow
 };
 
+// The instruction sets vector forms are written for, in order; a kernel runs the best one the
+// processor has. Tests hold each form the processor has against the scalar form.
+enum class Isa : uint8_t { Scalar, Sse2, Avx2, Avx512 };
 bool Supports(Isa isa);
 // KeyedCopyRow with no form above isa.
 void KeyedCopyRowUpTo(Isa isa, const Format& f, const uint8_t* src, uint8_t* dst, int n,
