@@ -545,8 +545,8 @@ public:
         Transact([&](const Session& c) {
             Run(c, "LOCK TABLE replay_mode", {});
             // A store ranks every score until told otherwise: the mode it already ranks by is
-            // only written down. Making every best again would take a store of millions of
-            // players an hour, at the first start of a server that keeps its mode.
+            // only written down. Making every best again takes a store of millions of players
+            // tens of minutes, at the first start of a server that keeps its mode.
             const Result now = Run(c, "SELECT zolvex_require()", {});
             const bool same = std::string(PQgetvalue(now.get(), 0, 0)) == (require ? "t" : "f");
             Run(c, "DELETE FROM replay_mode", {});

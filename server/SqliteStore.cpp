@@ -551,8 +551,8 @@ public:
     void SetRequiresReplay(bool require) override {
         Moderate([&](sqlite3* db) {
             // A store ranks every score until told otherwise: the mode it already ranks by is
-            // only written down. Making every best again would take a store of millions of
-            // players an hour, at the first start of a server that keeps its mode.
+            // only written down. Making every best again takes a store of millions of players
+            // tens of minutes, at the first start of a server that keeps its mode.
             const bool same = RequireIn(db) == require;
             Exec(db, "DELETE FROM replay_mode");
             Stmt(db, "INSERT INTO replay_mode(require) VALUES(?1)")

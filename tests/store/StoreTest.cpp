@@ -482,8 +482,8 @@ TEST_P(StoreTest, ReplayVerdictsDecideRanksAndOnlyVerifiedGamesMakeTheWeeklyPriz
 }
 
 // A store from before replays ranks every score; a server that starts on it keeping that mode only
-// writes the mode down. Making every best again would take a store of millions of players an
-// hour: nothing is rewritten, so nothing tells the other servers to reload. A real change does.
+// writes the mode down. Making every best again takes a store of millions of players tens of
+// minutes: nothing is rewritten, so nothing tells the other servers to reload. A real change does.
 TEST_P(StoreTest, SettingTheModeAStoreAlreadyRanksByRewritesNothing) {
     Send(Score(5000, "a", {}, "Ann"));
     Send(Score(4000, "b", {}, "Bob"));
