@@ -6,8 +6,12 @@
 #include <filesystem>
 #include <new>
 #include <string_view>
+#include <thread>
 
 #include "platform/Window.h"
+#if ZX_SHARED_IMAGES
+#include "platform/SharedImages.h"
+#endif
 
 namespace zx::platform {
 namespace {
@@ -424,6 +428,12 @@ bool RendersOnTheProcessor(SDL_Renderer* renderer) {
     return false;
 }
 
+PixelLayout LayoutOf(const PixelFormat& f) {
+    return f.bitCount == 16   ? PixelLayout::Rgb565
+           : f.bitCount == 24 ? PixelLayout::Bgr24
+                              : PixelLayout::Xrgb8888;
+}
+
 }  // namespace
 
 bool GraphicsDeviceNodesPresent(const std::string& devDir) {
@@ -472,8 +482,24 @@ bool DirectDraw::EnsurePresenter(int width, int height) {
     }
     // The window may have been resized since the last frame: lay the game area out again.
     int ow = 0, oh = 0;
+#if ZX_SHARED_IMAGES
+    if (!renderer_) {
+        if (images_ && images_->Window() != SharedImages::XWindowOf(window_->Handle()))
+            images_.reset(), imagesTried_ = false;
+        if (!imagesTried_) {
+            imagesTried_ = true;
+            images_ = SharedImages::ForWindow(window_->Handle());
+            ApplyScalingWays();
+        }
+    }
+#endif
     if (renderer_) {
         SDL_GetRendererOutputSize(renderer_, &ow, &oh);
+#if ZX_SHARED_IMAGES
+    } else if (images_) {
+        // Not SDL's window surface: making it would hold a third window-sized image.
+        SDL_GetWindowSize(window_->Handle(), &ow, &oh);
+#endif
     } else {
         SDL_Surface* ws = SDL_GetWindowSurface(window_->Handle());
         if (!ws) return false;
@@ -505,6 +531,17 @@ void DirectDraw::Present(const uint8_t* pixels, int pitch, int width, int height
         SDL_RenderPresent(renderer_);
         return;
     }
+#if ZX_SHARED_IMAGES
+    if (images_) {
+        if (PresentShared(pixels, pitch, width, height)) return;
+        // The server stopped answering or gave no image: SDL's way from now on.
+        images_.reset();
+        ApplyScalingWays();
+        sendWhole_ = true;
+        outW_ = outH_ = 0;
+        if (!EnsurePresenter(width, height)) return;
+    }
+#endif
     // Without a graphics card the processor scales: straight into the window's own pixels, in
     // one pass that also converts, and only the picture goes to the display each frame.
     SDL_Surface* ws = SDL_GetWindowSurface(window_->Handle());
@@ -519,9 +556,7 @@ void DirectDraw::Present(const uint8_t* pixels, int pitch, int width, int height
                                   {dst.x + dst.w, dst.y, ws->w - dst.x - dst.w, dst.h}};
         SDL_FillRects(ws, bars, 4, 0);
     }
-    const PixelLayout layout = format_.bitCount == 16   ? PixelLayout::Rgb565
-                               : format_.bitCount == 24 ? PixelLayout::Bgr24
-                                                        : PixelLayout::Xrgb8888;
+    const PixelLayout layout = LayoutOf(format_);
     const bool direct = ws->format->format == SDL_PIXELFORMAT_RGB888 && dst.x >= 0 && dst.y >= 0 &&
                         dst.x + dst.w <= ws->w && dst.y + dst.h <= ws->h;
     if (direct) {
@@ -553,6 +588,50 @@ void DirectDraw::Present(const uint8_t* pixels, int pitch, int width, int height
     }
 }
 
+#if ZX_SHARED_IMAGES
+bool DirectDraw::PresentShared(const uint8_t* pixels, int pitch, int width, int height) {
+    const Presentation& p = pres_;
+    if (outW_ <= 0 || outH_ <= 0 || p.w <= 0 || p.h <= 0) return true;  // nothing to show
+    const SharedImages::Canvas c = images_->Next(p.w, p.h);
+    if (!c.pixels) return false;
+    Presentation alone = p;
+    alone.x = alone.y = 0;
+    scaler_.Draw(pixels, pitch, width, height, LayoutOf(format_), c.pixels, c.pitch, alone);
+    if (sendWhole_) {
+        // The bars beside the picture: painted by the display once per layout or uncovering.
+        images_->Clear(0, 0, outW_, p.y);
+        images_->Clear(0, p.y + p.h, outW_, outH_ - p.y - p.h);
+        images_->Clear(0, p.y, p.x, p.h);
+        images_->Clear(p.x + p.w, p.y, outW_ - p.x - p.w, p.h);
+        sendWhole_ = false;
+    }
+    return images_->Send(p.x, p.y);
+}
+#endif
+
 void DirectDraw::SendWholeWindow() { sendWhole_ = true; }
+
+void DirectDraw::SetScalingWays(const ScalingWays& ways) {
+    ways_ = ways;
+    ApplyScalingWays();
+}
+
+void DirectDraw::ApplyScalingWays() {
+    ScalingWays ways = ways_;
+#if ZX_SHARED_IMAGES
+    // The display server copies one picture while the next is scaled: measured on two cores,
+    // a core of its own makes the frame quicker than both scaling and fighting over them.
+    if (images_ && ways.threads <= 0)
+        ways.threads = std::max(
+            1, static_cast<int>(std::clamp(std::thread::hardware_concurrency(), 1u, 8u)) - 1);
+#endif
+    scaler_.SetWays(ways);
+}
+
+void DirectDraw::WaitForDisplay() {
+#if ZX_SHARED_IMAGES
+    if (images_) images_->Drain();
+#endif
+}
 
 }  // namespace zx::platform

@@ -91,6 +91,7 @@ struct SurfaceDesc {
 };
 
 class DirectDraw;
+class SharedImages;
 class GameWindow;
 
 class DirectDrawSurface : public std::enable_shared_from_this<DirectDrawSurface> {
@@ -198,10 +199,13 @@ public:
     uint64_t PresentCount() const { return presents_; }
     // How the processor scales frames where no graphics card does (the best the machine has,
     // unless told otherwise; every way gives the same pixels).
-    void SetScalingWays(const ScalingWays& ways) { scaler_.SetWays(ways); }
+    void SetScalingWays(const ScalingWays& ways);
     // The next frame goes to the whole window, bars included (it was uncovered or redrawn):
     // between layouts only the picture's rectangle is sent.
     void SendWholeWindow();
+    // Waits until the display has taken every picture sent to it: a picture read back from the
+    // display, or the time of a run of frames, needs them all there.
+    void WaitForDisplay();
     GameWindow* Window() const { return window_; }
 
 private:
@@ -228,8 +232,18 @@ private:
     bool presenterTried_ = false;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
+    void ApplyScalingWays();
+    ScalingWays ways_;  // as asked; the scaler's may leave a core to the display server
     PictureScaler scaler_;
     SDL_Surface* conv_ = nullptr;  // the scaled picture, for window formats other than 32-bit
+#if ZX_SHARED_IMAGES
+    // On an X display on this machine the processor's pictures go through images of our own
+    // shared with the server, two in turn (SDL's window surface waits for the server's copy of
+    // each frame before the next is drawn).
+    bool PresentShared(const uint8_t* pixels, int pitch, int width, int height);
+    std::unique_ptr<SharedImages> images_;
+    bool imagesTried_ = false;
+#endif
     bool sendWhole_ = true;
     const SDL_Surface* shownOn_ = nullptr;  // the window surface last sent whole, and its size
     int shownW_ = 0, shownH_ = 0;
