@@ -287,13 +287,6 @@ double Med(const std::vector<double>& v) { return v[v.size() / 2]; }
 // A turn is a run of frames and then the wait for the display to have taken them: the display's
 // copy of a frame overlaps the drawing of the next, so a single frame would leave its copy out.
 constexpr int kRun = 4;
-std::vector<Series> PerFrame(std::vector<Series> turns) {
-    for (auto& s : turns) {
-        for (double& v : s.wall) v /= kRun;
-        for (double& v : s.cpu) v /= kRun;
-    }
-    return turns;
-}
 
 // The copy the frame is held against: the window's bytes from one buffer to another.
 struct WindowCopy {
@@ -304,6 +297,26 @@ struct WindowCopy {
         std::atomic_signal_fence(std::memory_order_seq_cst);
     }
 };
+
+// The program's frames with its scaling as it is and as it was, and the copy, in turns of kRun;
+// the figures per frame.
+std::vector<Series> FramesInTurns(int rounds, DirectDraw& dd,
+                                  const std::function<void(const ScalingWays&)>& frame,
+                                  WindowCopy& copy) {
+    auto run = [&](const ScalingWays& ways) {
+        for (int i = 0; i < kRun; ++i) frame(ways);
+        dd.WaitForDisplay();
+    };
+    auto turns = InTurns(rounds, {[&] { run(ScalingWays{}); }, [&] { run(kOneThreadSse2); },
+                                  [&] {
+                                      for (int i = 0; i < kRun; ++i) copy();
+                                  }});
+    for (auto& s : turns) {
+        for (double& v : s.wall) v /= kRun;
+        for (double& v : s.cpu) v /= kRun;
+    }
+    return turns;
+}
 
 // One line per case: the program's frame, the same frame scaled as before (one thread, SSE2,
 // rows through the caches: the pictures are the same) and a memcpy of the window's bytes, in
@@ -353,15 +366,7 @@ void WindowTurns(int clientW, int clientH, int frames) {
     const Size s = window.ClientSize();
     const size_t bytes = static_cast<size_t>(s.w) * s.h * 4;
     WindowCopy copy(bytes);
-    auto run = [&](const ScalingWays& ways) {
-        for (int i = 0; i < kRun; ++i) frame(ways);
-        dd.WaitForDisplay();
-    };
-    const auto turns =
-        PerFrame(InTurns(frames, {[&] { run(ScalingWays{}); }, [&] { run(kOneThreadSse2); },
-                                  [&] {
-                                      for (int i = 0; i < kRun; ++i) copy();
-                                  }}));
+    const auto turns = FramesInTurns(frames, dd, frame, copy);
     const Presentation p = FitGameArea(s.w, s.h, kGameW, kGameH);
     PrintTurns(p.smooth ? "window, filtered" : "window, whole step", s.w, s.h, 32, turns,
                static_cast<double>(bytes) / 1e6);
@@ -399,15 +404,7 @@ void FullScreenTurns(int bits, int frames) {
     const Size s = window.ClientSize();
     const size_t bytes = static_cast<size_t>(s.w) * s.h * 4;
     WindowCopy copy(bytes);
-    auto run = [&](const ScalingWays& ways) {
-        for (int i = 0; i < kRun; ++i) frame(ways);
-        dd.WaitForDisplay();
-    };
-    const auto turns =
-        PerFrame(InTurns(frames, {[&] { run(ScalingWays{}); }, [&] { run(kOneThreadSse2); },
-                                  [&] {
-                                      for (int i = 0; i < kRun; ++i) copy();
-                                  }}));
+    const auto turns = FramesInTurns(frames, dd, frame, copy);
     const Presentation p = FitGameArea(s.w, s.h, kGameW, kGameH);
     PrintTurns(p.smooth ? "full screen, filtered" : "full screen, whole step", s.w, s.h, bits,
                turns, static_cast<double>(bytes) / 1e6);
