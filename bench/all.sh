@@ -269,7 +269,9 @@ if want window; then
 note "window scale"
 kill "${pids[@]}" 2>/dev/null || true
 pids=()
-start_desktop 3840x2160 no-wm
+# With a window manager: without one a full-screen window keeps its window size on Xvfb, and the
+# display would copy only that much of each full-screen frame.
+start_desktop 3840x2160
 "$build/bench/bench_WindowScaleBench" "$(sized 200 3)" >"$work/scale.txt" 2>&1 || [ -z "$smoke" ]
 $py - "$work/scale.txt" >>"$table" <<'PY'
 import re, sys
