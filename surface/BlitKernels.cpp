@@ -685,7 +685,16 @@ KeyedRuns::KeyedRuns(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int 
             if (x > begin) runs_.push_back({begin, x}), opaque += x - begin;
         }
         const auto count = static_cast<int>(runs_.size() - rowStart_.back());
-        broken_[static_cast<size_t>(y)] = count * kShortRun > opaque;
+        const bool broken = count * kShortRun > opaque;
+        broken_[static_cast<size_t>(y)] = broken;
+        rowSpan_.push_back(static_cast<uint32_t>(spans_.size()));
+        if (broken)
+            spans_.push_back({0, kMaskedRow});
+        else
+            for (size_t r = rowStart_.back(); r < runs_.size(); ++r)
+                spans_.push_back({static_cast<uint32_t>(runs_[r].begin * B),
+                                  static_cast<uint32_t>((runs_[r].end - runs_[r].begin) * B)});
+        spans_.push_back({0, 0});
     }
     rowStart_.push_back(static_cast<uint32_t>(runs_.size()));
 }
@@ -693,6 +702,20 @@ KeyedRuns::KeyedRuns(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int 
 void KeyedRuns::Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w,
                      int h, uint8_t* dst, ptrdiff_t dstPitch) const {
     const int B = f.bytes, sx1 = sx + w;
+    if (sx == 0 && w == w_) {
+        const uint8_t* src = bits + static_cast<ptrdiff_t>(sy) * pitch;
+        const Span* s = spans_.data() + rowSpan_[static_cast<size_t>(sy)];
+        for (int y = 0; y < h; ++y, src += pitch, dst += dstPitch, ++s) {
+            for (; s->bytes; ++s) {
+                if (s->bytes == kMaskedRow) {
+                    KeyedCopyRow(f, src, dst, w, key_);
+                    continue;
+                }
+                std::memcpy(dst + s->offset, src + s->offset, s->bytes);
+            }
+        }
+        return;
+    }
     for (int y = 0; y < h; ++y, dst += dstPitch) {
         const auto row = static_cast<size_t>(sy + y);
         const uint8_t* src = bits + static_cast<ptrdiff_t>(row) * pitch;

@@ -59,6 +59,15 @@ private:
     std::vector<Run> runs_;
     std::vector<uint32_t> rowStart_;  // the runs of row y are [rowStart_[y], rowStart_[y + 1])
     std::vector<uint8_t> broken_;     // rows of short runs: copied by KeyedCopyRow
+    // The same runs for a copy of whole rows, the common case (a sprite's frame, a text line),
+    // as the byte offset and count of each, a row ended by a count of 0: the copy's loop then
+    // only reads the next span (a row of short runs holds one span of kMaskedRow).
+    struct Span {
+        uint32_t offset, bytes;
+    };
+    static constexpr uint32_t kMaskedRow = ~0u;
+    std::vector<Span> spans_;
+    std::vector<uint32_t> rowSpan_;  // the first span of each row
 };
 
 // The instruction sets vector forms are written for, in order; a kernel runs the best one the
