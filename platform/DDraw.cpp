@@ -1,6 +1,7 @@
 #include "platform/DDraw.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -428,6 +429,14 @@ bool RendersOnTheProcessor(SDL_Renderer* renderer) {
     return false;
 }
 
+// The four rectangles of an output of w x h beside the picture of a presentation.
+std::array<SDL_Rect, 4> BarsBeside(const Presentation& p, int w, int h) {
+    return {{{0, 0, w, p.y},
+             {0, p.y + p.h, w, h - p.y - p.h},
+             {0, p.y, p.x, p.h},
+             {p.x + p.w, p.y, w - p.x - p.w, p.h}}};
+}
+
 PixelLayout LayoutOf(const PixelFormat& f) {
     return f.bitCount == 16   ? PixelLayout::Rgb565
            : f.bitCount == 24 ? PixelLayout::Bgr24
@@ -465,6 +474,14 @@ void DirectDraw::ChoosePresenter() {
         }
         // Otherwise SDL would back the window surface with a renderer (again).
         if (!device || onProcessor) SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
+#if ZX_SHARED_IMAGES
+        // After the renderer is settled: SDL makes the window anew only for a renderer, so the
+        // X window the images are bound to stays the window's for good.
+        if (!renderer_) {
+            images_ = SharedImages::ForWindow(window_->Handle());
+            ApplyScalingWays();
+        }
+#endif
     }
 }
 
@@ -482,17 +499,6 @@ bool DirectDraw::EnsurePresenter(int width, int height) {
     }
     // The window may have been resized since the last frame: lay the game area out again.
     int ow = 0, oh = 0;
-#if ZX_SHARED_IMAGES
-    if (!renderer_) {
-        if (images_ && images_->Window() != SharedImages::XWindowOf(window_->Handle()))
-            images_.reset(), imagesTried_ = false;
-        if (!imagesTried_) {
-            imagesTried_ = true;
-            images_ = SharedImages::ForWindow(window_->Handle());
-            ApplyScalingWays();
-        }
-    }
-#endif
     if (renderer_) {
         SDL_GetRendererOutputSize(renderer_, &ow, &oh);
 #if ZX_SHARED_IMAGES
@@ -550,11 +556,8 @@ void DirectDraw::Present(const uint8_t* pixels, int pitch, int width, int height
     if (SDL_LockSurface(ws) != 0) return;
     if (whole) {
         // The bars beside the picture: painted once per layout, sent with the whole window.
-        const SDL_Rect bars[4] = {{0, 0, ws->w, dst.y},
-                                  {0, dst.y + dst.h, ws->w, ws->h - dst.y - dst.h},
-                                  {0, dst.y, dst.x, dst.h},
-                                  {dst.x + dst.w, dst.y, ws->w - dst.x - dst.w, dst.h}};
-        SDL_FillRects(ws, bars, 4, 0);
+        const auto bars = BarsBeside(pres_, ws->w, ws->h);
+        SDL_FillRects(ws, bars.data(), static_cast<int>(bars.size()), 0);
     }
     const PixelLayout layout = LayoutOf(format_);
     const bool direct = ws->format->format == SDL_PIXELFORMAT_RGB888 && dst.x >= 0 && dst.y >= 0 &&
@@ -599,10 +602,7 @@ bool DirectDraw::PresentShared(const uint8_t* pixels, int pitch, int width, int 
     scaler_.Draw(pixels, pitch, width, height, LayoutOf(format_), c.pixels, c.pitch, alone);
     if (sendWhole_) {
         // The bars beside the picture: painted by the display once per layout or uncovering.
-        images_->Clear(0, 0, outW_, p.y);
-        images_->Clear(0, p.y + p.h, outW_, outH_ - p.y - p.h);
-        images_->Clear(0, p.y, p.x, p.h);
-        images_->Clear(p.x + p.w, p.y, outW_ - p.x - p.w, p.h);
+        for (const SDL_Rect& r : BarsBeside(p, outW_, outH_)) images_->Clear(r.x, r.y, r.w, r.h);
         sendWhole_ = false;
     }
     return images_->Send(p.x, p.y);

@@ -242,7 +242,6 @@ private:
     // each frame before the next is drawn).
     bool PresentShared(const uint8_t* pixels, int pitch, int width, int height);
     std::unique_ptr<SharedImages> images_;
-    bool imagesTried_ = false;
 #endif
     bool sendWhole_ = true;
     const SDL_Surface* shownOn_ = nullptr;  // the window surface last sent whole, and its size

@@ -91,18 +91,21 @@ std::unique_ptr<SharedImages> SharedImages::Open(const std::string& displayName,
     return s;
 }
 
+namespace {
+bool X11Info(SDL_Window* window, SDL_SysWMinfo& info) {
+    SDL_VERSION(&info.version);
+    return window && SDL_GetWindowWMInfo(window, &info) && info.subsystem == SDL_SYSWM_X11;
+}
+}  // namespace
+
 unsigned long SharedImages::XWindowOf(SDL_Window* window) {
     SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!window || !SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11) return 0;
-    return info.info.x11.window;
+    return X11Info(window, info) ? info.info.x11.window : 0;
 }
 
 std::unique_ptr<SharedImages> SharedImages::ForWindow(SDL_Window* window) {
     SDL_SysWMinfo info;
-    SDL_VERSION(&info.version);
-    if (!window || !SDL_GetWindowWMInfo(window, &info) || info.subsystem != SDL_SYSWM_X11)
-        return nullptr;
+    if (!X11Info(window, info)) return nullptr;
     const char* name = DisplayString(info.info.x11.display);
     return Open(name ? name : "", info.info.x11.window);
 }

@@ -20,8 +20,7 @@ public:
     static std::unique_ptr<SharedImages> Open(const std::string& displayName, unsigned long window);
     // The same for the X window behind an SDL window; null where SDL shows it some other way.
     static std::unique_ptr<SharedImages> ForWindow(SDL_Window* window);
-    // The X window behind an SDL window, 0 where there is none: SDL makes a window anew when
-    // its kind of drawing changes.
+    // The X window behind an SDL window, 0 where there is none.
     static unsigned long XWindowOf(SDL_Window* window);
     ~SharedImages();
     SharedImages(const SharedImages&) = delete;
@@ -43,7 +42,6 @@ public:
     void Clear(int x, int y, int width, int height);
     // Waits until the server has read every image sent; false if it stopped answering.
     bool Drain();
-    unsigned long Window() const { return window_; }
 
 private:
     struct Image;

@@ -671,41 +671,37 @@ constexpr int kShortRun = 16;
 KeyedRuns::KeyedRuns(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int w, int h,
                      uint32_t key)
     : w_(w), h_(h), key_(key) {
-    rowStart_.reserve(static_cast<size_t>(h) + 1);
-    broken_.assign(static_cast<size_t>(h), 0);
+    rowSpan_.reserve(static_cast<size_t>(h));
     const int B = f.bytes;
     for (int y = 0; y < h; ++y) {
-        rowStart_.push_back(static_cast<uint32_t>(runs_.size()));
+        const size_t first = spans_.size();
+        rowSpan_.push_back(static_cast<uint32_t>(first));
         const uint8_t* row = bits + y * pitch;
         int opaque = 0;
         for (int x = 0; x < w;) {
             while (x < w && (Load(row + x * B, B) & f.masks) == key) ++x;
             const int begin = x;
             while (x < w && (Load(row + x * B, B) & f.masks) != key) ++x;
-            if (x > begin) runs_.push_back({begin, x}), opaque += x - begin;
+            if (x == begin) continue;
+            spans_.push_back(
+                {static_cast<uint32_t>(begin * B), static_cast<uint32_t>((x - begin) * B)});
+            opaque += x - begin;
         }
-        const auto count = static_cast<int>(runs_.size() - rowStart_.back());
-        const bool broken = count * kShortRun > opaque;
-        broken_[static_cast<size_t>(y)] = broken;
-        rowSpan_.push_back(static_cast<uint32_t>(spans_.size()));
-        if (broken)
+        if (static_cast<int>(spans_.size() - first) * kShortRun > opaque) {
+            spans_.resize(first);
             spans_.push_back({0, kMaskedRow});
-        else
-            for (size_t r = rowStart_.back(); r < runs_.size(); ++r)
-                spans_.push_back({static_cast<uint32_t>(runs_[r].begin * B),
-                                  static_cast<uint32_t>((runs_[r].end - runs_[r].begin) * B)});
+        }
         spans_.push_back({0, 0});
     }
-    rowStart_.push_back(static_cast<uint32_t>(runs_.size()));
 }
 
 void KeyedRuns::Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w,
                      int h, uint8_t* dst, ptrdiff_t dstPitch) const {
-    const int B = f.bytes, sx1 = sx + w;
+    const uint8_t* src = bits + static_cast<ptrdiff_t>(sy) * pitch;
+    const Span* s = spans_.data() + rowSpan_[static_cast<size_t>(sy)];
     if (sx == 0 && w == w_) {
-        const uint8_t* src = bits + static_cast<ptrdiff_t>(sy) * pitch;
-        const Span* s = spans_.data() + rowSpan_[static_cast<size_t>(sy)];
-        for (int y = 0; y < h; ++y, src += pitch, dst += dstPitch, ++s) {
+        // Whole rows: each span as it stands.
+        for (int y = 0; y < h; ++y, src += pitch, dst += dstPitch, ++s)
             for (; s->bytes; ++s) {
                 if (s->bytes == kMaskedRow) {
                     KeyedCopyRow(f, src, dst, w, key_);
@@ -713,22 +709,20 @@ void KeyedRuns::Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int 
                 }
                 std::memcpy(dst + s->offset, src + s->offset, s->bytes);
             }
-        }
         return;
     }
-    for (int y = 0; y < h; ++y, dst += dstPitch) {
-        const auto row = static_cast<size_t>(sy + y);
-        const uint8_t* src = bits + static_cast<ptrdiff_t>(row) * pitch;
-        if (broken_[row]) {
-            KeyedCopyRow(f, src + sx * B, dst, w, key_);
+    const uint32_t B = static_cast<uint32_t>(f.bytes);
+    const uint32_t from = static_cast<uint32_t>(sx) * B, to = from + static_cast<uint32_t>(w) * B;
+    for (int y = 0; y < h; ++y, src += pitch, dst += dstPitch) {
+        s = spans_.data() + rowSpan_[static_cast<size_t>(sy + y)];
+        if (s->bytes == kMaskedRow) {
+            KeyedCopyRow(f, src + from, dst, w, key_);
             continue;
         }
-        const Run* r = runs_.data() + rowStart_[row];
-        const Run* end = runs_.data() + rowStart_[row + 1];
-        while (r != end && r->end <= sx) ++r;
-        for (; r != end && r->begin < sx1; ++r) {
-            const int a = std::max(r->begin, sx), b = std::min(r->end, sx1);
-            std::memcpy(dst + (a - sx) * B, src + a * B, static_cast<size_t>(b - a) * B);
+        // Each span cut to the rectangle's bytes.
+        for (; s->bytes && s->offset < to; ++s) {
+            const uint32_t a = std::max(s->offset, from), b = std::min(s->offset + s->bytes, to);
+            if (a < b) std::memcpy(dst + (a - from), src + a, b - a);
         }
     }
 }

@@ -51,21 +51,15 @@ public:
               uint8_t* dst, ptrdiff_t dstPitch) const;
 
 private:
-    struct Run {
-        int32_t begin, end;
-    };
-    int w_, h_;
-    uint32_t key_;
-    std::vector<Run> runs_;
-    std::vector<uint32_t> rowStart_;  // the runs of row y are [rowStart_[y], rowStart_[y + 1])
-    std::vector<uint8_t> broken_;     // rows of short runs: copied by KeyedCopyRow
-    // The same runs for a copy of whole rows, the common case (a sprite's frame, a text line),
-    // as the byte offset and count of each, a row ended by a count of 0: the copy's loop then
-    // only reads the next span (a row of short runs holds one span of kMaskedRow).
+    // Each run as the byte offset and count of its pixels in the row, a row ended by a count of
+    // 0, so that a copy of whole rows (a sprite's frame, a text line: the common case) only reads
+    // the next span. A row of short runs holds one span of kMaskedRow instead.
     struct Span {
         uint32_t offset, bytes;
     };
     static constexpr uint32_t kMaskedRow = ~0u;
+    int w_, h_;
+    uint32_t key_;
     std::vector<Span> spans_;
     std::vector<uint32_t> rowSpan_;  // the first span of each row
 };
