@@ -671,11 +671,12 @@ constexpr int kShortRun = 16;
 KeyedRuns::KeyedRuns(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int w, int h,
                      uint32_t key)
     : w_(w), h_(h), key_(key) {
-    rowSpan_.reserve(static_cast<size_t>(h));
+    rows_.reserve(static_cast<size_t>(h));
     const int B = f.bytes;
+    size_t opaqueBytes = 0;
     for (int y = 0; y < h; ++y) {
         const size_t first = spans_.size();
-        rowSpan_.push_back(static_cast<uint32_t>(first));
+        rows_.push_back({static_cast<uint32_t>(first), static_cast<uint32_t>(opaqueBytes)});
         const uint8_t* row = bits + y * pitch;
         int opaque = 0;
         for (int x = 0; x < w;) {
@@ -690,39 +691,54 @@ KeyedRuns::KeyedRuns(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int 
         if (static_cast<int>(spans_.size() - first) * kShortRun > opaque) {
             spans_.resize(first);
             spans_.push_back({0, kMaskedRow});
+        } else {
+            opaqueBytes += static_cast<size_t>(opaque) * B;
         }
         spans_.push_back({0, 0});
     }
+    opaque_.resize(opaqueBytes);
+    uint8_t* to = opaque_.data();
+    const Span* s = spans_.data();
+    for (int y = 0; y < h; ++y, ++s)
+        for (; s->bytes; ++s)
+            if (s->bytes != kMaskedRow) {
+                std::memcpy(to, bits + y * pitch + s->offset, s->bytes);
+                to += s->bytes;
+            }
 }
 
 void KeyedRuns::Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w,
                      int h, uint8_t* dst, ptrdiff_t dstPitch) const {
     const uint8_t* src = bits + static_cast<ptrdiff_t>(sy) * pitch;
-    const Span* s = spans_.data() + rowSpan_[static_cast<size_t>(sy)];
     if (sx == 0 && w == w_) {
-        // Whole rows: each span as it stands.
+        // Whole rows: each span as it stands, its pixels the next in the stream.
+        const Span* s = spans_.data() + rows_[static_cast<size_t>(sy)].span;
+        const uint8_t* pixels = opaque_.data() + rows_[static_cast<size_t>(sy)].opaque;
         for (int y = 0; y < h; ++y, src += pitch, dst += dstPitch, ++s)
             for (; s->bytes; ++s) {
                 if (s->bytes == kMaskedRow) {
                     KeyedCopyRow(f, src, dst, w, key_);
                     continue;
                 }
-                std::memcpy(dst + s->offset, src + s->offset, s->bytes);
+                std::memcpy(dst + s->offset, pixels, s->bytes);
+                pixels += s->bytes;
             }
         return;
     }
     const uint32_t B = static_cast<uint32_t>(f.bytes);
     const uint32_t from = static_cast<uint32_t>(sx) * B, to = from + static_cast<uint32_t>(w) * B;
     for (int y = 0; y < h; ++y, src += pitch, dst += dstPitch) {
-        s = spans_.data() + rowSpan_[static_cast<size_t>(sy + y)];
+        const Row& row = rows_[static_cast<size_t>(sy + y)];
+        const Span* s = spans_.data() + row.span;
         if (s->bytes == kMaskedRow) {
             KeyedCopyRow(f, src + from, dst, w, key_);
             continue;
         }
         // Each span cut to the rectangle's bytes.
-        for (; s->bytes && s->offset < to; ++s) {
+        for (const uint8_t* pixels = opaque_.data() + row.opaque; s->bytes && s->offset < to;
+             pixels += s->bytes, ++s) {
             const uint32_t a = std::max(s->offset, from), b = std::min(s->offset + s->bytes, to);
-            if (a < b) std::memcpy(dst + (a - from), src + a, b - a);
+            if (a < b) std::memcpy(dst + (a - from), pixels + (a - s->offset), b - a);
         }
     }
 }

@@ -36,9 +36,10 @@ void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint
 void KeyedCopyRect(const Format& f, const uint8_t* src, ptrdiff_t srcPitch, uint8_t* dst,
                    ptrdiff_t dstPitch, int w, int h, uint32_t key);
 
-// The runs of pixels not of the key colour in each row of a keyed surface, worked out once while
-// its pixels stay the same: an unscaled keyed copy then copies whole runs and never looks at a
-// keyed pixel. Rows cut into many short runs are left to KeyedCopyRow.
+// The runs of pixels not of the key colour in each row of a keyed surface, and a copy of their
+// pixels, made once while the surface's pixels stay the same: an unscaled keyed copy then copies
+// whole runs and never looks at a keyed pixel. Rows cut into many short runs are left to
+// KeyedCopyRow.
 class KeyedRuns {
 public:
     KeyedRuns(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int w, int h, uint32_t key);
@@ -58,10 +59,16 @@ private:
         uint32_t offset, bytes;
     };
     static constexpr uint32_t kMaskedRow = ~0u;
+    struct Row {
+        uint32_t span, opaque;  // its first span, and where its runs' pixels start in opaque_
+    };
     int w_, h_;
     uint32_t key_;
     std::vector<Span> spans_;
-    std::vector<uint32_t> rowSpan_;  // the first span of each row
+    std::vector<Row> rows_;
+    // The runs' pixels one after another, read as one stream: in the surface's rows the keyed
+    // pixels around each run fill part of its first and last cache lines, read with it.
+    std::vector<uint8_t> opaque_;
 };
 
 // The instruction sets vector forms are written for, in order; a kernel runs the best one the

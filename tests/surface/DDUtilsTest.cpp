@@ -156,20 +156,22 @@ TEST_F(DDUtilsTest, KeyedCopiesShowTheSheetAsItIsAfterEveryWayOfWritingIt) {
         other->SetColorKey(platform::DDCKEY_SRCBLT, 0, 0);
         auto copyAndCompare = [&](const char* after) {
             SCOPED_TRACE(after);
-            // Three copies: the masked kernel, the runs worked out, the runs kept.
-            for (int i = 0; i < 3; ++i) {
-                FillAll(ours.get(), 0x55);
-                FillAll(theirs.get(), 0x55);
-                BlitSprite(sheet.get(), nullptr, 2, 1, 110, 5, ours.get(), 7, 2, 110, 5, 1, 255, 0,
-                           0, 129, 7);
-                Rect d{7, 2, 117, 7}, r{2, 1, 112, 6};
-                ASSERT_EQ(theirs->Blt(&d, sheet.get(), &r, platform::DDBLT_KEYSRC, nullptr),
-                          platform::DD_OK);
-                ASSERT_EQ(std::memcmp(ours->Bits(), theirs->Bits(),
-                                      static_cast<size_t>(ours->Pitch()) * 8),
-                          0)
-                    << "copy " << i;
-            }
+            // Three copies: the masked kernel, the runs worked out, the runs kept; of a cut
+            // rectangle and of whole rows, which take ways of their own.
+            for (int i = 0; i < 3; ++i)
+                for (const Rect& r : {Rect{2, 1, 112, 6}, Rect{0, 1, 120, 5}}) {
+                    FillAll(ours.get(), 0x55);
+                    FillAll(theirs.get(), 0x55);
+                    BlitSprite(sheet.get(), nullptr, r.left, r.top, r.Width(), r.Height(),
+                               ours.get(), 7, 2, r.Width(), r.Height(), 1, 255, 0, 0, 129, 7);
+                    Rect d{7, 2, 7 + r.Width(), 2 + r.Height()};
+                    ASSERT_EQ(theirs->Blt(&d, sheet.get(), &r, platform::DDBLT_KEYSRC, nullptr),
+                              platform::DD_OK);
+                    ASSERT_EQ(std::memcmp(ours->Bits(), theirs->Bits(),
+                                          static_cast<size_t>(ours->Pitch()) * 8),
+                              0)
+                        << "copy " << i << " of " << r.Width() << " x " << r.Height();
+                }
             ASSERT_TRUE(sheet->Derived()) << "the runs are kept with the sheet";
         };
         copyAndCompare("first");
@@ -180,6 +182,17 @@ TEST_F(DDUtilsTest, KeyedCopiesShowTheSheetAsItIsAfterEveryWayOfWritingIt) {
         std::memset(static_cast<uint8_t*>(raw) + 3 * pitch, 0x11, static_cast<size_t>(pitch));
         sheet->Unlock();
         copyAndCompare("a lock");
+        // New colours in the same shape: the runs would still fit, their pixels would not.
+        ASSERT_EQ(sheet->Lock(&raw, &pitch), platform::DD_OK);
+        const int B = sheet->BytesPerPixel();
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 120; ++x) {
+                uint8_t* p = static_cast<uint8_t*>(raw) + y * pitch + x * B;
+                if (const uint32_t v = platform::ReadPixel(p, B))
+                    platform::WritePixel(p, B, v ^ 0xF0);
+            }
+        sheet->Unlock();
+        copyAndCompare("new colours in the same shape");
         SDL_Surface* dc = nullptr;
         ASSERT_EQ(sheet->GetDC(&dc), platform::DD_OK);
         SDL_Rect band{30, 1, 40, 4};
