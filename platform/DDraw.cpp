@@ -124,37 +124,10 @@ DirectDrawSurface::~DirectDrawSurface() {
     if (owner_) owner_->Forget(this);
 }
 
-HRESULT DirectDrawSurface::IsLost() const {
-    if (lost_) return DDERR_SURFACELOST;
-    if (owner_ && owner_->Exclusive() && !owner_->HasFocus()) return DDERR_SURFACELOST;
-    return DD_OK;
-}
-
 HRESULT DirectDrawSurface::Restore() {
     if (owner_ && owner_->Exclusive() && !owner_->HasFocus()) return DDERR_WRONGMODE;
     lost_ = false;
     if (backBuffer_) backBuffer_->lost_ = false;
-    return DD_OK;
-}
-
-HRESULT DirectDrawSurface::GetPixelFormat(PixelFormat& out) const {
-    out = format_;
-    return DD_OK;
-}
-
-HRESULT DirectDrawSurface::Lock(void** bits, int32_t* pitch, uint32_t flags) {
-    if (HRESULT r = IsLost(); r != DD_OK) return r;
-    if (locked_) return DDERR_SURFACEBUSY;
-    if (!(flags & DDLOCK_READONLY)) Changed();
-    locked_ = true;
-    *bits = pixels_.data();
-    *pitch = pitch_;
-    return DD_OK;
-}
-
-HRESULT DirectDrawSurface::Unlock() {
-    if (!locked_) return DDERR_NOTLOCKED;
-    locked_ = false;
     return DD_OK;
 }
 

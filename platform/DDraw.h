@@ -252,6 +252,32 @@ private:
     uint64_t presents_ = 0;
 };
 
+// Asked of both surfaces by every sprite's copy: inline, so that a small sprite's copy is not
+// mostly calls.
+inline HRESULT DirectDrawSurface::IsLost() const {
+    if (lost_) return DDERR_SURFACELOST;
+    if (owner_ && owner_->Exclusive() && !owner_->HasFocus()) return DDERR_SURFACELOST;
+    return DD_OK;
+}
+inline HRESULT DirectDrawSurface::GetPixelFormat(PixelFormat& out) const {
+    out = format_;
+    return DD_OK;
+}
+inline HRESULT DirectDrawSurface::Lock(void** bits, int32_t* pitch, uint32_t flags) {
+    if (HRESULT r = IsLost(); r != DD_OK) return r;
+    if (locked_) return DDERR_SURFACEBUSY;
+    if (!(flags & DDLOCK_READONLY)) Changed();
+    locked_ = true;
+    *bits = pixels_.data();
+    *pitch = pitch_;
+    return DD_OK;
+}
+inline HRESULT DirectDrawSurface::Unlock() {
+    if (!locked_) return DDERR_NOTLOCKED;
+    locked_ = false;
+    return DD_OK;
+}
+
 // True when the machine has a device node a hardware OpenGL driver works through (a DRI node, or
 // the proprietary NVIDIA driver's); devDir is "/dev" but in tests.
 bool GraphicsDeviceNodesPresent(const std::string& devDir = "/dev");

@@ -4,8 +4,7 @@ namespace zx {
 
 TDisplayState DD;
 
-void DDCheck(platform::HRESULT result) {
-    if (result == platform::DD_OK) return;
+void DDFail(platform::HRESULT result) {
     if (result == platform::DDERR_SURFACELOST) {
         DD.SurfacesLost = true;
         throw EDirectXSurfaceLostError();
@@ -13,8 +12,7 @@ void DDCheck(platform::HRESULT result) {
     throw EDirectXError(platform::DDErrorText(result), result);
 }
 
-void DDCheckNoLost(platform::HRESULT result) {
-    if (result == platform::DD_OK) return;
+void DDFailNoLost(platform::HRESULT result) {
     throw EDirectXError(platform::DDErrorText(result), result);
 }
 

@@ -53,8 +53,14 @@ public:
 
 // Zero is success; a lost surface sets SurfacesLost and raises the silent error; anything else
 // raises EDirectXError with the code's description.
-void DDCheck(platform::HRESULT result);
+[[noreturn]] void DDFail(platform::HRESULT result);  // the failing half, out of every caller's way
+inline void DDCheck(platform::HRESULT result) {
+    if (result != platform::DD_OK) DDFail(result);
+}
 // The same without the lost case (creation, locking, format queries).
-void DDCheckNoLost(platform::HRESULT result);
+[[noreturn]] void DDFailNoLost(platform::HRESULT result);
+inline void DDCheckNoLost(platform::HRESULT result) {
+    if (result != platform::DD_OK) DDFailNoLost(result);
+}
 
 }  // namespace zx

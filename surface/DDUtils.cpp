@@ -335,16 +335,17 @@ void KeyedCopy(DirectDrawSurface* src, const LockGuard& s, const LockGuard& d, c
 
 // The final copy of a sprite. Into a plain surface (the back buffer, a sheet) it runs here over
 // the locked pixels; a primary or a copy within one surface goes through the display's blit.
-bool CopiesViaDisplay(DirectDrawSurface* dest, const Rect& dr, DirectDrawSurface* src,
-                      const Rect& sr) {
+bool CopiesViaDisplay(DirectDrawSurface* dest, const PixelFormat& destFormat, const Rect& dr,
+                      DirectDrawSurface* src, const Rect& sr) {
     return src == dest || (dest->Caps() & platform::DDSCAPS_PRIMARYSURFACE) ||
            !Within(dr, dest->Width(), dest->Height()) || !Within(sr, src->Width(), src->Height()) ||
-           !(FormatOf(src) == FormatOf(dest));
+           !(FormatOf(src) == destFormat);
 }
 
 void SpriteCopy(DirectDrawSurface* dest, const Rect& dr, DirectDrawSurface* src, const Rect& sr,
                 bool keyed) {
-    if (CopiesViaDisplay(dest, dr, src, sr)) {
+    const PixelFormat destFormat = FormatOf(dest);
+    if (CopiesViaDisplay(dest, destFormat, dr, src, sr)) {
         uint32_t flags = platform::DDBLT_WAIT | (keyed ? platform::DDBLT_KEYSRC : 0);
         DDCheck(dest->Blt(&dr, src, &sr, flags, nullptr));
         return;
@@ -352,7 +353,7 @@ void SpriteCopy(DirectDrawSurface* dest, const Rect& dr, DirectDrawSurface* src,
     if (dr.Width() == 0 || dr.Height() == 0 || sr.Width() == 0 || sr.Height() == 0) return;
     LockGuard d(dest);
     LockGuard s(src, true);
-    const blit::Format f = KernelFormat(FormatOf(dest));
+    const blit::Format f = KernelFormat(destFormat);
     const bool useKey = keyed && src->HasColorKey();
     const uint32_t key = src->ColorKey() & f.masks;
     if (useKey && dr.Width() == sr.Width() && dr.Height() == sr.Height())
