@@ -707,8 +707,47 @@ KeyedRuns::KeyedRuns(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int 
             }
 }
 
-void KeyedRuns::Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w,
-                     int h, uint8_t* dst, ptrdiff_t dstPitch) const {
+namespace {
+
+struct LibraryCopy {
+    void operator()(uint8_t* dst, const uint8_t* src, size_t n) const { std::memcpy(dst, src, n); }
+};
+
+#if defined(ZX_BLIT_AVX2)
+// A run is some hundred bytes, and a sprite has a run or two a row: the library's copy spends
+// on its call and its choice by size much of what the bytes cost. Inline: the first and last
+// vector stored as they fall, the ones between at the destination's vector boundaries (a store
+// across two cache lines costs two); a run no longer than a vector in masked lanes.
+struct Avx512Copy {
+    __attribute__((target("avx512f,avx512bw"))) void operator()(uint8_t* dst, const uint8_t* src,
+                                                                size_t n) const {
+        if (n <= 64) {
+            const __mmask64 m = n == 64 ? ~uint64_t{0} : (uint64_t{1} << n) - 1;
+            _mm512_mask_storeu_epi8(dst, m, _mm512_maskz_loadu_epi8(m, src));
+            return;
+        }
+        const __m512i first = _mm512_loadu_si512(src), last = _mm512_loadu_si512(src + n - 64);
+        size_t i = 64 - (reinterpret_cast<uintptr_t>(dst) & 63);
+        for (; i + 128 <= n; i += 128) {
+            const __m512i a = _mm512_loadu_si512(src + i), b = _mm512_loadu_si512(src + i + 64);
+            _mm512_store_si512(dst + i, a);
+            _mm512_store_si512(dst + i + 64, b);
+        }
+        if (i + 64 <= n) _mm512_store_si512(dst + i, _mm512_loadu_si512(src + i));
+        _mm512_storeu_si512(dst, first);
+        _mm512_storeu_si512(dst + n - 64, last);
+    }
+};
+#endif
+
+}  // namespace
+
+template <class CopyBytes>
+__attribute__((always_inline)) inline void KeyedRuns::CopyWith(CopyBytes copy, const Format& f,
+                                                               const uint8_t* bits, ptrdiff_t pitch,
+                                                               int sx, int sy, int w, int h,
+                                                               uint8_t* dst,
+                                                               ptrdiff_t dstPitch) const {
     const uint8_t* src = bits + static_cast<ptrdiff_t>(sy) * pitch;
     if (sx == 0 && w == w_) {
         // Whole rows: each span as it stands, its pixels the next in the stream.
@@ -720,7 +759,7 @@ void KeyedRuns::Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int 
                     KeyedCopyRow(f, src, dst, w, key_);
                     continue;
                 }
-                std::memcpy(dst + s->offset, pixels, s->bytes);
+                copy(dst + s->offset, pixels, s->bytes);
                 pixels += s->bytes;
             }
         return;
@@ -738,9 +777,29 @@ void KeyedRuns::Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int 
         for (const uint8_t* pixels = opaque_.data() + row.opaque; s->bytes && s->offset < to;
              pixels += s->bytes, ++s) {
             const uint32_t a = std::max(s->offset, from), b = std::min(s->offset + s->bytes, to);
-            if (a < b) std::memcpy(dst + (a - from), pixels + (a - s->offset), b - a);
+            if (a < b) copy(dst + (a - from), pixels + (a - s->offset), b - a);
         }
     }
+}
+
+#if defined(ZX_BLIT_AVX2)
+__attribute__((target("avx512f,avx512bw"))) void KeyedRuns::CopyAvx512(
+    const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w, int h,
+    uint8_t* dst, ptrdiff_t dstPitch) const {
+    CopyWith(Avx512Copy{}, f, bits, pitch, sx, sy, w, h, dst, dstPitch);
+}
+#else
+void KeyedRuns::CopyAvx512(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy,
+                           int w, int h, uint8_t* dst, ptrdiff_t dstPitch) const {
+    CopyWith(LibraryCopy{}, f, bits, pitch, sx, sy, w, h, dst, dstPitch);
+}
+#endif
+
+void KeyedRuns::Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w,
+                     int h, uint8_t* dst, ptrdiff_t dstPitch, Isa best) const {
+    if (best >= Isa::Avx512 && Supports(Isa::Avx512))
+        return CopyAvx512(f, bits, pitch, sx, sy, w, h, dst, dstPitch);
+    CopyWith(LibraryCopy{}, f, bits, pitch, sx, sy, w, h, dst, dstPitch);
 }
 
 void KeyedGatherRow(const Format& f, const uint8_t* row, const int32_t* cols, int n, uint8_t* dst,

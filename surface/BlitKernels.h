@@ -36,6 +36,10 @@ void KeyedCopyRow(const Format& f, const uint8_t* src, uint8_t* dst, int n, uint
 void KeyedCopyRect(const Format& f, const uint8_t* src, ptrdiff_t srcPitch, uint8_t* dst,
                    ptrdiff_t dstPitch, int w, int h, uint32_t key);
 
+// The instruction sets vector forms are written for, in order; a kernel runs the best one the
+// processor has. Tests hold each form the processor has against the scalar form.
+enum class Isa : uint8_t { Scalar, Sse2, Avx2, Avx512 };
+
 // The runs of pixels not of the key colour in each row of a keyed surface, and a copy of their
 // pixels, made once while the surface's pixels stay the same: an unscaled keyed copy then copies
 // whole runs and never looks at a keyed pixel. Rows cut into many short runs are left to
@@ -47,11 +51,17 @@ public:
     int Width() const { return w_; }
     int Height() const { return h_; }
     // The rectangle of w x h pixels at (sx, sy) of the surface the runs were worked out from
-    // (bits, pitch: its pixels, which must be the same) onto dst: what KeyedCopyRect gives.
+    // (bits, pitch: its pixels, which must be the same) onto dst: what KeyedCopyRect gives. The
+    // runs are copied by the vector form up to `best`, or by the library.
     void Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w, int h,
-              uint8_t* dst, ptrdiff_t dstPitch) const;
+              uint8_t* dst, ptrdiff_t dstPitch, Isa best = Isa::Avx512) const;
 
 private:
+    template <class CopyBytes>
+    void CopyWith(CopyBytes copy, const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx,
+                  int sy, int w, int h, uint8_t* dst, ptrdiff_t dstPitch) const;
+    void CopyAvx512(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w,
+                    int h, uint8_t* dst, ptrdiff_t dstPitch) const;
     // Each run as the byte offset and count of its pixels in the row, a row ended by a count of
     // 0, so that a copy of whole rows (a sprite's frame, a text line: the common case) only reads
     // the next span. A row of short runs holds one span of kMaskedRow instead.
@@ -71,9 +81,6 @@ private:
     std::vector<uint8_t> opaque_;
 };
 
-// The instruction sets vector forms are written for, in order; a kernel runs the best one the
-// processor has. Tests hold each form the processor has against the scalar form.
-enum class Isa : uint8_t { Scalar, Sse2, Avx2, Avx512 };
 bool Supports(Isa isa);
 // KeyedCopyRow with no form above isa.
 void KeyedCopyRowUpTo(Isa isa, const Format& f, const uint8_t* src, uint8_t* dst, int n,

@@ -215,16 +215,21 @@ TEST(BlitKernels, KeyedRunsCopyTheScalarFormsPixelsForAnyRectangle) {
             const int rw = whole ? w : 1 + static_cast<int>(rng() % (w - sx));
             const int rh = 1 + static_cast<int>(rng() % (h - sy));
             const ptrdiff_t dp = rw * B + 5;
-            std::vector<uint8_t> got(static_cast<size_t>(dp) * rh);
-            for (auto& b : got) b = static_cast<uint8_t>(rng());
-            std::vector<uint8_t> want(got);
-            runs.Copy(f, sheet.data(), pitch, sx, sy, rw, rh, got.data(), dp);
+            std::vector<uint8_t> before(static_cast<size_t>(dp) * rh);
+            for (auto& b : before) b = static_cast<uint8_t>(rng());
+            std::vector<uint8_t> want(before);
             for (int y = 0; y < rh; ++y)
                 blit::scalar::KeyedCopyRow(f,
                                            &sheet[static_cast<size_t>((sy + y) * pitch + sx * B)],
                                            &want[static_cast<size_t>(y * dp)], rw, 0);
-            ASSERT_EQ(got, want) << bits << " bits, " << rw << "x" << rh << " at " << sx << ","
-                                 << sy;
+            // The runs copied by the library and by each vector form the processor has.
+            for (const blit::Isa isa : {blit::Isa::Scalar, blit::Isa::Avx512}) {
+                if (!blit::Supports(isa)) continue;
+                std::vector<uint8_t> out(before);
+                runs.Copy(f, sheet.data(), pitch, sx, sy, rw, rh, out.data(), dp, isa);
+                ASSERT_EQ(out, want) << "form " << static_cast<int>(isa) << ", " << bits
+                                     << " bits, " << rw << "x" << rh << " at " << sx << "," << sy;
+            }
         }
     }
 }
