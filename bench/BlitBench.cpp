@@ -126,6 +126,16 @@ void SdlRleCopy(Pair& p) {
     SDL_BlitSurface(p.srle, nullptr, p.sdst, &d);
 }
 
+// The sheet's top row, all of the key colour: a copy's fixed cost, with nothing to copy.
+void OurKeyedCopyEmptyRow(Pair& p) {
+    BlitSprite(p.src.get(), nullptr, 0, 0, kSheetW, 1, p.dst.get(), 100, 100, kSheetW, 1, 1, 255, 0,
+               0, 799, 599);
+}
+void SdlRleCopyEmptyRow(Pair& p) {
+    SDL_Rect r{0, 0, kSheetW, 1}, d{100, 100, kSheetW, 1};
+    SDL_BlitSurface(p.srle, &r, p.sdst, &d);
+}
+
 template <void (*Draw)(Pair&)>
 void BM_Draw(benchmark::State& st, int pixels) {
     Pair p(static_cast<int>(st.range(0)));
@@ -146,12 +156,18 @@ void BM_SDLStretchThenKeyedBlitRLE(benchmark::State& st) {
 }
 void BM_BlitSpriteKeyedCopy(benchmark::State& st) { BM_Draw<OurKeyedCopy>(st, kSheetW * kSheetH); }
 void BM_SDLBlitKeyedRLE(benchmark::State& st) { BM_Draw<SdlRleCopy>(st, kSheetW * kSheetH); }
+void BM_BlitSpriteKeyedCopyEmptyRow(benchmark::State& st) {
+    BM_Draw<OurKeyedCopyEmptyRow>(st, kSheetW);
+}
+void BM_SDLBlitKeyedRLEEmptyRow(benchmark::State& st) { BM_Draw<SdlRleCopyEmptyRow>(st, kSheetW); }
 BENCHMARK(BM_BlitSpriteKeyedStretch)->Arg(16)->Arg(32);
 BENCHMARK(BM_SDLBlitScaledKeyed)->Arg(16)->Arg(32);
 BENCHMARK(BM_SDLStretchThenKeyedBlit)->Arg(16)->Arg(32);
 BENCHMARK(BM_SDLStretchThenKeyedBlitRLE)->Arg(16)->Arg(32);
 BENCHMARK(BM_BlitSpriteKeyedCopy)->Arg(16)->Arg(32);
 BENCHMARK(BM_SDLBlitKeyedRLE)->Arg(16)->Arg(32);
+BENCHMARK(BM_BlitSpriteKeyedCopyEmptyRow)->Arg(16)->Arg(32);
+BENCHMARK(BM_SDLBlitKeyedRLEEmptyRow)->Arg(16)->Arg(32);
 
 // A letter flying in: 40 x 40 of the sheet drawn 160 x 160 (scale 4, filtered), against SDL's
 // keyed nearest-pixel stretch of the same.
@@ -580,6 +596,8 @@ void Summary() {
                  {"SDL_BlitScaled keyed", SdlKeyedStretch}},
                 kStretchW, kStretchH);
         InTurns("keyed copy", bits, OurKeyedCopy, {{"SDL RLE blit", SdlRleCopy}}, kSheetW, kSheetH);
+        InTurns("keyed copy of an empty row", bits, OurKeyedCopyEmptyRow,
+                {{"SDL RLE blit", SdlRleCopyEmptyRow}}, kSheetW, 1);
     }
     // A frame writes more than the caches hold between frames: its floor is the memory's copy
     // bandwidth.
