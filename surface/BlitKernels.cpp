@@ -788,17 +788,16 @@ __attribute__((target("avx512f,avx512bw"))) void KeyedRuns::CopyAvx512(
     uint8_t* dst, ptrdiff_t dstPitch) const {
     CopyWith(Avx512Copy{}, f, bits, pitch, sx, sy, w, h, dst, dstPitch);
 }
-#else
-void KeyedRuns::CopyAvx512(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy,
-                           int w, int h, uint8_t* dst, ptrdiff_t dstPitch) const {
-    CopyWith(LibraryCopy{}, f, bits, pitch, sx, sy, w, h, dst, dstPitch);
-}
 #endif
 
 void KeyedRuns::Copy(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w,
                      int h, uint8_t* dst, ptrdiff_t dstPitch, Isa best) const {
-    if (best >= Isa::Avx512 && Supports(Isa::Avx512))
+#if defined(ZX_BLIT_AVX2)
+    if (best >= Isa::Avx512 && HasAvx512())
         return CopyAvx512(f, bits, pitch, sx, sy, w, h, dst, dstPitch);
+#else
+    (void)best;
+#endif
     CopyWith(LibraryCopy{}, f, bits, pitch, sx, sy, w, h, dst, dstPitch);
 }
 

@@ -60,6 +60,7 @@ private:
     template <class CopyBytes>
     void CopyWith(CopyBytes copy, const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx,
                   int sy, int w, int h, uint8_t* dst, ptrdiff_t dstPitch) const;
+    // Built only where the build has the vector forms.
     void CopyAvx512(const Format& f, const uint8_t* bits, ptrdiff_t pitch, int sx, int sy, int w,
                     int h, uint8_t* dst, ptrdiff_t dstPitch) const;
     // Each run as the byte offset and count of its pixels in the row, a row ended by a count of
